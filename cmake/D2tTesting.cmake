@@ -1,0 +1,30 @@
+# d2t_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [LABELS <l...>])
+# Builds one GoogleTest program and registers it with CTest under <name>.
+function(d2t_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${T_NAME} PRIVATE
+    D2T_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    D2T_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# d2t_add_benchmark(NAME <name> SOURCES <files...> LIBS <targets...>)
+# Benchmarks are programs to run by hand, never tests.
+function(d2t_add_benchmark)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT D2T_BENCHMARKS OR NOT benchmark_FOUND)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  target_compile_definitions(${B_NAME} PRIVATE D2T_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endfunction()

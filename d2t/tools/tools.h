@@ -1,0 +1,80 @@
+// The device utility library: listing and control of tape libraries and
+// drives. Every operation returns true when done; failures carry no
+// exception and are not logged here (the caller decides and logs).
+//
+// Devices are reached through a Device_Provider: the emulated library named
+// by the environment variable D2T_EMULATOR when it is set, real hardware
+// (sysfs + SG_IO) otherwise.
+#ifndef D2T_TOOLS_TOOLS_H
+#define D2T_TOOLS_TOOLS_H
+
+#include <string>
+#include <vector>
+
+#include <ace/Basic_Types.h>
+
+#include "d2t/util/changer.h"
+#include "d2t/util/drive.h"
+#include "d2t/util/media.h"
+
+namespace d2t {
+
+// The changers and drives present now with their current device names.
+bool list_devices(std::vector<Changer_var>& changers,
+                  std::vector<Drive_var>& drives, bool rescan);
+// Forgets cached device state (emulator state, listing caches).
+bool refresh_devices();
+
+namespace re {
+// The tag names a cleaning cartridge ("CLN" prefix).
+bool is_clean_media(const std::string& media_tag);
+}  // namespace re
+
+namespace tools {
+
+// One record per changer and per tape drive; id 0; no null entries.
+bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives);
+
+// Fills changer.drives() (one per drive element, in element order, with
+// drive_number 0-based, slot_number/media_tag when loaded, serial number
+// when the changer reports device identifiers) and changer.medias() (one per
+// storage then import/export element, slot numbers 1-based, tag, state
+// MST_EMPTY or MST_FULL, porter flag). Replaces earlier contents.
+bool changer_status(Changer& changer);
+
+// Moves the cartridge of `slot` into drive `drive_number`. On false,
+// `count_failure` is true for a failure that counts towards the drive's
+// failure count and false for one that makes the drive faulty at once.
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
+           ACE_INT32 slot, const std::string& media_tag, int retries,
+           bool& count_failure);
+
+// Ejects the cartridge of drive `drive_dev` (any of its names) and moves it
+// from drive `drive_number` back to `slot`. Flag as for mount.
+bool unmount(const std::string& changer_sg, const std::string& drive_dev,
+             ACE_UINT32 drive_number, ACE_INT32 slot,
+             const std::string& media_tag, int retries, bool& count_failure);
+
+// Moves a cartridge between two slots.
+bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to,
+              int retries);
+
+// Every drive of the library ends up empty (cartridges go back to their
+// source slot, or to the first empty storage slot).
+bool unload_all(const std::string& changer_sg, int retries);
+
+// True when a cartridge is in the drive and it is ready; waits up to
+// `wait_seconds` for a drive that is becoming ready (0 = do not wait).
+bool drive_ready(const std::string& device, int wait_seconds);
+
+// The cartridge now in the drive is a cleaning cartridge.
+bool cleaning_tape(const std::string& device);
+
+// Capacity in bytes of the loaded cartridge (from its MAM).
+bool get_media_capacity(const std::string& device, const std::string& media_tag,
+                        ACE_UINT64& capacity);
+
+}  // namespace tools
+}  // namespace d2t
+
+#endif
