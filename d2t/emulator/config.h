@@ -1,0 +1,128 @@
+// The library file: what an emulated tape library looks like.
+//
+// A JSON object:
+//   "state_file": path of the state file; relative paths are relative to
+//       the library file's folder; default "<library file>.state".
+//   "timing": {"move_ms", "load_ms", "unload_ms"}: simulated mechanical
+//       time; 0 (default) is instant.
+//   "changers": [ { "serial_number", "vendor", "model", "revision",
+//       "target_name" ("H:C:T"), "lun", "sg_name", "storage_slots",
+//       "porter_slots",
+//       "drives": [ {"serial_number", "vendor", "model", "revision",
+//                    "target_name", "lun", "sg_name", "dev_name"} ],
+//       "cartridges": [ {"slot": 1-based over storage then porter slots,
+//                        or "drive": 0-based drive index,
+//                        "barcode": "" for an unreadable label,
+//                        "capacity": bytes (0/absent = unknown),
+//                        "cleaning": bool} ],
+//       "fill": {"cartridges": n, "barcode_prefix", "barcode_suffix",
+//                "capacity"}: n generated cartridges <prefix><5 digits>
+//                <suffix> in the lowest empty storage slots,
+//       "faults": [ {"op": "mount"|"unmount"|"transfer"|"ready",
+//                    "drive": drive serial, "changer": changer serial,
+//                    "times": n, "hardware": bool} ] } ]
+// Cartridges and fill only seed a new state; positions always come from
+// the state file afterwards.
+#ifndef D2T_EMULATOR_CONFIG_H
+#define D2T_EMULATOR_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace d2t {
+namespace emulator {
+
+// Limits that keep every element inside the address map of emulator.h.
+enum : std::uint32_t {
+  MAX_DRIVES = 0x300,
+  MAX_PORTER_SLOTS = 0xC00,
+  MAX_STORAGE_SLOTS = 0xEFFF
+};
+
+struct Timing {
+  std::uint64_t move_ms = 0;
+  std::uint64_t load_ms = 0;
+  std::uint64_t unload_ms = 0;
+};
+
+struct Drive_Config {
+  std::string serial_number;
+  std::string vendor = "EMULATED";
+  std::string model = "LTO-9";
+  std::string revision = "0100";
+  std::string target_name = "0:0:0";
+  std::uint32_t lun = 0;
+  std::string sg_name;
+  std::string dev_name;
+  // "/dev/stN" -> "/dev/nstN"; empty when dev_name has no "/st" part.
+  std::string no_rewind_name() const;
+};
+
+struct Cartridge_Config {
+  std::int32_t slot = 0;    // 1-based; 0 when placed in a drive
+  std::int32_t drive = -1;  // 0-based drive index, or -1
+  std::string barcode;
+  std::uint64_t capacity = 0;
+  bool cleaning = false;
+};
+
+struct Fill_Config {
+  std::uint32_t cartridges = 0;
+  std::string barcode_prefix = "B";
+  std::string barcode_suffix = "L9";
+  std::uint64_t capacity = 0;
+};
+
+enum class Fault_Op { MOUNT, UNMOUNT, TRANSFER, READY };
+
+struct Fault_Config {
+  Fault_Op op = Fault_Op::MOUNT;
+  std::string drive;    // drive serial; empty matches any drive
+  std::string changer;  // changer serial; empty matches any changer
+  std::uint32_t times = 1;
+  bool hardware = false;
+};
+
+struct Changer_Config {
+  std::string serial_number;
+  std::string vendor = "EMULATED";
+  std::string model = "TAPE LIBRARY";
+  std::string revision = "0100";
+  std::string target_name = "0:0:0";
+  std::uint32_t lun = 0;
+  std::string sg_name;
+  std::uint32_t storage_slots = 0;
+  std::uint32_t porter_slots = 0;
+  std::vector<Drive_Config> drives;
+  std::vector<Cartridge_Config> cartridges;
+  Fill_Config fill;
+  std::vector<Fault_Config> faults;
+};
+
+struct Library_Config {
+  std::string library_file;
+  std::string state_file;  // resolved path
+  Timing timing;
+  std::vector<Changer_Config> changers;
+};
+
+// Parses library file text. `library_file` resolves a relative state file.
+// False with `error` set when the text is not a valid library description
+// (bad JSON, missing serial or sg name, duplicate device names or serials,
+// slot counts beyond the address map, a cartridge outside the library or
+// two in one place, a duplicate barcode in one changer, an unknown fault
+// op, a fill larger than the empty storage slots).
+bool parse_library(const std::string& text, const std::string& library_file,
+                   Library_Config& out, std::string* error);
+
+// Reads and parses the file.
+bool load_library(const std::string& library_file, Library_Config& out,
+                  std::string* error);
+
+const char* fault_op_name(Fault_Op op);
+
+}  // namespace emulator
+}  // namespace d2t
+
+#endif
