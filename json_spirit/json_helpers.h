@@ -23,6 +23,12 @@ const std::string* object_get_str(const Object& o, const std::string& key);
 // another type. T is std::string, Object or Array.
 template <typename T>
 const T* object_get_any_ptr(const Object& o, const std::string& key);
+template <>
+const std::string* object_get_any_ptr<std::string>(const Object& o, const std::string& key);
+template <>
+const Object* object_get_any_ptr<Object>(const Object& o, const std::string& key);
+template <>
+const Array* object_get_any_ptr<Array>(const Object& o, const std::string& key);
 // Pointer to whatever value is under `key`, or null when missing.
 const Value* object_get_any(const Object& o, const std::string& key);
 

@@ -75,6 +75,14 @@ class Value {
   Value(const Array& a) : v_(a) {}
   Value(Array&& a) : v_(std::move(a)) {}
 
+  Value(const Value&) = default;
+  Value(Value&&) = default;
+  Value& operator=(const Value&) = default;
+  Value& operator=(Value&&) = default;
+  // Releases nested containers without recursing once per level, so a
+  // deeply nested value cannot exhaust the stack when it is destroyed.
+  ~Value();
+
   Value_type type() const;
   bool is_null() const { return std::holds_alternative<std::nullptr_t>(v_); }
   // True for an integer stored from an unsigned value above INT64_MAX.
@@ -107,12 +115,32 @@ class Value {
     is_uint64_ = i > static_cast<unsigned long long>(INT64_MAX);
   }
   [[noreturn]] void type_error(Value_type wanted) const;
+  // Moves the elements of an object or array into `out`, leaving this
+  // container empty.
+  void release_children(std::vector<Value>& out);
 
   std::variant<std::nullptr_t, bool, std::int64_t, double, std::string,
                Secure_String, Object, Array>
       v_;
   bool is_uint64_ = false;
 };
+
+template <>
+bool Value::get_value<bool>() const;
+template <>
+int Value::get_value<int>() const;
+template <>
+std::int64_t Value::get_value<std::int64_t>() const;
+template <>
+std::uint64_t Value::get_value<std::uint64_t>() const;
+template <>
+double Value::get_value<double>() const;
+template <>
+std::string Value::get_value<std::string>() const;
+template <>
+Object Value::get_value<Object>() const;
+template <>
+Array Value::get_value<Array>() const;
 
 }  // namespace json_spirit
 
