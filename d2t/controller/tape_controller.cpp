@@ -1,0 +1,107 @@
+// Controller lifecycle: the singleton, open/close and media_controller.conf.
+#include "d2t/controller/tape_controller.h"
+
+#include <cerrno>
+#include <mutex>
+#include <new>
+
+#include <sys/stat.h>
+
+#include "d2t/controller/controller_log.h"
+#if __has_include("d2t/controller/tape_controller_database_impl.h")
+#include "d2t/controller/tape_controller_database_impl.h"
+#define D2T_HAVE_DATABASE_IMPL 1
+#endif
+#include "json_spirit/json_helpers.h"
+#include "runtime/environ.h"
+#include "runtime/path_conf.h"
+
+const char* const Tape_Controller::CONFIG_TEMPLATE =
+    "/etc/opt/quillon/kestrel3/$COMPONENT/media_controller.conf";
+const char* const Tape_Controller::CONFIG_ENV = "D2T_MEDIA_CONTROLLER_CONF";
+
+namespace {
+
+// The singleton. Creation is guarded so that two first callers cannot make
+// two controllers; the service creates it before any request arrives.
+std::mutex g_instance_mutex;
+Tape_Controller* g_instance = nullptr;
+
+}  // namespace
+
+Tape_Controller* Tape_Controller::instance() {
+  std::lock_guard<std::mutex> guard(g_instance_mutex);
+  if (g_instance == nullptr) {
+    g_instance = new (std::nothrow) Tape_Controller();
+    if (g_instance == nullptr) errno = ENOMEM;
+  }
+  return g_instance;
+}
+
+void Tape_Controller::close_instance() {
+  Tape_Controller* doomed = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_instance_mutex);
+    doomed = g_instance;
+    g_instance = nullptr;
+  }
+  delete doomed;
+}
+
+Tape_Controller::Tape_Controller()
+    : max_wait_seconds_(30),
+      load_unload_retries_(static_cast<int>(d2t::LOAD_UNLOAD_DEFAULT_RETRIES)),
+      faulty_threshold_(static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES)),
+      clock_(Controller_Clock::system()) {}
+
+Tape_Controller::~Tape_Controller() {}
+
+void Tape_Controller::clock(std::shared_ptr<Controller_Clock> c) {
+  clock_ = c ? std::move(c) : Controller_Clock::system();
+}
+
+bool Tape_Controller::open() {
+#ifdef D2T_HAVE_DATABASE_IMPL
+  Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl();
+#else
+  Tape_Controller_Impl* impl = nullptr;
+#endif
+  if (impl == nullptr) {
+    errno = ENOMEM;
+    return false;
+  }
+  impl_.reset(impl);
+  if (!impl_->open()) return false;
+  if (!load_config()) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to load tape library config.\n")));
+  }
+  return update();
+}
+
+void Tape_Controller::close() {
+  if (impl_) impl_->close();
+}
+
+std::string Tape_Controller::config_file() const {
+  if (!config_path_.empty()) return config_path_;
+  std::string from_env = get_env_r(CONFIG_ENV);
+  if (!from_env.empty()) return from_env;
+  return Path_Conf(CONFIG_TEMPLATE, false, nullptr, 0750).str();
+}
+
+bool Tape_Controller::load_config() {
+  const std::string path = config_file();
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+
+  json_spirit::Value config;
+  if (!json_spirit::load_json(path, config, 1)) return true;
+  if (config.type() != json_spirit::obj_type) return true;
+
+  // Missing keys and values that are not integers leave the defaults.
+  const json_spirit::Object& o = config.get_obj();
+  json_spirit::object_get(o, "max_wait_seconds", max_wait_seconds_);
+  json_spirit::object_get(o, "load_unload_retries", load_unload_retries_);
+  json_spirit::object_get(o, "drive_faulty_threshold", faulty_threshold_);
+  return true;
+}

@@ -1,0 +1,199 @@
+// Device discovery: device names and slots of known libraries (update),
+// the type measurement used by refresh, and storing a scanned library.
+#include "d2t/controller/tape_controller.h"
+
+#include "d2t/controller/controller_log.h"
+#include "d2t/controller/controller_sql.h"
+#include "d2t/tools/tools.h"
+#include "json_spirit/json_helpers.h"
+
+using json_spirit::Object;
+using json_spirit::Value;
+
+bool Tape_Controller::update() {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+  std::vector<d2t::Changer_var> changers;
+  std::vector<d2t::Drive_var> drives;
+  if (!d2t::tools::lsscsi(changers, drives)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    return false;
+  }
+  update_device_name(changers, drives);
+
+  for (d2t::Changer_var& changer : changers) {
+    // Libraries absent from the inventory keep id 0 and are left alone.
+    if (changer.null() || changer->id() == 0) continue;
+    if (d2t::tools::changer_status(*changer)) {
+      update_slots(changer->id(), *changer);
+    } else {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of changer %C\n"),
+                 changer->sg_name().c_str()));
+    }
+  }
+  return true;
+}
+
+bool Tape_Controller::update_device_name(std::vector<d2t::Changer_var>& changers,
+                                         std::vector<d2t::Drive_var>& drives) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+  // Forget every stored name first: rows of devices that are gone keep
+  // NULL names, which is how load and unload notice them.
+  if (!impl_->reset()) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to reset database\n")));
+  }
+  for (d2t::Drive_var& drive : drives) {
+    if (drive.null()) continue;
+    Object row;
+    std::int64_t id = 0;
+    if (impl_->get_drive(drive->serial_number(), row) && json_spirit::object_get(row, "id", id)) {
+      impl_->set_drive_name(id, drive->sg_name(), drive->dev_name());
+      drive->id(id);
+    }
+  }
+  for (d2t::Changer_var& changer : changers) {
+    if (changer.null()) continue;
+    ACE_INT64 id = get_changer_id(changer->serial_number());
+    if (id != -1) {
+      impl_->set_changer_name(id, changer->sg_name());
+      changer->id(id);
+    }
+  }
+  return true;
+}
+
+ACE_INT64 Tape_Controller::get_changer_id(const std::string& serial_number) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return -1;
+  }
+  Object row;
+  std::int64_t id = -1;
+  if (!impl_->get_changer(serial_number, row) || !json_spirit::object_get(row, "id", id)) return -1;
+  return id;
+}
+
+std::string Tape_Controller::get_drive_name(ACE_INT64 changer_id, ACE_INT32 drive_number) const {
+  if (!impl_) return std::string();
+  Object row;
+  if (!impl_->get_drive(changer_id, drive_number, row)) return std::string();
+  // A drive that is not present has a NULL name after reset().
+  const std::string* name = json_spirit::object_get_str(row, "dev_name");
+  return name ? *name : std::string();
+}
+
+bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& changer) {
+  // An empty drive whose tape device is known: without the device the
+  // unload could not eject the cartridge and would leave it in the drive.
+  d2t::Drive_var drive;
+  for (const d2t::Drive_var& d : changer.drives()) {
+    if (d.null() || d->slot_number() >= 1 || !d->media_tag().empty()) continue;
+    std::string dev_name = get_drive_name(changer_id, static_cast<ACE_INT32>(d->drive_number()));
+    if (dev_name.empty()) continue;
+    d->dev_name(dev_name);
+    drive = d;
+    break;
+  }
+  if (drive.null()) return false;
+
+  // A cartridge that is neither a cleaning cartridge nor an empty slot.
+  d2t::Media_var media;
+  for (const d2t::Media_var& m : changer.medias()) {
+    if (m.null() || m->state() == d2t::MST_CLEAN || m->state() == d2t::MST_EMPTY) continue;
+    if (d2t::re::is_clean_media(m->media_tag())) continue;
+    media = m;
+    break;
+  }
+  if (media.null()) return false;
+
+  const ACE_UINT64 start = clock_->now_ms();
+  bool count_failure = false;
+  if (!d2t::tools::mount(changer.sg_name(), drive->drive_number(), media->slot_number(),
+                         media->media_tag(), load_unload_retries_, count_failure)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%C) %d to %d.\n"), media->media_tag().c_str(),
+               media->slot_number(), static_cast<int>(drive->drive_number())));
+    return false;
+  }
+  if (!d2t::tools::unmount(changer.sg_name(), drive->dev_name(), drive->drive_number(),
+                           media->slot_number(), media->media_tag(), load_unload_retries_,
+                           count_failure)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%C) %d to %d.\n"), media->media_tag().c_str(),
+               media->slot_number(), static_cast<int>(drive->drive_number())));
+    return false;
+  }
+  const ACE_UINT64 elapsed = clock_->now_ms() - start;
+  changer.type(elapsed <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
+                                                                                    : "physical");
+  return true;
+}
+
+bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+  if (changer.null()) return false;
+
+  Object changer_row;
+  if (!changer->to_json(changer_row)) return false;
+  impl_->clear(changer->serial_number());
+  const ACE_INT64 changer_id = impl_->add_changer(changer_row);
+  if (changer_id < 0) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %C.\n"),
+               changer->serial_number().c_str()));
+    return false;
+  }
+
+  Controller_Sql sql;
+  if (!sql.connected()) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
+               "media_controller"));
+    return false;
+  }
+
+  for (d2t::Drive_var& drive : changer->drives()) {
+    if (drive.null()) continue;
+    // A drive registered under another library moves here: start from its
+    // old row and delete that row.
+    Object row;
+    std::int64_t old_id = 0;
+    if (impl_->get_drive(drive->serial_number(), row) && json_spirit::object_get(row, "id", old_id)) {
+      sql.delete_drive(old_id);
+    }
+    json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
+        "target_name", drive->target_name())("lun", Value(drive->lun()))("vendor", drive->vendor())(
+        "model", drive->model())("serial_number", drive->serial_number())(
+        "drive_number", Value(drive->drive_number()))("dev_name", drive->dev_name())(
+        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_ : 0));
+    // The scan emptied the drives, so a slot carried over from an old row
+    // is stale; a drive still holds a cartridge only when its unload
+    // failed during detection, and then the scan recorded that cartridge.
+    json_spirit::insert(row)("slot_number",
+                             drive->slot_number() >= 1 ? Value(drive->slot_number()) : Value());
+    if (impl_->add_drive(row) < 0) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add drive\n")));
+      drive.reset();
+    }
+  }
+
+  for (d2t::Media_var& media : changer->medias()) {
+    if (media.null()) continue;
+    if (d2t::re::is_clean_media(media->media_tag())) media->state(d2t::MST_CLEAN);
+    Object slot;
+    json_spirit::insert(slot)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
+        "slot_number", Value(media->slot_number()))(
+        "media_tag", media->media_tag().empty() ? Value() : Value(media->media_tag()))(
+        "state", Value(d2t::media_state_to_name(media->state())))("is_porter",
+                                                                  Value(media->is_porter()));
+    if (impl_->add_slot(slot) < 0) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add slot\n")));
+      media.reset();
+    }
+  }
+  return true;
+}

@@ -1,0 +1,152 @@
+// Slot refresh: bring one library's slot rows and its drives' stored slots
+// in line with the changer's element status.
+#include "d2t/controller/tape_controller.h"
+
+#include <algorithm>
+#include <exception>
+#include <unordered_map>
+
+#include "d2t/controller/controller_log.h"
+#include "d2t/controller/slot_row_index.h"
+#include "d2t/tools/tools.h"
+#include "json_spirit/json_helpers.h"
+
+using json_spirit::Array;
+using json_spirit::Object;
+using json_spirit::Value;
+
+namespace {
+
+// The drives and slots as the changer reports them now.
+void write_status(const d2t::Changer& changer, Object& result) {
+  Array& drives = json_spirit::to_new_array(result["drives"]);
+  for (const d2t::Drive_var& d : changer.drives()) {
+    if (d.null()) continue;
+    Object& o = json_spirit::append_new_object(drives);
+    json_spirit::insert(o)("drive_number", Value(d->drive_number()))(
+        "slot_number", Value(d->slot_number()))("media_tag", Value(d->media_tag()));
+  }
+  Array& slots = json_spirit::to_new_array(result["slots"]);
+  slots.reserve(changer.medias().size());
+  for (const d2t::Media_var& m : changer.medias()) {
+    if (m.null()) continue;
+    Object& o = json_spirit::append_new_object(slots);
+    json_spirit::insert(o)("slot_number", Value(m->slot_number()))(
+        "state", Value(d2t::media_state_to_name(m->state())))("media_tag", Value(m->media_tag()))(
+        "is_porter", Value(m->is_porter()));
+  }
+}
+
+}  // namespace
+
+bool Tape_Controller::refresh(const std::string& serial_number, Object& result) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+  try {
+    std::vector<d2t::Changer_var> changers;
+    std::vector<d2t::Drive_var> drives;
+    if (!d2t::tools::lsscsi(changers, drives)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+      return false;
+    }
+    auto listed = std::find_if(changers.begin(), changers.end(), [&](const d2t::Changer_var& c) {
+      return match_changer(c, serial_number);
+    });
+    if (listed == changers.end()) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find changer(serial_number: %C).\n"),
+                 serial_number.c_str()));
+      return false;
+    }
+    Object row;
+    if (!impl_->get_changer(serial_number, row)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("No mediumx with serial_number '%C'.\n"), serial_number.c_str()));
+      return false;
+    }
+
+    d2t::Changer changer;
+    changer.load_from_json(Value(row));
+    if ((*listed)->sg_name() != changer.sg_name()) {
+      update_device_name(changers, drives);
+      changer.sg_name((*listed)->sg_name());
+    }
+    if (!d2t::tools::changer_status(changer)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%C' with serial_number: '%C'.\n"),
+                 changer.sg_name().c_str(), serial_number.c_str()));
+      return false;
+    }
+    std::int64_t id = -1;
+    if (!json_spirit::object_get(row, "id", id) || !update_slots(id, changer)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to refresh slots.\n")));
+      return false;
+    }
+    if (changer.type().empty() && detect_changer_type(id, changer)) {
+      impl_->set_changer_type(id, changer.type());
+    }
+
+    Object out;
+    changer.to_json(out);
+    write_status(changer, out);
+    result.swap(out);
+    return true;
+  } catch (const std::exception& e) {
+    // An exception must not escape into the web server's request thread.
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on Tape_Controller::refresh: %C\n"), e.what()));
+    return false;
+  }
+}
+
+bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+
+  // Drives: store the slot whose cartridge each drive holds (null when
+  // empty), and remember those home slots.
+  std::unordered_map<ACE_INT32, const std::string*> out_in_drive;
+  for (const d2t::Drive_var& d : changer.drives()) {
+    if (d.null()) continue;
+    const bool loaded = d->slot_number() > 0 && !d->media_tag().empty();
+    if (loaded) out_in_drive.emplace(d->slot_number(), &d->media_tag());
+    const std::string dev_name = get_drive_name(changer_id, static_cast<ACE_INT32>(d->drive_number()));
+    if (dev_name.empty()) continue;
+    impl_->set_drive_slot(dev_name, loaded ? Value(d->slot_number()) : Value());
+  }
+
+  Array rows;
+  if (!impl_->get_slots(changer_id, rows)) return false;
+  const Slot_Row_Index index(rows);
+
+  for (const d2t::Media_var& m : changer.medias()) {
+    if (m.null()) continue;
+    // A slot whose cartridge sits in a drive is reported empty, but it is
+    // still that cartridge's home: unload names the cartridge by the home
+    // slot's tag, so the tag stays.
+    const d2t::Media* report = m.get();
+    d2t::Media home;
+    if (m->media_tag().empty()) {
+      auto out = out_in_drive.find(m->slot_number());
+      if (out != out_in_drive.end()) {
+        home = *m;
+        home.media_tag(*out->second);
+        report = &home;
+      }
+    }
+
+    const Object* slot_row = index.find(report->slot_number());
+    if (slot_row == nullptr) {
+      impl_->add_slot(changer_id, *report);
+      continue;
+    }
+    const std::string* row_tag = json_spirit::object_get_str(*slot_row, "media_tag");
+    bool stale = row_tag ? *row_tag != report->media_tag() : !report->media_tag().empty();
+    bool row_porter = false;
+    if (!stale && json_spirit::object_get(*slot_row, "is_porter", row_porter)) {
+      stale = row_porter != report->is_porter();
+    }
+    if (stale) impl_->update_slot(changer_id, *report);
+  }
+  return true;
+}

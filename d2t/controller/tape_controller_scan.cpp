@@ -1,0 +1,172 @@
+// Library scan: empty the drives, read the element status, find which host
+// tape device is which drive element by loading cartridges, measure and
+// classify the cartridges, and time the moves to tell physical libraries
+// from virtual ones. Only the in-memory records change here.
+#include "d2t/controller/tape_controller.h"
+
+#include <algorithm>
+#include <deque>
+
+#include <ace/Guard_T.h>
+
+#include "d2t/controller/controller_log.h"
+#include "d2t/tools/tools.h"
+
+namespace {
+
+// The cartridge's capacity was measured in this scan (or is known).
+bool capacity_valid(d2t::Media_var m) {
+  return !m.null() && m->state() == d2t::MST_BLANK && m->capacity() != 0;
+}
+
+const char* type_for_duration(ACE_UINT64 ms) {
+  return ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual" : "physical";
+}
+
+}  // namespace
+
+bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
+  ACE_Guard<ACE_Thread_Mutex> guard(scan_lock_);
+  if (!guard.locked()) return false;
+
+  if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive "
+                                  "manually and retry rescan.\n")));
+    return false;
+  }
+  if (!d2t::tools::changer_status(changer)) return false;
+  if (!detect_drives(changer, drives)) return false;
+  return scan_all_media(changer);
+}
+
+bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
+  ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drives of tape library %C\n"),
+             changer.sg_name().c_str()));
+
+  // Host drives without a cartridge are the candidates; those behind the
+  // changer's own SCSI target are the likeliest and are tried first.
+  std::deque<d2t::Drive_var> candidates;
+  for (const d2t::Drive_var& drive : drives) {
+    if (drive.null() || d2t::tools::drive_ready(drive->sg_name(), 0)) continue;
+    if (drive->target_name() == changer.target_name()) {
+      candidates.push_front(drive);
+    } else {
+      candidates.push_back(drive);
+    }
+  }
+
+  const int polls = std::max(max_wait_seconds_ / static_cast<int>(d2t::LOAD_UNLOAD_RETRY_INTERVAL), 1);
+  const int unload_retries = load_unload_retries_ * faulty_threshold_;
+  ACE_UINT64 total_ms = 0;
+  ACE_UINT64 cycles = 0;
+  std::vector<d2t::Drive_var>& elements = changer.drives();
+
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (elements[i].null()) continue;
+    d2t::Drive_var d = elements[i];
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %C\n"),
+               static_cast<int>(d->drive_number()), static_cast<int>(elements.size()),
+               changer.sg_name().c_str()));
+
+    bool found = false;
+    int mount_failures = 0;
+    for (const d2t::Media_var& mv : changer.medias()) {
+      if (mv.null()) continue;
+      d2t::Media& m = *mv;
+      if ((m.state() != d2t::MST_FULL && m.state() != d2t::MST_BLANK) || m.media_tag().empty()) {
+        continue;
+      }
+
+      bool count_failure = false;
+      const ACE_UINT64 load_start = clock_->now_ms();
+      if (!d2t::tools::mount(changer.sg_name(), d->drive_number(), m.slot_number(), m.media_tag(),
+                             load_unload_retries_, count_failure)) {
+        if (++mount_failures >= faulty_threshold_) break;
+        continue;
+      }
+      const ACE_UINT64 load_ms = clock_->now_ms() - load_start;
+
+      // Watch the candidates until one of them holds the cartridge.
+      d2t::Drive_var cleaning_drive;
+      for (int poll = 0; poll < polls; ++poll) {
+        for (d2t::Drive_var& candidate : candidates) {
+          if (candidate.null()) continue;
+          if (m.state() == d2t::MST_FULL && d2t::tools::cleaning_tape(candidate->sg_name())) {
+            m.state(d2t::MST_CLEAN);
+            mount_failures = 0;
+            cleaning_drive = candidate;
+            break;
+          }
+          if (d2t::tools::drive_ready(candidate->sg_name(), 0)) {
+            candidate->drive_number(d->drive_number());
+            elements[i] = candidate;
+            d = candidate;
+            candidate.reset();
+            found = true;
+            break;
+          }
+        }
+        if (found || !cleaning_drive.null()) break;
+        if (poll + 1 < polls) clock_->sleep_seconds(static_cast<unsigned>(d2t::LOAD_UNLOAD_RETRY_INTERVAL));
+      }
+
+      if (found && m.capacity() == 0) {
+        ACE_UINT64 capacity = 0;
+        if (d2t::tools::get_media_capacity(d->sg_name(), m.media_tag(), capacity)) {
+          m.capacity(capacity);
+          m.state(d2t::MST_BLANK);
+        }
+      }
+
+      // Eject through the device that holds the cartridge: the identified
+      // drive, or the candidate that reported the cleaning cartridge.
+      const std::string& eject_device = cleaning_drive.null() ? d->dev_name() : cleaning_drive->dev_name();
+      const ACE_UINT64 unload_start = clock_->now_ms();
+      if (d2t::tools::unmount(changer.sg_name(), eject_device, d->drive_number(), m.slot_number(),
+                              m.media_tag(), unload_retries, count_failure)) {
+        total_ms += load_ms + (clock_->now_ms() - unload_start);
+        ++cycles;
+      } else {
+        d->faulty(true);
+        // The cartridge is still in the drive: record it there, so that
+        // the stored drive names its home slot.
+        d->slot_number(m.slot_number());
+        d->media_tag(m.media_tag());
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
+                   changer.sg_name().c_str(), d->dev_name().c_str(),
+                   static_cast<int>(d->drive_number())));
+      }
+      if (found || d->faulty()) break;
+    }
+
+    if (!found) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %C\n"), static_cast<int>(d->drive_number()),
+                 changer.sg_name().c_str()));
+      elements[i].reset();
+    }
+  }
+
+  if (cycles != 0) changer.type(type_for_duration(total_ms / cycles));
+  return true;
+}
+
+bool Tape_Controller::scan_all_media(d2t::Changer& changer) {
+  ACE_UINT64 reference = 0;
+  for (const d2t::Media_var& m : changer.medias()) {
+    if (capacity_valid(m)) {
+      reference = m->capacity();
+      break;
+    }
+  }
+  // Unmeasured cartridges share the capacity measured for another one.
+  for (const d2t::Media_var& m : changer.medias()) {
+    if (m.null() || m->state() != d2t::MST_FULL || m->media_tag().empty()) continue;
+    if (reference == 0) {
+      m->state(d2t::MST_UNKNOWN);
+    } else {
+      m->capacity(reference);
+      m->state(d2t::MST_BLANK);
+    }
+  }
+  return true;
+}

@@ -1,0 +1,31 @@
+#include "d2t/controller/tape_controller_service.h"
+
+#include <ace/Log_Msg.h>
+
+#include "d2t/controller/tape_controller.h"
+
+Tape_Controller_Service::Tape_Controller_Service() : ACE_Service_Object(nullptr) {}
+
+Tape_Controller_Service::~Tape_Controller_Service() {}
+
+int Tape_Controller_Service::init(int, ACE_TCHAR*[]) {
+  // A controller that failed to reach its database or its devices still
+  // serves requests; each operation reports its own failure.
+  if (Tape_Controller* controller = Tape_Controller::instance()) controller->open();
+  return 0;
+}
+
+int Tape_Controller_Service::fini() {
+  Tape_Controller::close_instance();
+  return 0;
+}
+
+extern "C" ACE_Service_Object* _make_Tape_Controller_Service(void (**gobbler)(void*)) {
+  if (gobbler != nullptr) *gobbler = &_gobble_Tape_Controller_Service;
+  return new Tape_Controller_Service();
+}
+
+extern "C" void _gobble_Tape_Controller_Service(void* _p) {
+  ACE_ASSERT(_p != 0);
+  delete static_cast<ACE_Service_Object*>(_p);
+}

@@ -1,0 +1,115 @@
+// Media unload: send the cartridge in a drive back to its home slot (the
+// slot it was loaded from) and record the drive empty.
+#include "d2t/controller/tape_controller.h"
+
+#include <exception>
+
+#include "d2t/controller/controller_log.h"
+#include "d2t/tools/tools.h"
+#include "json_spirit/json_helpers.h"
+
+using json_spirit::Object;
+
+namespace {
+
+std::string str_or_empty(const Object& o, const char* key) {
+  const std::string* s = json_spirit::object_get_str(o, key);
+  return s ? *s : std::string();
+}
+
+}  // namespace
+
+bool Tape_Controller::unload(const Object& request, Object& result) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return false;
+  }
+  try {
+    const std::string serial = json_spirit::object_get_str_or_throw(request, "serial_number");
+    Object device;
+    if (!impl_->get_tape_device(serial, device)) {
+      result["message"] = "Failed to prepare devices";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%C'.\n"), serial.c_str()));
+      return false;
+    }
+
+    std::string dev_name = str_or_empty(device, "dev_name");
+    std::string sg_name = str_or_empty(device, "sg_name");
+    if (dev_name.empty() || sg_name.empty()) {
+      if (!update() || !impl_->get_tape_device(serial, device)) {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update devices before unload media.\n")));
+        return false;
+      }
+      dev_name = str_or_empty(device, "dev_name");
+      sg_name = str_or_empty(device, "sg_name");
+      if (dev_name.empty() || sg_name.empty()) {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%C' to unload media.\n"),
+                   serial.c_str()));
+        return false;
+      }
+    }
+
+    std::int64_t changer_id = 0;
+    json_spirit::object_get(device, "changer_id", changer_id);
+    d2t::Drive drive;
+    drive.dev_name(dev_name);
+    const std::string no_rewind = drive.no_rewind_device();
+
+    int slot_number = 0;
+    if (!json_spirit::object_get(device, "slot_number", slot_number)) {
+      // The inventory says the drive is empty; it is, unless it reports a
+      // tape (then the inventory is wrong and nothing can be sent home).
+      ACE_ERROR((LM_WARNING, ACE_TEXT("Unload media from drive %C, but no media loaded\n"),
+                 dev_name.c_str()));
+      return !d2t::tools::drive_ready(no_rewind, 0);
+    }
+    int drive_number = 0;
+    int failures = 0;
+    json_spirit::object_get(device, "drive_number", drive_number);
+    json_spirit::object_get(device, "failures", failures);
+
+    Object slot;
+    if (!impl_->get_slot(static_cast<ACE_INT64>(changer_id), slot_number, slot)) {
+      result["message"] = "Failed to check media to unload";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot with changer_id=%q, slot_number=%d\n"),
+                 static_cast<ACE_INT64>(changer_id), slot_number));
+      return false;
+    }
+    // The home slot keeps the cartridge's tag while the cartridge is out;
+    // without it the cartridge cannot be named to the library.
+    const std::string* media_tag = json_spirit::object_get_str(slot, "media_tag");
+    if (media_tag == nullptr) {
+      result["message"] = "Failed to check media to unload";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media tag of slot %d, changer_id=%q to unload\n"),
+                 slot_number, static_cast<ACE_INT64>(changer_id)));
+      return false;
+    }
+
+    bool count_failure = false;
+    if (d2t::tools::unmount(sg_name, no_rewind, static_cast<ACE_UINT32>(drive_number), slot_number,
+                            *media_tag, load_unload_retries_, count_failure)) {
+      if (failures != 0) impl_->update_drive_failure(dev_name, 0);
+      if (impl_->set_drive_slot(serial, static_cast<ACE_INT64>(0))) {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| unload %C to slot %d from drive '%C'.\n"),
+                   media_tag->c_str(), slot_number, serial.c_str()));
+        return true;
+      }
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%C) slot to null after unload.\n"),
+                 serial.c_str()));
+      return false;
+    }
+
+    result["message"] = "Failed to unload media";
+    if (count_failure && failures + 1 < faulty_threshold_) {
+      impl_->update_drive_failure(dev_name, failures + 1);
+    } else {
+      result["faulty"] = true;
+    }
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %C to slot %d from drive %C\n"),
+               media_tag->c_str(), slot_number, serial.c_str()));
+    return false;
+  } catch (const std::exception& e) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %C\n"), e.what()));
+    return false;
+  }
+}
