@@ -1,0 +1,172 @@
+// Reading and writing JSON text: numbers at the 64-bit edges, malformed
+// and hostile input, escaping, and deep values.
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "json_spirit/json_helpers.h"
+#include "json_spirit/json_spirit.h"
+
+using namespace json_spirit;
+
+namespace {
+
+Value parse_ok(const std::string& text) {
+  Value v;
+  std::string error;
+  EXPECT_TRUE(read(text, v, &error)) << text << ": " << error;
+  return v;
+}
+
+// A value nested `depth` arrays deep, built without recursion.
+Value nested_arrays(int depth) {
+  Value v;
+  for (int i = 0; i < depth; ++i) {
+    Value outer = Array();
+    outer.get_array().push_back(std::move(v));
+    v = std::move(outer);
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(Json_Read, IntegersAtTheSigned64BitEdges) {
+  EXPECT_EQ(parse_ok("9223372036854775807").get_int64(), INT64_MAX);
+  EXPECT_EQ(parse_ok("-9223372036854775808").get_int64(), INT64_MIN);
+  const Value above = parse_ok("9223372036854775808");
+  EXPECT_EQ(above.type(), int_type);
+  EXPECT_TRUE(above.is_uint64());
+  EXPECT_EQ(above.get_uint64(), 9223372036854775808ULL);
+  EXPECT_THROW(above.get_int64(), Type_Error);
+  const Value max = parse_ok("18446744073709551615");
+  EXPECT_EQ(max.get_uint64(), UINT64_MAX);
+}
+
+TEST(Json_Read, NumbersBeyond64BitsBecomeRealOrFail) {
+  const Value big = parse_ok("18446744073709551616");
+  EXPECT_EQ(big.type(), real_type);
+  EXPECT_DOUBLE_EQ(big.get_real(), 18446744073709551616.0);
+  const Value small = parse_ok("-9223372036854775809");
+  EXPECT_EQ(small.type(), real_type);
+  EXPECT_EQ(parse_ok("1.5").type(), real_type);
+  EXPECT_EQ(parse_ok("1e2").type(), real_type);
+
+  for (const char* text : {"1e400", "-1e400", "[1e999]"}) {
+    Value v = 7;
+    std::string error;
+    EXPECT_FALSE(read(text, v, &error)) << text;
+    EXPECT_EQ(v, Value(7)) << "a failed read leaves the value unchanged";
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(Json_Read, MalformedTextFailsCleanly) {
+  for (const char* text : {"", "{", "[1,]", "{\"a\"}", "{\"a\":}", "1 2", "tru", "\"abc",
+                           "{\"a\":1,}", "[\"\x01\"]", "\"\xff\xfe\"", "nan", "'x'"}) {
+    Value v = "kept";
+    std::string error;
+    EXPECT_FALSE(read(text, v, &error)) << "accepted: " << text;
+    EXPECT_EQ(v, Value("kept"));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+  }
+}
+
+TEST(Json_Read, HostileNestingIsRefused) {
+  Value v;
+  std::string error;
+  EXPECT_FALSE(read(std::string(1 << 20, '['), v, &error));
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
+  EXPECT_FALSE(read(std::string(1 << 20, '{'), v, &error));
+
+  std::string deepest(MAX_READ_DEPTH, '[');
+  deepest += std::string(MAX_READ_DEPTH, ']');
+  EXPECT_TRUE(read(deepest, v));
+  EXPECT_FALSE(read("[" + deepest + "]", v));
+
+  std::string objects;
+  for (int i = 0; i < MAX_READ_DEPTH + 1; ++i) objects += "{\"k\":";
+  objects += "1" + std::string(MAX_READ_DEPTH + 1, '}');
+  EXPECT_FALSE(read(objects, v));
+}
+
+TEST(Json_Read, StructureCommentsAndDuplicateKeys) {
+  const Value v = parse_ok(
+      "/* conf */ {\"b\": [1, true, null, \"x\", {\"c\": -2.5}], // tail\n"
+      " \"a\": {}, \"d\": 1, \"d\": 2}");
+  const Object& o = v.get_obj();
+  ASSERT_EQ(o.size(), 3u);
+  EXPECT_EQ(o.begin()->first, "a") << "keys are kept sorted";
+  const Array& b = o.at("b").get_array();
+  ASSERT_EQ(b.size(), 5u);
+  EXPECT_EQ(b[0].get_int(), 1);
+  EXPECT_TRUE(b[1].get_bool());
+  EXPECT_TRUE(b[2].is_null());
+  EXPECT_EQ(b[3].get_str(), "x");
+  EXPECT_DOUBLE_EQ(b[4].get_obj().at("c").get_real(), -2.5);
+  EXPECT_EQ(o.at("d").get_int(), 2) << "the last duplicate wins";
+  EXPECT_EQ(parse_ok("\"top\"").get_str(), "top");
+}
+
+TEST(Json_Write, EscapesStringsAndRoundTrips) {
+  const std::string nasty = std::string("q\"b\\s/\b\f\n\r\t") + '\x01' + '\x1f' + "\x7f" +
+                            "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+  const std::string text = write(Value(nasty));
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_NE(text.find("\\u0001"), std::string::npos);
+  EXPECT_NE(text.find("\xc3\xa9"), std::string::npos) << "UTF-8 passes through";
+  EXPECT_EQ(parse_ok(text).get_str(), nasty);
+}
+
+TEST(Json_Write, InvalidUtf8BecomesReplacementCharacter) {
+  for (const char* bad : {"a\xff" "b", "\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf5\x80\x80\x80"}) {
+    const std::string text = write(Value(std::string(bad)));
+    Value back;
+    EXPECT_TRUE(read(text, back)) << "written text must be valid JSON: " << text;
+    EXPECT_NE(text.find("\\ufffd"), std::string::npos) << text;
+  }
+}
+
+TEST(Json_Write, NumbersKeepTheirKind) {
+  Object o;
+  insert(o)("max", Value(UINT64_MAX))("min", Value(INT64_MIN))("r", 2.0)("third", 1.0 / 3)(
+      "inf", std::numeric_limits<double>::infinity());
+  const std::string text = write(o);
+  EXPECT_NE(text.find("\"inf\":null"), std::string::npos) << text;
+  const Object back = parse_ok(text).get_obj();
+  EXPECT_EQ(back.at("max").get_uint64(), UINT64_MAX);
+  EXPECT_EQ(back.at("min").get_int64(), INT64_MIN);
+  EXPECT_EQ(back.at("r").type(), real_type);
+  EXPECT_EQ(back.at("third").get_real(), 1.0 / 3) << "reals round-trip exactly";
+}
+
+TEST(Json_Write, CompactAndFormattedReadBackEqual) {
+  const Value v = parse_ok("{\"a\":[1,{\"b\":[]},{}],\"c\":\"x\",\"d\":[[]]}");
+  EXPECT_EQ(write(v), "{\"a\":[1,{\"b\":[]},{}],\"c\":\"x\",\"d\":[[]]}");
+  const std::string pretty = write_formatted(v);
+  EXPECT_NE(pretty.find('\n'), std::string::npos);
+  EXPECT_EQ(parse_ok(pretty), v);
+}
+
+TEST(Json_Write, SecureStringsAreMaskedOnlyInDumps) {
+  Object o;
+  insert(o)("user", "bob")("password", Secure_String{"hunter2"});
+  EXPECT_EQ(JSON_Dump(o, false), "{\"password\":\"***\",\"user\":\"bob\"}");
+  EXPECT_EQ(JSON_Dump(o, true).find("hunter2"), std::string::npos);
+  EXPECT_NE(write(o).find("hunter2"), std::string::npos);
+}
+
+TEST(Json_Write, DeepProgrammaticValuesNeitherOverflowWriteNorDestroy) {
+  const int depth = 200000;
+  Value v = nested_arrays(depth);
+  const std::string text = write(v);
+  EXPECT_EQ(text.size(), 2u * depth + 4);  // "[" x depth, "null", "]" x depth
+  Value o = Object();
+  o.get_obj()["deep"] = std::move(v);
+  EXPECT_FALSE(JSON_Dump(o).empty());
+  o = Value();  // destroys the whole tree
+  EXPECT_TRUE(o.is_null());
+}
