@@ -1,0 +1,254 @@
+#include "starter/log_sink.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+#include <ace/Log_Record.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "runtime/environ.h"
+
+namespace {
+
+struct Priority_Name {
+  const char* name;
+  ACE_Log_Priority priority;
+  const char* label;  // shown in front of each line on a terminal or in a file
+};
+
+const Priority_Name PRIORITIES[] = {
+    {"trace", LM_TRACE, "TRACE"},         {"debug", LM_DEBUG, "DEBUG"},
+    {"info", LM_INFO, "INFO"},            {"notice", LM_NOTICE, "NOTICE"},
+    {"warning", LM_WARNING, "WARNING"},   {"error", LM_ERROR, "ERROR"},
+    {"critical", LM_CRITICAL, "CRITICAL"}, {"alert", LM_ALERT, "ALERT"},
+    {"emergency", LM_EMERGENCY, "EMERGENCY"},
+};
+
+const char* label_of(ACE_Log_Priority priority) {
+  for (const Priority_Name& p : PRIORITIES) {
+    if (p.priority == priority) return p.label;
+  }
+  if (priority == LM_STARTUP) return "STARTUP";
+  if (priority == LM_SHUTDOWN) return "SHUTDOWN";
+  return "LOG";
+}
+
+// True when standard error is the stream that systemd connected to the
+// journal: JOURNAL_STREAM holds "<device>:<inode>" of that stream.
+bool stderr_is_journal() {
+  const std::string stream = get_env_r("JOURNAL_STREAM");
+  if (stream.empty()) return false;
+  unsigned long long dev = 0, ino = 0;
+  if (std::sscanf(stream.c_str(), "%llu:%llu", &dev, &ino) != 2) return false;
+  struct stat st;
+  if (::fstat(STDERR_FILENO, &st) != 0) return false;
+  return st.st_dev == dev && st.st_ino == ino;
+}
+
+// Writes all of `text`, retrying after interrupted or partial writes.
+void write_all(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+Log_Sink* g_sink = nullptr;
+
+}  // namespace
+
+Log_Config parse_log_config(const char* file, const char* priority) {
+  Log_Config config;
+  if (file != nullptr && *file != '\0') {
+    if (std::strcmp(file, "syslog") == 0) {
+      config.target = Log_Config::TO_SYSLOG;
+    } else {
+      config.target = Log_Config::TO_FILE;
+      config.path = file;
+    }
+  }
+  if (priority != nullptr && *priority != '\0') {
+    config.priority_valid = false;
+    for (const Priority_Name& p : PRIORITIES) {
+      if (::strcasecmp(p.name, priority) == 0) {
+        config.lowest = p.priority;
+        config.priority_valid = true;
+        break;
+      }
+    }
+  }
+  return config;
+}
+
+unsigned long priority_mask_from(ACE_Log_Priority lowest) {
+  unsigned long mask = 0;
+  for (unsigned long p = lowest; p <= LM_EMERGENCY; p <<= 1) mask |= p;
+  return mask;
+}
+
+int syslog_level_of(ACE_Log_Priority priority) {
+  switch (priority) {
+    case LM_EMERGENCY:
+      return LOG_EMERG;
+    case LM_ALERT:
+      return LOG_ALERT;
+    case LM_CRITICAL:
+      return LOG_CRIT;
+    case LM_ERROR:
+      return LOG_ERR;
+    case LM_WARNING:
+      return LOG_WARNING;
+    case LM_NOTICE:
+      return LOG_NOTICE;
+    case LM_INFO:
+    case LM_STARTUP:
+    case LM_SHUTDOWN:
+      return LOG_INFO;
+    default:
+      return LOG_DEBUG;
+  }
+}
+
+Log_Sink::Log_Sink(const Log_Config& config) : config_(config) {}
+
+Log_Sink::~Log_Sink() { close(); }
+
+int Log_Sink::open(const ACE_TCHAR*) {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  close_i();
+  open_i();
+  if (config_.target == Log_Config::TO_FILE && fd_ < 0) return -1;
+  return 0;
+}
+
+int Log_Sink::reset() { return open(nullptr); }
+
+int Log_Sink::close() {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  close_i();
+  return 0;
+}
+
+void Log_Sink::open_i() {
+  switch (config_.target) {
+    case Log_Config::TO_FILE:
+      // An explicit mode: the umask may be 0 after daemonising.
+      fd_ = ::open(config_.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+      break;
+    case Log_Config::TO_SYSLOG:
+      ::openlog(nullptr, LOG_PID, LOG_DAEMON);
+      syslog_open_ = true;
+      break;
+    case Log_Config::TO_STDERR:
+      journal_ = stderr_is_journal();
+      break;
+  }
+}
+
+void Log_Sink::close_i() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (syslog_open_) {
+    ::closelog();
+    syslog_open_ = false;
+  }
+}
+
+std::string Log_Sink::format(ACE_Log_Priority priority, const char* text) const {
+  std::string body = text != nullptr ? text : "";
+  if (body.empty() || body.back() != '\n') body += '\n';
+
+  std::string out;
+  if (journal_ && config_.target == Log_Config::TO_STDERR) {
+    // Every line gets the level prefix: the journal splits at newlines.
+    const std::string prefix = "<" + std::to_string(syslog_level_of(priority)) + ">";
+    size_t start = 0;
+    while (start < body.size()) {
+      const size_t end = body.find('\n', start);
+      out += prefix;
+      out.append(body, start, end - start + 1);
+      start = end + 1;
+    }
+    return out;
+  }
+
+  struct timeval tv;
+  ::gettimeofday(&tv, nullptr);
+  struct tm tm;
+  ::localtime_r(&tv.tv_sec, &tm);
+  char head[96];
+  const size_t n = std::strftime(head, sizeof head, "%Y-%m-%d %H:%M:%S", &tm);
+  std::snprintf(head + n, sizeof head - n, ".%03ld %s [%ld:%ld] ",
+                static_cast<long>(tv.tv_usec / 1000), label_of(priority),
+                static_cast<long>(::getpid()), static_cast<long>(::syscall(SYS_gettid)));
+  out = head;
+  out += body;
+  return out;
+}
+
+ssize_t Log_Sink::log(ACE_Log_Record& record) {
+  const ACE_Log_Priority priority = static_cast<ACE_Log_Priority>(record.type());
+  const char* text = record.msg_data();
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  if (config_.target == Log_Config::TO_SYSLOG) {
+    ::syslog(syslog_level_of(priority), "%s", text != nullptr ? text : "");
+    return 0;
+  }
+  const std::string line = format(priority, text);
+  write_all(fd_ >= 0 ? fd_ : STDERR_FILENO, line);
+  return static_cast<ssize_t>(line.size());
+}
+
+void install_log_sink() {
+  if (g_sink != nullptr) return;
+  const std::string file = get_env_r("D2T_LOG_FILE");
+  const std::string priority = get_env_r("D2T_LOG_PRIORITY");
+  const Log_Config config = parse_log_config(file.c_str(), priority.c_str());
+
+  // Never freed: records may arrive from any thread until the process ends.
+  g_sink = new (std::nothrow) Log_Sink(config);
+  if (g_sink == nullptr) return;  // ACE keeps logging to standard error
+  const int opened = g_sink->open(nullptr);
+  const int open_errno = errno;
+
+  ACE_Log_Msg::msg_backend(g_sink);
+  ACE_Log_Msg* log = ACE_LOG_MSG;
+  log->set_flags(ACE_Log_Msg::CUSTOM);
+  log->clr_flags(ACE_Log_Msg::STDERR);
+  log->priority_mask(priority_mask_from(config.lowest), ACE_Log_Msg::PROCESS);
+
+  if (!config.priority_valid) {
+    ACE_ERROR((LM_WARNING, "Unknown log priority D2T_LOG_PRIORITY=%C, using debug\n",
+               priority.c_str()));
+  }
+  if (opened != 0) {
+    errno = open_errno;
+    ACE_ERROR((LM_WARNING, "Failed to open log file %C, errno=%d, %m, logging to stderr\n",
+               config.path.c_str(), open_errno));
+  }
+}
+
+void reopen_log_sink() {
+  if (g_sink != nullptr) g_sink->reset();
+}

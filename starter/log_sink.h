@@ -1,0 +1,102 @@
+// Process-wide destination of every ACE_Log_Msg record.
+//
+// ACE_Log_Msg keeps its output stream per thread, so messages logged from
+// threads that ACE did not create (std::thread, an HTTP library's workers)
+// are lost unless a process-wide back end receives them. `Log_Sink` is that
+// back end: once installed, every record of every thread is written to one
+// output, one whole line per write, so that lines of concurrent threads never
+// interleave.
+//
+// Outputs:
+//   - standard error (the default). When standard error is connected to the
+//     systemd journal (JOURNAL_STREAM names it), each line carries a "<N>"
+//     syslog-level prefix and no time stamp, because the journal adds its own;
+//     otherwise each line starts with a local time stamp, the priority name,
+//     and the process and thread ids.
+//   - a file, appended to, created with mode 0640 whatever the umask.
+//   - syslog, facility LOG_DAEMON.
+//
+// The configuration comes from the environment (see starter/README.md):
+//   D2T_LOG_FILE      unset or empty: standard error; "syslog": syslog;
+//                     anything else: the path of a log file.
+//   D2T_LOG_PRIORITY  lowest priority written: trace, debug (default), info,
+//                     notice, warning, error, critical, alert, emergency.
+
+#ifndef STARTER_LOG_SINK_H
+#define STARTER_LOG_SINK_H
+
+#include <ace/Log_Msg_Backend.h>
+#include <ace/Log_Priority.h>
+#include <ace/Thread_Mutex.h>
+
+#include <string>
+
+struct Log_Config {
+  enum Target { TO_STDERR, TO_FILE, TO_SYSLOG };
+
+  Target target = TO_STDERR;
+  std::string path;               // the log file when target is TO_FILE
+  ACE_Log_Priority lowest = LM_DEBUG;
+  bool priority_valid = true;     // false when the priority text was not understood
+};
+
+// Reads the configuration from the two texts (either may be null or empty).
+// An unknown priority text leaves `lowest` at its default and clears
+// `priority_valid`.
+Log_Config parse_log_config(const char* file, const char* priority);
+
+// The ACE priority mask holding `lowest` and every more severe priority.
+unsigned long priority_mask_from(ACE_Log_Priority lowest);
+
+// Syslog level (LOG_DEBUG ... LOG_EMERG) of an ACE priority.
+int syslog_level_of(ACE_Log_Priority priority);
+
+class Log_Sink : public ACE_Log_Msg_Backend {
+ public:
+  explicit Log_Sink(const Log_Config& config);
+  ~Log_Sink() override;
+
+  Log_Sink(const Log_Sink&) = delete;
+  Log_Sink& operator=(const Log_Sink&) = delete;
+
+  // Opens the output. Returns 0, or -1 with errno set when the log file
+  // cannot be opened; the sink then writes to standard error instead.
+  int open(const ACE_TCHAR* logger_key) override;
+
+  // Closes and reopens the output: used after daemonising, which closes
+  // every descriptor, and when a log file was rotated.
+  int reset() override;
+
+  int close() override;
+
+  // Writes one record. Thread-safe. A record whose text does not end in a
+  // newline gets one.
+  ssize_t log(ACE_Log_Record& record) override;
+
+  // The text that `log` writes for a record of `priority` with `text`:
+  // exposed so the line format can be checked without an output.
+  std::string format(ACE_Log_Priority priority, const char* text) const;
+
+ private:
+  void open_i();
+  void close_i();
+
+  Log_Config config_;
+  int fd_ = -1;          // log file descriptor; -1 for stderr and syslog
+  bool journal_ = false; // standard error is the systemd journal
+  bool syslog_open_ = false;
+  ACE_Thread_Mutex lock_;  // guards fd_, journal_ and syslog_open_
+};
+
+// Installs a Log_Sink configured from D2T_LOG_FILE and D2T_LOG_PRIORITY as
+// the process-wide back end of ACE_Log_Msg (the CUSTOM flag, standard error
+// output of ACE itself switched off) and sets the process priority mask.
+// Logs a warning when the priority text or the log file is not usable.
+// The sink lives until the process exits.
+void install_log_sink();
+
+// Reopens the installed sink's output (after daemonising). No-op when
+// install_log_sink has not run.
+void reopen_log_sink();
+
+#endif

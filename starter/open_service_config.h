@@ -1,0 +1,90 @@
+// Opening the service configurator from the host's command line.
+//
+// The host's argument vector also carries the host's own options; this
+// builds a vector holding only the service configurator's options, with one
+// addition: "-f DIR" naming a directory stands for every regular file in it
+// whose name ends in ".conf", in byte order of the full paths, each passed
+// as a "-f FILE" of its own.
+//
+// Translation:
+//   -b -d -n -y              passed on
+//   -k KEY -p FILE -s SIG -S DIRECTIVE
+//                            passed on, the argument as one word
+//   -f PATH                  PATH a directory: -f for each "conf" file in
+//                            it; otherwise passed on unchanged
+//   --thread-pool ARG        dropped
+//   anything else            dropped (host options, unknown options, words)
+
+#ifndef STARTER_OPEN_SERVICE_CONFIG_H
+#define STARTER_OPEN_SERVICE_CONFIG_H
+
+#include <ace/ARGV.h>
+#include <ace/Dirent.h>
+#include <ace/Get_Opt.h>
+
+#include <set>
+#include <string>
+
+#include "runtime/inline_util.h"
+
+// Appends "-f" and a path for every configuration file of `dir`, or "-f"
+// and `path` itself when it cannot be opened as a directory.
+void add_config_files(ACE_ARGV& args, const char* path);
+
+// Builds the configurator's argument vector from `argv` (read, never
+// changed) and returns what `open_service(argc, argv)` returns. With
+// `skip_first_arg` argument 0 is the program name and becomes the first
+// word; otherwise every argument is parsed and the first word is "dummy".
+template <typename F>
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service) {
+  ACE_ARGV args(true);
+  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", skip_first_arg ? 1 : 0, 0,
+                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
+
+  if (skip_first_arg && argc > 0) {
+    args.add(argv[0], true);
+  } else {
+    args.add("dummy");
+  }
+
+  for (int c; (c = opt()) != EOF;) {
+    switch (c) {
+      case 'b':
+        args.add("-b");
+        break;
+      case 'd':
+        args.add("-d");
+        break;
+      case 'n':
+        args.add("-n");
+        break;
+      case 'y':
+        args.add("-y");
+        break;
+      case 'k':
+      case 'p':
+      case 's':
+      case 'S': {
+        const char option[] = {'-', static_cast<char>(c), '\0'};
+        args.add(option);
+        args.add(opt.opt_arg(), true);
+        break;
+      }
+      case 'f':
+        add_config_files(args, opt.opt_arg());
+        break;
+      default:
+        break;  // thread-pool, host options, words, errors
+    }
+  }
+  return open_service(args.argc(), args.argv());
+}
+
+// Opens the service configurator with `argv` (logger key: local host, port
+// 20012; static services loaded; the default configuration file not
+// suppressed; the configurator's debug flag left to "-d"). True when it
+// opened.
+bool do_open_service(int argc, char** argv);
+
+#endif

@@ -1,0 +1,129 @@
+// starter: a generic host process for service objects.
+//
+// It reads its command line, optionally detaches, switches user and groups,
+// creates the process reactor, loads the service objects named in its
+// service configuration files, handles signals, notifies systemd and runs
+// the reactor event loop in one or more threads until a termination signal
+// ends the loop. Then it finalises the services and returns 0.
+//
+// The program is linked with its symbols exported (-rdynamic) so that the
+// service libraries it loads resolve against the ACE, runtime and standard
+// library code it carries, and so that stack traces name functions.
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_unistd.h>
+#include <ace/Reactor.h>
+#include <ace/Service_Config.h>
+#include <ace/Thread_Manager.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "starter/host_options.h"
+#include "starter/log_sink.h"
+#include "starter/new_event_handler.h"
+#include "starter/open_service_config.h"
+#include "starter/signal_handlers.h"
+#include "starter/system_info.h"
+#include "starter/systemd_handler.h"
+
+// Instantiations the loaded service libraries may resolve against the
+// program's dynamic symbol table.
+template const unsigned long& std::max<unsigned long>(const unsigned long&, const unsigned long&);
+template const long& std::max<long>(const long&, const long&);
+template void std::swap<std::less<std::string>>(std::less<std::string>&,
+                                                std::less<std::string>&);
+template void std::swap<unsigned long>(unsigned long&, unsigned long&);
+
+namespace {
+
+// Makes the program carry the string ordering code (exported to the
+// libraries it loads).
+void init_stl_symbols() {
+  const std::string foo("foo");
+  const std::string bar("bar");
+  volatile bool less = std::less<std::string>()(foo, bar);
+  (void)less;
+}
+
+// Event-loop thread body: the calling thread becomes the reactor's owner
+// and runs the event loop until it ends.
+ACE_THR_FUNC_RETURN event_loop(void* arg) {
+  ACE_Reactor* reactor = static_cast<ACE_Reactor*>(arg);
+  reactor->owner(ACE_Thread::self());
+  reactor->run_reactor_event_loop();
+  return 0;
+}
+
+void run_in_main_thread(ACE_Reactor* reactor) {
+  reactor->owner(ACE_Thread::self());
+  while (!reactor->reactor_event_loop_done()) reactor->run_reactor_event_loop();
+}
+
+void run_event_loops(std::uint64_t threads) {
+  ACE_Reactor* reactor = ACE_Reactor::instance();
+  if (threads < 2) {
+    run_in_main_thread(reactor);
+    return;
+  }
+  ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();
+  const int group = manager->spawn_n(static_cast<size_t>(threads), event_loop, reactor);
+  if (group == -1) {
+    ACE_ERROR((LM_ERROR, "Failed to spawn %u event loop threads, errno=%d, %m\n",
+               static_cast<unsigned>(threads), errno));
+    // Threads that did start share the loop with the main thread.
+    run_in_main_thread(reactor);
+    manager->wait();
+    return;
+  }
+  // Only the loop threads: services may run threads of their own in the
+  // same manager, which end when the services are finalised.
+  manager->wait_grp(group);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  install_log_sink();
+
+  // 1-2. Uncaught exceptions, exported code.
+  std::set_terminate(handle_terminate);
+  init_stl_symbols();
+
+  // 3. Host options, identity, reactor.
+  std::uint64_t threads = 0;
+  std::unique_ptr<ACE_Reactor> previous_reactor;
+  if (ACE_Reactor* reactor = get_reactor(argc, argv, threads)) {
+    previous_reactor.reset(ACE_Reactor::instance(reactor, true));
+  }
+
+  // 4. Host name for the log records.
+  char host[64];
+  if (ACE_OS::hostname(host, sizeof host) == 0) ACE_LOG_MSG->local_host(host);
+
+  // 5-6. Signals, then the services.
+  init_signal_handlers();
+  open_service_config(argc, argv, true, do_open_service);
+  reinstall_reconfig_handler();
+
+  // 7-9. Information, systemd, banner.
+  log_system_info();
+  new_event_handler<Systemd_Handler>();
+  log_product_info();
+
+  // 10. Run until a termination signal ends the loop.
+  run_event_loops(threads);
+
+  // 11. Finalise.
+  ACE_Service_Config::fini_svcs();
+  ACE_Service_Config::close();
+  stop_signal_handlers();
+
+  // 12. The kept previous reactor goes with previous_reactor.
+  return 0;
+}
