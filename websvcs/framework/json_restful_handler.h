@@ -48,9 +48,11 @@ typedef JSON_RESTful_Handler* (*JSON_RESTful_Handler_Factory)(JSON_RESTful_Handl
 // calling the handler when it does not parse, otherwise calls
 // handle_request, and then completes the channel's reply
 // (JSON_RESTful_Channel::complete). An exception escaping the handler
-// becomes a 500 reply. Returns the handler's result (-1 when it was not
-// called or threw). Does not serialise: the caller honours concurrency().
+// becomes a 500 reply, and its text is stored in `*failure` when `failure`
+// is not null (for the caller to log). Returns the handler's result (-1
+// when it was not called or threw). Does not serialise: the caller honours
+// concurrency(). Logs nothing.
 int run_json_restful_handler(JSON_RESTful_Handler& handler, JSON_RESTful_Channel& channel,
-                             const std::string& body_text);
+                             const std::string& body_text, std::string* failure = nullptr);
 
 #endif

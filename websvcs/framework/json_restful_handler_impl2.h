@@ -1,8 +1,9 @@
 // A handler base that parses the request and dispatches by HTTP method.
 //
-// handle_request runs these steps in order; each hook returns 0 to go on,
-// anything else stops the dispatch and is the request's result (a hook that
-// stops replies itself, normally through send_error):
+// handle_request runs these steps in order; a hook that returns non-zero,
+// sends a reply or sets a status stops the dispatch, and what it returned
+// is the request's result (a hook that stops replies itself, normally
+// through send_error):
 //   1. the method must be one the handler accepts (constructor mask): 405
 //   2. handle_uri_suffix: the part of the path below the route must match
 //      the method's uri suffix pattern (none by default): 404

@@ -1,0 +1,166 @@
+#include "websvcs/framework/json_restful_channel.h"
+
+#include <gtest/gtest.h>
+
+#include "json_spirit/json_spirit.h"
+#include "websvcs/framework/memory_channel.h"
+#include "websvcs/framework/yajl_gen.h"
+
+namespace {
+
+json_spirit::Value parse(const std::string& text) {
+  json_spirit::Value v;
+  EXPECT_TRUE(json_spirit::read(text, v)) << text;
+  return v;
+}
+
+class Fixed_Generator : public JSON_Generator {
+ public:
+  enum Mode { WHOLE, HALF, NOTHING, REFUSE, THROW };
+  explicit Fixed_Generator(Mode m) : mode_(m) {}
+  bool generate(yajl_gen_t* raw) override {
+    YAJL_Gen g(raw);
+    switch (mode_) {
+      case WHOLE: {
+        YAJL_Array_Guard a(g);
+        g << 1 << "two";
+        return true;
+      }
+      case HALF:
+        yajl_gen_array_open(raw);
+        g << 1;
+        return true;
+      case NOTHING:
+        return true;
+      case REFUSE: {
+        YAJL_Array_Guard a(g);
+        return false;
+      }
+      case THROW:
+        throw std::runtime_error("boom");
+    }
+    return false;
+  }
+
+ private:
+  Mode mode_;
+};
+
+TEST(Channel, SendValueThenRefusesASecondReply) {
+  Memory_Channel ch;
+  json_spirit::Object o;
+  o["a"] = 1;
+  EXPECT_EQ(0, ch.send_value(o));
+  EXPECT_EQ(-1, ch.send_value(json_spirit::Value("other")));
+  EXPECT_EQ(-1, ch.send_error(500, -1, "late"));
+  ch.complete(0);
+  EXPECT_EQ(200, ch.reply_status());
+  EXPECT_EQ("{\"a\":1}", ch.body());
+  EXPECT_EQ("application/json", ch.content_type());
+}
+
+TEST(Channel, StatusSetBeforeSendIsKept) {
+  Memory_Channel ch;
+  ch.response()->status(500, nullptr);
+  json_spirit::Object o;
+  o["message"] = "Failed to load media";
+  EXPECT_EQ(0, ch.send_value(o));
+  EXPECT_EQ(500, ch.reply_status());
+  EXPECT_EQ("Internal Server Error", ch.response()->reason());
+}
+
+TEST(Channel, ErrorReplyCarriesStatusCodeAndMessage) {
+  Memory_Channel ch;
+  EXPECT_EQ(0, ch.send_error(400, -1, "Need 'serial_number' in query string."));
+  EXPECT_EQ(400, ch.reply_status());
+  json_spirit::Value v = parse(ch.body());
+  const json_spirit::Object& o = v.get_obj();
+  EXPECT_EQ(400, o.at("status").get_int());
+  EXPECT_EQ(-1, o.at("code").get_int());
+  EXPECT_EQ("Need 'serial_number' in query string.", o.at("message").get_str());
+
+  Memory_Channel odd;
+  odd.send_error(200, 7, nullptr);  // not an error status: becomes 500
+  EXPECT_EQ(500, odd.reply_status());
+  EXPECT_EQ("", parse(odd.body()).get_obj().at("message").get_str());
+}
+
+TEST(Channel, CompleteFillsInWhatTheHandlerLeftOut) {
+  Memory_Channel nothing;
+  nothing.complete(0);
+  EXPECT_EQ(200, nothing.reply_status());
+  EXPECT_TRUE(nothing.sent());
+  EXPECT_EQ("", nothing.body());
+
+  Memory_Channel status_only;
+  status_only.response()->status(404, nullptr);
+  status_only.complete(0);
+  EXPECT_EQ(404, status_only.reply_status());
+  EXPECT_EQ("", status_only.body());
+
+  Memory_Channel failed;
+  failed.complete(-1);
+  EXPECT_EQ(500, failed.reply_status());
+  EXPECT_FALSE(failed.body().empty());
+
+  // A second complete changes nothing.
+  failed.complete(0);
+  EXPECT_EQ(500, failed.reply_status());
+}
+
+TEST(Channel, GeneratorBodyIsSentOnlyWhenComplete) {
+  {
+    Memory_Channel ch;
+    Fixed_Generator gen(Fixed_Generator::WHOLE);
+    EXPECT_EQ(0, ch.send_generator(gen));
+    EXPECT_EQ("[1,\"two\"]", ch.body());
+    EXPECT_EQ(200, ch.reply_status());
+  }
+  for (Fixed_Generator::Mode m : {Fixed_Generator::HALF, Fixed_Generator::NOTHING,
+                                  Fixed_Generator::REFUSE, Fixed_Generator::THROW}) {
+    Memory_Channel ch;
+    Fixed_Generator gen(m);
+    EXPECT_EQ(-1, ch.send_generator(gen)) << m;
+    EXPECT_EQ(500, ch.reply_status()) << m;
+    EXPECT_EQ(json_spirit::obj_type, parse(ch.body()).type()) << m;
+  }
+}
+
+TEST(Channel, ResponseHeadersRefuseLineBreaks) {
+  CGI_Response r;
+  EXPECT_TRUE(r.header("X-Id", "1"));
+  EXPECT_FALSE(r.header("X-Id", "1\r\nSet-Cookie: x"));
+  EXPECT_FALSE(r.header("Bad\nName", "v"));
+  EXPECT_EQ("1", r.headers().at("X-Id"));
+  r.status(42, "odd");
+  EXPECT_EQ(500, r.status());
+}
+
+TEST(Request, SplitsTargetAndRecognisesLoopback) {
+  JSON_RESTful_Request rq;
+  rq.set_target("/d2/r/tapectl/list?serial_number=S");
+  EXPECT_STREQ("/d2/r/tapectl/list", rq.path(1));
+  EXPECT_STREQ("/d2/r/tapectl/list?serial_number=S", rq.path(0));
+  EXPECT_EQ("serial_number=S", rq.query());
+  rq.set_header("Content-Type", "application/json");
+  ASSERT_NE(nullptr, rq.header("content-TYPE"));
+  EXPECT_EQ(nullptr, rq.header("accept"));
+
+  EXPECT_TRUE(is_loopback_address("127.0.0.1"));
+  EXPECT_TRUE(is_loopback_address("127.8.9.10"));
+  EXPECT_TRUE(is_loopback_address("::1"));
+  EXPECT_TRUE(is_loopback_address("::ffff:127.0.0.1"));
+  EXPECT_FALSE(is_loopback_address("10.0.0.1"));
+  EXPECT_FALSE(is_loopback_address("::ffff:10.0.0.1"));
+  EXPECT_FALSE(is_loopback_address("localhost"));
+  EXPECT_FALSE(is_loopback_address(""));
+
+  EXPECT_EQ(9, method_from_name("POST"));
+  EXPECT_EQ(METHOD_GET, method_from_name("GET"));
+  EXPECT_EQ(METHOD_UNKNOWN, method_from_name("post"));
+  EXPECT_EQ(METHOD_UNKNOWN, method_from_name(nullptr));
+  EXPECT_STREQ("DELETE", method_name(METHOD_DELETE));
+  EXPECT_STREQ("UNKNOWN", method_name(99));
+}
+
+}  // namespace
