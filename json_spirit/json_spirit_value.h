@@ -95,7 +95,9 @@ class Value {
   Array& get_array();
   bool get_bool() const;
   int get_int() const;  // throws when the integer does not fit in int
+  // Throws for an unsigned value above INT64_MAX.
   std::int64_t get_int64() const;
+  // Throws for a negative value.
   std::uint64_t get_uint64() const;
   double get_real() const;  // int_type converts
 
