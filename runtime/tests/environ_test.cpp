@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/environ.h"
+#include "runtime/tests/log_capture.h"
 
 TEST(Environ, GetSetAndRemove) {
   const char* name = "ENVIRON_TEST_GET";
@@ -25,12 +26,16 @@ TEST(Environ, GetSetAndRemove) {
 }
 
 TEST(Environ, InvalidNames) {
+  Log_Capture capture;
   EXPECT_EQ(get_env_r(nullptr), "");
   EXPECT_EQ(get_env_r(""), "");
   EXPECT_FALSE(set_env(nullptr, "x"));
   EXPECT_FALSE(set_env("", "x"));
   EXPECT_FALSE(append_env("", "x"));
   EXPECT_FALSE(prepend_env(nullptr, "x"));
+  ASSERT_EQ(capture.records_.size(), 6u);
+  EXPECT_EQ(capture.records_[0].priority, LM_EMERGENCY);
+  EXPECT_NE(capture.records_[0].text.find("name is NULL or \"\":"), std::string::npos);
   EXPECT_FALSE(set_env("A=B", "x")) << "the C library refuses names with '='";
 }
 

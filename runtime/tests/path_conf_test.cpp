@@ -6,6 +6,7 @@
 
 #include "runtime/environ.h"
 #include "runtime/path_conf.h"
+#include "runtime/tests/log_capture.h"
 #include "runtime/tests/temp_dir.h"
 
 TEST(Path_Conf, JoinsPrefixSubAndBasename) {
@@ -23,9 +24,15 @@ TEST(Path_Conf, JoinsPrefixSubAndBasename) {
 }
 
 TEST(Path_Conf, EmptyPrefixGivesEmptyPath) {
+  Log_Capture capture;
   EXPECT_EQ(Path_Conf("", false, "c.conf", 0750).str(), "");
   EXPECT_EQ(Path_Conf(nullptr, false, "c.conf", 0750).str(), "");
   EXPECT_EQ(Path_Conf("", "x", false, "c.conf", 0750).str(), "");
+  ASSERT_EQ(capture.records_.size(), 3u);
+  for (const auto& r : capture.records_) {
+    EXPECT_EQ(r.priority, LM_EMERGENCY);
+    EXPECT_NE(r.text.find("prefix is NULL or \"\":"), std::string::npos) << r.text;
+  }
 }
 
 TEST(Path_Conf, ExpandsEnvironmentReferences) {
@@ -67,6 +74,12 @@ TEST(Path_Conf, CreatesTheWholeExpandedPrefix) {
     ASSERT_NE(f, nullptr);
     fclose(f);
   }
+  Log_Capture capture;
   EXPECT_EQ(Path_Conf(under_file.c_str(), "sub", true).str(), under_file + "/sub")
       << "a creation failure is logged and the path still built";
+  ASSERT_EQ(capture.records_.size(), 1u);
+  EXPECT_EQ(capture.records_[0].priority, LM_ERROR);
+  EXPECT_EQ(capture.records_[0].text.rfind("Failed to mkdir " + under_file + "/sub, errno=20, ", 0),
+            0u)
+      << capture.records_[0].text;
 }
