@@ -65,10 +65,13 @@ class Connection {
   const std::string& last_error() const { return last_error_; }
 
   // Transactions; prefer database::Transaction (transaction.h), which
-  // rolls back when it goes out of scope uncommitted. begin(false) takes
-  // the write lock at once (SQLite: BEGIN IMMEDIATE), so a transaction
-  // never fails half-way because another writer got there first; it waits
-  // for the busy timeout instead.
+  // rolls back when it goes out of scope uncommitted. begin(false) starts
+  // a write transaction that takes the write lock at once (SQLite: BEGIN
+  // IMMEDIATE; PostgreSQL: a transaction-scoped advisory lock), so write
+  // transactions run one after the other: none fails half-way because
+  // another writer got there first, and a read-modify-write inside one
+  // loses no update. It waits for the busy timeout instead. begin(true)
+  // takes no lock up front (SQLite: BEGIN DEFERRED); meant for reads.
   bool begin(bool read_only);
   bool commit();
   bool rollback();
@@ -94,6 +97,9 @@ class Connection {
                    std::string& error) = 0;
   virtual bool run_script(const std::string& script, std::string& error) = 0;
   virtual std::string begin_text(bool read_only) const = 0;
+  // False once the engine has lost the connection; the pool then closes
+  // it instead of handing it out again.
+  virtual bool healthy() const { return true; }
 
  private:
   friend class Connection_Pool;

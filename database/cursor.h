@@ -96,7 +96,7 @@ class Legacy_Cursor {
  private:
   void run(Connection& connection, const SQL& statement);
   json_spirit::Value translate(std::size_t column, const json_spirit::Value& v) const;
-  json_spirit::Object row_object(std::size_t row) const;
+  void row_object(std::size_t row, json_spirit::Object& out) const;
   // The next value of the first column, or null when none is left.
   const json_spirit::Value* next_value();
 

@@ -39,6 +39,7 @@
 #ifndef DATABASE_METADATA_H
 #define DATABASE_METADATA_H
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,7 +111,7 @@ class Table {
   bool add_unique(const std::string& columns);
 
   const std::string& name() const { return name_; }
-  const std::vector<Column>& columns() const { return columns_; }
+  const std::deque<Column>& columns() const { return columns_; }
   const Column* find_column(const std::string& name) const;
   const std::vector<std::vector<std::string>>& unique_keys() const { return uniques_; }
   // Errors met while declaring, one per line; empty when all was fine.
@@ -118,7 +119,7 @@ class Table {
 
  private:
   std::string name_;
-  std::vector<Column> columns_;
+  std::deque<Column> columns_;  // deque: returned Column* stay valid
   std::vector<std::vector<std::string>> uniques_;
   std::string error_;
 };
