@@ -1,0 +1,100 @@
+// Builds READ ELEMENT STATUS data for decoder tests.
+#ifndef D2T_SCSI_TESTS_ELEMENT_PAGES_H
+#define D2T_SCSI_TESTS_ELEMENT_PAGES_H
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "d2t/scsi/bytes.h"
+
+namespace d2t {
+namespace scsi {
+namespace testing {
+
+struct Descriptor {
+  std::uint16_t address = 0;
+  bool full = false;
+  bool impexp = false;
+  bool svalid = false;
+  std::uint16_t source = 0;
+  std::uint8_t medium_type = 0;
+  std::string tag;         // written when the page has PVolTag
+  std::string identifier;  // written after the tags when not empty
+  std::uint8_t id_type = 1;
+};
+
+class Pages {
+ public:
+  // Starts a page; descriptors added after it belong to it.
+  Pages& page(std::uint8_t type, bool pvoltag, std::uint16_t desc_len,
+              bool avoltag = false) {
+    pages_.push_back({type, pvoltag, avoltag, desc_len, {}});
+    return *this;
+  }
+  Pages& add(const Descriptor& d) {
+    pages_.back().descriptors.push_back(d);
+    return *this;
+  }
+  // The whole report; `available` overrides the element count.
+  std::vector<std::uint8_t> bytes(int available = -1) const {
+    std::vector<std::uint8_t> out(8, 0);
+    std::size_t count = 0;
+    for (const Page& p : pages_) {
+      std::size_t start = out.size();
+      out.resize(start + 8, 0);
+      out[start] = p.type;
+      out[start + 1] = static_cast<std::uint8_t>((p.pvoltag ? 0x80 : 0) |
+                                                 (p.avoltag ? 0x40 : 0));
+      put_be16(&out[start + 2], p.desc_len);
+      put_be24(&out[start + 5],
+               static_cast<std::uint32_t>(p.desc_len * p.descriptors.size()));
+      for (const Descriptor& d : p.descriptors) {
+        std::size_t at = out.size();
+        out.resize(at + p.desc_len, 0);
+        std::uint8_t* b = &out[at];
+        put_be16(b, d.address);
+        b[2] = static_cast<std::uint8_t>((d.full ? 1 : 0) | (d.impexp ? 2 : 0));
+        b[9] = static_cast<std::uint8_t>((d.svalid ? 0x80 : 0) | d.medium_type);
+        put_be16(b + 10, d.source);
+        std::size_t off = 12;
+        if (p.pvoltag && p.desc_len >= off + 36) {
+          std::memset(b + off, ' ', 32);
+          std::memcpy(b + off, d.tag.data(), d.tag.size());
+          off += 36;
+        }
+        if (p.avoltag) off += 36;
+        if (!d.identifier.empty() &&
+            p.desc_len >= off + 4 + d.identifier.size()) {
+          b[off] = 2;  // ASCII
+          b[off + 1] = d.id_type;
+          b[off + 3] = static_cast<std::uint8_t>(d.identifier.size());
+          std::memcpy(b + off + 4, d.identifier.data(), d.identifier.size());
+        }
+        ++count;
+      }
+      if (!p.descriptors.empty() && count == p.descriptors.size()) {
+        put_be16(&out[0], p.descriptors.front().address);
+      }
+    }
+    put_be16(&out[2], static_cast<std::uint16_t>(available < 0 ? count : available));
+    put_be24(&out[5], static_cast<std::uint32_t>(out.size() - 8));
+    return out;
+  }
+
+ private:
+  struct Page {
+    std::uint8_t type;
+    bool pvoltag, avoltag;
+    std::uint16_t desc_len;
+    std::vector<Descriptor> descriptors;
+  };
+  std::vector<Page> pages_;
+};
+
+}  // namespace testing
+}  // namespace scsi
+}  // namespace d2t
+
+#endif
