@@ -1,0 +1,298 @@
+// Statements, cursors and constraints, the same cases on both engines.
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "database/tests/support/db_fixture.h"
+
+namespace database_test {
+namespace {
+
+using namespace database::sql;
+using json_spirit::Object;
+using json_spirit::Value;
+
+class Statements : public Engine_Test {
+ protected:
+  std::int64_t add_owner(Connection& c, const std::string& serial, const char* kind = nullptr) {
+    Insert_SQL i("owner");
+    Object o;
+    o["serial_number"] = serial;
+    if (kind) o["kind"] = kind;
+    i.value(o, "serial_number", nullptr).value(o, "kind", nullptr);
+    EXPECT_TRUE(c.execute(i)) << c.last_error();
+    return c.last_insert_id();
+  }
+  std::int64_t add_item(Connection& c, std::int64_t owner, int number, const Value& tag) {
+    Insert_SQL i("item");
+    i.value("owner_id", owner).value("number", number).value("tag", tag);
+    if (!c.execute(i)) return -1;
+    return c.last_insert_id();
+  }
+  long count(Connection& c, const std::string& table) {
+    Select_SQL s(table, nullptr);
+    s.add_key("count(*)", "n");
+    Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
+    long n = -1;
+    cur >> n;
+    return n;
+  }
+};
+
+TEST_P(Statements, InsertReturnsIdsAndAppliesDefaults) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  std::int64_t b = add_owner(*c, "SN-B", "virtual");
+  EXPECT_GT(a, 0);
+  EXPECT_GT(b, a);
+
+  Select_SQL s("owner", nullptr);
+  s.where("serial_number=:serial_number").bind(":serial_number", std::string("SN-A"));
+  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
+  ASSERT_FALSE(cur.eof());
+  Value row;
+  ASSERT_TRUE(cur.fetch(row));
+  const Object& o = row.get_obj();
+  EXPECT_EQ(o.size(), 4u);
+  EXPECT_EQ(o.at("id"), Value(a));
+  EXPECT_EQ(o.at("kind"), Value(""));  // default ''
+  EXPECT_TRUE(o.at("name").is_null());
+
+  std::int64_t item = add_item(*c, a, 1, Value::null);
+  ASSERT_GT(item, 0);
+  Select_SQL si("item", nullptr);
+  si.where("id=:id").bind(":id", item);
+  Legacy_Cursor ci(c, si, GM_ORM_FIRST_ROW, 0);
+  ASSERT_TRUE(ci.fetch(row));
+  EXPECT_EQ(row.get_obj().at("flag"), Value(false));  // bool default, read as bool
+  EXPECT_EQ(row.get_obj().at("count"), Value(0));
+  EXPECT_TRUE(row.get_obj().at("tag").is_null());
+}
+
+TEST_P(Statements, ConstraintsAreEnforced) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  ASSERT_GT(add_item(*c, a, 1, Value("T1")), 0);
+  // unique (owner_id, number)
+  EXPECT_EQ(add_item(*c, a, 1, Value("T2")), -1);
+  EXPECT_FALSE(c->last_error().empty());
+  // foreign key to a missing owner
+  EXPECT_EQ(add_item(*c, a + 100, 1, Value("T3")), -1);
+  // not_null without default
+  Insert_SQL no_serial("owner");
+  no_serial.value("name", "x");
+  EXPECT_FALSE(c->execute(no_serial));
+  // size=16 on both engines
+  Insert_SQL too_long("owner");
+  too_long.value("serial_number", std::string(17, 'x'));
+  EXPECT_FALSE(c->execute(too_long));
+  EXPECT_EQ(count(*c, "owner"), 1);
+  EXPECT_EQ(count(*c, "item"), 1);
+  // the connection is still usable after refusals
+  EXPECT_GT(add_item(*c, a, 2, Value("T2")), 0);
+}
+
+TEST_P(Statements, DeletingOwnerCascadesAndUpdatesCarryOver) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  std::int64_t b = add_owner(*c, "SN-B");
+  for (int i = 1; i <= 3; ++i) ASSERT_GT(add_item(*c, a, i, Value::null), 0);
+  ASSERT_GT(add_item(*c, b, 1, Value::null), 0);
+
+  Update_SQL move("owner");
+  move.set("id", 1000, nullptr).where("id=:id").bind(":id", a);
+  ASSERT_TRUE(c->execute(move)) << c->last_error();
+  Select_SQL moved("item", nullptr);
+  moved.add_key("count(*)", "n").where("owner_id=1000");
+  Legacy_Cursor mc(c, moved, GM_FIRST_VAL, 0);
+  int n = 0;
+  EXPECT_TRUE(mc >> n);
+  EXPECT_EQ(n, 3);
+
+  Delete_SQL d("owner");
+  d.where("serial_number=:serial_number").bind(":serial_number", std::string("SN-A"));
+  ASSERT_TRUE(c->execute(d)) << c->last_error();
+  EXPECT_EQ(c->affected_rows(), 1);
+  EXPECT_EQ(count(*c, "item"), 1);
+  // a delete matching nothing succeeds
+  EXPECT_TRUE(c->execute(d));
+  EXPECT_EQ(c->affected_rows(), 0);
+}
+
+TEST_P(Statements, HostileValuesAreStoredAsData) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  const std::string hostile[] = {
+      "O'Brien", "x'; DROP TABLE item; --", "a;b;c", "\"quoted\"", ":tag", "$1", "it''s",
+      "1 OR 1=1"};
+  std::int64_t a = add_owner(*c, "SN-A");
+  int number = 0;
+  for (const std::string& h : hostile) ASSERT_GT(add_item(*c, a, ++number, Value(h)), 0) << h;
+  number = 0;
+  for (const std::string& h : hostile) {
+    ++number;
+    Select_SQL s("item", nullptr);
+    s.select("number").where("tag=:tag").bind(":tag", h);
+    Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
+    int got = 0;
+    ASSERT_TRUE(cur >> got) << h;
+    EXPECT_EQ(got, number) << h;
+  }
+  EXPECT_EQ(count(*c, "item"), static_cast<long>(number));
+  // identifiers are checked, not spliced
+  Select_SQL bad("item; DROP TABLE owner", nullptr);
+  Legacy_Cursor cur(c, bad, GM_ORM_ROWS, 0);
+  EXPECT_FALSE(cur.ok());
+  EXPECT_EQ(count(*c, "owner"), 1);
+}
+
+TEST_P(Statements, CursorModes) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  for (int i = 1; i <= 4; ++i) ASSERT_GT(add_item(*c, a, i, i % 2 ? Value("T") : Value::null), 0);
+
+  // GM_ROWS: successive rows until the cursor tests false
+  Select_SQL ids("item", nullptr);
+  ids.select("number").order_by("number");
+  Legacy_Cursor rows(c, ids, GM_ROWS, 0);
+  EXPECT_TRUE(rows);
+  long v = 0, sum = 0, seen = 0;
+  while (rows >> v) {
+    sum += v;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 4);
+  EXPECT_EQ(sum, 10);
+  EXPECT_FALSE(rows);
+
+  // GM_FIRST_VAL with no row tests false and leaves the target alone
+  Select_SQL none("item", nullptr);
+  none.select("tag").where("number=:n;").bind(":n", 99);
+  Legacy_Cursor first(c, none, GM_FIRST_VAL, 0);
+  std::string tag = "unchanged";
+  EXPECT_FALSE(first >> tag);
+  EXPECT_EQ(tag, "unchanged");
+  EXPECT_FALSE(first);
+
+  // GM_ORM_FIRST_ROW with no row: eof, fetch false, output untouched
+  Legacy_Cursor orm_first(c, none, GM_ORM_FIRST_ROW, 0);
+  EXPECT_TRUE(orm_first.eof());
+  Value out("keep");
+  EXPECT_FALSE(orm_first.fetch(out));
+  EXPECT_EQ(out, Value("keep"));
+
+  // GM_ORM_ROWS: an array (empty when nothing matches)
+  Legacy_Cursor empty(c, none, GM_ORM_ROWS, 0);
+  ASSERT_TRUE(empty.fetch(out));
+  ASSERT_EQ(out.type(), json_spirit::array_type);
+  EXPECT_TRUE(out.get_array().empty());
+
+  Select_SQL nulls("item", nullptr);
+  nulls.where("owner_id=:owner_id AND tag IS NULL;").bind(":owner_id", a);
+  Legacy_Cursor all(c, nulls, GM_ORM_ROWS, 0);
+  ASSERT_TRUE(all.fetch(out));
+  ASSERT_EQ(out.get_array().size(), 2u);
+  for (const Value& r : out.get_array()) {
+    EXPECT_TRUE(r.get_obj().at("tag").is_null());
+    EXPECT_EQ(r.get_obj().at("flag").type(), json_spirit::bool_type);
+  }
+}
+
+TEST_P(Statements, JoinWithAliasesAndResultNames) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  ASSERT_GT(add_item(*c, a, 7, Value("TAG7")), 0);
+
+  Select_SQL s("item", "i");
+  s.add_key("i.id", "item_id")
+      .add_key("o.serial_number", "owner_serial")
+      .add_key("i.tag", "tag")
+      .add_key("i.flag", "flag")
+      .join("owner", "o", "i.owner_id=o.id")
+      .where("serial_number=:serial_number AND number=:number", false);
+  s.bind(":serial_number", std::string("SN-A")).bind(":number", 7);
+  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
+  static const Val_Tran TRANS[] = {{"flag", 4, {VTT_BOOL, 0}}, {nullptr, 0, {VTT_NONE, 0}}};
+  cur.val_trans(TRANS);
+  Value row;
+  ASSERT_TRUE(cur.fetch(row)) << cur.error();
+  const Object& o = row.get_obj();
+  EXPECT_EQ(o.size(), 4u);
+  EXPECT_EQ(o.at("owner_serial"), Value("SN-A"));
+  EXPECT_EQ(o.at("tag"), Value("TAG7"));
+  EXPECT_EQ(o.at("flag"), Value(false));
+  EXPECT_EQ(o.at("item_id").type(), json_spirit::int_type);
+}
+
+TEST_P(Statements, BindingRulesAndRebinding) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  ASSERT_GT(add_item(*c, a, 1, Value::null), 0);
+
+  // a parameter used but never bound fails instead of matching NULL
+  Update_SQL u("item");
+  u.set("tag", "X", nullptr).where("number=:number");
+  EXPECT_FALSE(c->execute(u));
+  EXPECT_NE(c->last_error().find(":number"), std::string::npos) << c->last_error();
+
+  // bound, executed, rebound and executed again; extra bindings are ignored
+  u.bind("number", 1).bind(":unused", 5);
+  ASSERT_TRUE(c->execute(u)) << c->last_error();
+  EXPECT_EQ(c->affected_rows(), 1);
+  u.bind(":number", 2);
+  ASSERT_TRUE(c->execute(u));
+  EXPECT_EQ(c->affected_rows(), 0);
+
+  // JSON values: null stores NULL, bool a bool, int an int
+  Update_SQL j("item");
+  j.set("tag", Value::null, nullptr).set("flag", Value(true), nullptr).set("count", Value(42), nullptr);
+  ASSERT_TRUE(c->execute(j)) << c->last_error();  // no where: every row
+  Select_SQL s("item", nullptr);
+  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
+  Value row;
+  ASSERT_TRUE(cur.fetch(row));
+  EXPECT_TRUE(row.get_obj().at("tag").is_null());
+  EXPECT_EQ(row.get_obj().at("flag"), Value(true));
+  EXPECT_EQ(row.get_obj().at("count"), Value(42));
+
+  // an expression update
+  Update_SQL inc("item");
+  inc.set("count", Binding_Value(), "count+1");
+  ASSERT_TRUE(c->execute(inc));
+  Select_SQL cnt("item", nullptr);
+  cnt.select("count");
+  Legacy_Cursor cc(c, cnt, GM_FIRST_VAL, 0);
+  long long n = 0;
+  EXPECT_TRUE(cc >> n);
+  EXPECT_EQ(n, 43);
+
+  // one statement per call
+  Raw_SQL two("DELETE FROM item; DELETE FROM owner");
+  EXPECT_FALSE(c->execute(two));
+  EXPECT_EQ(count(*c, "owner"), 1);
+}
+
+TEST_P(Statements, EmptyStringIsNotNull) {
+  Connection_var c = connect();
+  ASSERT_TRUE(c);
+  std::int64_t a = add_owner(*c, "SN-A");
+  ASSERT_GT(add_item(*c, a, 1, Value("")), 0);
+  ASSERT_GT(add_item(*c, a, 2, Value::null), 0);
+  Select_SQL s("item", nullptr);
+  s.select("number").where("tag IS NULL");
+  Legacy_Cursor cur(c, s, GM_ROWS, 0);
+  int n = 0;
+  ASSERT_TRUE(cur >> n);
+  EXPECT_EQ(n, 2);
+  EXPECT_FALSE(cur >> n);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Statements, testing::Values(SQLITE, POSTGRESQL), engine_name);
+
+}  // namespace
+}  // namespace database_test
