@@ -1,0 +1,67 @@
+// The HTTP/1.1 server that routes requests to the REST handlers.
+//
+// Every connection runs in a thread of its own, so a handler that waits
+// minutes for a robot blocks no other request. Before any handler runs the
+// server answers by itself:
+//   400  a request path that does not percent-decode (or decodes to "?" or
+//        a NUL)
+//   404  no route serves the path
+//   401  a token is configured and the request lacks "Authorization:
+//        Bearer <token>"
+//   413  the body is larger than max_body_bytes: at once when
+//        Content-Length says so (the body is never read), otherwise when
+//        the body ends (what exceeds the limit is discarded, not kept; a
+//        body that goes on far past the limit has its connection closed)
+// Everything else goes to the route's handler (see run_json_restful_handler
+// for 400 on a malformed JSON body and for how the reply is completed).
+// Idle connections are closed after connection_timeout_seconds; at
+// max_connections further clients wait in the listen backlog.
+#ifndef WEBSVCS_SERVER_HTTP_SERVER_H
+#define WEBSVCS_SERVER_HTTP_SERVER_H
+
+#include <string>
+
+#include "websvcs/server/route_table.h"
+#include "websvcs/server/web_config.h"
+
+struct MHD_Daemon;
+
+class Http_Server {
+ public:
+  // `routes` must outlive the server and stay unchanged while it runs.
+  // `token` empty means no token is required.
+  Http_Server(const Web_Config& config, const Route_Table& routes, const std::string& token);
+  ~Http_Server();
+  Http_Server(const Http_Server&) = delete;
+  Http_Server& operator=(const Http_Server&) = delete;
+
+  // Starts listening. The termination signals are blocked while the
+  // server's threads are created, so they inherit the mask and the signals
+  // reach the process's own handlers; the caller's mask is restored. False
+  // with a reason in `error` when the address cannot be used or the port
+  // cannot be bound.
+  bool start(std::string& error);
+  // Stops listening and waits for the requests in progress to finish.
+  void stop();
+
+  bool running() const { return daemon_ != nullptr; }
+  // The port listened on (the one chosen when the configuration said 0).
+  unsigned int port() const { return port_; }
+  // "http://127.0.0.1:8870" ("http://[::1]:8870" for IPv6).
+  std::string url() const;
+
+  // Used by the connection callbacks.
+  struct Request_State;
+  const Web_Config& config() const { return config_; }
+  const Route_Table& routes() const { return routes_; }
+  const std::string& token() const { return token_; }
+
+ private:
+  Web_Config config_;
+  const Route_Table& routes_;
+  std::string token_;
+  MHD_Daemon* daemon_;
+  unsigned int port_;
+};
+
+#endif

@@ -1,0 +1,91 @@
+// A minimal HTTP/1.1 client over a raw socket, for the server tests.
+#ifndef WEBSVCS_SERVER_TESTS_HTTP_CLIENT_H
+#define WEBSVCS_SERVER_TESTS_HTTP_CLIENT_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+struct Http_Reply {
+  int status = 0;  // 0: no reply (connection failed or closed early)
+  std::string headers;
+  std::string body;
+};
+
+// A connected socket, closed on destruction.
+class Test_Socket {
+ public:
+  explicit Test_Socket(unsigned int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    // Guard against a hung server: a read that waits this long fails the
+    // test instead of blocking the suite.
+    timeval tv{60, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Test_Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Test_Socket(const Test_Socket&) = delete;
+  Test_Socket& operator=(const Test_Socket&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  bool send_all(const std::string& s) {
+    std::size_t off = 0;
+    while (off < s.size()) {
+      ssize_t n = ::send(fd_, s.data() + off, s.size() - off, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      off += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Everything until the peer closes (or the guard timeout).
+  std::string read_all() {
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) > 0;) out.append(buf, n);
+    return out;
+  }
+
+ private:
+  int fd_;
+};
+
+inline Http_Reply parse_reply(const std::string& raw) {
+  Http_Reply r;
+  std::string::size_type end = raw.find("\r\n\r\n");
+  if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos) return r;
+  r.status = std::atoi(raw.c_str() + 9);
+  r.headers = raw.substr(0, end);
+  r.body = raw.substr(end + 4);
+  return r;
+}
+
+// Sends one request (with "Connection: close") and reads the reply.
+inline Http_Reply http_request(unsigned int port, const std::string& method,
+                               const std::string& target, const std::string& body = "",
+                               const std::string& extra_headers = "") {
+  Test_Socket s(port);
+  if (!s.ok()) return Http_Reply();
+  std::string req = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
+                    "Connection: close\r\n" + extra_headers;
+  if (!body.empty() || method == "POST")
+    req += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n";
+  req += "\r\n" + body;
+  if (!s.send_all(req)) return Http_Reply();
+  return parse_reply(s.read_all());
+}
+
+#endif

@@ -1,0 +1,139 @@
+#include "websvcs/server/web_config.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "json_spirit/json_spirit.h"
+#include "websvcs/server/token.h"
+
+namespace {
+
+bool parse(const std::string& text, Web_Config& c, std::string& error) {
+  json_spirit::Value v;
+  EXPECT_TRUE(json_spirit::read(text, v)) << text;
+  return parse_web_config(v, c, error);
+}
+
+TEST(Web_Config, DefaultsAndFullForm) {
+  Web_Config c;
+  std::string error;
+  ASSERT_TRUE(parse("{}", c, error)) << error;
+  EXPECT_EQ("127.0.0.1", c.listen);
+  EXPECT_EQ(8870u, c.port);
+  EXPECT_EQ(1048576u, c.max_body_bytes);
+  EXPECT_TRUE(c.routes.empty());
+
+  ASSERT_TRUE(parse(R"({"listen": "::1", "port": 0, "max_body_bytes": 10,
+      "connection_timeout_seconds": 5, "max_connections": 3,
+      "routes": [{"path": "/d2/r/tapectl/list", "library": "libtapectl_web.so",
+                  "factory": "_make_JSON_RESTful_List_Handler"},
+                 {"path": "/x", "library": "/abs/l.so", "factory": "_make_X",
+                  "prefix": true, "args": ["-v"]}]})",
+                    c, error))
+      << error;
+  EXPECT_EQ("::1", c.listen);
+  EXPECT_EQ(0u, c.port);
+  EXPECT_EQ(10u, c.max_body_bytes);
+  EXPECT_EQ(5u, c.connection_timeout_seconds);
+  EXPECT_EQ(3u, c.max_connections);
+  ASSERT_EQ(2u, c.routes.size());
+  EXPECT_EQ("libtapectl_web.so", c.routes[0].library);
+  EXPECT_FALSE(c.routes[0].prefix);
+  EXPECT_TRUE(c.routes[1].prefix);
+  ASSERT_EQ(1u, c.routes[1].args.size());
+}
+
+TEST(Web_Config, RefusesBadValues) {
+  const char* bad[] = {
+      "[]",
+      R"({"port": 70000})",
+      R"({"port": -1})",
+      R"({"port": "8870"})",
+      R"({"max_body_bytes": 0})",
+      R"({"max_connections": 0})",
+      R"({"listen": "localhost"})",
+      R"({"listen": ""})",
+      R"({"routes": {}})",
+      R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
+      R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
+      R"({"routes": [{"path": "/a", "library": "", "factory": "f"}]})",
+      R"({"routes": [{"path": "/a", "library": "l", "factory": "f", "args": [1]}]})",
+      R"({"routes": [{"path": "/a", "library": "l", "factory": "f"},
+                     {"path": "/a", "library": "m", "factory": "g"}]})",
+  };
+  for (const char* text : bad) {
+    Web_Config c;
+    std::string error;
+    EXPECT_FALSE(parse(text, c, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+TEST(Web_Config, RemoteListenNeedsAToken) {
+  Web_Config c;
+  std::string error;
+  EXPECT_FALSE(parse(R"({"listen": "0.0.0.0"})", c, error));
+  EXPECT_NE(std::string::npos, error.find("token_file"));
+  EXPECT_FALSE(parse(R"({"listen": "::"})", c, error));
+  EXPECT_TRUE(parse(R"({"listen": "0.0.0.0", "token_file": "/etc/t"})", c, error)) << error;
+  EXPECT_TRUE(parse(R"({"listen": "127.0.0.2"})", c, error)) << error;
+}
+
+class Temp_Dir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/web_config_test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::string p = dir_ + "/" + name;
+    std::ofstream(p.c_str()) << text;
+    return p;
+  }
+  std::string dir_;
+};
+
+typedef Temp_Dir Web_Config_File;
+
+TEST_F(Web_Config_File, LoadsOrExplains) {
+  Web_Config c;
+  std::string error;
+  EXPECT_TRUE(load_web_config(write("ok.conf", R"({"port": 1234})"), c, error)) << error;
+  EXPECT_EQ(1234u, c.port);
+  EXPECT_FALSE(load_web_config(write("bad.conf", "{port: 1}"), c, error));
+  EXPECT_NE(std::string::npos, error.find("bad.conf"));
+  EXPECT_FALSE(load_web_config(dir_ + "/missing.conf", c, error));
+}
+
+typedef Temp_Dir Token;
+
+TEST_F(Token, ReadsTrimmedTokenAndRefusesWeakOnes) {
+  std::string t, error;
+  ASSERT_TRUE(read_token_file(write("t", "  0123456789abcdefXYZ\n"), t, error)) << error;
+  EXPECT_EQ("0123456789abcdefXYZ", t);
+  EXPECT_FALSE(read_token_file(write("short", "abc\n"), t, error));
+  EXPECT_FALSE(read_token_file(write("empty", "\n\n"), t, error));
+  EXPECT_FALSE(read_token_file(write("two", "0123456789abcdef 0123456789abcdef"), t, error));
+  EXPECT_FALSE(read_token_file(dir_ + "/none", t, error));
+}
+
+TEST(Bearer_Token, MatchesOnlyTheExactToken) {
+  const std::string token = "0123456789abcdef";
+  EXPECT_TRUE(bearer_token_matches(token, "Bearer 0123456789abcdef"));
+  EXPECT_TRUE(bearer_token_matches(token, "bearer 0123456789abcdef"));
+  EXPECT_FALSE(bearer_token_matches(token, nullptr));
+  EXPECT_FALSE(bearer_token_matches(token, ""));
+  EXPECT_FALSE(bearer_token_matches(token, "Bearer "));
+  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcde"));    // prefix
+  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcdef0"));  // longer
+  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcdeF"));
+  EXPECT_FALSE(bearer_token_matches(token, "Basic 0123456789abcdef"));
+  EXPECT_FALSE(bearer_token_matches("", "Bearer "));
+}
+
+}  // namespace

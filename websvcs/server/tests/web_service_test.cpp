@@ -1,0 +1,113 @@
+// The service object as `starter` sees it: created through the exported
+// factory of the module, initialised with its directive's arguments.
+#include "websvcs/server/web_service.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "ace/Log_Msg.h"
+#include "ace/OS_NS_stdlib.h"
+#include "json_spirit/json_spirit.h"
+#include "websvcs/server/tests/http_client.h"
+
+namespace {
+
+const std::string PLUGIN = TEST_HANDLERS_PLUGIN;
+
+class Web_Service_Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/web_service_test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+    ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS);  // keep the test output quiet
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::string p = dir_ + "/" + name;
+    std::ofstream(p.c_str()) << text;
+    return p;
+  }
+  std::string config(const std::string& extra = "") {
+    return write("web.conf", R"({"port": 0, )" + extra + R"( "routes": [
+        {"path": "/d2/r/tapectl/list", "library": ")" + PLUGIN + R"(",
+         "factory": "_make_Test_Echo_Handler"}]})");
+  }
+  static int init(ACE_Service_Object& s, std::vector<std::string> words) {
+    std::vector<ACE_TCHAR*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    return s.init(static_cast<int>(words.size()), argv.data());
+  }
+  static unsigned int port_of(ACE_Service_Object& s) {
+    ACE_TCHAR* info = nullptr;
+    s.info(&info, 0);
+    std::string text = info ? info : "";
+    ACE_OS::free(info);
+    std::string::size_type colon = text.rfind(':');
+    return colon == std::string::npos ? 0 : std::atoi(text.c_str() + colon + 1);
+  }
+  std::string dir_;
+};
+
+TEST_F(Web_Service_Test, ModuleFactoryServesTheConfiguredRoutes) {
+  void* module = dlopen(WEB_SERVICE_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(nullptr, module) << dlerror();
+  typedef ACE_Service_Object* (*Factory)(ACE_Service_Object_Exterminator*);
+  Factory make = reinterpret_cast<Factory>(dlsym(module, "_make_Web_Service"));
+  ASSERT_NE(nullptr, make);
+  ACE_Service_Object_Exterminator gobble = nullptr;
+  ACE_Service_Object* svc = make(&gobble);
+  ASSERT_NE(nullptr, svc);
+  ASSERT_NE(nullptr, gobble);
+
+  ASSERT_EQ(0, init(*svc, {"-c", config()}));
+  unsigned int port = port_of(*svc);
+  ASSERT_NE(0u, port);
+  Http_Reply r = http_request(port, "GET", "/d2/r/tapectl/list?serial_number=S");
+  EXPECT_EQ(200, r.status);
+  EXPECT_NE(std::string::npos, r.body.find("\"serial_number\":\"S\""));
+  EXPECT_EQ(404, http_request(port, "GET", "/d2/r/tapectl/info").status);
+
+  EXPECT_EQ(0, svc->fini());
+  EXPECT_EQ(0, http_request(port, "GET", "/d2/r/tapectl/list").status);  // no longer listening
+  gobble(svc);
+  dlclose(module);
+}
+
+TEST_F(Web_Service_Test, TokenFromFileIsRequired) {
+  std::string token = "0123456789abcdef0123";
+  std::string tf = write("token", token + "\n");
+  Web_Service svc;
+  ASSERT_EQ(0, init(svc, {"-c", config("\"token_file\": \"" + tf + "\",")}));
+  EXPECT_EQ(401, http_request(svc.port(), "GET", "/d2/r/tapectl/list").status);
+  EXPECT_EQ(200, http_request(svc.port(), "GET", "/d2/r/tapectl/list", "",
+                              "Authorization: Bearer " + token + "\r\n")
+                     .status);
+}
+
+TEST_F(Web_Service_Test, FailedInitLeavesNothingRunning) {
+  Web_Service svc;
+  EXPECT_EQ(-1, init(svc, {"-c", dir_ + "/missing.conf"}));
+  EXPECT_EQ(-1, init(svc, {"-z"}));
+  EXPECT_EQ(-1, init(svc, {"-c", write("bad.conf", "{")}));
+  EXPECT_EQ(-1, init(svc, {"-c", config("\"token_file\": \"" + dir_ + "/none\",")}));
+  EXPECT_EQ(-1, init(svc, {"-c", write("r.conf", R"({"port": 0, "routes": [
+      {"path": "/a", "library": "/nonexistent.so", "factory": "_make_A"}]})")}));
+  EXPECT_EQ("", svc.url());
+  EXPECT_EQ(0, svc.fini());
+  EXPECT_EQ(0, svc.fini());
+}
+
+TEST_F(Web_Service_Test, DefaultConfigPathExpandsTheComponent) {
+  ASSERT_EQ(0, setenv("COMPONENT", "tapectl", 1));
+  Web_Service svc;
+  // No -c: the default path under /etc is used; it does not exist here.
+  EXPECT_EQ(-1, init(svc, {}));
+  EXPECT_STREQ("/etc/opt/quillon/kestrel3/$COMPONENT/web.conf", Web_Service::DEFAULT_CONFIG);
+}
+
+}  // namespace

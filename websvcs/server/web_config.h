@@ -1,0 +1,45 @@
+// Configuration of the web service: where it listens, its limits, and the
+// routes from request paths to handler plug-ins. See README.md for the
+// file format.
+#ifndef WEBSVCS_SERVER_WEB_CONFIG_H
+#define WEBSVCS_SERVER_WEB_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json_spirit/json_spirit_value.h"
+
+struct Web_Route_Config {
+  std::string path;     // exact request path, starting with "/"
+  std::string library;  // plug-in file; relative names are resolved later
+  std::string factory;  // exported factory, "_make_" + class name
+  bool prefix = false;  // also serve paths below: path + "/..."
+  std::vector<std::string> args;  // handed to the handler's init()
+};
+
+struct Web_Config {
+  static const char* const DEFAULT_LISTEN;     // "127.0.0.1"
+  enum { DEFAULT_PORT = 8870 };
+  static const std::uint64_t DEFAULT_MAX_BODY_BYTES = 1048576;
+  enum { DEFAULT_CONNECTION_TIMEOUT_SECONDS = 30, DEFAULT_MAX_CONNECTIONS = 64 };
+
+  std::string listen = DEFAULT_LISTEN;  // numeric IPv4 or IPv6 address
+  unsigned int port = DEFAULT_PORT;     // 0: any free port
+  std::uint64_t max_body_bytes = DEFAULT_MAX_BODY_BYTES;
+  unsigned int connection_timeout_seconds = DEFAULT_CONNECTION_TIMEOUT_SECONDS;
+  unsigned int max_connections = DEFAULT_MAX_CONNECTIONS;
+  std::string token_file;  // empty: no token
+  std::vector<Web_Route_Config> routes;
+};
+
+// Reads a configuration object into `out` (missing keys keep their
+// defaults). False with a one-line reason in `error` when a key has the
+// wrong type or an unusable value, when two routes share a path, or when
+// the address is not loopback and no token file is named.
+bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string& error);
+
+// Reads and parses the file at `path`.
+bool load_web_config(const std::string& path, Web_Config& out, std::string& error);
+
+#endif
