@@ -106,7 +106,9 @@ std::vector<std::uint8_t> build_element_status(const Changer_Config& config,
       }
       std::size_t off = DESCRIPTOR_BASE;
       if (request.volume_tags) {
-        put_ascii(d + off, 32, c ? c->barcode : std::string());
+        // A readable label is space padded; an empty element or an
+        // unreadable label leaves the field zero, as libraries do.
+        if (c && !c->barcode.empty()) put_ascii(d + off, 32, c->barcode);
         off += VOLUME_TAG_LEN;
       }
       if (ids) {

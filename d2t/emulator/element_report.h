@@ -22,7 +22,8 @@ struct Element_Request {
 // The full report: header, then one page per element type, elements in
 // address order from the first address >= start. Drive descriptors with
 // device ids carry code set ASCII, type 1 (T10 vendor id), and vendor (8),
-// product (16), serial (space-padded to the longest drive serial). Cutting
+// product (16), serial (space-padded to the longest drive serial). Volume
+// tags are space padded; empty elements and unreadable labels give zeros. Cutting
 // it to the allocation length is the caller's job; the header keeps the
 // full byte count. An unknown element type gives an empty vector.
 std::vector<std::uint8_t> build_element_status(const Changer_Config& config,

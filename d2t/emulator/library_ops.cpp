@@ -28,7 +28,7 @@ Sense_Code consume_fault(Library_State& s, Fault_Op op,
     changed = true;
     return f.fault.hardware ? sense::HARDWARE_FAILURE : sense::ABORTED;
   }
-  return sense::GOOD;
+  return sense::OK;
 }
 
 struct Move_Plan {
@@ -63,13 +63,13 @@ Sense_Code check_move(const Changer_Config& cc, Changer_State& cs,
   plan.cartridge = cs.occupant[plan.from];
   if (plan.cartridge < 0) return sense::SOURCE_EMPTY;
   plan.barcode = cs.cartridges[plan.cartridge].barcode;
-  if (plan.from == plan.to) return sense::GOOD;
+  if (plan.from == plan.to) return sense::OK;
   if (cs.occupant[plan.to] >= 0) return sense::DESTINATION_FULL;
   plan.delay_ms = timing.move_ms;
   if (cs.is_drive(plan.from) &&
       cs.drive[plan.from - cs.drive_element(0)].threaded)
     plan.delay_ms += timing.unload_ms;  // the library ejects the tape first
-  return sense::GOOD;
+  return sense::OK;
 }
 
 void commit_move(Changer_State& cs, const Move_Plan& plan, std::uint64_t now) {
@@ -94,7 +94,7 @@ bool ready_elapsed(const Drive_State& d, std::uint64_t now, std::uint64_t load_m
 Sense_Code Library::move_medium(const std::string& changer_serial,
                                 std::uint16_t source,
                                 std::uint16_t destination) {
-  Sense_Code result = sense::GOOD;
+  Sense_Code result = sense::OK;
   Move_Plan plan;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
@@ -146,7 +146,7 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
 Sense_Code Library::load_unload(const std::string& changer_serial,
                                 std::uint32_t drive, bool load,
                                 bool immediate) {
-  Sense_Code result = sense::GOOD;
+  Sense_Code result = sense::OK;
   std::uint64_t delay = 0;
   std::string barcode;
   bool ok = impl_->transact(
@@ -206,7 +206,7 @@ Sense_Code Library::load_unload(const std::string& changer_serial,
 
 Sense_Code Library::test_unit_ready(const std::string& changer_serial,
                                     std::uint32_t drive) {
-  Sense_Code result = sense::GOOD;
+  Sense_Code result = sense::OK;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
         const Changer_Config* cc = find_config(lib, changer_serial);
@@ -245,7 +245,7 @@ Sense_Code Library::test_unit_ready(const std::string& changer_serial,
 
 Sense_Code Library::loaded_cartridge(const std::string& changer_serial,
                                      std::uint32_t drive, Cartridge_State& out) {
-  Sense_Code result = sense::GOOD;
+  Sense_Code result = sense::OK;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
         Changer_State* cs = state.find(changer_serial);

@@ -71,7 +71,7 @@ d2t::scsi::Outcome Emulated_Transport::execute(const d2t::scsi::Command& cmd) {
   std::lock_guard<std::mutex> guard(mutex_);
   Reply reply;
   if (cmd.cdb[0] == 0x03) {  // REQUEST SENSE
-    reply.data = last_sense_.empty() ? fixed_sense(sense::GOOD) : last_sense_;
+    reply.data = last_sense_.empty() ? fixed_sense(sense::OK) : last_sense_;
     last_sense_.clear();
     if (cmd.cdb_len >= 6) fit(reply.data, cmd.cdb[4]);
   } else {

@@ -31,7 +31,7 @@ struct Sense_Code {
 
 // The codes this emulator answers with.
 namespace sense {
-constexpr Sense_Code GOOD{0, 0, 0};
+constexpr Sense_Code OK{0, 0, 0};
 constexpr Sense_Code INVALID_OPCODE{SK_ILLEGAL_REQUEST, 0x20, 0x00};
 constexpr Sense_Code INVALID_FIELD_IN_CDB{SK_ILLEGAL_REQUEST, 0x24, 0x00};
 constexpr Sense_Code INVALID_ELEMENT{SK_ILLEGAL_REQUEST, 0x21, 0x01};
