@@ -156,16 +156,21 @@ bool Sqlite_Connection::run(const std::string& text, const Bindings& params, boo
   if (out) {
     out->columns.clear();
     out->rows.clear();
-    int n = sqlite3_column_count(st);
-    for (int i = 0; i < n; ++i) {
-      const char* cn = sqlite3_column_name(st, i);
-      out->columns.push_back(cn ? cn : "");
-    }
   }
   int rc;
+  bool named = false;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     if (!out) continue;
     int n = sqlite3_column_count(st);
+    // Names are read after the first step: a statement prepared before a
+    // schema change is prepared again by it, and "*" may then mean more.
+    if (!named) {
+      for (int i = 0; i < n; ++i) {
+        const char* cn = sqlite3_column_name(st, i);
+        out->columns.push_back(cn ? cn : "");
+      }
+      named = true;
+    }
     std::vector<json_spirit::Value> row;
     row.reserve(n);
     for (int i = 0; i < n; ++i) row.push_back(column_value(st, i));
@@ -176,6 +181,13 @@ bool Sqlite_Connection::run(const std::string& text, const Bindings& params, boo
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     return false;
+  }
+  if (out && !named) {
+    int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) {
+      const char* cn = sqlite3_column_name(st, i);
+      out->columns.push_back(cn ? cn : "");
+    }
   }
   changes = sqlite3_changes64(db_);
   last_id = is_insert ? sqlite3_last_insert_rowid(db_) : -1;

@@ -1,0 +1,172 @@
+// Transactions and countdown fault injection, on both engines.
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "database/tests/support/db_fixture.h"
+
+namespace database_test {
+namespace {
+
+using namespace database::sql;
+using json_spirit::Value;
+
+class Transactions : public Engine_Test {
+ protected:
+  void SetUp() override {
+    Engine_Test::SetUp();
+    if (IsSkipped()) return;
+    Connection_var c = connect();
+    ASSERT_TRUE(c);
+    Insert_SQL o("owner");
+    o.value("serial_number", "SN");
+    ASSERT_TRUE(c->execute(o));
+    owner_ = c->last_insert_id();
+    for (int i = 1; i <= 2; ++i) {
+      Insert_SQL it("item");
+      it.value("owner_id", owner_).value("number", i).value("tag", i == 1 ? Value("T") : Value::null);
+      ASSERT_TRUE(c->execute(it));
+      ids_[i - 1] = c->last_insert_id();
+    }
+  }
+
+  // The two updates of a move of tag "T" from item 1 to item 2, as one
+  // transaction; true when committed.
+  bool move_tag() {
+    Update_SQL from("item"), to("item");
+    from.set("tag", Value::null, nullptr).where("id=:id").bind(":id", ids_[0]);
+    to.set("tag", "T", nullptr).where("id=:id").bind(":id", ids_[1]);
+    Connection_var c = Legacy_Manager::instance()->get_connection_r(DB);
+    if (!c) return false;
+    database::Transaction t(c);
+    if (!t.begin(false)) return false;
+    if (!c->execute(from) || !c->execute(to)) return false;
+    return t.commit();
+  }
+
+  // Tags of item 1 and 2, "-" for NULL.
+  std::string tags() {
+    Select_SQL s("item", nullptr);
+    s.select("tag").order_by("number");
+    Connection_var c = connect();
+    Legacy_Cursor cur(c, s, GM_ORM_ROWS, 0);
+    Value rows;
+    if (!cur.fetch(rows)) return "error: " + cur.error();
+    std::string out;
+    for (const Value& r : rows.get_array()) {
+      const Value& t = r.get_obj().at("tag");
+      out += t.is_null() ? "-" : t.get_str();
+    }
+    return out;
+  }
+
+  std::int64_t owner_ = -1;
+  std::int64_t ids_[2] = {-1, -1};
+};
+
+TEST_P(Transactions, CommitKeepsAndDestructionRollsBack) {
+  {
+    Connection_var c = connect();
+    database::Transaction t(c);
+    ASSERT_TRUE(t.begin(false));
+    EXPECT_FALSE(t.begin(false));  // already open
+    Update_SQL u("item");
+    u.set("tag", "Z", nullptr);
+    ASSERT_TRUE(c->execute(u));
+    // goes out of scope uncommitted
+  }
+  EXPECT_EQ(tags(), "T-");
+  {
+    Connection_var c = connect();
+    EXPECT_FALSE(c->in_transaction());  // pooled connection came back clean
+    database::Transaction t(c);
+    ASSERT_TRUE(t.begin(false));
+    Update_SQL u("item");
+    u.set("tag", "Z", nullptr);
+    ASSERT_TRUE(c->execute(u));
+    EXPECT_TRUE(t.commit());
+    EXPECT_FALSE(t.commit());  // nothing open any more
+  }
+  EXPECT_EQ(tags(), "ZZ");
+}
+
+TEST_P(Transactions, DroppedConnectionNeverReturnsInsideATransaction) {
+  {
+    Connection_var c = connect();
+    ASSERT_TRUE(c->begin(false));
+    Update_SQL u("item");
+    u.set("tag", "Z", nullptr);
+    ASSERT_TRUE(c->execute(u));
+  }  // released with the transaction open: rolled back on release
+  Connection_var c = connect();
+  EXPECT_FALSE(c->in_transaction());
+  EXPECT_EQ(tags(), "T-");
+}
+
+TEST_P(Transactions, EveryFaultPointLeavesAllOrNothing) {
+  Legacy_Manager* m = Legacy_Manager::instance();
+  // Walk the fault through every counted operation of the move until one
+  // run goes through with no fault fired.
+  const int ops = Fault_Plan::OP_EXECUTE | Fault_Plan::OP_BEGIN | Fault_Plan::OP_COMMIT |
+                  Fault_Plan::OP_CONNECT;
+  int nth = 1;
+  for (; nth < 10; ++nth) {
+    m->set_fault_plan(Fault_Plan(nth, Fault_Plan::ONCE, ops));
+    bool moved = move_tag();
+    int fired = m->faults_fired();
+    m->clear_fault_plan();
+    if (fired == 0) {
+      EXPECT_TRUE(moved);
+      EXPECT_EQ(tags(), "-T");
+      break;
+    }
+    EXPECT_FALSE(moved) << "fault " << nth;
+    EXPECT_EQ(tags(), "T-") << "fault " << nth;
+  }
+  // five fault points (connect, begin, two updates, commit), then a clean run
+  EXPECT_EQ(nth, 6);
+}
+
+TEST_P(Transactions, MatchedAndPersistentFaults) {
+  Legacy_Manager* m = Legacy_Manager::instance();
+  Fault_Plan p(1, Fault_Plan::ONCE);
+  p.match = "UPDATE item";
+  m->set_fault_plan(p);
+  Connection_var c = connect();
+  Insert_SQL other("owner");
+  other.value("serial_number", "SN2");
+  EXPECT_TRUE(c->execute(other));  // not matched
+  Update_SQL u("item");
+  u.set("count", 1, nullptr);
+  EXPECT_FALSE(c->execute(u));  // first match
+  EXPECT_EQ(c->last_error(), "injected fault");
+  EXPECT_TRUE(c->execute(u));  // once only
+  EXPECT_EQ(m->faults_fired(), 1);
+
+  m->set_fault_plan(Fault_Plan(2, Fault_Plan::FROM_THEN_ON));
+  EXPECT_TRUE(c->execute(u));
+  EXPECT_FALSE(c->execute(u));
+  EXPECT_FALSE(c->execute(u));
+  EXPECT_EQ(m->faults_fired(), 2);
+  m->clear_fault_plan();
+  EXPECT_TRUE(c->execute(u));
+}
+
+TEST_P(Transactions, FailedStatementInsideTransactionRollsBackAll) {
+  Connection_var c = connect();
+  database::Transaction t(c);
+  ASSERT_TRUE(t.begin(false));
+  Update_SQL ok("item");
+  ok.set("tag", "Q", nullptr).where("id=:id").bind(":id", ids_[1]);
+  ASSERT_TRUE(c->execute(ok));
+  Insert_SQL dup("item");
+  dup.value("owner_id", owner_).value("number", 1);  // duplicate number
+  EXPECT_FALSE(c->execute(dup));
+  // the caller gives up; the transaction goes with `t`
+  t.rollback();
+  EXPECT_EQ(tags(), "T-");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Transactions, testing::Values(SQLITE, POSTGRESQL), engine_name);
+
+}  // namespace
+}  // namespace database_test
