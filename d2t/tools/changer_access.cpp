@@ -1,0 +1,175 @@
+#include "d2t/tools/changer_access.h"
+
+#include <algorithm>
+
+namespace d2t {
+namespace tools {
+
+using d2t::scsi::Element;
+using d2t::scsi::Element_Type;
+using d2t::scsi::Failure;
+using d2t::scsi::Result;
+
+namespace {
+// Bytes reserved per descriptor: the 12 fixed bytes, a primary volume tag
+// and a device identifier of up to 64 bytes with its 4-byte header.
+const std::size_t DESCRIPTOR_ROOM = 12 + 36 + 4 + 64;
+const std::size_t HEADERS = 8 + 8;
+
+bool invalid_field(const Result& r) {
+  return r.is_sense(d2t::scsi::SK_ILLEGAL_REQUEST) && r.sense.asc == 0x24;
+}
+}  // namespace
+
+std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
+                                                     Result* result,
+                                                     std::string* error) {
+  Result r;
+  r.failure = Failure::OS;
+  std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(sg_name, error);
+  if (!dev) {
+    if (result) *result = r;
+    return nullptr;
+  }
+  std::uint8_t buf[255] = {};
+  std::size_t got = 0;
+  auto cdb = d2t::scsi::mode_sense6_cdb(d2t::scsi::MODE_PAGE_ELEMENT_ADDRESS,
+                                        sizeof buf);
+  r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+  if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
+    r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+  d2t::scsi::Element_Map map;
+  if (r.ok() && !d2t::scsi::parse_element_map(buf, got, map)) {
+    r.failure = Failure::STATUS;
+    if (error) *error = "malformed element address assignment page";
+  } else if (!r.ok() && error) {
+    *error = "MODE SENSE failed: " + d2t::scsi::describe(r);
+  }
+  if (result) *result = r;
+  if (!r.ok()) return nullptr;
+  return std::unique_ptr<Changer_Access>(new Changer_Access(std::move(dev), map));
+}
+
+bool Changer_Access::drive_address(std::uint32_t drive,
+                                   std::uint16_t& address) const {
+  if (drive >= map_.data_transfer_count) return false;
+  address = static_cast<std::uint16_t>(map_.data_transfer_first + drive);
+  return true;
+}
+
+bool Changer_Access::slot_address(std::int32_t slot,
+                                  std::uint16_t& address) const {
+  if (slot < 1) return false;
+  auto n = static_cast<std::uint32_t>(slot);
+  if (n <= map_.storage_count) {
+    address = static_cast<std::uint16_t>(map_.storage_first + n - 1);
+    return true;
+  }
+  n -= map_.storage_count;
+  if (n <= map_.import_export_count) {
+    address = static_cast<std::uint16_t>(map_.import_export_first + n - 1);
+    return true;
+  }
+  return false;
+}
+
+std::int32_t Changer_Access::slot_number(std::uint16_t address) const {
+  if (address >= map_.storage_first &&
+      address - map_.storage_first < map_.storage_count)
+    return address - map_.storage_first + 1;
+  if (address >= map_.import_export_first &&
+      address - map_.import_export_first < map_.import_export_count)
+    return map_.storage_count + (address - map_.import_export_first) + 1;
+  return 0;
+}
+
+Result Changer_Access::read_elements(Element_Type type, std::uint16_t first,
+                                     std::uint16_t count,
+                                     std::vector<Element>& out,
+                                     std::string* error) {
+  Result r;
+  std::uint32_t next = first;
+  const std::uint32_t end = std::uint32_t(first) + count;
+  const bool want_dvcid = type == d2t::scsi::ELEMENT_DATA_TRANSFER;
+  while (next < end) {
+    auto n = static_cast<std::uint16_t>(
+        std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, end - next));
+    std::size_t alloc = HEADERS + std::size_t(n) * DESCRIPTOR_ROOM;
+    if (buf_.size() < alloc) buf_.resize(alloc);
+    std::size_t got = 0;
+    int attentions = 0;
+    for (;;) {
+      bool voltag = voltag_ok_;
+      bool dvcid = want_dvcid && dvcid_ok_;
+      auto cdb = d2t::scsi::read_element_status_cdb(
+          type, static_cast<std::uint16_t>(next), n, voltag, dvcid,
+          static_cast<std::uint32_t>(alloc));
+      r = dev_->read(cdb, buf_.data(), alloc, got, TIMEOUT_ELEMENT_STATUS_MS);
+      // A unit attention reports an event (door opened, reset) once.
+      if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3)
+        continue;
+      if (invalid_field(r) && dvcid) {
+        dvcid_ok_ = false;
+        continue;
+      }
+      if (invalid_field(r) && voltag) {
+        voltag_ok_ = false;
+        continue;
+      }
+      break;
+    }
+    if (!r.ok()) {
+      if (error) *error = "READ ELEMENT STATUS failed: " + d2t::scsi::describe(r);
+      return r;
+    }
+    std::size_t before = out.size();
+    d2t::scsi::Element_Report report;
+    if (!d2t::scsi::parse_element_status(buf_.data(), got, out, report, error)) {
+      r.failure = Failure::STATUS;
+      return r;
+    }
+    if (out.size() == before) {
+      if (report.available == 0) break;  // nothing more from `next` on
+      r.failure = Failure::STATUS;
+      if (error) *error = "element status buffer too small for one element";
+      return r;
+    }
+    std::uint32_t last = out.back().address;
+    if (last < next || out[before].address < next) {
+      out.resize(before);
+      r.failure = Failure::STATUS;
+      if (error) *error = "element status reported elements out of range";
+      return r;
+    }
+    next = last + 1;
+  }
+  r.failure = Failure::NONE;
+  return r;
+}
+
+Result Changer_Access::read_all(std::vector<Element>& out, std::string* error) {
+  out.reserve(out.size() + map_.storage_count + map_.import_export_count +
+              map_.data_transfer_count);
+  Result r = read_elements(d2t::scsi::ELEMENT_STORAGE, map_.storage_first,
+                           map_.storage_count, out, error);
+  if (r.ok())
+    r = read_elements(d2t::scsi::ELEMENT_IMPORT_EXPORT,
+                      map_.import_export_first, map_.import_export_count, out,
+                      error);
+  if (r.ok())
+    r = read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER,
+                      map_.data_transfer_first, map_.data_transfer_count, out,
+                      error);
+  return r;
+}
+
+Result Changer_Access::move(std::uint16_t source, std::uint16_t destination,
+                            int retries) {
+  auto cdb = d2t::scsi::move_medium_cdb(map_.transport_first, source,
+                                        destination);
+  return with_retries(retries,
+                      [&] { return dev_->run(cdb, TIMEOUT_MOVE_MS); });
+}
+
+}  // namespace tools
+}  // namespace d2t

@@ -1,0 +1,78 @@
+// Medium changer access shared by the changer operations: the element map,
+// translation between element addresses and the numbers the records use,
+// batched element status reads and MOVE MEDIUM. Internal header.
+//
+// Numbering: drive n (0-based) is the n-th data transfer element; slot n
+// (1-based) is the n-th storage element, then the import/export elements
+// follow (slot storage_count + 1 is the first import/export element).
+// Elements of one type have consecutive addresses from the first address
+// of the element address assignment page.
+#ifndef D2T_TOOLS_CHANGER_ACCESS_H
+#define D2T_TOOLS_CHANGER_ACCESS_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "d2t/scsi/element_status.h"
+#include "d2t/tools/scsi_device.h"
+
+namespace d2t {
+namespace tools {
+
+class Changer_Access {
+ public:
+  // Opens the changer and reads its element map. Null with `result` (when
+  // given) holding the failing command's result and `error` set.
+  static std::unique_ptr<Changer_Access> open(const std::string& sg_name,
+                                              d2t::scsi::Result* result,
+                                              std::string* error);
+
+  Changer_Access(std::unique_ptr<Scsi_Device> dev, const d2t::scsi::Element_Map& map)
+      : dev_(std::move(dev)), map_(map) {}
+
+  const d2t::scsi::Element_Map& map() const { return map_; }
+  Scsi_Device& device() { return *dev_; }
+
+  // False when the number is outside the library.
+  bool drive_address(std::uint32_t drive, std::uint16_t& address) const;
+  bool slot_address(std::int32_t slot, std::uint16_t& address) const;
+  // The slot number of a storage or import/export element address, or 0.
+  std::int32_t slot_number(std::uint16_t address) const;
+  std::uint32_t slot_count() const {
+    return std::uint32_t(map_.storage_count) + map_.import_export_count;
+  }
+
+  // Appends the status of `count` elements of `type` from `first` on,
+  // in requests of at most ELEMENTS_PER_REQUEST elements; a report longer
+  // than the buffer is continued from the element after the last one
+  // decoded. Volume tags are asked for; data transfer elements are asked
+  // for their device identifiers too. A changer that refuses either is
+  // asked again without it (its elements then have no tag / identifier).
+  d2t::scsi::Result read_elements(d2t::scsi::Element_Type type,
+                                  std::uint16_t first, std::uint16_t count,
+                                  std::vector<d2t::scsi::Element>& out,
+                                  std::string* error);
+  // Storage, then import/export, then data transfer elements.
+  d2t::scsi::Result read_all(std::vector<d2t::scsi::Element>& out,
+                             std::string* error);
+
+  // MOVE MEDIUM with the first transport element, retried per policy.
+  d2t::scsi::Result move(std::uint16_t source, std::uint16_t destination,
+                         int retries);
+
+  enum : std::uint16_t { ELEMENTS_PER_REQUEST = 1000 };
+
+ private:
+  std::unique_ptr<Scsi_Device> dev_;
+  d2t::scsi::Element_Map map_;
+  bool voltag_ok_ = true;
+  bool dvcid_ok_ = true;
+  std::vector<std::uint8_t> buf_;  // reused by every element status read
+};
+
+}  // namespace tools
+}  // namespace d2t
+
+#endif

@@ -1,0 +1,163 @@
+// changer_status, mount, unmount and transfer: one changer, one move.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "d2t/tools/changer_access.h"
+#include "d2t/tools/drive_access.h"
+#include "d2t/tools/tools.h"
+
+namespace d2t {
+namespace tools {
+
+using d2t::scsi::Element;
+using d2t::scsi::Result;
+
+namespace {
+
+// Builds the records of one element status. False on allocation failure.
+bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
+                   const std::vector<Element>& elements,
+                   std::vector<Drive_var>& drives,
+                   std::vector<Media_var>& medias) {
+  const d2t::scsi::Element_Map& map = access.map();
+  drives.reserve(map.data_transfer_count);
+  medias.reserve(access.slot_count());
+  for (const Element& e : elements) {
+    if (e.type == d2t::scsi::ELEMENT_DATA_TRANSFER) {
+      if (e.address < map.data_transfer_first ||
+          e.address - map.data_transfer_first >= map.data_transfer_count)
+        continue;
+      Drive* d = new (std::nothrow) Drive;
+      if (!d) return false;
+      Drive_var dv(d);
+      d->changer_id(changer_id);
+      d->drive_number(e.address - map.data_transfer_first);
+      d->serial_number(e.device_serial);
+      d->vendor(e.device_vendor);
+      d->model(e.device_product);
+      if (e.full) {
+        d->media_tag(e.volume_tag);
+        if (e.source_valid) d->slot_number(access.slot_number(e.source));
+      }
+      drives.push_back(dv);
+    } else if (e.type == d2t::scsi::ELEMENT_STORAGE ||
+               e.type == d2t::scsi::ELEMENT_IMPORT_EXPORT) {
+      std::int32_t slot = access.slot_number(e.address);
+      if (slot == 0) continue;
+      Media* m = new (std::nothrow) Media;
+      if (!m) return false;
+      Media_var mv(m);
+      m->changer_id(changer_id);
+      m->slot_number(slot);
+      m->is_porter(e.type == d2t::scsi::ELEMENT_IMPORT_EXPORT);
+      if (e.full) {
+        m->media_tag(e.volume_tag);
+        m->state(MST_FULL);
+      }
+      medias.push_back(mv);
+    }
+  }
+  return true;
+}
+
+// The failure flag of a load or unload that ended with `r`.
+bool fail(const Result& r, bool& count_failure) {
+  count_failure = counts_as_failure(r);
+  return false;
+}
+
+}  // namespace
+
+bool changer_status(Changer& changer) {
+  std::unique_ptr<Changer_Access> access =
+      Changer_Access::open(changer.sg_name(), nullptr, nullptr);
+  if (!access) return false;
+  std::vector<Element> elements;
+  if (!access->read_all(elements, nullptr).ok()) return false;
+  std::vector<Drive_var> drives;
+  std::vector<Media_var> medias;
+  if (!build_records(*access, changer.id(), elements, drives, medias))
+    return false;
+  changer.drives().swap(drives);
+  changer.medias().swap(medias);
+  return true;
+}
+
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
+           ACE_INT32 slot, const std::string& media_tag, int retries,
+           bool& count_failure) {
+  Result r;
+  std::unique_ptr<Changer_Access> access =
+      Changer_Access::open(changer_sg, &r, nullptr);
+  if (!access) return fail(r, count_failure);
+  std::uint16_t drive_addr = 0, slot_addr = 0;
+  if (!access->drive_address(drive_number, drive_addr) ||
+      !access->slot_address(slot, slot_addr)) {
+    count_failure = true;
+    return false;
+  }
+  // Never load a cartridge other than the one asked for: the slot's tag
+  // must match when both are known.
+  if (!media_tag.empty()) {
+    std::vector<Element> e;
+    Result s = access->read_elements(
+        access->slot_number(slot_addr) <= access->map().storage_count
+            ? d2t::scsi::ELEMENT_STORAGE
+            : d2t::scsi::ELEMENT_IMPORT_EXPORT,
+        slot_addr, 1, e, nullptr);
+    if (s.ok() && e.size() == 1 && e[0].address == slot_addr && e[0].full &&
+        !e[0].volume_tag.empty() && e[0].volume_tag != media_tag) {
+      count_failure = true;
+      return false;
+    }
+  }
+  r = access->move(slot_addr, drive_addr, retries);
+  if (!r.ok()) return fail(r, count_failure);
+  return true;
+}
+
+bool unmount(const std::string& changer_sg, const std::string& drive_dev,
+             ACE_UINT32 drive_number, ACE_INT32 slot,
+             const std::string& /*media_tag*/, int retries,
+             bool& count_failure) {
+  Result r;
+  std::unique_ptr<Changer_Access> access =
+      Changer_Access::open(changer_sg, &r, nullptr);
+  if (!access) return fail(r, count_failure);
+  std::uint16_t drive_addr = 0, slot_addr = 0;
+  if (!access->drive_address(drive_number, drive_addr) ||
+      !access->slot_address(slot, slot_addr)) {
+    count_failure = true;
+    return false;
+  }
+  // Eject first so the changer can take the cartridge. A drive that
+  // cannot be opened (its name changed) is left to the move: the changer
+  // unloads it itself or refuses. A drive with no tape threaded (none in
+  // it, or already ejected) needs no eject; any other eject failure ends
+  // the unload.
+  if (std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(drive_dev, nullptr)) {
+    Result e = eject(*drive, retries);
+    bool nothing_threaded = e.is_sense(d2t::scsi::SK_NOT_READY, 0x3A, 0x00) ||
+                            e.is_sense(d2t::scsi::SK_NOT_READY, 0x04, 0x02);
+    if (!e.ok() && !nothing_threaded) return fail(e, count_failure);
+  }
+  r = access->move(drive_addr, slot_addr, retries);
+  if (!r.ok()) return fail(r, count_failure);
+  return true;
+}
+
+bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to,
+              int retries) {
+  std::unique_ptr<Changer_Access> access =
+      Changer_Access::open(changer_sg, nullptr, nullptr);
+  if (!access) return false;
+  std::uint16_t from_addr = 0, to_addr = 0;
+  if (!access->slot_address(from, from_addr) ||
+      !access->slot_address(to, to_addr))
+    return false;
+  return access->move(from_addr, to_addr, retries).ok();
+}
+
+}  // namespace tools
+}  // namespace d2t

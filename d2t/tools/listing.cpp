@@ -1,0 +1,71 @@
+// lsscsi, list_devices and is_clean_media.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "d2t/tools/provider.h"
+#include "d2t/tools/scsi_device.h"
+#include "d2t/tools/tools.h"
+
+namespace d2t {
+
+namespace re {
+bool is_clean_media(const std::string& media_tag) {
+  return media_tag.compare(0, 3, "CLN") == 0;
+}
+}  // namespace re
+
+namespace tools {
+
+bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) {
+  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(nullptr);
+  if (!provider) return false;
+  std::vector<d2t::scsi::Device_Entry> entries;
+  if (!provider->list(entries, nullptr)) return false;
+  for (const d2t::scsi::Device_Entry& e : entries) {
+    // A device that does not answer its identity cannot be told apart
+    // from others; it is left out of this listing.
+    std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(e.sg_name, nullptr);
+    if (!dev) continue;
+    d2t::scsi::Inquiry_Data id;
+    std::string serial;
+    if (!inquiry(*dev, id).ok() || !unit_serial(*dev, serial).ok() ||
+        serial.empty())
+      continue;
+    if (e.kind == d2t::scsi::Device_Kind::CHANGER) {
+      Changer* c = new (std::nothrow) Changer;
+      if (!c) return false;
+      Changer_var cv(c);
+      c->serial_number(serial);
+      c->target_name(e.target_name);
+      c->lun(e.lun);
+      c->vendor(id.vendor);
+      c->model(id.product);
+      c->sg_name(e.sg_name);
+      changers.push_back(cv);
+    } else {
+      Drive* d = new (std::nothrow) Drive;
+      if (!d) return false;
+      Drive_var dv(d);
+      d->serial_number(serial);
+      d->target_name(e.target_name);
+      d->lun(e.lun);
+      d->vendor(id.vendor);
+      d->model(id.product);
+      d->sg_name(e.sg_name);
+      d->dev_name(e.dev_name);
+      drives.push_back(dv);
+    }
+  }
+  return true;
+}
+
+}  // namespace tools
+
+bool list_devices(std::vector<Changer_var>& changers,
+                  std::vector<Drive_var>& drives, bool rescan) {
+  if (rescan) refresh_devices();
+  return tools::lsscsi(changers, drives);
+}
+
+}  // namespace d2t

@@ -1,0 +1,118 @@
+#include "d2t/tools/scsi_device.h"
+
+#include <cerrno>
+
+#include "d2t/tools/provider.h"
+#include "d2t/util/common.h"
+
+namespace d2t {
+namespace tools {
+
+using d2t::scsi::Result;
+
+std::unique_ptr<Scsi_Device> Scsi_Device::open(const std::string& name,
+                                               std::string* error) {
+  if (name.empty()) {
+    if (error) *error = "no device name";
+    return nullptr;
+  }
+  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(error);
+  if (!provider) return nullptr;
+  std::unique_ptr<d2t::scsi::Transport> t = provider->open(name, error);
+  if (!t) return nullptr;
+  return std::unique_ptr<Scsi_Device>(new Scsi_Device(std::move(t)));
+}
+
+Result Scsi_Device::run(const d2t::scsi::Cdb& cdb, unsigned timeout_ms) {
+  d2t::scsi::Command c;
+  c.cdb = cdb.bytes;
+  c.cdb_len = cdb.len;
+  c.direction = d2t::scsi::Direction::NONE;
+  c.timeout_ms = timeout_ms;
+  return d2t::scsi::classify(transport_->execute(c));
+}
+
+Result Scsi_Device::read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf,
+                         std::size_t len, std::size_t& received,
+                         unsigned timeout_ms) {
+  d2t::scsi::Command c;
+  c.cdb = cdb.bytes;
+  c.cdb_len = cdb.len;
+  c.direction = d2t::scsi::Direction::FROM_DEVICE;
+  c.data = buf;
+  c.data_len = len;
+  c.timeout_ms = timeout_ms;
+  d2t::scsi::Outcome o = transport_->execute(c);
+  received = o.resid < len ? len - o.resid : 0;
+  return d2t::scsi::classify(o);
+}
+
+namespace {
+template <typename Fn>
+Result once_more_after_attention(Fn fn) {
+  Result r = fn();
+  if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION)) r = fn();
+  return r;
+}
+}  // namespace
+
+Result inquiry(Scsi_Device& dev, d2t::scsi::Inquiry_Data& out) {
+  return once_more_after_attention([&] {
+    std::uint8_t buf[96] = {};
+    std::size_t got = 0;
+    Result r = dev.read(d2t::scsi::inquiry_cdb(false, 0, sizeof buf), buf,
+                        sizeof buf, got, TIMEOUT_QUICK_MS);
+    if (r.ok() && !d2t::scsi::parse_inquiry(buf, got, out)) {
+      r.failure = d2t::scsi::Failure::STATUS;
+    }
+    return r;
+  });
+}
+
+Result unit_serial(Scsi_Device& dev, std::string& serial) {
+  return once_more_after_attention([&] {
+    std::uint8_t buf[256] = {};
+    std::size_t got = 0;
+    Result r = dev.read(
+        d2t::scsi::inquiry_cdb(true, d2t::scsi::VPD_UNIT_SERIAL, sizeof buf),
+        buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+    if (r.ok() && !d2t::scsi::parse_unit_serial(buf, got, serial)) {
+      r.failure = d2t::scsi::Failure::STATUS;
+    }
+    return r;
+  });
+}
+
+bool retriable(const Result& r) {
+  using namespace d2t::scsi;
+  switch (r.failure) {
+    case Failure::TRANSPORT:
+      return true;
+    case Failure::STATUS:
+      return r.status == STATUS_BUSY || r.status == STATUS_TASK_SET_FULL;
+    case Failure::SENSE:
+      if (r.sense.key == SK_UNIT_ATTENTION) return true;
+      return r.sense.key == SK_NOT_READY && r.sense.asc == 0x04 &&
+             r.sense.ascq != 0x02;
+    default:
+      return false;
+  }
+}
+
+bool counts_as_failure(const Result& r) {
+  return !r.is_sense(d2t::scsi::SK_HARDWARE_ERROR);
+}
+
+Result with_retries(int retries, const std::function<Result()>& op) {
+  Result r = op();
+  for (int i = 0; i < retries && !r.ok() && retriable(r); ++i) {
+    // A unit attention only reports an event; repeat at once.
+    if (!r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
+      clock()->sleep_ms(LOAD_UNLOAD_RETRY_INTERVAL * 1000);
+    r = op();
+  }
+  return r;
+}
+
+}  // namespace tools
+}  // namespace d2t

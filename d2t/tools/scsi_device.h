@@ -1,0 +1,83 @@
+// One opened SCSI device of the device utility library, and the command
+// helpers and retry policy shared by its operations. Internal header.
+#ifndef D2T_TOOLS_SCSI_DEVICE_H
+#define D2T_TOOLS_SCSI_DEVICE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "d2t/scsi/cdb.h"
+#include "d2t/scsi/inquiry.h"
+#include "d2t/scsi/sense.h"
+#include "d2t/scsi/transport.h"
+
+namespace d2t {
+namespace tools {
+
+// Command timeouts. Robot moves and tape loads/unloads take minutes on
+// real hardware (an LTO drive needs up to a minute to unload, a large
+// library longer to fetch a cartridge), element status of a big library
+// can take a while after a door was opened.
+enum : unsigned {
+  TIMEOUT_QUICK_MS = 60 * 1000,
+  TIMEOUT_ELEMENT_STATUS_MS = 10 * 60 * 1000,
+  TIMEOUT_MOVE_MS = 15 * 60 * 1000,
+  TIMEOUT_LOAD_UNLOAD_MS = 15 * 60 * 1000,
+};
+
+class Scsi_Device {
+ public:
+  // Opens `name` through the current provider; null with `error` set.
+  static std::unique_ptr<Scsi_Device> open(const std::string& name,
+                                           std::string* error);
+  explicit Scsi_Device(std::unique_ptr<d2t::scsi::Transport> transport)
+      : transport_(std::move(transport)) {}
+
+  // A command without data.
+  d2t::scsi::Result run(const d2t::scsi::Cdb& cdb, unsigned timeout_ms);
+  // A command reading into `buf` (its size is the allocation length);
+  // `received` is the byte count transferred.
+  d2t::scsi::Result read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf,
+                         std::size_t len, std::size_t& received,
+                         unsigned timeout_ms);
+
+ private:
+  std::unique_ptr<d2t::scsi::Transport> transport_;
+};
+
+// Standard INQUIRY and unit serial number, each retried once after a
+// unit attention.
+d2t::scsi::Result inquiry(Scsi_Device& dev, d2t::scsi::Inquiry_Data& out);
+d2t::scsi::Result unit_serial(Scsi_Device& dev, std::string& serial);
+
+// Failure policy.
+//
+// Retried (after LOAD_UNLOAD_RETRY_INTERVAL seconds, `retries` more times):
+// UNIT ATTENTION, NOT READY with asc 0x04 "becoming ready / in progress"
+// (except 04/02, which needs a command), BUSY and TASK SET FULL status,
+// transport errors. Not retried: everything else, ABORTED COMMAND included
+// (a move the library aborted is reported rather than repeated blindly).
+bool retriable(const d2t::scsi::Result& r);
+
+// Whether a failed load or unload counts towards the drive's failure count
+// (true) or makes the drive faulty at once (false): only HARDWARE ERROR
+// makes it faulty at once. MEDIUM ERROR points at the cartridge rather than
+// the drive and is counted, as are ABORTED COMMAND, NOT READY, UNIT
+// ATTENTION, busy, transport and OS errors, and ILLEGAL REQUEST (source
+// empty, destination full, invalid element).
+bool counts_as_failure(const d2t::scsi::Result& r);
+
+// Runs `op` until it succeeds, fails in a way that is not retriable, or
+// `retries` + 1 attempts were made; sleeps on the tools clock between
+// attempts. Returns the last result.
+d2t::scsi::Result with_retries(int retries,
+                               const std::function<d2t::scsi::Result()>& op);
+
+}  // namespace tools
+}  // namespace d2t
+
+#endif

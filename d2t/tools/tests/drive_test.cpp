@@ -1,0 +1,142 @@
+// drive_ready, cleaning_tape and get_media_capacity against the emulated
+// library, and the waiting logic of drive_ready on a scripted drive.
+#include <deque>
+
+#include "d2t/scsi/sense.h"
+#include "d2t/tools/tests/emulated_library.h"
+
+namespace d2t {
+namespace tools {
+namespace {
+
+using Drive_Questions = testing::Emulated_Library;
+
+TEST_F(Drive_Questions, ReadyOnlyWithACartridgeLoaded) {
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 0));
+  EXPECT_FALSE(drive_ready(DRIVE0_NST, 5));  // no medium: no waiting
+  EXPECT_EQ(0u, clock_->slept_);
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  // The first answer after a load is a unit attention; it is cleared.
+  EXPECT_TRUE(drive_ready(DRIVE0_NST, 0));
+  EXPECT_TRUE(drive_ready(DRIVE0_SG, 0));
+  EXPECT_TRUE(drive_ready("/dev/st1", 0));
+  EXPECT_FALSE(drive_ready(DRIVE1_SG, 0));
+  EXPECT_FALSE(drive_ready("/dev/nst9", 0));
+  EXPECT_FALSE(drive_ready("", 0));
+}
+
+TEST_F(Drive_Questions, CleaningCartridgeDetected) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 12, "CLN001L1", 3, count));
+  EXPECT_TRUE(cleaning_tape(DRIVE0_SG));
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 0));
+  ASSERT_TRUE(mount(CHANGER, 1, 1, "A00001L9", 3, count));
+  EXPECT_FALSE(cleaning_tape(DRIVE1_SG));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 12, "CLN001L1", 3, count));
+  EXPECT_FALSE(cleaning_tape(DRIVE0_SG));  // empty drive
+}
+
+TEST_F(Drive_Questions, CapacityFromMaximumCapacityAttribute) {
+  bool count = false;
+  ACE_UINT64 capacity = 0;
+  EXPECT_FALSE(get_media_capacity(DRIVE0_SG, "A00001L9", capacity));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  ASSERT_TRUE(get_media_capacity(DRIVE0_SG, "A00001L9", capacity));
+  EXPECT_EQ(18000000000000ULL / 1048576 * 1048576, capacity);
+  // A cartridge whose memory holds no capacity.
+  ASSERT_TRUE(mount(CHANGER, 1, 4, "A00004L9", 3, count));
+  capacity = 42;
+  EXPECT_FALSE(get_media_capacity(DRIVE1_SG, "A00004L9", capacity));
+  EXPECT_EQ(42u, capacity);
+}
+
+// A drive that answers TEST UNIT READY from a script.
+class Scripted_Drive : public d2t::scsi::Transport {
+ public:
+  explicit Scripted_Drive(std::shared_ptr<std::deque<d2t::scsi::Outcome>> s)
+      : script_(std::move(s)) {}
+  d2t::scsi::Outcome execute(const d2t::scsi::Command&) override {
+    if (script_->empty()) return d2t::scsi::Outcome();
+    d2t::scsi::Outcome o = script_->front();
+    script_->pop_front();
+    return o;
+  }
+
+ private:
+  std::shared_ptr<std::deque<d2t::scsi::Outcome>> script_;
+};
+
+class Scripted_Provider : public d2t::scsi::Device_Provider {
+ public:
+  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override {
+    return true;
+  }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string&,
+                                             std::string*) override {
+    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script));
+  }
+  std::shared_ptr<std::deque<d2t::scsi::Outcome>> script =
+      std::make_shared<std::deque<d2t::scsi::Outcome>>();
+};
+
+d2t::scsi::Outcome sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  d2t::scsi::Outcome o;
+  o.status = d2t::scsi::STATUS_CHECK_CONDITION;
+  o.sense = d2t::scsi::build_fixed_sense(key, asc, ascq);
+  return o;
+}
+
+class Drive_Ready_Wait : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    set_device_provider(provider_);
+    set_clock(clock_);
+  }
+  void TearDown() override {
+    set_device_provider(nullptr);
+    set_clock(nullptr);
+  }
+  void becoming_ready(int times) {
+    for (int i = 0; i < times; ++i)
+      provider_->script->push_back(sense(2, 0x04, 0x01));
+  }
+  std::shared_ptr<Scripted_Provider> provider_ =
+      std::make_shared<Scripted_Provider>();
+  std::shared_ptr<testing::Fake_Clock> clock_ =
+      std::make_shared<testing::Fake_Clock>();
+};
+
+TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimit) {
+  becoming_ready(16);  // an LTO drive threading its tape
+  EXPECT_TRUE(drive_ready("/dev/sg1", 30));
+  EXPECT_GE(clock_->slept_, 16000u);
+  EXPECT_LE(clock_->slept_, 30000u);
+}
+
+TEST_F(Drive_Ready_Wait, GivesUpAtTheLimitOrAtOnceWithoutWait) {
+  becoming_ready(100);
+  EXPECT_FALSE(drive_ready("/dev/sg1", 10));
+  EXPECT_GE(clock_->slept_, 10000u);
+  EXPECT_LE(clock_->slept_, 11000u);
+
+  provider_->script->clear();
+  clock_->slept_ = 0;
+  becoming_ready(1);
+  EXPECT_FALSE(drive_ready("/dev/sg1", 0));
+  EXPECT_EQ(0u, clock_->slept_);
+}
+
+TEST_F(Drive_Ready_Wait, UnitAttentionsAreClearedNotWaitedFor) {
+  provider_->script->push_back(sense(6, 0x28, 0));
+  provider_->script->push_back(sense(6, 0x29, 0));
+  EXPECT_TRUE(drive_ready("/dev/sg1", 0));
+  // Ejected but still in the drive: never ready by waiting.
+  provider_->script->push_back(sense(2, 0x04, 0x02));
+  EXPECT_FALSE(drive_ready("/dev/sg1", 60));
+  EXPECT_EQ(0u, clock_->slept_);
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace d2t

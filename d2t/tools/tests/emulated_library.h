@@ -1,0 +1,143 @@
+// Test fixture: an emulated library in a temporary folder, installed as
+// the tools' device provider, with a fake clock for the tools' waits.
+#ifndef D2T_TOOLS_TESTS_EMULATED_LIBRARY_H
+#define D2T_TOOLS_TESTS_EMULATED_LIBRARY_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "d2t/emulator/emulator.h"
+#include "d2t/emulator/library.h"
+#include "d2t/tools/provider.h"
+#include "d2t/tools/tools.h"
+
+namespace d2t {
+namespace tools {
+namespace testing {
+
+class Fake_Clock : public Clock {
+ public:
+  std::uint64_t now_ms() override { return now_; }
+  void sleep_ms(std::uint64_t ms) override {
+    now_ += ms;
+    slept_ += ms;
+  }
+  std::uint64_t now_ = 5000000;
+  std::uint64_t slept_ = 0;
+};
+
+// 24 storage slots and 2 porters; drive 0 is "/dev/sg12" ("/dev/st1"),
+// drive 1 is "/dev/sg11" ("/dev/st0"). Slots 1-10 hold data cartridges,
+// 12 a cleaning cartridge, 14 a cartridge without a readable label.
+const char* const LIBRARY_JSON = R"({
+  "changers": [{
+    "serial_number": "EMU-LIB-0001", "vendor": "EMULATED",
+    "model": "TAPE LIBRARY", "target_name": "3:0:0", "lun": 0,
+    "sg_name": "/dev/sg10", "storage_slots": 24, "porter_slots": 2,
+    "drives": [
+      {"serial_number": "EMU-DRV-0001", "vendor": "EMULATED", "model": "LTO-9",
+       "target_name": "3:0:2", "lun": 0, "sg_name": "/dev/sg12", "dev_name": "/dev/st1"},
+      {"serial_number": "EMU-DRV-0002", "vendor": "EMULATED", "model": "LTO-9",
+       "target_name": "3:0:1", "lun": 1, "sg_name": "/dev/sg11", "dev_name": "/dev/st0"}
+    ],
+    "cartridges": [
+      {"slot": 1, "barcode": "A00001L9", "capacity": 18000000000000},
+      {"slot": 2, "barcode": "A00002L9", "capacity": 18000000000000},
+      {"slot": 3, "barcode": "A00003L9", "capacity": 18000000000000},
+      {"slot": 4, "barcode": "A00004L9"},
+      {"slot": 5, "barcode": "A00005L9"},
+      {"slot": 6, "barcode": "A00006L8"},
+      {"slot": 7, "barcode": "A00007L8"},
+      {"slot": 8, "barcode": "A00008L8"},
+      {"slot": 9, "barcode": "A00009L7"},
+      {"slot": 10, "barcode": "A00010L7"},
+      {"slot": 12, "barcode": "CLN001L1", "cleaning": true},
+      {"slot": 14, "barcode": ""}
+    ]
+  }]
+})";
+
+class Emulated_Library : public ::testing::Test {
+ protected:
+  void SetUp() override { start(LIBRARY_JSON); }
+
+  void start(const std::string& json) {
+    char tmpl[] = "/tmp/d2t_tools_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+    file_ = (dir_ / "library.json").string();
+    std::ofstream(file_) << json;
+    std::string error;
+    std::shared_ptr<d2t::scsi::Device_Provider> p =
+        d2t::emulator::make_provider(file_, &error);
+    ASSERT_TRUE(p) << error;
+    set_device_provider(p);
+    library_ = d2t::emulator::Library::open(file_, &error);
+    ASSERT_TRUE(library_) << error;
+    clock_ = std::make_shared<Fake_Clock>();
+    set_clock(clock_);
+  }
+
+  void TearDown() override {
+    set_device_provider(nullptr);
+    set_clock(nullptr);
+    library_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // Where the emulator says the cartridge `barcode` is: "slot N",
+  // "drive N" or "nowhere".
+  std::string where(const std::string& barcode) {
+    std::vector<d2t::emulator::Cartridge_Info> all;
+    std::string error;
+    EXPECT_TRUE(library_->cartridges(all, &error)) << error;
+    for (const auto& c : all) {
+      if (c.barcode != barcode) continue;
+      if (c.place == d2t::emulator::Place::DRIVE)
+        return "drive " + std::to_string(c.drive);
+      return "slot " + std::to_string(c.slot);
+    }
+    return "nowhere";
+  }
+
+  // Every cartridge is in exactly one place: as many as were seeded.
+  std::size_t cartridge_count() {
+    std::vector<d2t::emulator::Cartridge_Info> all;
+    library_->cartridges(all, nullptr);
+    return all.size();
+  }
+
+  void fault(d2t::emulator::Fault_Op op, bool hardware, std::uint32_t times = 1,
+             const std::string& drive = "") {
+    d2t::emulator::Fault_Config f;
+    f.op = op;
+    f.hardware = hardware;
+    f.times = times;
+    f.drive = drive;
+    std::string error;
+    ASSERT_TRUE(library_->set_faults(CHANGER_SERIAL, {f}, &error)) << error;
+  }
+
+  const std::string CHANGER = "/dev/sg10";
+  const std::string CHANGER_SERIAL = "EMU-LIB-0001";
+  const std::string DRIVE0_SG = "/dev/sg12";
+  const std::string DRIVE0_NST = "/dev/nst1";
+  const std::string DRIVE1_SG = "/dev/sg11";
+  std::filesystem::path dir_;
+  std::string file_;
+  std::shared_ptr<d2t::emulator::Library> library_;
+  std::shared_ptr<Fake_Clock> clock_;
+};
+
+}  // namespace testing
+}  // namespace tools
+}  // namespace d2t
+
+#endif

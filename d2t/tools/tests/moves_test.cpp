@@ -1,0 +1,101 @@
+// mount, unmount, transfer and unload_all against the emulated library:
+// each move checked against where the emulator says the cartridges are.
+#include "d2t/tools/tests/emulated_library.h"
+
+namespace d2t {
+namespace tools {
+namespace {
+
+using Moves = testing::Emulated_Library;
+
+TEST_F(Moves, MountAndUnmountMoveTheCartridge) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ("drive 0", where("A00001L9"));
+  // Unmount through the drive's non-rewinding tape device.
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+  // And through its generic device, to another slot.
+  ASSERT_TRUE(mount(CHANGER, 0, 2, "A00002L9", 3, count));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_SG, 0, 11, "A00002L9", 3, count));
+  EXPECT_EQ("slot 11", where("A00002L9"));
+  EXPECT_EQ(12u, cartridge_count());
+}
+
+TEST_F(Moves, MountRefusesFullDriveEmptySlotAndWrongCartridge) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+
+  count = false;
+  EXPECT_FALSE(mount(CHANGER, 0, 2, "A00002L9", 3, count));  // drive full
+  EXPECT_TRUE(count);
+  EXPECT_EQ("slot 2", where("A00002L9"));
+
+  count = false;
+  EXPECT_FALSE(mount(CHANGER, 1, 11, "", 3, count));  // slot empty
+  EXPECT_TRUE(count);
+
+  count = false;
+  EXPECT_FALSE(mount(CHANGER, 1, 3, "A00004L9", 3, count));  // tag differs
+  EXPECT_TRUE(count);
+  EXPECT_EQ("slot 3", where("A00003L9"));
+
+  count = false;
+  EXPECT_FALSE(mount(CHANGER, 2, 3, "A00003L9", 3, count));  // no drive 2
+  EXPECT_TRUE(count);
+  EXPECT_FALSE(mount(CHANGER, 1, 27, "", 3, count));  // no slot 27
+  EXPECT_FALSE(mount(CHANGER, 1, 0, "", 3, count));
+  EXPECT_FALSE(mount("/dev/sg99", 1, 3, "A00003L9", 3, count));
+  EXPECT_TRUE(count);
+  EXPECT_EQ(12u, cartridge_count());
+}
+
+TEST_F(Moves, UnmountRefusesEmptyDriveAndFullSlot) {
+  bool count = false;
+  EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 11, "", 3, count));
+  EXPECT_TRUE(count);
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  count = false;
+  EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 2, "A00001L9", 3, count));
+  EXPECT_TRUE(count);
+  EXPECT_EQ("drive 0", where("A00001L9"));
+  // A stale drive name: the changer still takes the cartridge out.
+  ASSERT_TRUE(unmount(CHANGER, "/dev/nst9", 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+}
+
+TEST_F(Moves, TransferBetweenSlotsAndPorters) {
+  ASSERT_TRUE(transfer(CHANGER, 2, 11, 3));
+  EXPECT_EQ("slot 11", where("A00002L9"));
+  ASSERT_TRUE(transfer(CHANGER, 11, 25, 3));  // into the first porter
+  EXPECT_EQ("slot 25", where("A00002L9"));
+  EXPECT_FALSE(transfer(CHANGER, 2, 13, 3));  // source empty
+  EXPECT_FALSE(transfer(CHANGER, 1, 3, 3));   // destination full
+  EXPECT_FALSE(transfer(CHANGER, 1, 99, 3));  // no such slot
+  EXPECT_EQ("slot 1", where("A00001L9"));
+  EXPECT_EQ(12u, cartridge_count());
+}
+
+TEST_F(Moves, UnloadAllSendsHomeOrToFirstEmptySlot) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 3, "A00003L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 5, "A00005L9", 3, count));
+  // Drive 0's home slot is taken meanwhile.
+  ASSERT_TRUE(transfer(CHANGER, 4, 3, 3));
+  ASSERT_TRUE(unload_all(CHANGER, 3));
+  EXPECT_EQ("slot 4", where("A00003L9"));  // first empty storage slot
+  EXPECT_EQ("slot 5", where("A00005L9"));  // home
+  EXPECT_EQ(12u, cartridge_count());
+
+  Changer c;
+  c.sg_name(CHANGER);
+  ASSERT_TRUE(changer_status(c));
+  for (const Drive_var& d : c.drives()) EXPECT_EQ("", d->media_tag());
+  // Nothing loaded: nothing to do.
+  EXPECT_TRUE(unload_all(CHANGER, 3));
+  EXPECT_FALSE(unload_all("/dev/sg99", 3));
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace d2t
