@@ -2,6 +2,8 @@
 #include "json_spirit/json_spirit_value.h"
 
 #include <climits>
+#include <new>
+#include <type_traits>
 #include <string>
 
 namespace json_spirit {
@@ -30,14 +32,23 @@ const char* value_type_to_string(Value_type t) {
   return "unknown";
 }
 
+// Arrays grow by moving their elements; a throwing move would make them
+// copy whole trees instead.
+static_assert(std::is_nothrow_move_constructible<Value>::value, "Value moves without throwing");
+
 Value::~Value() {
   if (!std::holds_alternative<Object>(v_) && !std::holds_alternative<Array>(v_)) return;
-  std::vector<Value> pending;
-  release_children(pending);
-  while (!pending.empty()) {
-    Value last(std::move(pending.back()));
-    pending.pop_back();
-    last.release_children(pending);
+  try {
+    std::vector<Value> pending;
+    release_children(pending);
+    while (!pending.empty()) {
+      Value last(std::move(pending.back()));
+      pending.pop_back();
+      last.release_children(pending);
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory for the work list: what is left is released by the
+    // ordinary recursive destruction.
   }
 }
 
