@@ -8,10 +8,7 @@
 #include <sys/stat.h>
 
 #include "d2t/controller/controller_log.h"
-#if __has_include("d2t/controller/tape_controller_database_impl.h")
 #include "d2t/controller/tape_controller_database_impl.h"
-#define D2T_HAVE_DATABASE_IMPL 1
-#endif
 #include "json_spirit/json_helpers.h"
 #include "runtime/environ.h"
 #include "runtime/path_conf.h"
@@ -61,11 +58,7 @@ void Tape_Controller::clock(std::shared_ptr<Controller_Clock> c) {
 }
 
 bool Tape_Controller::open() {
-#ifdef D2T_HAVE_DATABASE_IMPL
   Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl();
-#else
-  Tape_Controller_Impl* impl = nullptr;
-#endif
   if (impl == nullptr) {
     errno = ENOMEM;
     return false;
