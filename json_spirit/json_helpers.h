@@ -52,6 +52,8 @@ class Object_Inserter {
   Object* o_;
 };
 inline Object_Inserter insert(Object& o) { return Object_Inserter(o); }
+// The same as insert(o).
+inline Object_Inserter assign(Object& o) { return Object_Inserter(o); }
 
 // extract(o)("a", &pa)("b", &pb): sets each `const std::string*` to the
 // string under its key, or leaves it untouched when there is none.

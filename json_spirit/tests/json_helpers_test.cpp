@@ -87,7 +87,8 @@ TEST(Json_Helpers, OrThrowReaders) {
 
 TEST(Json_Helpers, InsertExtractAndBuilders) {
   Object o;
-  insert(o)("a", 1)("a", "replaced")("b", "2");
+  insert(o)("a", 1)("a", "replaced");
+  assign(o)("b", "2");
   EXPECT_EQ(o.size(), 2u);
   EXPECT_EQ(o.at("a").get_str(), "replaced");
 
