@@ -107,7 +107,7 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
         bool changed = false;
         result = check_move(*cc, *cs, state, lib.timing, source, destination,
                             plan, changed);
-        if (result.good() && plan.delay_ms == 0) {
+        if (result.good() && plan.delay_ms == 0 && plan.from != plan.to) {
           commit_move(*cs, plan, impl_->clock_->now_ms());
           changed = true;
         }
