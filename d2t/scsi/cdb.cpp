@@ -61,6 +61,8 @@ Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source,
   return c;
 }
 
+Cdb read_block_limits_cdb() { return make(OP_READ_BLOCK_LIMITS, 6); }
+
 Cdb load_unload_cdb(bool load, bool immediate) {
   Cdb c = make(OP_LOAD_UNLOAD, 6);
   c.bytes[1] = immediate ? 0x01 : 0;

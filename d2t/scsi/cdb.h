@@ -18,6 +18,7 @@ struct Cdb {
 enum : std::uint8_t {
   OP_TEST_UNIT_READY = 0x00,
   OP_REQUEST_SENSE = 0x03,
+  OP_READ_BLOCK_LIMITS = 0x05,
   OP_INQUIRY = 0x12,
   OP_LOAD_UNLOAD = 0x1B,
   OP_MODE_SENSE_6 = 0x1A,
@@ -53,6 +54,8 @@ Cdb read_element_status_cdb(Element_Type type, std::uint16_t start,
                             std::uint32_t alloc_len);
 Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source,
                     std::uint16_t destination);
+// SSC READ BLOCK LIMITS (6 bytes of data).
+Cdb read_block_limits_cdb();
 // SSC LOAD UNLOAD: load false ejects (unloads) the cartridge.
 Cdb load_unload_cdb(bool load, bool immediate);
 // READ ATTRIBUTE, service action ATTRIBUTE VALUES, starting at attribute

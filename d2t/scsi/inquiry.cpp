@@ -26,5 +26,13 @@ bool parse_unit_serial(const std::uint8_t* data, std::size_t len,
   return true;
 }
 
+bool parse_block_limits(const std::uint8_t* data, std::size_t len,
+                        std::uint32_t& max_block, std::uint32_t& min_block) {
+  if (!data || len < 6) return false;
+  max_block = get_be24(data + 1);
+  min_block = get_be16(data + 4);
+  return true;
+}
+
 }  // namespace scsi
 }  // namespace d2t

@@ -1,4 +1,5 @@
-// Decoders of the standard INQUIRY data and the unit serial number page.
+// Decoders of identity data: standard INQUIRY, the unit serial number
+// page and a tape drive's block limits.
 // Pure functions over a response buffer; `len` is the number of bytes
 // actually received. On false the outputs are unchanged.
 #ifndef D2T_SCSI_INQUIRY_H
@@ -30,6 +31,11 @@ bool parse_inquiry(const std::uint8_t* data, std::size_t len, Inquiry_Data& out)
 // not 0x80 or the page length runs past the received data.
 bool parse_unit_serial(const std::uint8_t* data, std::size_t len,
                        std::string& serial);
+
+// READ BLOCK LIMITS data: largest (bytes 1-3) and smallest (bytes 4-5)
+// block length. Needs 6 bytes.
+bool parse_block_limits(const std::uint8_t* data, std::size_t len,
+                        std::uint32_t& max_block, std::uint32_t& min_block);
 
 }  // namespace scsi
 }  // namespace d2t

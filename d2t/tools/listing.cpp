@@ -54,6 +54,17 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) 
       d->model(id.product);
       d->sg_name(e.sg_name);
       d->dev_name(e.dev_name);
+      // Block limits are informative; a drive that does not answer keeps 0.
+      std::uint8_t limits[6] = {};
+      std::size_t got = 0;
+      std::uint32_t max_block = 0, min_block = 0;
+      if (dev->read(d2t::scsi::read_block_limits_cdb(), limits, sizeof limits,
+                    got, TIMEOUT_QUICK_MS)
+              .ok() &&
+          d2t::scsi::parse_block_limits(limits, got, max_block, min_block)) {
+        d->max_block(max_block);
+        d->min_block(min_block);
+      }
       drives.push_back(dv);
     }
   }

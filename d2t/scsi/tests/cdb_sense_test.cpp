@@ -28,6 +28,7 @@ TEST(Cdb_Builders, ByteForByte) {
                                           0x7FFFFFFF)));
   EXPECT_EQ(V({0xA5, 0, 0, 0, 0x10, 0x02, 0x01, 0x03, 0, 0, 0, 0}),
             bytes(move_medium_cdb(0, 0x1002, 0x0103)));
+  EXPECT_EQ(V({0x05, 0, 0, 0, 0, 0}), bytes(read_block_limits_cdb()));
   EXPECT_EQ(V({0x1B, 0, 0, 0, 0, 0}), bytes(load_unload_cdb(false, false)));
   EXPECT_EQ(V({0x1B, 1, 0, 0, 1, 0}), bytes(load_unload_cdb(true, true)));
   EXPECT_EQ(V({0x8C, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x08, 0, 0, 0x10, 0, 0, 0}),

@@ -70,6 +70,18 @@ TEST(Unit_Serial_Decoder, Table) {
   }
 }
 
+TEST(Block_Limits_Decoder, Table) {
+  const std::uint8_t good[] = {0x00, 0x80, 0x00, 0x00, 0x00, 0x01};
+  std::uint32_t max = 7, min = 7;
+  ASSERT_TRUE(parse_block_limits(good, sizeof good, max, min));
+  EXPECT_EQ(0x800000u, max);
+  EXPECT_EQ(1u, min);
+  max = min = 7;
+  EXPECT_FALSE(parse_block_limits(good, 5, max, min));
+  EXPECT_EQ(7u, max);
+  EXPECT_FALSE(parse_block_limits(nullptr, 0, max, min));
+}
+
 std::vector<std::uint8_t> attribute(std::uint16_t id, std::uint8_t format,
                                     const std::vector<std::uint8_t>& value) {
   std::vector<std::uint8_t> a(5, 0);

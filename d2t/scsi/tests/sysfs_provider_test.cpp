@@ -1,5 +1,9 @@
 #include "d2t/scsi/sysfs_provider.h"
 
+#include "d2t/scsi/cdb.h"
+#include "d2t/scsi/sense.h"
+#include "d2t/scsi/sg_transport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -126,6 +130,40 @@ TEST_F(Sysfs_Tree, AgreesWithLsscsi) {
     EXPECT_EQ(theirs[hctl].second, e.sg_name);
     EXPECT_EQ(theirs[hctl].first, e.dev_name.empty() ? "-" : e.dev_name);
   }
+}
+
+// Tape names open the generic device of the same unit: with only the sg
+// node present under the /dev root, opening the tape names must work.
+TEST_F(Sysfs_Tree, TapeNamesOpenTheGenericDevice) {
+  device("0:0:1:0", 1, "sg1", "st0");
+  fs::path dev = root_ / "dev";
+  write(dev / "sg1", "");
+  Sysfs_Device_Provider provider(root_.string(), dev.string());
+  std::string error;
+  EXPECT_TRUE(provider.open((dev / "nst0").string(), &error)) << error;
+  EXPECT_TRUE(provider.open((dev / "st0").string(), &error)) << error;
+  EXPECT_TRUE(provider.open((dev / "sg1").string(), &error)) << error;
+  EXPECT_FALSE(provider.open((dev / "nst1").string(), &error));
+  EXPECT_FALSE(error.empty());
+}
+
+// A node that is no SCSI device: the command fails as an OS error, never
+// as a good status.
+TEST_F(Sysfs_Tree, CommandOnANonScsiNodeIsAnOsError) {
+  write(root_ / "plain", "");
+  std::string error;
+  std::unique_ptr<Transport> t = open_sg_transport((root_ / "plain").string(), &error);
+  if (!t) GTEST_SKIP() << error;
+  Cdb cdb = test_unit_ready_cdb();
+  Command c;
+  c.cdb = cdb.bytes;
+  c.cdb_len = cdb.len;
+  Result r = classify(t->execute(c));
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(Failure::OS, r.failure);
+
+  EXPECT_FALSE(open_sg_transport((root_ / "missing").string(), &error));
+  EXPECT_FALSE(error.empty());
 }
 
 TEST(Non_Rewinding_Name, Table) {

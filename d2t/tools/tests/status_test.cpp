@@ -32,6 +32,8 @@ TEST_F(Listing, OneRecordPerDeviceWithIdentity) {
   EXPECT_EQ("LTO-9", drives[0]->model());
   EXPECT_EQ("EMU-DRV-0001", drives[1]->serial_number());
   EXPECT_EQ(0, drives[1]->id());
+  EXPECT_GT(drives[0]->max_block(), 0u);  // from READ BLOCK LIMITS
+  EXPECT_LE(drives[0]->min_block(), drives[0]->max_block());
 
   std::vector<Changer_var> again_c;
   std::vector<Drive_var> again_d;
