@@ -34,6 +34,10 @@ class Recording_Provider : public d2t::scsi::Device_Provider {
     }
     return inner_->open(name, error);
   }
+  void clear() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    opened_.clear();
+  }
   std::vector<std::string> opened() {
     std::lock_guard<std::mutex> guard(mutex_);
     return opened_;
@@ -121,6 +125,7 @@ TEST_F(Rescan_Test, TriesDrivesBehindTheChangersTargetFirst) {
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   ASSERT_TRUE(d2t::tools::lsscsi(changers, drives));
+  recorder->clear();
   ASSERT_TRUE(controller().detect_drives(changer, drives));
 
   // After the first move (the changer's device), the first drive asked is
