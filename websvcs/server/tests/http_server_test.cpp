@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -84,6 +87,20 @@ class Serial_Handler : public JSON_RESTful_Handler {
   std::atomic<int> max_inside{0};
 };
 
+// Reports which termination signals are blocked in the thread running it.
+class Sigmask_Handler : public JSON_RESTful_Handler {
+ public:
+  CONCURRENCY concurrency() const override { return THREAD; }
+  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
+    sigset_t now;
+    pthread_sigmask(SIG_BLOCK, nullptr, &now);
+    int blocked = 0;
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGPIPE})
+      if (sigismember(&now, s)) ++blocked;
+    return ch->send_value(json_spirit::Value(blocked));
+  }
+};
+
 class Http_Server_Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -94,6 +111,7 @@ class Http_Server_Test : public ::testing::Test {
     routes_.add("/slow", false, blocking_);
     routes_.add("/serial", false, serial_);
     routes_.add("/tree", true, echo_);
+    routes_.add("/sigmask", false, sigmask_);
   }
   void start(const std::string& token = "") {
     server_.reset(new Http_Server(config_, routes_, token));
@@ -109,6 +127,7 @@ class Http_Server_Test : public ::testing::Test {
   Silent_Handler silent_;
   Blocking_Handler blocking_;
   Serial_Handler serial_;
+  Sigmask_Handler sigmask_;
   std::unique_ptr<Http_Server> server_;
 };
 
@@ -254,6 +273,18 @@ TEST_F(Http_Server_Test, HandlerWithoutThreadConcurrencyIsSerialised) {
                                  [this] { return http_request(port(), "GET", "/serial").status; }));
   for (auto& f : replies) EXPECT_EQ(200, f.get());
   EXPECT_EQ(1, serial_.max_inside.load());
+}
+
+TEST_F(Http_Server_Test, ServerThreadsBlockTheTerminationSignals) {
+  sigset_t before, after;
+  pthread_sigmask(SIG_BLOCK, nullptr, &before);
+  start();
+  pthread_sigmask(SIG_BLOCK, nullptr, &after);
+  EXPECT_EQ(sigismember(&before, SIGTERM), sigismember(&after, SIGTERM));  // restored
+  EXPECT_EQ(sigismember(&before, SIGHUP), sigismember(&after, SIGHUP));
+  Http_Reply r = http_request(port(), "GET", "/sigmask");
+  ASSERT_EQ(200, r.status);
+  EXPECT_EQ("6", r.body);  // all six termination signals
 }
 
 TEST_F(Http_Server_Test, IdleConnectionIsClosed) {
