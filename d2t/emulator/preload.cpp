@@ -17,6 +17,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -69,6 +70,10 @@ F real(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+std::atomic<Shim*> g_shim{nullptr};
+
+// The shim, created (and the library file read) on the first open of a
+// path while D2T_EMULATOR is set.
 Shim* shim() {
   static std::once_flag once;
   static Shim* instance = nullptr;
@@ -86,8 +91,13 @@ Shim* shim() {
     }
     instance->provider = std::make_unique<Emulated_Provider>(std::move(library));
   });
+  g_shim.store(instance);
   return instance;
 }
+
+// The shim if an open already created it: descriptor calls of programs
+// that never open an emulated name cost one atomic load.
+Shim* existing_shim() { return t_busy ? nullptr : g_shim.load(); }
 
 // Opens `path` as an emulated device: -2 when it is not one.
 int open_emulated(const char* path, int flags) {
@@ -112,8 +122,8 @@ int open_emulated(const char* path, int flags) {
 // The emulated device behind `fd`, or null.
 std::shared_ptr<Emulated_Transport> emulated(int fd, std::string* name = nullptr,
                                              int** timeout = nullptr) {
-  if (t_busy || !std::getenv("D2T_EMULATOR")) return nullptr;
-  Shim* s = shim();
+  Shim* s = existing_shim();
+  if (!s) return nullptr;
   std::lock_guard<std::mutex> guard(s->mutex);
   auto it = s->fds.find(fd);
   if (it == s->fds.end()) return nullptr;
@@ -277,7 +287,8 @@ int emulated_ioctl(Emulated_Transport& t, int* timeout, unsigned long request,
 }
 
 int forget(int fd) {
-  Shim* s = shim();
+  Shim* s = existing_shim();
+  if (!s) return 0;
   std::lock_guard<std::mutex> guard(s->mutex);
   return static_cast<int>(s->fds.erase(fd));
 }
@@ -356,7 +367,7 @@ int __openat64_2(int dirfd, const char* path, int flags) {
 }
 
 int close(int fd) {
-  if (!t_busy && std::getenv("D2T_EMULATOR")) forget(fd);
+  forget(fd);
   static auto next = real<int (*)(int)>("close");
   return next(fd);
 }
