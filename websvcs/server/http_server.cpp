@@ -224,12 +224,12 @@ bool Http_Server::start(std::string& error) {
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &on_request, this,
+      MHD_OPTION_EXTERNAL_LOGGER, &on_library_message, nullptr,  // first, to catch all
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<struct sockaddr*>(&ss),
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned int>(config_.connection_timeout_seconds),
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(config_.max_connections),
       MHD_OPTION_URI_LOG_CALLBACK, &on_uri, nullptr,
       MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr,
-      MHD_OPTION_EXTERNAL_LOGGER, &on_library_message, nullptr,
       MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
