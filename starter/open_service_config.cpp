@@ -3,8 +3,11 @@
 #include <ace/Service_Config.h>
 
 #include <cstring>
+#include <set>
 
-void add_config_files(ACE_ARGV& args, const char* path) {
+#include "runtime/inline_util.h"
+
+void add_config_files(Service_Args& args, const char* path) {
   ACE_Dirent dir;
   if (path == nullptr || dir.open(path) == -1) {
     args.add("-f");
@@ -26,7 +29,7 @@ void add_config_files(ACE_ARGV& args, const char* path) {
 
   for (const std::string& file : svc_cfgs) {
     args.add("-f");
-    args.add(file.c_str(), true);
+    args.add(file, true);
   }
 }
 

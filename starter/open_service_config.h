@@ -22,14 +22,33 @@
 #include <ace/Dirent.h>
 #include <ace/Get_Opt.h>
 
-#include <set>
+#include <deque>
 #include <string>
 
-#include "runtime/inline_util.h"
+// The configurator's argument vector. ACE_ARGV keeps pointers to the words
+// it is given rather than copies, so the words are stored here, at stable
+// addresses, for as long as the vector lives.
+class Service_Args {
+ public:
+  Service_Args() : args_(true) {}  // environment references substituted
 
-// Appends "-f" and a path for every configuration file of `dir`, or "-f"
-// and `path` itself when it cannot be opened as a directory.
-void add_config_files(ACE_ARGV& args, const char* path);
+  // Appends one word; `quote` keeps a word with blanks as one word.
+  void add(const std::string& word, bool quote = false) {
+    words_.push_back(word);
+    args_.add(words_.back().c_str(), quote);
+  }
+
+  int argc() const { return args_.argc(); }
+  char** argv() { return args_.argv(); }
+
+ private:
+  std::deque<std::string> words_;
+  ACE_ARGV args_;
+};
+
+// Appends "-f" and a path for every configuration file of the directory
+// `path`, or "-f" and `path` itself when it cannot be opened as one.
+void add_config_files(Service_Args& args, const char* path);
 
 // Builds the configurator's argument vector from `argv` (read, never
 // changed) and returns what `open_service(argc, argv)` returns. With
@@ -37,7 +56,7 @@ void add_config_files(ACE_ARGV& args, const char* path);
 // word; otherwise every argument is parsed and the first word is "dummy".
 template <typename F>
 bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service) {
-  ACE_ARGV args(true);
+  Service_Args args;
   ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", skip_first_arg ? 1 : 0, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
   opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
@@ -66,8 +85,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
       case 'p':
       case 's':
       case 'S': {
-        const char option[] = {'-', static_cast<char>(c), '\0'};
-        args.add(option);
+        args.add(std::string(1, '-') + static_cast<char>(c));
         args.add(opt.opt_arg(), true);
         break;
       }

@@ -2,7 +2,8 @@
 // LIBSYSTEMD_FILENAME in tests.
 //
 //   sd_booted()            1, or the number in STUB_SD_BOOTED when set
-//   sd_notify(u, state)    sends `state` as one datagram to the Unix socket
+//   sd_notify(u, state)    sends `state` as one datagram (never waiting for
+//                          room: a full queue drops it) to the Unix socket
 //                          named by NOTIFY_SOCKET ("@name" for the abstract
 //                          namespace); returns 1, or a negative errno
 //   sd_watchdog_enabled    (only when built with STUB_WATCHDOG_ENABLED)
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +42,7 @@ __attribute__((visibility("default"))) int sd_notify(int, const char* state) {
   if (path[0] == '@') addr.sun_path[0] = '\0';
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -errno;
-  const ssize_t n = ::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL,
+  const ssize_t n = ::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL | MSG_DONTWAIT,
                              reinterpret_cast<struct sockaddr*>(&addr),
                              static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + len));
   const int err = errno;

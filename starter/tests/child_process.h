@@ -1,0 +1,80 @@
+// A child process for tests: started with an argument vector and extra
+// environment, its standard error collected by a reader thread so tests can
+// wait for log lines without fixed sleeps.
+
+#ifndef STARTER_TESTS_CHILD_PROCESS_H
+#define STARTER_TESTS_CHILD_PROCESS_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class Child_Process {
+ public:
+  // Starts `argv[0]` with `argv`, the current environment plus `env`
+  // ("NAME=value"; an entry "NAME=" with nothing after it sets an empty
+  // value, an entry "-NAME" removes the variable). Standard output and
+  // standard error both go to the collected text.
+  Child_Process(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+  ~Child_Process();  // kills and reaps a child still running
+
+  Child_Process(const Child_Process&) = delete;
+  Child_Process& operator=(const Child_Process&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // True once `text` occurs in the output at least `count` times; false
+  // when the deadline passes or the output ends first.
+  bool wait_for(const std::string& text, int count = 1,
+                std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+  // Occurrences of `text` in the output so far.
+  int count(const std::string& text);
+
+  std::string output();
+
+  void signal(int sig);
+
+  // Waits for the child to end: its wait status, or -1 after the deadline
+  // (the child is then killed).
+  int wait_exit(std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+  // Number of threads of the running child (entries of /proc/PID/task).
+  int thread_count() const;
+
+ private:
+  void read_loop(int fd);
+
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+  std::thread reader_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string text_;   // guarded by lock_
+  bool eof_ = false;   // guarded by lock_
+};
+
+// Path of a built program or library below the build tree.
+std::string built_program(const char* name);
+std::string built_library(const char* name);
+
+// A temporary directory removed with its contents on destruction.
+class Temp_Dir {
+ public:
+  Temp_Dir();
+  ~Temp_Dir();
+  const std::string& path() const { return path_; }
+  // Writes `content` to path()/name and returns the full path.
+  std::string write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+#endif
