@@ -5,8 +5,7 @@
 namespace d2t {
 namespace scsi {
 
-bool parse_attributes(const std::uint8_t* data, std::size_t len,
-                      std::vector<Attribute>& out) {
+bool parse_attributes(const std::uint8_t* data, std::size_t len, std::vector<Attribute>& out) {
   if (!data || len < 4) return false;
   std::size_t end = 4 + std::size_t(get_be32(data));
   bool truncated = end > len;

@@ -19,7 +19,7 @@ enum : std::uint16_t {
 
 struct Attribute {
   std::uint16_t id = 0;
-  std::uint8_t format = 0;  // 0 binary, 1 ASCII, 2 text
+  std::uint8_t format = 0;              // 0 binary, 1 ASCII, 2 text
   const std::uint8_t* value = nullptr;  // points into the parsed buffer
   std::size_t length = 0;
 };
@@ -30,8 +30,7 @@ struct Attribute {
 // the buffer held). False for a header shorter than 4 bytes or an
 // attribute header cut in the middle of the announced list when the
 // list fits the data.
-bool parse_attributes(const std::uint8_t* data, std::size_t len,
-                      std::vector<Attribute>& out);
+bool parse_attributes(const std::uint8_t* data, std::size_t len, std::vector<Attribute>& out);
 
 // A binary attribute of 1 to 8 bytes as an unsigned number. False for
 // another format or length.

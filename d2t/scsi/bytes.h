@@ -13,8 +13,7 @@ inline std::uint16_t get_be16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 inline std::uint32_t get_be24(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 16) |
-         (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
+  return (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
 }
 inline std::uint32_t get_be32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | get_be24(p + 1);

@@ -34,15 +34,14 @@ Cdb inquiry_cdb(bool evpd, std::uint8_t page, std::uint16_t alloc_len) {
 
 Cdb mode_sense6_cdb(std::uint8_t page, std::uint8_t alloc_len) {
   Cdb c = make(OP_MODE_SENSE_6, 6);
-  c.bytes[1] = 0x08;  // DBD: no block descriptors
+  c.bytes[1] = 0x08;         // DBD: no block descriptors
   c.bytes[2] = page & 0x3F;  // PC 00b: current values
   c.bytes[4] = alloc_len;
   return c;
 }
 
-Cdb read_element_status_cdb(Element_Type type, std::uint16_t start,
-                            std::uint16_t count, bool voltag, bool dvcid,
-                            std::uint32_t alloc_len) {
+Cdb read_element_status_cdb(Element_Type type, std::uint16_t start, std::uint16_t count,
+                            bool voltag, bool dvcid, std::uint32_t alloc_len) {
   Cdb c = make(OP_READ_ELEMENT_STATUS, 12);
   c.bytes[1] = static_cast<std::uint8_t>((voltag ? 0x10 : 0) | (type & 0x0F));
   put_be16(c.bytes + 2, start);
@@ -52,8 +51,7 @@ Cdb read_element_status_cdb(Element_Type type, std::uint16_t start,
   return c;
 }
 
-Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source,
-                    std::uint16_t destination) {
+Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source, std::uint16_t destination) {
   Cdb c = make(OP_MOVE_MEDIUM, 12);
   put_be16(c.bytes + 2, transport);
   put_be16(c.bytes + 4, source);

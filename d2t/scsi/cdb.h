@@ -49,11 +49,9 @@ Cdb inquiry_cdb(bool evpd, std::uint8_t page, std::uint16_t alloc_len);
 Cdb mode_sense6_cdb(std::uint8_t page, std::uint8_t alloc_len);
 // READ ELEMENT STATUS (12 bytes). alloc_len is 24 bits wide (larger values
 // are clamped to 0xFFFFFF).
-Cdb read_element_status_cdb(Element_Type type, std::uint16_t start,
-                            std::uint16_t count, bool voltag, bool dvcid,
-                            std::uint32_t alloc_len);
-Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source,
-                    std::uint16_t destination);
+Cdb read_element_status_cdb(Element_Type type, std::uint16_t start, std::uint16_t count,
+                            bool voltag, bool dvcid, std::uint32_t alloc_len);
+Cdb move_medium_cdb(std::uint16_t transport, std::uint16_t source, std::uint16_t destination);
 // SSC READ BLOCK LIMITS (6 bytes of data).
 Cdb read_block_limits_cdb();
 // SSC LOAD UNLOAD: load false ejects (unloads) the cartridge.

@@ -5,8 +5,7 @@
 namespace d2t {
 namespace scsi {
 
-bool parse_element_map(const std::uint8_t* data, std::size_t len,
-                       Element_Map& out) {
+bool parse_element_map(const std::uint8_t* data, std::size_t len, Element_Map& out) {
   if (!data || len < 4) return false;
   // Mode parameter header (6): mode data length excludes its own byte.
   std::size_t total = std::size_t(data[0]) + 1;
@@ -57,9 +56,8 @@ void decode_identifier(const std::uint8_t* d, std::size_t room, Element& e) {
   }
 }
 
-void decode_descriptor(const std::uint8_t* d, std::size_t desc_len,
-                       Element_Type type, bool pvoltag, bool avoltag,
-                       Element& e) {
+void decode_descriptor(const std::uint8_t* d, std::size_t desc_len, Element_Type type, bool pvoltag,
+                       bool avoltag, Element& e) {
   e.type = type;
   e.address = get_be16(d);
   e.full = (d[2] & 0x01) != 0;
@@ -82,12 +80,10 @@ void decode_descriptor(const std::uint8_t* d, std::size_t desc_len,
 
 }  // namespace
 
-bool parse_element_status(const std::uint8_t* data, std::size_t len,
-                          std::vector<Element>& out, Element_Report& report,
-                          std::string* error) {
+bool parse_element_status(const std::uint8_t* data, std::size_t len, std::vector<Element>& out,
+                          Element_Report& report, std::string* error) {
   const std::size_t entry_size = out.size();
-  if (!data || len < HEADER_LEN)
-    return fail(error, "element status header truncated");
+  if (!data || len < HEADER_LEN) return fail(error, "element status header truncated");
   Element_Report r;
   r.first_address = get_be16(data);
   r.available = get_be16(data + 2);
@@ -115,8 +111,8 @@ bool parse_element_status(const std::uint8_t* data, std::size_t len,
       out.resize(entry_size);
       return fail(error, "unknown element type");
     }
-    std::size_t need = DESCRIPTOR_MIN + (pvoltag ? VOLUME_TAG_LEN : 0) +
-                       (avoltag ? VOLUME_TAG_LEN : 0);
+    std::size_t need =
+        DESCRIPTOR_MIN + (pvoltag ? VOLUME_TAG_LEN : 0) + (avoltag ? VOLUME_TAG_LEN : 0);
     if (desc_len < need) {
       out.resize(entry_size);
       return fail(error, "element descriptor shorter than its fields");
@@ -140,8 +136,7 @@ bool parse_element_status(const std::uint8_t* data, std::size_t len,
         return fail(error, "more element descriptors than announced");
       }
       out.emplace_back();
-      decode_descriptor(data + pos, desc_len, type, pvoltag, avoltag,
-                        out.back());
+      decode_descriptor(data + pos, desc_len, type, pvoltag, avoltag, out.back());
     }
     // A descriptor cut off by the end of the data: only in a truncated
     // report, whose remaining elements the caller asks for again.

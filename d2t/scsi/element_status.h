@@ -25,8 +25,7 @@ struct Element_Map {
 // MODE SENSE(6) data holding page 0x1D (after the 4-byte header and any
 // block descriptors). False when the page is missing, not 0x1D, or
 // shorter than its 18 bytes.
-bool parse_element_map(const std::uint8_t* data, std::size_t len,
-                       Element_Map& out);
+bool parse_element_map(const std::uint8_t* data, std::size_t len, Element_Map& out);
 
 // Medium type reported in byte 9 of a descriptor.
 enum : std::uint8_t {
@@ -43,9 +42,9 @@ struct Element {
   bool except = false;         // abnormal state, asc/ascq say why
   std::uint8_t asc = 0, ascq = 0;
   bool source_valid = false;
-  std::uint16_t source = 0;    // valid when source_valid
+  std::uint16_t source = 0;  // valid when source_valid
   std::uint8_t medium_type = MEDIUM_UNSPECIFIED;
-  std::string volume_tag;      // primary volume tag, trimmed; empty if none
+  std::string volume_tag;  // primary volume tag, trimmed; empty if none
   // Device identifier (DVCID), data transfer elements only; an identifier
   // of type 1 (T10 vendor id) is split into vendor (8), product (16) and
   // serial; any other type is kept whole in device_serial.
@@ -56,7 +55,7 @@ struct Element_Report {
   std::uint16_t first_address = 0;  // from the header
   std::uint16_t available = 0;      // elements the device could report
   std::uint32_t report_bytes = 0;   // byte count of report available
-  bool truncated = false;  // the device had more than the buffer held
+  bool truncated = false;           // the device had more than the buffer held
 };
 
 // Decodes READ ELEMENT STATUS data and appends one Element per complete
@@ -67,9 +66,8 @@ struct Element_Report {
 // entry) for a header shorter than 8 bytes, a page with descriptor length
 // below 12 or shorter than its announced volume tags, an unknown element
 // type, or more descriptors than the header's count.
-bool parse_element_status(const std::uint8_t* data, std::size_t len,
-                          std::vector<Element>& out, Element_Report& report,
-                          std::string* error);
+bool parse_element_status(const std::uint8_t* data, std::size_t len, std::vector<Element>& out,
+                          Element_Report& report, std::string* error);
 
 }  // namespace scsi
 }  // namespace d2t

@@ -29,13 +29,12 @@ bool parse_inquiry(const std::uint8_t* data, std::size_t len, Inquiry_Data& out)
 
 // VPD page 0x80: the serial number, trimmed. False when the page code is
 // not 0x80 or the page length runs past the received data.
-bool parse_unit_serial(const std::uint8_t* data, std::size_t len,
-                       std::string& serial);
+bool parse_unit_serial(const std::uint8_t* data, std::size_t len, std::string& serial);
 
 // READ BLOCK LIMITS data: largest (bytes 1-3) and smallest (bytes 4-5)
 // block length. Needs 6 bytes.
-bool parse_block_limits(const std::uint8_t* data, std::size_t len,
-                        std::uint32_t& max_block, std::uint32_t& min_block);
+bool parse_block_limits(const std::uint8_t* data, std::size_t len, std::uint32_t& max_block,
+                        std::uint32_t& min_block);
 
 }  // namespace scsi
 }  // namespace d2t

@@ -26,8 +26,7 @@ bool decode_sense(const std::uint8_t* data, std::size_t len, Sense& out) {
   return true;
 }
 
-std::vector<std::uint8_t> build_fixed_sense(std::uint8_t key, std::uint8_t asc,
-                                            std::uint8_t ascq) {
+std::vector<std::uint8_t> build_fixed_sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   std::vector<std::uint8_t> s(18, 0);
   s[0] = 0x70;
   s[2] = key & 0x0F;
@@ -37,8 +36,7 @@ std::vector<std::uint8_t> build_fixed_sense(std::uint8_t key, std::uint8_t asc,
   return s;
 }
 
-std::vector<std::uint8_t> build_descriptor_sense(std::uint8_t key,
-                                                 std::uint8_t asc,
+std::vector<std::uint8_t> build_descriptor_sense(std::uint8_t key, std::uint8_t asc,
                                                  std::uint8_t ascq) {
   std::vector<std::uint8_t> s(8, 0);
   s[0] = 0x72;
@@ -55,8 +53,8 @@ Result classify(const Outcome& o) {
   r.resid = o.resid;
   if (o.os_errno != 0) {
     r.failure = Failure::OS;
-  } else if (o.host_status != 0 || ((o.driver_status & 0x0F) != 0 &&
-                                     (o.driver_status & 0x0F) != 0x08)) {
+  } else if (o.host_status != 0 ||
+             ((o.driver_status & 0x0F) != 0 && (o.driver_status & 0x0F) != 0x08)) {
     // Driver status "sense" (0x08) only says that sense data came back;
     // it is classified from the sense below.
     r.failure = Failure::TRANSPORT;
@@ -64,8 +62,7 @@ Result classify(const Outcome& o) {
     Sense s;
     if (!decode_sense(o.sense.data(), o.sense.size(), s)) {
       r.failure = Failure::STATUS;
-    } else if (s.key == SK_RECOVERED_ERROR ||
-               (s.key == SK_NO_SENSE && s.asc == 0)) {
+    } else if (s.key == SK_RECOVERED_ERROR || (s.key == SK_NO_SENSE && s.asc == 0)) {
       r.failure = Failure::NONE;
     } else {
       r.failure = Failure::SENSE;
@@ -88,8 +85,8 @@ std::string describe(const Result& r) {
     case Failure::TRANSPORT:
       return "transport error";
     case Failure::SENSE:
-      std::snprintf(buf, sizeof buf, "sense %02x/%02x/%02x", r.sense.key,
-                    r.sense.asc, r.sense.ascq);
+      std::snprintf(buf, sizeof buf, "sense %02x/%02x/%02x", r.sense.key, r.sense.asc,
+                    r.sense.ascq);
       return buf;
     case Failure::STATUS:
       std::snprintf(buf, sizeof buf, "status 0x%02x", r.status);

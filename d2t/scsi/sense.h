@@ -48,11 +48,9 @@ struct Sense {
 bool decode_sense(const std::uint8_t* data, std::size_t len, Sense& out);
 
 // Fixed-format sense (18 bytes, response code 0x70).
-std::vector<std::uint8_t> build_fixed_sense(std::uint8_t key, std::uint8_t asc,
-                                            std::uint8_t ascq);
+std::vector<std::uint8_t> build_fixed_sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
 // Descriptor-format sense (8 bytes, response code 0x72, no descriptors).
-std::vector<std::uint8_t> build_descriptor_sense(std::uint8_t key,
-                                                 std::uint8_t asc,
+std::vector<std::uint8_t> build_descriptor_sense(std::uint8_t key, std::uint8_t asc,
                                                  std::uint8_t ascq);
 
 enum class Failure {
@@ -66,14 +64,12 @@ enum class Failure {
 // The classified outcome of one command.
 struct Result {
   Failure failure = Failure::NONE;
-  Sense sense;          // valid when failure == SENSE
+  Sense sense;  // valid when failure == SENSE
   std::uint8_t status = 0;
   int os_errno = 0;
   std::size_t resid = 0;
   bool ok() const { return failure == Failure::NONE; }
-  bool is_sense(std::uint8_t key) const {
-    return failure == Failure::SENSE && sense.key == key;
-  }
+  bool is_sense(std::uint8_t key) const { return failure == Failure::SENSE && sense.key == key; }
   bool is_sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const {
     return is_sense(key) && sense.asc == asc && sense.ascq == ascq;
   }

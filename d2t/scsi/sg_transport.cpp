@@ -1,9 +1,9 @@
 #include "d2t/scsi/sg_transport.h"
 
+#include <scsi/sg_pt.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <scsi/sg_pt.h>
 
 namespace d2t {
 namespace scsi {
@@ -80,8 +80,7 @@ class Sg_Transport : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> open_sg_transport(const std::string& path,
-                                             std::string* error) {
+std::unique_ptr<Transport> open_sg_transport(const std::string& path, std::string* error) {
   int fd = scsi_pt_open_device(path.c_str(), false, 0);
   if (fd < 0) {
     errno = -fd;

@@ -14,8 +14,7 @@ namespace scsi {
 // for pass-through. Null with `error` set when it cannot be opened; errno
 // is left as the open call set it. The transport closes the device when
 // destroyed. Command timeouts are rounded up to whole seconds.
-std::unique_ptr<Transport> open_sg_transport(const std::string& path,
-                                             std::string* error);
+std::unique_ptr<Transport> open_sg_transport(const std::string& path, std::string* error);
 
 }  // namespace scsi
 }  // namespace d2t

@@ -34,8 +34,7 @@ bool parse_hctl(const std::string& name, unsigned hctl[4]) {
   for (int i = 0; i < 4; ++i) {
     std::size_t start = pos;
     unsigned long v = 0;
-    while (pos < name.size() &&
-           std::isdigit(static_cast<unsigned char>(name[pos]))) {
+    while (pos < name.size() && std::isdigit(static_cast<unsigned char>(name[pos]))) {
       v = v * 10 + static_cast<unsigned long>(name[pos] - '0');
       if (v > 0xFFFFFFFFUL) return false;
       ++pos;
@@ -52,18 +51,15 @@ bool parse_hctl(const std::string& name, unsigned hctl[4]) {
 
 // The first entry of `dir` named "<prefix>N", or, in the older layout, an
 // entry "<folder>:<prefix>N" of the device folder itself.
-std::string find_numbered(const fs::path& device, const char* folder,
-                          const char* prefix) {
+std::string find_numbered(const fs::path& device, const char* folder, const char* prefix) {
   std::error_code ec;
-  for (fs::directory_iterator it(device / folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
+  for (fs::directory_iterator it(device / folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string n = it->path().filename().string();
     if (numbered(n, prefix) >= 0) return n;
   }
   std::string old_prefix = std::string(folder) + ":";
   ec.clear();
-  for (fs::directory_iterator it(device, ec), end; !ec && it != end;
-       it.increment(ec)) {
+  for (fs::directory_iterator it(device, ec), end; !ec && it != end; it.increment(ec)) {
     std::string n = it->path().filename().string();
     if (n.compare(0, old_prefix.size(), old_prefix) == 0 &&
         numbered(n.substr(old_prefix.size()), prefix) >= 0)
@@ -86,8 +82,7 @@ std::string base_name(const std::string& path) {
 
 }  // namespace
 
-bool list_sysfs_devices(const std::string& sysfs_root,
-                        const std::string& dev_root,
+bool list_sysfs_devices(const std::string& sysfs_root, const std::string& dev_root,
                         std::vector<Device_Entry>& out, std::string* error) {
   fs::path devices = fs::path(sysfs_root) / "bus" / "scsi" / "devices";
   std::error_code ec;
@@ -137,12 +132,10 @@ std::string non_rewinding_name(const std::string& tape_name) {
   return out;
 }
 
-Sysfs_Device_Provider::Sysfs_Device_Provider(std::string sysfs_root,
-                                             std::string dev_root)
+Sysfs_Device_Provider::Sysfs_Device_Provider(std::string sysfs_root, std::string dev_root)
     : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)) {}
 
-bool Sysfs_Device_Provider::list(std::vector<Device_Entry>& out,
-                                 std::string* error) {
+bool Sysfs_Device_Provider::list(std::vector<Device_Entry>& out, std::string* error) {
   return list_sysfs_devices(sysfs_root_, dev_root_, out, error);
 }
 

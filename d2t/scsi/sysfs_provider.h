@@ -19,8 +19,7 @@ namespace scsi {
 // Reads the listing only; devices without a generic device are left out
 // (this library drives every device through it). Ordered by sg number.
 // False with `error` set when the devices folder cannot be read.
-bool list_sysfs_devices(const std::string& sysfs_root,
-                        const std::string& dev_root,
+bool list_sysfs_devices(const std::string& sysfs_root, const std::string& dev_root,
                         std::vector<Device_Entry>& out, std::string* error);
 
 // The non-rewinding name of a tape device name: "<dir>/stN" gives
@@ -37,8 +36,7 @@ class Sysfs_Device_Provider : public Device_Provider {
   // mapped to the generic device of the same unit (so opening never
   // rewinds or blocks in the tape driver); a name that maps to nothing is
   // opened directly.
-  std::unique_ptr<Transport> open(const std::string& name,
-                                  std::string* error) override;
+  std::unique_ptr<Transport> open(const std::string& name, std::string* error) override;
 
  private:
   std::string sysfs_root_;

@@ -30,12 +30,12 @@ struct Command {
 };
 
 struct Outcome {
-  int os_errno = 0;          // the submission itself failed (open, ioctl)
-  int host_status = 0;       // transport trouble (SG_IO host_status)
-  int driver_status = 0;     // SG_IO driver_status
-  std::uint8_t status = 0;   // SCSI status byte (0 GOOD, 2 CHECK CONDITION)
+  int os_errno = 0;                 // the submission itself failed (open, ioctl)
+  int host_status = 0;              // transport trouble (SG_IO host_status)
+  int driver_status = 0;            // SG_IO driver_status
+  std::uint8_t status = 0;          // SCSI status byte (0 GOOD, 2 CHECK CONDITION)
   std::vector<std::uint8_t> sense;  // sense data when status is CHECK CONDITION
-  std::size_t resid = 0;     // bytes of `data_len` not transferred
+  std::size_t resid = 0;            // bytes of `data_len` not transferred
 };
 
 class Transport {
@@ -63,8 +63,7 @@ class Device_Provider {
   virtual bool list(std::vector<Device_Entry>& out, std::string* error) = 0;
   // Opens a device by sg name, tape name or non-rewinding tape name.
   // Null with `error` set when it cannot be opened.
-  virtual std::unique_ptr<Transport> open(const std::string& name,
-                                          std::string* error) = 0;
+  virtual std::unique_ptr<Transport> open(const std::string& name, std::string* error) = 0;
 };
 
 }  // namespace scsi

@@ -21,8 +21,7 @@ bool invalid_field(const Result& r) {
 }
 }  // namespace
 
-std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
-                                                     Result* result,
+std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name, Result* result,
                                                      std::string* error) {
   Result r;
   r.failure = Failure::OS;
@@ -33,8 +32,7 @@ std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
   }
   std::uint8_t buf[255] = {};
   std::size_t got = 0;
-  auto cdb = d2t::scsi::mode_sense6_cdb(d2t::scsi::MODE_PAGE_ELEMENT_ADDRESS,
-                                        sizeof buf);
+  auto cdb = d2t::scsi::mode_sense6_cdb(d2t::scsi::MODE_PAGE_ELEMENT_ADDRESS, sizeof buf);
   r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
   if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
     r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
@@ -50,15 +48,13 @@ std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
   return std::unique_ptr<Changer_Access>(new Changer_Access(std::move(dev), map));
 }
 
-bool Changer_Access::drive_address(std::uint32_t drive,
-                                   std::uint16_t& address) const {
+bool Changer_Access::drive_address(std::uint32_t drive, std::uint16_t& address) const {
   if (drive >= map_.data_transfer_count) return false;
   address = static_cast<std::uint16_t>(map_.data_transfer_first + drive);
   return true;
 }
 
-bool Changer_Access::slot_address(std::int32_t slot,
-                                  std::uint16_t& address) const {
+bool Changer_Access::slot_address(std::int32_t slot, std::uint16_t& address) const {
   if (slot < 1) return false;
   auto n = static_cast<std::uint32_t>(slot);
   if (n <= map_.storage_count) {
@@ -74,8 +70,7 @@ bool Changer_Access::slot_address(std::int32_t slot,
 }
 
 std::int32_t Changer_Access::slot_number(std::uint16_t address) const {
-  if (address >= map_.storage_first &&
-      address - map_.storage_first < map_.storage_count)
+  if (address >= map_.storage_first && address - map_.storage_first < map_.storage_count)
     return address - map_.storage_first + 1;
   if (address >= map_.import_export_first &&
       address - map_.import_export_first < map_.import_export_count)
@@ -83,17 +78,14 @@ std::int32_t Changer_Access::slot_number(std::uint16_t address) const {
   return 0;
 }
 
-Result Changer_Access::read_elements(Element_Type type, std::uint16_t first,
-                                     std::uint16_t count,
-                                     std::vector<Element>& out,
-                                     std::string* error) {
+Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std::uint16_t count,
+                                     std::vector<Element>& out, std::string* error) {
   Result r;
   std::uint32_t next = first;
   const std::uint32_t end = std::uint32_t(first) + count;
   const bool want_dvcid = type == d2t::scsi::ELEMENT_DATA_TRANSFER;
   while (next < end) {
-    auto n = static_cast<std::uint16_t>(
-        std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, end - next));
+    auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, end - next));
     std::size_t alloc = HEADERS + std::size_t(n) * DESCRIPTOR_ROOM;
     if (buf_.size() < alloc) buf_.resize(alloc);
     std::size_t got = 0;
@@ -101,13 +93,12 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first,
     for (;;) {
       bool voltag = voltag_ok_;
       bool dvcid = want_dvcid && dvcid_ok_;
-      auto cdb = d2t::scsi::read_element_status_cdb(
-          type, static_cast<std::uint16_t>(next), n, voltag, dvcid,
-          static_cast<std::uint32_t>(alloc));
+      auto cdb =
+          d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n, voltag,
+                                             dvcid, static_cast<std::uint32_t>(alloc));
       r = dev_->read(cdb, buf_.data(), alloc, got, TIMEOUT_ELEMENT_STATUS_MS);
       // A unit attention reports an event (door opened, reset) once.
-      if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3)
-        continue;
+      if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3) continue;
       if (invalid_field(r) && dvcid) {
         dvcid_ok_ = false;
         continue;
@@ -150,25 +141,20 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first,
 Result Changer_Access::read_all(std::vector<Element>& out, std::string* error) {
   out.reserve(out.size() + map_.storage_count + map_.import_export_count +
               map_.data_transfer_count);
-  Result r = read_elements(d2t::scsi::ELEMENT_STORAGE, map_.storage_first,
-                           map_.storage_count, out, error);
+  Result r =
+      read_elements(d2t::scsi::ELEMENT_STORAGE, map_.storage_first, map_.storage_count, out, error);
   if (r.ok())
-    r = read_elements(d2t::scsi::ELEMENT_IMPORT_EXPORT,
-                      map_.import_export_first, map_.import_export_count, out,
-                      error);
+    r = read_elements(d2t::scsi::ELEMENT_IMPORT_EXPORT, map_.import_export_first,
+                      map_.import_export_count, out, error);
   if (r.ok())
-    r = read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER,
-                      map_.data_transfer_first, map_.data_transfer_count, out,
-                      error);
+    r = read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER, map_.data_transfer_first,
+                      map_.data_transfer_count, out, error);
   return r;
 }
 
-Result Changer_Access::move(std::uint16_t source, std::uint16_t destination,
-                            int retries) {
-  auto cdb = d2t::scsi::move_medium_cdb(map_.transport_first, source,
-                                        destination);
-  return with_retries(retries,
-                      [&] { return dev_->run(cdb, TIMEOUT_MOVE_MS); });
+Result Changer_Access::move(std::uint16_t source, std::uint16_t destination, int retries) {
+  auto cdb = d2t::scsi::move_medium_cdb(map_.transport_first, source, destination);
+  return with_retries(retries, [&] { return dev_->run(cdb, TIMEOUT_MOVE_MS); });
 }
 
 }  // namespace tools

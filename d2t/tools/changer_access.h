@@ -25,8 +25,7 @@ class Changer_Access {
  public:
   // Opens the changer and reads its element map. Null with `result` (when
   // given) holding the failing command's result and `error` set.
-  static std::unique_ptr<Changer_Access> open(const std::string& sg_name,
-                                              d2t::scsi::Result* result,
+  static std::unique_ptr<Changer_Access> open(const std::string& sg_name, d2t::scsi::Result* result,
                                               std::string* error);
 
   Changer_Access(std::unique_ptr<Scsi_Device> dev, const d2t::scsi::Element_Map& map)
@@ -50,17 +49,14 @@ class Changer_Access {
   // decoded. Volume tags are asked for; data transfer elements are asked
   // for their device identifiers too. A changer that refuses either is
   // asked again without it (its elements then have no tag / identifier).
-  d2t::scsi::Result read_elements(d2t::scsi::Element_Type type,
-                                  std::uint16_t first, std::uint16_t count,
-                                  std::vector<d2t::scsi::Element>& out,
+  d2t::scsi::Result read_elements(d2t::scsi::Element_Type type, std::uint16_t first,
+                                  std::uint16_t count, std::vector<d2t::scsi::Element>& out,
                                   std::string* error);
   // Storage, then import/export, then data transfer elements.
-  d2t::scsi::Result read_all(std::vector<d2t::scsi::Element>& out,
-                             std::string* error);
+  d2t::scsi::Result read_all(std::vector<d2t::scsi::Element>& out, std::string* error);
 
   // MOVE MEDIUM with the first transport element, retried per policy.
-  d2t::scsi::Result move(std::uint16_t source, std::uint16_t destination,
-                         int retries);
+  d2t::scsi::Result move(std::uint16_t source, std::uint16_t destination, int retries);
 
   enum : std::uint16_t { ELEMENTS_PER_REQUEST = 1000 };
 

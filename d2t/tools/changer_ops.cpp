@@ -17,8 +17,7 @@ namespace {
 
 // Builds the records of one element status. False on allocation failure.
 bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
-                   const std::vector<Element>& elements,
-                   std::vector<Drive_var>& drives,
+                   const std::vector<Element>& elements, std::vector<Drive_var>& drives,
                    std::vector<Media_var>& medias) {
   const d2t::scsi::Element_Map& map = access.map();
   drives.reserve(map.data_transfer_count);
@@ -41,8 +40,7 @@ bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
         if (e.source_valid) d->slot_number(access.slot_number(e.source));
       }
       drives.push_back(dv);
-    } else if (e.type == d2t::scsi::ELEMENT_STORAGE ||
-               e.type == d2t::scsi::ELEMENT_IMPORT_EXPORT) {
+    } else if (e.type == d2t::scsi::ELEMENT_STORAGE || e.type == d2t::scsi::ELEMENT_IMPORT_EXPORT) {
       std::int32_t slot = access.slot_number(e.address);
       if (slot == 0) continue;
       Media* m = new (std::nothrow) Media;
@@ -77,23 +75,19 @@ bool changer_status(Changer& changer) {
   if (!access->read_all(elements, nullptr).ok()) return false;
   std::vector<Drive_var> drives;
   std::vector<Media_var> medias;
-  if (!build_records(*access, changer.id(), elements, drives, medias))
-    return false;
+  if (!build_records(*access, changer.id(), elements, drives, medias)) return false;
   changer.drives().swap(drives);
   changer.medias().swap(medias);
   return true;
 }
 
-bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
-           ACE_INT32 slot, const std::string& media_tag, int retries,
-           bool& count_failure) {
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
+           const std::string& media_tag, int retries, bool& count_failure) {
   Result r;
-  std::unique_ptr<Changer_Access> access =
-      Changer_Access::open(changer_sg, &r, nullptr);
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
   if (!access) return fail(r, count_failure);
   std::uint16_t drive_addr = 0, slot_addr = 0;
-  if (!access->drive_address(drive_number, drive_addr) ||
-      !access->slot_address(slot, slot_addr)) {
+  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr)) {
     count_failure = true;
     return false;
   }
@@ -101,11 +95,10 @@ bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
   // must match when both are known.
   if (!media_tag.empty()) {
     std::vector<Element> e;
-    Result s = access->read_elements(
-        access->slot_number(slot_addr) <= access->map().storage_count
-            ? d2t::scsi::ELEMENT_STORAGE
-            : d2t::scsi::ELEMENT_IMPORT_EXPORT,
-        slot_addr, 1, e, nullptr);
+    Result s = access->read_elements(access->slot_number(slot_addr) <= access->map().storage_count
+                                         ? d2t::scsi::ELEMENT_STORAGE
+                                         : d2t::scsi::ELEMENT_IMPORT_EXPORT,
+                                     slot_addr, 1, e, nullptr);
     if (s.ok() && e.size() == 1 && e[0].address == slot_addr && e[0].full &&
         !e[0].volume_tag.empty() && e[0].volume_tag != media_tag) {
       count_failure = true;
@@ -117,17 +110,13 @@ bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
   return true;
 }
 
-bool unmount(const std::string& changer_sg, const std::string& drive_dev,
-             ACE_UINT32 drive_number, ACE_INT32 slot,
-             const std::string& /*media_tag*/, int retries,
-             bool& count_failure) {
+bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
+             ACE_INT32 slot, const std::string& /*media_tag*/, int retries, bool& count_failure) {
   Result r;
-  std::unique_ptr<Changer_Access> access =
-      Changer_Access::open(changer_sg, &r, nullptr);
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
   if (!access) return fail(r, count_failure);
   std::uint16_t drive_addr = 0, slot_addr = 0;
-  if (!access->drive_address(drive_number, drive_addr) ||
-      !access->slot_address(slot, slot_addr)) {
+  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr)) {
     count_failure = true;
     return false;
   }
@@ -147,15 +136,11 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev,
   return true;
 }
 
-bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to,
-              int retries) {
-  std::unique_ptr<Changer_Access> access =
-      Changer_Access::open(changer_sg, nullptr, nullptr);
+bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int retries) {
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
   if (!access) return false;
   std::uint16_t from_addr = 0, to_addr = 0;
-  if (!access->slot_address(from, from_addr) ||
-      !access->slot_address(to, to_addr))
-    return false;
+  if (!access->slot_address(from, from_addr) || !access->slot_address(to, to_addr)) return false;
   return access->move(from_addr, to_addr, retries).ok();
 }
 

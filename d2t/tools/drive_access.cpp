@@ -16,17 +16,14 @@ Result test_unit_ready(Scsi_Device& drive) {
 
 Result eject(Scsi_Device& drive, int retries) {
   auto cdb = d2t::scsi::load_unload_cdb(false, false);
-  return with_retries(
-      retries, [&] { return drive.run(cdb, TIMEOUT_LOAD_UNLOAD_MS); });
+  return with_retries(retries, [&] { return drive.run(cdb, TIMEOUT_LOAD_UNLOAD_MS); });
 }
 
-Result read_attributes(Scsi_Device& drive, std::uint16_t first,
-                       std::vector<std::uint8_t>& buf,
+Result read_attributes(Scsi_Device& drive, std::uint16_t first, std::vector<std::uint8_t>& buf,
                        std::vector<d2t::scsi::Attribute>& attrs) {
   buf.assign(4096, 0);
   std::size_t got = 0;
-  auto cdb = d2t::scsi::read_attribute_cdb(
-      first, static_cast<std::uint32_t>(buf.size()));
+  auto cdb = d2t::scsi::read_attribute_cdb(first, static_cast<std::uint32_t>(buf.size()));
   Result r;
   for (int i = 0; i < 3; ++i) {
     r = drive.read(cdb, buf.data(), buf.size(), got, TIMEOUT_QUICK_MS);

@@ -22,13 +22,11 @@ const std::uint64_t MIB = 1048576;
 // progress. 04/02 (an ejected tape still in the drive waiting for a LOAD)
 // and 04/03 (manual intervention) never become ready by waiting.
 bool becoming_ready(const Result& r) {
-  return r.is_sense(d2t::scsi::SK_NOT_READY) && r.sense.asc == 0x04 &&
-         r.sense.ascq != 0x02 && r.sense.ascq != 0x03;
+  return r.is_sense(d2t::scsi::SK_NOT_READY) && r.sense.asc == 0x04 && r.sense.ascq != 0x02 &&
+         r.sense.ascq != 0x03;
 }
 
-bool cleaning_installed(const Result& r) {
-  return r.is_sense(d2t::scsi::SK_NOT_READY, 0x30, 0x03);
-}
+bool cleaning_installed(const Result& r) { return r.is_sense(d2t::scsi::SK_NOT_READY, 0x30, 0x03); }
 
 }  // namespace
 
@@ -37,15 +35,12 @@ bool drive_ready(const std::string& device, int wait_seconds) {
   if (!drive) return false;
   std::shared_ptr<Clock> c = clock();
   const std::uint64_t start = c->now_ms();
-  const std::uint64_t limit =
-      wait_seconds > 0 ? std::uint64_t(wait_seconds) * 1000 : 0;
+  const std::uint64_t limit = wait_seconds > 0 ? std::uint64_t(wait_seconds) * 1000 : 0;
   for (;;) {
     Result r = test_unit_ready(*drive);
     if (r.ok()) return true;
-    bool may_wait = becoming_ready(r) ||
-                    r.failure == d2t::scsi::Failure::TRANSPORT ||
-                    (r.failure == d2t::scsi::Failure::STATUS &&
-                     r.status == d2t::scsi::STATUS_BUSY);
+    bool may_wait = becoming_ready(r) || r.failure == d2t::scsi::Failure::TRANSPORT ||
+                    (r.failure == d2t::scsi::Failure::STATUS && r.status == d2t::scsi::STATUS_BUSY);
     if (!may_wait) return false;
     if (c->now_ms() - start >= limit) return false;
     c->sleep_ms(READY_POLL_MS);
@@ -71,15 +66,13 @@ bool cleaning_tape(const std::string& device) {
   return false;
 }
 
-bool get_media_capacity(const std::string& device,
-                        const std::string& /*media_tag*/,
+bool get_media_capacity(const std::string& device, const std::string& /*media_tag*/,
                         ACE_UINT64& capacity) {
   std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(device, nullptr);
   if (!drive) return false;
   std::vector<std::uint8_t> buf;
   std::vector<d2t::scsi::Attribute> attrs;
-  Result r = read_attributes(*drive, d2t::scsi::MAM_REMAINING_CAPACITY, buf,
-                             attrs);
+  Result r = read_attributes(*drive, d2t::scsi::MAM_REMAINING_CAPACITY, buf, attrs);
   if (!r.ok()) return false;
   for (const d2t::scsi::Attribute& a : attrs) {
     std::uint64_t mib = 0;

@@ -10,9 +10,7 @@
 namespace d2t {
 
 namespace re {
-bool is_clean_media(const std::string& media_tag) {
-  return media_tag.compare(0, 3, "CLN") == 0;
-}
+bool is_clean_media(const std::string& media_tag) { return media_tag.compare(0, 3, "CLN") == 0; }
 }  // namespace re
 
 namespace tools {
@@ -29,9 +27,7 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) 
     if (!dev) continue;
     d2t::scsi::Inquiry_Data id;
     std::string serial;
-    if (!inquiry(*dev, id).ok() || !unit_serial(*dev, serial).ok() ||
-        serial.empty())
-      continue;
+    if (!inquiry(*dev, id).ok() || !unit_serial(*dev, serial).ok() || serial.empty()) continue;
     if (e.kind == d2t::scsi::Device_Kind::CHANGER) {
       Changer* c = new (std::nothrow) Changer;
       if (!c) return false;
@@ -58,8 +54,8 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) 
       std::uint8_t limits[6] = {};
       std::size_t got = 0;
       std::uint32_t max_block = 0, min_block = 0;
-      if (dev->read(d2t::scsi::read_block_limits_cdb(), limits, sizeof limits,
-                    got, TIMEOUT_QUICK_MS)
+      if (dev->read(d2t::scsi::read_block_limits_cdb(), limits, sizeof limits, got,
+                    TIMEOUT_QUICK_MS)
               .ok() &&
           d2t::scsi::parse_block_limits(limits, got, max_block, min_block)) {
         d->max_block(max_block);
@@ -73,8 +69,7 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) 
 
 }  // namespace tools
 
-bool list_devices(std::vector<Changer_var>& changers,
-                  std::vector<Drive_var>& drives, bool rescan) {
+bool list_devices(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives, bool rescan) {
   if (rescan) refresh_devices();
   return tools::lsscsi(changers, drives);
 }

@@ -17,10 +17,9 @@ namespace {
 class Steady_Clock : public Clock {
  public:
   std::uint64_t now_ms() override {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
   }
   void sleep_ms(std::uint64_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -55,11 +54,9 @@ std::shared_ptr<d2t::scsi::Device_Provider> device_provider(std::string* error) 
   const char* emulator = std::getenv("D2T_EMULATOR");
   if (emulator && *emulator) {
     std::string why;
-    std::unique_ptr<d2t::scsi::Device_Provider> p =
-        d2t::emulator::make_provider(emulator, &why);
+    std::unique_ptr<d2t::scsi::Device_Provider> p = d2t::emulator::make_provider(emulator, &why);
     if (!p) {
-      if (error) *error = "cannot open emulated library " +
-                          std::string(emulator) + ": " + why;
+      if (error) *error = "cannot open emulated library " + std::string(emulator) + ": " + why;
       return nullptr;
     }
     s.chosen = std::move(p);

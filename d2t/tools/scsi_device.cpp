@@ -10,8 +10,7 @@ namespace tools {
 
 using d2t::scsi::Result;
 
-std::unique_ptr<Scsi_Device> Scsi_Device::open(const std::string& name,
-                                               std::string* error) {
+std::unique_ptr<Scsi_Device> Scsi_Device::open(const std::string& name, std::string* error) {
   if (name.empty()) {
     if (error) *error = "no device name";
     return nullptr;
@@ -32,9 +31,8 @@ Result Scsi_Device::run(const d2t::scsi::Cdb& cdb, unsigned timeout_ms) {
   return d2t::scsi::classify(transport_->execute(c));
 }
 
-Result Scsi_Device::read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf,
-                         std::size_t len, std::size_t& received,
-                         unsigned timeout_ms) {
+Result Scsi_Device::read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf, std::size_t len,
+                         std::size_t& received, unsigned timeout_ms) {
   d2t::scsi::Command c;
   c.cdb = cdb.bytes;
   c.cdb_len = cdb.len;
@@ -60,8 +58,8 @@ Result inquiry(Scsi_Device& dev, d2t::scsi::Inquiry_Data& out) {
   return once_more_after_attention([&] {
     std::uint8_t buf[96] = {};
     std::size_t got = 0;
-    Result r = dev.read(d2t::scsi::inquiry_cdb(false, 0, sizeof buf), buf,
-                        sizeof buf, got, TIMEOUT_QUICK_MS);
+    Result r = dev.read(d2t::scsi::inquiry_cdb(false, 0, sizeof buf), buf, sizeof buf, got,
+                        TIMEOUT_QUICK_MS);
     if (r.ok() && !d2t::scsi::parse_inquiry(buf, got, out)) {
       r.failure = d2t::scsi::Failure::STATUS;
     }
@@ -73,9 +71,8 @@ Result unit_serial(Scsi_Device& dev, std::string& serial) {
   return once_more_after_attention([&] {
     std::uint8_t buf[256] = {};
     std::size_t got = 0;
-    Result r = dev.read(
-        d2t::scsi::inquiry_cdb(true, d2t::scsi::VPD_UNIT_SERIAL, sizeof buf),
-        buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+    Result r = dev.read(d2t::scsi::inquiry_cdb(true, d2t::scsi::VPD_UNIT_SERIAL, sizeof buf), buf,
+                        sizeof buf, got, TIMEOUT_QUICK_MS);
     if (r.ok() && !d2t::scsi::parse_unit_serial(buf, got, serial)) {
       r.failure = d2t::scsi::Failure::STATUS;
     }
@@ -92,16 +89,13 @@ bool retriable(const Result& r) {
       return r.status == STATUS_BUSY || r.status == STATUS_TASK_SET_FULL;
     case Failure::SENSE:
       if (r.sense.key == SK_UNIT_ATTENTION) return true;
-      return r.sense.key == SK_NOT_READY && r.sense.asc == 0x04 &&
-             r.sense.ascq != 0x02;
+      return r.sense.key == SK_NOT_READY && r.sense.asc == 0x04 && r.sense.ascq != 0x02;
     default:
       return false;
   }
 }
 
-bool counts_as_failure(const Result& r) {
-  return !r.is_sense(d2t::scsi::SK_HARDWARE_ERROR);
-}
+bool counts_as_failure(const Result& r) { return !r.is_sense(d2t::scsi::SK_HARDWARE_ERROR); }
 
 Result with_retries(int retries, const std::function<Result()>& op) {
   Result r = op();

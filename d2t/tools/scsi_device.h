@@ -32,8 +32,7 @@ enum : unsigned {
 class Scsi_Device {
  public:
   // Opens `name` through the current provider; null with `error` set.
-  static std::unique_ptr<Scsi_Device> open(const std::string& name,
-                                           std::string* error);
+  static std::unique_ptr<Scsi_Device> open(const std::string& name, std::string* error);
   explicit Scsi_Device(std::unique_ptr<d2t::scsi::Transport> transport)
       : transport_(std::move(transport)) {}
 
@@ -41,9 +40,8 @@ class Scsi_Device {
   d2t::scsi::Result run(const d2t::scsi::Cdb& cdb, unsigned timeout_ms);
   // A command reading into `buf` (its size is the allocation length);
   // `received` is the byte count transferred.
-  d2t::scsi::Result read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf,
-                         std::size_t len, std::size_t& received,
-                         unsigned timeout_ms);
+  d2t::scsi::Result read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf, std::size_t len,
+                         std::size_t& received, unsigned timeout_ms);
 
  private:
   std::unique_ptr<d2t::scsi::Transport> transport_;
@@ -74,8 +72,7 @@ bool counts_as_failure(const d2t::scsi::Result& r);
 // Runs `op` until it succeeds, fails in a way that is not retriable, or
 // `retries` + 1 attempts were made; sleeps on the tools clock between
 // attempts. Returns the last result.
-d2t::scsi::Result with_retries(int retries,
-                               const std::function<d2t::scsi::Result()>& op);
+d2t::scsi::Result with_retries(int retries, const std::function<d2t::scsi::Result()>& op);
 
 }  // namespace tools
 }  // namespace d2t

@@ -8,10 +8,10 @@
 #ifndef D2T_TOOLS_TOOLS_H
 #define D2T_TOOLS_TOOLS_H
 
+#include <ace/Basic_Types.h>
+
 #include <string>
 #include <vector>
-
-#include <ace/Basic_Types.h>
 
 #include "d2t/util/changer.h"
 #include "d2t/util/drive.h"
@@ -20,8 +20,7 @@
 namespace d2t {
 
 // The changers and drives present now with their current device names.
-bool list_devices(std::vector<Changer_var>& changers,
-                  std::vector<Drive_var>& drives, bool rescan);
+bool list_devices(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives, bool rescan);
 // Forgets cached device state (emulator state, listing caches).
 bool refresh_devices();
 
@@ -45,19 +44,16 @@ bool changer_status(Changer& changer);
 // Moves the cartridge of `slot` into drive `drive_number`. On false,
 // `count_failure` is true for a failure that counts towards the drive's
 // failure count and false for one that makes the drive faulty at once.
-bool mount(const std::string& changer_sg, ACE_UINT32 drive_number,
-           ACE_INT32 slot, const std::string& media_tag, int retries,
-           bool& count_failure);
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
+           const std::string& media_tag, int retries, bool& count_failure);
 
 // Ejects the cartridge of drive `drive_dev` (any of its names) and moves it
 // from drive `drive_number` back to `slot`. Flag as for mount.
-bool unmount(const std::string& changer_sg, const std::string& drive_dev,
-             ACE_UINT32 drive_number, ACE_INT32 slot,
-             const std::string& media_tag, int retries, bool& count_failure);
+bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
+             ACE_INT32 slot, const std::string& media_tag, int retries, bool& count_failure);
 
 // Moves a cartridge between two slots.
-bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to,
-              int retries);
+bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int retries);
 
 // Every drive of the library ends up empty (cartridges go back to their
 // source slot, or to the first empty storage slot).

@@ -26,8 +26,7 @@ std::map<std::string, std::string> tape_devices_by_serial() {
     if (e.kind != d2t::scsi::Device_Kind::TAPE) continue;
     std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(e.sg_name, nullptr);
     std::string serial;
-    if (dev && unit_serial(*dev, serial).ok() && !serial.empty())
-      out.emplace(serial, e.sg_name);
+    if (dev && unit_serial(*dev, serial).ok() && !serial.empty()) out.emplace(serial, e.sg_name);
   }
   return out;
 }
@@ -35,8 +34,7 @@ std::map<std::string, std::string> tape_devices_by_serial() {
 }  // namespace
 
 bool unload_all(const std::string& changer_sg, int retries) {
-  std::unique_ptr<Changer_Access> access =
-      Changer_Access::open(changer_sg, nullptr, nullptr);
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
   if (!access) return false;
   std::vector<Element> elements;
   if (!access->read_all(elements, nullptr).ok()) return false;
@@ -75,11 +73,9 @@ bool unload_all(const std::string& changer_sg, int retries) {
     // Eject through the drive's own device when it can be found; the
     // changer unloads the drive itself otherwise (or refuses, reported by
     // the move).
-    auto tape = d->device_serial.empty() ? tapes.end()
-                                          : tapes.find(d->device_serial);
+    auto tape = d->device_serial.empty() ? tapes.end() : tapes.find(d->device_serial);
     if (tape != tapes.end()) {
-      if (std::unique_ptr<Scsi_Device> drive =
-              Scsi_Device::open(tape->second, nullptr))
+      if (std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(tape->second, nullptr))
         eject(*drive, retries);
     }
     if (access->move(d->address, dest_addr, retries).ok())

@@ -38,8 +38,8 @@ bool Changer::load_from_json(const json_spirit::Value& v) {
   using json_fields::read_int;
   return read_int(o, "id", id_) && read(o, "serial_number", serial_number_) &&
          read(o, "target_name", target_name_) && read_int(o, "lun", lun_) &&
-         read(o, "vendor", vendor_) && read(o, "model", model_) &&
-         read(o, "sg_name", sg_name_) && read(o, "type", type_);
+         read(o, "vendor", vendor_) && read(o, "model", model_) && read(o, "sg_name", sg_name_) &&
+         read(o, "type", type_);
 }
 
 }  // namespace d2t

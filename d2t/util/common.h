@@ -4,12 +4,12 @@
 #ifndef D2T_UTIL_COMMON_H
 #define D2T_UTIL_COMMON_H
 
-#include <string>
-
 #include <ace/Basic_Types.h>
 #include <ace/Bound_Ptr.h>
 #include <ace/Recursive_Thread_Mutex.h>
 #include <ace/Refcounted_Auto_Ptr.h>
+
+#include <string>
 
 namespace d2t {
 
@@ -20,12 +20,12 @@ class Media;
 // What a slot holds. Values are stored in the inventory by name (see
 // media_state_to_name), never by number.
 enum Media_State : ACE_INT32 {
-  MST_EMPTY = 0,      // no cartridge
-  MST_UNKNOWN = 1,    // a cartridge whose capacity is not known
-  MST_CLEAN = 2,      // a cleaning cartridge
-  MST_BLANK = 3,      // a usable cartridge of known capacity
+  MST_EMPTY = 0,    // no cartridge
+  MST_UNKNOWN = 1,  // a cartridge whose capacity is not known
+  MST_CLEAN = 2,    // a cleaning cartridge
+  MST_BLANK = 3,    // a usable cartridge of known capacity
   MST_CURRENT = 4,
-  MST_FULL = 5,       // occupied, not yet classified (fresh element status)
+  MST_FULL = 5,  // occupied, not yet classified (fresh element status)
   MST_EXPIRED = 6,
   MST_RETIRED = 7,
   MST_OFFLINE = 8,

@@ -57,19 +57,14 @@ bool Drive::load_from_json(const json_spirit::Value& v) {
   using json_fields::read;
   using json_fields::read_int;
   return read_int(o, "id", id_) && read_int(o, "changer_id", changer_id_) &&
-         read(o, "serial_number", serial_number_) &&
-         read(o, "target_name", target_name_) && read_int(o, "lun", lun_) &&
-         read_int(o, "drive_number", drive_number_) &&
+         read(o, "serial_number", serial_number_) && read(o, "target_name", target_name_) &&
+         read_int(o, "lun", lun_) && read_int(o, "drive_number", drive_number_) &&
          read(o, "sg_name", sg_name_) && read(o, "dev_name", dev_name_) &&
          read(o, "vendor", vendor_) && read(o, "model", model_) &&
-         read_int(o, "min_block", min_block_) &&
-         read_int(o, "max_block", max_block_) &&
-         read_int(o, "last_use_time", last_use_time_) &&
-         read_int(o, "media_id", media_id_) &&
-         read_int(o, "slot_number", slot_number_) &&
-         read(o, "media_tag", media_tag_) &&
-         read(o, "media_pool_uuid", media_pool_uuid_) &&
-         read(o, "faulty", faulty_);
+         read_int(o, "min_block", min_block_) && read_int(o, "max_block", max_block_) &&
+         read_int(o, "last_use_time", last_use_time_) && read_int(o, "media_id", media_id_) &&
+         read_int(o, "slot_number", slot_number_) && read(o, "media_tag", media_tag_) &&
+         read(o, "media_pool_uuid", media_pool_uuid_) && read(o, "faulty", faulty_);
 }
 
 std::string Drive::no_rewind_device() const {
@@ -80,12 +75,9 @@ std::string Drive::no_rewind_device() const {
   if (dev_name_.compare(base, 2, "st") != 0) return dev_name_;
   std::string::size_type i = base + 2;
   std::string::size_type digits = i;
-  while (i < dev_name_.size() && std::isdigit(static_cast<unsigned char>(dev_name_[i])))
-    ++i;
+  while (i < dev_name_.size() && std::isdigit(static_cast<unsigned char>(dev_name_[i]))) ++i;
   if (i == digits) return dev_name_;
-  if (i < dev_name_.size() &&
-      std::isalpha(static_cast<unsigned char>(dev_name_[i])))
-    ++i;
+  if (i < dev_name_.size() && std::isalpha(static_cast<unsigned char>(dev_name_[i]))) ++i;
   if (i != dev_name_.size()) return dev_name_;
   std::string out = dev_name_;
   out.insert(base, 1, 'n');

@@ -14,20 +14,16 @@
 namespace d2t {
 namespace json_fields {
 
-inline const json_spirit::Value* find(const json_spirit::Object& o,
-                                      const char* key) {
+inline const json_spirit::Value* find(const json_spirit::Object& o, const char* key) {
   auto it = o.find(key);
   if (it == o.end() || it->second.is_null()) return nullptr;
   return &it->second;
 }
 
-inline bool read(const json_spirit::Object& o, const char* key,
-                 std::string& out) {
+inline bool read(const json_spirit::Object& o, const char* key, std::string& out) {
   const json_spirit::Value* v = find(o, key);
   if (!v) return true;
-  if (v->type() != json_spirit::str_type &&
-      v->type() != json_spirit::secure_str_type)
-    return false;
+  if (v->type() != json_spirit::str_type && v->type() != json_spirit::secure_str_type) return false;
   out = v->get_str();
   return true;
 }
@@ -55,8 +51,7 @@ bool read_int(const json_spirit::Object& o, const char* key, T& out) {
   if (v->type() != json_spirit::int_type) return false;
   if (v->is_uint64()) {
     std::uint64_t u = v->get_uint64();
-    if (u > static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
-      return false;
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) return false;
     out = static_cast<T>(u);
     return true;
   }
@@ -66,8 +61,8 @@ bool read_int(const json_spirit::Object& o, const char* key, T& out) {
         i > static_cast<std::int64_t>(std::numeric_limits<T>::max()))
       return false;
   } else {
-    if (i < 0 || static_cast<std::uint64_t>(i) >
-                     static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
+    if (i < 0 ||
+        static_cast<std::uint64_t>(i) > static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
       return false;
   }
   out = static_cast<T>(i);

@@ -45,8 +45,7 @@ namespace {
 bool read_state(const json_spirit::Object& o, Media_State& state) {
   const json_spirit::Value* v = json_fields::find(o, "state");
   if (!v) return true;
-  if (v->type() == json_spirit::str_type)
-    return media_state_from_name(v->get_str(), state);
+  if (v->type() == json_spirit::str_type) return media_state_from_name(v->get_str(), state);
   std::int32_t n = 0;
   if (!json_fields::read_int(o, "state", n)) return false;
   if (n < MST_EMPTY || n > MST_RETRIEVED) return false;
@@ -61,15 +60,12 @@ bool Media::load_from_json(const json_spirit::Value& v) {
   using json_fields::read;
   using json_fields::read_int;
   return read_int(o, "id", id_) && read_int(o, "changer_id", changer_id_) &&
-         read_int(o, "slot_number", slot_number_) &&
-         read_int(o, "block_size", block_size_) &&
-         read(o, "media_tag", media_tag_) && read(o, "label", label_) &&
-         read_state(o, state_) && read_int(o, "capacity", capacity_) &&
-         read_int(o, "used", used_) && read_int(o, "used_times", used_times_) &&
-         read_int(o, "files", files_) &&
+         read_int(o, "slot_number", slot_number_) && read_int(o, "block_size", block_size_) &&
+         read(o, "media_tag", media_tag_) && read(o, "label", label_) && read_state(o, state_) &&
+         read_int(o, "capacity", capacity_) && read_int(o, "used", used_) &&
+         read_int(o, "used_times", used_times_) && read_int(o, "files", files_) &&
          read_int(o, "last_write_time", last_write_time_) &&
-         read(o, "media_pool_uuid", media_pool_uuid_) &&
-         read(o, "is_porter", is_porter_);
+         read(o, "media_pool_uuid", media_pool_uuid_) && read(o, "is_porter", is_porter_);
 }
 
 }  // namespace d2t

@@ -7,9 +7,8 @@ namespace d2t {
 
 namespace {
 // Indexed by Media_State value.
-const char* const STATE_NAMES[] = {"empty",  "unknown", "clean",   "blank",
-                                   "current", "full",    "expired", "retired",
-                                   "offline", "retrieved"};
+const char* const STATE_NAMES[] = {"empty", "unknown", "clean",   "blank",   "current",
+                                   "full",  "expired", "retired", "offline", "retrieved"};
 const std::size_t STATE_COUNT = sizeof(STATE_NAMES) / sizeof(STATE_NAMES[0]);
 }  // namespace
 

@@ -1,9 +1,9 @@
-#include "d2t/scsi/cdb.h"
-#include "d2t/scsi/sense.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "d2t/scsi/cdb.h"
+#include "d2t/scsi/sense.h"
 
 namespace d2t {
 namespace scsi {
@@ -20,12 +20,11 @@ TEST(Cdb_Builders, ByteForByte) {
   EXPECT_EQ(V({0x12, 0, 0, 0, 96, 0}), bytes(inquiry_cdb(false, 0x80, 96)));
   EXPECT_EQ(V({0x12, 1, 0x80, 0x01, 0x00, 0}), bytes(inquiry_cdb(true, 0x80, 256)));
   EXPECT_EQ(V({0x1A, 0x08, 0x1D, 0, 255, 0}), bytes(mode_sense6_cdb(0x1D, 255)));
-  EXPECT_EQ(V({0xB8, 0x14, 0x10, 0x00, 0x03, 0xE8, 0x01, 0x01, 0xF4, 0x10, 0, 0}),
-            bytes(read_element_status_cdb(ELEMENT_DATA_TRANSFER, 0x1000, 1000,
-                                          true, true, 0x01F410)));
+  EXPECT_EQ(
+      V({0xB8, 0x14, 0x10, 0x00, 0x03, 0xE8, 0x01, 0x01, 0xF4, 0x10, 0, 0}),
+      bytes(read_element_status_cdb(ELEMENT_DATA_TRANSFER, 0x1000, 1000, true, true, 0x01F410)));
   EXPECT_EQ(V({0xB8, 0x02, 0, 5, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0, 0}),
-            bytes(read_element_status_cdb(ELEMENT_STORAGE, 5, 1, false, false,
-                                          0x7FFFFFFF)));
+            bytes(read_element_status_cdb(ELEMENT_STORAGE, 5, 1, false, false, 0x7FFFFFFF)));
   EXPECT_EQ(V({0xA5, 0, 0, 0, 0x10, 0x02, 0x01, 0x03, 0, 0, 0, 0}),
             bytes(move_medium_cdb(0, 0x1002, 0x0103)));
   EXPECT_EQ(V({0x05, 0, 0, 0, 0, 0}), bytes(read_block_limits_cdb()));
@@ -47,16 +46,13 @@ TEST(Sense_Decoder, Table) {
   fixed_short.resize(8);
   const Sense_Case cases[] = {
       {"fixed", build_fixed_sense(SK_NOT_READY, 0x04, 0x01), true, {2, 4, 1}},
-      {"fixed deferred", {0x71, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0},
-       true, {6, 0x28, 0}},
-      {"descriptor", build_descriptor_sense(SK_ILLEGAL_REQUEST, 0x3B, 0x0E),
-       true, {5, 0x3B, 0x0E}},
+      {"fixed deferred", {0x71, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0}, true, {6, 0x28, 0}},
+      {"descriptor", build_descriptor_sense(SK_ILLEGAL_REQUEST, 0x3B, 0x0E), true, {5, 0x3B, 0x0E}},
       {"fixed cut before asc", fixed_short, true, {2, 0, 0}},
       {"empty", {}, false, {}},
       {"fixed too short", {0x70, 0}, false, {}},
       {"descriptor too short", {0x72, 0x05, 0x24}, false, {}},
-      {"unknown response code", {0x7F, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x24, 0},
-       false, {}},
+      {"unknown response code", {0x7F, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x24, 0}, false, {}},
   };
   for (const Sense_Case& c : cases) {
     SCOPED_TRACE(c.name);

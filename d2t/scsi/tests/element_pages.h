@@ -28,8 +28,7 @@ struct Descriptor {
 class Pages {
  public:
   // Starts a page; descriptors added after it belong to it.
-  Pages& page(std::uint8_t type, bool pvoltag, std::uint16_t desc_len,
-              bool avoltag = false) {
+  Pages& page(std::uint8_t type, bool pvoltag, std::uint16_t desc_len, bool avoltag = false) {
     pages_.push_back({type, pvoltag, avoltag, desc_len, {}});
     return *this;
   }
@@ -45,11 +44,9 @@ class Pages {
       std::size_t start = out.size();
       out.resize(start + 8, 0);
       out[start] = p.type;
-      out[start + 1] = static_cast<std::uint8_t>((p.pvoltag ? 0x80 : 0) |
-                                                 (p.avoltag ? 0x40 : 0));
+      out[start + 1] = static_cast<std::uint8_t>((p.pvoltag ? 0x80 : 0) | (p.avoltag ? 0x40 : 0));
       put_be16(&out[start + 2], p.desc_len);
-      put_be24(&out[start + 5],
-               static_cast<std::uint32_t>(p.desc_len * p.descriptors.size()));
+      put_be24(&out[start + 5], static_cast<std::uint32_t>(p.desc_len * p.descriptors.size()));
       for (const Descriptor& d : p.descriptors) {
         std::size_t at = out.size();
         out.resize(at + p.desc_len, 0);
@@ -65,8 +62,7 @@ class Pages {
           off += 36;
         }
         if (p.avoltag) off += 36;
-        if (!d.identifier.empty() &&
-            p.desc_len >= off + 4 + d.identifier.size()) {
+        if (!d.identifier.empty() && p.desc_len >= off + 4 + d.identifier.size()) {
           b[off] = 2;  // ASCII
           b[off + 1] = d.id_type;
           b[off + 3] = static_cast<std::uint8_t>(d.identifier.size());

@@ -76,8 +76,7 @@ std::vector<Case> cases() {
     Descriptor e;
     e.address = 5;
     c.push_back({"descriptor shorter than tag",
-                 Pages().page(ELEMENT_STORAGE, true, 20).add(e).bytes(), false,
-                 0, false});
+                 Pages().page(ELEMENT_STORAGE, true, 20).add(e).bytes(), false, 0, false});
   }
   {
     auto d = two_slots();
@@ -101,8 +100,7 @@ TEST(Element_Status_Decoder, Table) {
     std::vector<Element> out(1);  // entries already present stay
     Element_Report report;
     std::string error;
-    bool ok = parse_element_status(c.data.data(), c.data.size(), out, report,
-                                   &error);
+    bool ok = parse_element_status(c.data.data(), c.data.size(), out, report, &error);
     EXPECT_EQ(c.ok, ok) << error;
     if (ok) {
       EXPECT_EQ(c.elements + 1, out.size());
@@ -147,12 +145,18 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   untagged.full = true;
 
   auto data = Pages()
-                  .page(ELEMENT_TRANSPORT, false, 12).add(robot)
-                  .page(ELEMENT_STORAGE, true, TAGGED).add(slot).add(cleaning)
-                  .page(ELEMENT_IMPORT_EXPORT, true, TAGGED + 36, true).add(porter)
+                  .page(ELEMENT_TRANSPORT, false, 12)
+                  .add(robot)
+                  .page(ELEMENT_STORAGE, true, TAGGED)
+                  .add(slot)
+                  .add(cleaning)
+                  .page(ELEMENT_IMPORT_EXPORT, true, TAGGED + 36, true)
+                  .add(porter)
                   .page(ELEMENT_DATA_TRANSFER, true, TAGGED + 4 + 40)
-                  .add(drive).add(drive2)
-                  .page(ELEMENT_STORAGE, false, 12).add(untagged)
+                  .add(drive)
+                  .add(drive2)
+                  .page(ELEMENT_STORAGE, false, 12)
+                  .add(untagged)
                   .bytes();
   std::vector<Element> out;
   Element_Report report;

@@ -1,12 +1,11 @@
-#include "d2t/scsi/attributes.h"
-#include "d2t/scsi/inquiry.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "d2t/scsi/attributes.h"
 #include "d2t/scsi/bytes.h"
+#include "d2t/scsi/inquiry.h"
 
 namespace d2t {
 namespace scsi {
@@ -92,8 +91,7 @@ std::vector<std::uint8_t> attribute(std::uint16_t id, std::uint8_t format,
   return a;
 }
 
-std::vector<std::uint8_t> attribute_list(
-    const std::vector<std::vector<std::uint8_t>>& attrs) {
+std::vector<std::uint8_t> attribute_list(const std::vector<std::vector<std::uint8_t>>& attrs) {
   std::vector<std::uint8_t> d(4, 0);
   for (const auto& a : attrs) d.insert(d.end(), a.begin(), a.end());
   put_be32(&d[0], static_cast<std::uint32_t>(d.size() - 4));
@@ -101,10 +99,8 @@ std::vector<std::uint8_t> attribute_list(
 }
 
 TEST(Attribute_Decoder, Table) {
-  const auto remaining = attribute(MAM_REMAINING_CAPACITY, 0,
-                                   {0, 0, 0, 0, 0, 0x10, 0, 0});
-  const auto maximum = attribute(MAM_MAXIMUM_CAPACITY, 0,
-                                 {0, 0, 0, 0, 0, 0x10, 0x00, 0x01});
+  const auto remaining = attribute(MAM_REMAINING_CAPACITY, 0, {0, 0, 0, 0, 0, 0x10, 0, 0});
+  const auto maximum = attribute(MAM_MAXIMUM_CAPACITY, 0, {0, 0, 0, 0, 0, 0x10, 0x00, 0x01});
   const auto text = attribute(0x0800, 1, {'A', 'B'});
   auto full = attribute_list({remaining, maximum, text});
   auto cut_in_value = full;

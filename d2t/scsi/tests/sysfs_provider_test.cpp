@@ -1,9 +1,5 @@
 #include "d2t/scsi/sysfs_provider.h"
 
-#include "d2t/scsi/cdb.h"
-#include "d2t/scsi/sense.h"
-#include "d2t/scsi/sg_transport.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +8,10 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+
+#include "d2t/scsi/cdb.h"
+#include "d2t/scsi/sense.h"
+#include "d2t/scsi/sg_transport.h"
 
 namespace fs = std::filesystem;
 
@@ -65,8 +65,8 @@ TEST_F(Sysfs_Tree, ListsChangersAndTapesInSgOrder) {
   device("2:0:10:1", 1, "sg10", "st3");
   device("0:0:0:0", 8, "sg2");
   device("0:0:1:0", 1, "sg3", "st0");
-  device("0:0:2:0", 0, "sg0");     // a disk: not listed
-  device("0:0:3:0", 1, "");        // tape without a generic device
+  device("0:0:2:0", 0, "sg0");  // a disk: not listed
+  device("0:0:3:0", 1, "");     // tape without a generic device
   write(root_ / "bus" / "scsi" / "devices" / "host0" / "type", "8");
   write(root_ / "bus" / "scsi" / "devices" / "target0:0:0" / "type", "8");
 

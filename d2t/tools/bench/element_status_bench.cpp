@@ -24,9 +24,9 @@ std::string library_json() {
     "sg_name": "/dev/sg100", "storage_slots": )"
     << SLOTS << R"(, "porter_slots": 16, "drives": [)";
   for (int d = 0; d < DRIVES; ++d) {
-    j << (d ? "," : "") << R"({"serial_number": "BIG-DRV-)" << d
-      << R"(", "target_name": "5:0:)" << d + 1 << R"(", "sg_name": "/dev/sg)"
-      << 101 + d << R"(", "dev_name": "/dev/st)" << d << "\"}";
+    j << (d ? "," : "") << R"({"serial_number": "BIG-DRV-)" << d << R"(", "target_name": "5:0:)"
+      << d + 1 << R"(", "sg_name": "/dev/sg)" << 101 + d << R"(", "dev_name": "/dev/st)" << d
+      << "\"}";
   }
   j << R"(], "fill": {"cartridges": 40000, "barcode_prefix": "B",
     "barcode_suffix": "L9"}}]})";
@@ -42,8 +42,7 @@ class Big_Library {
     std::string file = (dir_ / "library.json").string();
     std::ofstream(file) << library_json();
     std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> p =
-        d2t::emulator::make_provider(file, &error);
+    std::shared_ptr<d2t::scsi::Device_Provider> p = d2t::emulator::make_provider(file, &error);
     if (!p) {
       std::fprintf(stderr, "emulator: %s\n", error.c_str());
       std::abort();
@@ -108,8 +107,7 @@ void BM_Parse_Element_Status(benchmark::State& state) {
   for (auto _ : state) {
     out.clear();
     d2t::scsi::Element_Report r;
-    if (!d2t::scsi::parse_element_status(data.data(), data.size(), out, r,
-                                         nullptr)) {
+    if (!d2t::scsi::parse_element_status(data.data(), data.size(), out, r, nullptr)) {
       state.SkipWithError("parse failed");
       break;
     }

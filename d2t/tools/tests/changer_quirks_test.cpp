@@ -33,8 +33,7 @@ class Quirky_Transport : public d2t::scsi::Transport {
     c.cdb = cdb;
     if (cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) {
       ++q_.element_status_requests;
-      if ((q_.refuse_dvcid && (cdb[6] & 0x01)) ||
-          (q_.refuse_voltag && (cdb[1] & 0x10)))
+      if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
         return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
       std::uint32_t alloc = d2t::scsi::get_be24(cdb + 7);
       if (q_.max_allocation && alloc > q_.max_allocation) {
@@ -55,8 +54,7 @@ class Quirky_Transport : public d2t::scsi::Transport {
     }
     return inner_->execute(c);
   }
-  static d2t::scsi::Outcome check(std::uint8_t key, std::uint8_t asc,
-                                  std::uint8_t ascq) {
+  static d2t::scsi::Outcome check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
     d2t::scsi::Outcome o;
     o.status = d2t::scsi::STATUS_CHECK_CONDITION;
     o.sense = d2t::scsi::build_fixed_sense(key, asc, ascq);
@@ -75,8 +73,7 @@ class Quirky_Provider : public d2t::scsi::Device_Provider {
   bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
     return inner_->list(out, e);
   }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name,
-                                             std::string* e) override {
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
     std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
     if (!t) return t;
     return std::unique_ptr<d2t::scsi::Transport>(new Quirky_Transport(std::move(t), q_));
@@ -92,8 +89,7 @@ class Quirky_Changer : public testing::Emulated_Library {
   void SetUp() override {
     testing::Emulated_Library::SetUp();
     std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> inner =
-        d2t::emulator::make_provider(file_, &error);
+    std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
     ASSERT_TRUE(inner) << error;
     set_device_provider(std::make_shared<Quirky_Provider>(inner, quirks_));
   }
@@ -107,8 +103,8 @@ class Quirky_Changer : public testing::Emulated_Library {
       s += std::to_string(m->slot_number()) + ":" + m->media_tag() + ":" +
            media_state_to_name(m->state()) + (m->is_porter() ? ":p" : "") + " ";
     for (const Drive_var& d : c.drives())
-      s += "d" + std::to_string(d->drive_number()) + ":" + d->serial_number() +
-           ":" + d->media_tag() + " ";
+      s += "d" + std::to_string(d->drive_number()) + ":" + d->serial_number() + ":" +
+           d->media_tag() + " ";
     return s;
   }
   Quirks quirks_;
@@ -150,13 +146,11 @@ TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
-  quirks_.move_answers.push_back(
-      Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x01));
+  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x01));
   d2t::scsi::Outcome busy;
   busy.status = d2t::scsi::STATUS_BUSY;
   quirks_.move_answers.push_back(busy);
-  quirks_.move_answers.push_back(
-      Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x28, 0));
+  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x28, 0));
   bool count = false;
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
   EXPECT_EQ(4, quirks_.moves);
@@ -170,16 +164,14 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   EXPECT_EQ(3, quirks_.moves);
 
   quirks_.move_answers.clear();
-  quirks_.move_answers.push_back(
-      Quirky_Transport::check(d2t::scsi::SK_ABORTED_COMMAND, 0, 0));
+  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_ABORTED_COMMAND, 0, 0));
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 3));
   EXPECT_EQ(1, quirks_.moves);
   EXPECT_EQ("slot 2", where("A00002L9"));
 
   // A medium error is counted, not taken as a broken drive.
-  quirks_.move_answers.push_back(
-      Quirky_Transport::check(d2t::scsi::SK_MEDIUM_ERROR, 0x30, 0x00));
+  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_MEDIUM_ERROR, 0x30, 0x00));
   count = false;
   EXPECT_FALSE(mount(CHANGER, 1, 2, "A00002L9", 0, count));
   EXPECT_TRUE(count);

@@ -69,11 +69,8 @@ class Scripted_Drive : public d2t::scsi::Transport {
 
 class Scripted_Provider : public d2t::scsi::Device_Provider {
  public:
-  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override {
-    return true;
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string&,
-                                             std::string*) override {
+  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return true; }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
     return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script));
   }
   std::shared_ptr<std::deque<d2t::scsi::Outcome>> script =
@@ -98,13 +95,10 @@ class Drive_Ready_Wait : public ::testing::Test {
     set_clock(nullptr);
   }
   void becoming_ready(int times) {
-    for (int i = 0; i < times; ++i)
-      provider_->script->push_back(sense(2, 0x04, 0x01));
+    for (int i = 0; i < times; ++i) provider_->script->push_back(sense(2, 0x04, 0x01));
   }
-  std::shared_ptr<Scripted_Provider> provider_ =
-      std::make_shared<Scripted_Provider>();
-  std::shared_ptr<testing::Fake_Clock> clock_ =
-      std::make_shared<testing::Fake_Clock>();
+  std::shared_ptr<Scripted_Provider> provider_ = std::make_shared<Scripted_Provider>();
+  std::shared_ptr<testing::Fake_Clock> clock_ = std::make_shared<testing::Fake_Clock>();
 };
 
 TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimit) {

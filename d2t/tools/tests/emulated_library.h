@@ -74,8 +74,7 @@ class Emulated_Library : public ::testing::Test {
     file_ = (dir_ / "library.json").string();
     std::ofstream(file_) << json;
     std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> p =
-        d2t::emulator::make_provider(file_, &error);
+    std::shared_ptr<d2t::scsi::Device_Provider> p = d2t::emulator::make_provider(file_, &error);
     ASSERT_TRUE(p) << error;
     set_device_provider(p);
     library_ = d2t::emulator::Library::open(file_, &error);
@@ -100,8 +99,7 @@ class Emulated_Library : public ::testing::Test {
     EXPECT_TRUE(library_->cartridges(all, &error)) << error;
     for (const auto& c : all) {
       if (c.barcode != barcode) continue;
-      if (c.place == d2t::emulator::Place::DRIVE)
-        return "drive " + std::to_string(c.drive);
+      if (c.place == d2t::emulator::Place::DRIVE) return "drive " + std::to_string(c.drive);
       return "slot " + std::to_string(c.slot);
     }
     return "nowhere";

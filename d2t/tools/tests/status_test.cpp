@@ -60,7 +60,7 @@ TEST_F(Status, FullEmptyPorterAndUntaggedElements) {
   EXPECT_EQ(MST_EMPTY, c.medias()[10]->state());  // slot 11
   EXPECT_EQ("", c.medias()[10]->media_tag());
   EXPECT_EQ("CLN001L1", c.medias()[11]->media_tag());
-  EXPECT_EQ(MST_FULL, c.medias()[13]->state());   // slot 14, no label
+  EXPECT_EQ(MST_FULL, c.medias()[13]->state());  // slot 14, no label
   EXPECT_EQ("", c.medias()[13]->media_tag());
   EXPECT_EQ(MST_EMPTY, c.medias()[24]->state());
 

@@ -8,8 +8,8 @@ namespace d2t {
 namespace {
 
 TEST(Media_State_Names, RoundTripAndUnknown) {
-  const char* names[] = {"empty", "unknown", "clean", "blank", "current",
-                         "full", "expired", "retired", "offline", "retrieved"};
+  const char* names[] = {"empty", "unknown", "clean",   "blank",   "current",
+                         "full",  "expired", "retired", "offline", "retrieved"};
   for (int i = 0; i <= MST_RETRIEVED; ++i) {
     auto s = static_cast<Media_State>(i);
     EXPECT_STREQ(names[i], media_state_to_name(s));
@@ -30,12 +30,18 @@ TEST(Media_State_Names, RoundTripAndUnknown) {
 TEST(No_Rewind_Device, StNamesOnly) {
   Drive d;
   const std::pair<const char*, const char*> cases[] = {
-      {"/dev/st0", "/dev/nst0"},     {"/dev/st12", "/dev/nst12"},
-      {"/dev/st0a", "/dev/nst0a"},   {"/tmp/x/st3", "/tmp/x/nst3"},
-      {"st4", "nst4"},               {"/dev/nst0", "/dev/nst0"},
-      {"/dev/sg3", "/dev/sg3"},      {"/dev/st", "/dev/st"},
-      {"/dev/stx", "/dev/stx"},      {"/dev/st0ab", "/dev/st0ab"},
-      {"/dev/tape/by-id/st0", "/dev/tape/by-id/nst0"}, {"", ""},
+      {"/dev/st0", "/dev/nst0"},
+      {"/dev/st12", "/dev/nst12"},
+      {"/dev/st0a", "/dev/nst0a"},
+      {"/tmp/x/st3", "/tmp/x/nst3"},
+      {"st4", "nst4"},
+      {"/dev/nst0", "/dev/nst0"},
+      {"/dev/sg3", "/dev/sg3"},
+      {"/dev/st", "/dev/st"},
+      {"/dev/stx", "/dev/stx"},
+      {"/dev/st0ab", "/dev/st0ab"},
+      {"/dev/tape/by-id/st0", "/dev/tape/by-id/nst0"},
+      {"", ""},
   };
   for (const auto& c : cases) {
     d.dev_name(c.first);
@@ -99,8 +105,8 @@ TEST(Changer_Json, RoundTripsAnInventoryRow) {
   json_spirit::Object o;
   o["other"] = 1;
   ASSERT_TRUE(c.to_json(o));
-  for (const char* k : {"serial_number", "target_name", "lun", "vendor",
-                        "model", "sg_name", "type"})
+  for (const char* k :
+       {"serial_number", "target_name", "lun", "vendor", "model", "sg_name", "type"})
     EXPECT_TRUE(o.count(k)) << k;
   EXPECT_EQ(1, o["other"].get_int());  // other keys are kept
 
