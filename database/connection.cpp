@@ -9,8 +9,7 @@
 namespace database {
 namespace sql {
 
-Connection::Connection(const std::string& name, Dialect dialect)
-    : name_(name), dialect_(dialect) {}
+Connection::Connection(const std::string& name, Dialect dialect) : name_(name), dialect_(dialect) {}
 
 Connection::~Connection() = default;
 

@@ -10,13 +10,13 @@
 #ifndef DATABASE_CONNECTION_H
 #define DATABASE_CONNECTION_H
 
+#include <ace/Intrusive_Auto_Ptr.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <ace/Intrusive_Auto_Ptr.h>
 
 #include "database/statement.h"
 
@@ -92,9 +92,8 @@ class Connection {
   // dialect with named parameters; `params` every binding of the
   // statement. run() fills `out` when not null, `last_id` with the id of
   // an inserted row (-1 when none) and `changes` with the rows changed.
-  virtual bool run(const std::string& text, const Bindings& params, bool is_insert,
-                   Result_Set* out, std::int64_t& last_id, long long& changes,
-                   std::string& error) = 0;
+  virtual bool run(const std::string& text, const Bindings& params, bool is_insert, Result_Set* out,
+                   std::int64_t& last_id, long long& changes, std::string& error) = 0;
   virtual bool run_script(const std::string& script, std::string& error) = 0;
   virtual std::string begin_text(bool read_only) const = 0;
   // False once the engine has lost the connection; the pool then closes

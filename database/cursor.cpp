@@ -66,8 +66,8 @@ bool value_to_text(const json_spirit::Value& v, std::string& out) {
 
 }  // namespace
 
-Legacy_Cursor::Legacy_Cursor(const Connection_var& connection, const SQL& statement,
-                             Get_Mode mode, int)
+Legacy_Cursor::Legacy_Cursor(const Connection_var& connection, const SQL& statement, Get_Mode mode,
+                             int)
     : mode_(mode) {
   if (!connection) {
     error_ = "no connection";

@@ -33,10 +33,10 @@ namespace sql {
 enum Get_Mode { GM_FIRST_VAL, GM_ORM_FIRST_ROW, GM_ORM_ROWS, GM_ROWS };
 
 enum Val_Tran_Type {
-  VTT_NONE,    // value as read
-  VTT_BOOL,    // integer or text truth value -> JSON boolean
-  VTT_INT,     // numeric text -> JSON integer
-  VTT_STRING   // any non-null value -> its text
+  VTT_NONE,   // value as read
+  VTT_BOOL,   // integer or text truth value -> JSON boolean
+  VTT_INT,    // numeric text -> JSON integer
+  VTT_STRING  // any non-null value -> its text
 };
 
 struct Val_Tran_Action {

@@ -1,6 +1,7 @@
 // Legacy_Manager: configuration, pools per name, schema lookup, fault plan.
 #include "database/manager.h"
 
+#include <ace/Log_Msg.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -8,8 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <ace/Log_Msg.h>
 
 #include "database/connection_pool.h"
 #include "json_spirit/json_spirit.h"
@@ -121,15 +120,15 @@ std::string Legacy_Manager::resolve(const std::string& name, std::string& error)
     json_spirit::Value v;
     std::string why;
     if (!json_spirit::read(text.str(), v, &why) || v.type() != json_spirit::obj_type) {
-      error = "cannot read database configuration '" + conf + "': " +
-              (why.empty() ? std::string("not a JSON object") : why);
+      error = "cannot read database configuration '" + conf +
+              "': " + (why.empty() ? std::string("not a JSON object") : why);
       return std::string();
     }
     auto it = v.get_obj().find(name);
     if (it != v.get_obj().end()) {
       if (it->second.type() != json_spirit::str_type) {
-        error = "database configuration '" + conf + "': the value of '" + name +
-                "' is not a string";
+        error =
+            "database configuration '" + conf + "': the value of '" + name + "' is not a string";
         return std::string();
       }
       return it->second.get_str();
@@ -195,8 +194,8 @@ Connection_var Legacy_Manager::get_connection_r(const std::string& name) {
   // One log line per distinct reason, not one per request.
   std::string& last = errors_[name];
   if (last != error) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to open database '%C': %C\n"), name.c_str(),
-               error.c_str()));
+    ACE_ERROR(
+        (LM_ERROR, ACE_TEXT("Failed to open database '%C': %C\n"), name.c_str(), error.c_str()));
     last = error;
   }
   return c;

@@ -132,9 +132,15 @@ bool column_type_from_name(const std::string& name, Column_Type& out) {
   static const struct {
     const char* name;
     Column_Type type;
-  } TYPES[] = {{"integer_id", CT_INTEGER_ID}, {"integer", CT_INTEGER}, {"int", CT_INTEGER},
-               {"bigint", CT_BIGINT},         {"varchar", CT_VARCHAR}, {"text", CT_TEXT},
-               {"real", CT_REAL},             {"bool", CT_BOOL},       {"boolean", CT_BOOL}};
+  } TYPES[] = {{"integer_id", CT_INTEGER_ID},
+               {"integer", CT_INTEGER},
+               {"int", CT_INTEGER},
+               {"bigint", CT_BIGINT},
+               {"varchar", CT_VARCHAR},
+               {"text", CT_TEXT},
+               {"real", CT_REAL},
+               {"bool", CT_BOOL},
+               {"boolean", CT_BOOL}};
   std::string n = lower(trim(name));
   for (const auto& t : TYPES) {
     if (n == t.name) {

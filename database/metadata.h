@@ -65,15 +65,7 @@ struct Foreign_Key {
   static bool parse_option(const std::string& text, Option& out);
 };
 
-enum Column_Type {
-  CT_INTEGER_ID,
-  CT_INTEGER,
-  CT_BIGINT,
-  CT_VARCHAR,
-  CT_TEXT,
-  CT_REAL,
-  CT_BOOL
-};
+enum Column_Type { CT_INTEGER_ID, CT_INTEGER, CT_BIGINT, CT_VARCHAR, CT_TEXT, CT_REAL, CT_BOOL };
 
 // Column_Type from its name ("integer_id", "varchar", ...); false when
 // unknown.

@@ -8,12 +8,8 @@ namespace sql {
 
 namespace {
 
-bool name_start(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
-}
-bool name_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
+bool name_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // Index just past a quoted run beginning at `i` (text[i] is the quote);
 // a doubled quote inside stays inside. Unterminated: the end of the text.

@@ -75,8 +75,7 @@ Pg_Connection::Pg_Connection(const std::string& name, PGconn* conn)
 Pg_Connection::~Pg_Connection() { PQfinish(conn_); }
 
 std::unique_ptr<Connection> Pg_Connection::open(const std::string& name,
-                                                const std::string& conninfo,
-                                                std::string& error) {
+                                                const std::string& conninfo, std::string& error) {
   PGconn* conn = PQconnectdb(conninfo.c_str());
   if (!conn) {
     error = "out of memory";
@@ -102,8 +101,7 @@ std::unique_ptr<Connection> Pg_Connection::open(const std::string& name,
   return std::unique_ptr<Connection>(c.release());
 }
 
-const Pg_Connection::Prepared* Pg_Connection::prepare(const std::string& text,
-                                                      std::string& error) {
+const Pg_Connection::Prepared* Pg_Connection::prepare(const std::string& text, std::string& error) {
   auto it = cache_.find(text);
   if (it != cache_.end()) return &it->second;
   if (cache_.size() >= STATEMENT_CACHE_SIZE) {
@@ -169,7 +167,8 @@ bool Pg_Connection::run(const std::string& text, const Bindings& params, bool is
     last_id = -1;
     if (is_insert && PQntuples(r) > 0) {
       int col = PQfnumber(r, "id");
-      if (col >= 0 && !PQgetisnull(r, 0, col)) last_id = std::strtoll(PQgetvalue(r, 0, col), nullptr, 10);
+      if (col >= 0 && !PQgetisnull(r, 0, col))
+        last_id = std::strtoll(PQgetvalue(r, 0, col), nullptr, 10);
     }
     if (out) {
       out->columns.clear();
@@ -194,8 +193,7 @@ bool Pg_Connection::run(const std::string& text, const Bindings& params, bool is
 bool Pg_Connection::run_script(const std::string& script, std::string& error) {
   PGresult* r = PQexec(conn_, script.c_str());
   ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-  bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ||
-            status == PGRES_EMPTY_QUERY;
+  bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY;
   if (!ok) error = result_error(conn_, r);
   PQclear(r);
   return ok;

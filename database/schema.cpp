@@ -49,8 +49,7 @@ bool column_names(Connection& c, const std::string& table, std::set<std::string>
 }
 
 // Reads the recorded version; -1 when none is recorded.
-bool recorded_version(Connection& c, const std::string& name, long& version,
-                      std::string& error) {
+bool recorded_version(Connection& c, const std::string& name, long& version, std::string& error) {
   Select_SQL q("database_schema", nullptr);
   q.select("version").where("name=:name").bind(":name", name);
   Legacy_Cursor cur(c, q, GM_FIRST_VAL, 0);
@@ -152,15 +151,14 @@ bool Metadata::update_i(Connection& c, int, std::string& error) {
         return false;
       }
       if (col.not_null && !col.has_default) {
-        error = "cannot add NOT NULL column " + col.name + " without a default to table " +
-                t->name();
+        error =
+            "cannot add NOT NULL column " + col.name + " without a default to table " + t->name();
         return false;
       }
-      std::string sql = "ALTER TABLE " + t->name() + " ADD COLUMN " + col.name + " " +
-                        column_sql(col, d);
+      std::string sql =
+          "ALTER TABLE " + t->name() + " ADD COLUMN " + col.name + " " + column_sql(col, d);
       if (!c.execute_script(sql)) {
-        error = "cannot add column " + col.name + " to table " + t->name() + ": " +
-                c.last_error();
+        error = "cannot add column " + col.name + " to table " + t->name() + ": " + c.last_error();
         return false;
       }
     }
@@ -175,8 +173,8 @@ bool Metadata::update_i(Connection& c, int, std::string& error) {
       std::string sql =
           "CREATE UNIQUE INDEX IF NOT EXISTS " + index + " ON " + t->name() + " (" + cols + ")";
       if (!c.execute_script(sql)) {
-        error = "cannot add unique key (" + cols + ") to table " + t->name() + ": " +
-                c.last_error();
+        error =
+            "cannot add unique key (" + cols + ") to table " + t->name() + ": " + c.last_error();
         return false;
       }
     }

@@ -14,7 +14,8 @@ namespace {
 bool declared_bool(const char* decl) {
   if (!decl) return false;
   std::string d;
-  for (const char* p = decl; *p; ++p) d += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  for (const char* p = decl; *p; ++p)
+    d += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
   return d.find("bool") != std::string::npos;
 }
 
@@ -48,8 +49,8 @@ int bind_value(sqlite3_stmt* st, int i, const Binding_Value& v) {
     case Binding_Value::BV_REAL:
       return sqlite3_bind_double(st, i, v.as_real());
     case Binding_Value::BV_TEXT:
-      return sqlite3_bind_text64(st, i, v.as_text().data(), v.as_text().size(),
-                                 SQLITE_TRANSIENT, SQLITE_UTF8);
+      return sqlite3_bind_text64(st, i, v.as_text().data(), v.as_text().size(), SQLITE_TRANSIENT,
+                                 SQLITE_UTF8);
   }
   return SQLITE_MISUSE;
 }
@@ -65,14 +66,14 @@ Sqlite_Connection::~Sqlite_Connection() {
 }
 
 std::unique_ptr<Connection> Sqlite_Connection::open(const std::string& name,
-                                                    const std::string& path,
-                                                    int busy_timeout_ms, std::string& error) {
+                                                    const std::string& path, int busy_timeout_ms,
+                                                    std::string& error) {
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    error = "cannot open SQLite database '" + path + "': " +
-            (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    error = "cannot open SQLite database '" + path +
+            "': " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close_v2(db);
     return nullptr;
   }

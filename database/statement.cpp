@@ -136,8 +136,8 @@ std::string SQL::add_value(const Binding_Value& v) {
 std::string SQL::trim_condition(const std::string& condition) {
   std::string::size_type b = 0, e = condition.size();
   while (b < e && std::isspace(static_cast<unsigned char>(condition[b]))) ++b;
-  while (e > b && (std::isspace(static_cast<unsigned char>(condition[e - 1])) ||
-                   condition[e - 1] == ';'))
+  while (e > b &&
+         (std::isspace(static_cast<unsigned char>(condition[e - 1])) || condition[e - 1] == ';'))
     --e;
   return condition.substr(b, e - b);
 }

@@ -169,8 +169,7 @@ class Select_SQL : public SQL {
   // name `name`.
   Select_SQL& add_key(const std::string& expression, const std::string& name);
   // INNER JOIN table alias ON on_condition.
-  Select_SQL& join(const std::string& table, const char* alias,
-                   const std::string& on_condition);
+  Select_SQL& join(const std::string& table, const char* alias, const std::string& on_condition);
   // Sets the condition. With `append` true and a condition already set,
   // the new one is joined to it with AND; otherwise it replaces it.
   Select_SQL& where(const std::string& condition, bool append = false);

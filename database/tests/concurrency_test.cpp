@@ -42,13 +42,16 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
     for (int r = 0; r < ROUNDS; ++r) {
       auto fail = [&](const std::string& what, Connection_var& c) {
         ++failures;
-        if (errors[t].empty()) errors[t] = what + ": " + (c ? c->last_error() : m->last_error(Engine_Test::DB));
+        if (errors[t].empty())
+          errors[t] = what + ": " + (c ? c->last_error() : m->last_error(Engine_Test::DB));
       };
       // an insert of a row of its own
       {
         Connection_var c = m->get_connection_r(Engine_Test::DB);
         Insert_SQL i("item");
-        i.value("owner_id", owner).value("number", 1 + t * ROUNDS + r).value("tag", "t" + std::to_string(t));
+        i.value("owner_id", owner)
+            .value("number", 1 + t * ROUNDS + r)
+            .value("tag", "t" + std::to_string(t));
         if (!c || !c->execute(i)) fail("insert", c);
       }
       // an increment in one statement

@@ -1,7 +1,6 @@
 // Where databases live: environment, configuration file, state directory,
 // configure(), and schema lookup through an exported factory.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -30,8 +29,8 @@ class Config : public testing::Test {
   void SetUp() override {
     for (const char* v : VARS) {
       const char* old = std::getenv(v);
-      saved_.emplace_back(v, old ? std::make_pair(true, std::string(old))
-                                 : std::make_pair(false, std::string()));
+      saved_.emplace_back(
+          v, old ? std::make_pair(true, std::string(old)) : std::make_pair(false, std::string()));
       ::unsetenv(v);
     }
     // Never read the machine's real configuration.
@@ -49,9 +48,7 @@ class Config : public testing::Test {
     Legacy_Manager::instance()->reset_for_testing();
   }
 
-  void write(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-  }
+  void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
   static bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;

@@ -250,7 +250,9 @@ TEST_P(Statements, BindingRulesAndRebinding) {
 
   // JSON values: null stores NULL, bool a bool, int an int
   Update_SQL j("item");
-  j.set("tag", Value::null, nullptr).set("flag", Value(true), nullptr).set("count", Value(42), nullptr);
+  j.set("tag", Value::null, nullptr)
+      .set("flag", Value(true), nullptr)
+      .set("count", Value(42), nullptr);
   ASSERT_TRUE(c->execute(j)) << c->last_error();  // no where: every row
   Select_SQL s("item", nullptr);
   Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);

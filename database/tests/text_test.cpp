@@ -24,13 +24,16 @@ TEST(Builders, RenderBothDialects) {
   EXPECT_EQ(empty.text(DIALECT_SQLITE), "INSERT INTO t DEFAULT VALUES");
 
   Select_SQL s("changer", "c");
-  s.add_key("d.id", "drive_id").join("drive", "d", "d.changer_id=c.id").where("d.serial_number=:serial_number;", false);
+  s.add_key("d.id", "drive_id")
+      .join("drive", "d", "d.changer_id=c.id")
+      .where("d.serial_number=:serial_number;", false);
   EXPECT_EQ(s.text(DIALECT_SQLITE),
             "SELECT d.id AS \"drive_id\" FROM changer c JOIN drive d ON d.changer_id=c.id "
             "WHERE d.serial_number=:serial_number");
   Select_SQL all("slot", nullptr);
   all.where("a=1").where("b=2", true).order_by("a").limit(3);
-  EXPECT_EQ(all.text(DIALECT_SQLITE), "SELECT * FROM slot WHERE (a=1) AND (b=2) ORDER BY a LIMIT 3");
+  EXPECT_EQ(all.text(DIALECT_SQLITE),
+            "SELECT * FROM slot WHERE (a=1) AND (b=2) ORDER BY a LIMIT 3");
 
   Update_SQL u("drive");
   u.set("sg_name", nullptr, nullptr).set("failures", 0, "failures+1");
@@ -73,8 +76,9 @@ TEST(Bindings, FromEveryKind) {
 TEST(Parameters, NumberedOncePerNameOutsideLiterals) {
   Positional_Text p = to_positional(
       "a=:a AND b=':a' AND c=\":b\" AND d=:b AND e=:a AND f=x::text -- :c\n AND g=:_v1 /* :d */");
-  EXPECT_EQ(p.text,
-            "a=$1 AND b=':a' AND c=\":b\" AND d=$2 AND e=$1 AND f=x::text -- :c\n AND g=$3 /* :d */");
+  EXPECT_EQ(
+      p.text,
+      "a=$1 AND b=':a' AND c=\":b\" AND d=$2 AND e=$1 AND f=x::text -- :c\n AND g=$3 /* :d */");
   ASSERT_EQ(p.names.size(), 3u);
   EXPECT_EQ(p.names[0], ":a");
   EXPECT_EQ(p.names[1], ":b");
@@ -131,7 +135,11 @@ TEST(Declarations, OptionStrings) {
   EXPECT_EQ(column_sql(*flag, DIALECT_POSTGRESQL), "BOOLEAN NOT NULL DEFAULT FALSE");
   EXPECT_EQ(column_sql(*flag, DIALECT_SQLITE), "BOOLEAN NOT NULL DEFAULT 0");
 
-  const char* bad[] = {"size=0", "size=x", "primary;bogus", "default=", "foreigner=changer",
+  const char* bad[] = {"size=0",
+                       "size=x",
+                       "primary;bogus",
+                       "default=",
+                       "foreigner=changer",
                        "foreigner=changer(id),update explode"};
   for (const char* opt : bad) {
     Table b("b");

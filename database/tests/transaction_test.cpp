@@ -23,7 +23,9 @@ class Transactions : public Engine_Test {
     owner_ = c->last_insert_id();
     for (int i = 1; i <= 2; ++i) {
       Insert_SQL it("item");
-      it.value("owner_id", owner_).value("number", i).value("tag", i == 1 ? Value("T") : Value::null);
+      it.value("owner_id", owner_)
+          .value("number", i)
+          .value("tag", i == 1 ? Value("T") : Value::null);
       ASSERT_TRUE(c->execute(it));
       ids_[i - 1] = c->last_insert_id();
     }

@@ -42,7 +42,8 @@ Test_Metadata::Test_Metadata(const std::string& name, int version) : Metadata(na
 }
 
 std::string with_search_path(const std::string& conninfo, const std::string& schema) {
-  if (conninfo.compare(0, 13, "postgresql://") == 0 || conninfo.compare(0, 11, "postgres://") == 0) {
+  if (conninfo.compare(0, 13, "postgresql://") == 0 ||
+      conninfo.compare(0, 11, "postgres://") == 0) {
     return conninfo + (conninfo.find('?') == std::string::npos ? "?" : "&") +
            "options=-csearch_path%3D" + schema;
   }
@@ -64,7 +65,8 @@ std::string Engine_Test::fresh_database() {
     Connection_var admin = m->get_connection_r("pg_admin");
     EXPECT_TRUE(admin) << m->last_error("pg_admin");
     if (admin) {
-      EXPECT_TRUE(admin->execute_script("DROP SCHEMA IF EXISTS " + pg_schema_ + " CASCADE; CREATE SCHEMA " + pg_schema_))
+      EXPECT_TRUE(admin->execute_script("DROP SCHEMA IF EXISTS " + pg_schema_ +
+                                        " CASCADE; CREATE SCHEMA " + pg_schema_))
           << admin->last_error();
     }
     url_ = with_search_path(pg, pg_schema_);
