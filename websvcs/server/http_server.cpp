@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +23,10 @@
 // by the URI callback (which sees the request target before the library
 // decodes it) and deleted when the request completes.
 struct Http_Server::Request_State {
-  explicit Request_State(const char* uri) : raw_uri(uri ? uri : "") {}
+  explicit Request_State(const char* uri)
+      : raw_uri(uri ? uri : ""), arrived(std::chrono::steady_clock::now()) {}
   std::string raw_uri;
+  std::chrono::steady_clock::time_point arrived;  // when the request line came
   bool started = false;
   bool too_large = false;
   std::uint64_t discarded = 0;
@@ -152,6 +155,9 @@ MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const
   Http_Server& server = *static_cast<Http_Server*>(cls);
   Request_State* st = static_cast<Request_State*>(*con_cls);
   if (!st) return refuse(conn, 500, "Out of memory");
+  if (std::chrono::steady_clock::now() - st->arrived >
+      std::chrono::seconds(server.config().request_read_timeout_seconds))
+    return MHD_NO;  // too slow a sender: close the connection
   if (!st->started) {
     st->started = true;
     return start_request(server, conn, *st);

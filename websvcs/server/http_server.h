@@ -14,7 +14,11 @@
 //        body that goes on far past the limit has its connection closed)
 // Everything else goes to the route's handler (see run_json_restful_handler
 // for 400 on a malformed JSON body and for how the reply is completed).
-// Idle connections are closed after connection_timeout_seconds; at
+// Idle connections are closed after connection_timeout_seconds; a request
+// whose headers and body take longer than request_read_timeout_seconds to
+// arrive has its connection closed (checked when the headers are complete
+// and at each piece of body, so a client trickling its headers is only
+// bounded by the idle timeout and the header size limit); at
 // max_connections further clients wait in the listen backlog.
 #ifndef WEBSVCS_SERVER_HTTP_SERVER_H
 #define WEBSVCS_SERVER_HTTP_SERVER_H

@@ -103,16 +103,18 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
   const Object& o = v.get_obj();
   Web_Config c;
   std::uint64_t port = c.port, timeout = c.connection_timeout_seconds,
-                conns = c.max_connections;
+                read_timeout = c.request_read_timeout_seconds, conns = c.max_connections;
   if (!get_string(o, "listen", c.listen, error) ||
       !get_unsigned(o, "port", 0, 65535, port, error) ||
       !get_unsigned(o, "max_body_bytes", 1, UINT64_C(1) << 40, c.max_body_bytes, error) ||
       !get_unsigned(o, "connection_timeout_seconds", 1, 86400, timeout, error) ||
+      !get_unsigned(o, "request_read_timeout_seconds", 1, 86400, read_timeout, error) ||
       !get_unsigned(o, "max_connections", 1, 100000, conns, error) ||
       !get_string(o, "token_file", c.token_file, error))
     return false;
   c.port = static_cast<unsigned int>(port);
   c.connection_timeout_seconds = static_cast<unsigned int>(timeout);
+  c.request_read_timeout_seconds = static_cast<unsigned int>(read_timeout);
   c.max_connections = static_cast<unsigned int>(conns);
   if (c.listen.empty() || !numeric_address(c.listen)) {
     error = "\"listen\" must be a numeric IPv4 or IPv6 address";

@@ -22,12 +22,19 @@ struct Web_Config {
   static const char* const DEFAULT_LISTEN;     // "127.0.0.1"
   enum { DEFAULT_PORT = 8870 };
   static const std::uint64_t DEFAULT_MAX_BODY_BYTES = 1048576;
-  enum { DEFAULT_CONNECTION_TIMEOUT_SECONDS = 30, DEFAULT_MAX_CONNECTIONS = 64 };
+  enum {
+    DEFAULT_CONNECTION_TIMEOUT_SECONDS = 30,
+    DEFAULT_REQUEST_READ_TIMEOUT_SECONDS = 60,
+    DEFAULT_MAX_CONNECTIONS = 64
+  };
 
   std::string listen = DEFAULT_LISTEN;  // numeric IPv4 or IPv6 address
   unsigned int port = DEFAULT_PORT;     // 0: any free port
   std::uint64_t max_body_bytes = DEFAULT_MAX_BODY_BYTES;
   unsigned int connection_timeout_seconds = DEFAULT_CONNECTION_TIMEOUT_SECONDS;
+  // Longest time from the request line to the end of the body; a client
+  // that sends slower has its connection closed.
+  unsigned int request_read_timeout_seconds = DEFAULT_REQUEST_READ_TIMEOUT_SECONDS;
   unsigned int max_connections = DEFAULT_MAX_CONNECTIONS;
   std::string token_file;  // empty: no token
   std::vector<Web_Route_Config> routes;

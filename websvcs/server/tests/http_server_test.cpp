@@ -297,6 +297,24 @@ TEST_F(Http_Server_Test, IdleConnectionIsClosed) {
   EXPECT_EQ("", idle.read_all());
 }
 
+TEST_F(Http_Server_Test, TricklingBodyIsCutOff) {
+  config_.request_read_timeout_seconds = 1;
+  start();
+  Test_Socket s(port());
+  ASSERT_TRUE(s.ok());
+  const int BODY = 40;
+  ASSERT_TRUE(s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                         "Content-Length: " + std::to_string(BODY) + "\r\n\r\n"));
+  // One byte at a time, each well within the idle timeout, the whole body
+  // taking longer than the read timeout: the server gives up on it.
+  bool closed = false;
+  for (int i = 0; i < BODY && !closed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    closed = !s.send_all(" ");
+  }
+  EXPECT_EQ(0, parse_reply(s.read_all()).status);
+}
+
 TEST_F(Http_Server_Test, ConnectionsBeyondTheLimitWaitTheirTurn) {
   config_.max_connections = 1;
   config_.connection_timeout_seconds = 1;
