@@ -6,8 +6,11 @@
 // cartridges() -- the truth of where each cartridge is -- after driving the
 // devices through make_provider() (emulator.h), mtx or sg3-utils. Faults
 // are injected by set_faults() or by rewriting the library file's "faults"
-// (picked up by its modification, also by running processes); renaming
-// devices is done by rewriting the library file (listing re-reads it).
+// (picked up by its modification, also by running processes: a new inode,
+// size or modification time, or within two seconds of a change, new
+// content; every change re-arms the whole list). Renaming devices is done by
+// rewriting the library file (listing re-reads it). The d2t_emu tool prints
+// the same truth for operators ("d2t_emu -f <file> status").
 //
 // Concurrency: every operation holds an in-process mutex and an exclusive
 // flock on "<state file>.lock" while it reads or changes the state. The
