@@ -42,6 +42,7 @@ volatile std::sig_atomic_t g_relay_fd = -1;
 int g_read_fd = -1;
 pthread_t g_relay_thread;
 bool g_relay_running = false;
+pid_t g_relay_pid = -1;  // the process that started the relay thread
 
 int install(int sig, void (*handler)(int)) {
   struct sigaction sa;
@@ -122,6 +123,7 @@ int start_relay() {
   }
   ::pthread_setname_np(g_relay_thread, "signal-relay");
   g_relay_running = true;
+  g_relay_pid = ::getpid();
   g_relay_fd = fds[1];
   return 0;
 }
@@ -159,7 +161,22 @@ int init_signal_handlers() {
   return result;
 }
 
-void reinstall_reconfig_handler() {
+void refresh_signal_handlers() {
+  if (g_relay_running && g_relay_pid != ::getpid()) {
+    // A forked copy: the thread is gone and daemonising closed the pipe
+    // (its descriptor numbers may already name other files, so they are
+    // left alone).
+    g_relay_fd = -1;
+    g_read_fd = -1;
+    g_relay_running = false;
+    if (start_relay() != 0) {
+      ACE_ERROR((LM_ERROR, "Failed to start the signal relay thread, errno=%d, %m\n", errno));
+      for (int sig : RELAYED) install(sig, SIG_DFL);
+      return;
+    }
+    for (int sig : RELAYED) install(sig, relay_signal);
+    return;
+  }
   if (g_relay_running) install(SIGHUP, relay_signal);
 }
 

@@ -46,10 +46,14 @@ extern pthread_getname_np_t pthread_getname;
 // signals then keep their previous dispositions).
 int init_signal_handlers();
 
-// Installs the SIGHUP handler again. The service configurator installs its
-// own handler for its reconfiguration signal when it is opened; the host
-// calls this afterwards so that SIGHUP keeps the host's behaviour.
-void reinstall_reconfig_handler();
+// Called after the service configurator has been opened, which may have
+// changed what init_signal_handlers set up:
+//   - it installs its own handler for its reconfiguration signal; SIGHUP
+//     gets the host's handler back;
+//   - with its "-b" option it daemonises: the relay thread does not
+//     survive the fork and the relay pipe is closed, so a new relay is
+//     started in the detached process.
+void refresh_signal_handlers();
 
 // Stops the relay thread. Signals that arrive later are no longer acted
 // upon. Called by main after the services are finalised.

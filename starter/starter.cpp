@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   // 5-6. Signals, then the services.
   init_signal_handlers();
   open_service_config(argc, argv, true, do_open_service);
-  reinstall_reconfig_handler();
+  refresh_signal_handlers();
 
   // 7-9. Information, systemd, banner.
   log_system_info();

@@ -201,12 +201,13 @@ TEST_F(Starter_Test, FatalSignalLogsABackTraceAndEndsByTheSignal) {
   EXPECT_EQ(0, child->count("Demo_Service(F)::fini"));
 }
 
-TEST_F(Starter_Test, BackgroundDetachesAndLogsToTheFileWithRestrictiveMode) {
-  const std::string conf = dir_.write("demo.conf", directive("Demo", "name=BG"));
-  const std::string log = dir_.path() + "/host.log";
-  const std::string pid_file = dir_.path() + "/host.pid";
-  std::vector<std::string> args = {built_program("starter"), "--background", "-p", pid_file,
-                                   "-f", conf};
+// Runs starter detached by `flag` (--background, or the configurator's -b)
+// and stops it with SIGTERM through its pid file.
+void run_detached(const Temp_Dir& dir, const std::string& flag) {
+  const std::string conf = dir.write("demo.conf", directive("Demo", "name=BG"));
+  const std::string log = dir.path() + "/host.log";
+  const std::string pid_file = dir.path() + "/host.pid";
+  std::vector<std::string> args = {built_program("starter"), flag, "-p", pid_file, "-f", conf};
   Child_Process parent(args, {"D2T_LOG_FILE=" + log, "LIBSYSTEMD_FILENAME=0"});
   const int status = parent.wait_exit();
   ASSERT_TRUE(WIFEXITED(status));
@@ -232,11 +233,18 @@ TEST_F(Starter_Test, BackgroundDetachesAndLogsToTheFileWithRestrictiveMode) {
 
   ASSERT_EQ(0, ::kill(pid, SIGTERM));
   for (int i = 0; i < 400 && ::kill(pid, 0) == 0; ++i) usleep(50000);
+  EXPECT_NE(0, ::kill(pid, 0)) << "still running";
   std::ifstream in(log);
   std::stringstream s;
   s << in.rdbuf();
   EXPECT_NE(std::string::npos, s.str().find("Demo_Service(BG)::fini")) << s.str();
 }
+
+TEST_F(Starter_Test, BackgroundDetachesAndLogsToTheFileWithRestrictiveMode) {
+  run_detached(dir_, "--background");
+}
+
+TEST_F(Starter_Test, ConfiguratorDaemonOptionStillStopsOnTerm) { run_detached(dir_, "-b"); }
 
 // Identity switching needs root and the account tools; the test creates a
 // user with its own primary group and one more group, and removes them.
