@@ -122,6 +122,10 @@ bool load_library(const std::string& library_file, Library_Config& out,
 
 const char* fault_op_name(Fault_Op op);
 
+// Barcode of the n-th (0-based) generated cartridge: prefix, at least five
+// digits, suffix.
+std::string fill_barcode(const Fill_Config& fill, std::uint32_t n);
+
 }  // namespace emulator
 }  // namespace d2t
 

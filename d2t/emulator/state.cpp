@@ -149,12 +149,6 @@ bool parse_fault_op_name(const std::string& name, Fault_Op& op) {
   return false;
 }
 
-std::string fill_barcode(const Fill_Config& f, std::uint32_t n) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%05u", n);
-  return f.barcode_prefix + digits + f.barcode_suffix;
-}
-
 }  // namespace
 
 bool Changer_State::rebuild_occupants(std::string* error) {

@@ -252,6 +252,32 @@ TEST_F(Provider_Test, DriveAnswersReadinessAttributesAndEject) {
   EXPECT_EQ(std::string(r.data.begin() + 8, r.data.begin() + 16), "EMUVEND ");
 }
 
+TEST(Large_Library, FullElementStatusCoversEverySlot) {
+  Temp_Dir dir;
+  std::string file = dir.file("big.json");
+  write_file(file, R"({"changers": [{"serial_number": "BIG", "sg_name": "/dev/sg20",
+      "storage_slots": 50000, "porter_slots": 4,
+      "drives": [{"serial_number": "D", "sg_name": "/dev/sg21"}],
+      "fill": {"cartridges": 30000, "barcode_prefix": "X"}}]})");
+  auto provider = make_provider(file, nullptr);
+  ASSERT_TRUE(provider);
+  auto changer = provider->open("/dev/sg20", nullptr);
+  ASSERT_TRUE(changer);
+  const std::uint32_t alloc = 4 << 20;
+  Result r = run(*changer, res_cdb(2, true, false, 0, 0xFFFF, alloc), alloc);
+  ASSERT_EQ(r.outcome.status, 0);
+  std::vector<d2t::scsi::Element> out;
+  d2t::scsi::Element_Report report;
+  std::string error;
+  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out,
+                                              report, &error))
+      << error;
+  ASSERT_EQ(out.size(), 50000u);
+  EXPECT_EQ(out.back().address, STORAGE_BASE + 49999);
+  EXPECT_EQ(out[29999].volume_tag, "X29999L9");
+  EXPECT_FALSE(out[30000].full);
+}
+
 }  // namespace
 }  // namespace emulator
 }  // namespace d2t
