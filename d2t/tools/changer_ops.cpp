@@ -59,6 +59,19 @@ bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
   return true;
 }
 
+// False when the changer identifies the drive element `address` and the
+// device answers with another serial number: a stale device name that now
+// belongs to another drive, whose tape must not be ejected.
+bool same_drive(Changer_Access& access, std::uint16_t address, Scsi_Device& drive) {
+  std::vector<Element> e;
+  if (!access.read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER, address, 1, e, nullptr).ok() ||
+      e.size() != 1 || e[0].address != address || e[0].device_serial.empty())
+    return true;  // nothing to compare with
+  std::string serial;
+  if (!unit_serial(drive, serial).ok() || serial.empty()) return true;
+  return serial == e[0].device_serial;
+}
+
 // The failure flag of a load or unload that ended with `r`.
 bool fail(const Result& r, bool& count_failure) {
   count_failure = counts_as_failure(r);
@@ -121,11 +134,13 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
     return false;
   }
   // Eject first so the changer can take the cartridge. A drive that
-  // cannot be opened (its name changed) is left to the move: the changer
-  // unloads it itself or refuses. A drive with no tape threaded (none in
+  // cannot be opened, or whose name now belongs to another drive, is left
+  // to the move: the changer unloads it itself or refuses. A drive with no tape threaded (none in
   // it, or already ejected) needs no eject; any other eject failure ends
   // the unload.
-  if (std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(drive_dev, nullptr)) {
+  std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(drive_dev, nullptr);
+  if (drive && !same_drive(*access, drive_addr, *drive)) drive.reset();
+  if (drive) {
     Result e = eject(*drive, retries);
     bool nothing_threaded = e.is_sense(d2t::scsi::SK_NOT_READY, 0x3A, 0x00) ||
                             e.is_sense(d2t::scsi::SK_NOT_READY, 0x04, 0x02);

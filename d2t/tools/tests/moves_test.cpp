@@ -64,6 +64,18 @@ TEST_F(Moves, UnmountRefusesEmptyDriveAndFullSlot) {
   EXPECT_EQ("slot 1", where("A00001L9"));
 }
 
+TEST_F(Moves, UnmountNeverEjectsAnotherDrivesTape) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 2, "A00002L9", 3, count));
+  ASSERT_TRUE(drive_ready(DRIVE1_SG, 0));
+  // Drive 0 named by drive 1's device (a name that moved after a reboot).
+  ASSERT_TRUE(unmount(CHANGER, DRIVE1_SG, 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+  EXPECT_EQ("drive 1", where("A00002L9"));
+  EXPECT_TRUE(drive_ready(DRIVE1_SG, 0));  // still threaded
+}
+
 TEST_F(Moves, TransferBetweenSlotsAndPorters) {
   ASSERT_TRUE(transfer(CHANGER, 2, 11, 3));
   EXPECT_EQ("slot 11", where("A00002L9"));
