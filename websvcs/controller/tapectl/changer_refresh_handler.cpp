@@ -1,0 +1,35 @@
+// The changer-refresh handler.
+#include "websvcs/controller/tapectl/changer_refresh_handler.h"
+
+#include <cerrno>
+#include <new>
+
+#include "d2t/controller/tape_controller.h"
+
+int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* channel,
+                                                     Parsed_Request& request) {
+  const auto serial = request.query_string.find("serial_number");
+  if (serial == request.query_string.end()) {
+    return channel->send_error(400, -1, "Need 'serial_number' in query string.");
+  }
+  json_spirit::Object result;
+  Tape_Controller* controller = Tape_Controller::instance();
+  if (controller != nullptr && controller->refresh(serial->second, result)) {
+    return channel->send_value(result);
+  }
+  return channel->send_error(500, -1, "Failed to refresh changer");
+}
+
+namespace {
+void _gobble_JSON_RESTful_Changer_Refresh_Handler(void* p) {
+  delete static_cast<JSON_RESTful_Handler*>(p);
+}
+}  // namespace
+
+extern "C" JSON_RESTful_Handler* _make_JSON_RESTful_Changer_Refresh_Handler(
+    void (**gobbler)(void*)) {
+  if (gobbler != nullptr) *gobbler = _gobble_JSON_RESTful_Changer_Refresh_Handler;
+  JSON_RESTful_Handler* h = new (std::nothrow) JSON_RESTful_Changer_Refresh_Handler();
+  if (h == nullptr) errno = ENOMEM;
+  return h;
+}

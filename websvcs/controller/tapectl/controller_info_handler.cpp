@@ -1,0 +1,42 @@
+// The controller-info handler.
+#include "websvcs/controller/tapectl/controller_info_handler.h"
+
+#include <cerrno>
+#include <new>
+#include <vector>
+
+#include "d2t/tools/tools.h"
+#include "host/host_manager.h"
+#include "json_spirit/json_helpers.h"
+
+int JSON_RESTful_Controller_Info_Handler::handle_get(JSON_RESTful_Channel* channel,
+                                                     Parsed_Request&) {
+  std::vector<d2t::Changer_var> changers;
+  std::vector<d2t::Drive_var> drives;
+  if (!d2t::tools::lsscsi(changers, drives)) {
+    return channel->send_error(500, -1, "Failed to list devices");
+  }
+
+  json_spirit::Object info;
+  info["host_uuid"] = Host_Manager::instance()->uuid();
+  json_spirit::Array& list = json_spirit::to_new_array(info["changers"]);
+  for (const d2t::Changer_var& c : changers) {
+    if (c.get() == nullptr) continue;
+    c->to_json(json_spirit::append_new_object(list));
+  }
+  return channel->send_value(info);
+}
+
+namespace {
+void _gobble_JSON_RESTful_Controller_Info_Handler(void* p) {
+  delete static_cast<JSON_RESTful_Handler*>(p);
+}
+}  // namespace
+
+extern "C" JSON_RESTful_Handler* _make_JSON_RESTful_Controller_Info_Handler(
+    void (**gobbler)(void*)) {
+  if (gobbler != nullptr) *gobbler = _gobble_JSON_RESTful_Controller_Info_Handler;
+  JSON_RESTful_Handler* h = new (std::nothrow) JSON_RESTful_Controller_Info_Handler();
+  if (h == nullptr) errno = ENOMEM;
+  return h;
+}

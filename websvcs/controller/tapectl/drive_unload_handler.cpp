@@ -1,0 +1,50 @@
+// The drive-unload handler.
+#include "websvcs/controller/tapectl/drive_unload_handler.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "d2t/controller/tape_controller.h"
+
+const char* const Drive_Unload_Handler::PATH = "/d2/r/tapectl/drive/unload";
+
+int Drive_Unload_Handler::handle_request(JSON_RESTful_Channel* channel, json_spirit::Value& body) {
+  if (channel == nullptr) return 0;
+  CGI_Response* response = channel->response();
+  const JSON_RESTful_Request& request = channel->request();
+  // A path that only starts with the handler's path is served too.
+  const char* path = request.path(1);
+  if (path == nullptr || std::strncmp(path, PATH, std::strlen(PATH)) != 0) {
+    response->status(404, nullptr);
+    return 0;
+  }
+  if (request.method() != METHOD_POST) {
+    response->status(405, nullptr);
+    return 0;
+  }
+  return handle_post(channel, body);
+}
+
+int Drive_Unload_Handler::handle_post(JSON_RESTful_Channel* channel, const json_spirit::Value& body) {
+  if (body.type() != json_spirit::obj_type) {
+    channel->response()->status(400, nullptr);
+    return 0;
+  }
+  json_spirit::Object result;
+  Tape_Controller* controller = Tape_Controller::instance();
+  if (controller != nullptr && controller->unload(body.get_obj(), result)) return 0;
+  channel->response()->status(500, nullptr);
+  return channel->send_value(result);
+}
+
+namespace {
+void _gobble_Drive_Unload_Handler(void* p) { delete static_cast<JSON_RESTful_Handler*>(p); }
+}  // namespace
+
+extern "C" JSON_RESTful_Handler* _make_Drive_Unload_Handler(void (**gobbler)(void*)) {
+  if (gobbler != nullptr) *gobbler = _gobble_Drive_Unload_Handler;
+  JSON_RESTful_Handler* h = new (std::nothrow) Drive_Unload_Handler();
+  if (h == nullptr) errno = ENOMEM;
+  return h;
+}
