@@ -10,39 +10,6 @@ namespace {
 using json_spirit::Object;
 using json_spirit::Value;
 
-TEST(Media_Controller_Metadata_Declaration, DeclaresThreeTablesInDependencyOrder) {
-  Media_Controller_Metadata md;
-  EXPECT_EQ("media_controller", md.name());
-  EXPECT_EQ(7, md.version());
-  EXPECT_EQ(0, md.flags());
-  EXPECT_EQ("", md.errors());
-  ASSERT_EQ(3u, md.tables().size());
-  EXPECT_EQ("changer", md.tables()[0]->name());
-  EXPECT_EQ("drive", md.tables()[1]->name());
-  EXPECT_EQ("slot", md.tables()[2]->name());
-
-  const database::sql::Table* drive = md.find_table("drive");
-  ASSERT_NE(nullptr, drive);
-  ASSERT_EQ(12u, drive->columns().size());
-  const database::sql::Column* changer_id = drive->find_column("changer_id");
-  ASSERT_NE(nullptr, changer_id);
-  EXPECT_TRUE(changer_id->has_foreign_key);
-  EXPECT_EQ(database::sql::Foreign_Key::CASCADE, changer_id->foreign_key.on_delete);
-  EXPECT_EQ(database::sql::Foreign_Key::CASCADE, changer_id->foreign_key.on_update);
-  const database::sql::Column* slot_number = drive->find_column("slot_number");
-  ASSERT_NE(nullptr, slot_number);
-  EXPECT_FALSE(slot_number->not_null);
-  ASSERT_EQ(1u, drive->unique_keys().size());
-  EXPECT_EQ((std::vector<std::string>{"changer_id", "drive_number"}), drive->unique_keys()[0]);
-
-  const database::sql::Table* slot = md.find_table("slot");
-  ASSERT_NE(nullptr, slot);
-  EXPECT_EQ(5u, slot->columns().size());
-  ASSERT_EQ(1u, slot->unique_keys().size());
-  EXPECT_EQ((std::vector<std::string>{"changer_id", "slot_number"}), slot->unique_keys()[0]);
-  EXPECT_EQ(8u, md.find_table("changer")->columns().size());
-}
-
 TEST(Media_Controller_Metadata_Factory, StoresDestroyerAndReturnsOwnedObject) {
   Media_Controller_Metadata_Gobbler gobble = nullptr;
   database::sql::Metadata* md = _make_Media_Controller_Metadata(&gobble);
