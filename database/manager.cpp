@@ -62,6 +62,27 @@ std::string factory_symbol(const std::string& name) {
 
 typedef Metadata* (*Metadata_Factory)(void (**gobble)(void*));
 
+// A location fit for a message: passwords ("password=...", "://user:pw@")
+// are replaced by "***".
+std::string redacted(const std::string& url) {
+  std::string s = url;
+  std::string::size_type p = 0;
+  while ((p = s.find("password=", p)) != std::string::npos) {
+    p += 9;
+    std::string::size_type e = s.find_first_of(" &", p);
+    s.replace(p, e == std::string::npos ? std::string::npos : e - p, "***");
+  }
+  std::string::size_type scheme = s.find("://");
+  if (scheme != std::string::npos) {
+    std::string::size_type at = s.find('@', scheme + 3);
+    std::string::size_type colon = s.find(':', scheme + 3);
+    if (at != std::string::npos && colon != std::string::npos && colon < at) {
+      s.replace(colon + 1, at - colon - 1, "***");
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 // ---- Location -------------------------------------------------------------
@@ -167,7 +188,7 @@ std::shared_ptr<Connection_Pool> Legacy_Manager::pool_for(const std::string& nam
   if (url.empty()) return nullptr;
   Location where = Location::parse(url, name);
   if (where.kind == Location::NONE) {
-    error = "database location '" + url + "' of '" + name + "' is not understood";
+    error = "database location '" + redacted(url) + "' of '" + name + "' is not understood";
     return nullptr;
   }
   std::shared_ptr<Connection_Pool> pool =
@@ -232,11 +253,10 @@ std::string Legacy_Manager::location_of(const std::string& name) {
   auto it = pools_.find(name);
   if (it != pools_.end()) {
     const Location& l = it->second->location();
-    return (l.kind == Location::SQLITE ? "sqlite:" : "") + l.target;
+    return l.kind == Location::SQLITE ? "sqlite:" + l.target : redacted(l.target);
   }
   std::string error;
-  std::string url = resolve(name, error);
-  return url.empty() ? std::string() : url;
+  return redacted(resolve(name, error));
 }
 
 std::string Legacy_Manager::last_error(const std::string& name) {

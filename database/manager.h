@@ -89,7 +89,8 @@ class Legacy_Manager {
   // kept. For tests switching databases between cases.
   void reset_for_testing();
 
-  // The location text that name resolves to now (for messages and tests).
+  // The location text that name resolves to now (for messages and tests;
+  // passwords are shown as "***").
   std::string location_of(const std::string& name);
   // Why the last get_connection_r(name) failed; empty after a success.
   std::string last_error(const std::string& name);

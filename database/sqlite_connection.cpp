@@ -2,6 +2,7 @@
 #include "database/sqlite_connection.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstring>
@@ -68,6 +69,8 @@ Sqlite_Connection::~Sqlite_Connection() {
 std::unique_ptr<Connection> Sqlite_Connection::open(const std::string& name,
                                                     const std::string& path, int busy_timeout_ms,
                                                     std::string& error) {
+  struct stat st;
+  bool created = ::stat(path.c_str(), &st) != 0;
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -94,6 +97,8 @@ std::unique_ptr<Connection> Sqlite_Connection::open(const std::string& name,
     error = "cannot set up SQLite database '" + path + "': " + e;
     return nullptr;
   }
+  // The inventory is for the service alone (its journals copy this mode).
+  if (created) ::chmod(path.c_str(), 0600);
   return std::unique_ptr<Connection>(c.release());
 }
 

@@ -11,7 +11,7 @@ namespace sql {
 
 namespace {
 
-bool is_identifier(const std::string& s, bool allow_dot, bool allow_star) {
+bool is_identifier(const std::string& s, bool allow_dot, bool allow_star, bool allow_call = false) {
   if (s.empty()) return false;
   if (std::isdigit(static_cast<unsigned char>(s[0]))) return false;
   for (char ch : s) {
@@ -19,6 +19,7 @@ bool is_identifier(const std::string& s, bool allow_dot, bool allow_star) {
     if (std::isalnum(c) || c == '_') continue;
     if (allow_dot && c == '.') continue;
     if (allow_star && c == '*') continue;
+    if (allow_call && (c == '(' || c == ')')) continue;
     return false;
   }
   return true;
@@ -200,7 +201,7 @@ Select_SQL::Select_SQL(const std::string& table, const char* alias) {
 }
 
 Select_SQL& Select_SQL::select(const std::string& column) {
-  if (!is_identifier(column, true, true)) {
+  if (!is_identifier(column, true, true, true)) {
     check_identifier("column", column);
     return *this;
   }

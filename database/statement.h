@@ -128,6 +128,11 @@ class SQL {
 // parameters work as for the builders. The text must be one statement.
 class Raw_SQL : public SQL {
  public:
+  // SQL::bind, returning this builder so calls chain on.
+  Raw_SQL& bind(const std::string& name, const Binding_Value& value) {
+    SQL::bind(name, value);
+    return *this;
+  }
   explicit Raw_SQL(const std::string& text) : text_(trim_condition(text)) {}
   std::string text(Dialect) const override { return text_; }
 
@@ -138,6 +143,11 @@ class Raw_SQL : public SQL {
 // INSERT INTO table (columns...) VALUES (...).
 class Insert_SQL : public SQL {
  public:
+  // SQL::bind, returning this builder so calls chain on.
+  Insert_SQL& bind(const std::string& name, const Binding_Value& value) {
+    SQL::bind(name, value);
+    return *this;
+  }
   explicit Insert_SQL(const std::string& table);
 
   // Column `column` (or `key` when `column` is null) takes the value
@@ -160,10 +170,16 @@ class Insert_SQL : public SQL {
 // With no select() and no add_key() every column is read ("*").
 class Select_SQL : public SQL {
  public:
+  // SQL::bind, returning this builder so calls chain on.
+  Select_SQL& bind(const std::string& name, const Binding_Value& value) {
+    SQL::bind(name, value);
+    return *this;
+  }
   // `alias` may be null or empty.
   Select_SQL(const std::string& table, const char* alias);
 
-  // Adds a column (or qualified column "c.id") to the result.
+  // Adds a column (or qualified column "c.id", or a simple call such as
+  // "count(*)") to the result.
   Select_SQL& select(const std::string& column);
   // Adds an SQL expression ("count(*)", "d.id") read under the result
   // name `name`.
@@ -192,6 +208,11 @@ class Select_SQL : public SQL {
 // UPDATE table SET ... [WHERE ...]; with no where() every row changes.
 class Update_SQL : public SQL {
  public:
+  // SQL::bind, returning this builder so calls chain on.
+  Update_SQL& bind(const std::string& name, const Binding_Value& value) {
+    SQL::bind(name, value);
+    return *this;
+  }
   explicit Update_SQL(const std::string& table);
 
   // Sets `column` to `value` (JSON null or nullptr: NULL). When
@@ -212,6 +233,11 @@ class Update_SQL : public SQL {
 // DELETE FROM table [WHERE ...]; with no where() every row goes.
 class Delete_SQL : public SQL {
  public:
+  // SQL::bind, returning this builder so calls chain on.
+  Delete_SQL& bind(const std::string& name, const Binding_Value& value) {
+    SQL::bind(name, value);
+    return *this;
+  }
   explicit Delete_SQL(const std::string& table);
   Delete_SQL& where(const std::string& condition, bool append = false);
 

@@ -58,6 +58,9 @@ TEST(Builders, RefuseBadIdentifiers) {
     EXPECT_EQ(Delete_SQL(name).text(DIALECT_SQLITE), "") << name;
   }
   EXPECT_FALSE(Select_SQL("t", nullptr).select("c.*").invalid());
+  Select_SQL count("t", nullptr);
+  count.select("count(*)").where("a=:a").bind(":a", 1);  // bind keeps the builder's type
+  EXPECT_EQ(count.text(DIALECT_SQLITE), "SELECT count(*) FROM t WHERE a=:a");
 }
 
 TEST(Bindings, FromEveryKind) {
