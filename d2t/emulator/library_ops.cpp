@@ -128,7 +128,7 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
         }
         // Another process may have moved things while the robot travelled.
         std::int32_t k = cs->occupant[plan.from];
-        if (k < 0 || cs->cartridges[k].barcode != plan.barcode) {
+        if (k != plan.cartridge || cs->cartridges[k].barcode != plan.barcode) {
           result = sense::SOURCE_EMPTY;
           return false;
         }

@@ -4,7 +4,8 @@
 // descriptor is real and unique; ioctl(SG_IO) and the sg driver's query
 // ioctls on that descriptor are answered by the emulator, and fstat reports
 // a character device of the sg (major 21) or st (major 9) driver. Every
-// other path and descriptor goes to the C library untouched.
+// other path and descriptor goes to the C library untouched (dup2, dup3
+// and real opens drop a stale entry whose number was reused).
 //
 // The library symbols are interposed, not system calls: static and setuid
 // programs are not reached.
@@ -293,6 +294,13 @@ int forget(int fd) {
   return static_cast<int>(s->fds.erase(fd));
 }
 
+// A real descriptor: if its number once belonged to an emulated device
+// closed behind our back (close_range, a closing dup2), forget that.
+int opened(int fd) {
+  if (fd >= 0) forget(fd);
+  return fd;
+}
+
 mode_t mode_arg(int flags, va_list ap) {
   if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE)
     return static_cast<mode_t>(va_arg(ap, int));
@@ -319,7 +327,7 @@ int __fxstat64(int ver, int fd, struct stat64* st);
   if (fd != -2) return fd;                                        \
   using Fn = int (*)(const char*, int, ...);                      \
   static Fn next = real<Fn>(NAME);                                \
-  return next(path, flags, mode);
+  return opened(next(path, flags, mode));
 
 #define D2T_OPENAT_BODY(NAME)                                     \
   va_list ap;                                                     \
@@ -330,7 +338,7 @@ int __fxstat64(int ver, int fd, struct stat64* st);
   if (fd != -2) return fd;                                        \
   using Fn = int (*)(int, const char*, int, ...);                 \
   static Fn next = real<Fn>(NAME);                                \
-  return next(dirfd, path, flags, mode);
+  return opened(next(dirfd, path, flags, mode));
 
 int open(const char* path, int flags, ...) { D2T_OPEN_BODY("open") }
 int open64(const char* path, int flags, ...) { D2T_OPEN_BODY("open64") }
@@ -345,31 +353,45 @@ int __open_2(const char* path, int flags) {
   int fd = open_emulated(path, flags);
   if (fd != -2) return fd;
   static auto next = real<int (*)(const char*, int)>("__open_2");
-  return next(path, flags);
+  return opened(next(path, flags));
 }
 int __open64_2(const char* path, int flags) {
   int fd = open_emulated(path, flags);
   if (fd != -2) return fd;
   static auto next = real<int (*)(const char*, int)>("__open64_2");
-  return next(path, flags);
+  return opened(next(path, flags));
 }
 int __openat_2(int dirfd, const char* path, int flags) {
   int fd = open_emulated(path, flags);
   if (fd != -2) return fd;
   static auto next = real<int (*)(int, const char*, int)>("__openat_2");
-  return next(dirfd, path, flags);
+  return opened(next(dirfd, path, flags));
 }
 int __openat64_2(int dirfd, const char* path, int flags) {
   int fd = open_emulated(path, flags);
   if (fd != -2) return fd;
   static auto next = real<int (*)(int, const char*, int)>("__openat64_2");
-  return next(dirfd, path, flags);
+  return opened(next(dirfd, path, flags));
 }
 
 int close(int fd) {
   forget(fd);
   static auto next = real<int (*)(int)>("close");
   return next(fd);
+}
+
+int dup2(int oldfd, int newfd) noexcept {
+  static auto next = real<int (*)(int, int)>("dup2");
+  int fd = next(oldfd, newfd);
+  if (fd >= 0 && oldfd != newfd) forget(fd);
+  return fd;
+}
+
+int dup3(int oldfd, int newfd, int flags) noexcept {
+  static auto next = real<int (*)(int, int, int)>("dup3");
+  int fd = next(oldfd, newfd, flags);
+  if (fd >= 0) forget(fd);
+  return fd;
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {
