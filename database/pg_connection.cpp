@@ -26,8 +26,9 @@ enum {
 };
 
 // The advisory lock that write transactions take, so they run one after
-// the other as SQLite's do.
-const char* const WRITE_LOCK = "SELECT pg_advisory_xact_lock(1681068132)";
+// the other as SQLite's do; one lock per schema, as SQLite has one per file.
+const char* const WRITE_LOCK =
+    "SELECT pg_advisory_xact_lock(1681068132, hashtext(current_schema()))";
 
 void ignore_notice(void*, const char*) {}
 
