@@ -15,6 +15,7 @@ enum : std::uint16_t {
   MAM_REMAINING_CAPACITY = 0x0000,  // MiB, 8 bytes
   MAM_MAXIMUM_CAPACITY = 0x0001,    // MiB, 8 bytes
   MAM_MEDIUM_TYPE = 0x0408,         // 1 byte; 1 = cleaning cartridge
+  MAM_BARCODE = 0x0806,             // ASCII, 32 bytes, space padded
 };
 
 struct Attribute {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "d2t/scsi/bytes.h"
 #include "d2t/tools/drive_access.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
@@ -66,7 +67,7 @@ bool cleaning_tape(const std::string& device) {
   return false;
 }
 
-bool get_media_capacity(const std::string& device, const std::string& /*media_tag*/,
+bool get_media_capacity(const std::string& device, const std::string& media_tag,
                         ACE_UINT64& capacity) {
   std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(device, nullptr);
   if (!drive) return false;
@@ -74,6 +75,13 @@ bool get_media_capacity(const std::string& device, const std::string& /*media_ta
   std::vector<d2t::scsi::Attribute> attrs;
   Result r = read_attributes(*drive, d2t::scsi::MAM_REMAINING_CAPACITY, buf, attrs);
   if (!r.ok()) return false;
+  // The capacity belongs to the cartridge asked about only: a barcode in
+  // the cartridge memory that names another cartridge is a mismatch.
+  for (const d2t::scsi::Attribute& a : attrs) {
+    if (a.id != d2t::scsi::MAM_BARCODE || a.format != 1 || media_tag.empty()) continue;
+    std::string barcode = d2t::scsi::trimmed_ascii(a.value, a.length);
+    if (!barcode.empty() && barcode != media_tag) return false;
+  }
   for (const d2t::scsi::Attribute& a : attrs) {
     std::uint64_t mib = 0;
     if (a.id != d2t::scsi::MAM_MAXIMUM_CAPACITY) continue;

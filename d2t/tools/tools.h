@@ -31,7 +31,27 @@ bool is_clean_media(const std::string& media_tag);
 
 namespace tools {
 
-// One record per changer and per tape drive; id 0; no null entries.
+// Numbering used by every operation: drive numbers are 0-based in the
+// changer's data transfer element order; slot numbers are 1-based over the
+// storage elements, followed by the import/export (porter) elements.
+//
+// Retries: `retries` more attempts of a command that failed in a passing
+// way (unit attention, not ready while becoming ready, busy, transport
+// error), LOAD_UNLOAD_RETRY_INTERVAL seconds apart. Other failures
+// (aborted command, source empty, destination full, hardware error) are
+// reported at once.
+//
+// count_failure policy of mount and unmount: false (the drive is faulty at
+// once) only for HARDWARE ERROR sense; true (counted) for everything else:
+// ABORTED COMMAND, NOT READY, UNIT ATTENTION, MEDIUM ERROR (it points at
+// the cartridge rather than the drive), ILLEGAL REQUEST (source empty,
+// destination full, no such element), busy, transport and OS errors, and
+// refusals decided here (unknown drive or slot, wrong cartridge).
+
+// One record per changer and per tape drive whose identity (INQUIRY and
+// unit serial number) can be read; devices that do not answer are left
+// out. Records have id 0, no null entries; drives carry their block limits
+// when the drive reports them. Appends to the lists.
 bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives);
 
 // Fills changer.drives() (one per drive element, in element order, with
@@ -41,14 +61,20 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives);
 // MST_EMPTY or MST_FULL, porter flag). Replaces earlier contents.
 bool changer_status(Changer& changer);
 
-// Moves the cartridge of `slot` into drive `drive_number`. On false,
-// `count_failure` is true for a failure that counts towards the drive's
-// failure count and false for one that makes the drive faulty at once.
+// Moves the cartridge of `slot` into drive `drive_number`. Refuses (false,
+// counted) when `media_tag` and the slot's volume tag are both known and
+// differ. On false, `count_failure` is true for a failure that counts
+// towards the drive's failure count and false for one that makes the drive
+// faulty at once (policy above).
 bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
            const std::string& media_tag, int retries, bool& count_failure);
 
 // Ejects the cartridge of drive `drive_dev` (any of its names) and moves it
-// from drive `drive_number` back to `slot`. Flag as for mount.
+// from drive `drive_number` back to `slot`. When `drive_dev` cannot be
+// opened, or answers with a serial number other than the one the changer
+// reports for the drive element, nothing is ejected through it and the
+// changer is left to unload the drive itself. An eject that fails (other
+// than "no tape threaded") fails the unmount. Flag as for mount.
 bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
              ACE_INT32 slot, const std::string& media_tag, int retries, bool& count_failure);
 
@@ -56,17 +82,28 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
 bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int retries);
 
 // Every drive of the library ends up empty (cartridges go back to their
-// source slot, or to the first empty storage slot).
+// source slot, or to the first empty storage slot). Each drive is ejected
+// through its tape device when the changer's device identifier maps it to
+// a listed drive. False when any drive stays loaded; the others are still
+// emptied.
 bool unload_all(const std::string& changer_sg, int retries);
 
 // True when a cartridge is in the drive and it is ready; waits up to
-// `wait_seconds` for a drive that is becoming ready (0 = do not wait).
+// `wait_seconds` for a drive that is becoming ready (0 = do not wait),
+// polling once a second on the tools clock (provider.h). Unit attentions
+// are cleared, not waited for. `device` is any name of the drive.
 bool drive_ready(const std::string& device, int wait_seconds);
 
-// The cartridge now in the drive is a cleaning cartridge.
+// The cartridge now in the drive is a cleaning cartridge: TEST UNIT READY
+// answers "cleaning cartridge installed" (02/30/03), or the cartridge
+// memory's medium type attribute is 1.
 bool cleaning_tape(const std::string& device);
 
-// Capacity in bytes of the loaded cartridge (from its MAM).
+// Capacity in bytes of the loaded cartridge: its memory's maximum
+// capacity attribute (MiB) times 1048576. False, `capacity` unchanged, when
+// the drive holds no ready cartridge, the attribute is missing or zero, or
+// the memory's barcode names a cartridge other than `media_tag` (both
+// known).
 bool get_media_capacity(const std::string& device, const std::string& media_tag,
                         ACE_UINT64& capacity);
 

@@ -44,6 +44,9 @@ TEST_F(Drive_Questions, CapacityFromMaximumCapacityAttribute) {
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
   ASSERT_TRUE(get_media_capacity(DRIVE0_SG, "A00001L9", capacity));
   EXPECT_EQ(18000000000000ULL / 1048576 * 1048576, capacity);
+  capacity = 0;
+  EXPECT_FALSE(get_media_capacity(DRIVE0_SG, "A00002L9", capacity));  // other tape
+  EXPECT_TRUE(get_media_capacity(DRIVE0_SG, "", capacity));
   // A cartridge whose memory holds no capacity.
   ASSERT_TRUE(mount(CHANGER, 1, 4, "A00004L9", 3, count));
   capacity = 42;
