@@ -46,6 +46,8 @@ namespace emulator {
 // order of their sg names; open() accepts a device's sg name, its tape name
 // (/dev/stN) and its non-rewinding tape name (/dev/nstN). The provider and
 // its transports may be used from several threads.
+// Tests that need a fake clock build an Emulated_Provider (provider.h) on a
+// Library opened with one (library.h).
 std::unique_ptr<d2t::scsi::Device_Provider> make_provider(
     const std::string& library_file, std::string* error);
 

@@ -148,7 +148,7 @@ TEST_F(Preload_Test, Sg3UtilsIdentifyTheDevicesAndTheirReadiness) {
   r = tool("sg_turs /dev/sg7");
   EXPECT_EQ(r.status, 0) << r.out;
   // Other paths are untouched by the preload library.
-  r = tool("sg_inq /dev/sg4");
+  r = tool("sg_inq /dev/sg4093");
   EXPECT_NE(r.status, 0);
 }
 
