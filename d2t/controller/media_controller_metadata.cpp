@@ -7,15 +7,14 @@
 
 namespace {
 
-// A missing table is a programming error in the layer; the other tables are
-// still declared.
-void log_table_null() {
-  ACE_ERROR((LM_EMERGENCY, ACE_TEXT("Unexpected error in %N:%l, table is NULL:\n%?\n")));
-}
+// A missing table is a programming error in the layer: it is logged with a
+// stack trace where it is found and the other tables are still declared.
+#define D2T_LOG_TABLE_NULL() \
+  ACE_ERROR((LM_EMERGENCY, ACE_TEXT("Unexpected error in %N:%l, table is NULL:\n%?\n")))
 
 void init_changer(database::sql::Table* table) {
   if (!table) {
-    log_table_null();
+    D2T_LOG_TABLE_NULL();
     return;
   }
   table->add_column("id", "integer_id", "primary;autoincrement");
@@ -30,7 +29,7 @@ void init_changer(database::sql::Table* table) {
 
 void init_drive(database::sql::Table* table) {
   if (!table) {
-    log_table_null();
+    D2T_LOG_TABLE_NULL();
     return;
   }
   table->add_column("id", "integer_id", "primary;autoincrement");
@@ -51,7 +50,7 @@ void init_drive(database::sql::Table* table) {
 
 void init_slot(database::sql::Table* table) {
   if (!table) {
-    log_table_null();
+    D2T_LOG_TABLE_NULL();
     return;
   }
   table->add_column("id", "integer_id", "primary;autoincrement");
