@@ -16,10 +16,13 @@
 //
 // Threads: the public operations may be entered from many threads at once.
 // Library scans are serialised by scan_lock_ and the storing of a rescanned
-// library by store_lock_; load, unload, refresh, transfer and get_slot take
-// no controller lock (each inventory update is a database operation of its
-// own). open(), close(), the configuration and the seams are set up before
-// requests arrive and are not locked.
+// library by store_lock_. Cartridge moves (load, unload, transfer, scan)
+// share status_lock_ with each other, so moves on different drives run in
+// parallel; reading an element status and writing what it says (refresh,
+// update) holds it exclusively, so a status read before a move can never
+// overwrite the record that move made. get_slot takes no lock. open(),
+// close(), the configuration and the seams are set up before requests
+// arrive and are not locked.
 #ifndef D2T_CONTROLLER_TAPE_CONTROLLER_H
 #define D2T_CONTROLLER_TAPE_CONTROLLER_H
 
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include <ace/Basic_Types.h>
+#include <ace/RW_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
 #include "d2t/controller/controller_clock.h"
@@ -167,6 +171,9 @@ class Tape_Controller {
   // Serialises storing a rescanned library and removing drive-less ones,
   // so that two rescans never interleave their inventory writes.
   ACE_Thread_Mutex store_lock_;
+  // Shared by cartridge moves and the records they make; exclusive for an
+  // element-status read and the inventory writes that follow from it.
+  ACE_RW_Thread_Mutex status_lock_;
   std::string config_path_;
   std::shared_ptr<Controller_Clock> clock_;
 };

@@ -2,6 +2,8 @@
 // the type measurement used by refresh, and storing a scanned library.
 #include "d2t/controller/tape_controller.h"
 
+#include <ace/Guard_T.h>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/tools/tools.h"
@@ -26,6 +28,7 @@ bool Tape_Controller::update() {
   for (d2t::Changer_var& changer : changers) {
     // Libraries absent from the inventory keep id 0 and are left alone.
     if (changer.null() || changer->id() == 0) continue;
+    ACE_Write_Guard<ACE_RW_Thread_Mutex> reading(status_lock_);
     if (d2t::tools::changer_status(*changer)) {
       update_slots(changer->id(), *changer);
     } else {

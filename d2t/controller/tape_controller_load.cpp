@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <exception>
 
+#include <ace/Guard_T.h>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -33,6 +35,8 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     return false;
   }
 
+  // The move and its record, shared with other moves (see status_lock_).
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
   try {
     const std::string sg_name = str_or_empty(device, "sg_name");
     const std::string dev_name = str_or_empty(device, "dev_name");

@@ -6,6 +6,8 @@
 #include <exception>
 #include <unordered_map>
 
+#include <ace/Guard_T.h>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/slot_row_index.h"
 #include "d2t/tools/tools.h"
@@ -71,6 +73,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
       update_device_name(changers, drives);
       changer.sg_name((*listed)->sg_name());
     }
+    // No move may land between the status read and the writes it causes.
+    ACE_Write_Guard<ACE_RW_Thread_Mutex> reading(status_lock_);
     if (!d2t::tools::changer_status(changer)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%C' with serial_number: '%C'.\n"),
                  changer.sg_name().c_str(), serial_number.c_str()));

@@ -28,6 +28,8 @@ const char* type_for_duration(ACE_UINT64 ms) {
 bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
   ACE_Guard<ACE_Thread_Mutex> guard(scan_lock_);
   if (!guard.locked()) return false;
+  // Detection moves cartridges like a load does.
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
 
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive "

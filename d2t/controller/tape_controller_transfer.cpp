@@ -3,6 +3,8 @@
 
 #include <exception>
 
+#include <ace/Guard_T.h>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -23,6 +25,7 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
     D2T_LOG_IMPL_NULL();
     return false;
   }
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
   try {
     // The changer's device comes from the source row; a row without it
     // cannot be moved by anything.

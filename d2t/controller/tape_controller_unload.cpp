@@ -4,6 +4,8 @@
 
 #include <exception>
 
+#include <ace/Guard_T.h>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -49,6 +51,7 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       }
     }
 
+    ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
     std::int64_t changer_id = 0;
     json_spirit::object_get(device, "changer_id", changer_id);
     d2t::Drive drive;
