@@ -5,6 +5,7 @@
 #include <ace/Log_Record.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -229,6 +230,8 @@ void install_log_sink() {
   // Never freed: records may arrive from any thread until the process ends.
   g_sink = new (std::nothrow) Log_Sink(config);
   if (g_sink == nullptr) return;  // ACE keeps logging to standard error
+  ::pthread_atfork([] { g_sink->before_fork(); }, [] { g_sink->after_fork(); },
+                   [] { g_sink->after_fork(); });
   const int opened = g_sink->open(nullptr);
   const int open_errno = errno;
 

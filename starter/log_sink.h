@@ -77,6 +77,11 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   // exposed so the line format can be checked without an output.
   std::string format(ACE_Log_Priority priority, const char* text) const;
 
+  // Fork handlers: the lock is held across fork() so that the child never
+  // inherits it taken by a thread that does not exist there.
+  void before_fork() { lock_.acquire(); }
+  void after_fork() { lock_.release(); }
+
  private:
   void open_i();
   void close_i();

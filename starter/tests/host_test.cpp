@@ -188,6 +188,29 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   EXPECT_NE(std::string::npos, all.find("two\nlines\n"));
 }
 
+TEST(Log_Sink, JournalLinesCarryTheSyslogLevelOfEachLine) {
+  struct stat st;
+  ASSERT_EQ(0, ::fstat(STDERR_FILENO, &st));
+  const std::string stream =
+      std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+      std::to_string(static_cast<unsigned long long>(st.st_ino));
+  ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+  Log_Sink journal(parse_log_config(nullptr, nullptr));
+  journal.open(nullptr);
+  ::unsetenv("JOURNAL_STREAM");
+  EXPECT_EQ("<3>first\n<3>second\n", journal.format(LM_ERROR, "first\nsecond"));
+  EXPECT_EQ("<6>x\n", journal.format(LM_INFO, "x\n"));
+
+  // Another stream is not the journal: a time stamp and the priority name.
+  ::setenv("JOURNAL_STREAM", "1:1", 1);
+  Log_Sink terminal(parse_log_config(nullptr, nullptr));
+  terminal.open(nullptr);
+  ::unsetenv("JOURNAL_STREAM");
+  const std::string line = terminal.format(LM_WARNING, "y\n");
+  EXPECT_NE(std::string::npos, line.find(" WARNING [")) << line;
+  EXPECT_EQ('y', line[line.size() - 2]);
+}
+
 TEST(Log_Sink, UnwritableFileFallsBackToStandardError) {
   Log_Config config = parse_log_config("/no/such/dir/host.log", nullptr);
   Log_Sink sink(config);
