@@ -97,7 +97,8 @@ class Connection {
   virtual bool run_script(const std::string& script, std::string& error) = 0;
   virtual std::string begin_text(bool read_only) const = 0;
   // False once the engine has lost the connection; the pool then closes
-  // it instead of handing it out again.
+  // it instead of handing it out again. Checked when a connection is
+  // returned to the pool and again before an idle one is handed out.
   virtual bool healthy() const { return true; }
 
  private:

@@ -75,12 +75,15 @@ std::unique_ptr<Connection> Connection_Pool::open_one(std::string& error) {
 
 Connection_var Connection_Pool::acquire(std::string& error) {
   std::unique_ptr<Connection> c;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!idle_.empty()) {
+  while (true) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_.empty()) break;
       c = std::move(idle_.back());
       idle_.pop_back();
     }
+    if (c->healthy()) break;
+    c.reset();  // lost while idle (server restart): close it, try the next
   }
   if (!c) c = open_one(error);
   if (!c) return Connection_var();

@@ -205,7 +205,13 @@ std::string Pg_Connection::begin_text(bool read_only) const {
   return std::string("BEGIN; ") + WRITE_LOCK;
 }
 
-bool Pg_Connection::healthy() const { return PQstatus(conn_) == CONNECTION_OK; }
+bool Pg_Connection::healthy() const {
+  if (PQstatus(conn_) != CONNECTION_OK) return false;
+  // Reading what is pending notices a server that closed the connection
+  // while it sat idle in the pool.
+  PQconsumeInput(conn_);
+  return PQstatus(conn_) == CONNECTION_OK;
+}
 
 }  // namespace sql
 }  // namespace database

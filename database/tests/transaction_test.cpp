@@ -168,6 +168,37 @@ TEST_P(Transactions, FailedStatementInsideTransactionRollsBackAll) {
   EXPECT_EQ(tags(), "T-");
 }
 
+TEST_P(Transactions, ConnectionLostWhileIdleIsReplaced) {
+  if (GetParam() != POSTGRESQL) GTEST_SKIP() << "only a server can drop a connection";
+  Connection* first = nullptr;
+  std::int64_t pid = -1;
+  {
+    Connection_var c = connect();
+    first = c.get();
+    Raw_SQL q("SELECT pg_backend_pid()");
+    Legacy_Cursor cur(c, q, GM_FIRST_VAL, 0);
+    long long p = -1;
+    ASSERT_TRUE(cur >> p);
+    pid = p;
+  }
+  {
+    // a second connection (the first is idle in the pool again, so take
+    // it and another one) ends the first one's server process
+    Connection_var a = connect();
+    Connection_var b = connect();
+    Connection_var killer = a.get() == first ? b : a;
+    Raw_SQL kill("SELECT pg_terminate_backend(:pid, 10000)");  // waits until it is gone
+    kill.bind(":pid", pid);
+    Legacy_Cursor cur(killer, kill, GM_FIRST_VAL, 0);
+    bool done = false;
+    ASSERT_TRUE(cur >> done) << cur.error();
+    EXPECT_TRUE(done);
+  }
+  // whichever connection comes out of the pool works
+  EXPECT_EQ(tags(), "T-");
+  EXPECT_EQ(tags(), "T-");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Transactions, testing::Values(SQLITE, POSTGRESQL), engine_name);
 
 }  // namespace
