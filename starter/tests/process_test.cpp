@@ -358,3 +358,20 @@ TEST_F(Starter_Test, NotifiesReadyOnceThenFeedsTheWatchdog) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Starter_Test, RunsWithoutNotificationWhenTheLibraryIsMissingOrSwitchedOff) {
+  auto missing = start({}, {"LIBSYSTEMD_FILENAME=/no/such/libsystemd.so.0"});
+  ASSERT_TRUE(missing->wait_for(BANNER)) << missing->output();
+  EXPECT_EQ(1, missing->count("Unable to load /no/such/libsystemd.so.0, "));
+  stop(*missing);
+
+  auto off = start({}, {"LIBSYSTEMD_FILENAME=0", "WATCHDOG_USEC=300000"});
+  ASSERT_TRUE(off->wait_for(BANNER)) << off->output();
+  EXPECT_EQ(0, off->count("systemd"));
+  EXPECT_EQ(0, off->count("libsystemd"));
+  stop(*off);
+}
+
+}  // namespace
