@@ -1,0 +1,164 @@
+// The drive load and unload handlers: path and method checks, the body
+// check, success without a body of their own, and the controller's failure
+// object passed on with 500.
+#include <gtest/gtest.h>
+
+#include "d2t/controller/tape_controller.h"
+#include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/drive_load_handler.h"
+#include "websvcs/controller/tapectl/drive_unload_handler.h"
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+using json_spirit::Object;
+using tapectl_test::Reply;
+using tapectl_test::run;
+
+namespace {
+
+const char LOAD[] = "/d2/r/tapectl/drive/load";
+const char UNLOAD[] = "/d2/r/tapectl/drive/unload";
+
+class Drive_Handler_Test : public tapectl_test::Tapectl_Test {
+ protected:
+  Reply load(const std::string& body) { return run(load_, METHOD_POST, LOAD, body); }
+  Reply unload(const std::string& body) { return run(unload_, METHOD_POST, UNLOAD, body); }
+  // Stored slot of a drive, 0 when none.
+  int drive_slot(const std::string& serial) {
+    int s = 0;
+    json_spirit::object_get(drive_row(serial), "slot_number", s);
+    return s;
+  }
+
+  Drive_Load_Handler load_;
+  Drive_Unload_Handler unload_;
+};
+
+TEST_F(Drive_Handler_Test, LoadThenUnloadMovesTheCartridgeAndSendsNothing) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  Reply r = load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0002L9", "extra": [1]})");
+  EXPECT_EQ(200, r.status) << r.body;
+  EXPECT_EQ(0, r.result);
+  EXPECT_EQ("", r.body);
+  EXPECT_EQ("drive:0", where_is("T0002L9"));
+  EXPECT_EQ(2, drive_slot("LIB-1-D0"));
+
+  r = unload(R"({"serial_number": "LIB-1-D0"})");
+  EXPECT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("", r.body);
+  EXPECT_EQ("slot:2", where_is("T0002L9"));
+  EXPECT_EQ(0, drive_slot("LIB-1-D0"));
+
+  // Unloading an empty drive is not an error.
+  r = unload(R"({"serial_number": "LIB-1-D0"})");
+  EXPECT_EQ(200, r.status) << r.body;
+}
+
+TEST_F(Drive_Handler_Test, PathMethodAndBodyChecksComeBeforeTheController) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  struct Case {
+    JSON_RESTful_Handler* handler;
+    const char* path;
+  } cases[] = {{&load_, LOAD}, {&unload_, UNLOAD}};
+  const std::string good = R"({"serial_number": "LIB-1-D1", "media_tag": "T0001L9"})";
+  for (const Case& c : cases) {
+    const std::string path = c.path;
+    // Another path: 404, also for a path the handler's path starts with.
+    for (const std::string& other : {std::string("/d2/r/tapectl/drive"), path.substr(0, path.size() - 1),
+                                     std::string("/x") + path}) {
+      const Reply r = run(*c.handler, METHOD_POST, other, good);
+      EXPECT_EQ(404, r.status) << other;
+      EXPECT_EQ("", r.body) << other;
+    }
+    // Not POST: 405, with or without a body.
+    for (int m : {METHOD_GET, METHOD_PUT, METHOD_DELETE, METHOD_HEAD}) {
+      const Reply r = run(*c.handler, m, path, m == METHOD_PUT ? good : "");
+      EXPECT_EQ(405, r.status) << path << " " << m;
+      EXPECT_EQ("", r.body);
+    }
+    // A body that is not an object: 400 without a body.
+    for (const char* body : {"", "[]", R"(["LIB-1-D1"])", "\"LIB-1-D1\"", "42", "null"}) {
+      const Reply r = run(*c.handler, METHOD_POST, path, body);
+      EXPECT_EQ(400, r.status) << path << " body " << body;
+      EXPECT_EQ("", r.body) << body;
+    }
+    // A path below the handler's path is served like the path itself.
+    EXPECT_EQ(405, run(*c.handler, METHOD_GET, path + "/below").status);
+  }
+  EXPECT_EQ("slot:1", where_is("T0001L9"));  // nothing reached the robot
+  EXPECT_EQ(0, drive_slot("LIB-1-D1"));
+
+  json_spirit::Value body = json_spirit::Object();
+  EXPECT_EQ(0, load_.handle_request(nullptr, body));
+  EXPECT_EQ(0, unload_.handle_request(nullptr, body));
+}
+
+TEST_F(Drive_Handler_Test, MalformedJsonIsRefusedBeforeTheHandler) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  for (const char* body : {"{", R"({"serial_number": })", R"({"serial_number": "LIB-1-D0",})"}) {
+    const Reply r = load(body);
+    EXPECT_EQ(400, r.status) << body;
+    EXPECT_EQ(0u, r.message().find("Malformed JSON body")) << r.body;
+  }
+}
+
+TEST_F(Drive_Handler_Test, ControllerFailuresAre500WithTheResponseObject) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  // Unknown drive, or a drive named by something other than a string.
+  for (const char* body : {R"({"serial_number": "NO-SUCH", "media_tag": "T0001L9"})",
+                           R"({"serial_number": 7, "media_tag": "T0001L9"})", "{}"}) {
+    const Reply r = load(body);
+    EXPECT_EQ(500, r.status) << body;
+    EXPECT_EQ(R"({"message":"Failed to prepare devices"})", r.body) << body;
+  }
+  // A cartridge that the inventory does not know.
+  Reply r = load(R"({"serial_number": "LIB-1-D0", "media_tag": "ZZZ999"})");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to find media to load", r.message());
+  EXPECT_EQ(0u, r.obj().count("faulty"));
+
+  // A failed unload whose response stays empty: 500 with {}.
+  r = unload("{}");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("{}", r.body);
+  r = unload(R"({"serial_number": "NO-SUCH"})");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to prepare devices", r.message());
+}
+
+TEST_F(Drive_Handler_Test, HardwareFailureMarksTheDriveFaultyAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library(
+      R"([{"op": "mount", "drive": "LIB-1-D0", "times": 100, "hardware": true}])")));
+  const Reply r = load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})");
+  EXPECT_EQ(500, r.status);
+  const Object o = r.obj();
+  EXPECT_EQ("Failed to load media", r.message());
+  ASSERT_EQ(1u, o.count("faulty")) << r.body;
+  EXPECT_TRUE(o.at("faulty").get_bool());
+  EXPECT_EQ("slot:1", where_is("T0001L9"));
+  // The other drive is not affected.
+  EXPECT_EQ(200, load(R"({"serial_number": "LIB-1-D1", "media_tag": "T0001L9"})").status);
+}
+
+TEST_F(Drive_Handler_Test, CountedFailuresTurnTheDriveFaultyAtTheThreshold) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library(
+      R"([{"op": "mount", "drive": "LIB-1-D0", "times": 1000}])")));
+  const std::string body = R"({"serial_number": "LIB-1-D0", "media_tag": "T0004L9"})";
+  for (int attempt = 1; attempt <= 4; ++attempt) {
+    const Reply r = load(body);
+    ASSERT_EQ(500, r.status) << attempt;
+    EXPECT_EQ("Failed to load media", r.message()) << attempt;
+    // Default threshold 3: the third consecutive failure and later ones.
+    EXPECT_EQ(attempt >= 3 ? 1u : 0u, r.obj().count("faulty")) << attempt << " " << r.body;
+  }
+  // Once the fault is gone a good load resets the count.
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  EXPECT_EQ(200, load(body).status);
+  int failures = -1;
+  json_spirit::object_get(drive_row("LIB-1-D0"), "failures", failures);
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ("drive:0", where_is("T0004L9"));
+}
+
+}  // namespace

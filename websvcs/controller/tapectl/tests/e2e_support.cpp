@@ -1,0 +1,213 @@
+#include "websvcs/controller/tapectl/tests/e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace tapectl_test {
+
+namespace {
+
+// Waits for `pid` up to `seconds`; its exit status (signal: 128 + number),
+// or -1 when it is still running.
+int wait_exit(pid_t pid, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (r < 0) return -1;
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::string quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+Demo_Daemon::~Demo_Daemon() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
+  const std::string script = std::string(D2T_SOURCE_DIR) + "/scripts/demo";
+  const std::string log = dir_ + ".log";
+  const std::string port = std::to_string(port_);
+  pid_ = ::fork();
+  if (pid_ < 0) {
+    error = "fork failed";
+    return false;
+  }
+  if (pid_ == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, STDOUT_FILENO);
+      ::dup2(fd, STDERR_FILENO);
+      ::close(fd);
+    }
+    ::execl("/bin/bash", "bash", script.c_str(), "--no-build", "--build-dir", D2T_BINARY_DIR,
+            "--dir", dir_.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      error = "the daemon exited during start-up:\n" + log_text();
+      return false;
+    }
+    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info", "", 5);
+    if (r.status == 200) return true;
+    if (std::chrono::steady_clock::now() > deadline) {
+      error = "the daemon did not answer in time:\n" + log_text();
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+int Demo_Daemon::stop(int deadline_seconds) {
+  if (pid_ <= 0) return -2;
+  ::kill(pid_, SIGINT);
+  int status = wait_exit(pid_, deadline_seconds);
+  if (status == -1) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  pid_ = -1;
+  return status;
+}
+
+std::string Demo_Daemon::log_text() const {
+  std::ifstream in(dir_ + ".log");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string run_command(const std::string& command, int& status) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) {
+    status = -1;
+    return out;
+  }
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = ::pclose(p);
+  status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+bool have_program(const std::string& program) {
+  int status = 0;
+  run_command("command -v " + program + " >/dev/null 2>&1", status);
+  return status == 0;
+}
+
+Library_View mtx_view(const std::string& library_file, const std::string& changer_sg) {
+  Library_View v;
+  int status = 0;
+  const std::string out = run_command(
+      "LD_PRELOAD=" + quote(std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so") +
+          " D2T_EMULATOR=" + quote(library_file) + " mtx -f " + quote(changer_sg) + " status 2>&1",
+      status);
+  if (status != 0) {
+    v.error = "mtx failed: " + out;
+    return v;
+  }
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t tag_at = line.find("VolumeTag");
+    std::string tag;
+    if (tag_at != std::string::npos) {
+      std::size_t eq = line.find('=', tag_at);
+      if (eq != std::string::npos) {
+        std::size_t b = line.find_first_not_of(' ', eq + 1);
+        std::size_t e = line.find_last_not_of(' ');
+        if (b != std::string::npos && e >= b) tag = line.substr(b, e - b + 1);
+      }
+    }
+    int n = 0, home = 0;
+    if (std::sscanf(line.c_str(), " Data Transfer Element %d:Full (Storage Element %d", &n, &home) == 2) {
+      v.drives[n] = home;
+      if (!tag.empty()) v.slots[home] = tag;  // the inventory keeps the tag at home
+    } else if (std::sscanf(line.c_str(), " Storage Element %d", &n) == 1 &&
+               line.find(":Full") != std::string::npos && !tag.empty()) {
+      v.slots[n] = tag;
+    }
+  }
+  v.ok = true;
+  return v;
+}
+
+Library_View sqlite_view(const std::string& db_file, const std::string& serial) {
+  Library_View v;
+  int status = 0;
+  // Serial numbers of the tests hold no quotes; a plain SQL literal will do.
+  const std::string lit = "'" + serial + "'";
+  const std::string slots = run_command(
+      "sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
+          quote("select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id"
+                " where c.serial_number=" + lit + " and s.media_tag is not null and s.media_tag<>''"
+                " order by s.slot_number") + " 2>&1",
+      status);
+  if (status != 0) {
+    v.error = "sqlite3 failed: " + slots;
+    return v;
+  }
+  const std::string drives = run_command(
+      "sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
+          quote("select d.drive_number, d.slot_number from drive d join changer c on c.id=d.changer_id"
+                " where c.serial_number=" + lit + " and d.slot_number is not null") + " 2>&1",
+      status);
+  if (status != 0) {
+    v.error = "sqlite3 failed: " + drives;
+    return v;
+  }
+  std::istringstream sl(slots), dl(drives);
+  std::string line;
+  while (std::getline(sl, line)) {
+    const std::size_t bar = line.find('|');
+    if (bar == std::string::npos) continue;
+    v.slots[std::atoi(line.c_str())] = line.substr(bar + 1);
+  }
+  while (std::getline(dl, line)) {
+    const std::size_t bar = line.find('|');
+    if (bar == std::string::npos) continue;
+    v.drives[std::atoi(line.c_str())] = std::atoi(line.c_str() + bar + 1);
+  }
+  v.ok = true;
+  return v;
+}
+
+}  // namespace tapectl_test

@@ -1,0 +1,151 @@
+// The JSON shapes of the device list: key order, which keys a slot carries
+// in each state, null entries skipped.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "d2t/util/changer.h"
+#include "websvcs/controller/tapectl/json_list_tape_generator.h"
+#include "websvcs/controller/tapectl/tape_generator_helper.h"
+#include "websvcs/framework/yajl_gen.h"
+
+namespace {
+
+d2t::Media_var slot(int number, d2t::Media_State state, const std::string& tag = "",
+                    bool porter = false) {
+  d2t::Media_var m(new d2t::Media());
+  m->slot_number(number);
+  m->state(state);
+  m->media_tag(tag);
+  m->is_porter(porter);
+  return m;
+}
+
+d2t::Drive_var drive(unsigned number, const std::string& serial, bool faulty = false) {
+  d2t::Drive_var d(new d2t::Drive());
+  d->drive_number(number);
+  d->vendor("EMULATED");
+  d->model("LTO-9");
+  d->serial_number(serial);
+  d->lun(0);
+  d->target_name("2:0:" + std::to_string(number));
+  d->dev_name("/dev/st" + std::to_string(number));
+  d->sg_name("/dev/sg2" + std::to_string(number));
+  d->faulty(faulty);
+  return d;
+}
+
+d2t::Changer_var changer(const std::string& serial) {
+  d2t::Changer_var c(new d2t::Changer());
+  c->target_name("1:0:0");
+  c->lun(1);
+  c->vendor("EMULATED");
+  c->model("TAPE LIBRARY");
+  c->serial_number(serial);
+  c->sg_name("/dev/sg10");
+  c->type("virtual");
+  return c;
+}
+
+template <typename T>
+std::string render(const T& record) {
+  YAJL_Gen g;
+  g << record;
+  EXPECT_TRUE(g.ok());
+  return g.text();
+}
+
+std::string render_list(const std::vector<d2t::Changer_var>& list) {
+  YAJL_Gen g;
+  JSON_List_Tape_Generator gen(list);
+  EXPECT_TRUE(gen.generate(g.get()));
+  return g.text();
+}
+
+TEST(Slot_Object, KeysDependOnState) {
+  EXPECT_EQ(R"({"slot_number":5,"state":"empty","is_porter":false})",
+            render(slot(5, d2t::MST_EMPTY, "IGNORED")));
+  EXPECT_EQ(R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1"})",
+            render(slot(6, d2t::MST_CLEAN, "CLN001L1")));
+  EXPECT_EQ(R"({"slot_number":9,"state":"unknown","is_porter":true,"media_tag":""})",
+            render(slot(9, d2t::MST_UNKNOWN, "", true)));
+  // A usable cartridge without label or pool: no "label", no "media_pool_uuid".
+  d2t::Media_var blank = slot(1, d2t::MST_BLANK, "T0001L9");
+  blank->capacity(18000000000000ULL);
+  EXPECT_EQ(R"({"slot_number":1,"state":"blank","is_porter":false,"media_tag":"T0001L9",)"
+            R"("capacity":18000000000000,"used":0})",
+            render(blank));
+}
+
+TEST(Slot_Object, LabelPoolAndFullUnsignedRange) {
+  d2t::Media_var m = slot(2, d2t::MST_FULL, "T0002L9");
+  m->capacity(d2t::MAX_TAPE_CAPACITY);
+  m->used(18446744073709551615ULL);
+  m->label("weekly");
+  m->media_pool_uuid("0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e");
+  EXPECT_EQ(R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
+            R"("capacity":211106232532992,"used":18446744073709551615,"label":"weekly",)"
+            R"("media_pool_uuid":"0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e"})",
+            render(m));
+  // Label without pool: only the label.
+  m->media_pool_uuid("");
+  m->used(1);
+  EXPECT_EQ(R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
+            R"("capacity":211106232532992,"used":1,"label":"weekly"})",
+            render(m));
+}
+
+TEST(Drive_Object, EveryKeyInOrder) {
+  EXPECT_EQ(R"({"drive_number":1,"vendor":"EMULATED","model":"LTO-9","serial_number":"D-1",)"
+            R"("lun":0,"target_name":"2:0:1","dev_name":"/dev/st1","sg_name":"/dev/sg21",)"
+            R"("faulty":true})",
+            render(drive(1, "D-1", true)));
+}
+
+TEST(Changer_Object, NullDrivesAndSlotsAreSkipped) {
+  d2t::Changer_var c = changer("LIB-1");
+  c->add_drive(d2t::Drive_var());
+  c->add_drive(d2t::Drive_var());
+  c->add_media(d2t::Media_var());
+  c->add_media(slot(3, d2t::MST_EMPTY));
+  EXPECT_EQ(R"({"target_name":"1:0:0","lun":1,"vendor":"EMULATED","model":"TAPE LIBRARY",)"
+            R"("serial_number":"LIB-1","sg_name":"/dev/sg10","type":"virtual","drives":[],)"
+            R"("slots":[{"slot_number":3,"state":"empty","is_porter":false}]})",
+            render(c));
+}
+
+TEST(List_Generator, EmptyAndNullOnlyListsGiveEmptyArray) {
+  EXPECT_EQ("[]", render_list({}));
+  EXPECT_EQ("[]", render_list({d2t::Changer_var(), d2t::Changer_var()}));
+}
+
+TEST(List_Generator, LibrariesInListOrderWithDrivesAndSlots) {
+  d2t::Changer_var a = changer("LIB-A");
+  a->add_drive(drive(0, "A-0"));
+  a->add_drive(d2t::Drive_var());
+  a->add_drive(drive(1, "A-1"));
+  a->add_media(slot(1, d2t::MST_CLEAN, "CLN1"));
+  d2t::Changer_var b = changer("LIB-B");
+  b->type("");
+  const std::string text = render_list({d2t::Changer_var(), a, d2t::Changer_var(), b});
+  const std::string lib_a =
+      R"({"target_name":"1:0:0","lun":1,"vendor":"EMULATED","model":"TAPE LIBRARY",)"
+      R"("serial_number":"LIB-A","sg_name":"/dev/sg10","type":"virtual","drives":[)" +
+      render(a->drives()[0]) + "," + render(a->drives()[2]) +
+      R"(],"slots":[{"slot_number":1,"state":"clean","is_porter":false,"media_tag":"CLN1"}]})";
+  const std::string lib_b =
+      R"({"target_name":"1:0:0","lun":1,"vendor":"EMULATED","model":"TAPE LIBRARY",)"
+      R"("serial_number":"LIB-B","sg_name":"/dev/sg10","type":"","drives":[],"slots":[]})";
+  EXPECT_EQ("[" + lib_a + "," + lib_b + "]", text);
+}
+
+TEST(List_Generator, ReportsAFailedGenerator) {
+  // A generator that already holds a complete value refuses more writes.
+  YAJL_Gen g;
+  g << 1;
+  std::vector<d2t::Changer_var> list{changer("LIB-1")};
+  JSON_List_Tape_Generator gen(list);
+  EXPECT_FALSE(gen.generate(g.get()));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The device-list and controller-info handlers on an emulated library, and
+// the plug-in's factories.
+#include <gtest/gtest.h>
+
+#include "d2t/controller/tape_controller.h"
+#include "d2t/tools/provider.h"
+#include "host/host_manager.h"
+#include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/changer_refresh_handler.h"
+#include "websvcs/controller/tapectl/controller_info_handler.h"
+#include "websvcs/controller/tapectl/drive_load_handler.h"
+#include "websvcs/controller/tapectl/drive_unload_handler.h"
+#include "websvcs/controller/tapectl/list_handler.h"
+#include "websvcs/controller/tapectl/media_transfer_handler.h"
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+using json_spirit::Array;
+using json_spirit::Object;
+using tapectl_test::Reply;
+using tapectl_test::run;
+
+namespace {
+
+const char LIST[] = "/d2/r/tapectl/list";
+const char INFO[] = "/d2/r/tapectl/info";
+
+// A host whose device listing fails, or lists nothing.
+class Fixed_Provider : public d2t::scsi::Device_Provider {
+ public:
+  explicit Fixed_Provider(bool ok) : ok_(ok) {}
+  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string* error) override {
+    if (!ok_ && error) *error = "listing refused";
+    return ok_;
+  }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string* error) override {
+    if (error) *error = "no device";
+    return nullptr;
+  }
+
+ private:
+  bool ok_;
+};
+
+class List_Handler_Test : public tapectl_test::Tapectl_Test {};
+
+TEST_F(List_Handler_Test, RescansTheLibraryAndListsIt) {
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  ASSERT_TRUE(open_controller());
+  JSON_RESTful_List_Handler h;
+  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ(0, r.result);
+  ASSERT_EQ(json_spirit::array_type, r.json.type()) << r.body;
+  const Array& libs = r.json.get_array();
+  ASSERT_EQ(1u, libs.size());
+  const Object& lib = libs[0].get_obj();
+  EXPECT_EQ("LIB-1", lib.at("serial_number").get_str());
+  // Keys in the documented order (the text, not the parsed map, keeps it).
+  EXPECT_EQ(0u, r.body.find(R"([{"target_name":"1:0:0","lun":0,"vendor":)"));
+  EXPECT_NE(std::string::npos, r.body.find(R"("sg_name":"/dev/sg10","type":)"));
+  ASSERT_EQ(2u, lib.at("drives").get_array().size());
+  const Array& slots = lib.at("slots").get_array();
+  ASSERT_EQ(9u, slots.size());  // 8 storage + 1 porter
+  for (const json_spirit::Value& v : slots) {
+    const Object& s = v.get_obj();
+    const int n = s.at("slot_number").get_int();
+    const std::string state = s.at("state").get_str();
+    if (n == 5 || n == 8 || n == 9) {
+      EXPECT_EQ("empty", state);
+      EXPECT_EQ(3u, s.size()) << n;  // slot_number, state, is_porter
+    } else if (n == 6) {
+      EXPECT_EQ("clean", state);
+      EXPECT_EQ("CLN001L1", s.at("media_tag").get_str());
+      EXPECT_EQ(0u, s.count("capacity"));
+    } else if (n == 1) {
+      EXPECT_EQ("T0001L9", s.at("media_tag").get_str());
+      EXPECT_GT(s.at("capacity").get_int64(), 17000000000000LL);  // as the cartridge reports it
+      EXPECT_EQ(0u, s.count("label"));
+      EXPECT_EQ(0u, s.count("media_pool_uuid"));
+    }
+    EXPECT_EQ(n == 9, s.at("is_porter").get_bool()) << n;
+  }
+  // The rescan stored the library.
+  EXPECT_EQ("T0003L9", *json_spirit::object_get_str(slot_row("LIB-1", 3), "media_tag"));
+}
+
+TEST_F(List_Handler_Test, UnknownOrEmptySerialGivesEmptyListAndMovesNothing) {
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  ASSERT_TRUE(open_controller());
+  JSON_RESTful_List_Handler h;
+  for (const char* query : {"?serial_number=NOPE", "?serial_number=", "?serial_number"}) {
+    const Reply r = run(h, METHOD_GET, std::string(LIST) + query);
+    EXPECT_EQ(200, r.status) << query << " " << r.body;
+    EXPECT_EQ("[]", r.body) << query;
+  }
+  EXPECT_EQ("slot:1", where_is("T0001L9"));
+}
+
+TEST_F(List_Handler_Test, MissingSerialNumberIs400) {
+  JSON_RESTful_List_Handler h;
+  for (const char* target : {"/d2/r/tapectl/list", "/d2/r/tapectl/list?serial=LIB-1",
+                             "/d2/r/tapectl/list?SERIAL_NUMBER=LIB-1"}) {
+    const Reply r = run(h, METHOD_GET, target);
+    EXPECT_EQ(400, r.status) << target;
+    EXPECT_EQ("Need 'serial_number' in query string.", r.message()) << target;
+  }
+}
+
+TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
+  tapectl_test::Log_Capture log;
+  JSON_RESTful_List_Handler h;
+  // The controller was never opened: no inventory.
+  Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("", r.body);
+  EXPECT_EQ(0, r.result);
+  EXPECT_TRUE(log.contains("Failed to list tape devices"));
+
+  // Opened, but the devices cannot be listed.
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  ASSERT_TRUE(open_controller());
+  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(false));
+  r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("", r.body);
+}
+
+TEST_F(List_Handler_Test, OtherMethodsAre405) {
+  JSON_RESTful_List_Handler h;
+  EXPECT_EQ(405, run(h, METHOD_POST, std::string(LIST) + "?serial_number=LIB-1", "{}").status);
+  EXPECT_EQ(405, run(h, METHOD_DELETE, std::string(LIST)).status);
+}
+
+class Info_Handler_Test : public tapectl_test::Tapectl_Test {};
+
+TEST_F(Info_Handler_Test, HostIdentityAndListedChangers) {
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  JSON_RESTful_Controller_Info_Handler h;
+  // The controller is not needed: the handler lists devices itself.
+  const Reply r = run(h, METHOD_GET, std::string(INFO) + "?ignored=1");
+  ASSERT_EQ(200, r.status) << r.body;
+  const Object o = r.obj();
+  EXPECT_EQ(Host_Manager::instance()->uuid(), o.at("host_uuid").get_str());
+  const Array& changers = o.at("changers").get_array();
+  ASSERT_EQ(1u, changers.size());
+  const Object& c = changers[0].get_obj();
+  EXPECT_EQ("LIB-1", c.at("serial_number").get_str());
+  EXPECT_EQ("/dev/sg10", c.at("sg_name").get_str());
+  EXPECT_EQ("1:0:0", c.at("target_name").get_str());
+  EXPECT_EQ(0u, c.count("drives"));
+  EXPECT_EQ(2u, o.size());
+}
+
+TEST_F(Info_Handler_Test, NoChangersAndFailedListing) {
+  JSON_RESTful_Controller_Info_Handler h;
+  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(true));
+  Reply r = run(h, METHOD_GET, INFO);
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_TRUE(r.obj().at("changers").get_array().empty());
+
+  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(false));
+  r = run(h, METHOD_GET, INFO);
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to list devices", r.message());
+}
+
+// Every factory hands out its destroyer and a handler that runs requests
+// in threads of their own.
+TEST(Factories, MakeAndDestroyEveryHandler) {
+  JSON_RESTful_Handler_Factory factories[] = {
+      _make_JSON_RESTful_List_Handler,          _make_JSON_RESTful_Controller_Info_Handler,
+      _make_JSON_RESTful_Changer_Refresh_Handler, _make_JSON_RESTful_Media_Transfer_Handler,
+      _make_Drive_Load_Handler,                 _make_Drive_Unload_Handler};
+  for (JSON_RESTful_Handler_Factory make : factories) {
+    JSON_RESTful_Handler_Gobbler gobble = nullptr;
+    JSON_RESTful_Handler* h = make(&gobble);
+    ASSERT_NE(nullptr, h);
+    ASSERT_NE(nullptr, gobble);
+    EXPECT_EQ(JSON_RESTful_Handler::THREAD, h->concurrency());
+    gobble(h);
+    gobble(nullptr);  // tolerated
+    // Without a place for the destroyer the handler is still made.
+    JSON_RESTful_Handler* h2 = make(nullptr);
+    ASSERT_NE(nullptr, h2);
+    delete h2;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <ace/Log_Msg.h>
+#include <ace/Log_Record.h>
+
+#include "d2t/controller/tape_controller.h"
+#include "d2t/emulator/emulator.h"
+#include "d2t/emulator/library.h"
+#include "d2t/tools/provider.h"
+#include "database/manager.h"
+#include "json_spirit/json_helpers.h"
+#include "json_spirit/json_spirit.h"
+
+namespace tapectl_test {
+
+namespace {
+
+// Time that moves only when something sleeps.
+class Fake_Tools_Clock : public d2t::tools::Clock {
+ public:
+  std::uint64_t now_ms() override { return now_; }
+  void sleep_ms(std::uint64_t ms) override { now_ += ms; }
+
+ private:
+  std::atomic<std::uint64_t> now_{1000000};
+};
+
+class Fake_Controller_Clock : public Controller_Clock {
+ public:
+  ACE_UINT64 now_ms() override { return now_; }
+  void sleep_seconds(unsigned int seconds) override { now_ += 1000ULL * seconds; }
+
+ private:
+  std::atomic<ACE_UINT64> now_{1000000};
+};
+
+}  // namespace
+
+Temp_Dir::Temp_Dir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/tapectl_test.XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (::mkdtemp(buf.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    return;
+  }
+  path_ = buf.data();
+}
+
+Temp_Dir::~Temp_Dir() {
+  if (path_.empty()) return;
+  const std::string cmd = "rm -rf '" + path_ + "'";
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+}
+
+Log_Capture::Log_Capture() {
+  ACE_LOG_MSG->msg_callback(this);
+  ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
+}
+
+Log_Capture::~Log_Capture() {
+  ACE_LOG_MSG->msg_callback(nullptr);
+  ACE_LOG_MSG->clr_flags(ACE_Log_Msg::MSG_CALLBACK);
+}
+
+void Log_Capture::log(ACE_Log_Record& record) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  lines_.emplace_back(record.msg_data());
+}
+
+bool Log_Capture::contains(const std::string& text) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const std::string& l : lines_) {
+    if (l.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+json_spirit::Object Reply::obj() const {
+  return json.type() == json_spirit::obj_type ? json.get_obj() : json_spirit::Object();
+}
+
+std::string Reply::message() const {
+  const json_spirit::Object o = obj();
+  const std::string* m = json_spirit::object_get_str(o, "message");
+  return m ? *m : std::string();
+}
+
+Reply run(JSON_RESTful_Handler& handler, int method, const std::string& target,
+          const std::string& body) {
+  Memory_Channel ch(method, target);
+  if (!body.empty()) ch.set_body(body);
+  Reply r;
+  r.result = ch.run(handler);
+  r.status = ch.reply_status();
+  r.body = ch.body();
+  r.json = ch.body_json();
+  return r;
+}
+
+std::string sample_library(const std::string& faults) {
+  return R"({
+  "state_file": "library.state",
+  "changers": [{
+    "serial_number": "LIB-1", "target_name": "1:0:0", "lun": 0, "sg_name": "/dev/sg10",
+    "storage_slots": 8, "porter_slots": 1,
+    "drives": [
+      {"serial_number": "LIB-1-D0", "target_name": "2:0:0", "sg_name": "/dev/sg20", "dev_name": "/dev/st0"},
+      {"serial_number": "LIB-1-D1", "target_name": "2:0:1", "sg_name": "/dev/sg21", "dev_name": "/dev/st1"}
+    ],
+    "cartridges": [
+      {"slot": 1, "barcode": "T0001L9", "capacity": 18000000000000},
+      {"slot": 2, "barcode": "T0002L9", "capacity": 18000000000000},
+      {"slot": 3, "barcode": "T0003L9", "capacity": 18000000000000},
+      {"slot": 4, "barcode": "T0004L9", "capacity": 12000000000000},
+      {"slot": 6, "barcode": "CLN001L1", "cleaning": true},
+      {"slot": 7, "barcode": ""}
+    ],
+    "faults": )" + faults + R"(
+  }]
+})";
+}
+
+void Tapectl_Test::SetUp() {
+  ASSERT_FALSE(dir_.path().empty());
+  library_file_ = dir_.file("library.json");
+  Tape_Controller::close_instance();
+  database::sql::Legacy_Manager::instance()->reset_for_testing();
+  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
+      "sqlite:" + dir_.file("media_controller.db")));
+  d2t::tools::set_clock(std::make_shared<Fake_Tools_Clock>());
+}
+
+void Tapectl_Test::TearDown() {
+  Tape_Controller::close_instance();
+  d2t::tools::set_device_provider(nullptr);
+  d2t::tools::set_clock(nullptr);
+  database::sql::Legacy_Manager::instance()->reset_for_testing();
+}
+
+void Tapectl_Test::use_library(const std::string& library_text) {
+  const std::string tmp = library_file_ + ".tmp";
+  {
+    std::ofstream out(tmp);
+    out << library_text;
+  }
+  ASSERT_EQ(0, std::rename(tmp.c_str(), library_file_.c_str()));
+  std::string error;
+  std::shared_ptr<d2t::scsi::Device_Provider> provider =
+      d2t::emulator::make_provider(library_file_, &error);
+  ASSERT_TRUE(provider) << error;
+  d2t::tools::set_device_provider(provider);
+}
+
+bool Tapectl_Test::open_controller() {
+  Tape_Controller* c = Tape_Controller::instance();
+  if (c == nullptr) return false;
+  c->config_path(dir_.file("media_controller.conf"));  // absent: defaults
+  c->clock(std::make_shared<Fake_Controller_Clock>());
+  return c->open();
+}
+
+void Tapectl_Test::open_sample() {
+  ASSERT_NO_FATAL_FAILURE(use_library(sample_library()));
+  ASSERT_TRUE(open_controller());
+  std::vector<d2t::Changer_var> changers;
+  ASSERT_TRUE(Tape_Controller::instance()->rescan("LIB-1", changers));
+  bool found = false;
+  for (const d2t::Changer_var& c : changers) found = found || match_changer(c, "LIB-1");
+  ASSERT_TRUE(found) << "the sample library was not scanned";
+}
+
+std::string Tapectl_Test::where_is(const std::string& barcode) {
+  std::string error;
+  std::shared_ptr<d2t::emulator::Library> lib = d2t::emulator::Library::open(library_file_, &error);
+  if (!lib) return "error: " + error;
+  std::vector<d2t::emulator::Cartridge_Info> carts;
+  if (!lib->cartridges(carts, &error)) return "error: " + error;
+  for (const auto& c : carts) {
+    if (c.barcode != barcode) continue;
+    if (c.place == d2t::emulator::Place::DRIVE) return "drive:" + std::to_string(c.drive);
+    return "slot:" + std::to_string(c.slot);
+  }
+  return "";
+}
+
+json_spirit::Object Tapectl_Test::slot_row(const std::string& changer_serial, int slot) {
+  json_spirit::Object row;
+  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+  if (impl) impl->get_slot(changer_serial, slot, row);
+  return row;
+}
+
+json_spirit::Object Tapectl_Test::drive_row(const std::string& drive_serial) {
+  json_spirit::Object row;
+  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+  if (impl) impl->get_drive(drive_serial, row);
+  return row;
+}
+
+}  // namespace tapectl_test

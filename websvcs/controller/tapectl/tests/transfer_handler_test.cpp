@@ -1,0 +1,172 @@
+// The media-transfer handler: every refusal in its order, with its status
+// and message, and the reply of a successful move.
+#include <gtest/gtest.h>
+
+#include "d2t/controller/tape_controller.h"
+#include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/media_transfer_handler.h"
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+using json_spirit::Object;
+using tapectl_test::Reply;
+using tapectl_test::run;
+
+namespace {
+
+const char TRANSFER[] = "/d2/r/tapectl/media/transfer";
+
+class Transfer_Handler_Test : public tapectl_test::Tapectl_Test {
+ protected:
+  Reply transfer(const std::string& body) { return run(h_, METHOD_POST, TRANSFER, body); }
+  std::string slot_tag(int slot) {
+    const Object row = slot_row("LIB-1", slot);
+    const std::string* tag = json_spirit::object_get_str(row, "media_tag");
+    return tag ? *tag : "<null>";
+  }
+  // The library and inventory are as the sample left them.
+  void expect_untouched() {
+    EXPECT_EQ("slot:3", where_is("T0003L9"));
+    EXPECT_EQ("T0003L9", slot_tag(3));
+    EXPECT_EQ("<null>", slot_tag(5));
+  }
+
+  JSON_RESTful_Media_Transfer_Handler h_;
+};
+
+TEST_F(Transfer_Handler_Test, MovesAndRepliesWithTheTargetSlot) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  const Reply r = transfer(
+      R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 5, "note": "x"})");
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ(R"({"is_porter":false,"media_tag":"T0003L9","slot_number":5})", r.body);
+  EXPECT_EQ("slot:5", where_is("T0003L9"));
+  EXPECT_EQ("<null>", slot_tag(3));
+  EXPECT_EQ("T0003L9", slot_tag(5));
+
+  // Into the porter slot and back.
+  EXPECT_EQ(200, transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":5,"to":9})").status);
+  EXPECT_EQ(200, transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":9,"to":3})").status);
+  expect_untouched();
+}
+
+TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  tapectl_test::Log_Capture log;
+  const std::string body_msg = "Request body is expected as JSON object.";
+  const std::string serial_msg = "'serial_number' is expected as string in request body.";
+  const std::string tag_msg = "'media_tag' is expected as string in request body.";
+  const std::string from_msg = "'from' is expected as int in request body.";
+  const std::string to_msg = "'to' is expected as int in request body.";
+  const struct {
+    const char* body;
+    const std::string& message;
+  } cases[] = {
+      {"", body_msg},
+      {"[1, 2]", body_msg},
+      {"\"text\"", body_msg},
+      {"{}", serial_msg},
+      {R"({"serial": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 5})", serial_msg},
+      {R"({"serial_number": 1, "media_tag": "T0003L9", "from": 3, "to": 5})", serial_msg},
+      {R"({"serial_number": null, "media_tag": 2})", serial_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": ["T0003L9"], "from": 3, "to": 5})", tag_msg},
+      {R"({"serial_number": "LIB-1", "tag": "T0003L9", "from": 3, "to": 5})", tag_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": "3", "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3.0, "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": true, "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": null})", to_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "dest": 5})", to_msg},
+      // Numbers beyond a slot number's range are refused, not cut down to
+      // another slot: 4294967299 would otherwise become slot 3.
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 4294967299, "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 4294967301})", to_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 18446744073709551615, "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": -9223372036854775808})", to_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 1e300, "to": 5})", from_msg},
+  };
+  for (const auto& c : cases) {
+    const Reply r = transfer(c.body);
+    EXPECT_EQ(400, r.status) << c.body;
+    EXPECT_EQ(c.message, r.message()) << c.body;
+  }
+  expect_untouched();
+  EXPECT_FALSE(log.contains("request dump"));  // field checks log nothing
+}
+
+TEST_F(Transfer_Handler_Test, SlotChecksInOrderAreLogged) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  const struct {
+    const char* body;
+    const char* message;
+    const char* log_line;
+  } cases[] = {
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 30, "to": 40})",
+       "Source slot doesn't exist", "Failed to get source slot, request dump: '{"},
+      {R"({"serial_number": "OTHER", "media_tag": "T0003L9", "from": 3, "to": 5})",
+       "Source slot doesn't exist", "Failed to get source slot"},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 0})",
+       "Target slot doesn't exist", "Failed to get target slot, request dump: '{"},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 3})",
+       "Target slot is full", "Target slot is full '{"},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 8, "to": 1})",
+       "Target slot is full", "Target slot is full"},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 8, "to": 5})",
+       "Media mismatches with slot", "Source slot mismatch '{"},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0001L9", "from": 3, "to": 5})",
+       "Media mismatches with slot", "Source slot mismatch"},
+  };
+  for (const auto& c : cases) {
+    tapectl_test::Log_Capture log;
+    const Reply r = transfer(c.body);
+    EXPECT_EQ(400, r.status) << c.body;
+    EXPECT_EQ(c.message, r.message()) << c.body;
+    EXPECT_TRUE(log.contains(c.log_line)) << c.body;
+  }
+  expect_untouched();
+}
+
+TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptyTarget) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  Object lib;
+  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
+  const ACE_INT64 id = lib.at("id").get_int64();
+  ASSERT_TRUE(impl->set_media_tag(id, 5, ""));
+  ASSERT_EQ("", slot_tag(5));
+  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
+  EXPECT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("slot:5", where_is("T0003L9"));
+}
+
+TEST_F(Transfer_Handler_Test, FailedMoveIs500AndChangesNothing) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library(
+      R"([{"op": "transfer", "times": 1000, "hardware": true}])")));
+  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to transfer media", r.message());
+  expect_untouched();
+}
+
+TEST_F(Transfer_Handler_Test, StaleInventoryIsRefusedByTheRobotNotRecorded) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  // The inventory says slot 8 is empty; the robot disagrees after someone
+  // put a cartridge there behind the controller's back.
+  Object lib;
+  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
+  ASSERT_TRUE(impl->set_media_tag(lib.at("id").get_int64(), 8, "GHOST1"));
+  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"GHOST1","from":8,"to":5})");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to transfer media", r.message());
+  EXPECT_EQ("GHOST1", slot_tag(8));
+  EXPECT_EQ("<null>", slot_tag(5));
+}
+
+TEST_F(Transfer_Handler_Test, WithoutInventoryTheSourceDoesNotExist) {
+  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
+  EXPECT_EQ(400, r.status);
+  EXPECT_EQ("Source slot doesn't exist", r.message());
+}
+
+}  // namespace
