@@ -270,6 +270,7 @@ void Legacy_Manager::set_fault_plan(const Fault_Plan& plan) {
   plan_ = plan;
   plan_seen_ = 0;
   plan_fired_ = 0;
+  plan_armed_ = plan.nth > 0;
 }
 
 void Legacy_Manager::clear_fault_plan() { set_fault_plan(Fault_Plan()); }
@@ -280,7 +281,7 @@ int Legacy_Manager::faults_fired() {
 }
 
 bool Legacy_Manager::should_fail(int operation, const std::string& text) {
-  if (Fault_Suppressor::active()) return false;
+  if (!plan_armed_ || Fault_Suppressor::active()) return false;
   std::lock_guard<std::mutex> lock(fault_mutex_);
   if (plan_.nth <= 0 || !(plan_.operations & operation)) return false;
   if (!plan_.match.empty() && text.find(plan_.match) == std::string::npos) return false;

@@ -38,6 +38,7 @@
 #ifndef DATABASE_MANAGER_H
 #define DATABASE_MANAGER_H
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -122,6 +123,7 @@ class Legacy_Manager {
   int busy_timeout_ms_ = 30000;
 
   std::mutex fault_mutex_;  // guards the fault plan
+  std::atomic<bool> plan_armed_{false};  // lets should_fail skip the lock
   Fault_Plan plan_;
   int plan_seen_ = 0;
   int plan_fired_ = 0;
