@@ -1,5 +1,8 @@
 // Where databases live: environment, configuration file, state directory,
 // configure(), and schema lookup through an exported factory.
+#include <ace/Log_Msg.h>
+#include <ace/Log_Msg_Callback.h>
+#include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -131,6 +134,42 @@ TEST_F(Config, BadConfigurationGivesNoConnectionAndAReason) {
   ASSERT_TRUE(m->configure("host=" + tmp_.path() + " port=1 dbname=none connect_timeout=1"));
   EXPECT_FALSE(m->get_connection_r("cfg"));
   EXPECT_NE(m->last_error("cfg").find("PostgreSQL"), std::string::npos) << m->last_error("cfg");
+}
+
+// Counts the log records of this thread that contain a text.
+class Log_Counter : public ACE_Log_Msg_Callback {
+ public:
+  explicit Log_Counter(const std::string& text) : text_(text) {
+    ACE_LOG_MSG->msg_callback(this);
+    ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
+  }
+  ~Log_Counter() override {
+    ACE_LOG_MSG->clr_flags(ACE_Log_Msg::MSG_CALLBACK);
+    ACE_LOG_MSG->msg_callback(nullptr);
+  }
+  void log(ACE_Log_Record& record) override {
+    if (std::string(record.msg_data()).find(text_) != std::string::npos) ++count;
+  }
+  int count = 0;
+
+ private:
+  std::string text_;
+};
+
+TEST_F(Config, AFailureIsLoggedOncePerReason) {
+  Legacy_Manager* m = Legacy_Manager::instance();
+  Log_Counter logged("Failed to open database 'cfg'");
+  write(tmp_.path() + "/blocker", "");
+  ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/blocker/x.db"));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(m->get_connection_r("cfg"));
+  EXPECT_EQ(logged.count, 1);
+  // after a success, the same failure is news again
+  ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/"));
+  EXPECT_TRUE(m->get_connection_r("cfg"));
+  m->set_fault_plan(Fault_Plan(1, Fault_Plan::FROM_THEN_ON, Fault_Plan::OP_CONNECT));
+  EXPECT_FALSE(m->get_connection_r("cfg"));
+  EXPECT_FALSE(m->get_connection_r("cfg"));
+  EXPECT_EQ(logged.count, 2);
 }
 
 TEST_F(Config, PasswordsStayOutOfMessages) {
