@@ -43,6 +43,9 @@ bool fail(std::string* error, const char* text) {
 
 void decode_identifier(const std::uint8_t* d, std::size_t room, Element& e) {
   if (room < 4) return;
+  // Only text identifiers name a serial number; binary ones (code set 1:
+  // EUI-64, NAA) are left out.
+  if ((d[0] & 0x0F) == 1) return;
   std::uint8_t id_type = d[1] & 0x0F;
   std::size_t id_len = d[3];
   if (id_len == 0 || 4 + id_len > room) return;

@@ -47,7 +47,8 @@ struct Element {
   std::string volume_tag;  // primary volume tag, trimmed; empty if none
   // Device identifier (DVCID), data transfer elements only; an identifier
   // of type 1 (T10 vendor id) is split into vendor (8), product (16) and
-  // serial; any other type is kept whole in device_serial.
+  // serial; any other type is kept whole in device_serial. Binary
+  // identifiers (code set 1) are not decoded.
   std::string device_vendor, device_product, device_serial;
 };
 

@@ -15,6 +15,7 @@ namespace {
 // and a device identifier of up to 64 bytes with its 4-byte header.
 const std::size_t DESCRIPTOR_ROOM = 12 + 36 + 4 + 64;
 const std::size_t HEADERS = 8 + 8;
+const std::size_t MAX_TRANSFER = 64 * 1024;
 
 bool invalid_field(const Result& r) {
   return r.is_sense(d2t::scsi::SK_ILLEGAL_REQUEST) && r.sense.asc == 0x24;
@@ -86,7 +87,10 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
   const bool want_dvcid = type == d2t::scsi::ELEMENT_DATA_TRANSFER;
   while (next < end) {
     auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, end - next));
-    std::size_t alloc = HEADERS + std::size_t(n) * DESCRIPTOR_ROOM;
+    // Some host adapters refuse transfers beyond 64 KiB; a report longer
+    // than that is continued by the next request.
+    std::size_t alloc =
+        std::min<std::size_t>(HEADERS + std::size_t(n) * DESCRIPTOR_ROOM, MAX_TRANSFER);
     if (buf_.size() < alloc) buf_.resize(alloc);
     std::size_t got = 0;
     int attentions = 0;

@@ -44,7 +44,7 @@ class Changer_Access {
   }
 
   // Appends the status of `count` elements of `type` from `first` on,
-  // in requests of at most ELEMENTS_PER_REQUEST elements; a report longer
+  // in requests of at most ELEMENTS_PER_REQUEST elements and 64 KiB; a report longer
   // than the buffer is continued from the element after the last one
   // decoded. Volume tags are asked for; data transfer elements are asked
   // for their device identifiers too. A changer that refuses either is

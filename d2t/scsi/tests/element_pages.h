@@ -23,6 +23,7 @@ struct Descriptor {
   std::string tag;         // written when the page has PVolTag
   std::string identifier;  // written after the tags when not empty
   std::uint8_t id_type = 1;
+  std::uint8_t code_set = 2;  // ASCII
 };
 
 class Pages {
@@ -63,7 +64,7 @@ class Pages {
         }
         if (p.avoltag) off += 36;
         if (!d.identifier.empty() && p.desc_len >= off + 4 + d.identifier.size()) {
-          b[off] = 2;  // ASCII
+          b[off] = d.code_set;
           b[off + 1] = d.id_type;
           b[off + 3] = static_cast<std::uint8_t>(d.identifier.size());
           std::memcpy(b + off + 4, d.identifier.data(), d.identifier.size());

@@ -137,6 +137,11 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   drive2.address = 0x0101;
   drive2.identifier = "SERIAL-ONLY";
   drive2.id_type = 0;
+  Descriptor drive3;
+  drive3.address = 0x0102;
+  drive3.identifier = std::string("\x50\x05\x07\x63\x12\x34\x56\x78", 8);
+  drive3.id_type = 2;   // EUI-64
+  drive3.code_set = 1;  // binary
   Descriptor robot;
   robot.address = 0;
   // Untagged storage page: no PVolTag bit, descriptors of 12 bytes.
@@ -155,13 +160,14 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
                   .page(ELEMENT_DATA_TRANSFER, true, TAGGED + 4 + 40)
                   .add(drive)
                   .add(drive2)
+                  .add(drive3)
                   .page(ELEMENT_STORAGE, false, 12)
                   .add(untagged)
                   .bytes();
   std::vector<Element> out;
   Element_Report report;
   ASSERT_TRUE(parse_element_status(data.data(), data.size(), out, report, nullptr));
-  ASSERT_EQ(7u, out.size());
+  ASSERT_EQ(8u, out.size());
   EXPECT_EQ(ELEMENT_TRANSPORT, out[0].type);
   EXPECT_EQ("A00001L9", out[1].volume_tag);
   EXPECT_TRUE(out[1].full);
@@ -179,9 +185,10 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   EXPECT_EQ("1000000001", out[4].device_serial);
   EXPECT_EQ("SERIAL-ONLY", out[5].device_serial);
   EXPECT_FALSE(out[5].full);
-  EXPECT_EQ(0x2000, out[6].address);
-  EXPECT_TRUE(out[6].full);
-  EXPECT_TRUE(out[6].volume_tag.empty());
+  EXPECT_EQ("", out[6].device_serial);  // binary identifier
+  EXPECT_EQ(0x2000, out[7].address);
+  EXPECT_TRUE(out[7].full);
+  EXPECT_TRUE(out[7].volume_tag.empty());
 }
 
 TEST(Element_Map_Decoder, Table) {
