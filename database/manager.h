@@ -19,7 +19,8 @@
 //   "/path/..."             as "sqlite:/path/...";
 //   "postgresql://..." or "postgres://..." or a libpq "key=value ..." string:
 //                           a PostgreSQL server.
-// The directory of an SQLite file is created when missing, mode 0700.
+// The directory of an SQLite file is created when missing, mode 0700; a
+// new database file gets mode 0600.
 //
 // Schema: before the first connection to a name is handed out, the layer
 // brings the database to the version of that name's Metadata (created,
@@ -71,11 +72,14 @@ class Legacy_Manager {
   // A connection to database `name`, from its pool or newly opened; empty
   // when the database cannot be reached, its configuration is unreadable
   // or its schema cannot be brought up to date (see last_error(name)).
+  // Such a failure is logged (LM_ERROR "Failed to open database '%s': %s")
+  // once per distinct reason, not on every call.
   Connection_var get_connection_r(const std::string& name);
 
-  // Declares the schema of `metadata->name()`. Call before the first
-  // connection to that name; a later registration applies when the pool is
-  // next made (after reset_for_testing or configure). Null is ignored.
+  // Declares the schema of `metadata->name()` (replacing an earlier one).
+  // Call before the first connection to that name; the schema is applied
+  // before the next connection to that name is handed out. Null is
+  // ignored.
   void register_metadata(std::shared_ptr<Metadata> metadata);
 
   // Points every database name at `url` (a location text as above),
