@@ -1,15 +1,17 @@
 // Finding a changer's inventory slot rows by slot number (internal).
 //
 // A refresh matches every slot the changer reports to its inventory row.
-// Libraries have tens of thousands of slots, so the rows are indexed once
-// per refresh instead of searched linearly for each slot; the index gives
-// exactly the row a first-match linear search with match_slot_number
-// would give.
+// Libraries have tens of thousands of slots, so the rows are read in a
+// compact form and indexed once per refresh instead of searched linearly
+// for each slot; the index gives exactly the row a first-match linear
+// search with match_slot_number would give.
 #ifndef D2T_CONTROLLER_SLOT_ROW_INDEX_H
 #define D2T_CONTROLLER_SLOT_ROW_INDEX_H
 
 #include <cstddef>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <ace/Basic_Types.h>
 
@@ -19,17 +21,33 @@
 // to `slot_number`; false for a non-object, a missing key or another number.
 bool match_slot_number(const json_spirit::Value& row, ACE_INT32 slot_number);
 
+// What a refresh needs of one slot row.
+struct Slot_Row {
+  ACE_INT32 slot_number = 0;
+  bool has_tag = false;    // media_tag is a string (not NULL)
+  std::string media_tag;
+  int is_porter = -1;      // 0 or 1; -1 when the value is not a boolean
+};
+
+// Fills `row` from the three column values; false when `slot_number` does
+// not read as an int (such a row matches no slot).
+bool slot_row_from_values(const json_spirit::Value& slot_number, const json_spirit::Value& media_tag,
+                          const json_spirit::Value& is_porter, Slot_Row& row);
+
+// Slot rows in compact form from rows as objects keyed by column name
+// (non-objects and rows without an int slot number are left out).
+std::vector<Slot_Row> slot_rows_from_objects(const json_spirit::Array& rows);
+
 class Slot_Row_Index {
  public:
   // Indexes `rows`, which must outlive the index and stay unchanged.
-  explicit Slot_Row_Index(const json_spirit::Array& rows);
+  explicit Slot_Row_Index(const std::vector<Slot_Row>& rows);
 
-  // The first row for which match_slot_number(row, slot_number) holds,
-  // or null when there is none.
-  const json_spirit::Object* find(ACE_INT32 slot_number) const;
+  // The first row with this slot number, or null when there is none.
+  const Slot_Row* find(ACE_INT32 slot_number) const;
 
  private:
-  const json_spirit::Array& rows_;
+  const std::vector<Slot_Row>& rows_;
   std::unordered_map<ACE_INT32, std::size_t> first_;  // slot number -> row position
 };
 

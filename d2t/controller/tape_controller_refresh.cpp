@@ -9,6 +9,7 @@
 #include <ace/Guard_T.h>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/controller_sql.h"
 #include "d2t/controller/slot_row_index.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -119,8 +120,18 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
     impl_->set_drive_slot(dev_name, loaded ? Value(d->slot_number()) : Value());
   }
 
-  Array rows;
-  if (!impl_->get_slots(changer_id, rows)) return false;
+  // The rows in compact form, indexed once: matching each reported slot
+  // costs constant time, so a refresh is linear in the number of slots.
+  std::vector<Slot_Row> rows;
+  {
+    Controller_Sql sql;
+    if (!sql.connected()) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
+                 "media_controller"));
+      return false;
+    }
+    if (!sql.slot_rows(changer_id, rows)) return false;
+  }
   const Slot_Row_Index index(rows);
 
   for (const d2t::Media_var& m : changer.medias()) {
@@ -139,17 +150,13 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
       }
     }
 
-    const Object* slot_row = index.find(report->slot_number());
-    if (slot_row == nullptr) {
+    const Slot_Row* row = index.find(report->slot_number());
+    if (row == nullptr) {
       impl_->add_slot(changer_id, *report);
       continue;
     }
-    const std::string* row_tag = json_spirit::object_get_str(*slot_row, "media_tag");
-    bool stale = row_tag ? *row_tag != report->media_tag() : !report->media_tag().empty();
-    bool row_porter = false;
-    if (!stale && json_spirit::object_get(*slot_row, "is_porter", row_porter)) {
-      stale = row_porter != report->is_porter();
-    }
+    bool stale = row->has_tag ? row->media_tag != report->media_tag() : !report->media_tag().empty();
+    if (!stale && row->is_porter >= 0) stale = (row->is_porter == 1) != report->is_porter();
     if (stale) impl_->update_slot(changer_id, *report);
   }
   return true;

@@ -174,29 +174,36 @@ const Object* linear_first(const Array& rows, ACE_INT32 slot) {
 
 TEST(Slot_Row_Index_Test, FindsTheRowALinearSearchFinds) {
   Array rows;
-  auto row = [](Value slot, const char* tag) {
+  auto row = [](Value slot, const char* tag, Value porter = Value(false)) {
     Object o;
     o["slot_number"] = slot;
     o["media_tag"] = tag;
+    o["is_porter"] = porter;
     return Value(o);
   };
   rows.push_back(row(3, "first3"));
   rows.push_back(Value("not an object"));
-  rows.push_back(row(5, "first5"));
+  rows.push_back(row(5, "first5", Value(1)));
   rows.push_back(row(3, "second3"));
   rows.push_back(row(Value("7"), "text7"));
   rows.push_back(row(Value(), "null"));
   rows.push_back(Value(Object()));
-  rows.push_back(row(7, "real7"));
+  rows.push_back(row(7, "real7", Value(true)));
   rows.push_back(row(Value(4294967296LL), "too-big"));
   rows.push_back(row(-1, "negative"));
 
-  Slot_Row_Index index(rows);
+  const std::vector<Slot_Row> compact = slot_rows_from_objects(rows);
+  Slot_Row_Index index(compact);
   for (ACE_INT32 slot : {-1, 0, 1, 3, 5, 7, 8}) {
-    EXPECT_EQ(linear_first(rows, slot), index.find(slot)) << slot;
+    const Object* expected = linear_first(rows, slot);
+    const Slot_Row* found = index.find(slot);
+    ASSERT_EQ(expected == nullptr, found == nullptr) << slot;
+    if (expected) EXPECT_EQ(expected->at("media_tag").get_str(), found->media_tag) << slot;
   }
-  EXPECT_EQ("first3", index.find(3)->at("media_tag").get_str());
-  EXPECT_EQ("real7", index.find(7)->at("media_tag").get_str());
+  EXPECT_EQ("first3", index.find(3)->media_tag);
+  EXPECT_EQ(-1, index.find(5)->is_porter);  // not a boolean: never compared
+  EXPECT_EQ(1, index.find(7)->is_porter);
+  EXPECT_EQ(0, index.find(3)->is_porter);
   EXPECT_FALSE(match_slot_number(Value(5), 5));
 }
 
