@@ -28,7 +28,29 @@ Result Scsi_Device::run(const d2t::scsi::Cdb& cdb, unsigned timeout_ms) {
   c.cdb_len = cdb.len;
   c.direction = d2t::scsi::Direction::NONE;
   c.timeout_ms = timeout_ms;
-  return d2t::scsi::classify(transport_->execute(c));
+  return d2t::scsi::classify(execute(c));
+}
+
+d2t::scsi::Outcome Scsi_Device::execute(const d2t::scsi::Command& cmd) {
+  d2t::scsi::Outcome o = transport_->execute(cmd);
+  if (o.os_errno != 0 || o.host_status != 0 || o.status != d2t::scsi::STATUS_CHECK_CONDITION ||
+      !o.sense.empty())
+    return o;
+  // CHECK CONDITION without sense data (no autosense): ask for it.
+  std::uint8_t sense[252] = {};
+  d2t::scsi::Cdb cdb = d2t::scsi::request_sense_cdb(sizeof sense);
+  d2t::scsi::Command rs;
+  rs.cdb = cdb.bytes;
+  rs.cdb_len = cdb.len;
+  rs.direction = d2t::scsi::Direction::FROM_DEVICE;
+  rs.data = sense;
+  rs.data_len = sizeof sense;
+  rs.timeout_ms = TIMEOUT_QUICK_MS;
+  d2t::scsi::Outcome s = transport_->execute(rs);
+  if (s.os_errno == 0 && s.host_status == 0 && s.status == d2t::scsi::STATUS_GOOD &&
+      s.resid < sizeof sense)
+    o.sense.assign(sense, sense + (sizeof sense - s.resid));
+  return o;
 }
 
 Result Scsi_Device::read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf, std::size_t len,
@@ -40,7 +62,7 @@ Result Scsi_Device::read(const d2t::scsi::Cdb& cdb, std::uint8_t* buf, std::size
   c.data = buf;
   c.data_len = len;
   c.timeout_ms = timeout_ms;
-  d2t::scsi::Outcome o = transport_->execute(c);
+  d2t::scsi::Outcome o = execute(c);
   received = o.resid < len ? len - o.resid : 0;
   return d2t::scsi::classify(o);
 }

@@ -44,6 +44,10 @@ class Scsi_Device {
                          std::size_t& received, unsigned timeout_ms);
 
  private:
+  // Executes `cmd`; a CHECK CONDITION that came without sense data is
+  // completed by REQUEST SENSE.
+  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd);
+
   std::unique_ptr<d2t::scsi::Transport> transport_;
 };
 

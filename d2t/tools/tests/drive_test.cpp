@@ -1,7 +1,9 @@
 // drive_ready, cleaning_tape and get_media_capacity against the emulated
 // library, and the waiting logic of drive_ready on a scripted drive.
+#include <algorithm>
 #include <deque>
 
+#include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
 #include "d2t/tools/tests/emulated_library.h"
 
@@ -55,11 +57,20 @@ TEST_F(Drive_Questions, CapacityFromMaximumCapacityAttribute) {
 }
 
 // A drive that answers TEST UNIT READY from a script.
+// REQUEST SENSE answers with `deferred_sense`.
 class Scripted_Drive : public d2t::scsi::Transport {
  public:
-  explicit Scripted_Drive(std::shared_ptr<std::deque<d2t::scsi::Outcome>> s)
-      : script_(std::move(s)) {}
-  d2t::scsi::Outcome execute(const d2t::scsi::Command&) override {
+  Scripted_Drive(std::shared_ptr<std::deque<d2t::scsi::Outcome>> s,
+                 std::shared_ptr<std::vector<std::uint8_t>> deferred_sense)
+      : script_(std::move(s)), deferred_sense_(std::move(deferred_sense)) {}
+  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+    if (cmd.cdb[0] == d2t::scsi::OP_REQUEST_SENSE) {
+      d2t::scsi::Outcome o;
+      std::size_t n = std::min(cmd.data_len, deferred_sense_->size());
+      std::copy(deferred_sense_->begin(), deferred_sense_->begin() + n, cmd.data);
+      o.resid = cmd.data_len - n;
+      return o;
+    }
     if (script_->empty()) return d2t::scsi::Outcome();
     d2t::scsi::Outcome o = script_->front();
     script_->pop_front();
@@ -68,16 +79,19 @@ class Scripted_Drive : public d2t::scsi::Transport {
 
  private:
   std::shared_ptr<std::deque<d2t::scsi::Outcome>> script_;
+  std::shared_ptr<std::vector<std::uint8_t>> deferred_sense_;
 };
 
 class Scripted_Provider : public d2t::scsi::Device_Provider {
  public:
   bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return true; }
   std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
-    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script));
+    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script, deferred_sense));
   }
   std::shared_ptr<std::deque<d2t::scsi::Outcome>> script =
       std::make_shared<std::deque<d2t::scsi::Outcome>>();
+  std::shared_ptr<std::vector<std::uint8_t>> deferred_sense =
+      std::make_shared<std::vector<std::uint8_t>>();
 };
 
 d2t::scsi::Outcome sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
@@ -122,6 +136,23 @@ TEST_F(Drive_Ready_Wait, GivesUpAtTheLimitOrAtOnceWithoutWait) {
   becoming_ready(1);
   EXPECT_FALSE(drive_ready("/dev/sg1", 0));
   EXPECT_EQ(0u, clock_->slept_);
+}
+
+// A drive without autosense: the sense of a CHECK CONDITION is fetched by
+// REQUEST SENSE, so "becoming ready" is still waited for.
+TEST_F(Drive_Ready_Wait, SenseFetchedWhenNotDelivered) {
+  d2t::scsi::Outcome bare;
+  bare.status = d2t::scsi::STATUS_CHECK_CONDITION;
+  provider_->script->push_back(bare);
+  *provider_->deferred_sense = d2t::scsi::build_fixed_sense(2, 0x04, 0x01);
+  EXPECT_TRUE(drive_ready("/dev/sg1", 30));
+  EXPECT_EQ(1000u, clock_->slept_);
+
+  // The same without wait: medium not present is no reason to wait.
+  provider_->script->push_back(bare);
+  *provider_->deferred_sense = d2t::scsi::build_fixed_sense(2, 0x3A, 0x00);
+  EXPECT_FALSE(drive_ready("/dev/sg1", 30));
+  EXPECT_EQ(1000u, clock_->slept_);
 }
 
 TEST_F(Drive_Ready_Wait, UnitAttentionsAreClearedNotWaitedFor) {
