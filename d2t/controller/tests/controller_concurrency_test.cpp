@@ -29,7 +29,7 @@ TEST_F(Concurrency_Test, ParallelOperationsKeepTheInventoryConsistent) {
       const std::string drive = "CHG0001-D" + std::to_string(d);
       for (int round = 0; round < 3; ++round) {
         // Each drive works with cartridges of its own: d+1, d+5, d+9, ...
-        char tag[16];
+        char tag[32];
         std::snprintf(tag, sizeof tag, "CHG%04dL9", d + 1 + 4 * round);
         Object result;
         if (!controller().load(request(drive, tag), result)) ++failures;
@@ -58,7 +58,7 @@ TEST_F(Concurrency_Test, ParallelOperationsKeepTheInventoryConsistent) {
 
   EXPECT_EQ(0, failures.load());
   for (int i = 0; i < 4; ++i) {
-    char tag[16];
+    char tag[32];
     std::snprintf(tag, sizeof tag, "CHG%04dL9", 13 + i);
     EXPECT_EQ("slot:" + std::to_string(30 + i), where_is(tag));
   }

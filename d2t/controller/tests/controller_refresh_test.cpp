@@ -198,7 +198,9 @@ TEST(Slot_Row_Index_Test, FindsTheRowALinearSearchFinds) {
     const Object* expected = linear_first(rows, slot);
     const Slot_Row* found = index.find(slot);
     ASSERT_EQ(expected == nullptr, found == nullptr) << slot;
-    if (expected) EXPECT_EQ(expected->at("media_tag").get_str(), found->media_tag) << slot;
+    if (expected) {
+      EXPECT_EQ(expected->at("media_tag").get_str(), found->media_tag) << slot;
+    }
   }
   EXPECT_EQ("first3", index.find(3)->media_tag);
   EXPECT_EQ(-1, index.find(5)->is_porter);  // not a boolean: never compared
