@@ -5,6 +5,7 @@
 #include <new>
 
 #include "d2t/controller/tape_controller.h"
+#include "websvcs/controller/tapectl/library_guard.h"
 
 int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* channel,
                                                      Parsed_Request& request) {
@@ -13,10 +14,13 @@ int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* chann
     return channel->send_error(400, -1, "Need 'serial_number' in query string.");
   }
   json_spirit::Object result;
-  Tape_Controller* controller = Tape_Controller::instance();
-  if (controller != nullptr && controller->refresh(serial->second, result)) {
-    return channel->send_value(result);
+  bool refreshed = false;
+  {
+    Library_Guard guard(serial->second);  // library_guard.h
+    Tape_Controller* controller = Tape_Controller::instance();
+    refreshed = controller != nullptr && controller->refresh(serial->second, result);
   }
+  if (refreshed) return channel->send_value(result);
   return channel->send_error(500, -1, "Failed to refresh changer");
 }
 

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include <optional>
+
 #include "d2t/controller/tape_controller.h"
+#include "websvcs/controller/tapectl/library_guard.h"
 
 const char* const Drive_Load_Handler::PATH = "/d2/r/tapectl/drive/load";
 
@@ -31,9 +34,14 @@ int Drive_Load_Handler::handle_post(JSON_RESTful_Channel* channel, const json_sp
     channel->response()->status(400, nullptr);
     return 0;
   }
+  const json_spirit::Object& request = body.get_obj();
+  // Moves of one library one at a time (library_guard.h).
+  std::optional<Library_Guard> guard;
+  const std::string library = library_of_drive(request);
+  if (!library.empty()) guard.emplace(library);
   json_spirit::Object result;
   Tape_Controller* controller = Tape_Controller::instance();
-  if (controller != nullptr && controller->load(body.get_obj(), result)) return 0;
+  if (controller != nullptr && controller->load(request, result)) return 0;
   channel->response()->status(500, nullptr);
   return channel->send_value(result);
 }

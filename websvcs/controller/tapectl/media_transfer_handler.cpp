@@ -11,6 +11,7 @@
 
 #include "d2t/controller/tape_controller.h"
 #include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/library_guard.h"
 
 namespace {
 
@@ -55,6 +56,9 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
     return channel->send_error(400, -1, "'to' is expected as int in request body.");
   }
 
+  // The checks below and the move must see the same library: no other
+  // move or refresh of it may come between them (library_guard.h).
+  Library_Guard guard(*serial_number);
   Tape_Controller* controller = Tape_Controller::instance();
   json_spirit::Object source;
   if (controller == nullptr || !controller->get_slot(*serial_number, from, source)) {

@@ -1,0 +1,136 @@
+// Requests for one library from many threads at once: the library guard
+// keeps moves, refreshes and their inventory records from interleaving.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "d2t/controller/tape_controller.h"
+#include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/changer_refresh_handler.h"
+#include "websvcs/controller/tapectl/library_guard.h"
+#include "websvcs/controller/tapectl/media_transfer_handler.h"
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+using tapectl_test::Reply;
+using tapectl_test::run;
+
+namespace {
+
+const char TRANSFER[] = "/d2/r/tapectl/media/transfer";
+const char REFRESH[] = "/d2/r/tapectl/changer/refresh?serial_number=LIB-1";
+
+std::string move_body(const std::string& tag, int from, int to) {
+  return R"({"serial_number": "LIB-1", "media_tag": ")" + tag + R"(", "from": )" +
+         std::to_string(from) + R"(, "to": )" + std::to_string(to) + "}";
+}
+
+TEST(Library_Guard, EntriesLiveWhileHeld) {
+  EXPECT_EQ(0u, Library_Guard::entries());
+  {
+    Library_Guard a("LIB-A");
+    Library_Guard b("LIB-B");  // another library: no wait
+    EXPECT_EQ(2u, Library_Guard::entries());
+  }
+  EXPECT_EQ(0u, Library_Guard::entries());
+}
+
+TEST(Library_Guard, OneHolderPerLibrary) {
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) {
+        Library_Guard g("LIB-1");
+        const int now = ++inside;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::yield();
+        --inside;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(1, most.load());
+  EXPECT_EQ(0u, Library_Guard::entries());
+}
+
+class Concurrent_Request_Test : public tapectl_test::Tapectl_Test {};
+
+// Two cartridges sent to one empty slot at once: one moves, the other is
+// refused by the slot check, never by a failed robot move.
+TEST_F(Concurrent_Request_Test, RacingTransfersIntoOneSlot) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  JSON_RESTful_Media_Transfer_Handler h;
+  for (int round = 0; round < 10; ++round) {
+    Reply a, b;
+    std::thread ta([&] { a = run(h, METHOD_POST, TRANSFER, move_body("T0001L9", 1, 5)); });
+    std::thread tb([&] { b = run(h, METHOD_POST, TRANSFER, move_body("T0002L9", 2, 5)); });
+    ta.join();
+    tb.join();
+    const std::multiset<int> statuses{a.status, b.status};
+    ASSERT_EQ((std::multiset<int>{200, 400}), statuses) << a.body << " / " << b.body;
+    const Reply& refused = a.status == 400 ? a : b;
+    EXPECT_EQ("Target slot is full", refused.message());
+    // Put the winner back.
+    const bool first_won = a.status == 200;
+    ASSERT_EQ(200, run(h, METHOD_POST, TRANSFER,
+                       move_body(first_won ? "T0001L9" : "T0002L9", 5, first_won ? 1 : 2))
+                       .status);
+  }
+  EXPECT_EQ("slot:1", where_is("T0001L9"));
+  EXPECT_EQ("slot:2", where_is("T0002L9"));
+}
+
+// Moves and refreshes of one library interleaved from many threads: every
+// move succeeds (no stale inventory ever refuses one) and the inventory
+// ends where the robot is.
+TEST_F(Concurrent_Request_Test, MovesAndRefreshesKeepTheInventoryTrue) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  JSON_RESTful_Media_Transfer_Handler transfer;
+  JSON_RESTful_Changer_Refresh_Handler refresh;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  // Cartridge i (slot i, 1..3) moves between slot i and a free slot of its own.
+  const int away[] = {0, 5, 8, 9};
+  for (int i = 1; i <= 3; ++i) {
+    threads.emplace_back([&, i] {
+      const std::string tag = "T000" + std::to_string(i) + "L9";
+      int at = i;
+      for (int n = 0; n < 20; ++n) {
+        const int to = at == i ? away[i] : i;
+        const Reply r = run(transfer, METHOD_POST, TRANSFER, move_body(tag, at, to));
+        if (r.status != 200) {
+          ++failures;
+          ADD_FAILURE() << tag << " " << at << "->" << to << ": " << r.body;
+          return;
+        }
+        at = to;
+      }
+    });
+  }
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 30; ++n) {
+        if (run(refresh, METHOD_GET, REFRESH).status != 200) ++failures;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(0, failures.load());
+  for (int i = 1; i <= 3; ++i) {
+    const std::string tag = "T000" + std::to_string(i) + "L9";
+    EXPECT_EQ("slot:" + std::to_string(i), where_is(tag));  // 20 moves: back home
+    const std::string* recorded = json_spirit::object_get_str(slot_row("LIB-1", i), "media_tag");
+    ASSERT_NE(nullptr, recorded) << tag;
+    EXPECT_EQ(tag, *recorded);
+    EXPECT_EQ(nullptr, json_spirit::object_get_str(slot_row("LIB-1", away[i]), "media_tag"));
+  }
+  EXPECT_EQ(0u, Library_Guard::entries());
+}
+
+}  // namespace
