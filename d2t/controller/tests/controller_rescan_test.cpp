@@ -306,6 +306,30 @@ TEST_F(Rescan_Test, DriveMovedFromAnotherLibraryLosesItsStaleSlot) {
   expect_consistent();
 }
 
+TEST_F(Rescan_Test, DriveThatKeepsItsDetectionCartridgeIsStoredFaultyAndLoaded) {
+  Library_Spec spec;
+  Changer_Spec c = make_changer("CHG0001", 6, 2, 3);
+  c.faults.push_back(Fault_Spec{"unmount", "CHG0001-D0", 100000, true});
+  spec.changers.push_back(c);
+  write_library(spec);
+  ASSERT_TRUE(open_controller());
+  Log_Capture logs;
+
+  d2t::Changer_var lib = rescan("CHG0001");
+  ASSERT_FALSE(lib.null());
+  EXPECT_TRUE(logs.contains("Failed to unmount, sg_name=/dev/sg100, dev_name=/dev/st0, drive_number=0"));
+  ASSERT_FALSE(lib->drives()[0].null());
+  EXPECT_TRUE(lib->drives()[0]->faulty());
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  // Stored as faulty, and as holding the cartridge of slot 1.
+  EXPECT_EQ(3, drive_failures("CHG0001-D0"));
+  int slot = 0;
+  EXPECT_TRUE(json_spirit::object_get(drive_row("CHG0001-D0"), "slot_number", slot));
+  EXPECT_EQ(1, slot);
+  EXPECT_EQ("/dev/st1", drive_dev("CHG0001-D1"));
+  expect_consistent();
+}
+
 TEST_F(Rescan_Test, LibraryWhoseDrivesAllFailIsRemoved) {
   Library_Spec spec;
   Changer_Spec c = make_changer("CHG0001", 6, 2, 3);
