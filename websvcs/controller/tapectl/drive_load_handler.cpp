@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-
 #include <optional>
 
 #include "d2t/controller/tape_controller.h"

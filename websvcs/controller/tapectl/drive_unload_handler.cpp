@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-
 #include <optional>
 
 #include "d2t/controller/tape_controller.h"
@@ -29,7 +28,8 @@ int Drive_Unload_Handler::handle_request(JSON_RESTful_Channel* channel, json_spi
   return handle_post(channel, body);
 }
 
-int Drive_Unload_Handler::handle_post(JSON_RESTful_Channel* channel, const json_spirit::Value& body) {
+int Drive_Unload_Handler::handle_post(JSON_RESTful_Channel* channel,
+                                      const json_spirit::Value& body) {
   if (body.type() != json_spirit::obj_type) {
     channel->response()->status(400, nullptr);
     return 0;

@@ -51,7 +51,8 @@ std::size_t Library_Guard::entries() {
 std::string library_of_drive(const json_spirit::Object& request) {
   const std::string* drive = json_spirit::object_get_str(request, "serial_number");
   Tape_Controller* controller = Tape_Controller::instance();
-  if (drive == nullptr || controller == nullptr || controller->impl() == nullptr) return std::string();
+  if (drive == nullptr || controller == nullptr || controller->impl() == nullptr)
+    return std::string();
   json_spirit::Object device;
   if (!controller->impl()->get_tape_device(*drive, device)) return std::string();
   const std::string* library = json_spirit::object_get_str(device, "changer_serial_number");

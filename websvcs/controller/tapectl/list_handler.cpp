@@ -1,12 +1,12 @@
 // The device-list handler.
 #include "websvcs/controller/tapectl/list_handler.h"
 
+#include <ace/Log_Msg.h>
+
 #include <cerrno>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <ace/Log_Msg.h>
 
 #include "d2t/controller/tape_controller.h"
 #include "websvcs/controller/tapectl/json_list_tape_generator.h"
@@ -35,9 +35,7 @@ int JSON_RESTful_List_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_
 }
 
 namespace {
-void _gobble_JSON_RESTful_List_Handler(void* p) {
-  delete static_cast<JSON_RESTful_Handler*>(p);
-}
+void _gobble_JSON_RESTful_List_Handler(void* p) { delete static_cast<JSON_RESTful_Handler*>(p); }
 }  // namespace
 
 extern "C" JSON_RESTful_Handler* _make_JSON_RESTful_List_Handler(void (**gobbler)(void*)) {

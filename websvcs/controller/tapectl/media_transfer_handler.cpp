@@ -1,13 +1,13 @@
 // The media-transfer handler.
 #include "websvcs/controller/tapectl/media_transfer_handler.h"
 
+#include <ace/Log_Msg.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
-
-#include <ace/Log_Msg.h>
 
 #include "d2t/controller/tape_controller.h"
 #include "json_spirit/json_helpers.h"

@@ -32,7 +32,6 @@ class JSON_RESTful_Media_Transfer_Handler : public JSON_RESTful_Handler_Impl2 {
   int handle_post(JSON_RESTful_Channel* channel, Parsed_Request& request) override;
 };
 
-extern "C" JSON_RESTful_Handler* _make_JSON_RESTful_Media_Transfer_Handler(
-    void (**gobbler)(void*));
+extern "C" JSON_RESTful_Handler* _make_JSON_RESTful_Media_Transfer_Handler(void (**gobbler)(void*));
 
 #endif

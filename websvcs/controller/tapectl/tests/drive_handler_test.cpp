@@ -63,8 +63,8 @@ TEST_F(Drive_Handler_Test, PathMethodAndBodyChecksComeBeforeTheController) {
   for (const Case& c : cases) {
     const std::string path = c.path;
     // Another path: 404, also for a path the handler's path starts with.
-    for (const std::string& other : {std::string("/d2/r/tapectl/drive"), path.substr(0, path.size() - 1),
-                                     std::string("/x") + path}) {
+    for (const std::string& other : {std::string("/d2/r/tapectl/drive"),
+                                     path.substr(0, path.size() - 1), std::string("/x") + path}) {
       const Reply r = run(*c.handler, METHOD_POST, other, good);
       EXPECT_EQ(404, r.status) << other;
       EXPECT_EQ("", r.body) << other;
@@ -142,8 +142,8 @@ TEST_F(Drive_Handler_Test, HardwareFailureMarksTheDriveFaultyAtOnce) {
 
 TEST_F(Drive_Handler_Test, CountedFailuresTurnTheDriveFaultyAtTheThreshold) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library(
-      R"([{"op": "mount", "drive": "LIB-1-D0", "times": 1000}])")));
+  ASSERT_NO_FATAL_FAILURE(use_library(
+      tapectl_test::sample_library(R"([{"op": "mount", "drive": "LIB-1-D0", "times": 1000}])")));
   const std::string body = R"({"serial_number": "LIB-1-D0", "media_tag": "T0004L9"})";
   for (int attempt = 1; attempt <= 4; ++attempt) {
     const Reply r = load(body);

@@ -97,7 +97,8 @@ void expect_three_views_agree(const Demo_Daemon& d) {
   const Library_View web = refresh_view(d);
   ASSERT_TRUE(web.ok) << web.error;
   if (tapectl_test::have_program("sqlite3")) {
-    const Library_View db = tapectl_test::sqlite_view(d.dir() + "/state/media_controller.db", SERIAL);
+    const Library_View db =
+        tapectl_test::sqlite_view(d.dir() + "/state/media_controller.db", SERIAL);
     ASSERT_TRUE(db.ok) << db.error;
     EXPECT_EQ(describe(web), describe(db)) << "web reply and inventory differ";
   } else {
@@ -147,7 +148,8 @@ TEST_F(E2E_Daemon_Test, ListLoadUnloadTransferAndFaultyDrive) {
   const Value info = parse(r);
   EXPECT_EQ(36u, info.get_obj().at("host_uuid").get_str().size());
   ASSERT_EQ(1u, info.get_obj().at("changers").get_array().size());
-  EXPECT_EQ(SERIAL, info.get_obj().at("changers").get_array()[0].get_obj().at("serial_number").get_str());
+  EXPECT_EQ(SERIAL,
+            info.get_obj().at("changers").get_array()[0].get_obj().at("serial_number").get_str());
 
   ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
 
@@ -169,9 +171,9 @@ TEST_F(E2E_Daemon_Test, ListLoadUnloadTransferAndFaultyDrive) {
   ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
 
   // A drive that fails with hardware errors is reported faulty.
-  ASSERT_NO_FATAL_FAILURE(set_faults(
-      d.dir() + "/library.json",
-      std::string(R"([{"op": "mount", "drive": ")") + DRIVE_2 + R"(", "times": 1000, "hardware": true}])"));
+  ASSERT_NO_FATAL_FAILURE(set_faults(d.dir() + "/library.json",
+                                     std::string(R"([{"op": "mount", "drive": ")") + DRIVE_2 +
+                                         R"(", "times": 1000, "hardware": true}])"));
   r = d.post("/d2/r/tapectl/drive/load",
              std::string(R"({"serial_number": ")") + DRIVE_2 + R"(", "media_tag": "A00003L9"})");
   EXPECT_EQ(500, r.status);
@@ -187,7 +189,8 @@ TEST_F(E2E_Daemon_Test, ListLoadUnloadTransferAndFaultyDrive) {
 
   // After a clean stop the inventory and the library still agree.
   if (tapectl_test::have_program("sqlite3") && tapectl_test::have_program("mtx")) {
-    const Library_View db = tapectl_test::sqlite_view(d.dir() + "/state/media_controller.db", SERIAL);
+    const Library_View db =
+        tapectl_test::sqlite_view(d.dir() + "/state/media_controller.db", SERIAL);
     const Library_View mtx = tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG);
     ASSERT_TRUE(db.ok && mtx.ok) << db.error << mtx.error;
     EXPECT_EQ(describe(mtx), describe(db));
@@ -259,8 +262,9 @@ TEST_F(E2E_Daemon_Test, RestartResumesInventoryAndPositions) {
     std::string error;
     ASSERT_TRUE(d.start(error)) << error;
     ASSERT_EQ(200, d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL).status);
-    const Http_Reply r = d.post("/d2/r/tapectl/media/transfer",
-                                R"({"serial_number": "EMU-LIB-0001", "media_tag": "A00005L9", "from": 5, "to": 13})");
+    const Http_Reply r = d.post(
+        "/d2/r/tapectl/media/transfer",
+        R"({"serial_number": "EMU-LIB-0001", "media_tag": "A00005L9", "from": 5, "to": 13})");
     ASSERT_EQ(200, r.status) << r.body;
     EXPECT_EQ(0, d.stop());
   }

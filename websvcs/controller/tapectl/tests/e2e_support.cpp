@@ -158,7 +158,8 @@ Library_View mtx_view(const std::string& library_file, const std::string& change
       }
     }
     int n = 0, home = 0;
-    if (std::sscanf(line.c_str(), " Data Transfer Element %d:Full (Storage Element %d", &n, &home) == 2) {
+    if (std::sscanf(line.c_str(), " Data Transfer Element %d:Full (Storage Element %d", &n,
+                    &home) == 2) {
       v.drives[n] = home;
       if (!tag.empty()) v.slots[home] = tag;  // the inventory keeps the tag at home
     } else if (std::sscanf(line.c_str(), " Storage Element %d", &n) == 1 &&
@@ -178,18 +179,24 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial) 
   const std::string slots = run_command(
       "sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
           quote("select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id"
-                " where c.serial_number=" + lit + " and s.media_tag is not null and s.media_tag<>''"
-                " order by s.slot_number") + " 2>&1",
+                " where c.serial_number=" +
+                lit +
+                " and s.media_tag is not null and s.media_tag<>''"
+                " order by s.slot_number") +
+          " 2>&1",
       status);
   if (status != 0) {
     v.error = "sqlite3 failed: " + slots;
     return v;
   }
-  const std::string drives = run_command(
-      "sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
-          quote("select d.drive_number, d.slot_number from drive d join changer c on c.id=d.changer_id"
-                " where c.serial_number=" + lit + " and d.slot_number is not null") + " 2>&1",
-      status);
+  const std::string drives =
+      run_command("sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
+                      quote("select d.drive_number, d.slot_number from drive d join changer c on "
+                            "c.id=d.changer_id"
+                            " where c.serial_number=" +
+                            lit + " and d.slot_number is not null") +
+                      " 2>&1",
+                  status);
   if (status != 0) {
     v.error = "sqlite3 failed: " + drives;
     return v;

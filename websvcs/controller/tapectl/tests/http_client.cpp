@@ -72,9 +72,11 @@ Http_Reply http_request(int port, const std::string& method, const std::string& 
     reply.error = std::string("connect: ") + std::strerror(errno);
     return reply;
   }
-  std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  std::string request =
+      method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   if (!body.empty()) {
-    request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    request +=
+        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   }
   request += "\r\n";
   request += body;

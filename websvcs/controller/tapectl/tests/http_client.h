@@ -10,7 +10,7 @@
 namespace tapectl_test {
 
 struct Http_Reply {
-  int status = 0;  // 0 when no reply could be read
+  int status = 0;                              // 0 when no reply could be read
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   std::string error;  // why status is 0

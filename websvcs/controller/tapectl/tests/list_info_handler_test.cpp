@@ -167,10 +167,12 @@ TEST_F(Info_Handler_Test, NoChangersAndFailedListing) {
 // Every factory hands out its destroyer and a handler that runs requests
 // in threads of their own.
 TEST(Factories, MakeAndDestroyEveryHandler) {
-  JSON_RESTful_Handler_Factory factories[] = {
-      _make_JSON_RESTful_List_Handler,          _make_JSON_RESTful_Controller_Info_Handler,
-      _make_JSON_RESTful_Changer_Refresh_Handler, _make_JSON_RESTful_Media_Transfer_Handler,
-      _make_Drive_Load_Handler,                 _make_Drive_Unload_Handler};
+  JSON_RESTful_Handler_Factory factories[] = {_make_JSON_RESTful_List_Handler,
+                                              _make_JSON_RESTful_Controller_Info_Handler,
+                                              _make_JSON_RESTful_Changer_Refresh_Handler,
+                                              _make_JSON_RESTful_Media_Transfer_Handler,
+                                              _make_Drive_Load_Handler,
+                                              _make_Drive_Unload_Handler};
   for (JSON_RESTful_Handler_Factory make : factories) {
     JSON_RESTful_Handler_Gobbler gobble = nullptr;
     JSON_RESTful_Handler* h = make(&gobble);

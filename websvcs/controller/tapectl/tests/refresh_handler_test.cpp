@@ -44,7 +44,8 @@ TEST_F(Refresh_Handler_Test, RepliesWithTheRefreshedLibrary) {
 TEST_F(Refresh_Handler_Test, FailuresAnswerWithTheirMessages) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
   JSON_RESTful_Changer_Refresh_Handler h;
-  for (const char* target : {"/d2/r/tapectl/changer/refresh", "/d2/r/tapectl/changer/refresh?sn=LIB-1"}) {
+  for (const char* target :
+       {"/d2/r/tapectl/changer/refresh", "/d2/r/tapectl/changer/refresh?sn=LIB-1"}) {
     const Reply r = run(h, METHOD_GET, target);
     EXPECT_EQ(400, r.status) << target;
     EXPECT_EQ("Need 'serial_number' in query string.", r.message());

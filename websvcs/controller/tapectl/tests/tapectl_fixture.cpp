@@ -1,12 +1,12 @@
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
+#include <ace/Log_Msg.h>
+#include <ace/Log_Record.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-
-#include <ace/Log_Msg.h>
-#include <ace/Log_Record.h>
 
 #include "d2t/controller/tape_controller.h"
 #include "d2t/emulator/emulator.h"
@@ -122,7 +122,8 @@ std::string sample_library(const std::string& faults) {
       {"slot": 6, "barcode": "CLN001L1", "cleaning": true},
       {"slot": 7, "barcode": ""}
     ],
-    "faults": )" + faults + R"(
+    "faults": )" +
+         faults + R"(
   }]
 })";
 }

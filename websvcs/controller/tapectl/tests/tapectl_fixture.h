@@ -6,14 +6,13 @@
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 #define WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 
+#include <ace/Log_Msg_Callback.h>
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include <ace/Log_Msg_Callback.h>
 
 #include "json_spirit/json_spirit_value.h"
 #include "websvcs/framework/framework.h"
@@ -50,10 +49,10 @@ class Log_Capture : public ACE_Log_Msg_Callback {
 
 // The reply of one request run through a handler.
 struct Reply {
-  int result = 0;             // what the handler returned
-  int status = 0;             // final HTTP status
-  std::string body;           // raw body text
-  json_spirit::Value json;    // body parsed (null when empty or not JSON)
+  int result = 0;           // what the handler returned
+  int status = 0;           // final HTTP status
+  std::string body;         // raw body text
+  json_spirit::Value json;  // body parsed (null when empty or not JSON)
   // The reply as an object (empty when it is not one).
   json_spirit::Object obj() const;
   // The "message" of an error body, "" when none.

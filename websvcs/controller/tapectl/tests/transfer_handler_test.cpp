@@ -44,8 +44,10 @@ TEST_F(Transfer_Handler_Test, MovesAndRepliesWithTheTargetSlot) {
   EXPECT_EQ("T0003L9", slot_tag(5));
 
   // Into the porter slot and back.
-  EXPECT_EQ(200, transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":5,"to":9})").status);
-  EXPECT_EQ(200, transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":9,"to":3})").status);
+  EXPECT_EQ(200,
+            transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":5,"to":9})").status);
+  EXPECT_EQ(200,
+            transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":9,"to":3})").status);
   expect_untouched();
 }
 
@@ -78,10 +80,14 @@ TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
       {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "dest": 5})", to_msg},
       // Numbers beyond a slot number's range are refused, not cut down to
       // another slot: 4294967299 would otherwise become slot 3.
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 4294967299, "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 4294967301})", to_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 18446744073709551615, "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": -9223372036854775808})", to_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 4294967299, "to": 5})",
+       from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 4294967301})",
+       to_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 18446744073709551615, "to": 5})",
+       from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": -9223372036854775808})",
+       to_msg},
       {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 1e300, "to": 5})", from_msg},
   };
   for (const auto& c : cases) {
@@ -140,8 +146,8 @@ TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptyTarget) {
 
 TEST_F(Transfer_Handler_Test, FailedMoveIs500AndChangesNothing) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library(
-      R"([{"op": "transfer", "times": 1000, "hardware": true}])")));
+  ASSERT_NO_FATAL_FAILURE(use_library(
+      tapectl_test::sample_library(R"([{"op": "transfer", "times": 1000, "hardware": true}])")));
   const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to transfer media", r.message());
