@@ -78,9 +78,17 @@ extern "C" {
 
 database::sql::Metadata* _make_Media_Controller_Metadata(Media_Controller_Metadata_Gobbler* gobbler) {
   if (gobbler) *gobbler = _gobble_Media_Controller_Metadata;
-  Media_Controller_Metadata* metadata = new (std::nothrow) Media_Controller_Metadata();
-  if (!metadata) errno = ENOMEM;
-  return metadata;
+  // The declaration itself allocates (tables, columns, names): a failure
+  // there must not escape this C function either, so it is reported the
+  // same way as a failed allocation of the object.
+  try {
+    Media_Controller_Metadata* metadata = new (std::nothrow) Media_Controller_Metadata();
+    if (!metadata) errno = ENOMEM;
+    return metadata;
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return nullptr;
+  }
 }
 
 void _gobble_Media_Controller_Metadata(void* p) {

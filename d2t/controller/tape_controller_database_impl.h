@@ -8,8 +8,9 @@
 //
 // Failures are logged once here, through ACE_Log_Msg at LM_ERROR:
 //   - no connection: "Failed to connect to database 'media_controller' at
-//     <file>:<line>" and the operation's failure value (false, -1, or an
-//     empty type text);
+//     <file>:<line>" and the operation's failure value (false or -1);
+//     get_changer_type logs "Failed to connect to database
+//     'media_controller'" and gives an empty type text;
 //   - a refused insert: "Failed to add changer|drive|slot" and -1;
 //   - a transaction that cannot begin (reset, transfer): "Failed to begin
 //     transaction at <file>:<line>";
