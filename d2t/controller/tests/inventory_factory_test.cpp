@@ -3,11 +3,11 @@
 // allocation, the declaration's own allocations by throwing), N raised
 // until the factory succeeds. Every run must end with either a complete
 // declaration or null with errno ENOMEM, and never with an exception.
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <new>
-
-#include <gtest/gtest.h>
 
 #include "d2t/controller/media_controller_metadata.h"
 
