@@ -2,9 +2,14 @@
 // controller and the web service on an emulated library; a real HTTP
 // client drives it; afterwards the web replies, the SQLite inventory (read
 // with sqlite3) and the emulated library (read with mtx) must agree.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -279,6 +284,29 @@ TEST_F(E2E_Daemon_Test, RestartResumesInventoryAndPositions) {
   EXPECT_EQ(0u, web.slots.count(5));
   ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(again));
   EXPECT_EQ(0, again.stop());
+}
+
+// A port taken between picking and listening: the start moves to another
+// port instead of waiting for a daemon that can never answer.
+TEST_F(E2E_Daemon_Test, StartMovesOnWhenThePortIsTaken) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(fd, 1));
+  ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
+  const int taken = ntohs(a.sin_port);
+
+  Demo_Daemon d(run_dir(), taken);
+  std::string error;
+  EXPECT_TRUE(d.start(error)) << error;
+  EXPECT_NE(taken, d.port());
+  EXPECT_EQ(0, d.stop());
+  ::close(fd);
 }
 
 }  // namespace

@@ -56,9 +56,23 @@ Demo_Daemon::~Demo_Daemon() {
 }
 
 bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
+  // The port was free when it was picked but another process may have
+  // taken it since: a daemon that exits during start-up gets another try
+  // on another port.
+  for (int attempt = 1;; ++attempt) {
+    bool exited = false;
+    if (start_once(error, deadline_seconds, exited)) return true;
+    if (!exited || attempt == 3) return false;
+    port_ = free_loopback_port();
+  }
+}
+
+bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exited) {
   const std::string script = std::string(D2T_SOURCE_DIR) + "/scripts/demo";
   const std::string log = dir_ + ".log";
   const std::string port = std::to_string(port_);
+  exited = false;
+  const std::size_t log_start = log_text().size();  // earlier attempts' lines
   pid_ = ::fork();
   if (pid_ < 0) {
     error = "fork failed";
@@ -80,10 +94,20 @@ bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      exited = true;
       error = "the daemon exited during start-up:\n" + log_text();
       return false;
     }
-    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info", "", 5);
+    // The web service could not listen (the daemon itself stays up).
+    if (log_text().find("Failed to start the web service", log_start) != std::string::npos) {
+      error = "the web service did not start:\n" + log_text();
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+      exited = true;
+      return false;
+    }
+    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info", "", 1);
     if (r.status == 200) return true;
     if (std::chrono::steady_clock::now() > deadline) {
       error = "the daemon did not answer in time:\n" + log_text();

@@ -25,7 +25,9 @@ class Demo_Daemon {
   Demo_Daemon& operator=(const Demo_Daemon&) = delete;
 
   // Starts the daemon and waits (up to `deadline_seconds`) until it
-  // answers the info request. False with `error` set otherwise.
+  // answers the info request. False with `error` set otherwise. When the
+  // web service cannot listen (its port was taken meanwhile) the daemon
+  // is tried again on another free port; port() tells the one in use.
   bool start(std::string& error, int deadline_seconds = 180);
   // SIGINT, then waits for the exit; the exit status (-1 when it had to be
   // killed, -2 when it was not running).
@@ -42,6 +44,8 @@ class Demo_Daemon {
   }
 
  private:
+  bool start_once(std::string& error, int deadline_seconds, bool& exited);
+
   std::string dir_;
   int port_;
   pid_t pid_ = -1;
