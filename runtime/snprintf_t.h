@@ -19,7 +19,7 @@ class snprintf_t {
 
  public:
   snprintf_t() { buf_[0] = '\0'; }
-  // Formats at once; check length() (-1 on failure).
+  // Formats at once; check length() (-1 after a formatting error).
   explicit snprintf_t(const C* fmt, ...) __attribute__((format(printf, 2, 3))) {
     buf_[0] = '\0';
     va_list args;
@@ -33,7 +33,7 @@ class snprintf_t {
 
   // Replaces the content with the formatted text. The length of the text,
   // or -1 on a formatting error or when memory runs out (the text is then
-  // empty).
+  // empty; length() is -1 after a formatting error, 0 when memory ran out).
   int set(const C* fmt, ...) __attribute__((format(printf, 2, 3))) {
     va_list args;
     va_start(args, fmt);
@@ -52,7 +52,7 @@ class snprintf_t {
       va_end(copy);
       if (n < 0) {
         target[0] = '\0';
-        len_ = 0;
+        len_ = -1;
         return -1;
       }
       len_ = n;
@@ -73,7 +73,8 @@ class snprintf_t {
   // buffer. Valid until the next set() or the destruction.
   const C* c_str() const { return ptr_ ? ptr_ : buf_; }
   const C* data() const { return c_str(); }
-  // Length of the last result (0 after a failure).
+  // Length of the last result: -1 after a formatting error, 0 when memory
+  // ran out.
   int length() const { return len_; }
 
  private:

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 std::int64_t parse_uid_gid(const char* text) {
@@ -21,10 +22,16 @@ std::int64_t parse_uid_gid(const char* text) {
 
 std::unique_ptr<unsigned char[]> new_sysconf_buffer(int name, long default_, size_t item_size,
                                                     size_t& res) {
+  res = 0;
   long count = ::sysconf(name);
   if (count < 1) count = default_;
-  std::unique_ptr<unsigned char[]> buf(new (std::nothrow)
-                                           unsigned char[static_cast<size_t>(count) * item_size]);
+  std::unique_ptr<unsigned char[]> buf;
+  // A product that does not fit in size_t would allocate a short buffer
+  // while `res` promises the full count.
+  if (count >= 1 && item_size != 0 &&
+      static_cast<size_t>(count) <= std::numeric_limits<size_t>::max() / item_size) {
+    buf.reset(new (std::nothrow) unsigned char[static_cast<size_t>(count) * item_size]);
+  }
   if (!buf) {
     errno = ENOMEM;
     return buf;

@@ -23,9 +23,9 @@ const std::uint32_t NO_ID = 0xFFFFFFFFu;
 std::int64_t parse_uid_gid(const char* text);
 
 // Owned buffer of `sysconf(name)` elements of `item_size` bytes (`default_`
-// elements when sysconf gives less than 1). On success sets `res` to the
-// element count. On allocation failure returns null with errno ENOMEM and
-// leaves `res` at 0.
+// elements when sysconf gives less than 1). `res` is set to 0 on entry and
+// to the element count on success. On allocation failure returns null with
+// errno ENOMEM (`res` stays 0).
 std::unique_ptr<unsigned char[]> new_sysconf_buffer(int name, long default_, size_t item_size,
                                                     size_t& res);
 

@@ -75,6 +75,9 @@ void write_all(int fd, const std::string& text) {
 
 Log_Sink* g_sink = nullptr;
 
+// True while the calling thread is inside Log_Sink::log with the lock held.
+thread_local bool t_inside_log = false;
+
 }  // namespace
 
 Log_Config parse_log_config(const char* file, const char* priority) {
@@ -211,7 +214,20 @@ std::string Log_Sink::format(ACE_Log_Priority priority, const char* text) const 
 ssize_t Log_Sink::log(ACE_Log_Record& record) {
   const ACE_Log_Priority priority = static_cast<ACE_Log_Priority>(record.type());
   const char* text = record.msg_data();
+  if (t_inside_log) {
+    // A signal handler (a fatal signal's stack trace) interrupted this
+    // thread inside log(): the lock is already this thread's, and waiting
+    // for it would hang the dying process.
+    return log_i(priority, text);
+  }
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  t_inside_log = true;
+  const ssize_t n = log_i(priority, text);
+  t_inside_log = false;
+  return n;
+}
+
+ssize_t Log_Sink::log_i(ACE_Log_Priority priority, const char* text) {
   if (config_.target == Log_Config::TO_SYSLOG) {
     ::syslog(syslog_level_of(priority), "%s", text != nullptr ? text : "");
     return 0;

@@ -70,7 +70,9 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   int close() override;
 
   // Writes one record. Thread-safe. A record whose text does not end in a
-  // newline gets one.
+  // newline gets one. A call made on a thread that is already inside log()
+  // (a signal handler that interrupted it) writes without waiting for the
+  // lock that thread holds.
   ssize_t log(ACE_Log_Record& record) override;
 
   // The text that `log` writes for a record of `priority` with `text`:
@@ -85,6 +87,8 @@ class Log_Sink : public ACE_Log_Msg_Backend {
  private:
   void open_i();
   void close_i();
+  // Writes one record; the caller holds lock_.
+  ssize_t log_i(ACE_Log_Priority priority, const char* text);
 
   Log_Config config_;
   int fd_ = -1;          // log file descriptor; -1 for stderr and syslog

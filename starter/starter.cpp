@@ -71,19 +71,28 @@ void run_event_loops(std::uint64_t threads) {
     run_in_main_thread(reactor);
     return;
   }
+  // The loop threads form one group of their own, so that only they are
+  // waited for: services may run threads of their own in the same manager,
+  // which end when the services are finalised. Spawned one at a time (with
+  // spawn_n's default flags and priority) so that the group is known also
+  // when spawning stops early.
   ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();
-  const int group = manager->spawn_n(static_cast<size_t>(threads), event_loop, reactor);
-  if (group == -1) {
+  const long flags = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
+  int group = -1;
+  std::uint64_t spawned = 0;
+  for (; spawned < threads; ++spawned) {
+    const int rc = manager->spawn(event_loop, reactor, flags, nullptr, nullptr,
+                                  ACE_DEFAULT_THREAD_PRIORITY, group);
+    if (rc == -1) break;
+    group = rc;
+  }
+  if (spawned < threads) {
     ACE_ERROR((LM_ERROR, "Failed to spawn %u event loop threads, errno=%d, %m\n",
                static_cast<unsigned>(threads), errno));
     // Threads that did start share the loop with the main thread.
     run_in_main_thread(reactor);
-    manager->wait();
-    return;
   }
-  // Only the loop threads: services may run threads of their own in the
-  // same manager, which end when the services are finalised.
-  manager->wait_grp(group);
+  if (group != -1) manager->wait_grp(group);
 }
 
 }  // namespace

@@ -71,6 +71,30 @@ TEST(Snprintf_T, InlineAndHeapResults) {
   EXPECT_STREQ(edge.c_str(), "12345678");
 }
 
+// A wide character the "C" locale cannot convert makes the C library's
+// formatter fail; neither formatter may leave a partial text behind.
+TEST(Formatting, ErrorsLeaveNoPartialText) {
+  const wchar_t* unconvertible = L"caf\u00e9";
+
+  std::string s = "previous";
+  EXPECT_LT(string_sprintf(s, "%ls", unconvertible), 0);
+  EXPECT_TRUE(s.empty());
+  s = "head:";
+  EXPECT_LT(append_f(s, "%s%ls", "x", unconvertible), 0);
+  EXPECT_EQ(s, "head:") << "appending restores the earlier content";
+
+  snprintf_t<4096> failed("%ls", unconvertible);
+  EXPECT_EQ(failed.length(), -1) << "a constructed text reports the failure";
+  EXPECT_STREQ(failed.c_str(), "");
+
+  const std::string big(5000, 'h');
+  snprintf_t<16> heap("%s", big.c_str());
+  ASSERT_EQ(heap.length(), 5000);
+  EXPECT_EQ(heap.set("%ls", unconvertible), -1);
+  EXPECT_EQ(heap.length(), -1);
+  EXPECT_STREQ(heap.c_str(), "") << "the heap buffer holds no stale text";
+}
+
 TEST(File_Names, Extensions) {
   EXPECT_TRUE(is_file_extension("a.conf", "conf"));
   EXPECT_TRUE(is_file_extension(".conf", "conf"));

@@ -1,10 +1,14 @@
 // Lookups, system information and the log sink of the service host.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -37,6 +41,21 @@ TEST(New_Sysconf_Buffer, UsesTheDefaultWhenSysconfHasNoAnswer) {
   auto pw = new_sysconf_buffer(_SC_GETPW_R_SIZE_MAX, 16384, 1, n);
   ASSERT_TRUE(pw != nullptr);
   EXPECT_GT(n, 0u);
+}
+
+TEST(New_Sysconf_Buffer, FailedAllocationReportsNoCount) {
+  size_t n = 99;
+  errno = 0;
+  // More bytes than any process can have.
+  EXPECT_EQ(nullptr, new_sysconf_buffer(-12345, LONG_MAX, 1, n));
+  EXPECT_EQ(ENOMEM, errno);
+  EXPECT_EQ(0u, n);
+  // A count whose size in bytes overflows must not give a short buffer.
+  n = 99;
+  errno = 0;
+  EXPECT_EQ(nullptr, new_sysconf_buffer(-12345, LONG_MAX, 8, n));
+  EXPECT_EQ(ENOMEM, errno);
+  EXPECT_EQ(0u, n);
 }
 
 TEST(Get_Uid_Gid, ResolvesByNameAndByNumber) {
@@ -209,6 +228,49 @@ TEST(Log_Sink, JournalLinesCarryTheSyslogLevelOfEachLine) {
   const std::string line = terminal.format(LM_WARNING, "y\n");
   EXPECT_NE(std::string::npos, line.find(" WARNING [")) << line;
   EXPECT_EQ('y', line[line.size() - 2]);
+}
+
+Log_Sink* g_reentry_sink = nullptr;
+volatile std::sig_atomic_t g_reentry_logged = 0;
+
+// Logs like a fatal-signal handler does, once.
+void log_from_signal_handler(int) {
+  if (g_reentry_logged != 0) return;
+  ACE_Log_Record record(LM_ALERT, ACE_Time_Value(0), 0);
+  record.msg_data("logged by the signal handler");
+  g_reentry_sink->log(record);
+  g_reentry_logged = 1;
+}
+
+// The file size limit makes the sink's own write raise SIGXFSZ inside
+// log(), with the sink's lock held; the handler then logs on that thread.
+TEST(Log_Sink, SignalHandlerLoggingInsideLogDoesNotWaitForTheLock) {
+  Temp_Dir dir;
+  const std::string path = dir.path() + "/limited.log";
+  Log_Sink sink(parse_log_config(path.c_str(), nullptr));
+  ASSERT_EQ(0, sink.open(nullptr));
+  g_reentry_sink = &sink;
+  g_reentry_logged = 0;
+
+  struct sigaction sa;
+  struct sigaction old_sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = log_from_signal_handler;
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(0, ::sigaction(SIGXFSZ, &sa, &old_sa));
+  struct rlimit old_limit;
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &old_limit));
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 16;
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
+
+  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
+  record.msg_data("a line longer than the sixteen bytes the file may hold");
+  sink.log(record);
+
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  ::sigaction(SIGXFSZ, &old_sa, nullptr);
+  EXPECT_EQ(1, g_reentry_logged);
 }
 
 TEST(Log_Sink, UnwritableFileFallsBackToStandardError) {
