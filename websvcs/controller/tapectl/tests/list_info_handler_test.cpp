@@ -96,6 +96,30 @@ TEST_F(List_Handler_Test, UnknownOrEmptySerialGivesEmptyListAndMovesNothing) {
   EXPECT_EQ("slot:1", where_is("T0001L9"));
 }
 
+TEST_F(List_Handler_Test, OnlyTheRescannedLibraryOfSeveralIsListed) {
+  ASSERT_NO_FATAL_FAILURE(use_library(R"({
+    "state_file": "library.state",
+    "changers": [
+      {"serial_number": "LIB-A", "target_name": "1:0:0", "sg_name": "/dev/sg10", "storage_slots": 4,
+       "drives": [{"serial_number": "LIB-A-D0", "target_name": "2:0:0", "sg_name": "/dev/sg20",
+                   "dev_name": "/dev/st0"}],
+       "cartridges": [{"slot": 1, "barcode": "A0001L9", "capacity": 1000000}]},
+      {"serial_number": "LIB-B", "target_name": "1:0:1", "sg_name": "/dev/sg11", "storage_slots": 3,
+       "drives": [{"serial_number": "LIB-B-D0", "target_name": "2:0:1", "sg_name": "/dev/sg21",
+                   "dev_name": "/dev/st1"}],
+       "cartridges": [{"slot": 2, "barcode": "B0002L9", "capacity": 1000000}]}
+    ]})"));
+  ASSERT_TRUE(open_controller());
+  JSON_RESTful_List_Handler h;
+  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-B");
+  ASSERT_EQ(200, r.status) << r.body;
+  ASSERT_EQ(1u, r.json.get_array().size()) << r.body;
+  const Object& lib = r.json.get_array()[0].get_obj();
+  EXPECT_EQ("LIB-B", lib.at("serial_number").get_str());
+  EXPECT_EQ(3u, lib.at("slots").get_array().size());
+  EXPECT_EQ(1u, lib.at("drives").get_array().size());
+}
+
 TEST_F(List_Handler_Test, MissingSerialNumberIs400) {
   JSON_RESTful_List_Handler h;
   for (const char* target : {"/d2/r/tapectl/list", "/d2/r/tapectl/list?serial=LIB-1",
