@@ -11,15 +11,6 @@ using json_spirit::Value;
 
 class Inventory_Changer_Drive_Test : public Inventory_Test {
  protected:
-  // Points the layer at a database that cannot be reached.
-  void make_unreachable() {
-    std::string url = GetParam() == SQLITE
-                          ? std::string("sqlite:/proc/no-such-dir/media_controller.db")
-                          : std::string("host=/nonexistent-socket-dir port=1 user=none dbname=none "
-                                        "connect_timeout=2");
-    ASSERT_TRUE(manager()->configure(url));
-    capture_.clear();
-  }
   bool logged_connect_failure() {
     for (const std::string& l : logged()) {
       if (l.compare(0, 52, "Failed to connect to database 'media_controller' at ") == 0 &&

@@ -233,6 +233,17 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
     for (long long id : slot_ids_) ASSERT_GT(id, 0);
   }
 
+  // Points the layer at a database that cannot be reached and forgets
+  // what was logged so far.
+  void make_unreachable() {
+    std::string url = GetParam() == SQLITE
+                          ? std::string("sqlite:/proc/no-such-dir/media_controller.db")
+                          : std::string("host=/nonexistent-socket-dir port=1 user=none dbname=none "
+                                        "connect_timeout=2");
+    ASSERT_TRUE(manager()->configure(url));
+    capture_.clear();
+  }
+
   std::vector<std::string> logged() { return capture_.lines(); }
   bool logged_exactly(const std::string& line) {
     for (const std::string& l : capture_.lines()) {

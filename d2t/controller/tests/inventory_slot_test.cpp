@@ -252,6 +252,44 @@ TEST_P(Inventory_Slot_Test, TransferToOrFromAVanishedRowChangesNothing) {
   EXPECT_EQ(1, scalar("SELECT count(*) FROM slot WHERE media_tag='T1' AND id=:id", slot_ids_[0]));
 }
 
+// Without a connection every slot operation gives its failure value, logs
+// the connection failure and leaves its output as it was.
+TEST_P(Inventory_Slot_Test, UnreachableDatabaseFailsEverySlotOperation) {
+  make_library();
+  const Object from = slot_record(1);
+  const Object to = slot_record(2);
+  make_unreachable();
+
+  EXPECT_EQ(-1, impl_.add_slot(slot_data(changer_id_, 7, "T7")));
+  EXPECT_EQ(-1, impl_.add_slot(changer_id_, medium(8, "T8")));
+  Array slots(1, Value("kept"));
+  EXPECT_FALSE(impl_.get_slots(changer_id_, slots));
+  EXPECT_EQ(Array(1, Value("kept")), slots);
+  Object out;
+  json_spirit::insert(out)("keep", 1);
+  const Object before = out;
+  EXPECT_FALSE(impl_.get_slot("T1", out));
+  EXPECT_FALSE(impl_.get_slot(changer_id_, 1, out));
+  EXPECT_FALSE(impl_.get_slot("LIB1", 1, out));
+  EXPECT_EQ(before, out);
+  EXPECT_FALSE(impl_.slot_empty(changer_id_, 2));
+  EXPECT_EQ(-1, impl_.get_empty_slot(changer_id_));
+  EXPECT_FALSE(impl_.set_media_tag(changer_id_, 2, "T2"));
+  EXPECT_FALSE(impl_.update_slot(changer_id_, medium(2, "T2")));
+  EXPECT_FALSE(impl_.transfer(from, to));
+
+  EXPECT_TRUE(logged_prefix("Failed to connect to database 'media_controller' at "));
+  // A connection failure is neither a refused insert nor a bad record.
+  EXPECT_FALSE(logged_exactly("Failed to add slot\n"));
+  EXPECT_FALSE(logged_prefix("Transfer object exception: "));
+
+  // Nothing reached the database.
+  ASSERT_TRUE(manager()->configure(url_));
+  EXPECT_EQ(Value("T1"), tag_of(slot_ids_[0]));
+  EXPECT_TRUE(tag_of(slot_ids_[1]).is_null());
+  EXPECT_EQ(3, scalar("SELECT count(*) FROM slot"));
+}
+
 TEST_P(Inventory_Slot_Test, HostileTagsAreStoredAsData) {
   long long changer = impl_.add_changer(changer_data("LIB'; DROP TABLE slot; --"));
   ASSERT_GT(changer, 0);
