@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "runtime/environ.h"
@@ -22,6 +23,7 @@ typedef int (*sd_notify_t)(int unset_environment, const char* state);
 typedef int (*sd_watchdog_enabled_t)(int unset_environment, std::uint64_t* usec);
 
 const std::uint64_t MIN_INTERVAL_USEC = 3000000;
+const std::uint64_t MAX_INTERVAL_SECONDS = std::numeric_limits<std::uint64_t>::max() / 1000000;
 
 // dlsym of a function, converted to its type.
 template <typename F>
@@ -41,7 +43,8 @@ std::uint64_t notify_interval_usec(std::uint64_t usec, const char* interval_text
   if (interval_text != nullptr && *interval_text != '\0') {
     seconds = natoi<unsigned long, const char*>(interval_text);
   }
-  if (seconds != 0) return seconds * 1000000;
+  // Clamped so that a huge setting cannot wrap around to a short interval.
+  if (seconds != 0) return std::min(seconds, MAX_INTERVAL_SECONDS) * 1000000;
   // A third of the timeout leaves room for two late ticks. The 3-second
   // floor keeps the timer cheap, but it must stay below the timeout itself
   // or systemd would kill the service between two notifications.

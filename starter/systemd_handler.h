@@ -28,7 +28,8 @@ class ACE_Reactor;
 // The notification interval in microseconds for a watchdog timeout of
 // `usec` microseconds and the SD_NOTIFY_INTERVAL text `interval_text`
 // (null or empty when unset).
-//   - a non-zero SD_NOTIFY_INTERVAL (whole seconds) wins;
+//   - a non-zero SD_NOTIFY_INTERVAL (whole seconds) wins (clamped to the
+//     largest count of seconds whose microseconds fit in 64 bits);
 //   - otherwise a third of the timeout, at least 3 seconds, but never so
 //     long that a short watchdog timeout (below 6 seconds) would starve:
 //     then half the timeout.

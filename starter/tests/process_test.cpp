@@ -131,6 +131,16 @@ TEST_F(Starter_Test, ThreadPoolReactorWithOneThreadFallsBackToTheDefault) {
   stop(*child);
 }
 
+TEST_F(Starter_Test, ThreadsWithoutReactorRunOneLoopInTheMainThread) {
+  auto child = start({"--threads", "8"});
+  ASSERT_TRUE(child->wait_for(BANNER)) << child->output();
+  EXPECT_EQ(0, child->count("Created '"));
+  EXPECT_EQ(0, child->count("Failed"));
+  // The main thread and the signal relay only.
+  EXPECT_EQ(2, child->thread_count());
+  stop(*child);
+}
+
 TEST_F(Starter_Test, ReactorKindsAreCaseSensitive) {
   auto child = start({"--reactor", "TP", "--threads", "4"});
   ASSERT_TRUE(child->wait_for(BANNER)) << child->output();

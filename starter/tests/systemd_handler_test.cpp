@@ -25,6 +25,9 @@ TEST(Notify_Interval, ThirdOfTheTimeoutWithFloorAndOverride) {
   // Zero or text falls back to the derived interval.
   EXPECT_EQ(10000000u, notify_interval_usec(30000000, "0"));
   EXPECT_EQ(10000000u, notify_interval_usec(30000000, "soon"));
+  // A setting too large to count in microseconds stays a long interval.
+  EXPECT_GT(notify_interval_usec(30000000, "18446744073709551615"), 30000000u);
+  EXPECT_GT(notify_interval_usec(30000000, "18446744073710"), 30000000u);
   // Below 6 s of timeout the 3 s floor would reach the timeout itself.
   EXPECT_EQ(2000000u, notify_interval_usec(4000000, nullptr));
   EXPECT_EQ(150000u, notify_interval_usec(300000, nullptr));
