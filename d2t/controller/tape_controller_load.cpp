@@ -72,12 +72,10 @@ bool Tape_Controller::load(const Object& request, Object& result) {
                    media_tag->c_str(), slot32, serial->c_str()));
         return true;
       }
-      // The inventory cannot say where the cartridge is: put it back.
-      if (!d2t::tools::unmount(sg_name, dev_name, static_cast<ACE_UINT32>(drive_number), slot32,
-                               *media_tag, load_unload_retries_, count_failure)) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %C to slot %d from drive %C\n"),
-                   media_tag->c_str(), slot32, serial->c_str()));
-      }
+      // The inventory cannot say where the cartridge is: put it back. The
+      // failure is reported once, below, whatever the move back did.
+      d2t::tools::unmount(sg_name, dev_name, static_cast<ACE_UINT32>(drive_number), slot32,
+                          *media_tag, load_unload_retries_, count_failure);
       result["message"] = "Failed to save load info";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to save load info\n")));
       return false;

@@ -49,11 +49,8 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
       return true;
     }
     // The inventory still shows the cartridge in the source slot: put it
-    // back there.
-    if (!d2t::tools::transfer(*sg_name, to_slot, from_slot, load_unload_retries_)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d by %C.\n"), to_slot, from_slot,
-                 sg_name->c_str()));
-    }
+    // back there. The inventory layer has logged why it refused the move.
+    d2t::tools::transfer(*sg_name, to_slot, from_slot, load_unload_retries_);
     return false;
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Transfer object exception: %C.\n"), e.what()));

@@ -138,6 +138,20 @@ TEST_F(Load_Test, ConfiguredThresholdAndUnloadFailures) {
   expect_consistent();
 }
 
+TEST_F(Load_Test, FailedUnloadOfTheOldCartridgeStopsTheLoad) {
+  start();
+  load("CHG0001-D0", "CHG0001L9", true);
+  set_faults({Fault_Spec{"unmount", "CHG0001-D0", 100000, true}});
+  Object r = load("CHG0001-D0", "CHG0004L9", false);
+  // What the nested unload answered ("faulty" among it) stays with it.
+  EXPECT_EQ("Failed to prepare devices", message(r));
+  EXPECT_EQ(1u, r.size());
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  EXPECT_EQ("slot:4", where_is("CHG0004L9"));
+  EXPECT_EQ(1, stored_slot("CHG0001-D0"));
+  expect_consistent();
+}
+
 TEST_F(Load_Test, UncountedFailureIsFaultyAtOnce) {
   start();
   set_faults({Fault_Spec{"mount", "CHG0001-D1", 100000, true}});

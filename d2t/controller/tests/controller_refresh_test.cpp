@@ -31,9 +31,8 @@ class Refresh_Test : public Controller_Test {
     Controller_Test::SetUp();
     changer_ = make_changer("CHG0001", 10, 2, 6);
     changer_.porter_slots = 2;
-    Library_Spec spec;
-    spec.changers = {changer_};
-    write_library(spec);
+    spec_.changers = {changer_};
+    write_library(spec_);
     ASSERT_TRUE(open_controller());
     rescan_ok("CHG0001");
     id_ = changer_id("CHG0001");
@@ -55,6 +54,7 @@ class Refresh_Test : public Controller_Test {
   }
 
   Changer_Spec changer_;
+  Library_Spec spec_;
   ACE_INT64 id_ = -1;
 };
 
@@ -145,6 +145,52 @@ TEST_F(Refresh_Test, LibraryTypeIsDetectedOnce) {
   expect_consistent();
 }
 
+TEST_F(Refresh_Test, TypeThresholdIsFourSecondsForOneLoadAndUnload) {
+  // Each reading of the fake clock moves it on by `step`: the load plus
+  // the unload measure exactly `step` ms.
+  for (auto step_and_type : {std::make_pair(4000, "virtual"), std::make_pair(4001, "physical")}) {
+    ASSERT_TRUE(controller().impl()->set_changer_type(id_, ""));
+    controller().clock(std::make_shared<Fake_Controller_Clock>(step_and_type.first));
+    Object result = refresh();
+    EXPECT_EQ(step_and_type.second, controller().impl()->get_changer_type(id_)) << step_and_type.first;
+  }
+  expect_consistent();
+}
+
+TEST_F(Refresh_Test, TypeIsNotDetectedWhenEveryDriveHoldsACartridge) {
+  bool count_failure = false;
+  ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 0, 1, "CHG0001L9", 1, count_failure));
+  ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 1, 2, "CHG0002L9", 1, count_failure));
+  ASSERT_TRUE(controller().impl()->set_changer_type(id_, ""));
+  auto clock = std::make_shared<Counting_Clock>();
+  controller().clock(clock);
+  Object result = refresh();
+  EXPECT_EQ(0, clock->reads());
+  EXPECT_EQ("", controller().impl()->get_changer_type(id_));
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  EXPECT_EQ("drive:1", where_is("CHG0002L9"));
+  EXPECT_EQ("slot:3", where_is("CHG0003L9"));
+  expect_consistent();
+}
+
+TEST_F(Refresh_Test, TypeDetectionUsesADriveWithAStoredDeviceName) {
+  // Drive 0 has no stored tape device: without it the cartridge could not
+  // be ejected, so the measurement uses drive 1.
+  Object d0 = drive_row("CHG0001-D0");
+  std::int64_t d0_id = 0;
+  ASSERT_TRUE(json_spirit::object_get(d0, "id", d0_id));
+  ASSERT_TRUE(controller().impl()->set_drive_name(d0_id, "/dev/sg200", ""));
+  ASSERT_TRUE(controller().impl()->set_changer_type(id_, ""));
+  Log_Capture logs;
+  spec_.changers[0].faults = {Fault_Spec{"mount", "", 1, true}};
+  write_library(spec_);
+  Object result;
+  EXPECT_TRUE(controller().refresh("CHG0001", result));
+  EXPECT_TRUE(logs.contains("Failed to mount(CHG0001L9) 1 to 1.")) << logs.lines().size();
+  EXPECT_EQ("", controller().impl()->get_changer_type(id_));
+  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
+}
+
 TEST_F(Refresh_Test, StaleChangerNameIsStoredAgain) {
   ASSERT_TRUE(controller().impl()->set_changer_name(id_, "/dev/sg999"));
   Object result = refresh();
@@ -161,6 +207,30 @@ TEST_F(Refresh_Test, UnknownLibrariesFail) {
   EXPECT_FALSE(controller().refresh("CHG0001", result));
   EXPECT_TRUE(logs.contains("No mediumx with serial_number 'CHG0001'."));
   EXPECT_TRUE(result.empty());
+}
+
+TEST_F(Controller_Test, CleaningCartridgeIsNeverLoadedToTimeTheLibrary) {
+  // The changer reports every occupied slot alike; the cleaning cartridge
+  // is told by its tag and passed over.
+  Library_Spec spec;
+  Changer_Spec c = make_changer("CHG0001", 6, 1, 0);
+  c.cartridges.push_back(Cartridge_Spec{1, -1, "CLN001L1", 0, true});
+  c.cartridges.push_back(Cartridge_Spec{2, -1, "CHG0002L9", 0, false});
+  spec.changers = {c};
+  write_library(spec);
+  ASSERT_TRUE(open_controller());
+  rescan_ok("CHG0001");
+  const ACE_INT64 id = changer_id("CHG0001");
+  ASSERT_TRUE(controller().impl()->set_changer_type(id, ""));
+
+  Log_Capture logs;
+  spec.changers[0].faults = {Fault_Spec{"mount", "", 1, true}};
+  write_library(spec);
+  Object result;
+  EXPECT_TRUE(controller().refresh("CHG0001", result));
+  EXPECT_TRUE(logs.contains("Failed to mount(CHG0002L9) 2 to 0."));
+  EXPECT_FALSE(logs.contains("CLN001L1"));
+  EXPECT_EQ("slot:1", where_is("CLN001L1"));
 }
 
 // ------------------------------------------------------------ slot index

@@ -11,6 +11,7 @@
 #include "d2t/emulator/emulator.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "database/database.h"
 #include "json_spirit/json_helpers.h"
 
 using namespace controller_test;
@@ -351,6 +352,31 @@ TEST_F(Rescan_Test, LibraryWhoseDrivesAllFailIsRemoved) {
   for (const char* tag : {"CHG0001L9", "CHG0002L9", "CHG0003L9"}) {
     EXPECT_EQ(0u, where_is(tag).find("slot:")) << tag;
   }
+}
+
+TEST_F(Rescan_Test, FailedChangerInsertLosesTheOldRows) {
+  Library_Spec spec;
+  spec.changers.push_back(make_changer("CHG0001", 6, 1, 2));
+  write_library(spec);
+  ASSERT_TRUE(open_controller());
+  rescan_ok("CHG0001");
+  ASSERT_GE(changer_id("CHG0001"), 0);
+
+  Log_Capture logs;
+  database::sql::Fault_Plan plan(1, database::sql::Fault_Plan::FROM_THEN_ON,
+                                 database::sql::Fault_Plan::OP_EXECUTE | database::sql::Fault_Plan::OP_QUERY);
+  plan.match = "INSERT INTO changer";
+  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
+  d2t::Changer_var lib = rescan("CHG0001");
+  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+
+  EXPECT_TRUE(lib.null());
+  EXPECT_TRUE(logs.contains("Failed to add changer, serial_number: CHG0001."));
+  EXPECT_TRUE(logs.contains("Failed to update tape library, changer serial_number: CHG0001."));
+  EXPECT_EQ(-1, changer_id("CHG0001"));
+  EXPECT_TRUE(drive_row("CHG0001-D0").empty());
+  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
+  EXPECT_EQ("slot:2", where_is("CHG0002L9"));
 }
 
 TEST_F(Rescan_Test, UnknownSerialMovesNothingAndRemovesDrivelessLibraries) {
