@@ -139,7 +139,12 @@ class Tape_Controller {
   ACE_INT64 get_changer_id(const std::string& serial_number);
   // Stored tape device name of a drive; "" when unknown.
   std::string get_drive_name(ACE_INT64 changer_id, ACE_INT32 drive_number) const;
-  // Times one load plus unload in an empty drive and sets changer.type().
+  // Times one load plus unload and sets changer.type() ("virtual" up to
+  // TYPE_DETECT_TIME_THD_IN_MS, else "physical"); the inventory is not
+  // written. Uses the first empty drive whose tape device is stored and
+  // the first occupied slot that holds no cleaning cartridge (neither
+  // MST_CLEAN nor a cleaning tag). False, nothing moved, when there is no
+  // such drive or slot; false when the load or the unload fails (logged).
   bool detect_changer_type(ACE_INT64 changer_id, d2t::Changer& changer);
   // Replaces the inventory rows of the library with the scanned record.
   bool add_tape_library(d2t::Changer_var& changer);
