@@ -34,10 +34,11 @@ int Drive_Load_Handler::handle_post(JSON_RESTful_Channel* channel, const json_sp
     return 0;
   }
   const json_spirit::Object& request = body.get_obj();
-  // Moves of one library one at a time (library_guard.h).
+  // Drive moves share their library with each other, not with a refresh,
+  // rescan or transfer of it (library_guard.h).
   std::optional<Library_Guard> guard;
   const std::string library = library_of_drive(request);
-  if (!library.empty()) guard.emplace(library);
+  if (!library.empty()) guard.emplace(library, Library_Guard::SHARED);
   json_spirit::Object result;
   Tape_Controller* controller = Tape_Controller::instance();
   if (controller != nullptr && controller->load(request, result)) return 0;

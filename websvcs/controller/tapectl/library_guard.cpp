@@ -3,12 +3,13 @@
 
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 
 #include "d2t/controller/tape_controller.h"
 #include "json_spirit/json_helpers.h"
 
 struct Library_Guard::Entry {
-  std::mutex lock;
+  std::shared_mutex lock;
   int users = 0;  // guards holding or waiting (table_lock)
 };
 
@@ -28,17 +29,24 @@ std::map<std::string, Library_Guard::Entry>& table() {
 
 }  // namespace
 
-Library_Guard::Library_Guard(const std::string& serial_number) : serial_number_(serial_number) {
+Library_Guard::Library_Guard(const std::string& serial_number, Mode mode)
+    : serial_number_(serial_number), mode_(mode) {
   {
     std::lock_guard<std::mutex> g(table_lock());
     entry_ = &table()[serial_number_];
     ++entry_->users;
   }
-  entry_->lock.lock();
+  if (mode_ == SHARED)
+    entry_->lock.lock_shared();
+  else
+    entry_->lock.lock();
 }
 
 Library_Guard::~Library_Guard() {
-  entry_->lock.unlock();
+  if (mode_ == SHARED)
+    entry_->lock.unlock_shared();
+  else
+    entry_->lock.unlock();
   std::lock_guard<std::mutex> g(table_lock());
   if (--entry_->users == 0) table().erase(serial_number_);
 }

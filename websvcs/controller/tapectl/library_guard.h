@@ -1,15 +1,16 @@
-// One tape library at a time: serialises, per library serial number, the
-// requests that move its cartridges or rewrite its inventory rows (rescan,
-// refresh, transfer, load, unload).
+// Per library serial number, keeps the requests that check the inventory
+// and then act on it from interleaving: rescan, refresh and transfer hold
+// their library exclusively; drive loads and unloads share it with each
+// other, so work on different drives of one library still overlaps (an
+// unload can wait a minute for its drive to eject).
 //
 // Why: the controller takes no lock around these operations, but each of
 // them reads the robot's or the inventory's view and writes it back later.
 // Interleaved on one library they lose updates: a refresh that read the
 // element status before a concurrent move writes the old positions back
 // after the move recorded the new ones, and a transfer that checked an
-// empty target can race another transfer into the same slot. A library
-// has one robot, so its moves are sequential anyway; requests for
-// different libraries still run in parallel.
+// empty target can race another transfer into the same slot. Requests for
+// different libraries run in parallel.
 //
 //   {
 //     Library_Guard guard(serial_number);  // waits for the library
@@ -29,8 +30,10 @@
 
 class Library_Guard {
  public:
-  // Blocks until no other guard holds `serial_number`.
-  explicit Library_Guard(const std::string& serial_number);
+  enum Mode { EXCLUSIVE, SHARED };
+  // Blocks until `serial_number` is free (EXCLUSIVE), or until no
+  // exclusive guard holds it (SHARED).
+  explicit Library_Guard(const std::string& serial_number, Mode mode = EXCLUSIVE);
   ~Library_Guard();
   Library_Guard(const Library_Guard&) = delete;
   Library_Guard& operator=(const Library_Guard&) = delete;
@@ -42,6 +45,7 @@ class Library_Guard {
 
  private:
   std::string serial_number_;
+  Mode mode_;
   Entry* entry_;
 };
 

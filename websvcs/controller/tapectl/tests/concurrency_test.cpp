@@ -59,6 +59,40 @@ TEST(Library_Guard, OneHolderPerLibrary) {
   EXPECT_EQ(0u, Library_Guard::entries());
 }
 
+// Drive moves share their library; a refresh, rescan or transfer waits
+// for them and keeps them out while it runs.
+TEST(Library_Guard, SharedHoldersOverlapExclusiveExcludes) {
+  {
+    Library_Guard a("LIB-1", Library_Guard::SHARED);
+    Library_Guard b("LIB-1", Library_Guard::SHARED);  // does not wait for a
+    EXPECT_EQ(1u, Library_Guard::entries());
+  }
+  std::atomic<int> shared_inside{0};
+  std::atomic<bool> overlap{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    const bool exclusive = (t % 3 == 0);
+    threads.emplace_back([&, exclusive] {
+      for (int i = 0; i < 300; ++i) {
+        if (exclusive) {
+          Library_Guard g("LIB-1");
+          if (shared_inside.load() != 0) overlap = true;
+          std::this_thread::yield();
+          if (shared_inside.load() != 0) overlap = true;
+        } else {
+          Library_Guard g("LIB-1", Library_Guard::SHARED);
+          ++shared_inside;
+          std::this_thread::yield();
+          --shared_inside;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_FALSE(overlap.load());
+  EXPECT_EQ(0u, Library_Guard::entries());
+}
+
 class Concurrent_Request_Test : public tapectl_test::Tapectl_Test {};
 
 // Two cartridges sent to one empty slot at once: one moves, the other is
