@@ -32,7 +32,7 @@ bool Tape_Controller::update() {
     if (d2t::tools::changer_status(*changer)) {
       update_slots(changer->id(), *changer);
     } else {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of changer %C\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of changer %s\n"),
                  changer->sg_name().c_str()));
     }
   }
@@ -118,14 +118,14 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
   bool count_failure = false;
   if (!d2t::tools::mount(changer.sg_name(), drive->drive_number(), media->slot_number(),
                          media->media_tag(), load_unload_retries_, count_failure)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%C) %d to %d.\n"), media->media_tag().c_str(),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%s) %d to %d.\n"), media->media_tag().c_str(),
                media->slot_number(), static_cast<int>(drive->drive_number())));
     return false;
   }
   if (!d2t::tools::unmount(changer.sg_name(), drive->dev_name(), drive->drive_number(),
                            media->slot_number(), media->media_tag(), load_unload_retries_,
                            count_failure)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%C) %d to %d.\n"), media->media_tag().c_str(),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"), media->media_tag().c_str(),
                media->slot_number(), static_cast<int>(drive->drive_number())));
     return false;
   }
@@ -147,7 +147,7 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
   impl_->clear(changer->serial_number());
   const ACE_INT64 changer_id = impl_->add_changer(changer_row);
   if (changer_id < 0) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %C.\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
                changer->serial_number().c_str()));
     return false;
   }

@@ -50,14 +50,14 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     Object slot;
     if (media_tag == nullptr || !impl_->get_slot(*media_tag, slot)) {
       result["message"] = "Failed to find media to load";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %C\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %s\n"),
                  media_tag ? media_tag->c_str() : "(none)"));
       return false;
     }
     const std::int64_t slot_number = json_spirit::object_get_int64_or_throw(slot, "slot_number");
     if (slot_number == -1) {
       result["message"] = "Invalid slot_number of media to load";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%C'\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%s'\n"),
                  json_spirit::JSON_Dump(slot, false).c_str()));
       return false;
     }
@@ -68,7 +68,7 @@ bool Tape_Controller::load(const Object& request, Object& result) {
                           load_unload_retries_, count_failure)) {
       if (failures != 0) impl_->update_drive_failure(dev_name, 0);
       if (impl_->set_drive_slot(*serial, static_cast<ACE_INT64>(slot_number))) {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| load '%C' from slot %d to drive '%C'.\n"),
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| load '%s' from slot %d to drive '%s'.\n"),
                    media_tag->c_str(), slot32, serial->c_str()));
         return true;
       }
@@ -89,7 +89,7 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     }
     return false;
   } catch (const std::exception& e) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on Tape_Controller::load: %C\n"), e.what()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on Tape_Controller::load: %s\n"), e.what()));
     return false;
   }
 }
@@ -98,7 +98,7 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
   try {
     const std::string serial = json_spirit::object_get_str_or_throw(request, "serial_number");
     if (!impl_->get_tape_device(serial, device)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%C'.\n"), serial.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
       return false;
     }
 
@@ -113,7 +113,7 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
       sg_name = str_or_empty(device, "sg_name");
       dev_name = str_or_empty(device, "dev_name");
       if (sg_name.empty() || dev_name.empty()) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%C' to load media.\n"), serial.c_str()));
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"), serial.c_str()));
         return false;
       }
     }
@@ -152,7 +152,7 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
     }
     return true;
   } catch (const std::exception& e) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on pre_load: %C\n"), e.what()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on pre_load: %s\n"), e.what()));
     return false;
   }
 }

@@ -58,13 +58,13 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
       return match_changer(c, serial_number);
     });
     if (listed == changers.end()) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find changer(serial_number: %C).\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find changer(serial_number: %s).\n"),
                  serial_number.c_str()));
       return false;
     }
     Object row;
     if (!impl_->get_changer(serial_number, row)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("No mediumx with serial_number '%C'.\n"), serial_number.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("No mediumx with serial_number '%s'.\n"), serial_number.c_str()));
       return false;
     }
 
@@ -77,7 +77,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     // No move may land between the status read and the writes it causes.
     ACE_Write_Guard<ACE_RW_Thread_Mutex> reading(status_lock_);
     if (!d2t::tools::changer_status(changer)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%C' with serial_number: '%C'.\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%s' with serial_number: '%s'.\n"),
                  changer.sg_name().c_str(), serial_number.c_str()));
       return false;
     }

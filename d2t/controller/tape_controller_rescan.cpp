@@ -32,7 +32,7 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     if (changer->serial_number() != serial_number) {
       changer.reset();
     } else if (!scan_tapelib(*changer, drives)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to scan %C, changer serial_number: %C.\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to scan %s, changer serial_number: %s.\n"),
                  changer->sg_name().c_str(), changer->serial_number().c_str()));
       changer.reset();
     }
@@ -46,7 +46,7 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     for (d2t::Changer_var& changer : changers) {
       if (changer.null()) continue;
       if (!add_tape_library(changer)) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape library, changer serial_number: %C.\n"),
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape library, changer serial_number: %s.\n"),
                    changer->serial_number().c_str()));
         changer.reset();
       }

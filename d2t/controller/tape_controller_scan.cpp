@@ -42,7 +42,7 @@ bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive
 }
 
 bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
-  ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drives of tape library %C\n"),
+  ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drives of tape library %s\n"),
              changer.sg_name().c_str()));
 
   // Host drives without a cartridge are the candidates; those behind the
@@ -66,7 +66,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
   for (std::size_t i = 0; i < elements.size(); ++i) {
     if (elements[i].null()) continue;
     d2t::Drive_var d = elements[i];
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %C\n"),
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %s\n"),
                static_cast<int>(d->drive_number()), static_cast<int>(elements.size()),
                changer.sg_name().c_str()));
 
@@ -142,7 +142,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
     }
 
     if (!found) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %C\n"), static_cast<int>(d->drive_number()),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %s\n"), static_cast<int>(d->drive_number()),
                  changer.sg_name().c_str()));
       elements[i].reset();
     }

@@ -39,7 +39,7 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
     }
 
     if (!d2t::tools::transfer(*sg_name, from_slot, to_slot, load_unload_retries_)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d by %C.\n"), from_slot, to_slot,
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d by %s.\n"), from_slot, to_slot,
                  sg_name->c_str()));
       return false;
     }

@@ -31,7 +31,7 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     Object device;
     if (!impl_->get_tape_device(serial, device)) {
       result["message"] = "Failed to prepare devices";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%C'.\n"), serial.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
       return false;
     }
 
@@ -45,7 +45,7 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       dev_name = str_or_empty(device, "dev_name");
       sg_name = str_or_empty(device, "sg_name");
       if (dev_name.empty() || sg_name.empty()) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%C' to unload media.\n"),
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to unload media.\n"),
                    serial.c_str()));
         return false;
       }
@@ -62,7 +62,7 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     if (!json_spirit::object_get(device, "slot_number", slot_number)) {
       // The inventory says the drive is empty; it is, unless it reports a
       // tape (then the inventory is wrong and nothing can be sent home).
-      ACE_ERROR((LM_WARNING, ACE_TEXT("Unload media from drive %C, but no media loaded\n"),
+      ACE_ERROR((LM_WARNING, ACE_TEXT("Unload media from drive %s, but no media loaded\n"),
                  dev_name.c_str()));
       return !d2t::tools::drive_ready(no_rewind, 0);
     }
@@ -93,11 +93,11 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
                             *media_tag, load_unload_retries_, count_failure)) {
       if (failures != 0) impl_->update_drive_failure(dev_name, 0);
       if (impl_->set_drive_slot(serial, static_cast<ACE_INT64>(0))) {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| unload %C to slot %d from drive '%C'.\n"),
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| unload %s to slot %d from drive '%s'.\n"),
                    media_tag->c_str(), slot_number, serial.c_str()));
         return true;
       }
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%C) slot to null after unload.\n"),
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%s) slot to null after unload.\n"),
                  serial.c_str()));
       return false;
     }
@@ -108,11 +108,11 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     } else {
       result["faulty"] = true;
     }
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %C to slot %d from drive %C\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %s to slot %d from drive %s\n"),
                media_tag->c_str(), slot_number, serial.c_str()));
     return false;
   } catch (const std::exception& e) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %C\n"), e.what()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));
     return false;
   }
 }

@@ -62,25 +62,25 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
   Tape_Controller* controller = Tape_Controller::instance();
   json_spirit::Object source;
   if (controller == nullptr || !controller->get_slot(*serial_number, from, source)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get source slot, request dump: '%C'.\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get source slot, request dump: '%s'.\n"),
                dump(request.body).c_str()));
     return channel->send_error(400, -1, "Source slot doesn't exist");
   }
   json_spirit::Object target;
   if (!controller->get_slot(*serial_number, to, target)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get target slot, request dump: '%C'.\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get target slot, request dump: '%s'.\n"),
                dump(request.body).c_str()));
     return channel->send_error(400, -1, "Target slot doesn't exist");
   }
   const std::string* target_tag = json_spirit::object_get_str(target, "media_tag");
   if (target_tag != nullptr && !target_tag->empty()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Target slot is full '%C', request dump: '%C'.\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Target slot is full '%s', request dump: '%s'.\n"),
                dump(target).c_str(), dump(request.body).c_str()));
     return channel->send_error(400, -1, "Target slot is full");
   }
   const std::string* source_tag = json_spirit::object_get_str(source, "media_tag");
   if (source_tag == nullptr || *source_tag != *media_tag) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Source slot mismatch '%C', request dump: '%C'.\n"),
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Source slot mismatch '%s', request dump: '%s'.\n"),
                dump(source).c_str(), dump(request.body).c_str()));
     return channel->send_error(400, -1, "Media mismatches with slot");
   }
