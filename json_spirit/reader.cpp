@@ -1,4 +1,6 @@
 // JSON text to json_spirit::Value, on YAJL's event parser.
+#include <yajl/yajl_parse.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -8,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <yajl/yajl_parse.h>
-
 #include "json_spirit/json_spirit.h"
+#include "json_spirit/writer.h"
 
 namespace json_spirit {
 namespace {
@@ -91,6 +92,7 @@ class Builder {
   }
 
   void fail(const std::string& why) { error_ = why; }
+  const std::string& key() const { return key_; }
 
   Value& root() { return root_; }
   const std::string& error() const { return error_; }
@@ -125,9 +127,17 @@ int on_boolean(void* ctx, int v) {
 int on_number(void* ctx, const char* s, std::size_t len) {
   return event(ctx, [s, len](Builder& b) { return b.number(s, len); });
 }
+// The parser lets some invalid UTF-8 through (overlong forms, encoded
+// surrogates); such text is refused here, as the writer could not give it
+// back unchanged.
 int on_string(void* ctx, const unsigned char* s, std::size_t len) {
   return event(ctx, [s, len](Builder& b) {
-    return b.add(Value(std::string(reinterpret_cast<const char*>(s), len)));
+    std::string text(reinterpret_cast<const char*>(s), len);
+    if (!valid_utf8(text)) {
+      b.fail("string is not valid UTF-8");
+      return false;
+    }
+    return b.add(Value(std::move(text)));
   });
 }
 int on_start_map(void* ctx) {
@@ -136,6 +146,10 @@ int on_start_map(void* ctx) {
 int on_map_key(void* ctx, const unsigned char* k, std::size_t len) {
   return event(ctx, [k, len](Builder& b) {
     b.set_key(k, len);
+    if (!valid_utf8(b.key())) {
+      b.fail("object key is not valid UTF-8");
+      return false;
+    }
     return true;
   });
 }
@@ -147,7 +161,7 @@ int on_start_array(void* ctx) {
 }
 
 const yajl_callbacks CALLBACKS = {
-    on_null,  on_boolean,  nullptr, nullptr, on_number, on_string,
+    on_null,      on_boolean, nullptr, nullptr,        on_number, on_string,
     on_start_map, on_map_key, on_end,  on_start_array, on_end,
 };
 

@@ -9,12 +9,8 @@
 #include "json_spirit/json_spirit.h"
 
 namespace json_spirit {
-namespace {
 
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when the bytes
-// there are not one (overlong forms, surrogates and values above U+10FFFF
-// are refused).
-std::size_t utf8_length(const std::string& s, std::size_t i) {
+std::size_t utf8_sequence_length(const std::string& s, std::size_t i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   std::size_t n;
   unsigned char lo = 0x80, hi = 0xBF;
@@ -39,6 +35,17 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
   }
   return n;
 }
+
+bool valid_utf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = utf8_sequence_length(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+namespace {
 
 void put_string(std::string& out, const std::string& s) {
   out += '"';
@@ -72,7 +79,7 @@ void put_string(std::string& out, const std::string& s) {
           std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
           out += buf;
         } else {
-          const std::size_t n = utf8_length(s, i);
+          const std::size_t n = utf8_sequence_length(s, i);
           if (n == 0) {
             out += "\\ufffd";
             ++i;

@@ -1,12 +1,12 @@
 // Reading and writing JSON text: numbers at the 64-bit edges, malformed
 // and hostile input, escaping, and deep values.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
-#include <pthread.h>
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
@@ -43,8 +43,7 @@ void run_on_small_stack(const std::function<void()>& body) {
     (*static_cast<const std::function<void()>*>(arg))();
     return nullptr;
   };
-  ASSERT_EQ(pthread_create(&thread, &attr, trampoline,
-                           const_cast<std::function<void()>*>(&body)),
+  ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)),
             0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
@@ -91,6 +90,30 @@ TEST(Json_Read, MalformedTextFailsCleanly) {
     EXPECT_EQ(v, Value("kept"));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+  }
+}
+
+// The parser alone lets overlong forms and encoded surrogates through;
+// reading them would give a value that does not write back as it was read.
+TEST(Json_Read, InvalidUtf8ThatTheParserLetsThroughIsRefused) {
+  for (const char* text : {"\"\xc0\xbd\"",
+                           "\"a\xc1\x81"
+                           "b\"",
+                           "[\"\xe0\x80\xaf\"]", "\"\xed\xa0\x80\"", "\"\xf0\x80\x80\x80\"",
+                           "{\"\xc0\xbd\": 1}", "{\"k\": {\"\xed\xbf\xbf\": null}}"}) {
+    Value v = "kept";
+    std::string error;
+    EXPECT_FALSE(read(text, v, &error)) << "accepted: " << text;
+    EXPECT_EQ(v, Value("kept"));
+    EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
+  }
+  // Valid multi-byte text and escaped pairs still read and write back equal.
+  for (const char* text :
+       {"\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"", "{\"\xc3\xa9\":\"\\ud83d\\ude00\"}"}) {
+    const Value v = parse_ok(text);
+    Value back;
+    ASSERT_TRUE(read(write(v), back)) << write(v);
+    EXPECT_EQ(back, v);
   }
 }
 
@@ -141,7 +164,9 @@ TEST(Json_Write, EscapesStringsAndRoundTrips) {
 }
 
 TEST(Json_Write, InvalidUtf8BecomesReplacementCharacter) {
-  for (const char* bad : {"a\xff" "b", "\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf5\x80\x80\x80"}) {
+  for (const char* bad : {"a\xff"
+                          "b",
+                          "\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf5\x80\x80\x80"}) {
     const std::string text = write(Value(std::string(bad)));
     Value back;
     EXPECT_TRUE(read(text, back)) << "written text must be valid JSON: " << text;
@@ -189,7 +214,7 @@ TEST(Json_Write, DeepProgrammaticValuesNeitherOverflowWriteNorDestroy) {
     Value o = Object();
     o.get_obj()["deep"] = std::move(v);
     EXPECT_EQ(JSON_Dump(o).size(), 2u * depth + 4 + 9);  // {"deep":...}
-    o = Value();  // destroys the whole tree
+    o = Value();                                         // destroys the whole tree
     EXPECT_TRUE(o.is_null());
     Value again = nested_arrays(depth);  // destroyed at scope end
     done = true;
