@@ -78,8 +78,10 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
                dump(target).c_str(), dump(request.body).c_str()));
     return channel->send_error(400, -1, "Target slot is full");
   }
+  // An empty tag means an empty slot here as for the target: a request for
+  // tag "" must not send the robot to fetch from a slot believed empty.
   const std::string* source_tag = json_spirit::object_get_str(source, "media_tag");
-  if (source_tag == nullptr || *source_tag != *media_tag) {
+  if (source_tag == nullptr || source_tag->empty() || *source_tag != *media_tag) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Source slot mismatch '%s', request dump: '%s'.\n"),
                dump(source).c_str(), dump(request.body).c_str()));
     return channel->send_error(400, -1, "Media mismatches with slot");

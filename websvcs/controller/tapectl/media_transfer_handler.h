@@ -13,7 +13,7 @@
 //   400  "Source slot doesn't exist"
 //   400  "Target slot doesn't exist"
 //   400  "Target slot is full"            (a non-empty tag in the target)
-//   400  "Media mismatches with slot"     (source tag null or another)
+//   400  "Media mismatches with slot"     (source tag null, "" or another)
 //   500  "Failed to transfer media"       (move or inventory update failed)
 //   200  the target slot after the move: {"is_porter", "media_tag",
 //        "slot_number"}

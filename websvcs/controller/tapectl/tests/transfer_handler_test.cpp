@@ -144,6 +144,21 @@ TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptyTarget) {
   EXPECT_EQ("slot:5", where_is("T0003L9"));
 }
 
+TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptySource) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  Object lib;
+  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
+  ASSERT_TRUE(impl->set_media_tag(lib.at("id").get_int64(), 8, ""));
+  tapectl_test::Log_Capture log;
+  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"","from":8,"to":5})");
+  EXPECT_EQ(400, r.status) << r.body;
+  EXPECT_EQ("Media mismatches with slot", r.message());
+  EXPECT_TRUE(log.contains("Source slot mismatch"));
+  EXPECT_EQ("", slot_tag(8));
+  expect_untouched();
+}
+
 TEST_F(Transfer_Handler_Test, FailedMoveIs500AndChangesNothing) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
   ASSERT_NO_FATAL_FAILURE(use_library(
