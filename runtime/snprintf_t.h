@@ -20,7 +20,7 @@ class snprintf_t {
  public:
   snprintf_t() { buf_[0] = '\0'; }
   // Formats at once; check length() (-1 after a formatting error).
-  explicit snprintf_t(const C* fmt, ...) __attribute__((format(printf, 2, 3))) {
+  explicit snprintf_t(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
     buf_[0] = '\0';
     va_list args;
     va_start(args, fmt);
@@ -34,7 +34,7 @@ class snprintf_t {
   // Replaces the content with the formatted text. The length of the text,
   // or -1 on a formatting error or when memory runs out (the text is then
   // empty; length() is -1 after a formatting error, 0 when memory ran out).
-  int set(const C* fmt, ...) __attribute__((format(printf, 2, 3))) {
+  int set(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
     va_list args;
     va_start(args, fmt);
     const int n = vset(fmt, args);
