@@ -18,7 +18,9 @@ class Drive_Load_Handler : public JSON_RESTful_Handler {
  public:
   static const char* const PATH;  // "/d2/r/tapectl/drive/load"
 
-  // THREAD: a load waits for the robot; the controller does not lock.
+  // THREAD: a load waits for the robot; loads and unloads of different
+  // drives run side by side (the controller only keeps them apart from a
+  // status read, library_guard.h from a refresh, rescan or transfer).
   CONCURRENCY concurrency() const override { return THREAD; }
 
   // Checks path and method, then handle_post. 0 for a null channel.
