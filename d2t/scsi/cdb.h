@@ -44,6 +44,8 @@ enum : std::uint8_t {
 Cdb test_unit_ready_cdb();
 Cdb request_sense_cdb(std::uint8_t alloc_len);
 // Standard INQUIRY when `evpd` is false, else the vital product data page.
+// Keep alloc_len at 255 or below for devices of the older command set,
+// which take byte 3 as reserved and byte 4 alone as the length.
 Cdb inquiry_cdb(bool evpd, std::uint8_t page, std::uint16_t alloc_len);
 // MODE SENSE(6) of one page, block descriptors disabled, current values.
 Cdb mode_sense6_cdb(std::uint8_t page, std::uint8_t alloc_len);

@@ -12,6 +12,9 @@ bool decode_sense(const std::uint8_t* data, std::size_t len, Sense& out) {
   if (code == 0x70 || code == 0x71) {
     if (len < 3) return false;
     s.key = data[2] & 0x0F;
+    // Bytes past the additional sense length are not sense data, even
+    // when the adapter reports a longer transfer (a padded sense buffer).
+    if (len >= 8 && std::size_t(8) + data[7] < len) len = std::size_t(8) + data[7];
     if (len > 12) s.asc = data[12];
     if (len > 13) s.ascq = data[13];
   } else if (code == 0x72 || code == 0x73) {

@@ -44,7 +44,8 @@ struct Sense {
 // Decodes response codes 0x70/0x71 (fixed) and 0x72/0x73 (descriptor).
 // False for empty, too short or unknown-format data; `out` is then
 // unchanged. Fixed sense shorter than 14 bytes yields what it holds (the
-// key needs 3 bytes; asc/ascq read as 0 when cut off).
+// key needs 3 bytes; asc/ascq read as 0 when cut off); its additional
+// sense length (byte 7) bounds the bytes read.
 bool decode_sense(const std::uint8_t* data, std::size_t len, Sense& out);
 
 // Fixed-format sense (18 bytes, response code 0x70).

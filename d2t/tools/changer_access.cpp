@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "d2t/scsi/bytes.h"
+
 namespace d2t {
 namespace tools {
 
@@ -91,37 +93,49 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
     // than that is continued by the next request.
     std::size_t alloc =
         std::min<std::size_t>(HEADERS + std::size_t(n) * DESCRIPTOR_ROOM, MAX_TRANSFER);
-    if (buf_.size() < alloc) buf_.resize(alloc);
     std::size_t got = 0;
-    int attentions = 0;
-    for (;;) {
-      bool voltag = voltag_ok_;
-      bool dvcid = want_dvcid && dvcid_ok_;
-      auto cdb =
-          d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n, voltag,
-                                             dvcid, static_cast<std::uint32_t>(alloc));
-      r = dev_->read(cdb, buf_.data(), alloc, got, TIMEOUT_ELEMENT_STATUS_MS);
-      // A unit attention reports an event (door opened, reset) once.
-      if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3) continue;
-      if (invalid_field(r) && dvcid) {
-        dvcid_ok_ = false;
-        continue;
-      }
-      if (invalid_field(r) && voltag) {
-        voltag_ok_ = false;
-        continue;
-      }
-      break;
-    }
-    if (!r.ok()) {
-      if (error) *error = "READ ELEMENT STATUS failed: " + d2t::scsi::describe(r);
-      return r;
-    }
     std::size_t before = out.size();
     d2t::scsi::Element_Report report;
-    if (!d2t::scsi::parse_element_status(buf_.data(), got, out, report, error)) {
-      r.failure = Failure::STATUS;
-      return r;
+    for (bool grown = false;; grown = true) {
+      if (buf_.size() < alloc) buf_.resize(alloc);
+      int attentions = 0;
+      for (;;) {
+        bool voltag = voltag_ok_;
+        bool dvcid = want_dvcid && dvcid_ok_;
+        auto cdb =
+            d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n, voltag,
+                                               dvcid, static_cast<std::uint32_t>(alloc));
+        r = dev_->read(cdb, buf_.data(), alloc, got, TIMEOUT_ELEMENT_STATUS_MS);
+        // A unit attention reports an event (door opened, reset) once.
+        if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3) continue;
+        if (invalid_field(r) && dvcid) {
+          dvcid_ok_ = false;
+          continue;
+        }
+        if (invalid_field(r) && voltag) {
+          voltag_ok_ = false;
+          continue;
+        }
+        break;
+      }
+      if (!r.ok()) {
+        if (error) *error = "READ ELEMENT STATUS failed: " + d2t::scsi::describe(r);
+        return r;
+      }
+      if (!d2t::scsi::parse_element_status(buf_.data(), got, out, report, error)) {
+        r.failure = Failure::STATUS;
+        return r;
+      }
+      if (out.size() != before || report.available == 0 || !report.truncated || grown) break;
+      // Not one descriptor fitted: they are longer than budgeted (alternate
+      // volume tags, long device identifiers, vendor bytes). The page
+      // header that did arrive gives their length; ask once more with room
+      // for them.
+      if (got < 8 + 4) break;  // element status header, then bytes 0-3 of the page header
+      std::size_t needed = std::min<std::size_t>(
+          HEADERS + std::size_t(n) * d2t::scsi::get_be16(buf_.data() + 8 + 2), MAX_TRANSFER);
+      if (needed <= alloc) break;
+      alloc = needed;
     }
     if (out.size() == before) {
       if (report.available == 0) break;  // nothing more from `next` on

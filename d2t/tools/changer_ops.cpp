@@ -142,7 +142,8 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
   if (drive && !same_drive(*access, drive_addr, *drive)) drive.reset();
   if (drive) {
     Result e = eject(*drive, retries);
-    bool nothing_threaded = e.is_sense(d2t::scsi::SK_NOT_READY, 0x3A, 0x00) ||
+    // MEDIUM NOT PRESENT comes with several qualifiers (3A/00, 3A/04 ...).
+    bool nothing_threaded = (e.is_sense(d2t::scsi::SK_NOT_READY) && e.sense.asc == 0x3A) ||
                             e.is_sense(d2t::scsi::SK_NOT_READY, 0x04, 0x02);
     if (!e.ok() && !nothing_threaded) return fail(e, count_failure);
   }

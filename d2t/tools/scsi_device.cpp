@@ -91,7 +91,10 @@ Result inquiry(Scsi_Device& dev, d2t::scsi::Inquiry_Data& out) {
 
 Result unit_serial(Scsi_Device& dev, std::string& serial) {
   return once_more_after_attention([&] {
-    std::uint8_t buf[256] = {};
+    // 255 at most: a device of the older command set reads byte 3 of the
+    // CDB as reserved and only byte 4 as the allocation length, so 256
+    // would ask it for nothing (or be refused as an invalid field).
+    std::uint8_t buf[255] = {};
     std::size_t got = 0;
     Result r = dev.read(d2t::scsi::inquiry_cdb(true, d2t::scsi::VPD_UNIT_SERIAL, sizeof buf), buf,
                         sizeof buf, got, TIMEOUT_QUICK_MS);
@@ -121,8 +124,18 @@ bool counts_as_failure(const Result& r) { return !r.is_sense(d2t::scsi::SK_HARDW
 
 Result with_retries(int retries, const std::function<Result()>& op) {
   Result r = op();
-  for (int i = 0; i < retries && !r.ok() && retriable(r); ++i) {
-    // A unit attention only reports an event; repeat at once.
+  int attentions = 0;
+  while (!r.ok() && retriable(r)) {
+    // A unit attention only reports an event (reset, door closed, medium
+    // changed): the command was not run. Repeat it at once, without
+    // spending a retry, so that a library reset does not fail a move
+    // made with no retries.
+    if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && attentions < UNIT_ATTENTION_REPEATS) {
+      ++attentions;
+      r = op();
+      continue;
+    }
+    if (retries-- <= 0) break;
     if (!r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
       clock()->sleep_ms(LOAD_UNLOAD_RETRY_INTERVAL * 1000);
     r = op();

@@ -75,7 +75,10 @@ bool counts_as_failure(const d2t::scsi::Result& r);
 
 // Runs `op` until it succeeds, fails in a way that is not retriable, or
 // `retries` + 1 attempts were made; sleeps on the tools clock between
-// attempts. Returns the last result.
+// attempts. A unit attention (the command was not run) is repeated at
+// once, up to UNIT_ATTENTION_REPEATS times, without counting as a retry;
+// further ones count without a sleep. Returns the last result.
+enum { UNIT_ATTENTION_REPEATS = 3 };
 d2t::scsi::Result with_retries(int retries, const std::function<d2t::scsi::Result()>& op);
 
 }  // namespace tools

@@ -49,6 +49,16 @@ TEST(Sense_Decoder, Table) {
       {"fixed deferred", {0x71, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0}, true, {6, 0x28, 0}},
       {"descriptor", build_descriptor_sense(SK_ILLEGAL_REQUEST, 0x3B, 0x0E), true, {5, 0x3B, 0x0E}},
       {"fixed cut before asc", fixed_short, true, {2, 0, 0}},
+      // Additional sense length 4: the buffer was padded past the sense
+      // data by the adapter; bytes 12 and 13 are not an asc/ascq.
+      {"fixed shorter than the transfer",
+       {0x70, 0, 0x02, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0x3A, 0x01, 0, 0, 0, 0},
+       true,
+       {2, 0, 0}},
+      {"fixed with exactly asc and ascq",
+       {0x70, 0, 0x02, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x3A, 0x01, 0xEE, 0xEE},
+       true,
+       {2, 0x3A, 0x01}},
       {"empty", {}, false, {}},
       {"fixed too short", {0x70, 0}, false, {}},
       {"descriptor too short", {0x72, 0x05, 0x24}, false, {}},

@@ -191,6 +191,60 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   EXPECT_TRUE(out[7].volume_tag.empty());
 }
 
+// A data transfer element as a library answers VolTag and DVCID when it
+// also keeps alternate volume tags: the identifier follows both tags, its
+// first byte carries a protocol identifier above the code set, and vendor
+// bytes follow it inside the descriptor length. Written out byte by byte.
+TEST(Element_Status_Decoder, DriveWithBothTagsAndDeviceIdentifier) {
+  const std::size_t DESC = 12 + 36 + 36 + 4 + 34 + 6;  // 128
+  std::vector<std::uint8_t> d(8 + 8 + DESC, 0);
+  auto ascii = [&](std::size_t at, const char* text) {
+    for (std::size_t i = 0; text[i]; ++i) d[at + i] = static_cast<std::uint8_t>(text[i]);
+  };
+  // Element status header: first 0x0100, one element, 136 bytes follow.
+  d[0] = 0x01, d[1] = 0x00, d[2] = 0x00, d[3] = 0x01, d[7] = 8 + DESC;
+  // Page header: data transfer, PVolTag and AVolTag, 128-byte descriptors.
+  d[8] = 0x04, d[9] = 0xC0, d[10] = 0x00, d[11] = DESC, d[15] = DESC;
+  std::size_t b = 16;
+  d[b + 0] = 0x01, d[b + 1] = 0x00;  // address 0x0100
+  d[b + 2] = 0x09;                   // Access, Full
+  d[b + 6] = 0x30, d[b + 7] = 0x05;  // ID and LU valid, target 5
+  d[b + 9] = 0x81;                   // SValid, data medium
+  d[b + 10] = 0x10, d[b + 11] = 0x07;
+  for (std::size_t i = 0; i < 32; ++i) d[b + 12 + i] = d[b + 48 + i] = ' ';
+  ascii(b + 12, "B00007L8");
+  ascii(b + 48, "ALTERNATE");
+  d[b + 84] = 0x62;  // protocol identifier 6 (SAS), code set 2 (ASCII)
+  d[b + 85] = 0x01;  // T10 vendor id
+  d[b + 87] = 34;
+  ascii(b + 88, "IBM     ULT3580-TD8     1013000999");
+  for (std::size_t i = 122; i < DESC; ++i) d[b + i] = 0xAA;
+
+  std::vector<Element> out;
+  Element_Report report;
+  std::string error;
+  ASSERT_TRUE(parse_element_status(d.data(), d.size(), out, report, &error)) << error;
+  ASSERT_EQ(1u, out.size());
+  EXPECT_FALSE(report.truncated);
+  EXPECT_EQ(ELEMENT_DATA_TRANSFER, out[0].type);
+  EXPECT_EQ(0x0100, out[0].address);
+  EXPECT_TRUE(out[0].full);
+  EXPECT_TRUE(out[0].source_valid);
+  EXPECT_EQ(0x1007, out[0].source);
+  EXPECT_EQ(MEDIUM_DATA, out[0].medium_type);
+  EXPECT_EQ("B00007L8", out[0].volume_tag);
+  EXPECT_EQ("IBM", out[0].device_vendor);
+  EXPECT_EQ("ULT3580-TD8", out[0].device_product);
+  EXPECT_EQ("1013000999", out[0].device_serial);
+
+  // Cut inside the identifier by a short allocation length: nothing
+  // decoded, the report says there was more.
+  out.clear();
+  ASSERT_TRUE(parse_element_status(d.data(), 16 + 100, out, report, &error)) << error;
+  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(report.truncated);
+}
+
 TEST(Element_Map_Decoder, Table) {
   // Mode parameter header (4) + page 0x1D (20).
   std::vector<std::uint8_t> good(24, 0);

@@ -7,6 +7,7 @@
 #include "d2t/scsi/bytes.h"
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
+#include "d2t/tools/scsi_device.h"
 #include "d2t/tools/tests/emulated_library.h"
 
 namespace d2t {
@@ -17,7 +18,9 @@ struct Quirks {
   std::uint32_t max_allocation = 0;  // cut READ ELEMENT STATUS to this
   bool refuse_dvcid = false;
   bool refuse_voltag = false;
-  std::deque<d2t::scsi::Outcome> move_answers;  // answered before the device
+  bool old_inquiry = false;                       // INQUIRY byte 3 reserved (older command set)
+  std::deque<d2t::scsi::Outcome> move_answers;    // answered before the device
+  std::deque<d2t::scsi::Outcome> unload_answers;  // LOAD UNLOAD, likewise
   int element_status_requests = 0;
   int moves = 0;
 };
@@ -31,6 +34,8 @@ class Quirky_Transport : public d2t::scsi::Transport {
     std::memcpy(cdb, cmd.cdb, cmd.cdb_len);
     d2t::scsi::Command c = cmd;
     c.cdb = cdb;
+    if (cdb[0] == d2t::scsi::OP_INQUIRY && q_.old_inquiry && cdb[3] != 0)
+      return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
     if (cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) {
       ++q_.element_status_requests;
       if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
@@ -43,6 +48,11 @@ class Quirky_Transport : public d2t::scsi::Transport {
         o.resid += cmd.data_len - q_.max_allocation;
         return o;
       }
+    }
+    if (cdb[0] == d2t::scsi::OP_LOAD_UNLOAD && !q_.unload_answers.empty()) {
+      d2t::scsi::Outcome o = q_.unload_answers.front();
+      q_.unload_answers.pop_front();
+      return o;
     }
     if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM) {
       ++q_.moves;
@@ -88,6 +98,9 @@ class Quirky_Changer : public testing::Emulated_Library {
  protected:
   void SetUp() override {
     testing::Emulated_Library::SetUp();
+    install_quirks();
+  }
+  void install_quirks() {
     std::string error;
     std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
     ASSERT_TRUE(inner) << error;
@@ -145,6 +158,65 @@ TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
   EXPECT_EQ(MST_FULL, u.medias()[0]->state());  // still known to be full
 }
 
+TEST_F(Quirky_Changer, InquiryLengthFitsTheOlderCommandSet) {
+  // A device that takes byte 3 of INQUIRY as reserved refuses any
+  // allocation length above 255; every device must still be listed.
+  quirks_.old_inquiry = true;
+  std::vector<Changer_var> changers;
+  std::vector<Drive_var> drives;
+  ASSERT_TRUE(lsscsi(changers, drives));
+  ASSERT_EQ(1u, changers.size());
+  EXPECT_EQ("EMU-LIB-0001", changers[0]->serial_number());
+  ASSERT_EQ(2u, drives.size());
+  EXPECT_EQ("EMU-DRV-0002", drives[0]->serial_number());
+  EXPECT_EQ("EMU-DRV-0001", drives[1]->serial_number());
+}
+
+// Drive descriptors longer than the per-descriptor budget: a serial number
+// of 60 characters makes each one 136 bytes.
+class Long_Identifiers : public Quirky_Changer {
+ protected:
+  void SetUp() override {
+    std::string json = testing::LIBRARY_JSON;
+    const std::string old_serial = "EMU-DRV-0001";
+    json.replace(json.find(old_serial), old_serial.size(), LONG_SERIAL);
+    start(json);
+    install_quirks();
+  }
+  const std::string LONG_SERIAL = "LONG-" + std::string(50, 'S') + "-0001";
+};
+
+TEST_F(Long_Identifiers, DescriptorsLongerThanBudgetedAreReadWithMoreRoom) {
+  Changer c;
+  c.sg_name(CHANGER);
+  ASSERT_TRUE(changer_status(c));
+  ASSERT_EQ(2u, c.drives().size());
+  EXPECT_EQ(LONG_SERIAL, c.drives()[0]->serial_number());
+  EXPECT_EQ("EMU-DRV-0002", c.drives()[1]->serial_number());
+
+  // One drive element at a time (the stale-name check of an unload).
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+}
+
+TEST_F(Quirky_Changer, UnloadGoesOnWhenTheDriveHasNoTapeThreaded) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
+  // MEDIUM NOT PRESENT with a qualifier other than 00 (loadable medium
+  // at the throat) means the eject has nothing to do.
+  quirks_.unload_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x3A, 0x04));
+  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+
+  // Any other not-ready answer of the eject still ends the unload.
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
+  quirks_.unload_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x03));
+  EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  EXPECT_EQ("drive 0", where("A00001L9"));
+}
+
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x01));
   d2t::scsi::Outcome busy;
@@ -169,6 +241,25 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 3));
   EXPECT_EQ(1, quirks_.moves);
   EXPECT_EQ("slot 2", where("A00002L9"));
+
+  // A unit attention (library reset) means the move was not made: it is
+  // made again even without retries.
+  quirks_.move_answers.clear();
+  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x29, 0));
+  quirks_.moves = 0;
+  const std::uint64_t slept = clock_->slept_;
+  EXPECT_TRUE(transfer(CHANGER, 2, 11, 0));
+  EXPECT_EQ(2, quirks_.moves);
+  EXPECT_EQ(slept, clock_->slept_);
+  EXPECT_EQ("slot 11", where("A00002L9"));
+  ASSERT_TRUE(transfer(CHANGER, 11, 2, 0));
+  // An attention that never clears is not repeated for ever.
+  for (int i = 0; i < 10; ++i)
+    quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x29, 0));
+  quirks_.moves = 0;
+  EXPECT_FALSE(transfer(CHANGER, 2, 11, 1));
+  EXPECT_EQ(1 + UNIT_ATTENTION_REPEATS + 1, quirks_.moves);
+  quirks_.move_answers.clear();
 
   // A medium error is counted, not taken as a broken drive.
   quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_MEDIUM_ERROR, 0x30, 0x00));
