@@ -2,6 +2,8 @@
 // of JSON_RESTful_Handler_Impl2, driven through the in-memory channel.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "json_spirit/json_spirit.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/memory_channel.h"
@@ -13,8 +15,6 @@ namespace {
 class Echo_Handler : public JSON_RESTful_Handler_Impl2 {
  public:
   Echo_Handler(unsigned long methods = ~0UL) : JSON_RESTful_Handler_Impl2(methods, 0) {}
-  CONCURRENCY concurrency() const override { return THREAD; }
-
   int handle_get(JSON_RESTful_Channel* ch, Parsed_Request& req) override {
     ++calls;
     json_spirit::Object o;
@@ -40,201 +40,166 @@ class Echo_Handler : public JSON_RESTful_Handler_Impl2 {
   unsigned int post_auth = AUTH_SERVER;
 };
 
-// A bare handler in the style of the drive handlers: checks path and
-// method itself and sends nothing on success.
-class Bare_Handler : public JSON_RESTful_Handler {
- public:
-  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value& body) override {
-    if (std::string(ch->request().path(1)).compare(0, 5, "/load") != 0) {
-      ch->response()->status(404, nullptr);
-      return 0;
-    }
-    if (ch->request().method() != 9) {
-      ch->response()->status(405, nullptr);
-      return 0;
-    }
-    seen = body;
-    return 0;
-  }
-  json_spirit::Value seen;
+struct Request {
+  int method;
+  std::string target;
+  const char* body = nullptr;
+  const char* suffix = nullptr;
+  const char* remote = nullptr;
 };
 
-class Throwing_Handler : public JSON_RESTful_Handler {
- public:
-  int handle_request(JSON_RESTful_Channel*, json_spirit::Value&) override {
-    throw std::runtime_error("handler bug");
-  }
+struct Outcome {
+  int rc, status;
+  std::string body;
+  json_spirit::Object reply;  // empty unless the body is a JSON object
 };
 
-json_spirit::Object reply(const Memory_Channel& ch) {
+Outcome run(JSON_RESTful_Handler& h, const Request& r) {
+  Memory_Channel ch(r.method, r.target);
+  if (r.body) ch.set_body(r.body);
+  if (r.suffix) ch.set_uri_suffix(r.suffix);
+  if (r.remote) ch.set_remote_addr(r.remote);
+  Outcome o{ch.run(h), ch.reply_status(), ch.body(), {}};
+  EXPECT_TRUE(ch.sent());
   json_spirit::Value v = ch.body_json();
-  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
+  if (v.type() == json_spirit::obj_type) o.reply = v.get_obj();
+  return o;
 }
 
-TEST(Dispatch, GetReceivesDecodedQuery) {
+TEST(Dispatch, GetReceivesDecodedQueryAndSuffixVariables) {
   Echo_Handler h;
-  Memory_Channel ch(METHOD_GET, "/list?serial_number=AB%2012&x=a+b&serial_number=ZZ");
-  EXPECT_EQ(0, ch.run(h));
-  EXPECT_EQ(200, ch.reply_status());
-  json_spirit::Object o = reply(ch);
-  EXPECT_EQ("AB 12", o["serial_number"].get_str());
-  EXPECT_EQ("a b", o["x"].get_str());
+  Outcome o = run(h, {METHOD_GET, "/list?serial_number=AB%2012&x=a+b&serial_number=ZZ"});
+  EXPECT_EQ(0, o.rc);
+  EXPECT_EQ(200, o.status);
+  EXPECT_EQ("AB 12", o.reply["serial_number"].get_str());
+  EXPECT_EQ("a b", o.reply["x"].get_str());
+
+  h.suffix_pattern = "{serial}/slots";
+  o = run(h, {METHOD_GET, "/base/S1/slots", nullptr, "S1/slots"});
+  EXPECT_EQ(200, o.status);
+  EXPECT_EQ("S1", o.reply["var:serial"].get_str());
 }
 
-TEST(Dispatch, MalformedQueryIs400AndHandlerNotCalled) {
-  for (const char* target : {"/list?serial_number=%zz", "/list?serial_number=%4",
-                             "/list?a=%00", "/list?=x"}) {
-    Echo_Handler h;
-    Memory_Channel ch(METHOD_GET, target);
-    ch.run(h);
-    EXPECT_EQ(400, ch.reply_status()) << target;
-    EXPECT_EQ(0, h.calls) << target;
+TEST(Dispatch, RefusedRequestsNeverReachTheHandler) {
+  struct Row {
+    Request rq;
+    int status;
+    const char* suffix_pattern;
+    unsigned long methods;
+  };
+  const unsigned long ALL = ~0UL;
+  std::vector<Row> rows = {
+      // Malformed query strings.
+      {{METHOD_GET, "/list?serial_number=%zz"}, 400, nullptr, ALL},
+      {{METHOD_GET, "/list?serial_number=%4"}, 400, nullptr, ALL},
+      {{METHOD_GET, "/list?a=%00"}, 400, nullptr, ALL},
+      {{METHOD_GET, "/list?=x"}, 400, nullptr, ALL},
+      // Methods the handler excludes or (below) does not implement.
+      {{METHOD_POST, "/x", "{}"}, 405, nullptr, 1UL << METHOD_GET},
+      // A URI suffix must match the pattern; none is allowed without one.
+      {{METHOD_GET, "/base/extra", nullptr, "extra"}, 404, nullptr, ALL},
+      {{METHOD_GET, "/base", nullptr, ""}, 404, "{serial}/slots", ALL},
+      {{METHOD_GET, "/base", nullptr, "S1"}, 404, "{serial}/slots", ALL},
+      {{METHOD_GET, "/base", nullptr, "S1/drives"}, 404, "{serial}/slots", ALL},
+      {{METHOD_GET, "/base", nullptr, "/slots"}, 404, "{serial}/slots", ALL},
+      {{METHOD_GET, "/base", nullptr, "S1/slots/x"}, 404, "{serial}/slots", ALL},
+      // Filters: PUT needs an object body, DELETE no body; passing the
+      // filter reaches an unimplemented method.
+      {{METHOD_PUT, "/t", "[]"}, 400, nullptr, ALL},
+      {{METHOD_PUT, "/t", "{}"}, 405, nullptr, ALL},
+      {{METHOD_DELETE, "/t", "{}"}, 400, nullptr, ALL},
+      {{METHOD_DELETE, "/t"}, 405, nullptr, ALL},
+  };
+  for (int m : {METHOD_HEAD, METHOD_DELETE, METHOD_PATCH, METHOD_OPTIONS, METHOD_UNKNOWN})
+    rows.push_back({{m, "/x"}, 405, nullptr, ALL});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rq.target + " method " + std::to_string(row.rq.method) + " suffix " +
+                 (row.rq.suffix ? row.rq.suffix : "-"));
+    Echo_Handler h(row.methods);
+    h.suffix_pattern = row.suffix_pattern;
+    EXPECT_EQ(row.status, run(h, row.rq).status);
+    EXPECT_EQ(0, h.calls);
   }
 }
 
-TEST(Dispatch, UnimplementedOrExcludedMethodIs405) {
+TEST(Dispatch, LoopbackOnlyPostRefusesRemoteClients) {
   Echo_Handler h;
-  for (int m : {METHOD_HEAD, METHOD_DELETE, METHOD_PATCH, METHOD_OPTIONS, METHOD_UNKNOWN}) {
-    Memory_Channel ch(m, "/x");
-    ch.run(h);
-    EXPECT_EQ(405, ch.reply_status()) << m;
-  }
-  Echo_Handler get_only(1UL << METHOD_GET);
-  Memory_Channel post(METHOD_POST, "/x");
-  post.set_body("{}");
-  post.run(get_only);
-  EXPECT_EQ(405, post.reply_status());
-  EXPECT_EQ(0, get_only.calls);
+  h.post_auth = JSON_RESTful_Handler_Impl2::AUTH_LOOPBACK;
+  EXPECT_EQ(403, run(h, {METHOD_POST, "/t", "{}", nullptr, "192.0.2.7"}).status);
+  EXPECT_EQ(0, h.calls);
+  EXPECT_EQ(200, run(h, {METHOD_POST, "/t", "{}", nullptr, "::1"}).status);
 }
 
 TEST(Dispatch, BodyIsParsedOrRefused) {
-  {
-    Echo_Handler h;
-    Memory_Channel ch(METHOD_POST, "/t");
-    ch.set_body(" {\"serial_number\": \"S\", \"from\": 3} ");
-    EXPECT_EQ(0, ch.run(h));
-    EXPECT_EQ(3, reply(ch)["from"].get_int());
-  }
+  Echo_Handler ok;
+  EXPECT_EQ(0, run(ok, {METHOD_POST, "/t", " {\"serial_number\": \"S\", \"from\": 3} "}).rc);
+  EXPECT_EQ(json_spirit::Value(3), ok.last_body.get_obj().at("from"));
+
   for (const char* bad : {"{", "{\"a\":}", "[1,2", "nul", "{\"a\":1}{", "1e999999"}) {
+    SCOPED_TRACE(bad);
     Echo_Handler h;
-    Memory_Channel ch(METHOD_POST, "/t");
-    ch.set_body(bad);
-    EXPECT_EQ(-1, ch.run(h)) << bad;
-    EXPECT_EQ(400, ch.reply_status()) << bad;
-    EXPECT_EQ(0, h.calls) << bad;
-    EXPECT_EQ(0u, reply(ch)["message"].get_str().find("Malformed JSON body")) << bad;
+    Outcome o = run(h, {METHOD_POST, "/t", bad});
+    EXPECT_EQ(-1, o.rc);
+    EXPECT_EQ(400, o.status);
+    EXPECT_EQ(0, h.calls);
+    EXPECT_EQ(0u, o.reply["message"].get_str().find("Malformed JSON body"));
   }
-  {
-    // What parses goes to the handler, which decides.
-    Echo_Handler h;
-    Memory_Channel ch(METHOD_POST, "/t");
-    ch.set_body("[1, 2]");
-    ch.run(h);
-    EXPECT_EQ(1, h.calls);
-    EXPECT_EQ(400, ch.reply_status());
-    EXPECT_EQ("Request body is expected as JSON object.", reply(ch)["message"].get_str());
-  }
-  {
-    Echo_Handler h;
-    Memory_Channel ch(METHOD_POST, "/t");
-    ch.set_body("{\"from\": 99999999999999999999999}");
-    ch.run(h);
-    EXPECT_EQ(1, h.calls);
-    EXPECT_EQ(json_spirit::obj_type, h.last_body.type());
-  }
-  {
-    Echo_Handler h;
-    Memory_Channel ch(METHOD_POST, "/t");
-    ch.set_body("  \r\n");
-    ch.run(h);
-    EXPECT_TRUE(h.last_body.is_null());
-  }
+  // What parses goes to the handler, which decides.
+  Echo_Handler arr;
+  Outcome o = run(arr, {METHOD_POST, "/t", "[1, 2]"});
+  EXPECT_EQ(1, arr.calls);
+  EXPECT_EQ(400, o.status);
+  EXPECT_EQ("Request body is expected as JSON object.", o.reply["message"].get_str());
+  Echo_Handler big;
+  run(big, {METHOD_POST, "/t", "{\"from\": 99999999999999999999999}"});
+  EXPECT_EQ(1, big.calls);
+  EXPECT_EQ(json_spirit::obj_type, big.last_body.type());
+  Echo_Handler blank;
+  run(blank, {METHOD_POST, "/t", "  \r\n"});
+  EXPECT_TRUE(blank.last_body.is_null());
 }
 
-TEST(Dispatch, UriSuffixMustMatchThePattern) {
-  Echo_Handler h;
-  {
-    Memory_Channel ch(METHOD_GET, "/base/extra");
-    ch.set_uri_suffix("extra");
-    ch.run(h);
-    EXPECT_EQ(404, ch.reply_status());  // no pattern: no suffix allowed
-  }
-  h.suffix_pattern = "{serial}/slots";
-  {
-    Memory_Channel ch(METHOD_GET, "/base/S1/slots");
-    ch.set_uri_suffix("S1/slots");
-    ch.run(h);
-    EXPECT_EQ(200, ch.reply_status());
-    EXPECT_EQ("S1", reply(ch)["var:serial"].get_str());
-  }
-  for (const char* bad : {"", "S1", "S1/drives", "/slots", "S1/slots/x"}) {
-    Memory_Channel ch(METHOD_GET, "/base");
-    ch.set_uri_suffix(bad);
-    ch.run(h);
-    EXPECT_EQ(404, ch.reply_status()) << bad;
-  }
-}
-
-TEST(Dispatch, AuthModesAndFilters) {
-  Echo_Handler h;
-  h.post_auth = JSON_RESTful_Handler_Impl2::AUTH_LOOPBACK;
-  Memory_Channel remote(METHOD_POST, "/t");
-  remote.set_remote_addr("192.0.2.7").set_body("{}");
-  remote.run(h);
-  EXPECT_EQ(403, remote.reply_status());
-  Memory_Channel local(METHOD_POST, "/t");
-  local.set_remote_addr("::1").set_body("{}");
-  local.run(h);
-  EXPECT_EQ(200, local.reply_status());
-
-  Memory_Channel put(METHOD_PUT, "/t");
-  put.set_body("[]");
-  put.run(h);
-  EXPECT_EQ(400, put.reply_status());
-  Memory_Channel put_ok(METHOD_PUT, "/t");
-  put_ok.set_body("{}");
-  put_ok.run(h);
-  EXPECT_EQ(405, put_ok.reply_status());  // passes the filter, not implemented
-  Memory_Channel del(METHOD_DELETE, "/t");
-  del.set_body("{}");
-  del.run(h);
-  EXPECT_EQ(400, del.reply_status());
-  Memory_Channel del_ok(METHOD_DELETE, "/t");
-  del_ok.run(h);
-  EXPECT_EQ(405, del_ok.reply_status());  // passes the filter, not implemented
-}
-
-TEST(Dispatch, BareHandlerStatusWithoutBody) {
-  Bare_Handler h;
-  Memory_Channel ok(9, "/load");
-  ok.set_body("{\"serial_number\":\"D1\"}");
-  EXPECT_EQ(0, ok.run(h));
-  EXPECT_EQ(200, ok.reply_status());
-  EXPECT_EQ("", ok.body());
-  EXPECT_EQ("D1", h.seen.get_obj().at("serial_number").get_str());
-
-  Memory_Channel get(METHOD_GET, "/load");
-  get.run(h);
-  EXPECT_EQ(405, get.reply_status());
-  EXPECT_EQ("", get.body());
-  Memory_Channel other(9, "/unload");
-  other.run(h);
-  EXPECT_EQ(404, other.reply_status());
-}
-
-TEST(Dispatch, ExceptionBecomes500) {
-  Throwing_Handler h;
+TEST(Dispatch, ExceptionBecomes500AndNullChannelIsRefused) {
+  struct Throwing_Handler : JSON_RESTful_Handler {
+    int handle_request(JSON_RESTful_Channel*, json_spirit::Value&) override {
+      throw std::runtime_error("handler bug");
+    }
+  } thrower;
   Memory_Channel ch(METHOD_GET, "/x");
   std::string why;
-  EXPECT_EQ(-1, run_json_restful_handler(h, ch, "", &why));
+  EXPECT_EQ(-1, run_json_restful_handler(thrower, ch, "", &why));
   EXPECT_EQ(500, ch.reply_status());
   EXPECT_EQ("handler bug", why);
-}
 
-TEST(Dispatch, NullChannelIsRefused) {
   Echo_Handler h;
   json_spirit::Value body;
   EXPECT_EQ(-1, h.handle_request(nullptr, body));
+}
+
+// Deterministic random requests (fixed seed, fixed budget): whatever
+// arrives, the handler runs at most once and exactly one well-formed reply
+// comes out.
+TEST(Dispatch, RandomRequestsGetOneWellFormedReply) {
+  std::mt19937 rng(20240611);
+  auto random_text = [&rng](const std::string& alphabet, std::size_t max_len) {
+    std::string s(std::uniform_int_distribution<std::size_t>(0, max_len)(rng), ' ');
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    for (char& c : s) c = alphabet[pick(rng)];
+    return s;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    Echo_Handler h;
+    int method = std::uniform_int_distribution<int>(0, 10)(rng);
+    std::string target = "/r?" + random_text("ab=&%+0123456789fFzZ/?#", 24);
+    std::string body = random_text("{}[]\":,0123456789.eE-+ truefalsnul\\\x01\xff", 40);
+    Outcome o = run(h, {method, target, body.c_str()});
+    ASSERT_LE(h.calls, 1);
+    ASSERT_TRUE(o.status == 200 || o.status == 400 || o.status == 405) << o.status;
+    json_spirit::Value v;
+    if (!o.body.empty()) {
+      ASSERT_TRUE(json_spirit::read(o.body, v)) << o.body;
+    }
+  }
 }
 
 }  // namespace

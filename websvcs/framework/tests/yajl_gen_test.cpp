@@ -44,7 +44,7 @@ TEST(YAJL_Gen, WrapsBorrowedHandleWithoutFreeingIt) {
   yajl_gen_free(raw);
 }
 
-TEST(YAJL_Gen, FirstFailureSticks) {
+TEST(YAJL_Gen, FailuresStick) {
   YAJL_Gen g;
   {
     YAJL_Map_Guard m(g);
@@ -55,21 +55,17 @@ TEST(YAJL_Gen, FirstFailureSticks) {
     EXPECT_EQ(first, g.rc());
   }
   EXPECT_FALSE(g.ok());
-}
 
-TEST(YAJL_Gen, NonFiniteDoubleFails) {
-  YAJL_Gen g;
-  g << (1.0 / 0.0);
-  EXPECT_FALSE(g.ok());
-}
+  YAJL_Gen inf;
+  inf << (1.0 / 0.0);
+  EXPECT_FALSE(inf.ok());
 
-TEST(YAJL_Gen, NullHandleFailsEveryWrite) {
-  YAJL_Gen g(nullptr);
-  g << "x";
-  EXPECT_FALSE(g.ok());
+  YAJL_Gen none(nullptr);
+  none << "x";
+  EXPECT_FALSE(none.ok());
   YAJL_Map_Guard m(static_cast<yajl_gen>(nullptr));
   EXPECT_NE(yajl_gen_status_ok, m.rc());
-  EXPECT_EQ("", g.text());
+  EXPECT_EQ("", none.text());
 }
 
 }  // namespace
