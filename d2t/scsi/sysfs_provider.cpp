@@ -80,6 +80,15 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The unit name "stN" of any node of the tape driver: "stN", "nstN" and
+// their mode variants ending in 'a', 'l' or 'm'. Empty for other names.
+std::string tape_unit(std::string name) {
+  if (!name.empty() && name[0] == 'n') name.erase(0, 1);
+  if (name.size() > 2 && (name.back() == 'a' || name.back() == 'l' || name.back() == 'm'))
+    name.pop_back();
+  return numbered(name, "st") >= 0 ? name : std::string();
+}
+
 }  // namespace
 
 bool list_sysfs_devices(const std::string& sysfs_root, const std::string& dev_root,
@@ -126,7 +135,8 @@ bool list_sysfs_devices(const std::string& sysfs_root, const std::string& dev_ro
 std::string non_rewinding_name(const std::string& tape_name) {
   std::size_t slash = tape_name.rfind('/');
   std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  if (numbered(tape_name.substr(base), "st") < 0) return tape_name;
+  std::string name = tape_name.substr(base);
+  if ((!name.empty() && name[0] == 'n') || tape_unit(name).empty()) return tape_name;
   std::string out = tape_name;
   out.insert(base, 1, 'n');
   return out;
@@ -142,14 +152,14 @@ bool Sysfs_Device_Provider::list(std::vector<Device_Entry>& out, std::string* er
 std::unique_ptr<Transport> Sysfs_Device_Provider::open(const std::string& name,
                                                        std::string* error) {
   std::string target = name;
-  if (numbered(base_name(name), "sg") < 0) {
+  std::string unit = tape_unit(base_name(name));
+  if (!unit.empty()) {
+    // Never open a rewinding node: closing it would rewind the tape.
+    target = non_rewinding_name(name);
     std::vector<Device_Entry> entries;
     if (list(entries, nullptr)) {
-      std::string wanted = base_name(name);
       for (const Device_Entry& e : entries) {
-        if (e.dev_name.empty()) continue;
-        std::string st = base_name(e.dev_name);
-        if (wanted == st || wanted == "n" + st) {
+        if (!e.dev_name.empty() && base_name(e.dev_name) == unit) {
           target = e.sg_name;
           break;
         }

@@ -23,7 +23,8 @@ bool list_sysfs_devices(const std::string& sysfs_root, const std::string& dev_ro
                         std::vector<Device_Entry>& out, std::string* error);
 
 // The non-rewinding name of a tape device name: "<dir>/stN" gives
-// "<dir>/nstN"; any other name is returned as it is.
+// "<dir>/nstN", and the mode variants "<dir>/stN[alm]" give
+// "<dir>/nstN[alm]"; any other name is returned as it is.
 std::string non_rewinding_name(const std::string& tape_name);
 
 class Sysfs_Device_Provider : public Device_Provider {
@@ -32,10 +33,10 @@ class Sysfs_Device_Provider : public Device_Provider {
 
   bool list(std::vector<Device_Entry>& out, std::string* error) override;
 
-  // An sg name is opened as it is. A tape or non-rewinding tape name is
-  // mapped to the generic device of the same unit (so opening never
-  // rewinds or blocks in the tape driver); a name that maps to nothing is
-  // opened directly.
+  // A tape driver name (stN, nstN, or a mode variant stN[alm] / nstN[alm])
+  // is mapped to the generic device of the same unit, so opening never
+  // rewinds or blocks in the tape driver; one that maps to nothing is
+  // opened by its non-rewinding name. Any other name is opened as it is.
   std::unique_ptr<Transport> open(const std::string& name, std::string* error) override;
 
  private:

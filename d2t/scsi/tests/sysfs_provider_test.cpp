@@ -145,6 +145,24 @@ TEST_F(Sysfs_Tree, TapeNamesOpenTheGenericDevice) {
   EXPECT_TRUE(provider.open((dev / "sg1").string(), &error)) << error;
   EXPECT_FALSE(provider.open((dev / "nst1").string(), &error));
   EXPECT_FALSE(error.empty());
+  // Mode variants of the tape driver's nodes name the same unit.
+  EXPECT_TRUE(provider.open((dev / "nst0a").string(), &error)) << error;
+  EXPECT_TRUE(provider.open((dev / "st0l").string(), &error)) << error;
+}
+
+// A tape name the listing does not know is opened by its non-rewinding
+// node, whose close leaves the tape where it is: with only "nst5" present,
+// "st5" opens.
+TEST_F(Sysfs_Tree, UnlistedTapeNamesOpenTheNonRewindingNode) {
+  fs::path dev = root_ / "dev";
+  write(dev / "nst5", "");
+  write(dev / "nst5m", "");
+  Sysfs_Device_Provider provider(root_.string(), dev.string());
+  std::string error;
+  EXPECT_TRUE(provider.open((dev / "st5").string(), &error)) << error;
+  EXPECT_TRUE(provider.open((dev / "st5m").string(), &error)) << error;
+  EXPECT_TRUE(provider.open((dev / "nst5").string(), &error)) << error;
+  EXPECT_FALSE(provider.open((dev / "st6").string(), &error));
 }
 
 // A node that is no SCSI device: the command fails as an OS error, never
@@ -172,6 +190,10 @@ TEST(Non_Rewinding_Name, Table) {
   EXPECT_EQ("/dev/nst0", non_rewinding_name("/dev/nst0"));
   EXPECT_EQ("/dev/sg3", non_rewinding_name("/dev/sg3"));
   EXPECT_EQ("/dev/st", non_rewinding_name("/dev/st"));
+  EXPECT_EQ("/dev/nst0a", non_rewinding_name("/dev/st0a"));
+  EXPECT_EQ("/dev/nst0m", non_rewinding_name("/dev/nst0m"));
+  EXPECT_EQ("/dev/st0x", non_rewinding_name("/dev/st0x"));
+  EXPECT_EQ("/dev/sta", non_rewinding_name("/dev/sta"));
   EXPECT_EQ("", non_rewinding_name(""));
 }
 
