@@ -1,12 +1,9 @@
 #include "websvcs/server/web_config.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "json_spirit/json_spirit.h"
+#include "websvcs/server/tests/support.h"
 #include "websvcs/server/token.h"
 
 namespace {
@@ -82,22 +79,6 @@ TEST(Web_Config, RemoteListenNeedsAToken) {
   EXPECT_TRUE(parse(R"({"listen": "127.0.0.2"})", c, error)) << error;
 }
 
-class Temp_Dir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/web_config_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::string p = dir_ + "/" + name;
-    std::ofstream(p.c_str()) << text;
-    return p;
-  }
-  std::string dir_;
-};
-
 typedef Temp_Dir Web_Config_File;
 
 TEST_F(Web_Config_File, LoadsOrExplains) {
@@ -127,12 +108,10 @@ TEST(Bearer_Token, MatchesOnlyTheExactToken) {
   EXPECT_TRUE(bearer_token_matches(token, "Bearer 0123456789abcdef"));
   EXPECT_TRUE(bearer_token_matches(token, "bearer 0123456789abcdef"));
   EXPECT_FALSE(bearer_token_matches(token, nullptr));
-  EXPECT_FALSE(bearer_token_matches(token, ""));
-  EXPECT_FALSE(bearer_token_matches(token, "Bearer "));
-  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcde"));    // prefix
-  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcdef0"));  // longer
-  EXPECT_FALSE(bearer_token_matches(token, "Bearer 0123456789abcdeF"));
-  EXPECT_FALSE(bearer_token_matches(token, "Basic 0123456789abcdef"));
+  for (const char* wrong : {"", "Bearer ", "Bearer 0123456789abcde" /* prefix */,
+                            "Bearer 0123456789abcdef0" /* longer */, "Bearer 0123456789abcdeF",
+                            "Basic 0123456789abcdef"})
+    EXPECT_FALSE(bearer_token_matches(token, wrong)) << wrong;
   EXPECT_FALSE(bearer_token_matches("", "Bearer "));
 }
 

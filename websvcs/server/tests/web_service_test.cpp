@@ -4,32 +4,21 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <fstream>
 
 #include "ace/Log_Msg.h"
 #include "ace/OS_NS_stdlib.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/server/tests/http_client.h"
+#include "websvcs/server/tests/support.h"
 
 namespace {
 
 const std::string PLUGIN = TEST_HANDLERS_PLUGIN;
 
-class Web_Service_Test : public ::testing::Test {
+class Web_Service_Test : public Temp_Dir {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/web_service_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
+    Temp_Dir::SetUp();
     ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS);  // keep the test output quiet
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::string p = dir_ + "/" + name;
-    std::ofstream(p.c_str()) << text;
-    return p;
   }
   std::string config(const std::string& extra = "") {
     return write("web.conf", R"({"port": 0, )" + extra + R"( "routes": [
@@ -50,7 +39,6 @@ class Web_Service_Test : public ::testing::Test {
     std::string::size_type colon = text.rfind(':');
     return colon == std::string::npos ? 0 : std::atoi(text.c_str() + colon + 1);
   }
-  std::string dir_;
 };
 
 TEST_F(Web_Service_Test, ModuleFactoryServesTheConfiguredRoutes) {
@@ -97,17 +85,12 @@ TEST_F(Web_Service_Test, FailedInitLeavesNothingRunning) {
   EXPECT_EQ(-1, init(svc, {"-c", config("\"token_file\": \"" + dir_ + "/none\",")}));
   EXPECT_EQ(-1, init(svc, {"-c", write("r.conf", R"({"port": 0, "routes": [
       {"path": "/a", "library": "/nonexistent.so", "factory": "_make_A"}]})")}));
+  // No -c: the default path under /etc is used; it does not exist here.
+  ASSERT_EQ(0, setenv("COMPONENT", "tapectl", 1));
+  EXPECT_EQ(-1, init(svc, {}));
   EXPECT_EQ("", svc.url());
   EXPECT_EQ(0, svc.fini());
   EXPECT_EQ(0, svc.fini());
-}
-
-TEST_F(Web_Service_Test, DefaultConfigPathExpandsTheComponent) {
-  ASSERT_EQ(0, setenv("COMPONENT", "tapectl", 1));
-  Web_Service svc;
-  // No -c: the default path under /etc is used; it does not exist here.
-  EXPECT_EQ(-1, init(svc, {}));
-  EXPECT_STREQ("/etc/opt/quillon/kestrel3/$COMPONENT/web.conf", Web_Service::DEFAULT_CONFIG);
 }
 
 }  // namespace

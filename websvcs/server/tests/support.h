@@ -1,14 +1,17 @@
-// A minimal HTTP/1.1 client over a raw socket, for the server tests.
-#ifndef WEBSVCS_SERVER_TESTS_HTTP_CLIENT_H
-#define WEBSVCS_SERVER_TESTS_HTTP_CLIENT_H
+// Shared by the server tests: a minimal HTTP/1.1 client over a raw socket,
+// and a fixture owning a temporary directory.
+#ifndef WEBSVCS_SERVER_TESTS_SUPPORT_H
+#define WEBSVCS_SERVER_TESTS_SUPPORT_H
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 struct Http_Reply {
@@ -87,5 +90,22 @@ inline Http_Reply http_request(unsigned int port, const std::string& method,
   if (!s.send_all(req)) return Http_Reply();
   return parse_reply(s.read_all());
 }
+
+// A fresh directory per test, removed afterwards.
+class Temp_Dir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/websvcs_server_test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::string p = dir_ + "/" + name;
+    std::ofstream(p.c_str()) << text;
+    return p;
+  }
+  std::string dir_;
+};
 
 #endif
