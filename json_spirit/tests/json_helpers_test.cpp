@@ -1,8 +1,10 @@
-// The helpers over json_spirit::Object.
+// Kinds and typed getters of json_spirit::Value, and the helpers over
+// json_spirit::Object.
+#include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -22,7 +24,51 @@ Object sample() {
   return o;
 }
 
+// The text of the exception `body` throws, or "" when it throws none.
+template <typename F>
+std::string thrown(F body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
 }  // namespace
+
+TEST(Json_Value, GettersThrowOnKindMismatch) {
+  EXPECT_EQ(Value(static_cast<const char*>(nullptr)).get_str(), "");
+  EXPECT_EQ(Value(Secure_String{"p"}).type(), secure_str_type);
+  EXPECT_EQ(Value(Secure_String{"p"}).get_str(), "p");
+  EXPECT_EQ(Value(3).get_real(), 3.0);
+  const Value s("1");
+  EXPECT_THROW(s.get_int(), Type_Error);
+  EXPECT_THROW(s.get_obj(), Type_Error);
+  EXPECT_THROW(Value().get_str(), Type_Error);
+  EXPECT_THROW(Value(1).get_bool(), Type_Error);
+  EXPECT_THROW(Value(1.5).get_int64(), Type_Error);
+  EXPECT_NE(thrown([] { Value(true).get_array(); }).find("array"), std::string::npos);
+}
+
+TEST(Json_Value, IntegerRangesAndIndependentCopies) {
+  EXPECT_EQ(Value(INT_MAX).get_int(), INT_MAX);
+  EXPECT_THROW(Value(std::int64_t{INT_MAX} + 1).get_int(), Type_Error);
+  EXPECT_THROW(Value(std::int64_t{INT_MIN} - 1).get_int(), Type_Error);
+  EXPECT_THROW(Value(-1).get_uint64(), Type_Error);
+  const Value big(static_cast<unsigned long long>(UINT64_MAX));
+  EXPECT_TRUE(big.is_uint64());
+  EXPECT_THROW(big.get_int(), Type_Error);
+  EXPECT_EQ(big.get_real(), 18446744073709551615.0);
+  EXPECT_FALSE(Value(static_cast<unsigned long long>(INT64_MAX)).is_uint64());
+  EXPECT_NE(big, Value(std::int64_t{-1})) << "same bits, different numbers";
+
+  Value v(Object{{"a", 1}});
+  Value copy = v;
+  copy.get_obj()["a"] = 2;
+  EXPECT_EQ(v.get_value<Object>().at("a").get_value<int>(), 1);
+  EXPECT_EQ(copy.get_obj().at("a").get_value<std::int64_t>(), 2);
+}
 
 TEST(Json_Helpers, ObjectGetMatchesOnlyItsOwnKind) {
   const Object o = sample();
@@ -47,16 +93,12 @@ TEST(Json_Helpers, ObjectGetMatchesOnlyItsOwnKind) {
   EXPECT_FALSE(object_get(o, "i", b)) << "no conversion from numbers";
 }
 
-TEST(Json_Helpers, StringAndAnyPointers) {
+TEST(Json_Helpers, PointerAndThrowingReaders) {
   const Object o = sample();
-  ASSERT_NE(object_get_str(o, "s"), nullptr);
+  ASSERT_TRUE(object_get_str(o, "s") && object_get_str(o, "p"));
   EXPECT_EQ(*object_get_str(o, "s"), "text");
-  ASSERT_NE(object_get_str(o, "p"), nullptr);
   EXPECT_EQ(*object_get_str(o, "p"), "secret");
-  EXPECT_EQ(object_get_str(o, "i"), nullptr);
-  EXPECT_EQ(object_get_str(o, "n"), nullptr);
-  EXPECT_EQ(object_get_str(o, "missing"), nullptr);
-
+  for (const char* key : {"i", "n", "missing"}) EXPECT_EQ(object_get_str(o, key), nullptr) << key;
   EXPECT_EQ(object_get_any_ptr<std::string>(o, "s"), object_get_str(o, "s"));
   ASSERT_NE(object_get_any_ptr<Object>(o, "o"), nullptr);
   EXPECT_EQ(object_get_any_ptr<Object>(o, "o")->size(), 1u);
@@ -66,10 +108,7 @@ TEST(Json_Helpers, StringAndAnyPointers) {
   ASSERT_NE(object_get_any(o, "n"), nullptr);
   EXPECT_TRUE(object_get_any(o, "n")->is_null());
   EXPECT_EQ(object_get_any(o, "missing"), nullptr);
-}
 
-TEST(Json_Helpers, OrThrowReaders) {
-  const Object o = sample();
   EXPECT_EQ(object_get_str_or_throw(o, "s"), "text");
   EXPECT_EQ(object_get_int_or_throw(o, "i"), 7);
   EXPECT_EQ(object_get_int64_or_throw(o, "big"), std::int64_t{1} << 40);
@@ -77,12 +116,8 @@ TEST(Json_Helpers, OrThrowReaders) {
   EXPECT_THROW(object_get_int64_or_throw(o, "u"), std::exception);
   EXPECT_THROW(object_get_int_or_throw(o, "r"), std::exception);
   EXPECT_THROW(object_get_str_or_throw(o, "n"), std::exception);
-  try {
-    object_get_int_or_throw(o, "missing");
-    FAIL() << "no exception";
-  } catch (const std::exception& e) {
-    EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
-  }
+  EXPECT_NE(thrown([&] { object_get_int_or_throw(o, "missing"); }).find("missing"),
+            std::string::npos);
 }
 
 TEST(Json_Helpers, InsertExtractAndBuilders) {
@@ -90,8 +125,6 @@ TEST(Json_Helpers, InsertExtractAndBuilders) {
   insert(o)("a", 1)("a", "replaced");
   assign(o)("b", "2");
   EXPECT_EQ(o.size(), 2u);
-  EXPECT_EQ(o.at("a").get_str(), "replaced");
-
   const std::string* a = nullptr;
   const std::string* b = nullptr;
   const std::string* c = nullptr;
@@ -104,8 +137,7 @@ TEST(Json_Helpers, InsertExtractAndBuilders) {
   Value v = 5;
   Array& arr = to_new_array(v);
   EXPECT_TRUE(arr.empty());
-  Object& first = append_new_object(arr);
-  first["k"] = 1;
+  append_new_object(arr)["k"] = 1;
   append_new_object(arr)["k"] = 2;
   ASSERT_EQ(v.get_array().size(), 2u);
   EXPECT_EQ(v.get_array()[0].get_obj().at("k").get_int(), 1);
@@ -116,22 +148,17 @@ TEST(Json_Helpers, LoadJson) {
   char dir_template[] = "/tmp/json_helpers_XXXXXX";
   ASSERT_NE(mkdtemp(dir_template), nullptr);
   const std::string dir = dir_template;
-  const std::string good = dir + "/good.conf";
-  const std::string bad = dir + "/bad.conf";
-  std::ofstream(good) << "{ \"faulty_threshold\": 3 } // comment\n";
-  std::ofstream(bad) << "{ \"faulty_threshold\": ";
+  std::ofstream(dir + "/good.conf") << "{ \"faulty_threshold\": 3 } // comment\n";
+  std::ofstream(dir + "/bad.conf") << "{ \"faulty_threshold\": ";
 
   Value v;
-  ASSERT_TRUE(load_json(good, v, 1));
+  ASSERT_TRUE(load_json(dir + "/good.conf", v, 1));
   EXPECT_EQ(v.get_obj().at("faulty_threshold").get_int(), 3);
   Value kept = "kept";
-  EXPECT_FALSE(load_json(bad, kept, 1));
-  EXPECT_EQ(kept, Value("kept"));
+  EXPECT_FALSE(load_json(dir + "/bad.conf", kept, 1));
+  EXPECT_FALSE(load_json(dir + "/bad.conf", kept, 0)) << "reporting mode fails the same way";
   EXPECT_FALSE(load_json(dir + "/missing.conf", kept, 1));
   EXPECT_FALSE(load_json(dir, kept, 1)) << "a directory is no JSON file";
-  EXPECT_FALSE(load_json(bad, kept, 0)) << "reporting mode fails the same way";
-
-  std::remove(good.c_str());
-  std::remove(bad.c_str());
-  std::remove(dir.c_str());
+  EXPECT_EQ(kept, Value("kept"));
+  std::filesystem::remove_all(dir);
 }
