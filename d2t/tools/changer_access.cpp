@@ -170,9 +170,48 @@ Result Changer_Access::read_all(std::vector<Element>& out, std::string* error) {
   return r;
 }
 
+bool Changer_Access::type_of(std::uint16_t address, Element_Type& type) const {
+  auto in = [address](std::uint16_t first, std::uint16_t count) {
+    return address >= first && address - first < count;
+  };
+  if (in(map_.storage_first, map_.storage_count))
+    type = d2t::scsi::ELEMENT_STORAGE;
+  else if (in(map_.import_export_first, map_.import_export_count))
+    type = d2t::scsi::ELEMENT_IMPORT_EXPORT;
+  else if (in(map_.data_transfer_first, map_.data_transfer_count))
+    type = d2t::scsi::ELEMENT_DATA_TRANSFER;
+  else
+    return false;
+  return true;
+}
+
+bool Changer_Access::moved(std::uint16_t source, std::uint16_t destination) {
+  Element_Type source_type, destination_type;
+  if (!type_of(source, source_type) || !type_of(destination, destination_type)) return false;
+  std::vector<Element> from, to;
+  if (!read_elements(source_type, source, 1, from, nullptr).ok() ||
+      !read_elements(destination_type, destination, 1, to, nullptr).ok())
+    return false;
+  if (from.empty() || from[0].address != source || from[0].full) return false;
+  if (to.empty() || to[0].address != destination || !to[0].full) return false;
+  // The source address a library keeps is the last storage element the
+  // cartridge left: the source of a move out of a slot, or the slot itself
+  // when the cartridge came back from a drive.
+  return !to[0].source_valid || to[0].source == source || to[0].source == destination;
+}
+
 Result Changer_Access::move(std::uint16_t source, std::uint16_t destination, int retries) {
   auto cdb = d2t::scsi::move_medium_cdb(map_.transport_first, source, destination);
-  return with_retries(retries, [&] { return dev_->run(cdb, TIMEOUT_MOVE_MS); });
+  bool answer_lost = false;
+  Result r = with_retries(retries, [&] {
+    Result attempt = dev_->run(cdb, TIMEOUT_MOVE_MS);
+    if (attempt.failure == Failure::TRANSPORT) answer_lost = true;
+    return attempt;
+  });
+  bool source_empty = r.is_sense(d2t::scsi::SK_ILLEGAL_REQUEST, 0x3B, 0x0E);
+  bool destination_full = r.is_sense(d2t::scsi::SK_ILLEGAL_REQUEST, 0x3B, 0x0D);
+  if (answer_lost && (source_empty || destination_full) && moved(source, destination)) r = Result();
+  return r;
 }
 
 }  // namespace tools

@@ -56,11 +56,24 @@ class Changer_Access {
   d2t::scsi::Result read_all(std::vector<d2t::scsi::Element>& out, std::string* error);
 
   // MOVE MEDIUM with the first transport element, retried per policy.
+  // When an attempt's answer was lost (time-out, reset: a transport error)
+  // and a later attempt finds the source empty or the destination full,
+  // the lost attempt may have made the move: element status decides, and
+  // the move counts as done when the source is empty and the destination
+  // holds a cartridge whose source address (when valid) is the source or,
+  // for a cartridge sent home from a drive, the destination itself.
   d2t::scsi::Result move(std::uint16_t source, std::uint16_t destination, int retries);
 
   enum : std::uint16_t { ELEMENTS_PER_REQUEST = 1000 };
 
  private:
+  // The element type of `address` by the element map; false when it is
+  // outside every range.
+  bool type_of(std::uint16_t address, d2t::scsi::Element_Type& type) const;
+  // Whether element status shows the cartridge of `source` in
+  // `destination`.
+  bool moved(std::uint16_t source, std::uint16_t destination);
+
   std::unique_ptr<Scsi_Device> dev_;
   d2t::scsi::Element_Map map_;
   bool voltag_ok_ = true;

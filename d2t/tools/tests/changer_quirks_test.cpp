@@ -21,6 +21,7 @@ struct Quirks {
   bool old_inquiry = false;                       // INQUIRY byte 3 reserved (older command set)
   std::deque<d2t::scsi::Outcome> move_answers;    // answered before the device
   std::deque<d2t::scsi::Outcome> unload_answers;  // LOAD UNLOAD, likewise
+  int lost_move_answers = 0;                      // moves made whose answer is a time-out
   int element_status_requests = 0;
   int moves = 0;
 };
@@ -52,6 +53,14 @@ class Quirky_Transport : public d2t::scsi::Transport {
     if (cdb[0] == d2t::scsi::OP_LOAD_UNLOAD && !q_.unload_answers.empty()) {
       d2t::scsi::Outcome o = q_.unload_answers.front();
       q_.unload_answers.pop_front();
+      return o;
+    }
+    if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM && q_.lost_move_answers > 0) {
+      --q_.lost_move_answers;
+      ++q_.moves;
+      inner_->execute(c);
+      d2t::scsi::Outcome o;
+      o.host_status = 0x03;  // timed out
       return o;
     }
     if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM) {
@@ -215,6 +224,31 @@ TEST_F(Quirky_Changer, UnloadGoesOnWhenTheDriveHasNoTapeThreaded) {
   quirks_.unload_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x03));
   EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
   EXPECT_EQ("drive 0", where("A00001L9"));
+}
+
+TEST_F(Quirky_Changer, MoveWhoseAnswerWasLostIsCheckedAgainstElementStatus) {
+  // The robot made the move but its answer was lost; the retry finds the
+  // slot empty. The cartridge is where it was asked to go: success.
+  quirks_.lost_move_answers = 1;
+  bool count = false;
+  EXPECT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ(2, quirks_.moves);
+  EXPECT_EQ("drive 0", where("A00001L9"));
+  quirks_.lost_move_answers = 1;
+  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+
+  // A source empty from the start stays a failure, lost answer or not.
+  d2t::scsi::Outcome timed_out;
+  timed_out.host_status = 0x03;
+  quirks_.move_answers.push_back(timed_out);
+  EXPECT_FALSE(transfer(CHANGER, 11, 13, 3));  // slot 11 is empty
+  EXPECT_FALSE(mount(CHANGER, 0, 11, "", 3, count));
+
+  // Without a lost answer, a full destination is a plain failure.
+  quirks_.moves = 0;
+  EXPECT_FALSE(transfer(CHANGER, 1, 2, 3));
+  EXPECT_EQ(1, quirks_.moves);
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
