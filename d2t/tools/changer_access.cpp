@@ -96,12 +96,14 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
     std::size_t got = 0;
     std::size_t before = out.size();
     d2t::scsi::Element_Report report;
-    for (bool grown = false;; grown = true) {
+    bool grown = false;
+    for (;;) {
       if (buf_.size() < alloc) buf_.resize(alloc);
       int attentions = 0;
+      bool dvcid = false;
       for (;;) {
         bool voltag = voltag_ok_;
-        bool dvcid = want_dvcid && dvcid_ok_;
+        dvcid = want_dvcid && dvcid_ok_;
         auto cdb =
             d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n, voltag,
                                                dvcid, static_cast<std::uint32_t>(alloc));
@@ -123,10 +125,19 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
         return r;
       }
       if (!d2t::scsi::parse_element_status(buf_.data(), got, out, report, error)) {
+        // Some changers lay device identifiers out beyond the descriptor
+        // length they announce, so the page no longer divides into
+        // descriptors. Without identifiers the layout is fixed: ask again
+        // without them (the drives then have no serial number).
+        if (dvcid) {
+          dvcid_ok_ = false;
+          continue;
+        }
         r.failure = Failure::STATUS;
         return r;
       }
       if (out.size() != before || report.available == 0 || !report.truncated || grown) break;
+      grown = true;
       // Not one descriptor fitted: they are longer than budgeted (alternate
       // volume tags, long device identifiers, vendor bytes). The page
       // header that did arrive gives their length; ask once more with room

@@ -48,7 +48,8 @@ class Changer_Access {
   // than the buffer is continued from the element after the last one
   // decoded. Volume tags are asked for; data transfer elements are asked
   // for their device identifiers too. A changer that refuses either is
-  // asked again without it (its elements then have no tag / identifier).
+  // asked again without it (its elements then have no tag / identifier),
+  // and so is one whose answer with identifiers cannot be decoded.
   d2t::scsi::Result read_elements(d2t::scsi::Element_Type type, std::uint16_t first,
                                   std::uint16_t count, std::vector<d2t::scsi::Element>& out,
                                   std::string* error);

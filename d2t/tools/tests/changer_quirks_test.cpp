@@ -22,6 +22,9 @@ struct Quirks {
   std::deque<d2t::scsi::Outcome> move_answers;    // answered before the device
   std::deque<d2t::scsi::Outcome> unload_answers;  // LOAD UNLOAD, likewise
   int lost_move_answers = 0;                      // moves made whose answer is a time-out
+  // With DVCID, announce descriptors of 48 bytes (without the identifier)
+  // while sending them whole, as some changers do.
+  bool short_dvcid_length = false;
   int element_status_requests = 0;
   int moves = 0;
 };
@@ -41,6 +44,11 @@ class Quirky_Transport : public d2t::scsi::Transport {
       ++q_.element_status_requests;
       if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
         return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
+      if (q_.short_dvcid_length && (cdb[6] & 0x01)) {
+        d2t::scsi::Outcome o = inner_->execute(c);
+        if (cmd.data_len - o.resid >= 12) d2t::scsi::put_be16(cmd.data + 10, 12 + 36);
+        return o;
+      }
       std::uint32_t alloc = d2t::scsi::get_be24(cdb + 7);
       if (q_.max_allocation && alloc > q_.max_allocation) {
         d2t::scsi::put_be24(cdb + 7, q_.max_allocation);
@@ -249,6 +257,20 @@ TEST_F(Quirky_Changer, MoveWhoseAnswerWasLostIsCheckedAgainstElementStatus) {
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 1, 2, 3));
   EXPECT_EQ(1, quirks_.moves);
+}
+
+TEST_F(Quirky_Changer, UndecodableDeviceIdentifiersAreDoneWithout) {
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count));
+  quirks_.short_dvcid_length = true;
+  Changer c;
+  c.sg_name(CHANGER);
+  ASSERT_TRUE(changer_status(c));
+  ASSERT_EQ(2u, c.drives().size());
+  EXPECT_EQ("", c.drives()[1]->serial_number());
+  EXPECT_EQ("A00006L8", c.drives()[1]->media_tag());
+  EXPECT_EQ(6, c.drives()[1]->slot_number());
+  EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
