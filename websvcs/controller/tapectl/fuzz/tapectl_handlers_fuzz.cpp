@@ -9,7 +9,8 @@
 // that is empty or JSON; and, every CHECK_EVERY inputs, the emulator's
 // truth and the inventory agree that every labelled cartridge is recorded
 // in exactly one slot, the slot it sits in (or, in a drive, the slot the
-// drive row names), and no slot records a cartridge the library lacks.
+// drive row names), no slot records a cartridge the library lacks, and no
+// drive row names a slot while the library has that drive empty.
 // Every RESET_EVERY inputs the library is put back to its seed positions
 // and rescanned, so positions do not drift into one corner for good.
 // A broken invariant prints the requests since the last check and aborts.
@@ -213,6 +214,22 @@ struct World {
             (c.place == d2t::emulator::Place::DRIVE ? "drive " + c.drive_serial + " from slot "
                                                     : "slot ") +
             std::to_string(expected));
+      }
+    }
+    // A drive the library has empty must not claim a cartridge either.
+    std::map<std::string, bool> loaded;
+    for (const d2t::emulator::Cartridge_Info& c : truth) {
+      if (c.place == d2t::emulator::Place::DRIVE) loaded[c.drive_serial] = true;
+    }
+    for (const d2t::emulator::Changer_Config& cc : library->config()->changers) {
+      for (const d2t::emulator::Drive_Config& dc : cc.drives) {
+        json_spirit::Object drive;
+        int slot = 0;
+        if (!loaded.count(dc.serial_number) && impl->get_drive(dc.serial_number, drive) &&
+            json_spirit::object_get(drive, "slot_number", slot) && slot > 0) {
+          die("drive " + dc.serial_number + " is empty, the inventory says it holds slot " +
+              std::to_string(slot) + "'s cartridge");
+        }
       }
     }
     for (const auto& r : recorded) {
