@@ -37,9 +37,13 @@ namespace tools {
 //
 // Retries: `retries` more attempts of a command that failed in a passing
 // way (unit attention, not ready while becoming ready, busy, transport
-// error), LOAD_UNLOAD_RETRY_INTERVAL seconds apart. Other failures
-// (aborted command, source empty, destination full, hardware error) are
-// reported at once.
+// error), LOAD_UNLOAD_RETRY_INTERVAL seconds apart. A unit attention says
+// the command was not run: it is repeated at once, a few times, before any
+// retry is spent, so `retries` 0 still survives a library reset. Other
+// failures (aborted command, source empty, destination full, hardware
+// error) are reported at once; but when an earlier attempt of a move lost
+// its answer (transport error) and the next finds the source empty or the
+// destination full, element status decides whether the move was made.
 //
 // count_failure policy of mount and unmount: false (the drive is faulty at
 // once) only for HARDWARE ERROR sense; true (counted) for everything else:
