@@ -1,15 +1,16 @@
 #include "starter/tests/child_process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -25,20 +26,16 @@ Child_Process::Child_Process(const std::vector<std::string>& argv,
   for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
   for (const std::string& entry : env) {
     const bool remove = entry[0] == '-';
-    const std::string name = remove ? entry.substr(1) : entry.substr(0, entry.find('='));
+    const std::string prefix = (remove ? entry.substr(1) : entry.substr(0, entry.find('='))) + "=";
     for (auto it = environment.begin(); it != environment.end();) {
-      if (it->compare(0, name.size() + 1, name + "=") == 0) {
-        it = environment.erase(it);
-      } else {
-        ++it;
-      }
+      it = it->compare(0, prefix.size(), prefix) == 0 ? environment.erase(it) : it + 1;
     }
     if (!remove) environment.push_back(entry);
   }
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  args.push_back(nullptr);
   envp.push_back(nullptr);
 
   pid_ = ::fork();
@@ -48,11 +45,11 @@ Child_Process::Child_Process(const std::vector<std::string>& argv,
     ::dup2(fds[1], STDERR_FILENO);
     const int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
-    // Signal dispositions and the mask of the test runner are not inherited.
+    // The test runner's signal mask is not inherited; fatal-signal tests
+    // leave no core files behind.
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    // Fatal-signal tests must not leave core files behind.
     struct rlimit no_core = {0, 0};
     ::setrlimit(RLIMIT_CORE, &no_core);
     ::execve(args[0], args.data(), envp.data());
@@ -76,13 +73,10 @@ void Child_Process::read_loop(int fd) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     std::lock_guard<std::mutex> guard(lock_);
-    if (n <= 0) {
-      eof_ = true;
-      changed_.notify_all();
-      break;
-    }
-    text_.append(buf, static_cast<size_t>(n));
+    if (n > 0) text_.append(buf, static_cast<size_t>(n));
+    eof_ = n <= 0;
     changed_.notify_all();
+    if (eof_) break;
   }
   ::close(fd);
 }
@@ -96,9 +90,8 @@ static int occurrences(const std::string& text, const std::string& what) {
 bool Child_Process::wait_for(const std::string& text, int count,
                              std::chrono::milliseconds deadline) {
   std::unique_lock<std::mutex> guard(lock_);
-  return changed_.wait_for(guard, deadline,
-                           [&] { return occurrences(text_, text) >= count || eof_; }) &&
-         occurrences(text_, text) >= count;
+  changed_.wait_for(guard, deadline, [&] { return occurrences(text_, text) >= count || eof_; });
+  return occurrences(text_, text) >= count;
 }
 
 int Child_Process::count(const std::string& text) {
@@ -116,32 +109,24 @@ void Child_Process::signal(int sig) { ::kill(pid_, sig); }
 int Child_Process::wait_exit(std::chrono::milliseconds deadline) {
   if (reaped_) return status_;
   const auto end = std::chrono::steady_clock::now() + deadline;
-  while (std::chrono::steady_clock::now() < end) {
-    const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
-    if (r == pid_) {
-      reaped_ = true;
-      if (reader_.joinable()) reader_.join();
-      return status_;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool ended = false;
+  while (!ended && std::chrono::steady_clock::now() < end) {
+    ended = ::waitpid(pid_, &status_, WNOHANG) == pid_;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, &status_, 0);
+  if (!ended) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status_, 0);
+  }
   reaped_ = true;
   if (reader_.joinable()) reader_.join();
-  return -1;
+  return ended ? status_ : -1;
 }
 
 int Child_Process::thread_count() const {
-  const std::string dir = "/proc/" + std::to_string(pid_) + "/task";
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return -1;
-  int n = 0;
-  while (struct dirent* e = ::readdir(d)) {
-    if (e->d_name[0] != '.') ++n;
-  }
-  ::closedir(d);
-  return n;
+  std::error_code ec;
+  std::filesystem::directory_iterator tasks("/proc/" + std::to_string(pid_) + "/task", ec);
+  return ec ? -1 : static_cast<int>(std::distance(tasks, std::filesystem::directory_iterator()));
 }
 
 std::string built_program(const char* name) { return std::string(D2T_BINARY_DIR "/bin/") + name; }
@@ -154,19 +139,40 @@ Temp_Dir::Temp_Dir() {
   char tmpl[] = "/tmp/d2t-starter-XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
-  ::chmod(path_.c_str(), 0755);
+  ::chmod(path_.c_str(), 0755);  // readable by the account the identity tests switch to
 }
 
 Temp_Dir::~Temp_Dir() {
-  const std::string cmd = "rm -rf '" + path_ + "'";
-  if (std::system(cmd.c_str()) != 0) {
-    // Nothing more to do: a leftover temporary directory is harmless.
-  }
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 std::string Temp_Dir::write(const std::string& name, const std::string& content) const {
   const std::string full = path_ + "/" + name;
-  std::ofstream out(full);
-  out << content;
+  std::ofstream(full) << content;
   return full;
+}
+
+Notify_Socket::Notify_Socket(const std::string& path) {
+  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_un addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  bound_ = ::bind(fd_, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+  struct timeval tv = {10, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+Notify_Socket::~Notify_Socket() { ::close(fd_); }
+
+std::string Notify_Socket::next() {
+  char buf[256];
+  const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+bool Notify_Socket::empty() {
+  char buf[256];
+  return ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT) < 0;
 }

@@ -1,6 +1,6 @@
-// A child process for tests: started with an argument vector and extra
-// environment, its standard error collected by a reader thread so tests can
-// wait for log lines without fixed sleeps.
+// Test support for the service host: a child process whose output is
+// collected by a reader thread (so tests wait for log lines without fixed
+// sleeps), a temporary directory, and a stand-in notification socket.
 
 #ifndef STARTER_TESTS_CHILD_PROCESS_H
 #define STARTER_TESTS_CHILD_PROCESS_H
@@ -17,35 +17,25 @@
 class Child_Process {
  public:
   // Starts `argv[0]` with `argv`, the current environment plus `env`
-  // ("NAME=value"; an entry "NAME=" with nothing after it sets an empty
-  // value, an entry "-NAME" removes the variable). Standard output and
-  // standard error both go to the collected text.
+  // ("NAME=value" sets, "-NAME" removes). Standard output and standard
+  // error both go to the collected text.
   Child_Process(const std::vector<std::string>& argv, const std::vector<std::string>& env);
   ~Child_Process();  // kills and reaps a child still running
-
   Child_Process(const Child_Process&) = delete;
   Child_Process& operator=(const Child_Process&) = delete;
 
   pid_t pid() const { return pid_; }
-
   // True once `text` occurs in the output at least `count` times; false
   // when the deadline passes or the output ends first.
   bool wait_for(const std::string& text, int count = 1,
                 std::chrono::milliseconds deadline = std::chrono::seconds(20));
-
-  // Occurrences of `text` in the output so far.
-  int count(const std::string& text);
-
+  int count(const std::string& text);  // occurrences of `text` so far
   std::string output();
-
   void signal(int sig);
-
   // Waits for the child to end: its wait status, or -1 after the deadline
   // (the child is then killed).
   int wait_exit(std::chrono::milliseconds deadline = std::chrono::seconds(20));
-
-  // Number of threads of the running child (entries of /proc/PID/task).
-  int thread_count() const;
+  int thread_count() const;  // entries of /proc/PID/task
 
  private:
   void read_loop(int fd);
@@ -56,8 +46,8 @@ class Child_Process {
   std::thread reader_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::string text_;   // guarded by lock_
-  bool eof_ = false;   // guarded by lock_
+  std::string text_;  // guarded by lock_
+  bool eof_ = false;  // guarded by lock_
 };
 
 // Path of a built program or library below the build tree.
@@ -75,6 +65,20 @@ class Temp_Dir {
 
  private:
   std::string path_;
+};
+
+// A bound datagram socket standing in for systemd's notification socket.
+class Notify_Socket {
+ public:
+  explicit Notify_Socket(const std::string& path);
+  ~Notify_Socket();
+  bool bound() const { return bound_; }
+  std::string next();  // the next datagram, or "" after a 10 s timeout
+  bool empty();        // takes a waiting datagram; true when there was none
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
 };
 
 #endif

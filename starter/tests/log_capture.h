@@ -43,22 +43,18 @@ class Log_Capture : public ACE_Log_Msg_Backend {
     std::lock_guard<std::mutex> guard(lock_);
     return entries_;
   }
-
-  // Number of records whose text contains `text`.
+  // Number of records containing `text`.
   int count(const std::string& text) {
-    std::lock_guard<std::mutex> guard(lock_);
     int n = 0;
-    for (const Entry& e : entries_) n += e.text.find(text) != std::string::npos ? 1 : 0;
+    for (const Entry& e : entries()) n += e.text.find(text) != std::string::npos ? 1 : 0;
     return n;
   }
-
-  // The first record containing `text`, or an entry with empty text.
-  Entry find(const std::string& text) {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const Entry& e : entries_) {
-      if (e.text.find(text) != std::string::npos) return e;
+  // Priority of the first record containing `text`; LM_SHUTDOWN for none.
+  ACE_Log_Priority priority_of(const std::string& text) {
+    for (const Entry& e : entries()) {
+      if (e.text.find(text) != std::string::npos) return e.priority;
     }
-    return Entry{LM_SHUTDOWN, std::string()};
+    return LM_SHUTDOWN;
   }
 
  private:
