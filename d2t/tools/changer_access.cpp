@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "d2t/scsi/bytes.h"
+#include "d2t/tools/provider.h"
+#include "d2t/util/common.h"
 
 namespace d2t {
 namespace tools {
@@ -36,9 +38,10 @@ std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
   std::uint8_t buf[255] = {};
   std::size_t got = 0;
   auto cdb = d2t::scsi::mode_sense6_cdb(d2t::scsi::MODE_PAGE_ELEMENT_ADDRESS, sizeof buf);
-  r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
-  if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
-    r = dev->read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+  // A library may hold or refuse (BUSY, becoming ready) any command while
+  // its robot moves for another drive: wait for it as for a move.
+  r = with_retries(LOAD_UNLOAD_DEFAULT_RETRIES,
+                   [&] { return dev->read(cdb, buf, sizeof buf, got, TIMEOUT_ELEMENT_STATUS_MS); });
   d2t::scsi::Element_Map map;
   if (r.ok() && !d2t::scsi::parse_element_map(buf, got, map)) {
     r.failure = Failure::STATUS;
@@ -99,7 +102,7 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
     bool grown = false;
     for (;;) {
       if (buf_.size() < alloc) buf_.resize(alloc);
-      int attentions = 0;
+      int attentions = 0, waits = 0;
       bool dvcid = false;
       for (;;) {
         bool voltag = voltag_ok_;
@@ -110,6 +113,12 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
         r = dev_->read(cdb, buf_.data(), alloc, got, TIMEOUT_ELEMENT_STATUS_MS);
         // A unit attention reports an event (door opened, reset) once.
         if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && ++attentions < 3) continue;
+        // Busy with a move for another drive, or becoming ready.
+        if (!r.ok() && !r.is_sense(d2t::scsi::SK_UNIT_ATTENTION) && retriable(r) &&
+            ++waits <= LOAD_UNLOAD_DEFAULT_RETRIES) {
+          clock()->sleep_ms(LOAD_UNLOAD_RETRY_INTERVAL * 1000);
+          continue;
+        }
         if (invalid_field(r) && dvcid) {
           dvcid_ok_ = false;
           continue;

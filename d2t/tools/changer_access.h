@@ -24,7 +24,9 @@ namespace tools {
 class Changer_Access {
  public:
   // Opens the changer and reads its element map. Null with `result` (when
-  // given) holding the failing command's result and `error` set.
+  // given) holding the failing command's result and `error` set. The
+  // MODE SENSE is retried like a move (busy, becoming ready, transport
+  // error) LOAD_UNLOAD_DEFAULT_RETRIES times.
   static std::unique_ptr<Changer_Access> open(const std::string& sg_name, d2t::scsi::Result* result,
                                               std::string* error);
 
@@ -49,7 +51,10 @@ class Changer_Access {
   // decoded. Volume tags are asked for; data transfer elements are asked
   // for their device identifiers too. A changer that refuses either is
   // asked again without it (its elements then have no tag / identifier),
-  // and so is one whose answer with identifiers cannot be decoded.
+  // and so is one whose answer with identifiers cannot be decoded. A
+  // request refused as busy or becoming ready (a robot moving for another
+  // drive) is asked again LOAD_UNLOAD_RETRY_INTERVAL seconds later, up to
+  // LOAD_UNLOAD_DEFAULT_RETRIES times.
   d2t::scsi::Result read_elements(d2t::scsi::Element_Type type, std::uint16_t first,
                                   std::uint16_t count, std::vector<d2t::scsi::Element>& out,
                                   std::string* error);

@@ -25,6 +25,7 @@ struct Quirks {
   // With DVCID, announce descriptors of 48 bytes (without the identifier)
   // while sending them whole, as some changers do.
   bool short_dvcid_length = false;
+  int busy_status_reads = 0;  // MODE SENSE / READ ELEMENT STATUS answered BUSY
   int element_status_requests = 0;
   int moves = 0;
 };
@@ -40,6 +41,13 @@ class Quirky_Transport : public d2t::scsi::Transport {
     c.cdb = cdb;
     if (cdb[0] == d2t::scsi::OP_INQUIRY && q_.old_inquiry && cdb[3] != 0)
       return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
+    if ((cdb[0] == d2t::scsi::OP_MODE_SENSE_6 || cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) &&
+        q_.busy_status_reads > 0) {
+      --q_.busy_status_reads;
+      d2t::scsi::Outcome busy;
+      busy.status = d2t::scsi::STATUS_BUSY;
+      return busy;
+    }
     if (cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) {
       ++q_.element_status_requests;
       if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
@@ -271,6 +279,25 @@ TEST_F(Quirky_Changer, UndecodableDeviceIdentifiersAreDoneWithout) {
   EXPECT_EQ("A00006L8", c.drives()[1]->media_tag());
   EXPECT_EQ(6, c.drives()[1]->slot_number());
   EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
+}
+
+TEST_F(Quirky_Changer, StatusReadsWaitForABusyRobot) {
+  const std::string expected = status_text();
+  ASSERT_NE("failed", expected);
+  // MODE SENSE, then the first READ ELEMENT STATUS, answered BUSY once
+  // each, then the next one twice.
+  for (int busy : {1, 2, 3}) {
+    SCOPED_TRACE(busy);
+    quirks_.busy_status_reads = busy;
+    const std::uint64_t slept = clock_->slept_;
+    EXPECT_EQ(expected, status_text());
+    EXPECT_EQ(std::uint64_t(busy) * LOAD_UNLOAD_RETRY_INTERVAL * 1000, clock_->slept_ - slept);
+  }
+  // A robot that stays busy: the wait is bounded and the status fails.
+  quirks_.busy_status_reads = 100;
+  EXPECT_EQ("failed", status_text());
+  EXPECT_LT(quirks_.busy_status_reads, 100);
+  EXPECT_GT(quirks_.busy_status_reads, 100 - 10);
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
