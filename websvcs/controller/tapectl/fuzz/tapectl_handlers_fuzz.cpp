@@ -3,8 +3,9 @@
 // library (instant mechanics, fake clocks) and a SQLite inventory in a
 // temporary folder.
 //
-// Input: a selector byte (handler, and whether the path is the handler's
-// own or fuzzed), then a query-string line, then the request body.
+// Input: a selector byte (handler, another method, a fuzzed path, or a
+// fault the library's next move suffers), then a query-string line, then
+// the request body.
 // Properties: no crash; every reply has a status in 100..599 and a body
 // that is empty or JSON; and, every CHECK_EVERY inputs, the emulator's
 // truth and the inventory agree that every labelled cartridge is recorded
@@ -171,6 +172,24 @@ struct World {
     rescan();
   }
 
+  // Sets the changer's fault list to one fault of kind `kind` (see the
+  // caller), or none for 0.
+  void arm_fault(int kind, bool hardware) {
+    std::vector<d2t::emulator::Fault_Config> faults;
+    if (kind != 0) {
+      d2t::emulator::Fault_Config f;
+      f.op = kind == 1   ? d2t::emulator::Fault_Op::MOUNT
+             : kind == 2 ? d2t::emulator::Fault_Op::UNMOUNT
+                         : d2t::emulator::Fault_Op::TRANSFER;
+      f.times = 1;
+      f.hardware = hardware;
+      faults.push_back(f);
+      recent.push_back("fault " + std::to_string(kind) + (hardware ? " hardware" : ""));
+    }
+    std::string error;
+    if (!library->set_faults(LIBRARY, faults, &error)) die("cannot set faults: " + error);
+  }
+
   // The invariant between the emulator's truth and the inventory.
   void check() {
     std::string error;
@@ -285,11 +304,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int method = (selector & 0x10) ? (selector >> 6) * 3 % 10 : route.method;
   const std::string target = (selector & 0x20) ? query : std::string(route.path) + "?" + query;
 
+  // Bits 6-7 with bit 4 clear: the library's next move of that kind fails
+  // once (1 mount, 2 unmount, 3 slot to slot), as a worn robot would; bit
+  // 3 makes it a hardware error.
+  const int fault = (selector & 0x10) ? 0 : selector >> 6;
+  if (fault != 0) w.arm_fault(fault, (selector & 0x08) != 0);
+
   Memory_Channel ch(method, target);
   ch.set_body(body);
   w.recent.push_back(std::to_string(method) + " " + target + " " + body.substr(0, 200));
   ch.run(*route.handler);
 
+  if (fault != 0) w.arm_fault(0, false);
   const int status = ch.reply_status();
   if (w.trace) {
     std::fprintf(stderr, "%s -> %d %s\n", w.recent.back().c_str(), status, ch.body().c_str());
