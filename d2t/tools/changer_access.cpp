@@ -49,38 +49,110 @@ std::unique_ptr<Changer_Access> Changer_Access::open(const std::string& sg_name,
   } else if (!r.ok() && error) {
     *error = "MODE SENSE failed: " + d2t::scsi::describe(r);
   }
+  if (!r.ok()) {
+    if (result) *result = r;
+    return nullptr;
+  }
+  std::unique_ptr<Changer_Access> access(new Changer_Access(std::move(dev), map));
+  if (!access->read_gapped_addresses(error)) {
+    r.failure = Failure::STATUS;
+    if (result) *result = r;
+    return nullptr;
+  }
   if (result) *result = r;
-  if (!r.ok()) return nullptr;
-  return std::unique_ptr<Changer_Access>(new Changer_Access(std::move(dev), map));
+  return access;
+}
+
+namespace {
+
+// The address of element `n` (0-based) of a type.
+bool address_of(const std::vector<std::uint16_t>& list, std::uint16_t first, std::uint16_t count,
+                std::uint32_t n, std::uint16_t& address) {
+  if (n >= count) return false;
+  if (list.empty()) {
+    address = static_cast<std::uint16_t>(first + n);
+  } else {
+    if (n >= list.size()) return false;
+    address = list[n];
+  }
+  return true;
+}
+
+// The 0-based number of `address` among the elements of a type, or -1.
+std::int32_t number_of(const std::vector<std::uint16_t>& list, std::uint16_t first,
+                       std::uint16_t count, std::uint16_t address) {
+  if (list.empty())
+    return address >= first && address - first < count ? address - first : -1;
+  auto it = std::lower_bound(list.begin(), list.end(), address);
+  return it != list.end() && *it == address ? static_cast<std::int32_t>(it - list.begin()) : -1;
+}
+
+}  // namespace
+
+bool Changer_Access::read_gapped_addresses(std::string* error) {
+  struct Type_List {
+    Element_Type type;
+    std::uint16_t first, count;
+    std::vector<std::uint16_t>* list;
+  } const types[] = {
+      {d2t::scsi::ELEMENT_STORAGE, map_.storage_first, map_.storage_count, &storage_addresses_},
+      {d2t::scsi::ELEMENT_IMPORT_EXPORT, map_.import_export_first, map_.import_export_count,
+       &import_export_addresses_},
+      {d2t::scsi::ELEMENT_DATA_TRANSFER, map_.data_transfer_first, map_.data_transfer_count,
+       &drive_addresses_},
+  };
+  for (const Type_List& t : types) {
+    const std::uint32_t past = std::uint32_t(t.first) + t.count;
+    if (t.count == 0 || past > 0xFFFF) continue;
+    // `count` elements from `first` on all lie below first + count unless
+    // the addresses have gaps. A changer that refuses the probe is taken
+    // to have none.
+    std::vector<Element> probe;
+    if (!read_elements(t.type, static_cast<std::uint16_t>(past), 1, probe, nullptr).ok() ||
+        probe.empty())
+      continue;
+    std::vector<Element> all;
+    if (!read_elements(t.type, t.first, t.count, all, error).ok()) return false;
+    if (all.size() != t.count) {
+      if (error) *error = "element status lists fewer elements than the element map";
+      return false;
+    }
+    for (const Element& e : all) {
+      if (!t.list->empty() && e.address <= t.list->back()) {
+        if (error) *error = "element status lists addresses out of order";
+        t.list->clear();
+        return false;
+      }
+      t.list->push_back(e.address);
+    }
+  }
+  return true;
 }
 
 bool Changer_Access::drive_address(std::uint32_t drive, std::uint16_t& address) const {
-  if (drive >= map_.data_transfer_count) return false;
-  address = static_cast<std::uint16_t>(map_.data_transfer_first + drive);
-  return true;
+  return address_of(drive_addresses_, map_.data_transfer_first, map_.data_transfer_count, drive,
+                    address);
+}
+
+std::int32_t Changer_Access::drive_number(std::uint16_t address) const {
+  return number_of(drive_addresses_, map_.data_transfer_first, map_.data_transfer_count, address);
 }
 
 bool Changer_Access::slot_address(std::int32_t slot, std::uint16_t& address) const {
   if (slot < 1) return false;
-  auto n = static_cast<std::uint32_t>(slot);
-  if (n <= map_.storage_count) {
-    address = static_cast<std::uint16_t>(map_.storage_first + n - 1);
-    return true;
-  }
-  n -= map_.storage_count;
-  if (n <= map_.import_export_count) {
-    address = static_cast<std::uint16_t>(map_.import_export_first + n - 1);
-    return true;
-  }
-  return false;
+  auto n = static_cast<std::uint32_t>(slot) - 1;
+  if (n < map_.storage_count)
+    return address_of(storage_addresses_, map_.storage_first, map_.storage_count, n, address);
+  return address_of(import_export_addresses_, map_.import_export_first,
+                    map_.import_export_count, n - map_.storage_count, address);
 }
 
 std::int32_t Changer_Access::slot_number(std::uint16_t address) const {
-  if (address >= map_.storage_first && address - map_.storage_first < map_.storage_count)
-    return address - map_.storage_first + 1;
-  if (address >= map_.import_export_first &&
-      address - map_.import_export_first < map_.import_export_count)
-    return map_.storage_count + (address - map_.import_export_first) + 1;
+  std::int32_t n = number_of(storage_addresses_, map_.storage_first, map_.storage_count, address);
+  if (n >= 0) return n + 1;
+  n = number_of(import_export_addresses_, map_.import_export_first, map_.import_export_count,
+                address);
+  if (n >= 0) return map_.storage_count + n + 1;
   return 0;
 }
 
@@ -88,10 +160,11 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
                                      std::vector<Element>& out, std::string* error) {
   Result r;
   std::uint32_t next = first;
-  const std::uint32_t end = std::uint32_t(first) + count;
+  const std::size_t start_size = out.size();
   const bool want_dvcid = type == d2t::scsi::ELEMENT_DATA_TRANSFER;
-  while (next < end) {
-    auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, end - next));
+  while (out.size() - start_size < count && next <= 0xFFFF) {
+    auto n = static_cast<std::uint16_t>(
+        std::min<std::size_t>(ELEMENTS_PER_REQUEST, count - (out.size() - start_size)));
     // Some host adapters refuse transfers beyond 64 KiB; a report longer
     // than that is continued by the next request.
     std::size_t alloc =
@@ -172,6 +245,7 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
     }
     next = last + 1;
   }
+  if (out.size() - start_size > count) out.resize(start_size + count);
   r.failure = Failure::NONE;
   return r;
 }
@@ -191,14 +265,11 @@ Result Changer_Access::read_all(std::vector<Element>& out, std::string* error) {
 }
 
 bool Changer_Access::type_of(std::uint16_t address, Element_Type& type) const {
-  auto in = [address](std::uint16_t first, std::uint16_t count) {
-    return address >= first && address - first < count;
-  };
-  if (in(map_.storage_first, map_.storage_count))
-    type = d2t::scsi::ELEMENT_STORAGE;
-  else if (in(map_.import_export_first, map_.import_export_count))
-    type = d2t::scsi::ELEMENT_IMPORT_EXPORT;
-  else if (in(map_.data_transfer_first, map_.data_transfer_count))
+  std::int32_t slot = slot_number(address);
+  if (slot > 0)
+    type = std::uint32_t(slot) <= map_.storage_count ? d2t::scsi::ELEMENT_STORAGE
+                                                     : d2t::scsi::ELEMENT_IMPORT_EXPORT;
+  else if (drive_number(address) >= 0)
     type = d2t::scsi::ELEMENT_DATA_TRANSFER;
   else
     return false;

@@ -4,9 +4,11 @@
 //
 // Numbering: drive n (0-based) is the n-th data transfer element; slot n
 // (1-based) is the n-th storage element, then the import/export elements
-// follow (slot storage_count + 1 is the first import/export element).
-// Elements of one type have consecutive addresses from the first address
-// of the element address assignment page.
+// follow (slot storage_count + 1 is the first import/export element), in
+// the changer's address order. Elements of one type usually have
+// consecutive addresses from the first address of the element address
+// assignment page; a type whose addresses have gaps (some element exists
+// at or beyond first + count) has its addresses read once when opened.
 #ifndef D2T_TOOLS_CHANGER_ACCESS_H
 #define D2T_TOOLS_CHANGER_ACCESS_H
 
@@ -38,6 +40,8 @@ class Changer_Access {
 
   // False when the number is outside the library.
   bool drive_address(std::uint32_t drive, std::uint16_t& address) const;
+  // The drive number of a data transfer element address, or -1.
+  std::int32_t drive_number(std::uint16_t address) const;
   bool slot_address(std::int32_t slot, std::uint16_t& address) const;
   // The slot number of a storage or import/export element address, or 0.
   std::int32_t slot_number(std::uint16_t address) const;
@@ -45,7 +49,8 @@ class Changer_Access {
     return std::uint32_t(map_.storage_count) + map_.import_export_count;
   }
 
-  // Appends the status of `count` elements of `type` from `first` on,
+  // Appends the status of `count` elements of `type` from address `first`
+  // on (fewer when the changer has no more),
   // in requests of at most ELEMENTS_PER_REQUEST elements and 64 KiB; a report longer
   // than the buffer is continued from the element after the last one
   // decoded. Volume tags are asked for; data transfer elements are asked
@@ -80,8 +85,15 @@ class Changer_Access {
   // `destination`.
   bool moved(std::uint16_t source, std::uint16_t destination);
 
+  // Reads the addresses of each element type whose addresses are not
+  // consecutive. False when such a list cannot be read whole.
+  bool read_gapped_addresses(std::string* error);
+
   std::unique_ptr<Scsi_Device> dev_;
   d2t::scsi::Element_Map map_;
+  // Element addresses in ascending order, per type; empty while a type's
+  // addresses are consecutive from the map's first address.
+  std::vector<std::uint16_t> storage_addresses_, import_export_addresses_, drive_addresses_;
   bool voltag_ok_ = true;
   bool dvcid_ok_ = true;
   std::vector<std::uint8_t> buf_;  // reused by every element status read

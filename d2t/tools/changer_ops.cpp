@@ -24,14 +24,13 @@ bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
   medias.reserve(access.slot_count());
   for (const Element& e : elements) {
     if (e.type == d2t::scsi::ELEMENT_DATA_TRANSFER) {
-      if (e.address < map.data_transfer_first ||
-          e.address - map.data_transfer_first >= map.data_transfer_count)
-        continue;
+      std::int32_t number = access.drive_number(e.address);
+      if (number < 0) continue;
       Drive* d = new (std::nothrow) Drive;
       if (!d) return false;
       Drive_var dv(d);
       d->changer_id(changer_id);
-      d->drive_number(e.address - map.data_transfer_first);
+      d->drive_number(static_cast<ACE_UINT32>(number));
       d->serial_number(e.device_serial);
       d->vendor(e.device_vendor);
       d->model(e.device_product);

@@ -1,6 +1,7 @@
 // Changers that behave differently from the emulated one: short element
 // status buffers, no device identifiers, no volume tags, busy robots. A
 // wrapper alters the commands or answers of the emulated changer.
+#include <algorithm>
 #include <cstring>
 #include <deque>
 
@@ -298,6 +299,124 @@ TEST_F(Quirky_Changer, StatusReadsWaitForABusyRobot) {
   EXPECT_EQ("failed", status_text());
   EXPECT_LT(quirks_.busy_status_reads, 100);
   EXPECT_GT(quirks_.busy_status_reads, 100 - 10);
+}
+
+// A changer whose element addresses have gaps: the emulated storage
+// addresses from the 13th slot on are shown 0x100 higher, and the second
+// drive at 0x0110 instead of 0x0101. The element map stays as it is.
+class Gapped_Transport : public d2t::scsi::Transport {
+ public:
+  explicit Gapped_Transport(std::unique_ptr<d2t::scsi::Transport> inner)
+      : inner_(std::move(inner)) {}
+
+  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+    std::uint8_t cdb[16];
+    std::memcpy(cdb, cmd.cdb, cmd.cdb_len);
+    d2t::scsi::Command c = cmd;
+    c.cdb = cdb;
+    if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM) {
+      for (int at : {4, 6})
+        d2t::scsi::put_be16(cdb + at, to_emulated(d2t::scsi::get_be16(cdb + at)));
+      return inner_->execute(c);
+    }
+    if (cdb[0] != d2t::scsi::OP_READ_ELEMENT_STATUS) return inner_->execute(c);
+    d2t::scsi::put_be16(cdb + 2, first_at_or_after(d2t::scsi::get_be16(cdb + 2)));
+    d2t::scsi::Outcome o = inner_->execute(c);
+    std::size_t got = cmd.data_len - o.resid;
+    std::uint8_t* d = cmd.data;
+    if (got >= 2) d2t::scsi::put_be16(d, to_device(d2t::scsi::get_be16(d)));
+    for (std::size_t page = 8; page + 8 <= got;) {
+      std::size_t len = d2t::scsi::get_be16(d + page + 2);
+      std::size_t end = std::min(got, page + 8 + d2t::scsi::get_be24(d + page + 5));
+      for (std::size_t e = page + 8; len >= 12 && e + 12 <= end; e += len) {
+        d2t::scsi::put_be16(d + e, to_device(d2t::scsi::get_be16(d + e)));
+        if (d[e + 9] & 0x80)
+          d2t::scsi::put_be16(d + e + 10, to_device(d2t::scsi::get_be16(d + e + 10)));
+      }
+      page = end;
+    }
+    return o;
+  }
+
+ private:
+  static std::uint16_t to_device(std::uint16_t a) {
+    if (a >= 0x100C && a < 0x2000) return a + 0x100;
+    return a == 0x0101 ? 0x0110 : a;
+  }
+  // Addresses inside a gap name no element.
+  static std::uint16_t to_emulated(std::uint16_t a) {
+    if (a >= 0x110C && a < 0x2100) return a - 0x100;
+    if ((a >= 0x100C && a < 0x110C) || (a >= 0x0101 && a < 0x0110)) return 0xF000;
+    return a == 0x0110 ? 0x0101 : a;
+  }
+  static std::uint16_t first_at_or_after(std::uint16_t a) {
+    if (a >= 0x100C && a <= 0x110C) return 0x100C;
+    if (a >= 0x0101 && a <= 0x0110) return 0x0101;
+    return to_emulated(a);
+  }
+
+  std::unique_ptr<d2t::scsi::Transport> inner_;
+};
+
+class Gapped_Provider : public d2t::scsi::Device_Provider {
+ public:
+  explicit Gapped_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
+      : inner_(std::move(inner)) {}
+  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
+    return inner_->list(out, e);
+  }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
+    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
+    if (!t) return t;
+    return std::unique_ptr<d2t::scsi::Transport>(new Gapped_Transport(std::move(t)));
+  }
+
+ private:
+  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
+};
+
+class Gapped_Changer : public testing::Emulated_Library {
+ protected:
+  void SetUp() override {
+    testing::Emulated_Library::SetUp();
+    std::string error;
+    std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
+    ASSERT_TRUE(inner) << error;
+    set_device_provider(std::make_shared<Gapped_Provider>(inner));
+  }
+};
+
+// Slots and drives are numbered in address order, gaps or not, as the
+// changer reports them.
+TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
+  Changer c;
+  c.sg_name(CHANGER);
+  ASSERT_TRUE(changer_status(c));
+  ASSERT_EQ(26u, c.medias().size());
+  ASSERT_EQ(2u, c.drives().size());
+  EXPECT_EQ(12, c.medias()[11]->slot_number());
+  EXPECT_EQ("CLN001L1", c.medias()[11]->media_tag());
+  EXPECT_EQ(14, c.medias()[13]->slot_number());
+  EXPECT_EQ(MST_FULL, c.medias()[13]->state());  // past the gap
+  EXPECT_EQ(MST_EMPTY, c.medias()[12]->state());
+  EXPECT_TRUE(c.medias()[24]->is_porter());
+  EXPECT_EQ(1u, c.drives()[1]->drive_number());
+  EXPECT_EQ("EMU-DRV-0002", c.drives()[1]->serial_number());
+
+  // Moves across the gap, to the drive behind the other gap and back.
+  ASSERT_TRUE(transfer(CHANGER, 1, 20, 0));
+  EXPECT_EQ("slot 20", where("A00001L9"));
+  bool count = false;
+  ASSERT_TRUE(mount(CHANGER, 1, 20, "A00001L9", 0, count));
+  EXPECT_EQ("drive 1", where("A00001L9"));
+  Changer loaded;
+  loaded.sg_name(CHANGER);
+  ASSERT_TRUE(changer_status(loaded));
+  EXPECT_EQ("A00001L9", loaded.drives()[1]->media_tag());
+  EXPECT_EQ(20, loaded.drives()[1]->slot_number());
+  ASSERT_TRUE(unload_all(CHANGER, 0));
+  EXPECT_EQ("slot 20", where("A00001L9"));
+  EXPECT_FALSE(transfer(CHANGER, 20, 27, 0));  // no slot 27
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
