@@ -81,8 +81,7 @@ bool address_of(const std::vector<std::uint16_t>& list, std::uint16_t first, std
 // The 0-based number of `address` among the elements of a type, or -1.
 std::int32_t number_of(const std::vector<std::uint16_t>& list, std::uint16_t first,
                        std::uint16_t count, std::uint16_t address) {
-  if (list.empty())
-    return address >= first && address - first < count ? address - first : -1;
+  if (list.empty()) return address >= first && address - first < count ? address - first : -1;
   auto it = std::lower_bound(list.begin(), list.end(), address);
   return it != list.end() && *it == address ? static_cast<std::int32_t>(it - list.begin()) : -1;
 }
@@ -143,8 +142,8 @@ bool Changer_Access::slot_address(std::int32_t slot, std::uint16_t& address) con
   auto n = static_cast<std::uint32_t>(slot) - 1;
   if (n < map_.storage_count)
     return address_of(storage_addresses_, map_.storage_first, map_.storage_count, n, address);
-  return address_of(import_export_addresses_, map_.import_export_first,
-                    map_.import_export_count, n - map_.storage_count, address);
+  return address_of(import_export_addresses_, map_.import_export_first, map_.import_export_count,
+                    n - map_.storage_count, address);
 }
 
 std::int32_t Changer_Access::slot_number(std::uint16_t address) const {
