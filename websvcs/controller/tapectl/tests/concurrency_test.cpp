@@ -15,6 +15,7 @@
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
 using tapectl_test::Reply;
+using tapectl_test::move_body;
 using tapectl_test::run;
 
 namespace {
@@ -22,66 +23,33 @@ namespace {
 const char TRANSFER[] = "/d2/r/tapectl/media/transfer";
 const char REFRESH[] = "/d2/r/tapectl/changer/refresh?serial_number=LIB-1";
 
-std::string move_body(const std::string& tag, int from, int to) {
-  return R"({"serial_number": "LIB-1", "media_tag": ")" + tag + R"(", "from": )" +
-         std::to_string(from) + R"(, "to": )" + std::to_string(to) + "}";
-}
-
-TEST(Library_Guard, EntriesLiveWhileHeld) {
-  EXPECT_EQ(0u, Library_Guard::entries());
+// Drive moves share their library; a refresh, rescan or transfer holds it
+// alone, waiting for the others and keeping them out while it runs.
+TEST(Library_Guard, ExclusiveHoldersExcludeAllSharedOnesOverlap) {
   {
     Library_Guard a("LIB-A");
     Library_Guard b("LIB-B");  // another library: no wait
-    EXPECT_EQ(2u, Library_Guard::entries());
+    Library_Guard c("LIB-C", Library_Guard::SHARED);
+    Library_Guard d("LIB-C", Library_Guard::SHARED);  // does not wait for c
+    EXPECT_EQ(3u, Library_Guard::entries());
   }
   EXPECT_EQ(0u, Library_Guard::entries());
-}
-
-TEST(Library_Guard, OneHolderPerLibrary) {
-  std::atomic<int> inside{0};
-  std::atomic<int> most{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 500; ++i) {
-        Library_Guard g("LIB-1");
-        const int now = ++inside;
-        int seen = most.load();
-        while (now > seen && !most.compare_exchange_weak(seen, now)) {
-        }
-        std::this_thread::yield();
-        --inside;
-      }
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(1, most.load());
-  EXPECT_EQ(0u, Library_Guard::entries());
-}
-
-// Drive moves share their library; a refresh, rescan or transfer waits
-// for them and keeps them out while it runs.
-TEST(Library_Guard, SharedHoldersOverlapExclusiveExcludes) {
-  {
-    Library_Guard a("LIB-1", Library_Guard::SHARED);
-    Library_Guard b("LIB-1", Library_Guard::SHARED);  // does not wait for a
-    EXPECT_EQ(1u, Library_Guard::entries());
-  }
-  std::atomic<int> shared_inside{0};
+  std::atomic<int> exclusive_inside{0}, shared_inside{0};
   std::atomic<bool> overlap{false};
   std::vector<std::thread> threads;
-  for (int t = 0; t < 6; ++t) {
-    const bool exclusive = (t % 3 == 0);
-    threads.emplace_back([&, exclusive] {
-      for (int i = 0; i < 300; ++i) {
-        if (exclusive) {
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 400; ++i) {
+        if (t % 2 == 0) {
           Library_Guard g("LIB-1");
-          if (shared_inside.load() != 0) overlap = true;
+          if (++exclusive_inside != 1 || shared_inside.load() != 0) overlap = true;
           std::this_thread::yield();
           if (shared_inside.load() != 0) overlap = true;
+          --exclusive_inside;
         } else {
           Library_Guard g("LIB-1", Library_Guard::SHARED);
           ++shared_inside;
+          if (exclusive_inside.load() != 0) overlap = true;
           std::this_thread::yield();
           --shared_inside;
         }
@@ -93,7 +61,7 @@ TEST(Library_Guard, SharedHoldersOverlapExclusiveExcludes) {
   EXPECT_EQ(0u, Library_Guard::entries());
 }
 
-class Concurrent_Request_Test : public tapectl_test::Tapectl_Test {};
+typedef tapectl_test::Tapectl_Test Concurrent_Request_Test;
 
 // Two cartridges sent to one empty slot at once: one moves, the other is
 // refused by the slot check, never by a failed robot move.
@@ -106,8 +74,8 @@ TEST_F(Concurrent_Request_Test, RacingTransfersIntoOneSlot) {
     std::thread tb([&] { b = run(h, METHOD_POST, TRANSFER, move_body("T0002L9", 2, 5)); });
     ta.join();
     tb.join();
-    const std::multiset<int> statuses{a.status, b.status};
-    ASSERT_EQ((std::multiset<int>{200, 400}), statuses) << a.body << " / " << b.body;
+    ASSERT_EQ((std::multiset<int>{200, 400}), (std::multiset<int>{a.status, b.status}))
+        << a.body << " / " << b.body;
     const Reply& refused = a.status == 400 ? a : b;
     EXPECT_EQ("Target slot is full", refused.message());
     // Put the winner back.
@@ -139,8 +107,7 @@ TEST_F(Concurrent_Request_Test, MovesAndRefreshesKeepTheInventoryTrue) {
         const int to = at == i ? away[i] : i;
         const Reply r = run(transfer, METHOD_POST, TRANSFER, move_body(tag, at, to));
         if (r.status != 200) {
-          ++failures;
-          ADD_FAILURE() << tag << " " << at << "->" << to << ": " << r.body;
+          ADD_FAILURE() << tag << " " << at << "->" << to << ": " << (++failures, r.body);
           return;
         }
         at = to;

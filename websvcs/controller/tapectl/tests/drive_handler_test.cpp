@@ -92,37 +92,39 @@ TEST_F(Drive_Handler_Test, PathMethodAndBodyChecksComeBeforeTheController) {
   EXPECT_EQ(0, unload_.handle_request(nullptr, body));
 }
 
-TEST_F(Drive_Handler_Test, MalformedJsonIsRefusedBeforeTheHandler) {
+TEST_F(Drive_Handler_Test, FailuresAnswerWithTheirStatusAndObject) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
-  for (const char* body : {"{", R"({"serial_number": })", R"({"serial_number": "LIB-1-D0",})"}) {
-    const Reply r = load(body);
-    EXPECT_EQ(400, r.status) << body;
-    EXPECT_EQ(0u, r.message().find("Malformed JSON body")) << r.body;
+  const char* prepare = R"({"message":"Failed to prepare devices"})";
+  const struct {
+    bool is_load;
+    const char* body;
+    int status;
+    const char* reply;  // whole body, or the start of its message
+  } rows[] = {
+      // Malformed JSON is refused before the handler.
+      {true, "{", 400, "Malformed JSON body"},
+      {true, R"({"serial_number": })", 400, "Malformed JSON body"},
+      {true, R"({"serial_number": "LIB-1-D0",})", 400, "Malformed JSON body"},
+      // Unknown drive, or a drive named by something other than a string.
+      {true, R"({"serial_number": "NO-SUCH", "media_tag": "T0001L9"})", 500, prepare},
+      {true, R"({"serial_number": 7, "media_tag": "T0001L9"})", 500, prepare},
+      {true, "{}", 500, prepare},
+      // A cartridge that the inventory does not know: not "faulty".
+      {true, R"({"serial_number": "LIB-1-D0", "media_tag": "ZZZ999"})", 500,
+       R"({"message":"Failed to find media to load"})"},
+      // A failed unload whose response stays empty: 500 with {}.
+      {false, "{}", 500, "{}"},
+      {false, R"({"serial_number": "NO-SUCH"})", 500, prepare},
+  };
+  for (const auto& row : rows) {
+    const Reply r = row.is_load ? load(row.body) : unload(row.body);
+    EXPECT_EQ(row.status, r.status) << row.body;
+    if (row.status == 400) {
+      EXPECT_EQ(0u, r.message().find(row.reply)) << r.body;
+    } else {
+      EXPECT_EQ(row.reply, r.body) << row.body;
+    }
   }
-}
-
-TEST_F(Drive_Handler_Test, ControllerFailuresAre500WithTheResponseObject) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  // Unknown drive, or a drive named by something other than a string.
-  for (const char* body : {R"({"serial_number": "NO-SUCH", "media_tag": "T0001L9"})",
-                           R"({"serial_number": 7, "media_tag": "T0001L9"})", "{}"}) {
-    const Reply r = load(body);
-    EXPECT_EQ(500, r.status) << body;
-    EXPECT_EQ(R"({"message":"Failed to prepare devices"})", r.body) << body;
-  }
-  // A cartridge that the inventory does not know.
-  Reply r = load(R"({"serial_number": "LIB-1-D0", "media_tag": "ZZZ999"})");
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("Failed to find media to load", r.message());
-  EXPECT_EQ(0u, r.obj().count("faulty"));
-
-  // A failed unload whose response stays empty: 500 with {}.
-  r = unload("{}");
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("{}", r.body);
-  r = unload(R"({"serial_number": "NO-SUCH"})");
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("Failed to prepare devices", r.message());
 }
 
 TEST_F(Drive_Handler_Test, HardwareFailureMarksTheDriveFaultyAtOnce) {

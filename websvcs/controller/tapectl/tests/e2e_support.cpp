@@ -36,23 +36,14 @@ int wait_exit(pid_t pid, int seconds) {
 
 std::string quote(const std::string& s) {
   std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
 }  // namespace
 
 Demo_Daemon::~Demo_Daemon() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  if (pid_ > 0) kill_now();
 }
 
 bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
@@ -101,9 +92,7 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
     // The web service could not listen (the daemon itself stays up).
     if (log_text().find("Failed to start the web service", log_start) != std::string::npos) {
       error = "the web service did not start:\n" + log_text();
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
+      kill_now();
       exited = true;
       return false;
     }
@@ -120,29 +109,29 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
 int Demo_Daemon::stop(int deadline_seconds) {
   if (pid_ <= 0) return -2;
   ::kill(pid_, SIGINT);
-  int status = wait_exit(pid_, deadline_seconds);
-  if (status == -1) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  const int status = wait_exit(pid_, deadline_seconds);
+  if (status == -1) kill_now();
   pid_ = -1;
   return status;
 }
 
+void Demo_Daemon::kill_now() {
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
 std::string Demo_Daemon::log_text() const {
-  std::ifstream in(dir_ + ".log");
   std::stringstream ss;
-  ss << in.rdbuf();
+  ss << std::ifstream(dir_ + ".log").rdbuf();
   return ss.str();
 }
 
 std::string run_command(const std::string& command, int& status) {
   std::string out;
   FILE* p = ::popen(command.c_str(), "r");
-  if (p == nullptr) {
-    status = -1;
-    return out;
-  }
+  status = -1;
+  if (p == nullptr) return out;
   char buf[4096];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
@@ -169,8 +158,7 @@ Library_View mtx_view(const std::string& library_file, const std::string& change
     return v;
   }
   std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     const std::size_t tag_at = line.find("VolumeTag");
     std::string tag;
     if (tag_at != std::string::npos) {
@@ -197,45 +185,33 @@ Library_View mtx_view(const std::string& library_file, const std::string& change
 
 Library_View sqlite_view(const std::string& db_file, const std::string& serial) {
   Library_View v;
-  int status = 0;
   // Serial numbers of the tests hold no quotes; a plain SQL literal will do.
-  const std::string lit = "'" + serial + "'";
-  const std::string slots = run_command(
-      "sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
-          quote("select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id"
-                " where c.serial_number=" +
-                lit +
-                " and s.media_tag is not null and s.media_tag<>''"
-                " order by s.slot_number") +
-          " 2>&1",
-      status);
-  if (status != 0) {
-    v.error = "sqlite3 failed: " + slots;
-    return v;
-  }
-  const std::string drives =
-      run_command("sqlite3 -readonly -separator '|' " + quote(db_file) + " " +
-                      quote("select d.drive_number, d.slot_number from drive d join changer c on "
-                            "c.id=d.changer_id"
-                            " where c.serial_number=" +
-                            lit + " and d.slot_number is not null") +
-                      " 2>&1",
-                  status);
-  if (status != 0) {
-    v.error = "sqlite3 failed: " + drives;
-    return v;
-  }
-  std::istringstream sl(slots), dl(drives);
-  std::string line;
-  while (std::getline(sl, line)) {
-    const std::size_t bar = line.find('|');
-    if (bar == std::string::npos) continue;
-    v.slots[std::atoi(line.c_str())] = line.substr(bar + 1);
-  }
-  while (std::getline(dl, line)) {
-    const std::size_t bar = line.find('|');
-    if (bar == std::string::npos) continue;
-    v.drives[std::atoi(line.c_str())] = std::atoi(line.c_str() + bar + 1);
+  const std::string where = " where c.serial_number='" + serial + "'";
+  const std::string queries[2] = {
+      "select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id" + where +
+          " and s.media_tag is not null and s.media_tag<>''",
+      "select d.drive_number, d.slot_number from drive d join changer c on c.id=d.changer_id" +
+          where + " and d.slot_number is not null"};
+  for (int q = 0; q < 2; ++q) {
+    int status = 0;
+    const std::string out = run_command(
+        "sqlite3 -readonly -separator '|' " + quote(db_file) + " " + quote(queries[q]) + " 2>&1",
+        status);
+    if (status != 0) {
+      v.error = "sqlite3 failed: " + out;
+      return v;
+    }
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t bar = line.find('|');
+      if (bar == std::string::npos) continue;
+      const int key = std::atoi(line.c_str());
+      if (q == 0) {
+        v.slots[key] = line.substr(bar + 1);
+      } else {
+        v.drives[key] = std::atoi(line.c_str() + bar + 1);
+      }
+    }
   }
   v.ok = true;
   return v;

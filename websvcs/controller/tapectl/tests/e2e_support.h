@@ -45,6 +45,7 @@ class Demo_Daemon {
 
  private:
   bool start_once(std::string& error, int deadline_seconds, bool& exited);
+  void kill_now();  // SIGKILL and reap; not running afterwards
 
   std::string dir_;
   int port_;

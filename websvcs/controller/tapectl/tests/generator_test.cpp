@@ -62,40 +62,36 @@ std::string render_list(const std::vector<d2t::Changer_var>& list) {
   return g.text();
 }
 
-TEST(Slot_Object, KeysDependOnState) {
-  EXPECT_EQ(R"({"slot_number":5,"state":"empty","is_porter":false})",
-            render(slot(5, d2t::MST_EMPTY, "IGNORED")));
-  EXPECT_EQ(R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1"})",
-            render(slot(6, d2t::MST_CLEAN, "CLN001L1")));
-  EXPECT_EQ(R"({"slot_number":9,"state":"unknown","is_porter":true,"media_tag":""})",
-            render(slot(9, d2t::MST_UNKNOWN, "", true)));
-  // A usable cartridge without label or pool: no "label", no "media_pool_uuid".
+TEST(Slot_Object, KeysDependOnStateLabelAndPool) {
   d2t::Media_var blank = slot(1, d2t::MST_BLANK, "T0001L9");
   blank->capacity(18000000000000ULL);
-  EXPECT_EQ(R"({"slot_number":1,"state":"blank","is_porter":false,"media_tag":"T0001L9",)"
-            R"("capacity":18000000000000,"used":0})",
-            render(blank));
-}
-
-TEST(Slot_Object, LabelPoolAndFullUnsignedRange) {
-  d2t::Media_var m = slot(2, d2t::MST_FULL, "T0002L9");
-  m->capacity(d2t::MAX_TAPE_CAPACITY);
-  m->used(18446744073709551615ULL);
-  m->label("weekly");
-  m->media_pool_uuid("0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e");
-  EXPECT_EQ(R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
-            R"("capacity":211106232532992,"used":18446744073709551615,"label":"weekly",)"
-            R"("media_pool_uuid":"0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e"})",
-            render(m));
-  // Label without pool: only the label.
-  m->media_pool_uuid("");
-  m->used(1);
-  EXPECT_EQ(R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
-            R"("capacity":211106232532992,"used":1,"label":"weekly"})",
-            render(m));
-}
-
-TEST(Drive_Object, EveryKeyInOrder) {
+  d2t::Media_var full = slot(2, d2t::MST_FULL, "T0002L9");
+  full->capacity(d2t::MAX_TAPE_CAPACITY);
+  full->used(18446744073709551615ULL);
+  full->label("weekly");
+  full->media_pool_uuid("0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e");
+  d2t::Media_var no_pool = slot(2, d2t::MST_FULL, "T0002L9");
+  no_pool->capacity(d2t::MAX_TAPE_CAPACITY);
+  no_pool->used(1);
+  no_pool->label("weekly");
+  const std::vector<std::pair<d2t::Media_var, std::string>> rows = {
+      {slot(5, d2t::MST_EMPTY, "IGNORED"), R"({"slot_number":5,"state":"empty","is_porter":false})"},
+      {slot(6, d2t::MST_CLEAN, "CLN001L1"),
+       R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1"})"},
+      {slot(9, d2t::MST_UNKNOWN, "", true),
+       R"({"slot_number":9,"state":"unknown","is_porter":true,"media_tag":""})"},
+      // A usable cartridge without label or pool: no "label", no "media_pool_uuid".
+      {blank, R"({"slot_number":1,"state":"blank","is_porter":false,"media_tag":"T0001L9",)"
+              R"("capacity":18000000000000,"used":0})"},
+      // The full unsigned range, label and pool.
+      {full, R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
+             R"("capacity":211106232532992,"used":18446744073709551615,"label":"weekly",)"
+             R"("media_pool_uuid":"0c6f3c1e-6d1a-4c36-9d8e-1f1f2b3c4d5e"})"},
+      // Label without pool: only the label.
+      {no_pool, R"({"slot_number":2,"state":"full","is_porter":false,"media_tag":"T0002L9",)"
+                R"("capacity":211106232532992,"used":1,"label":"weekly"})"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.second, render(row.first));
   EXPECT_EQ(R"({"drive_number":1,"vendor":"EMULATED","model":"LTO-9","serial_number":"D-1",)"
             R"("lun":0,"target_name":"2:0:1","dev_name":"/dev/st1","sg_name":"/dev/sg21",)"
             R"("faulty":true})",
@@ -112,11 +108,6 @@ TEST(Changer_Object, NullDrivesAndSlotsAreSkipped) {
             R"("serial_number":"LIB-1","sg_name":"/dev/sg10","type":"virtual","drives":[],)"
             R"("slots":[{"slot_number":3,"state":"empty","is_porter":false}]})",
             render(c));
-}
-
-TEST(List_Generator, EmptyAndNullOnlyListsGiveEmptyArray) {
-  EXPECT_EQ("[]", render_list({}));
-  EXPECT_EQ("[]", render_list({d2t::Changer_var(), d2t::Changer_var()}));
 }
 
 TEST(List_Generator, LibrariesInListOrderWithDrivesAndSlots) {
@@ -137,6 +128,9 @@ TEST(List_Generator, LibrariesInListOrderWithDrivesAndSlots) {
       R"({"target_name":"1:0:0","lun":1,"vendor":"EMULATED","model":"TAPE LIBRARY",)"
       R"("serial_number":"LIB-B","sg_name":"/dev/sg10","type":"","drives":[],"slots":[]})";
   EXPECT_EQ("[" + lib_a + "," + lib_b + "]", text);
+  // Empty and all-null lists give an empty array.
+  EXPECT_EQ("[]", render_list({}));
+  EXPECT_EQ("[]", render_list({d2t::Changer_var(), d2t::Changer_var()}));
 }
 
 TEST(List_Generator, ReportsAFailedGenerator) {

@@ -1,5 +1,5 @@
-// The device-list and controller-info handlers on an emulated library, and
-// the plug-in's factories.
+// The device-list, controller-info and changer-refresh handlers on an
+// emulated library, and the plug-in's factories.
 #include <gtest/gtest.h>
 
 #include "d2t/controller/tape_controller.h"
@@ -23,25 +23,19 @@ namespace {
 
 const char LIST[] = "/d2/r/tapectl/list";
 const char INFO[] = "/d2/r/tapectl/info";
+const char REFRESH[] = "/d2/r/tapectl/changer/refresh";
 
 // A host whose device listing fails, or lists nothing.
-class Fixed_Provider : public d2t::scsi::Device_Provider {
- public:
+struct Fixed_Provider : d2t::scsi::Device_Provider {
   explicit Fixed_Provider(bool ok) : ok_(ok) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string* error) override {
-    if (!ok_ && error) *error = "listing refused";
-    return ok_;
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string* error) override {
-    if (error) *error = "no device";
+  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return ok_; }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
     return nullptr;
   }
-
- private:
   bool ok_;
 };
 
-class List_Handler_Test : public tapectl_test::Tapectl_Test {};
+typedef tapectl_test::Tapectl_Test List_Handler_Test;
 
 TEST_F(List_Handler_Test, RescansTheLibraryAndListsIt) {
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
@@ -84,14 +78,34 @@ TEST_F(List_Handler_Test, RescansTheLibraryAndListsIt) {
   EXPECT_EQ("T0003L9", *json_spirit::object_get_str(slot_row("LIB-1", 3), "media_tag"));
 }
 
-TEST_F(List_Handler_Test, UnknownOrEmptySerialGivesEmptyListAndMovesNothing) {
+TEST_F(List_Handler_Test, RefusalsAndEmptyLists) {
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
   ASSERT_TRUE(open_controller());
   JSON_RESTful_List_Handler h;
-  for (const char* query : {"?serial_number=NOPE", "?serial_number=", "?serial_number"}) {
-    const Reply r = run(h, METHOD_GET, std::string(LIST) + query);
-    EXPECT_EQ(200, r.status) << query << " " << r.body;
-    EXPECT_EQ("[]", r.body) << query;
+  const std::string need = "Need 'serial_number' in query string.";
+  const struct {
+    int method;
+    std::string query;
+    int status;
+    std::string body;  // whole body, or the message of a 400
+  } rows[] = {
+      // Unknown or empty serial: an empty list, nothing moves.
+      {METHOD_GET, "?serial_number=NOPE", 200, "[]"},
+      {METHOD_GET, "?serial_number=", 200, "[]"},
+      {METHOD_GET, "?serial_number", 200, "[]"},
+      {METHOD_GET, "", 400, need},
+      {METHOD_GET, "?serial=LIB-1", 400, need},
+      {METHOD_GET, "?SERIAL_NUMBER=LIB-1", 400, need},
+      {METHOD_POST, "?serial_number=LIB-1", 405, ""},
+      {METHOD_DELETE, "", 405, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.query);
+    const Reply r = run(h, row.method, LIST + row.query, row.method == METHOD_POST ? "{}" : "");
+    EXPECT_EQ(row.status, r.status) << r.body;
+    if (row.status != 405) {
+      EXPECT_EQ(row.body, row.status == 400 ? r.message() : r.body);
+    }
   }
   EXPECT_EQ("slot:1", where_is("T0001L9"));
 }
@@ -120,16 +134,6 @@ TEST_F(List_Handler_Test, OnlyTheRescannedLibraryOfSeveralIsListed) {
   EXPECT_EQ(1u, lib.at("drives").get_array().size());
 }
 
-TEST_F(List_Handler_Test, MissingSerialNumberIs400) {
-  JSON_RESTful_List_Handler h;
-  for (const char* target : {"/d2/r/tapectl/list", "/d2/r/tapectl/list?serial=LIB-1",
-                             "/d2/r/tapectl/list?SERIAL_NUMBER=LIB-1"}) {
-    const Reply r = run(h, METHOD_GET, target);
-    EXPECT_EQ(400, r.status) << target;
-    EXPECT_EQ("Need 'serial_number' in query string.", r.message()) << target;
-  }
-}
-
 TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
   tapectl_test::Log_Capture log;
   JSON_RESTful_List_Handler h;
@@ -149,13 +153,7 @@ TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
   EXPECT_EQ("", r.body);
 }
 
-TEST_F(List_Handler_Test, OtherMethodsAre405) {
-  JSON_RESTful_List_Handler h;
-  EXPECT_EQ(405, run(h, METHOD_POST, std::string(LIST) + "?serial_number=LIB-1", "{}").status);
-  EXPECT_EQ(405, run(h, METHOD_DELETE, std::string(LIST)).status);
-}
-
-class Info_Handler_Test : public tapectl_test::Tapectl_Test {};
+typedef tapectl_test::Tapectl_Test Info_Handler_Test;
 
 TEST_F(Info_Handler_Test, HostIdentityAndListedChangers) {
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
@@ -186,6 +184,55 @@ TEST_F(Info_Handler_Test, NoChangersAndFailedListing) {
   r = run(h, METHOD_GET, INFO);
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to list devices", r.message());
+}
+
+typedef tapectl_test::Tapectl_Test Refresh_Handler_Test;
+
+TEST_F(Refresh_Handler_Test, RepliesWithTheRefreshedLibrary) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  JSON_RESTful_Changer_Refresh_Handler h;
+  const Reply r = run(h, METHOD_GET, std::string(REFRESH) + "?serial_number=LIB-1");
+  ASSERT_EQ(200, r.status) << r.body;
+  const Object o = r.obj();
+  EXPECT_EQ("LIB-1", o.at("serial_number").get_str());
+  EXPECT_EQ("/dev/sg10", o.at("sg_name").get_str());
+  EXPECT_EQ(2u, o.at("drives").get_array().size());
+  const Array& slots = o.at("slots").get_array();
+  ASSERT_EQ(9u, slots.size());
+  const Object& s3 = slots[2].get_obj();
+  EXPECT_EQ(3, s3.at("slot_number").get_int());
+  EXPECT_EQ("T0003L9", s3.at("media_tag").get_str());
+  EXPECT_FALSE(s3.at("is_porter").get_bool());
+  EXPECT_EQ(1u, s3.count("state"));
+}
+
+TEST_F(Refresh_Handler_Test, FailuresAnswerWithTheirMessages) {
+  JSON_RESTful_Changer_Refresh_Handler h;
+  // Without an inventory.
+  Reply r = run(h, METHOD_GET, std::string(REFRESH) + "?serial_number=LIB-1");
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to refresh changer", r.message());
+
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  const struct {
+    const char* query;
+    int status;
+    const char* message;
+  } rows[] = {
+      {"", 400, "Need 'serial_number' in query string."},
+      {"?sn=LIB-1", 400, "Need 'serial_number' in query string."},
+      {"?serial_number=NOT-KNOWN", 500, "Failed to refresh changer"},
+      {"?serial_number=", 500, "Failed to refresh changer"},
+      // A repeated serial number: the first counts.
+      {"?serial_number=X&serial_number=LIB-1", 500, "Failed to refresh changer"},
+      {"?serial_number=LIB-1&serial_number=X", 200, ""},
+  };
+  for (const auto& row : rows) {
+    r = run(h, METHOD_GET, std::string(REFRESH) + row.query);
+    EXPECT_EQ(row.status, r.status) << row.query;
+    EXPECT_EQ(row.message, r.message()) << row.query;
+  }
+  EXPECT_EQ(405, run(h, METHOD_POST, std::string(REFRESH) + "?serial_number=LIB-1", "{}").status);
 }
 
 // Every factory hands out its destroyer and a handler that runs requests

@@ -104,6 +104,11 @@ Reply run(JSON_RESTful_Handler& handler, int method, const std::string& target,
   return r;
 }
 
+std::string move_body(const std::string& tag, int from, int to, const std::string& serial) {
+  return R"({"serial_number": ")" + serial + R"(", "media_tag": ")" + tag + R"(", "from": )" +
+         std::to_string(from) + R"(, "to": )" + std::to_string(to) + "}";
+}
+
 std::string sample_library(const std::string& faults) {
   return R"({
   "state_file": "library.state",

@@ -63,6 +63,10 @@ struct Reply {
 Reply run(JSON_RESTful_Handler& handler, int method, const std::string& target,
           const std::string& body = std::string());
 
+// A transfer request body for the library `serial`.
+std::string move_body(const std::string& tag, int from, int to,
+                      const std::string& serial = "LIB-1");
+
 // The emulated sample: library "LIB-1" with 8 storage and 1 porter slot,
 // drives "LIB-1-D0" (/dev/st0) and "LIB-1-D1" (/dev/st1), cartridges
 // "T0001L9".."T0004L9" in slots 1-4, the cleaning cartridge "CLN001L1" in

@@ -23,6 +23,12 @@ class Transfer_Handler_Test : public tapectl_test::Tapectl_Test {
     const std::string* tag = json_spirit::object_get_str(row, "media_tag");
     return tag ? *tag : "<null>";
   }
+  void set_tag(int slot, const std::string& tag) {
+    Object lib;
+    Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
+    ASSERT_TRUE(impl->get_changer("LIB-1", lib));
+    ASSERT_TRUE(impl->set_media_tag(lib.at("id").get_int64(), slot, tag));
+  }
   // The library and inventory are as the sample left them.
   void expect_untouched() {
     EXPECT_EQ("slot:3", where_is("T0003L9"));
@@ -44,10 +50,8 @@ TEST_F(Transfer_Handler_Test, MovesAndRepliesWithTheTargetSlot) {
   EXPECT_EQ("T0003L9", slot_tag(5));
 
   // Into the porter slot and back.
-  EXPECT_EQ(200,
-            transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":5,"to":9})").status);
-  EXPECT_EQ(200,
-            transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":9,"to":3})").status);
+  EXPECT_EQ(200, transfer(tapectl_test::move_body("T0003L9", 5, 9)).status);
+  EXPECT_EQ(200, transfer(tapectl_test::move_body("T0003L9", 9, 3)).status);
   expect_untouched();
 }
 
@@ -89,6 +93,8 @@ TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
       {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": -9223372036854775808})",
        to_msg},
       {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 1e300, "to": 5})", from_msg},
+      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 99999999999999999999})",
+       to_msg},
   };
   for (const auto& c : cases) {
     const Reply r = transfer(c.body);
@@ -101,25 +107,21 @@ TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
 
 TEST_F(Transfer_Handler_Test, SlotChecksInOrderAreLogged) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
+  using tapectl_test::move_body;
   const struct {
-    const char* body;
+    std::string body;
     const char* message;
     const char* log_line;
   } cases[] = {
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 30, "to": 40})",
-       "Source slot doesn't exist", "Failed to get source slot, request dump: '{"},
-      {R"({"serial_number": "OTHER", "media_tag": "T0003L9", "from": 3, "to": 5})",
-       "Source slot doesn't exist", "Failed to get source slot"},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 0})",
-       "Target slot doesn't exist", "Failed to get target slot, request dump: '{"},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 3})",
-       "Target slot is full", "Target slot is full '{"},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 8, "to": 1})",
-       "Target slot is full", "Target slot is full"},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 8, "to": 5})",
-       "Media mismatches with slot", "Source slot mismatch '{"},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0001L9", "from": 3, "to": 5})",
-       "Media mismatches with slot", "Source slot mismatch"},
+      {move_body("T0003L9", 30, 40), "Source slot doesn't exist",
+       "Failed to get source slot, request dump: '{"},
+      {move_body("T0003L9", 3, 5, "OTHER"), "Source slot doesn't exist", "Failed to get source slot"},
+      {move_body("T0003L9", 3, 0), "Target slot doesn't exist",
+       "Failed to get target slot, request dump: '{"},
+      {move_body("T0003L9", 3, 3), "Target slot is full", "Target slot is full '{"},
+      {move_body("T0003L9", 8, 1), "Target slot is full", "Target slot is full"},
+      {move_body("T0003L9", 8, 5), "Media mismatches with slot", "Source slot mismatch '{"},
+      {move_body("T0001L9", 3, 5), "Media mismatches with slot", "Source slot mismatch"},
   };
   for (const auto& c : cases) {
     tapectl_test::Log_Capture log;
@@ -131,63 +133,46 @@ TEST_F(Transfer_Handler_Test, SlotChecksInOrderAreLogged) {
   expect_untouched();
 }
 
-TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptyTarget) {
+// An empty tag in the inventory is an empty slot, as a target and as a
+// source; a stale tag of an empty slot is refused by the robot, not recorded.
+TEST_F(Transfer_Handler_Test, EmptyAndStaleTags) {
   ASSERT_NO_FATAL_FAILURE(open_sample());
-  Object lib;
-  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
-  const ACE_INT64 id = lib.at("id").get_int64();
-  ASSERT_TRUE(impl->set_media_tag(id, 5, ""));
-  ASSERT_EQ("", slot_tag(5));
-  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
-  EXPECT_EQ(200, r.status) << r.body;
-  EXPECT_EQ("slot:5", where_is("T0003L9"));
-}
-
-TEST_F(Transfer_Handler_Test, EmptyTagCountsAsEmptySource) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  Object lib;
-  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
-  ASSERT_TRUE(impl->set_media_tag(lib.at("id").get_int64(), 8, ""));
+  ASSERT_NO_FATAL_FAILURE(set_tag(8, ""));
   tapectl_test::Log_Capture log;
-  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"","from":8,"to":5})");
+  Reply r = transfer(tapectl_test::move_body("", 8, 5));
   EXPECT_EQ(400, r.status) << r.body;
   EXPECT_EQ("Media mismatches with slot", r.message());
   EXPECT_TRUE(log.contains("Source slot mismatch"));
   EXPECT_EQ("", slot_tag(8));
   expect_untouched();
-}
 
-TEST_F(Transfer_Handler_Test, FailedMoveIs500AndChangesNothing) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  ASSERT_NO_FATAL_FAILURE(use_library(
-      tapectl_test::sample_library(R"([{"op": "transfer", "times": 1000, "hardware": true}])")));
-  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("Failed to transfer media", r.message());
-  expect_untouched();
-}
-
-TEST_F(Transfer_Handler_Test, StaleInventoryIsRefusedByTheRobotNotRecorded) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  // The inventory says slot 8 is empty; the robot disagrees after someone
-  // put a cartridge there behind the controller's back.
-  Object lib;
-  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-  ASSERT_TRUE(impl->get_changer("LIB-1", lib));
-  ASSERT_TRUE(impl->set_media_tag(lib.at("id").get_int64(), 8, "GHOST1"));
-  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"GHOST1","from":8,"to":5})");
+  ASSERT_NO_FATAL_FAILURE(set_tag(8, "GHOST1"));
+  r = transfer(tapectl_test::move_body("GHOST1", 8, 5));
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to transfer media", r.message());
   EXPECT_EQ("GHOST1", slot_tag(8));
   EXPECT_EQ("<null>", slot_tag(5));
+
+  ASSERT_NO_FATAL_FAILURE(set_tag(5, ""));
+  r = transfer(tapectl_test::move_body("T0003L9", 3, 5));
+  EXPECT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("slot:5", where_is("T0003L9"));
 }
 
-TEST_F(Transfer_Handler_Test, WithoutInventoryTheSourceDoesNotExist) {
-  const Reply r = transfer(R"({"serial_number":"LIB-1","media_tag":"T0003L9","from":3,"to":5})");
+TEST_F(Transfer_Handler_Test, FailedMoveIs500AndChangesNothing) {
+  const std::string body = tapectl_test::move_body("T0003L9", 3, 5);
+  // Without an inventory the source does not exist.
+  Reply r = transfer(body);
   EXPECT_EQ(400, r.status);
   EXPECT_EQ("Source slot doesn't exist", r.message());
+
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_NO_FATAL_FAILURE(use_library(
+      tapectl_test::sample_library(R"([{"op": "transfer", "times": 1000, "hardware": true}])")));
+  r = transfer(body);
+  EXPECT_EQ(500, r.status);
+  EXPECT_EQ("Failed to transfer media", r.message());
+  expect_untouched();
 }
 
 }  // namespace
