@@ -25,14 +25,9 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   {
     Connection_var c = connect();
     ASSERT_TRUE(c);
-    Insert_SQL o("owner");
-    o.value("serial_number", "SN");
-    ASSERT_TRUE(c->execute(o));
-    owner = c->last_insert_id();
-    Insert_SQL i("item");
-    i.value("owner_id", owner).value("number", 0);
-    ASSERT_TRUE(c->execute(i));
-    counter_item = c->last_insert_id();
+    owner = add_owner(*c, "SN");
+    counter_item = add_item(*c, owner, 0);
+    ASSERT_GT(counter_item, 0);
   }
 
   std::atomic<int> failures{0};
@@ -48,11 +43,9 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
       // an insert of a row of its own
       {
         Connection_var c = m->get_connection_r(Engine_Test::DB);
-        Insert_SQL i("item");
-        i.value("owner_id", owner)
-            .value("number", 1 + t * ROUNDS + r)
-            .value("tag", "t" + std::to_string(t));
-        if (!c || !c->execute(i)) fail("insert", c);
+        if (!c || add_item(*c, owner, 1 + t * ROUNDS + r, "t" + std::to_string(t)) < 0) {
+          fail("insert", c);
+        }
       }
       // an increment in one statement
       {
@@ -71,17 +64,11 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
         database::Transaction tx(c);
         Select_SQL s("item", nullptr);
         s.select("number").where("id=:id").bind(":id", counter_item);
-        int n = -1;
-        bool ok = tx.begin(false);
-        if (ok) {
-          Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
-          ok = static_cast<bool>(cur >> n);
-        }
-        if (ok) {
-          Update_SQL u("item");
-          u.set("number", n - 1, nullptr).where("id=:id").bind(":id", counter_item);
-          ok = c->execute(u) && tx.commit();
-        }
+        // The number only goes down from 0: 1 stands for a failed read.
+        const long long n = tx.begin(false) ? first_number(*c, s, 1) : 1;
+        Update_SQL u("item");
+        u.set("number", n - 1, nullptr).where("id=:id").bind(":id", counter_item);
+        const bool ok = n <= 0 && c->execute(u) && tx.commit();
         if (!ok) fail("read-modify-write", c);
       }
       // a read of everything
@@ -90,12 +77,7 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
         Select_SQL s("item", nullptr);
         s.where("owner_id=:owner_id").bind(":owner_id", owner);
         json_spirit::Value rows;
-        if (!c) {
-          fail("connect", c);
-          continue;
-        }
-        Legacy_Cursor cur(c, s, GM_ORM_ROWS, 0);
-        if (!cur.fetch(rows)) fail("read", c);
+        if (!c || !Legacy_Cursor(c, s, GM_ORM_ROWS, 0).fetch(rows)) fail("read", c);
       }
     }
   };
@@ -108,12 +90,7 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
 
   Connection_var c = connect();
   ASSERT_TRUE(c);
-  Select_SQL rows("item", nullptr);
-  rows.add_key("count(*)", "n");
-  Legacy_Cursor rc(c, rows, GM_FIRST_VAL, 0);
-  long n = 0;
-  ASSERT_TRUE(rc >> n);
-  EXPECT_EQ(n, 1 + THREADS * ROUNDS);
+  EXPECT_EQ(count(*c, "item"), 1 + THREADS * ROUNDS);
   Select_SQL counter("item", nullptr);
   counter.select("count").select("number").where("id=:id").bind(":id", counter_item);
   Legacy_Cursor cc(c, counter, GM_ORM_FIRST_ROW, 0);
@@ -130,9 +107,7 @@ TEST_P(Concurrency, FirstConnectionsRacingCreateTheSchemaOnce) {
   for (int t = 0; t < 6; ++t) {
     threads.emplace_back([&, t] {
       Connection_var c = m->get_connection_r(Engine_Test::DB);
-      Insert_SQL o("owner");
-      o.value("serial_number", "SN" + std::to_string(t));
-      if (!c || !c->execute(o)) ++failures;
+      if (!c || add_owner(*c, "SN" + std::to_string(t)) < 0) ++failures;
     });
   }
   for (auto& th : threads) th.join();

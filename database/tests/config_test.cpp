@@ -30,10 +30,9 @@ namespace {
 class Config : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : VARS) {
+    for (const char* v : {"D2T_DATABASE_URL", "D2T_DATABASE_CONF", "D2T_STATE_DIR"}) {
       const char* old = std::getenv(v);
-      saved_.emplace_back(
-          v, old ? std::make_pair(true, std::string(old)) : std::make_pair(false, std::string()));
+      saved_.push_back({v, old ? old : "", old != nullptr});
       ::unsetenv(v);
     }
     // Never read the machine's real configuration.
@@ -41,29 +40,24 @@ class Config : public testing::Test {
     Legacy_Manager::instance()->reset_for_testing();
   }
   void TearDown() override {
-    for (const auto& s : saved_) {
-      if (s.second.first) {
-        ::setenv(s.first.c_str(), s.second.second.c_str(), 1);
-      } else {
-        ::unsetenv(s.first.c_str());
-      }
+    for (const Saved& s : saved_) {
+      s.set ? ::setenv(s.name.c_str(), s.value.c_str(), 1) : ::unsetenv(s.name.c_str());
     }
     Legacy_Manager::instance()->reset_for_testing();
   }
 
   void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-  static bool exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-  }
-  static unsigned mode_of(const std::string& path) {
+  static unsigned mode_of(const std::string& path) {  // 0 when it does not exist
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
   }
 
-  static constexpr const char* VARS[] = {"D2T_DATABASE_URL", "D2T_DATABASE_CONF", "D2T_STATE_DIR"};
+  struct Saved {
+    std::string name, value;
+    bool set;
+  };
   Temp_Dir tmp_;
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  std::vector<Saved> saved_;
 };
 
 TEST_F(Config, StateDirectoryIsTheDefaultAndPrivate) {
@@ -72,7 +66,6 @@ TEST_F(Config, StateDirectoryIsTheDefaultAndPrivate) {
   Legacy_Manager* m = Legacy_Manager::instance();
   EXPECT_EQ(m->location_of("cfg"), "sqlite:" + state + "/cfg.db");
   ASSERT_TRUE(m->get_connection_r("cfg")) << m->last_error("cfg");
-  EXPECT_TRUE(exists(state + "/cfg.db"));
   EXPECT_EQ(mode_of(state), 0700u);
   EXPECT_EQ(mode_of(state + "/cfg.db"), 0600u);
 }
@@ -90,50 +83,18 @@ TEST_F(Config, UrlOverridesFileAndFileOverridesState) {
   ::setenv("D2T_DATABASE_URL", ("sqlite:" + tmp_.path() + "/env/").c_str(), 1);
   m->reset_for_testing();
   ASSERT_TRUE(m->get_connection_r("cfg"));
-  EXPECT_TRUE(exists(tmp_.path() + "/env/cfg.db"));
-  EXPECT_FALSE(exists(tmp_.path() + "/from_conf.db"));
+  EXPECT_NE(0u, mode_of(tmp_.path() + "/env/cfg.db"));
+  EXPECT_EQ(0u, mode_of(tmp_.path() + "/from_conf.db"));
 
   // configure() beats the environment until it is undone
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/forced.db"));
   ASSERT_TRUE(m->get_connection_r("cfg"));
-  EXPECT_TRUE(exists(tmp_.path() + "/forced.db"));
+  EXPECT_NE(0u, mode_of(tmp_.path() + "/forced.db"));
   EXPECT_FALSE(m->configure("no such scheme"));
   EXPECT_EQ(m->location_of("x"), "sqlite:" + tmp_.path() + "/forced.db");
   EXPECT_EQ(m->location_of("cfg"), "sqlite:" + tmp_.path() + "/forced.db");
   ASSERT_TRUE(m->configure(""));
   EXPECT_EQ(m->location_of("cfg"), "sqlite:" + tmp_.path() + "/env/");
-}
-
-TEST_F(Config, BadConfigurationGivesNoConnectionAndAReason) {
-  Legacy_Manager* m = Legacy_Manager::instance();
-  std::string conf = tmp_.path() + "/database.conf";
-  ::setenv("D2T_DATABASE_CONF", conf.c_str(), 1);
-
-  write(conf, "{not json");
-  EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_NE(m->last_error("cfg").find(conf), std::string::npos) << m->last_error("cfg");
-
-  m->reset_for_testing();
-  write(conf, "{\"cfg\": 5}");
-  EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_NE(m->last_error("cfg").find("not a string"), std::string::npos);
-
-  m->reset_for_testing();
-  write(conf, "{\"cfg\": \"ftp://x\"}");
-  EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_NE(m->last_error("cfg").find("not understood"), std::string::npos);
-
-  // a regular file where the database's directory should be
-  m->reset_for_testing();
-  write(tmp_.path() + "/blocker", "");
-  ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/blocker/x.db"));
-  EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_FALSE(m->last_error("cfg").empty());
-
-  // an unreachable server
-  ASSERT_TRUE(m->configure("host=" + tmp_.path() + " port=1 dbname=none connect_timeout=1"));
-  EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_NE(m->last_error("cfg").find("PostgreSQL"), std::string::npos) << m->last_error("cfg");
 }
 
 // Counts the log records of this thread that contain a text.
@@ -156,20 +117,39 @@ class Log_Counter : public ACE_Log_Msg_Callback {
   std::string text_;
 };
 
-TEST_F(Config, AFailureIsLoggedOncePerReason) {
+TEST_F(Config, BadConfigurationGivesNoConnectionAndAReasonLoggedOnce) {
   Legacy_Manager* m = Legacy_Manager::instance();
+  const std::string conf = tmp_.path() + "/database.conf";
+  ::setenv("D2T_DATABASE_CONF", conf.c_str(), 1);
+  const std::pair<const char*, std::string> files[] = {
+      {"{not json", conf}, {"{\"cfg\": 5}", "not a string"}, {"{\"cfg\": \"ftp://x\"}", "not understood"}};
+  for (const auto& f : files) {
+    m->reset_for_testing();
+    write(conf, f.first);
+    EXPECT_FALSE(m->get_connection_r("cfg")) << f.first;
+    EXPECT_NE(m->last_error("cfg").find(f.second), std::string::npos) << m->last_error("cfg");
+  }
+
+  // A regular file where the database's directory should be: the same
+  // failure is logged once, and again only after a success.
   Log_Counter logged("Failed to open database 'cfg'");
   write(tmp_.path() + "/blocker", "");
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/blocker/x.db"));
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(m->get_connection_r("cfg"));
+  EXPECT_FALSE(m->last_error("cfg").empty());
   EXPECT_EQ(logged.count, 1);
-  // after a success, the same failure is news again
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/"));
   EXPECT_TRUE(m->get_connection_r("cfg"));
   m->set_fault_plan(Fault_Plan(1, Fault_Plan::FROM_THEN_ON, Fault_Plan::OP_CONNECT));
   EXPECT_FALSE(m->get_connection_r("cfg"));
   EXPECT_FALSE(m->get_connection_r("cfg"));
   EXPECT_EQ(logged.count, 2);
+  m->clear_fault_plan();
+
+  // An unreachable server.
+  ASSERT_TRUE(m->configure("host=" + tmp_.path() + " port=1 dbname=none connect_timeout=1"));
+  EXPECT_FALSE(m->get_connection_r("cfg"));
+  EXPECT_NE(m->last_error("cfg").find("PostgreSQL"), std::string::npos) << m->last_error("cfg");
 }
 
 TEST_F(Config, PasswordsStayOutOfMessages) {
@@ -182,19 +162,17 @@ TEST_F(Config, PasswordsStayOutOfMessages) {
   EXPECT_EQ(m->last_error("cfg").find("s3cret"), std::string::npos) << m->last_error("cfg");
 }
 
-TEST_F(Config, SchemaFromExportedFactory) {
+TEST_F(Config, SchemaFromExportedFactoryAndPooledConnections) {
   Legacy_Manager* m = Legacy_Manager::instance();
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/"));
-  Connection_var c = m->get_connection_r("probe_store");
-  ASSERT_TRUE(c) << m->last_error("probe_store");
-  Insert_SQL i("probe");
-  EXPECT_TRUE(c->execute(i)) << c->last_error();
-  EXPECT_EQ(c->last_insert_id(), 1);
-}
+  {
+    Connection_var c = m->get_connection_r("probe_store");
+    ASSERT_TRUE(c) << m->last_error("probe_store");
+    EXPECT_TRUE(c->execute(Insert_SQL("probe"))) << c->last_error();
+    EXPECT_EQ(c->last_insert_id(), 1);
+  }
 
-TEST_F(Config, PoolReusesConnections) {
-  Legacy_Manager* m = Legacy_Manager::instance();
-  ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/"));
+  // The pool hands out an idle connection again.
   Connection* first = nullptr;
   {
     Connection_var c = m->get_connection_r("cfg");

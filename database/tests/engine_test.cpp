@@ -11,32 +11,14 @@ using namespace database::sql;
 using json_spirit::Object;
 using json_spirit::Value;
 
-class Statements : public Engine_Test {
- protected:
-  std::int64_t add_owner(Connection& c, const std::string& serial, const char* kind = nullptr) {
-    Insert_SQL i("owner");
-    Object o;
-    o["serial_number"] = serial;
-    if (kind) o["kind"] = kind;
-    i.value(o, "serial_number", nullptr).value(o, "kind", nullptr);
-    EXPECT_TRUE(c.execute(i)) << c.last_error();
-    return c.last_insert_id();
-  }
-  std::int64_t add_item(Connection& c, std::int64_t owner, int number, const Value& tag) {
-    Insert_SQL i("item");
-    i.value("owner_id", owner).value("number", number).value("tag", tag);
-    if (!c.execute(i)) return -1;
-    return c.last_insert_id();
-  }
-  long count(Connection& c, const std::string& table) {
-    Select_SQL s(table, nullptr);
-    s.add_key("count(*)", "n");
-    Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
-    long n = -1;
-    cur >> n;
-    return n;
-  }
-};
+class Statements : public Engine_Test {};
+
+// The first row `s` gives, as an object ({} when there is none).
+Object first_row(Connection_var& c, const Select_SQL& s) {
+  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
+  Value row;
+  return cur.fetch(row) ? row.get_obj() : Object();
+}
 
 TEST_P(Statements, InsertReturnsIdsAndAppliesDefaults) {
   Connection_var c = connect();
@@ -48,76 +30,57 @@ TEST_P(Statements, InsertReturnsIdsAndAppliesDefaults) {
 
   Select_SQL s("owner", nullptr);
   s.where("serial_number=:serial_number").bind(":serial_number", std::string("SN-A"));
-  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
-  ASSERT_FALSE(cur.eof());
-  Value row;
-  ASSERT_TRUE(cur.fetch(row));
-  const Object& o = row.get_obj();
+  const Object o = first_row(c, s);
   EXPECT_EQ(o.size(), 4u);
   EXPECT_EQ(o.at("id"), Value(a));
   EXPECT_EQ(o.at("kind"), Value(""));  // default ''
   EXPECT_TRUE(o.at("name").is_null());
 
-  std::int64_t item = add_item(*c, a, 1, Value::null);
+  std::int64_t item = add_item(*c, a, 1);
   ASSERT_GT(item, 0);
   Select_SQL si("item", nullptr);
   si.where("id=:id").bind(":id", item);
-  Legacy_Cursor ci(c, si, GM_ORM_FIRST_ROW, 0);
-  ASSERT_TRUE(ci.fetch(row));
-  EXPECT_EQ(row.get_obj().at("flag"), Value(false));  // bool default, read as bool
-  EXPECT_EQ(row.get_obj().at("count"), Value(0));
-  EXPECT_TRUE(row.get_obj().at("tag").is_null());
+  const Object row = first_row(c, si);
+  EXPECT_EQ(row.at("flag"), Value(false));  // bool default, read as bool
+  EXPECT_EQ(row.at("count"), Value(0));
+  EXPECT_TRUE(row.at("tag").is_null());
+
+  // An empty string is not NULL.
+  ASSERT_GT(add_item(*c, a, 2, Value("")), 0);
+  EXPECT_EQ(count(*c, "item", "tag IS NULL"), 1);
+  EXPECT_EQ(count(*c, "item", "tag = ''"), 1);
 }
 
-TEST_P(Statements, ConstraintsAreEnforced) {
-  Connection_var c = connect();
-  ASSERT_TRUE(c);
-  std::int64_t a = add_owner(*c, "SN-A");
-  ASSERT_GT(add_item(*c, a, 1, Value("T1")), 0);
-  // unique (owner_id, number)
-  EXPECT_EQ(add_item(*c, a, 1, Value("T2")), -1);
-  EXPECT_FALSE(c->last_error().empty());
-  // foreign key to a missing owner
-  EXPECT_EQ(add_item(*c, a + 100, 1, Value("T3")), -1);
-  // not_null without default
-  Insert_SQL no_serial("owner");
-  no_serial.value("name", "x");
-  EXPECT_FALSE(c->execute(no_serial));
-  // size=16 on both engines
-  Insert_SQL too_long("owner");
-  too_long.value("serial_number", std::string(17, 'x'));
-  EXPECT_FALSE(c->execute(too_long));
-  EXPECT_EQ(count(*c, "owner"), 1);
-  EXPECT_EQ(count(*c, "item"), 1);
-  // the connection is still usable after refusals
-  EXPECT_GT(add_item(*c, a, 2, Value("T2")), 0);
-}
-
-TEST_P(Statements, DeletingOwnerCascadesAndUpdatesCarryOver) {
+TEST_P(Statements, ConstraintsCascadesAndUpdates) {
   Connection_var c = connect();
   ASSERT_TRUE(c);
   std::int64_t a = add_owner(*c, "SN-A");
   std::int64_t b = add_owner(*c, "SN-B");
-  for (int i = 1; i <= 3; ++i) ASSERT_GT(add_item(*c, a, i, Value::null), 0);
-  ASSERT_GT(add_item(*c, b, 1, Value::null), 0);
+  ASSERT_GT(add_item(*c, a, 1, Value("T1")), 0);
+  EXPECT_EQ(add_item(*c, a, 1, Value("T2")), -1);  // unique (owner_id, number)
+  EXPECT_FALSE(c->last_error().empty());
+  EXPECT_EQ(add_item(*c, a + 100, 1, Value("T3")), -1);  // foreign key to a missing owner
+  Insert_SQL no_serial("owner");
+  no_serial.value("name", "x");
+  EXPECT_FALSE(c->execute(no_serial));  // not_null without default
+  EXPECT_EQ(add_owner(*c, std::string(17, 'x')), -1);  // size=16 on both engines
+  EXPECT_EQ(count(*c, "owner"), 2);
+  EXPECT_EQ(count(*c, "item"), 1);
+  // The connection is still usable after refusals.
+  for (int i = 2; i <= 3; ++i) ASSERT_GT(add_item(*c, a, i), 0);
+  ASSERT_GT(add_item(*c, b, 1), 0);
 
+  // A changed owner id carries over to its items; deleting cascades.
   Update_SQL move("owner");
   move.set("id", 1000, nullptr).where("id=:id").bind(":id", a);
   ASSERT_TRUE(c->execute(move)) << c->last_error();
-  Select_SQL moved("item", nullptr);
-  moved.add_key("count(*)", "n").where("owner_id=1000");
-  Legacy_Cursor mc(c, moved, GM_FIRST_VAL, 0);
-  int n = 0;
-  EXPECT_TRUE(mc >> n);
-  EXPECT_EQ(n, 3);
-
+  EXPECT_EQ(count(*c, "item", "owner_id=1000"), 3);
   Delete_SQL d("owner");
   d.where("serial_number=:serial_number").bind(":serial_number", std::string("SN-A"));
   ASSERT_TRUE(c->execute(d)) << c->last_error();
   EXPECT_EQ(c->affected_rows(), 1);
   EXPECT_EQ(count(*c, "item"), 1);
-  // a delete matching nothing succeeds
-  EXPECT_TRUE(c->execute(d));
+  EXPECT_TRUE(c->execute(d)) << "a delete matching nothing succeeds";
   EXPECT_EQ(c->affected_rows(), 0);
 }
 
@@ -132,16 +95,12 @@ TEST_P(Statements, HostileValuesAreStoredAsData) {
   for (const std::string& h : hostile) ASSERT_GT(add_item(*c, a, ++number, Value(h)), 0) << h;
   number = 0;
   for (const std::string& h : hostile) {
-    ++number;
     Select_SQL s("item", nullptr);
     s.select("number").where("tag=:tag").bind(":tag", h);
-    Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
-    int got = 0;
-    ASSERT_TRUE(cur >> got) << h;
-    EXPECT_EQ(got, number) << h;
+    EXPECT_EQ(first_number(*c, s), ++number) << h;
   }
-  EXPECT_EQ(count(*c, "item"), static_cast<long>(number));
-  // identifiers are checked, not spliced
+  EXPECT_EQ(count(*c, "item"), number);
+  // Identifiers are checked, not spliced.
   Select_SQL bad("item; DROP TABLE owner", nullptr);
   Legacy_Cursor cur(c, bad, GM_ORM_ROWS, 0);
   EXPECT_FALSE(cur.ok());
@@ -154,21 +113,18 @@ TEST_P(Statements, CursorModes) {
   std::int64_t a = add_owner(*c, "SN-A");
   for (int i = 1; i <= 4; ++i) ASSERT_GT(add_item(*c, a, i, i % 2 ? Value("T") : Value::null), 0);
 
-  // GM_ROWS: successive rows until the cursor tests false
+  // GM_ROWS: successive rows until the cursor tests false.
   Select_SQL ids("item", nullptr);
   ids.select("number").order_by("number");
   Legacy_Cursor rows(c, ids, GM_ROWS, 0);
   EXPECT_TRUE(rows);
   long v = 0, sum = 0, seen = 0;
-  while (rows >> v) {
-    sum += v;
-    ++seen;
-  }
+  for (; rows >> v; ++seen) sum += v;
   EXPECT_EQ(seen, 4);
   EXPECT_EQ(sum, 10);
   EXPECT_FALSE(rows);
 
-  // GM_FIRST_VAL with no row tests false and leaves the target alone
+  // GM_FIRST_VAL with no row tests false and leaves the target alone.
   Select_SQL none("item", nullptr);
   none.select("tag").where("number=:n;").bind(":n", 99);
   Legacy_Cursor first(c, none, GM_FIRST_VAL, 0);
@@ -177,19 +133,18 @@ TEST_P(Statements, CursorModes) {
   EXPECT_EQ(tag, "unchanged");
   EXPECT_FALSE(first);
 
-  // GM_ORM_FIRST_ROW with no row: eof, fetch false, output untouched
+  // GM_ORM_FIRST_ROW with no row: eof, fetch false, output untouched.
   Legacy_Cursor orm_first(c, none, GM_ORM_FIRST_ROW, 0);
   EXPECT_TRUE(orm_first.eof());
   Value out("keep");
   EXPECT_FALSE(orm_first.fetch(out));
   EXPECT_EQ(out, Value("keep"));
 
-  // GM_ORM_ROWS: an array (empty when nothing matches)
+  // GM_ORM_ROWS: an array (empty when nothing matches).
   Legacy_Cursor empty(c, none, GM_ORM_ROWS, 0);
   ASSERT_TRUE(empty.fetch(out));
   ASSERT_EQ(out.type(), json_spirit::array_type);
   EXPECT_TRUE(out.get_array().empty());
-
   Select_SQL nulls("item", nullptr);
   nulls.where("owner_id=:owner_id AND tag IS NULL;").bind(":owner_id", a);
   Legacy_Cursor all(c, nulls, GM_ORM_ROWS, 0);
@@ -204,9 +159,7 @@ TEST_P(Statements, CursorModes) {
 TEST_P(Statements, JoinWithAliasesAndResultNames) {
   Connection_var c = connect();
   ASSERT_TRUE(c);
-  std::int64_t a = add_owner(*c, "SN-A");
-  ASSERT_GT(add_item(*c, a, 7, Value("TAG7")), 0);
-
+  ASSERT_GT(add_item(*c, add_owner(*c, "SN-A"), 7, Value("TAG7")), 0);
   Select_SQL s("item", "i");
   s.add_key("i.id", "item_id")
       .add_key("o.serial_number", "owner_serial")
@@ -231,16 +184,14 @@ TEST_P(Statements, JoinWithAliasesAndResultNames) {
 TEST_P(Statements, BindingRulesAndRebinding) {
   Connection_var c = connect();
   ASSERT_TRUE(c);
-  std::int64_t a = add_owner(*c, "SN-A");
-  ASSERT_GT(add_item(*c, a, 1, Value::null), 0);
+  ASSERT_GT(add_item(*c, add_owner(*c, "SN-A"), 1), 0);
 
-  // a parameter used but never bound fails instead of matching NULL
+  // A parameter used but never bound fails instead of matching NULL.
   Update_SQL u("item");
   u.set("tag", "X", nullptr).where("number=:number");
   EXPECT_FALSE(c->execute(u));
   EXPECT_NE(c->last_error().find(":number"), std::string::npos) << c->last_error();
-
-  // bound, executed, rebound and executed again; extra bindings are ignored
+  // Bound, executed, rebound and executed again; extra bindings are ignored.
   u.bind("number", 1).bind(":unused", 5);
   ASSERT_TRUE(c->execute(u)) << c->last_error();
   EXPECT_EQ(c->affected_rows(), 1);
@@ -248,50 +199,23 @@ TEST_P(Statements, BindingRulesAndRebinding) {
   ASSERT_TRUE(c->execute(u));
   EXPECT_EQ(c->affected_rows(), 0);
 
-  // JSON values: null stores NULL, bool a bool, int an int
+  // JSON values: null stores NULL, bool a bool, int an int; no where: every row.
   Update_SQL j("item");
-  j.set("tag", Value::null, nullptr)
-      .set("flag", Value(true), nullptr)
-      .set("count", Value(42), nullptr);
-  ASSERT_TRUE(c->execute(j)) << c->last_error();  // no where: every row
-  Select_SQL s("item", nullptr);
-  Legacy_Cursor cur(c, s, GM_ORM_FIRST_ROW, 0);
-  Value row;
-  ASSERT_TRUE(cur.fetch(row));
-  EXPECT_TRUE(row.get_obj().at("tag").is_null());
-  EXPECT_EQ(row.get_obj().at("flag"), Value(true));
-  EXPECT_EQ(row.get_obj().at("count"), Value(42));
+  j.set("tag", Value::null, nullptr).set("flag", Value(true), nullptr).set("count", Value(42), nullptr);
+  ASSERT_TRUE(c->execute(j)) << c->last_error();
+  const Object row = first_row(c, Select_SQL("item", nullptr));
+  EXPECT_TRUE(row.at("tag").is_null());
+  EXPECT_EQ(row.at("flag"), Value(true));
+  EXPECT_EQ(row.at("count"), Value(42));
 
-  // an expression update
   Update_SQL inc("item");
   inc.set("count", Binding_Value(), "count+1");
   ASSERT_TRUE(c->execute(inc));
-  Select_SQL cnt("item", nullptr);
-  cnt.select("count");
-  Legacy_Cursor cc(c, cnt, GM_FIRST_VAL, 0);
-  long long n = 0;
-  EXPECT_TRUE(cc >> n);
-  EXPECT_EQ(n, 43);
+  EXPECT_EQ(first_number(*c, Select_SQL("item", nullptr).select("count")), 43);
 
-  // one statement per call
-  Raw_SQL two("DELETE FROM item; DELETE FROM owner");
-  EXPECT_FALSE(c->execute(two));
+  // One statement per call.
+  EXPECT_FALSE(c->execute(Raw_SQL("DELETE FROM item; DELETE FROM owner")));
   EXPECT_EQ(count(*c, "owner"), 1);
-}
-
-TEST_P(Statements, EmptyStringIsNotNull) {
-  Connection_var c = connect();
-  ASSERT_TRUE(c);
-  std::int64_t a = add_owner(*c, "SN-A");
-  ASSERT_GT(add_item(*c, a, 1, Value("")), 0);
-  ASSERT_GT(add_item(*c, a, 2, Value::null), 0);
-  Select_SQL s("item", nullptr);
-  s.select("number").where("tag IS NULL");
-  Legacy_Cursor cur(c, s, GM_ROWS, 0);
-  int n = 0;
-  ASSERT_TRUE(cur >> n);
-  EXPECT_EQ(n, 2);
-  EXPECT_FALSE(cur >> n);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Statements, testing::Values(SQLITE, POSTGRESQL), engine_name);

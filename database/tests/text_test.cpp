@@ -92,21 +92,24 @@ TEST(Parameters, NumberedOncePerNameOutsideLiterals) {
 }
 
 TEST(Locations, ParseEveryForm) {
-  Location l = Location::parse("sqlite:/var/x/inv.db", "media_controller");
-  EXPECT_EQ(l.kind, Location::SQLITE);
-  EXPECT_EQ(l.target, "/var/x/inv.db");
-  l = Location::parse("sqlite:///var/x/", "media_controller");
-  EXPECT_EQ(l.target, "/var/x/media_controller.db");
-  l = Location::parse("/tmp", "n");  // an existing directory
-  EXPECT_EQ(l.target, "/tmp/n.db");
-  l = Location::parse("postgresql://u@h/db", "n");
-  EXPECT_EQ(l.kind, Location::POSTGRESQL);
-  EXPECT_EQ(l.target, "postgresql://u@h/db");
-  l = Location::parse("host=/tmp/s port=5 dbname=x", "n");
-  EXPECT_EQ(l.kind, Location::POSTGRESQL);
-  EXPECT_EQ(Location::parse("", "n").kind, Location::NONE);
-  EXPECT_EQ(Location::parse("sqlite:", "n").kind, Location::NONE);
-  EXPECT_EQ(Location::parse("mysql-ish", "n").kind, Location::NONE);
+  struct Row {
+    const char* text;
+    Location::Kind kind;
+    const char* target;
+  };
+  const Row rows[] = {{"sqlite:/var/x/inv.db", Location::SQLITE, "/var/x/inv.db"},
+                      {"sqlite:///var/x/", Location::SQLITE, "/var/x/n.db"},
+                      {"/tmp", Location::SQLITE, "/tmp/n.db"},  // an existing directory
+                      {"postgresql://u@h/db", Location::POSTGRESQL, "postgresql://u@h/db"},
+                      {"host=/tmp/s port=5 dbname=x", Location::POSTGRESQL, nullptr},
+                      {"", Location::NONE, nullptr},
+                      {"sqlite:", Location::NONE, nullptr},
+                      {"mysql-ish", Location::NONE, nullptr}};
+  for (const Row& r : rows) {
+    const Location l = Location::parse(r.text, "n");
+    EXPECT_EQ(l.kind, r.kind) << r.text;
+    EXPECT_TRUE(!r.target || l.target == r.target) << r.text << ": " << l.target;
+  }
 }
 
 TEST(Declarations, OptionStrings) {

@@ -41,6 +41,35 @@ Test_Metadata::Test_Metadata(const std::string& name, int version) : Metadata(na
   item->add_unique("owner_id,number");
 }
 
+std::int64_t add_owner(Connection& c, const std::string& serial, const char* kind) {
+  json_spirit::Object o;
+  o["serial_number"] = serial;
+  if (kind) o["kind"] = kind;
+  Insert_SQL i("owner");
+  i.value(o, "serial_number", nullptr).value(o, "kind", nullptr);
+  return c.execute(i) ? c.last_insert_id() : -1;
+}
+
+std::int64_t add_item(Connection& c, std::int64_t owner, int number,
+                      const json_spirit::Value& tag) {
+  Insert_SQL i("item");
+  i.value("owner_id", owner).value("number", number).value("tag", tag);
+  return c.execute(i) ? c.last_insert_id() : -1;
+}
+
+long long first_number(Connection& c, const SQL& s, long long fallback) {
+  Legacy_Cursor cur(c, s, GM_FIRST_VAL, 0);
+  long long n = fallback;
+  return cur >> n ? n : fallback;
+}
+
+long long count(Connection& c, const std::string& table, const std::string& where) {
+  Select_SQL s(table, nullptr);
+  s.add_key("count(*)", "n");
+  if (!where.empty()) s.where(where);
+  return first_number(c, s);
+}
+
 std::string with_search_path(const std::string& conninfo, const std::string& schema) {
   if (conninfo.compare(0, 13, "postgresql://") == 0 ||
       conninfo.compare(0, 11, "postgres://") == 0) {

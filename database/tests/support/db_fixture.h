@@ -48,7 +48,6 @@ class Engine_Test : public testing::TestWithParam<Engine> {
   database::sql::Connection_var connect();
   // The URL the layer was pointed at (sqlite:DIR/ or a libpq string).
   const std::string& url() const { return url_; }
-  const std::string& dir() const { return tmp_->path(); }
   // Makes the layer point at a fresh database again and returns its URL.
   std::string fresh_database();
 
@@ -56,6 +55,20 @@ class Engine_Test : public testing::TestWithParam<Engine> {
   std::string url_;
   std::string pg_schema_;
 };
+
+// Rows for the test schema. add_owner and add_item return the new row's
+// id, or -1 when the database refuses the row.
+std::int64_t add_owner(database::sql::Connection& c, const std::string& serial,
+                       const char* kind = nullptr);
+std::int64_t add_item(database::sql::Connection& c, std::int64_t owner, int number,
+                      const json_spirit::Value& tag = json_spirit::Value::null);
+// The first value of the first row of `s` as a number; `fallback` when
+// there is no row or the query fails.
+long long first_number(database::sql::Connection& c, const database::sql::SQL& s,
+                       long long fallback = -1);
+// Rows of `table`, only those matching `where` when it is not "".
+long long count(database::sql::Connection& c, const std::string& table,
+                const std::string& where = "");
 
 // Adds search_path=`schema` to a libpq connection string or URI.
 std::string with_search_path(const std::string& conninfo, const std::string& schema);
