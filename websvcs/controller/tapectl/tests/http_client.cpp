@@ -30,8 +30,7 @@ class Socket {
 };
 
 sockaddr_in loopback(int port) {
-  sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
+  sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -45,11 +44,6 @@ bool wait_for(int fd, short events, int timeout_seconds) {
     rc = ::poll(&p, 1, timeout_seconds * 1000);
   } while (rc < 0 && errno == EINTR);
   return rc > 0;
-}
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 }  // namespace
@@ -111,22 +105,13 @@ Http_Reply http_request(int port, const std::string& method, const std::string& 
     return reply;
   }
   reply.status = std::atoi(raw.c_str() + 9);
-  std::size_t pos = raw.find("\r\n") + 2;
-  while (pos < head_end) {
-    const std::size_t eol = raw.find("\r\n", pos);
-    const std::string line = raw.substr(pos, eol - pos);
-    const std::size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      std::size_t v = colon + 1;
-      while (v < line.size() && line[v] == ' ') ++v;
-      reply.headers[lower(line.substr(0, colon))] = line.substr(v);
-    }
-    pos = eol + 2;
-  }
   reply.body = raw.substr(head_end + 4);
-  const auto cl = reply.headers.find("content-length");
-  if (cl != reply.headers.end()) {
-    const std::size_t n = std::strtoul(cl->second.c_str(), nullptr, 10);
+  // Content-Length (any case) bounds the body.
+  std::string head = raw.substr(0, head_end);
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t cl = head.find("\r\ncontent-length:");
+  if (cl != std::string::npos) {
+    const std::size_t n = std::strtoul(head.c_str() + cl + 17, nullptr, 10);
     if (reply.body.size() > n) reply.body.resize(n);
   }
   return reply;

@@ -4,14 +4,12 @@
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_TESTS_HTTP_CLIENT_H
 #define WEBSVCS_CONTROLLER_TAPECTL_TESTS_HTTP_CLIENT_H
 
-#include <map>
 #include <string>
 
 namespace tapectl_test {
 
 struct Http_Reply {
-  int status = 0;                              // 0 when no reply could be read
-  std::map<std::string, std::string> headers;  // names in lower case
+  int status = 0;  // 0 when no reply could be read
   std::string body;
   std::string error;  // why status is 0
 };

@@ -37,7 +37,7 @@ struct Fixed_Provider : d2t::scsi::Device_Provider {
 
 typedef tapectl_test::Tapectl_Test List_Handler_Test;
 
-TEST_F(List_Handler_Test, RescansTheLibraryAndListsIt) {
+TEST_F(List_Handler_Test, RescansAndListsTheLibraryOrRefuses) {
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
   ASSERT_TRUE(open_controller());
   JSON_RESTful_List_Handler h;
@@ -76,12 +76,7 @@ TEST_F(List_Handler_Test, RescansTheLibraryAndListsIt) {
   }
   // The rescan stored the library.
   EXPECT_EQ("T0003L9", *json_spirit::object_get_str(slot_row("LIB-1", 3), "media_tag"));
-}
 
-TEST_F(List_Handler_Test, RefusalsAndEmptyLists) {
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
-  ASSERT_TRUE(open_controller());
-  JSON_RESTful_List_Handler h;
   const std::string need = "Need 'serial_number' in query string.";
   const struct {
     int method;
@@ -101,10 +96,10 @@ TEST_F(List_Handler_Test, RefusalsAndEmptyLists) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.query);
-    const Reply r = run(h, row.method, LIST + row.query, row.method == METHOD_POST ? "{}" : "");
-    EXPECT_EQ(row.status, r.status) << r.body;
+    const Reply q = run(h, row.method, LIST + row.query, row.method == METHOD_POST ? "{}" : "");
+    EXPECT_EQ(row.status, q.status) << q.body;
     if (row.status != 405) {
-      EXPECT_EQ(row.body, row.status == 400 ? r.message() : r.body);
+      EXPECT_EQ(row.body, row.status == 400 ? q.message() : q.body);
     }
   }
   EXPECT_EQ("slot:1", where_is("T0001L9"));
@@ -155,11 +150,11 @@ TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
 
 typedef tapectl_test::Tapectl_Test Info_Handler_Test;
 
-TEST_F(Info_Handler_Test, HostIdentityAndListedChangers) {
+TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
   JSON_RESTful_Controller_Info_Handler h;
   // The controller is not needed: the handler lists devices itself.
-  const Reply r = run(h, METHOD_GET, std::string(INFO) + "?ignored=1");
+  Reply r = run(h, METHOD_GET, std::string(INFO) + "?ignored=1");
   ASSERT_EQ(200, r.status) << r.body;
   const Object o = r.obj();
   EXPECT_EQ(Host_Manager::instance()->uuid(), o.at("host_uuid").get_str());
@@ -171,12 +166,10 @@ TEST_F(Info_Handler_Test, HostIdentityAndListedChangers) {
   EXPECT_EQ("1:0:0", c.at("target_name").get_str());
   EXPECT_EQ(0u, c.count("drives"));
   EXPECT_EQ(2u, o.size());
-}
 
-TEST_F(Info_Handler_Test, NoChangersAndFailedListing) {
-  JSON_RESTful_Controller_Info_Handler h;
+  // No changers, and a failed listing.
   d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(true));
-  Reply r = run(h, METHOD_GET, INFO);
+  r = run(h, METHOD_GET, INFO);
   ASSERT_EQ(200, r.status) << r.body;
   EXPECT_TRUE(r.obj().at("changers").get_array().empty());
 
@@ -188,25 +181,7 @@ TEST_F(Info_Handler_Test, NoChangersAndFailedListing) {
 
 typedef tapectl_test::Tapectl_Test Refresh_Handler_Test;
 
-TEST_F(Refresh_Handler_Test, RepliesWithTheRefreshedLibrary) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  JSON_RESTful_Changer_Refresh_Handler h;
-  const Reply r = run(h, METHOD_GET, std::string(REFRESH) + "?serial_number=LIB-1");
-  ASSERT_EQ(200, r.status) << r.body;
-  const Object o = r.obj();
-  EXPECT_EQ("LIB-1", o.at("serial_number").get_str());
-  EXPECT_EQ("/dev/sg10", o.at("sg_name").get_str());
-  EXPECT_EQ(2u, o.at("drives").get_array().size());
-  const Array& slots = o.at("slots").get_array();
-  ASSERT_EQ(9u, slots.size());
-  const Object& s3 = slots[2].get_obj();
-  EXPECT_EQ(3, s3.at("slot_number").get_int());
-  EXPECT_EQ("T0003L9", s3.at("media_tag").get_str());
-  EXPECT_FALSE(s3.at("is_porter").get_bool());
-  EXPECT_EQ(1u, s3.count("state"));
-}
-
-TEST_F(Refresh_Handler_Test, FailuresAnswerWithTheirMessages) {
+TEST_F(Refresh_Handler_Test, RepliesWithTheLibraryOrTheFailure) {
   JSON_RESTful_Changer_Refresh_Handler h;
   // Without an inventory.
   Reply r = run(h, METHOD_GET, std::string(REFRESH) + "?serial_number=LIB-1");
@@ -233,6 +208,20 @@ TEST_F(Refresh_Handler_Test, FailuresAnswerWithTheirMessages) {
     EXPECT_EQ(row.message, r.message()) << row.query;
   }
   EXPECT_EQ(405, run(h, METHOD_POST, std::string(REFRESH) + "?serial_number=LIB-1", "{}").status);
+
+  r = run(h, METHOD_GET, std::string(REFRESH) + "?serial_number=LIB-1");
+  ASSERT_EQ(200, r.status) << r.body;
+  const Object o = r.obj();
+  EXPECT_EQ("LIB-1", o.at("serial_number").get_str());
+  EXPECT_EQ("/dev/sg10", o.at("sg_name").get_str());
+  EXPECT_EQ(2u, o.at("drives").get_array().size());
+  const Array& slots = o.at("slots").get_array();
+  ASSERT_EQ(9u, slots.size());
+  const Object& s3 = slots[2].get_obj();
+  EXPECT_EQ(3, s3.at("slot_number").get_int());
+  EXPECT_EQ("T0003L9", s3.at("media_tag").get_str());
+  EXPECT_FALSE(s3.at("is_porter").get_bool());
+  EXPECT_EQ(1u, s3.count("state"));
 }
 
 // Every factory hands out its destroyer and a handler that runs requests

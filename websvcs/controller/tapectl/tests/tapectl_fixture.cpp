@@ -3,6 +3,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/Log_Record.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -44,13 +45,11 @@ class Fake_Controller_Clock : public Controller_Clock {
 Temp_Dir::Temp_Dir() {
   const char* base = std::getenv("TMPDIR");
   std::string templ = std::string(base && *base ? base : "/tmp") + "/tapectl_test.XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) {
+  if (::mkdtemp(&templ[0]) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed";
     return;
   }
-  path_ = buf.data();
+  path_ = templ;
 }
 
 Temp_Dir::~Temp_Dir() {
@@ -76,10 +75,8 @@ void Log_Capture::log(ACE_Log_Record& record) {
 
 bool Log_Capture::contains(const std::string& text) const {
   std::lock_guard<std::mutex> guard(mutex_);
-  for (const std::string& l : lines_) {
-    if (l.find(text) != std::string::npos) return true;
-  }
-  return false;
+  return std::any_of(lines_.begin(), lines_.end(),
+                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
 json_spirit::Object Reply::obj() const {
@@ -152,10 +149,7 @@ void Tapectl_Test::TearDown() {
 
 void Tapectl_Test::use_library(const std::string& library_text) {
   const std::string tmp = library_file_ + ".tmp";
-  {
-    std::ofstream out(tmp);
-    out << library_text;
-  }
+  std::ofstream(tmp) << library_text;
   ASSERT_EQ(0, std::rename(tmp.c_str(), library_file_.c_str()));
   std::string error;
   std::shared_ptr<d2t::scsi::Device_Provider> provider =
@@ -189,9 +183,9 @@ std::string Tapectl_Test::where_is(const std::string& barcode) {
   std::vector<d2t::emulator::Cartridge_Info> carts;
   if (!lib->cartridges(carts, &error)) return "error: " + error;
   for (const auto& c : carts) {
-    if (c.barcode != barcode) continue;
-    if (c.place == d2t::emulator::Place::DRIVE) return "drive:" + std::to_string(c.drive);
-    return "slot:" + std::to_string(c.slot);
+    if (c.barcode == barcode && c.place == d2t::emulator::Place::DRIVE)
+      return "drive:" + std::to_string(c.drive);
+    if (c.barcode == barcode) return "slot:" + std::to_string(c.slot);
   }
   return "";
 }
