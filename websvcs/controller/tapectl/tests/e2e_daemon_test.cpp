@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -18,7 +17,6 @@
 #include "websvcs/controller/tapectl/tests/e2e_support.h"
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
-using json_spirit::Array;
 using json_spirit::Object;
 using json_spirit::Value;
 using tapectl_test::Demo_Daemon;
