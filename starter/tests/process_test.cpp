@@ -2,6 +2,8 @@
 // identity and systemd notification, observed through its log output.
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -216,19 +218,11 @@ class Identity_Test : public Starter_Test {
     EXPECT_EQ(0, std::system(("/usr/sbin/userdel " + user_ + " 2>/dev/null").c_str()));
     EXPECT_EQ(0, std::system(("/usr/sbin/groupdel " + extra_ + " 2>/dev/null").c_str()));
   }
-  // The number a shell command prints.
-  static std::string id_of(const std::string& command) {
-    std::string id;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-      char buf[64] = {0};
-      if (std::fgets(buf, sizeof buf, p) != nullptr) id = std::to_string(std::atol(buf));
-      ::pclose(p);
-    }
-    EXPECT_FALSE(id.empty()) << command;
-    return id;
-  }
   // An id as /proc/PID/status shows it: real, effective, saved, file system.
-  static std::string four(const std::string& id) { return "\t" + id + "\t" + id + "\t" + id + "\t" + id; }
+  static std::string four(unsigned id) {
+    const std::string t = "\t" + std::to_string(id);
+    return t + t + t + t;
+  }
   static std::string status_line(pid_t pid, const std::string& key) {
     std::istringstream in(read_file("/proc/" + std::to_string(pid) + "/status"));
     for (std::string line; std::getline(in, line);) {
@@ -241,16 +235,19 @@ class Identity_Test : public Starter_Test {
 };
 
 TEST_F(Identity_Test, SwitchesUserAndGroups) {
-  const std::string extra = id_of("getent group " + extra_ + " | cut -d: -f3");
+  const struct passwd* pw = ::getpwnam(user_.c_str());
+  const struct group* gr = ::getgrnam(extra_.c_str());
+  ASSERT_TRUE(pw != nullptr && gr != nullptr);
+  const unsigned uid = pw->pw_uid, gid = pw->pw_gid, extra = gr->gr_gid;
   {
     auto child = start({"--user", user_, "--group", extra_, "--group", "no_such_group_d2t"});
     EXPECT_EQ(0, child->count("Failed to set")) << child->output();
     EXPECT_EQ(0, child->count("Failed to init groups")) << child->output();
     EXPECT_EQ(1, child->count("Failed to get no_such_group_d2t group entry"));
-    EXPECT_EQ(four(id_of("id -u " + user_)), status_line(child->pid(), "Uid:"));
-    EXPECT_EQ(four(id_of("id -g " + user_)), status_line(child->pid(), "Gid:"));
+    EXPECT_EQ(four(uid), status_line(child->pid(), "Uid:"));
+    EXPECT_EQ(four(gid), status_line(child->pid(), "Gid:"));
     const std::string groups = status_line(child->pid(), "Groups:");
-    EXPECT_NE(std::string::npos, groups.find(extra)) << groups;
+    EXPECT_NE(std::string::npos, groups.find(std::to_string(extra))) << groups;
     stop(*child);
   }
   // The primary group option wins over the user's own group.
