@@ -15,14 +15,19 @@ namespace d2t {
 namespace tools {
 namespace {
 
+using namespace d2t::scsi;
+using testing::busy;
+using testing::check_condition;
+using testing::timed_out;
+
 struct Quirks {
   std::uint32_t max_allocation = 0;  // cut READ ELEMENT STATUS to this
   bool refuse_dvcid = false;
   bool refuse_voltag = false;
-  bool old_inquiry = false;                       // INQUIRY byte 3 reserved (older command set)
-  std::deque<d2t::scsi::Outcome> move_answers;    // answered before the device
-  std::deque<d2t::scsi::Outcome> unload_answers;  // LOAD UNLOAD, likewise
-  int lost_move_answers = 0;                      // moves made whose answer is a time-out
+  bool old_inquiry = false;            // INQUIRY byte 3 reserved (older command set)
+  std::deque<Outcome> move_answers;    // answered before the device
+  std::deque<Outcome> unload_answers;  // LOAD UNLOAD, likewise
+  int lost_move_answers = 0;           // moves made whose answer is a time-out
   // With DVCID, announce descriptors of 48 bytes (without the identifier)
   // while sending them whole, as some changers do.
   bool short_dvcid_length = false;
@@ -31,92 +36,62 @@ struct Quirks {
   int moves = 0;
 };
 
-class Quirky_Transport : public d2t::scsi::Transport {
+// Takes the front answer of `q`, if any.
+bool pop(std::deque<Outcome>& q, Outcome& o) {
+  if (q.empty()) return false;
+  o = q.front();
+  q.pop_front();
+  return true;
+}
+
+class Quirky_Transport : public Transport {
  public:
-  Quirky_Transport(std::unique_ptr<d2t::scsi::Transport> inner, Quirks& q)
-      : inner_(std::move(inner)), q_(q) {}
-  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+  Quirky_Transport(std::unique_ptr<Transport> inner, Quirks& q) : inner_(std::move(inner)), q_(q) {}
+  Outcome execute(const Command& cmd) override {
     std::uint8_t cdb[16];
     std::memcpy(cdb, cmd.cdb, cmd.cdb_len);
-    d2t::scsi::Command c = cmd;
+    Command c = cmd;
     c.cdb = cdb;
-    if (cdb[0] == d2t::scsi::OP_INQUIRY && q_.old_inquiry && cdb[3] != 0)
-      return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
-    if ((cdb[0] == d2t::scsi::OP_MODE_SENSE_6 || cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) &&
+    Outcome o;
+    if (cdb[0] == OP_INQUIRY && q_.old_inquiry && cdb[3] != 0)
+      return check_condition(SK_ILLEGAL_REQUEST, 0x24, 0);
+    if ((cdb[0] == OP_MODE_SENSE_6 || cdb[0] == OP_READ_ELEMENT_STATUS) &&
         q_.busy_status_reads > 0) {
       --q_.busy_status_reads;
-      d2t::scsi::Outcome busy;
-      busy.status = d2t::scsi::STATUS_BUSY;
-      return busy;
+      return busy();
     }
-    if (cdb[0] == d2t::scsi::OP_READ_ELEMENT_STATUS) {
+    if (cdb[0] == OP_READ_ELEMENT_STATUS) {
       ++q_.element_status_requests;
       if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
-        return check(d2t::scsi::SK_ILLEGAL_REQUEST, 0x24, 0);
+        return check_condition(SK_ILLEGAL_REQUEST, 0x24, 0);
       if (q_.short_dvcid_length && (cdb[6] & 0x01)) {
-        d2t::scsi::Outcome o = inner_->execute(c);
-        if (cmd.data_len - o.resid >= 12) d2t::scsi::put_be16(cmd.data + 10, 12 + 36);
+        o = inner_->execute(c);
+        if (cmd.data_len - o.resid >= 12) put_be16(cmd.data + 10, 12 + 36);
         return o;
       }
-      std::uint32_t alloc = d2t::scsi::get_be24(cdb + 7);
-      if (q_.max_allocation && alloc > q_.max_allocation) {
-        d2t::scsi::put_be24(cdb + 7, q_.max_allocation);
+      if (q_.max_allocation && get_be24(cdb + 7) > q_.max_allocation) {
+        put_be24(cdb + 7, q_.max_allocation);
         c.data_len = q_.max_allocation;
-        d2t::scsi::Outcome o = inner_->execute(c);
+        o = inner_->execute(c);
         o.resid += cmd.data_len - q_.max_allocation;
         return o;
       }
     }
-    if (cdb[0] == d2t::scsi::OP_LOAD_UNLOAD && !q_.unload_answers.empty()) {
-      d2t::scsi::Outcome o = q_.unload_answers.front();
-      q_.unload_answers.pop_front();
-      return o;
-    }
-    if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM && q_.lost_move_answers > 0) {
-      --q_.lost_move_answers;
+    if (cdb[0] == OP_LOAD_UNLOAD && pop(q_.unload_answers, o)) return o;
+    if (cdb[0] == OP_MOVE_MEDIUM) {
       ++q_.moves;
-      inner_->execute(c);
-      d2t::scsi::Outcome o;
-      o.host_status = 0x03;  // timed out
-      return o;
-    }
-    if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM) {
-      ++q_.moves;
-      if (!q_.move_answers.empty()) {
-        d2t::scsi::Outcome o = q_.move_answers.front();
-        q_.move_answers.pop_front();
-        return o;
+      if (q_.lost_move_answers > 0) {
+        --q_.lost_move_answers;
+        inner_->execute(c);
+        return timed_out();
       }
+      if (pop(q_.move_answers, o)) return o;
     }
     return inner_->execute(c);
   }
-  static d2t::scsi::Outcome check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    d2t::scsi::Outcome o;
-    o.status = d2t::scsi::STATUS_CHECK_CONDITION;
-    o.sense = d2t::scsi::build_fixed_sense(key, asc, ascq);
-    return o;
-  }
 
  private:
-  std::unique_ptr<d2t::scsi::Transport> inner_;
-  Quirks& q_;
-};
-
-class Quirky_Provider : public d2t::scsi::Device_Provider {
- public:
-  Quirky_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner, Quirks& q)
-      : inner_(std::move(inner)), q_(q) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
-    return inner_->list(out, e);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
-    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
-    if (!t) return t;
-    return std::unique_ptr<d2t::scsi::Transport>(new Quirky_Transport(std::move(t), q_));
-  }
-
- private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
+  std::unique_ptr<Transport> inner_;
   Quirks& q_;
 };
 
@@ -127,31 +102,15 @@ class Quirky_Changer : public testing::Emulated_Library {
     install_quirks();
   }
   void install_quirks() {
-    std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
-    ASSERT_TRUE(inner) << error;
-    set_device_provider(std::make_shared<Quirky_Provider>(inner, quirks_));
-  }
-  // slot:tag lines of the status, and drive serials, for comparison.
-  std::string status_text() {
-    Changer c;
-    c.sg_name(CHANGER);
-    if (!changer_status(c)) return "failed";
-    std::string s;
-    for (const Media_var& m : c.medias())
-      s += std::to_string(m->slot_number()) + ":" + m->media_tag() + ":" +
-           media_state_to_name(m->state()) + (m->is_porter() ? ":p" : "") + " ";
-    for (const Drive_var& d : c.drives())
-      s += "d" + std::to_string(d->drive_number()) + ":" + d->serial_number() + ":" +
-           d->media_tag() + " ";
-    return s;
+    wrap([this](std::unique_ptr<Transport> t) {
+      return std::unique_ptr<Transport>(new Quirky_Transport(std::move(t), quirks_));
+    });
   }
   Quirks quirks_;
 };
 
 TEST_F(Quirky_Changer, ReportsLongerThanTheBufferAreContinued) {
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count_));
   const std::string expected = status_text();
   ASSERT_NE("failed", expected);
   // Room for the headers and 3 tagged descriptors and a bit.
@@ -169,16 +128,14 @@ TEST_F(Quirky_Changer, BufferTooSmallForOneElementFails) {
 TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
   quirks_.refuse_dvcid = true;
   Changer c;
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
+  ASSERT_TRUE(read_status(c));
   ASSERT_EQ(2u, c.drives().size());
   EXPECT_EQ("", c.drives()[0]->serial_number());
   EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
 
   quirks_.refuse_voltag = true;
   Changer u;
-  u.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(u));
+  ASSERT_TRUE(read_status(u));
   ASSERT_EQ(26u, u.medias().size());
   EXPECT_EQ("", u.medias()[0]->media_tag());
   EXPECT_EQ(MST_FULL, u.medias()[0]->state());  // still known to be full
@@ -214,32 +171,29 @@ class Long_Identifiers : public Quirky_Changer {
 
 TEST_F(Long_Identifiers, DescriptorsLongerThanBudgetedAreReadWithMoreRoom) {
   Changer c;
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
+  ASSERT_TRUE(read_status(c));
   ASSERT_EQ(2u, c.drives().size());
   EXPECT_EQ(LONG_SERIAL, c.drives()[0]->serial_number());
   EXPECT_EQ("EMU-DRV-0002", c.drives()[1]->serial_number());
 
   // One drive element at a time (the stale-name check of an unload).
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
-  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count_));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count_));
   EXPECT_EQ("slot 1", where("A00001L9"));
 }
 
 TEST_F(Quirky_Changer, UnloadGoesOnWhenTheDriveHasNoTapeThreaded) {
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count_));
   // MEDIUM NOT PRESENT with a qualifier other than 00 (loadable medium
   // at the throat) means the eject has nothing to do.
-  quirks_.unload_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x3A, 0x04));
-  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  quirks_.unload_answers.push_back(check_condition(SK_NOT_READY, 0x3A, 0x04));
+  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count_));
   EXPECT_EQ("slot 1", where("A00001L9"));
 
   // Any other not-ready answer of the eject still ends the unload.
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count));
-  quirks_.unload_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x03));
-  EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, count_));
+  quirks_.unload_answers.push_back(check_condition(SK_NOT_READY, 0x04, 0x03));
+  EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, count_));
   EXPECT_EQ("drive 0", where("A00001L9"));
 }
 
@@ -247,20 +201,17 @@ TEST_F(Quirky_Changer, MoveWhoseAnswerWasLostIsCheckedAgainstElementStatus) {
   // The robot made the move but its answer was lost; the retry finds the
   // slot empty. The cartridge is where it was asked to go: success.
   quirks_.lost_move_answers = 1;
-  bool count = false;
-  EXPECT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  EXPECT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ(2, quirks_.moves);
   EXPECT_EQ("drive 0", where("A00001L9"));
   quirks_.lost_move_answers = 1;
-  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count));
+  EXPECT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ("slot 1", where("A00001L9"));
 
   // A source empty from the start stays a failure, lost answer or not.
-  d2t::scsi::Outcome timed_out;
-  timed_out.host_status = 0x03;
-  quirks_.move_answers.push_back(timed_out);
+  quirks_.move_answers.push_back(timed_out());
   EXPECT_FALSE(transfer(CHANGER, 11, 13, 3));  // slot 11 is empty
-  EXPECT_FALSE(mount(CHANGER, 0, 11, "", 3, count));
+  EXPECT_FALSE(mount(CHANGER, 0, 11, "", 3, count_));
 
   // Without a lost answer, a full destination is a plain failure.
   quirks_.moves = 0;
@@ -269,12 +220,10 @@ TEST_F(Quirky_Changer, MoveWhoseAnswerWasLostIsCheckedAgainstElementStatus) {
 }
 
 TEST_F(Quirky_Changer, UndecodableDeviceIdentifiersAreDoneWithout) {
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count_));
   quirks_.short_dvcid_length = true;
   Changer c;
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
+  ASSERT_TRUE(read_status(c));
   ASSERT_EQ(2u, c.drives().size());
   EXPECT_EQ("", c.drives()[1]->serial_number());
   EXPECT_EQ("A00006L8", c.drives()[1]->media_tag());
@@ -304,34 +253,31 @@ TEST_F(Quirky_Changer, StatusReadsWaitForABusyRobot) {
 // A changer whose element addresses have gaps: the emulated storage
 // addresses from the 13th slot on are shown 0x100 higher, and the second
 // drive at 0x0110 instead of 0x0101. The element map stays as it is.
-class Gapped_Transport : public d2t::scsi::Transport {
+class Gapped_Transport : public Transport {
  public:
-  explicit Gapped_Transport(std::unique_ptr<d2t::scsi::Transport> inner)
-      : inner_(std::move(inner)) {}
+  explicit Gapped_Transport(std::unique_ptr<Transport> inner) : inner_(std::move(inner)) {}
 
-  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+  Outcome execute(const Command& cmd) override {
     std::uint8_t cdb[16];
     std::memcpy(cdb, cmd.cdb, cmd.cdb_len);
-    d2t::scsi::Command c = cmd;
+    Command c = cmd;
     c.cdb = cdb;
-    if (cdb[0] == d2t::scsi::OP_MOVE_MEDIUM) {
-      for (int at : {4, 6})
-        d2t::scsi::put_be16(cdb + at, to_emulated(d2t::scsi::get_be16(cdb + at)));
+    if (cdb[0] == OP_MOVE_MEDIUM) {
+      for (int at : {4, 6}) put_be16(cdb + at, to_emulated(get_be16(cdb + at)));
       return inner_->execute(c);
     }
-    if (cdb[0] != d2t::scsi::OP_READ_ELEMENT_STATUS) return inner_->execute(c);
-    d2t::scsi::put_be16(cdb + 2, first_at_or_after(d2t::scsi::get_be16(cdb + 2)));
-    d2t::scsi::Outcome o = inner_->execute(c);
+    if (cdb[0] != OP_READ_ELEMENT_STATUS) return inner_->execute(c);
+    put_be16(cdb + 2, first_at_or_after(get_be16(cdb + 2)));
+    Outcome o = inner_->execute(c);
     std::size_t got = cmd.data_len - o.resid;
     std::uint8_t* d = cmd.data;
-    if (got >= 2) d2t::scsi::put_be16(d, to_device(d2t::scsi::get_be16(d)));
+    if (got >= 2) put_be16(d, to_device(get_be16(d)));
     for (std::size_t page = 8; page + 8 <= got;) {
-      std::size_t len = d2t::scsi::get_be16(d + page + 2);
-      std::size_t end = std::min(got, page + 8 + d2t::scsi::get_be24(d + page + 5));
+      std::size_t len = get_be16(d + page + 2);
+      std::size_t end = std::min(got, page + 8 + get_be24(d + page + 5));
       for (std::size_t e = page + 8; len >= 12 && e + 12 <= end; e += len) {
-        d2t::scsi::put_be16(d + e, to_device(d2t::scsi::get_be16(d + e)));
-        if (d[e + 9] & 0x80)
-          d2t::scsi::put_be16(d + e + 10, to_device(d2t::scsi::get_be16(d + e + 10)));
+        put_be16(d + e, to_device(get_be16(d + e)));
+        if (d[e + 9] & 0x80) put_be16(d + e + 10, to_device(get_be16(d + e + 10)));
       }
       page = end;
     }
@@ -355,43 +301,23 @@ class Gapped_Transport : public d2t::scsi::Transport {
     return to_emulated(a);
   }
 
-  std::unique_ptr<d2t::scsi::Transport> inner_;
-};
-
-class Gapped_Provider : public d2t::scsi::Device_Provider {
- public:
-  explicit Gapped_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
-      : inner_(std::move(inner)) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
-    return inner_->list(out, e);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
-    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
-    if (!t) return t;
-    return std::unique_ptr<d2t::scsi::Transport>(new Gapped_Transport(std::move(t)));
-  }
-
- private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
+  std::unique_ptr<Transport> inner_;
 };
 
 class Gapped_Changer : public testing::Emulated_Library {
  protected:
   void SetUp() override {
     testing::Emulated_Library::SetUp();
-    std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
-    ASSERT_TRUE(inner) << error;
-    set_device_provider(std::make_shared<Gapped_Provider>(inner));
+    wrap([](std::unique_ptr<Transport> t) {
+      return std::unique_ptr<Transport>(new Gapped_Transport(std::move(t)));
+    });
   }
 };
-
 // Slots and drives are numbered in address order, gaps or not, as the
 // changer reports them.
 TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
   Changer c;
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
+  ASSERT_TRUE(read_status(c));
   ASSERT_EQ(26u, c.medias().size());
   ASSERT_EQ(2u, c.drives().size());
   EXPECT_EQ(12, c.medias()[11]->slot_number());
@@ -406,12 +332,10 @@ TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
   // Moves across the gap, to the drive behind the other gap and back.
   ASSERT_TRUE(transfer(CHANGER, 1, 20, 0));
   EXPECT_EQ("slot 20", where("A00001L9"));
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 1, 20, "A00001L9", 0, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 20, "A00001L9", 0, count_));
   EXPECT_EQ("drive 1", where("A00001L9"));
   Changer loaded;
-  loaded.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(loaded));
+  ASSERT_TRUE(read_status(loaded));
   EXPECT_EQ("A00001L9", loaded.drives()[1]->media_tag());
   EXPECT_EQ(20, loaded.drives()[1]->slot_number());
   ASSERT_TRUE(unload_all(CHANGER, 0));
@@ -420,25 +344,22 @@ TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
-  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_NOT_READY, 0x04, 0x01));
-  d2t::scsi::Outcome busy;
-  busy.status = d2t::scsi::STATUS_BUSY;
-  quirks_.move_answers.push_back(busy);
-  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x28, 0));
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  quirks_.move_answers.push_back(check_condition(SK_NOT_READY, 0x04, 0x01));
+  quirks_.move_answers.push_back(busy());
+  quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x28, 0));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ(4, quirks_.moves);
   EXPECT_EQ(2u * LOAD_UNLOAD_RETRY_INTERVAL * 1000, clock_->slept_);
   EXPECT_EQ("drive 0", where("A00001L9"));
 
   // Retries run out.
-  for (int i = 0; i < 5; ++i) quirks_.move_answers.push_back(busy);
+  for (int i = 0; i < 5; ++i) quirks_.move_answers.push_back(busy());
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 2));
   EXPECT_EQ(3, quirks_.moves);
 
   quirks_.move_answers.clear();
-  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_ABORTED_COMMAND, 0, 0));
+  quirks_.move_answers.push_back(check_condition(SK_ABORTED_COMMAND, 0, 0));
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 3));
   EXPECT_EQ(1, quirks_.moves);
@@ -447,7 +368,7 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   // A unit attention (library reset) means the move was not made: it is
   // made again even without retries.
   quirks_.move_answers.clear();
-  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x29, 0));
+  quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x29, 0));
   quirks_.moves = 0;
   const std::uint64_t slept = clock_->slept_;
   EXPECT_TRUE(transfer(CHANGER, 2, 11, 0));
@@ -457,17 +378,17 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   ASSERT_TRUE(transfer(CHANGER, 11, 2, 0));
   // An attention that never clears is not repeated for ever.
   for (int i = 0; i < 10; ++i)
-    quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_UNIT_ATTENTION, 0x29, 0));
+    quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x29, 0));
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 1));
   EXPECT_EQ(1 + UNIT_ATTENTION_REPEATS + 1, quirks_.moves);
   quirks_.move_answers.clear();
 
   // A medium error is counted, not taken as a broken drive.
-  quirks_.move_answers.push_back(Quirky_Transport::check(d2t::scsi::SK_MEDIUM_ERROR, 0x30, 0x00));
-  count = false;
-  EXPECT_FALSE(mount(CHANGER, 1, 2, "A00002L9", 0, count));
-  EXPECT_TRUE(count);
+  quirks_.move_answers.push_back(check_condition(SK_MEDIUM_ERROR, 0x30, 0x00));
+  count_ = false;
+  EXPECT_FALSE(mount(CHANGER, 1, 2, "A00002L9", 0, count_));
+  EXPECT_TRUE(count_);
 }
 
 }  // namespace

@@ -17,8 +17,7 @@ TEST_F(Drive_Questions, ReadyOnlyWithACartridgeLoaded) {
   EXPECT_FALSE(drive_ready(DRIVE0_SG, 0));
   EXPECT_FALSE(drive_ready(DRIVE0_NST, 5));  // no medium: no waiting
   EXPECT_EQ(0u, clock_->slept_);
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   // The first answer after a load is a unit attention; it is cleared.
   EXPECT_TRUE(drive_ready(DRIVE0_NST, 0));
   EXPECT_TRUE(drive_ready(DRIVE0_SG, 0));
@@ -29,77 +28,66 @@ TEST_F(Drive_Questions, ReadyOnlyWithACartridgeLoaded) {
 }
 
 TEST_F(Drive_Questions, CleaningCartridgeDetected) {
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 0, 12, "CLN001L1", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 12, "CLN001L1", 3, count_));
   EXPECT_TRUE(cleaning_tape(DRIVE0_SG));
   EXPECT_FALSE(drive_ready(DRIVE0_SG, 0));
-  ASSERT_TRUE(mount(CHANGER, 1, 1, "A00001L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 1, "A00001L9", 3, count_));
   EXPECT_FALSE(cleaning_tape(DRIVE1_SG));
-  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 12, "CLN001L1", 3, count));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 12, "CLN001L1", 3, count_));
   EXPECT_FALSE(cleaning_tape(DRIVE0_SG));  // empty drive
 }
 
 TEST_F(Drive_Questions, CapacityFromMaximumCapacityAttribute) {
-  bool count = false;
   ACE_UINT64 capacity = 0;
   EXPECT_FALSE(get_media_capacity(DRIVE0_SG, "A00001L9", capacity));
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   ASSERT_TRUE(get_media_capacity(DRIVE0_SG, "A00001L9", capacity));
   EXPECT_EQ(18000000000000ULL / 1048576 * 1048576, capacity);
   capacity = 0;
   EXPECT_FALSE(get_media_capacity(DRIVE0_SG, "A00002L9", capacity));  // other tape
   EXPECT_TRUE(get_media_capacity(DRIVE0_SG, "", capacity));
   // A cartridge whose memory holds no capacity.
-  ASSERT_TRUE(mount(CHANGER, 1, 4, "A00004L9", 3, count));
+  ASSERT_TRUE(mount(CHANGER, 1, 4, "A00004L9", 3, count_));
   capacity = 42;
   EXPECT_FALSE(get_media_capacity(DRIVE1_SG, "A00004L9", capacity));
   EXPECT_EQ(42u, capacity);
 }
 
-// A drive that answers TEST UNIT READY from a script.
-// REQUEST SENSE answers with `deferred_sense`.
+// A drive that answers TEST UNIT READY from `script` (good once it runs
+// out) and REQUEST SENSE with `deferred_sense`.
+struct Script {
+  std::deque<d2t::scsi::Outcome> answers;
+  std::vector<std::uint8_t> deferred_sense;
+};
+
 class Scripted_Drive : public d2t::scsi::Transport {
  public:
-  Scripted_Drive(std::shared_ptr<std::deque<d2t::scsi::Outcome>> s,
-                 std::shared_ptr<std::vector<std::uint8_t>> deferred_sense)
-      : script_(std::move(s)), deferred_sense_(std::move(deferred_sense)) {}
+  explicit Scripted_Drive(std::shared_ptr<Script> s) : s_(std::move(s)) {}
   d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+    d2t::scsi::Outcome o;
     if (cmd.cdb[0] == d2t::scsi::OP_REQUEST_SENSE) {
-      d2t::scsi::Outcome o;
-      std::size_t n = std::min(cmd.data_len, deferred_sense_->size());
-      std::copy(deferred_sense_->begin(), deferred_sense_->begin() + n, cmd.data);
+      std::size_t n = std::min(cmd.data_len, s_->deferred_sense.size());
+      std::copy(s_->deferred_sense.begin(), s_->deferred_sense.begin() + n, cmd.data);
       o.resid = cmd.data_len - n;
-      return o;
+    } else if (!s_->answers.empty()) {
+      o = s_->answers.front();
+      s_->answers.pop_front();
     }
-    if (script_->empty()) return d2t::scsi::Outcome();
-    d2t::scsi::Outcome o = script_->front();
-    script_->pop_front();
     return o;
   }
 
  private:
-  std::shared_ptr<std::deque<d2t::scsi::Outcome>> script_;
-  std::shared_ptr<std::vector<std::uint8_t>> deferred_sense_;
+  std::shared_ptr<Script> s_;
 };
 
 class Scripted_Provider : public d2t::scsi::Device_Provider {
  public:
   bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return true; }
   std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
-    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script, deferred_sense));
+    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script));
   }
-  std::shared_ptr<std::deque<d2t::scsi::Outcome>> script =
-      std::make_shared<std::deque<d2t::scsi::Outcome>>();
-  std::shared_ptr<std::vector<std::uint8_t>> deferred_sense =
-      std::make_shared<std::vector<std::uint8_t>>();
+  std::shared_ptr<Script> script = std::make_shared<Script>();
 };
-
-d2t::scsi::Outcome sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-  d2t::scsi::Outcome o;
-  o.status = d2t::scsi::STATUS_CHECK_CONDITION;
-  o.sense = d2t::scsi::build_fixed_sense(key, asc, ascq);
-  return o;
-}
 
 class Drive_Ready_Wait : public ::testing::Test {
  protected:
@@ -111,30 +99,31 @@ class Drive_Ready_Wait : public ::testing::Test {
     set_device_provider(nullptr);
     set_clock(nullptr);
   }
-  void becoming_ready(int times) {
-    for (int i = 0; i < times; ++i) provider_->script->push_back(sense(2, 0x04, 0x01));
+  void answer(int times, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    for (int i = 0; i < times; ++i)
+      script_.answers.push_back(testing::check_condition(key, asc, ascq));
   }
   std::shared_ptr<Scripted_Provider> provider_ = std::make_shared<Scripted_Provider>();
+  Script& script_ = *provider_->script;
   std::shared_ptr<testing::Fake_Clock> clock_ = std::make_shared<testing::Fake_Clock>();
 };
 
-TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimit) {
-  becoming_ready(16);  // an LTO drive threading its tape
+TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimitOnly) {
+  answer(16, 2, 0x04, 0x01);  // an LTO drive threading its tape
   EXPECT_TRUE(drive_ready("/dev/sg1", 30));
   EXPECT_GE(clock_->slept_, 16000u);
   EXPECT_LE(clock_->slept_, 30000u);
-}
 
-TEST_F(Drive_Ready_Wait, GivesUpAtTheLimitOrAtOnceWithoutWait) {
-  becoming_ready(100);
+  clock_->slept_ = 0;
+  answer(100, 2, 0x04, 0x01);
   EXPECT_FALSE(drive_ready("/dev/sg1", 10));
   EXPECT_GE(clock_->slept_, 10000u);
   EXPECT_LE(clock_->slept_, 11000u);
 
-  provider_->script->clear();
+  script_.answers.clear();
   clock_->slept_ = 0;
-  becoming_ready(1);
-  EXPECT_FALSE(drive_ready("/dev/sg1", 0));
+  answer(1, 2, 0x04, 0x01);
+  EXPECT_FALSE(drive_ready("/dev/sg1", 0));  // no wait asked: at once
   EXPECT_EQ(0u, clock_->slept_);
 }
 
@@ -143,24 +132,24 @@ TEST_F(Drive_Ready_Wait, GivesUpAtTheLimitOrAtOnceWithoutWait) {
 TEST_F(Drive_Ready_Wait, SenseFetchedWhenNotDelivered) {
   d2t::scsi::Outcome bare;
   bare.status = d2t::scsi::STATUS_CHECK_CONDITION;
-  provider_->script->push_back(bare);
-  *provider_->deferred_sense = d2t::scsi::build_fixed_sense(2, 0x04, 0x01);
+  script_.answers.push_back(bare);
+  script_.deferred_sense = d2t::scsi::build_fixed_sense(2, 0x04, 0x01);
   EXPECT_TRUE(drive_ready("/dev/sg1", 30));
   EXPECT_EQ(1000u, clock_->slept_);
 
   // The same without wait: medium not present is no reason to wait.
-  provider_->script->push_back(bare);
-  *provider_->deferred_sense = d2t::scsi::build_fixed_sense(2, 0x3A, 0x00);
+  script_.answers.push_back(bare);
+  script_.deferred_sense = d2t::scsi::build_fixed_sense(2, 0x3A, 0x00);
   EXPECT_FALSE(drive_ready("/dev/sg1", 30));
   EXPECT_EQ(1000u, clock_->slept_);
 }
 
 TEST_F(Drive_Ready_Wait, UnitAttentionsAreClearedNotWaitedFor) {
-  provider_->script->push_back(sense(6, 0x28, 0));
-  provider_->script->push_back(sense(6, 0x29, 0));
+  answer(1, 6, 0x28, 0);
+  answer(1, 6, 0x29, 0);
   EXPECT_TRUE(drive_ready("/dev/sg1", 0));
   // Ejected but still in the drive: never ready by waiting.
-  provider_->script->push_back(sense(2, 0x04, 0x02));
+  answer(1, 2, 0x04, 0x02);
   EXPECT_FALSE(drive_ready("/dev/sg1", 60));
   EXPECT_EQ(0u, clock_->slept_);
 }

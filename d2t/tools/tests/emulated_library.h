@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "d2t/emulator/emulator.h"
 #include "d2t/emulator/library.h"
+#include "d2t/scsi/sense.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
 
@@ -30,6 +33,53 @@ class Fake_Clock : public Clock {
   }
   std::uint64_t now_ = 5000000;
   std::uint64_t slept_ = 0;
+};
+
+inline d2t::scsi::Outcome check_condition(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  d2t::scsi::Outcome o;
+  o.status = d2t::scsi::STATUS_CHECK_CONDITION;
+  o.sense = d2t::scsi::build_fixed_sense(key, asc, ascq);
+  return o;
+}
+inline d2t::scsi::Outcome busy() {
+  d2t::scsi::Outcome o;
+  o.status = d2t::scsi::STATUS_BUSY;
+  return o;
+}
+inline d2t::scsi::Outcome timed_out() {
+  d2t::scsi::Outcome o;
+  o.host_status = 0x03;
+  return o;
+}
+
+// The values joined by '|', to compare many fields of a record at once.
+template <class... T>
+std::string fields(const T&... v) {
+  std::ostringstream out;
+  const char* sep = "";
+  ((out << sep << v, sep = "|"), ...);
+  return out.str();
+}
+
+// Hands every transport the inner provider opens to `wrap`, which puts a
+// device with a quirk in front of it.
+class Wrapping_Provider : public d2t::scsi::Device_Provider {
+ public:
+  using Wrap =
+      std::function<std::unique_ptr<d2t::scsi::Transport>(std::unique_ptr<d2t::scsi::Transport>)>;
+  Wrapping_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner, Wrap wrap)
+      : inner_(std::move(inner)), wrap_(std::move(wrap)) {}
+  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
+    return inner_->list(out, e);
+  }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
+    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
+    return t ? wrap_(std::move(t)) : nullptr;
+  }
+
+ private:
+  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
+  Wrap wrap_;
 };
 
 // 24 storage slots and 2 porters; drive 0 is "/dev/sg12" ("/dev/st1"),
@@ -83,6 +133,14 @@ class Emulated_Library : public ::testing::Test {
     set_clock(clock_);
   }
 
+  // Puts `wrap` in front of every device of a fresh emulator provider.
+  void wrap(Wrapping_Provider::Wrap wrap) {
+    std::string error;
+    std::shared_ptr<d2t::scsi::Device_Provider> inner = d2t::emulator::make_provider(file_, &error);
+    ASSERT_TRUE(inner) << error;
+    set_device_provider(std::make_shared<Wrapping_Provider>(inner, std::move(wrap)));
+  }
+
   void TearDown() override {
     set_device_provider(nullptr);
     set_clock(nullptr);
@@ -123,6 +181,25 @@ class Emulated_Library : public ::testing::Test {
     ASSERT_TRUE(library_->set_faults(CHANGER_SERIAL, {f}, &error)) << error;
   }
 
+  // "slot:tag:state[:p]" for every slot, then "dN:serial:tag@home" for
+  // every drive, as changer_status reports them; "failed" when it fails.
+  std::string status_text() {
+    Changer c;
+    if (!read_status(c)) return "failed";
+    std::string s;
+    for (const Media_var& m : c.medias())
+      s += fields(m->slot_number(), m->media_tag(), media_state_to_name(m->state())) +
+           (m->is_porter() ? "|p " : " ");
+    for (const Drive_var& d : c.drives())
+      s += "d" + fields(d->drive_number(), d->serial_number(), d->media_tag()) + "@" +
+           std::to_string(d->slot_number()) + " ";
+    return s;
+  }
+  bool read_status(Changer& c) {
+    c.sg_name(CHANGER);
+    return changer_status(c);
+  }
+
   const std::string CHANGER = "/dev/sg10";
   const std::string CHANGER_SERIAL = "EMU-LIB-0001";
   const std::string DRIVE0_SG = "/dev/sg12";
@@ -132,6 +209,7 @@ class Emulated_Library : public ::testing::Test {
   std::string file_;
   std::shared_ptr<d2t::emulator::Library> library_;
   std::shared_ptr<Fake_Clock> clock_;
+  bool count_ = false;  // count_failure of the last mount or unmount
 };
 
 }  // namespace testing

@@ -5,94 +5,63 @@ namespace d2t {
 namespace tools {
 namespace {
 
-using Listing = testing::Emulated_Library;
+using testing::fields;
 using Status = testing::Emulated_Library;
 
-TEST_F(Listing, OneRecordPerDeviceWithIdentity) {
+const std::string SLOTS_AS_SEEDED =
+    "1|A00001L9|full 2|A00002L9|full 3|A00003L9|full 4|A00004L9|full 5|A00005L9|full "
+    "6|A00006L8|full 7|A00007L8|full 8|A00008L8|full 9|A00009L7|full 10|A00010L7|full "
+    "11||empty 12|CLN001L1|full 13||empty 14||full 15||empty 16||empty 17||empty 18||empty "
+    "19||empty 20||empty 21||empty 22||empty 23||empty 24||empty 25||empty|p 26||empty|p ";
+
+TEST_F(Status, ListingHasOneRecordPerDeviceWithIdentity) {
   std::vector<Changer_var> changers;
   std::vector<Drive_var> drives;
   ASSERT_TRUE(lsscsi(changers, drives));
   ASSERT_EQ(1u, changers.size());
   ASSERT_EQ(2u, drives.size());
   const Changer& c = *changers[0];
-  EXPECT_EQ(0, c.id());
-  EXPECT_EQ("EMU-LIB-0001", c.serial_number());
-  EXPECT_EQ("3:0:0", c.target_name());
-  EXPECT_EQ("EMULATED", c.vendor());
-  EXPECT_EQ("TAPE LIBRARY", c.model());
-  EXPECT_EQ("/dev/sg10", c.sg_name());
-  EXPECT_TRUE(c.drives().empty());
-  EXPECT_TRUE(c.medias().empty());
+  EXPECT_EQ("0|EMU-LIB-0001|3:0:0|EMULATED|TAPE LIBRARY|/dev/sg10|0|0",
+            fields(c.id(), c.serial_number(), c.target_name(), c.vendor(), c.model(), c.sg_name(),
+                   c.drives().size(), c.medias().size()));
   // Ordered by sg number: sg11 (drive 1) before sg12 (drive 0).
-  EXPECT_EQ("EMU-DRV-0002", drives[0]->serial_number());
-  EXPECT_EQ("/dev/sg11", drives[0]->sg_name());
-  EXPECT_EQ("/dev/st0", drives[0]->dev_name());
-  EXPECT_EQ("3:0:1", drives[0]->target_name());
-  EXPECT_EQ(1u, drives[0]->lun());
-  EXPECT_EQ("LTO-9", drives[0]->model());
-  EXPECT_EQ("EMU-DRV-0001", drives[1]->serial_number());
-  EXPECT_EQ(0, drives[1]->id());
-  EXPECT_GT(drives[0]->max_block(), 0u);  // from READ BLOCK LIMITS
-  EXPECT_LE(drives[0]->min_block(), drives[0]->max_block());
+  const Drive& d = *drives[0];
+  EXPECT_EQ(
+      "EMU-DRV-0002|/dev/sg11|/dev/st0|3:0:1|1|LTO-9",
+      fields(d.serial_number(), d.sg_name(), d.dev_name(), d.target_name(), d.lun(), d.model()));
+  EXPECT_EQ("0|EMU-DRV-0001", fields(drives[1]->id(), drives[1]->serial_number()));
+  EXPECT_GT(d.max_block(), 0u);  // from READ BLOCK LIMITS
+  EXPECT_LE(d.min_block(), d.max_block());
 
-  std::vector<Changer_var> again_c;
-  std::vector<Drive_var> again_d;
-  ASSERT_TRUE(list_devices(again_c, again_d, false));
-  EXPECT_EQ(1u, again_c.size());
-  EXPECT_EQ(2u, again_d.size());
+  changers.clear(), drives.clear();
+  ASSERT_TRUE(list_devices(changers, drives, false));
+  EXPECT_EQ(1u, changers.size());
+  EXPECT_EQ(2u, drives.size());
 }
 
-TEST_F(Status, FullEmptyPorterAndUntaggedElements) {
+// Full, empty, cleaning, unlabelled and porter slots; drives in element
+// order with the serials the changer reports; a second status replaces
+// the contents and shows a loaded drive's tag and home slot.
+TEST_F(Status, ElementsOfEveryKindThenALoadedDrive) {
   Changer c;
   c.id(7);
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
-  ASSERT_EQ(26u, c.medias().size());
-  ASSERT_EQ(2u, c.drives().size());
-  for (std::size_t i = 0; i < c.medias().size(); ++i) {
-    const Media& m = *c.medias()[i];
-    EXPECT_EQ(static_cast<ACE_INT32>(i + 1), m.slot_number());
-    EXPECT_EQ(7, m.changer_id());
-    EXPECT_EQ(i >= 24, m.is_porter()) << i;
-  }
-  EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
-  EXPECT_EQ(MST_FULL, c.medias()[0]->state());
-  EXPECT_EQ(MST_EMPTY, c.medias()[10]->state());  // slot 11
-  EXPECT_EQ("", c.medias()[10]->media_tag());
-  EXPECT_EQ("CLN001L1", c.medias()[11]->media_tag());
-  EXPECT_EQ(MST_FULL, c.medias()[13]->state());  // slot 14, no label
-  EXPECT_EQ("", c.medias()[13]->media_tag());
-  EXPECT_EQ(MST_EMPTY, c.medias()[24]->state());
+  ASSERT_TRUE(read_status(c));
+  for (const Media_var& m : c.medias()) EXPECT_EQ(7, m->changer_id());
+  EXPECT_EQ(SLOTS_AS_SEEDED + "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|@0 ", status_text());
 
-  // Drives in element order with the serials the changer reports.
-  EXPECT_EQ(0u, c.drives()[0]->drive_number());
-  EXPECT_EQ("EMU-DRV-0001", c.drives()[0]->serial_number());
-  EXPECT_EQ(1u, c.drives()[1]->drive_number());
-  EXPECT_EQ("EMU-DRV-0002", c.drives()[1]->serial_number());
-  EXPECT_EQ(0, c.drives()[0]->slot_number());
-  EXPECT_EQ("", c.drives()[0]->media_tag());
-}
+  ASSERT_TRUE(mount(CHANGER, 1, 3, "A00003L9", 3, count_));
+  ASSERT_TRUE(read_status(c));
+  EXPECT_EQ(26u, c.medias().size());  // replaced, not appended
+  EXPECT_EQ(2u, c.drives().size());
+  std::string expected = SLOTS_AS_SEEDED;
+  expected.replace(expected.find("3|A00003L9|full"), 15, "3||empty");
+  EXPECT_EQ(expected + "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|A00003L9@3 ", status_text());
 
-TEST_F(Status, LoadedDriveShowsTagAndHomeSlotAndStatusReplacesContents) {
-  Changer c;
-  c.sg_name(CHANGER);
-  ASSERT_TRUE(changer_status(c));
-  bool count = false;
-  ASSERT_TRUE(mount(CHANGER, 1, 3, "A00003L9", 3, count));
-  ASSERT_TRUE(changer_status(c));
-  ASSERT_EQ(26u, c.medias().size());  // replaced, not appended
-  ASSERT_EQ(2u, c.drives().size());
-  EXPECT_EQ("A00003L9", c.drives()[1]->media_tag());
-  EXPECT_EQ(3, c.drives()[1]->slot_number());
-  EXPECT_EQ(MST_EMPTY, c.medias()[2]->state());
-}
-
-TEST_F(Status, UnknownChangerFailsAndLeavesRecord) {
-  Changer c;
-  c.sg_name("/dev/sg99");
-  c.add_media(Media_var(new Media));
-  EXPECT_FALSE(changer_status(c));
-  EXPECT_EQ(1u, c.medias().size());
+  Changer unknown;
+  unknown.sg_name("/dev/sg99");
+  unknown.add_media(Media_var(new Media));
+  EXPECT_FALSE(changer_status(unknown));
+  EXPECT_EQ(1u, unknown.medias().size());  // record left as it was
 }
 
 TEST(Clean_Media, TagPrefix) {
