@@ -1,5 +1,5 @@
-// Many requests at once on one library: loads, unloads, refreshes and
-// transfers on different drives and slots, from several threads.
+// Many requests at once: loads, unloads, refreshes and transfers on
+// different drives and slots of one library, and rescans of two libraries.
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -12,28 +12,24 @@ using json_spirit::Object;
 
 namespace {
 
-class Concurrency_Test : public Controller_Test {};
+std::string tag(int n) {
+  char t[32];
+  std::snprintf(t, sizeof t, "CHG%04dL9", n);
+  return t;
+}
 
-TEST_F(Concurrency_Test, ParallelOperationsKeepTheInventoryConsistent) {
+TEST_F(Controller_Test, ParallelMovesAndRefreshesKeepTheInventoryConsistent) {
   const int DRIVES = 4;
-  Library_Spec spec;
-  spec.changers = {make_changer("CHG0001", 40, DRIVES, 16)};
-  write_library(spec);
-  ASSERT_TRUE(open_controller());
-  rescan_ok("CHG0001");
-
+  start({0, 0, 0, {make_changer("CHG0001", 40, DRIVES, 16)}});
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int d = 0; d < DRIVES; ++d) {
     threads.emplace_back([this, d, &failures] {
       const std::string drive = "CHG0001-D" + std::to_string(d);
+      // Each drive works with cartridges of its own: d+1, d+5, d+9.
       for (int round = 0; round < 3; ++round) {
-        // Each drive works with cartridges of its own: d+1, d+5, d+9, ...
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "CHG%04dL9", d + 1 + 4 * round);
         Object result;
-        if (!controller().load(request(drive, tag), result)) ++failures;
-        result.clear();
+        if (!controller().load(request(drive, tag(d + 1 + 4 * round)), result)) ++failures;
         if (!controller().unload(request(drive), result)) ++failures;
       }
     });
@@ -45,7 +41,7 @@ TEST_F(Concurrency_Test, ParallelOperationsKeepTheInventoryConsistent) {
     }
   });
   threads.emplace_back([this, &failures] {
-    // Cartridges 13..16 travel between their slots and the empty 30s.
+    // Cartridges 13..16 travel from their slots to the empty 30..33.
     for (int i = 0; i < 4; ++i) {
       Object from, to;
       if (!controller().get_slot("CHG0001", 13 + i, from) ||
@@ -57,10 +53,27 @@ TEST_F(Concurrency_Test, ParallelOperationsKeepTheInventoryConsistent) {
   for (std::thread& t : threads) t.join();
 
   EXPECT_EQ(0, failures.load());
-  for (int i = 0; i < 4; ++i) {
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "CHG%04dL9", 13 + i);
-    EXPECT_EQ("slot:" + std::to_string(30 + i), where_is(tag));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ("slot:" + std::to_string(30 + i), where_is(tag(13 + i)));
+  expect_consistent();
+}
+
+TEST_F(Controller_Test, ConcurrentRescansLeaveConsistentLibraries) {
+  write_library({0, 0, 0, {make_changer("AAA0001", 10, 2, 5), make_changer("BBB0001", 10, 2, 5, 10)}});
+  ASSERT_TRUE(open_controller());
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (const char* serial : {"AAA0001", "BBB0001", "AAA0001", "BBB0001"}) {
+    threads.emplace_back([this, serial, &ok] {
+      std::vector<d2t::Changer_var> changers;
+      if (controller().rescan(serial, changers)) ++ok;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(4, ok.load());
+  for (const std::string serial : {"AAA0001", "BBB0001"}) {
+    EXPECT_GE(changer_id(serial), 0) << serial;
+    EXPECT_FALSE(drive_row(serial + "-D0").empty()) << serial;
+    EXPECT_FALSE(drive_row(serial + "-D1").empty()) << serial;
   }
   expect_consistent();
 }

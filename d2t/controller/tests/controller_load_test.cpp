@@ -12,259 +12,174 @@ using json_spirit::Object;
 
 namespace {
 
+bool faulty(const Object& result) {
+  bool f = false;
+  return json_spirit::object_get(result, "faulty", f) && f;
+}
+
 class Load_Test : public Controller_Test {
  protected:
   void SetUp() override {
     Controller_Test::SetUp();
-    changer_ = make_changer("CHG0001", 10, 2, 5);
-    spec_.changers = {changer_};
-    write_library(spec_);
+    start({0, 0, 0, {make_changer("CHG0001", 10, 2, 5)}});
   }
-
-  void start(const std::string& config = "") {
-    if (!config.empty()) write_config(config);
-    ASSERT_TRUE(open_controller());
-    rescan_ok("CHG0001");
-  }
-
-  void set_faults(const std::vector<Fault_Spec>& faults) {
-    spec_.changers[0].faults = faults;
-    write_library(spec_);
-  }
-
-  Object load(const std::string& drive, const std::string& tag, bool expect_ok) {
-    Object result;
-    EXPECT_EQ(expect_ok, controller().load(request(drive, tag), result))
-        << drive << " " << tag << " " << json_spirit::JSON_Dump(result);
-    return result;
-  }
-
-  Object unload(const std::string& drive, bool expect_ok) {
-    Object result;
-    EXPECT_EQ(expect_ok, controller().unload(request(drive), result))
-        << drive << " " << json_spirit::JSON_Dump(result);
-    return result;
-  }
-
-  int stored_slot(const std::string& drive) {
-    int s = 0;
-    json_spirit::object_get(drive_row(drive), "slot_number", s);
-    return s;
-  }
-
-  std::string message(const Object& result) {
-    const std::string* m = json_spirit::object_get_str(result, "message");
-    return m ? *m : std::string();
-  }
-
-  bool faulty(const Object& result) {
-    bool f = false;
-    return json_spirit::object_get(result, "faulty", f) && f;
-  }
-
-  Changer_Spec changer_;
-  Library_Spec spec_;
 };
 
-TEST_F(Load_Test, LoadAndUnloadRoundTrip) {
-  start();
-  Object result = load("CHG0001-D1", "CHG0003L9", true);
-  EXPECT_TRUE(result.empty());
+TEST_F(Load_Test, RoundTripAndLoadIntoAnOccupiedDrive) {
+  EXPECT_TRUE(load("CHG0001-D1", "CHG0003L9", true).empty());
   EXPECT_EQ("drive:1", where_is("CHG0003L9"));
-  EXPECT_EQ(3, stored_slot("CHG0001-D1"));
-  // The home slot keeps its tag while the cartridge is out.
-  EXPECT_EQ("CHG0003L9", *json_spirit::object_get_str(slot_row("CHG0001", 3), "media_tag"));
-  expect_consistent();
-
-  result = unload("CHG0001-D1", true);
-  EXPECT_TRUE(result.empty());
+  expect_consistent();  // drive 1 records slot 3, whose row keeps its tag
+  EXPECT_TRUE(unload("CHG0001-D1", true).empty());
   EXPECT_EQ("slot:3", where_is("CHG0003L9"));
   EXPECT_TRUE(drive_row("CHG0001-D1")["slot_number"].is_null());
   expect_consistent();
-}
 
-TEST_F(Load_Test, LoadIntoALoadedDriveSendsTheOldCartridgeHome) {
-  start();
+  // A load into a loaded drive sends the old cartridge home first.
   load("CHG0001-D0", "CHG0001L9", true);
   load("CHG0001-D0", "CHG0004L9", true);
   EXPECT_EQ("slot:1", where_is("CHG0001L9"));
   EXPECT_EQ("drive:0", where_is("CHG0004L9"));
-  EXPECT_EQ(4, stored_slot("CHG0001-D0"));
   expect_consistent();
 }
 
-TEST_F(Load_Test, CountedFailuresReachFaultyAtTheDefaultThreshold) {
-  start();
-  set_faults({Fault_Spec{"mount", "CHG0001-D0", 100000, false}});
-  Object r1 = load("CHG0001-D0", "CHG0001L9", false);
-  EXPECT_EQ("Failed to load media", message(r1));
-  EXPECT_FALSE(faulty(r1));
-  EXPECT_EQ(1, drive_failures("CHG0001-D0"));
-  Object r2 = load("CHG0001-D0", "CHG0001L9", false);
-  EXPECT_FALSE(faulty(r2));
-  EXPECT_EQ(2, drive_failures("CHG0001-D0"));
-  Object r3 = load("CHG0001-D0", "CHG0001L9", false);
-  EXPECT_TRUE(faulty(r3));
-  EXPECT_EQ(2, drive_failures("CHG0001-D0"));
-  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
-  expect_consistent();
+// Counted failures raise the drive's count; the one that reaches the
+// threshold makes the drive faulty and is not stored. A success resets it.
+TEST_F(Load_Test, CountedFailuresReachFaultyAtTheThresholdAndSuccessResets) {
+  struct Row {
+    const char* config;
+    int threshold;
+    bool unloading;
+    const char* tag;
+  };
+  for (const Row& r : {Row{"", 3, false, "CHG0001L9"},
+                       Row{"{\"drive_faulty_threshold\": 2}", 2, true, "CHG0002L9"}}) {
+    SCOPED_TRACE(r.threshold);
+    if (*r.config) {
+      write_config(r.config);
+      controller_.reset();
+      ASSERT_TRUE(open_controller());
+    }
+    if (r.unloading) load("CHG0001-D0", r.tag, true);
+    set_faults({{r.unloading ? "unmount" : "mount", "CHG0001-D0", 100000, false}});
+    for (int n = 1; n <= r.threshold; ++n) {
+      Object res = r.unloading ? unload("CHG0001-D0", false) : load("CHG0001-D0", r.tag, false);
+      EXPECT_EQ(r.unloading ? "Failed to unload media" : "Failed to load media", str(res, "message"));
+      EXPECT_EQ(n == r.threshold, faulty(res)) << n;
+      EXPECT_EQ(std::min(n, r.threshold - 1), drive_failures("CHG0001-D0")) << n;
+    }
+    // A drive that kept its cartridge still records it, so a later unload retries.
+    EXPECT_EQ(r.unloading ? "drive:0" : "slot:1", where_is(r.tag));
+    expect_consistent();
 
-  // A success resets the count.
-  set_faults({});
+    set_faults({});
+    r.unloading ? unload("CHG0001-D0", true) : load("CHG0001-D0", r.tag, true);
+    EXPECT_EQ(0, drive_failures("CHG0001-D0"));
+    EXPECT_EQ(r.unloading ? "slot:2" : "drive:0", where_is(r.tag));
+    expect_consistent();
+  }
+}
+
+// Failures not counted against the drive make it faulty at once; a failed
+// unload of the old cartridge stops a load.
+TEST_F(Load_Test, UncountedFailuresAndAFailedUnloadBeforeALoad) {
   load("CHG0001-D0", "CHG0001L9", true);
-  EXPECT_EQ(0, drive_failures("CHG0001-D0"));
-  expect_consistent();
-}
-
-TEST_F(Load_Test, ConfiguredThresholdAndUnloadFailures) {
-  start("{\"drive_faulty_threshold\": 2}");
-  load("CHG0001-D0", "CHG0002L9", true);
-  set_faults({Fault_Spec{"unmount", "CHG0001-D0", 100000, false}});
-  Object r1 = unload("CHG0001-D0", false);
-  EXPECT_EQ("Failed to unload media", message(r1));
-  EXPECT_FALSE(faulty(r1));
-  EXPECT_EQ(1, drive_failures("CHG0001-D0"));
-  Object r2 = unload("CHG0001-D0", false);
-  EXPECT_TRUE(faulty(r2));
-  EXPECT_EQ(1, drive_failures("CHG0001-D0"));
-  // The drive still records its cartridge, so a later unload retries.
-  EXPECT_EQ(2, stored_slot("CHG0001-D0"));
-  expect_consistent();
-
-  set_faults({});
-  unload("CHG0001-D0", true);
-  EXPECT_EQ(0, drive_failures("CHG0001-D0"));
-  EXPECT_EQ("slot:2", where_is("CHG0002L9"));
-  expect_consistent();
-}
-
-TEST_F(Load_Test, FailedUnloadOfTheOldCartridgeStopsTheLoad) {
-  start();
-  load("CHG0001-D0", "CHG0001L9", true);
-  set_faults({Fault_Spec{"unmount", "CHG0001-D0", 100000, true}});
-  Object r = load("CHG0001-D0", "CHG0004L9", false);
-  // What the nested unload answered ("faulty" among it) stays with it.
-  EXPECT_EQ("Failed to prepare devices", message(r));
-  EXPECT_EQ(1u, r.size());
-  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
-  EXPECT_EQ("slot:4", where_is("CHG0004L9"));
-  EXPECT_EQ(1, stored_slot("CHG0001-D0"));
-  expect_consistent();
-}
-
-TEST_F(Load_Test, UncountedFailureIsFaultyAtOnce) {
-  start();
-  set_faults({Fault_Spec{"mount", "CHG0001-D1", 100000, true}});
-  Object r = load("CHG0001-D1", "CHG0001L9", false);
-  EXPECT_EQ("Failed to load media", message(r));
+  set_faults({{"mount", "CHG0001-D1", 100000, true}, {"unmount", "CHG0001-D0", 100000, true}});
+  Object r = load("CHG0001-D1", "CHG0002L9", false);
+  EXPECT_EQ("Failed to load media", str(r, "message"));
   EXPECT_TRUE(faulty(r));
   EXPECT_EQ(0, drive_failures("CHG0001-D1"));
+
+  r = load("CHG0001-D0", "CHG0004L9", false);
+  // What the nested unload answered ("faulty" among it) stays with it.
+  EXPECT_EQ((Object{{"message", "Failed to prepare devices"}}), r);
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  EXPECT_EQ("slot:4", where_is("CHG0004L9"));
   expect_consistent();
 }
 
 TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
-  start();
   database::sql::Fault_Plan plan(1, database::sql::Fault_Plan::ONCE);
   plan.match = "UPDATE drive SET slot_number";
   database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
   Object r = load("CHG0001-D0", "CHG0005L9", false);
   database::sql::Legacy_Manager::instance()->clear_fault_plan();
-  EXPECT_EQ("Failed to save load info", message(r));
+  EXPECT_EQ("Failed to save load info", str(r, "message"));
   EXPECT_FALSE(faulty(r));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
   EXPECT_EQ(0, stored_slot("CHG0001-D0"));
   expect_consistent();
 }
 
-TEST_F(Load_Test, RequestsThatNameNoCartridgeOrDrive) {
-  start();
+TEST_F(Load_Test, RequestsThatNameNoCartridgeOrDriveMoveNothing) {
   Log_Capture logs;
-  Object no_tag = load("CHG0001-D0", "", false);
-  EXPECT_EQ("Failed to find media to load", message(no_tag));
-
-  Object bad_tag;
-  Object req = request("CHG0001-D0");
-  req["media_tag"] = 42;
-  EXPECT_FALSE(controller().load(req, bad_tag));
-  EXPECT_EQ("Failed to find media to load", message(bad_tag));
-
-  Object unknown_tag = load("CHG0001-D0", "NOSUCH", false);
-  EXPECT_EQ("Failed to find media to load", message(unknown_tag));
+  Object bad_tag = request("CHG0001-D0"), no_serial;
+  bad_tag["media_tag"] = 42;
+  no_serial["media_tag"] = "CHG0001L9";
+  const std::pair<Object, const char*> rows[] = {
+      {request("CHG0001-D0"), "Failed to find media to load"},
+      {bad_tag, "Failed to find media to load"},
+      {request("CHG0001-D0", "NOSUCH"), "Failed to find media to load"},
+      {no_serial, "Failed to prepare devices"},
+      {request("NO-DRIVE", "CHG0001L9"), "Failed to prepare devices"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(json_spirit::JSON_Dump(row.first));
+    Object result;
+    EXPECT_FALSE(controller().load(row.first, result));
+    EXPECT_EQ(row.second, str(result, "message"));
+  }
   EXPECT_TRUE(logs.contains("Failed to find media with tag NOSUCH"));
-
-  Object no_serial;
-  Object req2;
-  req2["media_tag"] = "CHG0001L9";
-  EXPECT_FALSE(controller().load(req2, no_serial));
-  EXPECT_EQ("Failed to prepare devices", message(no_serial));
-
-  Object unknown_drive = load("NO-DRIVE", "CHG0001L9", false);
-  EXPECT_EQ("Failed to prepare devices", message(unknown_drive));
   EXPECT_TRUE(logs.contains("Failed to get device with serial_number 'NO-DRIVE'."));
-
-  Object unload_no_serial;
-  EXPECT_FALSE(controller().unload(Object(), unload_no_serial));
-  EXPECT_TRUE(unload_no_serial.empty());
+  Object result;
+  EXPECT_FALSE(controller().unload(Object(), result));
+  EXPECT_TRUE(result.empty());
   EXPECT_TRUE(logs.contains("Unload input exception"));
-
-  for (int s = 1; s <= 5; ++s) EXPECT_EQ("slot:" + std::to_string(s), where_is(changer_.cartridges[s - 1].barcode));
+  for (const Cartridge_Layout& t : layout_.changers[0].cartridges) {
+    EXPECT_EQ("slot:" + std::to_string(t.slot), where_is(t.barcode));
+  }
   expect_consistent();
 }
 
-TEST_F(Load_Test, UnloadOfADriveTheInventoryShowsEmpty) {
-  start();
+TEST_F(Load_Test, UnloadsTheInventoryCannotPlace) {
   Log_Capture logs;
-  Object r = unload("CHG0001-D0", true);
-  EXPECT_TRUE(r.empty());
+  // The inventory shows the drive empty: nothing to do.
+  EXPECT_TRUE(unload("CHG0001-D0", true).empty());
   EXPECT_TRUE(logs.contains("but no media loaded"));
-
-  // A tape the inventory does not know about: the unload cannot send it home.
+  // A tape the inventory does not know about cannot be sent home.
   bool count_failure = false;
-  ASSERT_TRUE(d2t::tools::mount(changer_.sg_name, 0, 2, "CHG0002L9", 1, count_failure));
+  ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 0, 2, "CHG0002L9", 1, count_failure));
   ASSERT_TRUE(d2t::tools::drive_ready("/dev/st0", 5));
-  r = unload("CHG0001-D0", false);
-  EXPECT_TRUE(r.empty());
+  EXPECT_TRUE(unload("CHG0001-D0", false).empty());
   EXPECT_EQ("drive:0", where_is("CHG0002L9"));
-}
 
-TEST_F(Load_Test, UnloadWhoseHomeSlotLostItsTag) {
-  start();
-  load("CHG0001-D0", "CHG0001L9", true);
+  // The home slot's row lost its tag, or there is no such row.
+  load("CHG0001-D1", "CHG0001L9", true);
   d2t::Media m;
   m.slot_number(1);
   ASSERT_TRUE(controller().impl()->update_slot(changer_id("CHG0001"), m));
-  Object r = unload("CHG0001-D0", false);
-  EXPECT_EQ("Failed to check media to unload", message(r));
-  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
-  EXPECT_EQ(1, stored_slot("CHG0001-D0"));
+  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
+  EXPECT_EQ("drive:1", where_is("CHG0001L9"));
+  EXPECT_EQ(1, stored_slot("CHG0001-D1"));
+  ASSERT_TRUE(controller().impl()->set_drive_slot(std::string("CHG0001-D1"), ACE_INT64(99)));
+  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
 }
 
-TEST_F(Load_Test, UnloadWhoseHomeSlotHasNoRow) {
-  start();
-  ASSERT_TRUE(controller().impl()->set_drive_slot(std::string("CHG0001-D0"), static_cast<ACE_INT64>(99)));
-  Object r = unload("CHG0001-D0", false);
-  EXPECT_EQ("Failed to check media to unload", message(r));
-}
-
-TEST_F(Load_Test, ClearedDeviceNamesAreRediscoveredBeforeMoving) {
-  start();
+// Device names cleared by a reset or changed by the host are looked up
+// again before a move.
+TEST_F(Load_Test, DeviceNamesAreFoundAgainBeforeMoving) {
   ASSERT_TRUE(controller().impl()->reset());
   load("CHG0001-D1", "CHG0002L9", true);
-  EXPECT_EQ("/dev/st1", *json_spirit::object_get_str(drive_row("CHG0001-D1"), "dev_name"));
+  EXPECT_EQ("/dev/st1", str(drive_row("CHG0001-D1"), "dev_name"));
   ASSERT_TRUE(controller().impl()->reset());
   unload("CHG0001-D1", true);
   EXPECT_EQ("slot:2", where_is("CHG0002L9"));
-  expect_consistent();
-}
 
-TEST_F(Load_Test, RenamedDevicesAreFollowedBeforeMoving) {
-  start();
-  spec_.changers[0].sg_name = "/dev/sg177";
-  spec_.changers[0].drives[0].dev_name = "/dev/st9";
-  write_library(spec_);
+  Library_Layout renamed = layout_;
+  renamed.changers[0].sg_name = "/dev/sg177";
+  renamed.changers[0].drives[0].dev_name = "/dev/st9";
+  write_library(renamed);
   load("CHG0001-D0", "CHG0003L9", true);
   EXPECT_EQ("drive:0", where_is("CHG0003L9"));
-  EXPECT_EQ("/dev/st9", *json_spirit::object_get_str(drive_row("CHG0001-D0"), "dev_name"));
+  EXPECT_EQ("/dev/st9", str(drive_row("CHG0001-D0"), "dev_name"));
   unload("CHG0001-D0", true);
   expect_consistent();
 }

@@ -49,11 +49,12 @@ TEST(Media_Controller_Metadata_Factory, AllocationFailureGivesNullAndEnomem) {
   int failures = 0;
   for (long n = 0;; ++n) {
     ASSERT_LT(n, 100000) << "the factory never succeeded";
+    SCOPED_TRACE("allocation " + std::to_string(n));
     Media_Controller_Metadata_Gobbler gobble = nullptr;
-    errno = 0;
-    g_allocations_left = n;
     database::sql::Metadata* md = nullptr;
     bool threw = false;
+    errno = 0;
+    g_allocations_left = n;
     try {
       md = _make_Media_Controller_Metadata(&gobble);
     } catch (...) {
@@ -62,10 +63,9 @@ TEST(Media_Controller_Metadata_Factory, AllocationFailureGivesNullAndEnomem) {
     const bool fired = g_allocations_left < 0;
     const int saved_errno = errno;
     g_allocations_left = -1;
-    ASSERT_FALSE(threw) << "allocation " << n;
-    EXPECT_EQ(&_gobble_Media_Controller_Metadata, gobble) << "allocation " << n;
-    if (!fired) {
-      // No allocation failed: a complete declaration.
+    ASSERT_FALSE(threw);
+    EXPECT_EQ(&_gobble_Media_Controller_Metadata, gobble);
+    if (!fired) {  // a complete declaration
       ASSERT_NE(nullptr, md);
       EXPECT_EQ("media_controller", md->name());
       EXPECT_EQ(7, md->version());
@@ -75,14 +75,15 @@ TEST(Media_Controller_Metadata_Factory, AllocationFailureGivesNullAndEnomem) {
       break;
     }
     ++failures;
-    if (md) {
-      // The failing allocation was one the declaration survived.
-      gobble(md);
-      continue;
-    }
-    EXPECT_EQ(ENOMEM, saved_errno) << "allocation " << n;
+    if (md) gobble(md);  // the declaration survived that allocation
+    else EXPECT_EQ(ENOMEM, saved_errno);
   }
   EXPECT_GT(failures, 1);
+  // Without a place for the destroyer the factory still makes an object.
+  database::sql::Metadata* md = _make_Media_Controller_Metadata(nullptr);
+  ASSERT_NE(nullptr, md);
+  _gobble_Media_Controller_Metadata(md);
+  _gobble_Media_Controller_Metadata(nullptr);
 }
 
 }  // namespace

@@ -7,41 +7,23 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <ace/Log_Msg_Callback.h>
-
 #include "d2t/controller/tape_controller.h"
+#include "d2t/controller/tests/support/test_util.h"
 #include "json_spirit/json_spirit_value.h"
 
 namespace controller_test {
 
-// A temporary folder removed with everything in it.
-class Temp_Dir {
- public:
-  Temp_Dir();
-  ~Temp_Dir();
-  Temp_Dir(const Temp_Dir&) = delete;
-  Temp_Dir& operator=(const Temp_Dir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+// The emulated library, as written into the library file.
+struct Drive_Layout {
+  std::string serial_number, target_name, sg_name, dev_name;
 };
 
-struct Drive_Spec {
-  std::string serial_number;
-  std::string target_name;
-  std::string sg_name;
-  std::string dev_name;
-};
-
-struct Cartridge_Spec {
+struct Cartridge_Layout {
   int slot = 0;    // 1-based slot, or 0 with `drive` set
   int drive = -1;  // 0-based drive index
   std::string barcode;
@@ -49,39 +31,40 @@ struct Cartridge_Spec {
   bool cleaning = false;
 };
 
-struct Fault_Spec {
+struct Fault_Layout {
   std::string op;     // "mount", "unmount", "transfer", "ready"
   std::string drive;  // drive serial; empty: any
   int times = 1;
-  bool hardware = false;
+  bool hardware = false;  // true: not counted against the drive
 };
 
-struct Changer_Spec {
+struct Changer_Layout {
   std::string serial_number = "CHG0001";
   std::string target_name = "1:0:0";
   std::string sg_name = "/dev/sg10";
   int storage_slots = 10;
   int porter_slots = 0;
-  std::vector<Drive_Spec> drives;
-  std::vector<Cartridge_Spec> cartridges;
+  std::vector<Drive_Layout> drives;
+  std::vector<Cartridge_Layout> cartridges;
   int fill = 0;  // generated cartridges "B<5 digits>L9" in the lowest free slots
   long long fill_capacity = 0;
-  std::vector<Fault_Spec> faults;
+  std::vector<Fault_Layout> faults;
 };
 
-struct Library_Spec {
+struct Library_Layout {
   long long move_ms = 0;
   long long load_ms = 0;
   long long unload_ms = 0;
-  std::vector<Changer_Spec> changers;
+  std::vector<Changer_Layout> changers;
 };
 
-// A changer with `drives` drives (serials "<serial>-D<n>", target "2:0:<n>",
-// sg "/dev/sg<20+n>", tape "/dev/st<n>") and `cartridges` tagged
-// cartridges "T0001L9"... in slots 1..n. `base` offsets device numbers so
-// several changers can share a library.
-Changer_Spec make_changer(const std::string& serial, int slots, int drives, int cartridges,
-                          int base = 0);
+// A changer with `drives` drives (serials "<serial>-D<n>", target
+// "2:0:<base+n>", sg "/dev/sg<200+base+n>", tape "/dev/st<base+n>") and
+// `cartridges` tagged cartridges "<first 3 of serial><4 digits>L9" in slots
+// 1..n; its own target is "1:0:<base>", sg "/dev/sg<100+base>". `base`
+// keeps the device names of several changers of one library apart.
+Changer_Layout make_changer(const std::string& serial, int slots, int drives, int cartridges,
+                            int base = 0);
 
 // The controller with its protected steps made public for tests.
 class Test_Controller : public Tape_Controller {
@@ -102,38 +85,26 @@ class Test_Controller : public Tape_Controller {
 };
 
 // A clock for scans: time moves only by sleeping or by `step_ms` on each
-// reading. Counts the sleeps.
+// reading. Counts the sleeps and the readings.
 class Fake_Controller_Clock : public Controller_Clock {
  public:
   explicit Fake_Controller_Clock(ACE_UINT64 step_ms = 0) : step_ms_(step_ms) {}
-  ACE_UINT64 now_ms() override { return now_.fetch_add(step_ms_) ; }
+  ACE_UINT64 now_ms() override {
+    ++reads_;
+    return now_.fetch_add(step_ms_);
+  }
   void sleep_seconds(unsigned int seconds) override {
     now_ += 1000ULL * seconds;
     ++sleeps_;
   }
   int sleeps() const { return sleeps_.load(); }
+  int reads() const { return reads_.load(); }
 
  private:
   ACE_UINT64 step_ms_;
   std::atomic<ACE_UINT64> now_{1000000};
   std::atomic<int> sleeps_{0};
-};
-
-// Records every log line written by the thread that made it (and by any
-// thread that calls attach_this_thread()).
-class Log_Capture : public ACE_Log_Msg_Callback {
- public:
-  Log_Capture();
-  ~Log_Capture() override;
-  void attach_this_thread();
-  void log(ACE_Log_Record& record) override;
-  // True when some line contains `text`.
-  bool contains(const std::string& text) const;
-  std::vector<std::string> lines() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
+  std::atomic<int> reads_{0};
 };
 
 class Controller_Test : public ::testing::Test {
@@ -142,9 +113,12 @@ class Controller_Test : public ::testing::Test {
   void TearDown() override;
 
   // Writes the library file (replacing an earlier one: devices renamed,
-  // faults changed) and uses it as the host's devices. The first call
-  // creates the state; later calls keep the cartridge positions.
-  void write_library(const Library_Spec& spec);
+  // faults changed) and uses it as the host's devices; remembers it in
+  // layout_. The first call creates the state; later calls keep the
+  // cartridge positions.
+  void write_library(const Library_Layout& layout);
+  // Rewrites layout_ with these faults on its first changer.
+  void set_faults(const std::vector<Fault_Layout>& faults);
   const std::string& library_file() const { return library_file_; }
 
   // A controller opened on the fresh inventory (configuration read from
@@ -153,31 +127,43 @@ class Controller_Test : public ::testing::Test {
   bool open_controller();
   void write_config(const std::string& text);
   std::string config_file() const { return dir_.file("media_controller.conf"); }
+  // write_library(layout), write_config(config) unless empty, open, and
+  // rescan_ok() of every changer of the layout.
+  void start(const Library_Layout& layout, const std::string& config = "");
 
   // rescan() of `serial`, expecting the library back.
   void rescan_ok(const std::string& serial);
+
+  // load() / unload() expecting `ok`; the response.
+  json_spirit::Object load(const std::string& drive, const std::string& tag, bool ok);
+  json_spirit::Object unload(const std::string& drive, bool ok);
 
   // Inventory reads.
   ACE_INT64 changer_id(const std::string& serial);
   json_spirit::Object drive_row(const std::string& drive_serial);
   json_spirit::Object slot_row(const std::string& changer_serial, int slot);
   int drive_failures(const std::string& drive_serial);
+  // The drive's stored slot, 0 when none.
+  int stored_slot(const std::string& drive_serial);
 
   // Where the emulator says a cartridge is: "slot:<n>", "drive:<n>" or "".
   std::string where_is(const std::string& barcode);
 
-  // The inventory agrees with the emulator for every changer in it: each
-  // tagged cartridge in a slot is recorded in that slot; each in a drive
-  // is recorded as that drive's slot, whose row keeps its tag; no tag is
-  // recorded twice; no drive claims a cartridge it does not hold.
+  // The inventory agrees with the emulator for every changer in it: the
+  // slot rows carry exactly the tags of the cartridges in those slots and
+  // of the cartridges out in drives at their home slots; the drive rows
+  // record exactly the home slots of the cartridges their drives hold.
   void expect_consistent();
 
   Temp_Dir dir_;
   std::string library_file_;
+  Library_Layout layout_;
   std::unique_ptr<Test_Controller> controller_;
 };
 
 json_spirit::Object request(const std::string& drive_serial, const std::string& media_tag = "");
+// The string `key` of `o`; "" when absent or not a string.
+std::string str(const json_spirit::Object& o, const std::string& key);
 
 }  // namespace controller_test
 
