@@ -122,7 +122,9 @@ TEST_F(Config, BadConfigurationGivesNoConnectionAndAReasonLoggedOnce) {
   const std::string conf = tmp_.path() + "/database.conf";
   ::setenv("D2T_DATABASE_CONF", conf.c_str(), 1);
   const std::pair<const char*, std::string> files[] = {
-      {"{not json", conf}, {"{\"cfg\": 5}", "not a string"}, {"{\"cfg\": \"ftp://x\"}", "not understood"}};
+      {"{not json", conf},
+      {"{\"cfg\": 5}", "not a string"},
+      {"{\"cfg\": \"ftp://x\"}", "not understood"}};
   for (const auto& f : files) {
     m->reset_for_testing();
     write(conf, f.first);

@@ -62,7 +62,7 @@ TEST_P(Statements, ConstraintsCascadesAndUpdates) {
   EXPECT_EQ(add_item(*c, a + 100, 1, Value("T3")), -1);  // foreign key to a missing owner
   Insert_SQL no_serial("owner");
   no_serial.value("name", "x");
-  EXPECT_FALSE(c->execute(no_serial));  // not_null without default
+  EXPECT_FALSE(c->execute(no_serial));                 // not_null without default
   EXPECT_EQ(add_owner(*c, std::string(17, 'x')), -1);  // size=16 on both engines
   EXPECT_EQ(count(*c, "owner"), 2);
   EXPECT_EQ(count(*c, "item"), 1);
@@ -201,7 +201,9 @@ TEST_P(Statements, BindingRulesAndRebinding) {
 
   // JSON values: null stores NULL, bool a bool, int an int; no where: every row.
   Update_SQL j("item");
-  j.set("tag", Value::null, nullptr).set("flag", Value(true), nullptr).set("count", Value(42), nullptr);
+  j.set("tag", Value::null, nullptr)
+      .set("flag", Value(true), nullptr)
+      .set("count", Value(42), nullptr);
   ASSERT_TRUE(c->execute(j)) << c->last_error();
   const Object row = first_row(c, Select_SQL("item", nullptr));
   EXPECT_TRUE(row.at("tag").is_null());

@@ -1,5 +1,9 @@
 // Kinds and typed getters of json_spirit::Value, and the helpers over
 // json_spirit::Object.
+#include "json_spirit/json_helpers.h"
+
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -8,19 +12,15 @@
 #include <fstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "json_spirit/json_helpers.h"
-
 using namespace json_spirit;
 
 namespace {
 
 Object sample() {
   Object o;
-  insert(o)("i", 7)("big", std::int64_t{1} << 40)("u", Value(UINT64_MAX))("b", true)(
-      "s", "text")("p", Secure_String{"secret"})("n", Value::null)("o", Object{{"x", 1}})(
-      "a", Array{1, 2})("r", 1.5);
+  insert(o)("i", 7)("big", std::int64_t{1} << 40)("u", Value(UINT64_MAX))("b", true)("s", "text")(
+      "p", Secure_String{"secret"})("n", Value::null)("o", Object{{"x", 1}})("a", Array{1, 2})("r",
+                                                                                               1.5);
   return o;
 }
 

@@ -79,9 +79,9 @@ TEST(Json_Read, NumbersAtThe64BitEdges) {
 }
 
 TEST(Json_Read, MalformedTextAndOverflowingRealsFailCleanly) {
-  for (const char* text : {"", "{", "[1,]", "{\"a\"}", "{\"a\":}", "1 2", "tru", "\"abc",
-                           "{\"a\":1,}", "[\"\x01\"]", "\"\xff\xfe\"", "nan", "'x'", "1e400",
-                           "-1e400", "[1e999]"}) {
+  for (const char* text :
+       {"", "{", "[1,]", "{\"a\"}", "{\"a\":}", "1 2", "tru", "\"abc", "{\"a\":1,}", "[\"\x01\"]",
+        "\"\xff\xfe\"", "nan", "'x'", "1e400", "-1e400", "[1e999]"}) {
     expect_refused(text);
   }
 }

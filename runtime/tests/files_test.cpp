@@ -1,14 +1,15 @@
 // mkdir_p, longest_exist_dirname, Path_Conf and the close-on-exec open
 // family.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "runtime/compat_open.h"
@@ -87,9 +88,12 @@ TEST(Longest_Exist_Dirname, Boundaries) {
     std::string path, want;
     int error;
   };
-  const Row rows[] = {{"/no/such/dir", "/", 0},         {tmp / "x/y/z", tmp / "x", 0},
-                      {tmp / "x", tmp / "x", 0},        {tmp / "x/", tmp / "x", 0},
-                      {"///", "/", 0},                  {"no_such_relative_dir/y", "", ENOENT},
+  const Row rows[] = {{"/no/such/dir", "/", 0},
+                      {tmp / "x/y/z", tmp / "x", 0},
+                      {tmp / "x", tmp / "x", 0},
+                      {tmp / "x/", tmp / "x", 0},
+                      {"///", "/", 0},
+                      {"no_such_relative_dir/y", "", ENOENT},
                       {tmp / "file/y", "", ENOTDIR}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.path);

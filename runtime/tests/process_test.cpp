@@ -5,8 +5,9 @@
 #include <ace/Reactor.h>
 #include <ace/Select_Reactor.h>
 #include <ace/TP_Reactor.h>
-#include <cstdlib>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <sstream>

@@ -1,10 +1,11 @@
 // natoi at the edges of its types, string_sprintf, snprintf_t and the
 // file-name tests.
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
-#include <gtest/gtest.h>
 #include <string>
 
 #include "runtime/inline_util.h"
@@ -133,9 +134,9 @@ TEST(Formatting, ErrorsLeaveNoPartialText) {
 // links, directories and the usual names; these are the edges.
 TEST(File_Names, Extensions) {
   EXPECT_TRUE(is_file_extension(".conf", "conf"));
-  const std::pair<const char*, const char*> others[] = {
-      {"a.CONF", "conf"}, {"a.conf.bak", "conf"}, {"conf", "conf"},
-      {nullptr, "conf"},  {"a.conf", ""},         {"a.", ""}};
+  const std::pair<const char*, const char*> others[] = {{"a.CONF", "conf"}, {"a.conf.bak", "conf"},
+                                                        {"conf", "conf"},   {nullptr, "conf"},
+                                                        {"a.conf", ""},     {"a.", ""}};
   for (const auto& o : others) EXPECT_FALSE(is_file_extension(o.first, o.second)) << o.first;
   EXPECT_EQ(find_file_extension(""), nullptr);
   const char* name = "x.y.z";

@@ -17,8 +17,8 @@ TEST(Signal_Handlers, ThreadNameIsUnknownWithoutPthreadGetname) {
   get_thread_name(name);
   EXPECT_STREQ("unknown", name);
 
-  starter::pthread_getname = reinterpret_cast<starter::pthread_getname_np_t>(
-      ::dlsym(RTLD_DEFAULT, "pthread_getname_np"));
+  starter::pthread_getname =
+      reinterpret_cast<starter::pthread_getname_np_t>(::dlsym(RTLD_DEFAULT, "pthread_getname_np"));
   ASSERT_NE(nullptr, starter::pthread_getname);
   ::pthread_setname_np(::pthread_self(), "a-fifteen-chars");
   get_thread_name(name);

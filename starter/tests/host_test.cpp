@@ -22,9 +22,9 @@ namespace {
 
 TEST(Identity, ParseUidGidAcceptsOnlyWholeDecimalNumbersInRange) {
   const std::pair<const char*, long long> rows[] = {
-      {"0", 0},           {"1000", 1000},    {"4294967295", 4294967295LL}, {"4294967296", -1},
-      {"-5", -1},         {"1000x", -1},     {"root", -1},                 {"", -1},
-      {"99999999999999999999999", -1}};
+      {"0", 0},           {"1000", 1000}, {"4294967295", 4294967295LL},
+      {"4294967296", -1}, {"-5", -1},     {"1000x", -1},
+      {"root", -1},       {"", -1},       {"99999999999999999999999", -1}};
   for (const auto& r : rows) EXPECT_EQ(r.second, parse_uid_gid(r.first)) << r.first;
 }
 

@@ -36,9 +36,10 @@ Words translate(Words args, bool skip_first = true) {
 
 TEST(Open_Service_Config, DirectoriesYieldTheirConfFilesInByteOrder) {
   Temp_Dir dir, two;
-  for (const char* name : {"b.conf", "a.conf", "Z.conf", "c.txt", "d.conf.bak", "e.CONF", ".conf"}) {
+  for (const char* name : {"b.conf", "a.conf", "Z.conf", "c.txt", "d.conf.bak", "e.CONF"}) {
     dir.write(name, "");
   }
+  dir.write(".conf", "");
   ASSERT_EQ(0, ::mkdir((dir.path() + "/sub.conf").c_str(), 0755));
   const std::string target = dir.write("target.txt", "");
   ASSERT_EQ(0, ::symlink(target.c_str(), (dir.path() + "/f.conf").c_str()));

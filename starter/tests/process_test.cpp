@@ -1,8 +1,8 @@
 // The service host as a process: start-up, services, signals, reactors,
 // identity and systemd notification, observed through its log output.
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,7 +95,8 @@ TEST_F(Starter_Test, LoadsConfFilesInByteOrderAndFinalisesThemOnTerm) {
 }
 
 TEST_F(Starter_Test, SecondTermWhileStoppingOnlyLogs) {
-  auto child = start({"-f", dir_.write("slow.conf", directive("Slow", "name=slow fini_delay_ms=1500"))});
+  auto child =
+      start({"-f", dir_.write("slow.conf", directive("Slow", "name=slow fini_delay_ms=1500"))});
   child->signal(SIGTERM);
   ASSERT_TRUE(child->wait_for("caught in [")) << child->output();
   child->signal(SIGTERM);
@@ -158,7 +159,8 @@ TEST_F(Starter_Test, ReactorChoices) {
 }
 
 TEST_F(Starter_Test, UncaughtExceptionIsLoggedAndEndsThroughAbort) {
-  auto child = start({"-f", dir_.write("throw.conf", directive("Demo", "name=T throw"))}, {}, false);
+  auto child =
+      start({"-f", dir_.write("throw.conf", directive("Demo", "name=T throw"))}, {}, false);
   const int status = child->wait_exit();
   EXPECT_GE(child->count("Unhandled exception is caught, demo service failure\n"), 1);
   EXPECT_GE(child->count(caught(SIGABRT) + " in ["), 1);

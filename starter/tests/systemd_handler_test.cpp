@@ -18,13 +18,17 @@ TEST(Notify_Interval, ThirdOfTheTimeoutWithFloorAndOverride) {
     const char* setting;
     std::uint64_t interval;
   };
-  const Row rows[] = {
-      {30000000, nullptr, 10000000}, {6000000, "", 3000000},       {9000000, nullptr, 3000000},
-      {30000000, "5", 5000000},      {1000000, "5", 5000000},
-      // Zero or text falls back to the derived interval.
-      {30000000, "0", 10000000},     {30000000, "soon", 10000000},
-      // Below 6 s of timeout the 3 s floor would reach the timeout itself.
-      {4000000, nullptr, 2000000},   {300000, nullptr, 150000}};
+  const Row rows[] = {{30000000, nullptr, 10000000},
+                      {6000000, "", 3000000},
+                      {9000000, nullptr, 3000000},
+                      {30000000, "5", 5000000},
+                      {1000000, "5", 5000000},
+                      // Zero or text falls back to the derived interval.
+                      {30000000, "0", 10000000},
+                      {30000000, "soon", 10000000},
+                      // Below 6 s of timeout the 3 s floor would reach the timeout itself.
+                      {4000000, nullptr, 2000000},
+                      {300000, nullptr, 150000}};
   for (const Row& r : rows) {
     EXPECT_EQ(r.interval, notify_interval_usec(r.timeout, r.setting))
         << r.timeout << " " << (r.setting ? r.setting : "unset");
