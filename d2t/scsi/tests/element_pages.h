@@ -3,11 +3,13 @@
 #define D2T_SCSI_TESTS_ELEMENT_PAGES_H
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "d2t/scsi/bytes.h"
+#include "d2t/scsi/element_status.h"
 
 namespace d2t {
 namespace scsi {
@@ -25,6 +27,35 @@ struct Descriptor {
   std::uint8_t id_type = 1;
   std::uint8_t code_set = 2;  // ASCII
 };
+
+inline Descriptor element(std::uint16_t address, bool full = false, const std::string& tag = "") {
+  Descriptor d;
+  d.address = address;
+  d.full = full;
+  d.tag = tag;
+  return d;
+}
+
+// Every decoded field of `e` on one line, to compare elements whole:
+// "<type> <address> [full] [impexp] [except] [from <source>] [medium N]
+// [tag T] [id V/P/S]", addresses in hex.
+inline std::string describe(const Element& e) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d %04X", static_cast<int>(e.type), e.address);
+  std::string s = buf;
+  if (e.full) s += " full";
+  if (e.import_export) s += " impexp";
+  if (e.except) s += " except";
+  if (e.source_valid) {
+    std::snprintf(buf, sizeof buf, " from %04X", e.source);
+    s += buf;
+  }
+  if (e.medium_type) s += " medium " + std::to_string(e.medium_type);
+  if (!e.volume_tag.empty()) s += " tag " + e.volume_tag;
+  if (!(e.device_vendor + e.device_product + e.device_serial).empty())
+    s += " id " + e.device_vendor + "/" + e.device_product + "/" + e.device_serial;
+  return s;
+}
 
 class Pages {
  public:

@@ -2,100 +2,76 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "d2t/scsi/tests/element_pages.h"
 
 namespace d2t {
 namespace scsi {
 namespace {
 
+using testing::describe;
 using testing::Descriptor;
+using testing::element;
 using testing::Pages;
+using Bytes = std::vector<std::uint8_t>;
 
 const std::uint16_t TAGGED = 12 + 36;
 
-std::vector<std::uint8_t> two_slots() {
-  Descriptor full;
-  full.address = 0x1000;
-  full.full = true;
-  full.tag = "A00001L9";
-  Descriptor empty;
-  empty.address = 0x1001;
-  return Pages().page(ELEMENT_STORAGE, true, TAGGED).add(full).add(empty).bytes();
+Bytes two_slots() {
+  return Pages()
+      .page(ELEMENT_STORAGE, true, TAGGED)
+      .add(element(0x1000, true, "A00001L9"))
+      .add(element(0x1001))
+      .bytes();
 }
 
-struct Case {
-  const char* name;
-  std::vector<std::uint8_t> data;
-  bool ok;
-  std::size_t elements;
-  bool truncated;
-};
-
-std::vector<Case> cases() {
-  std::vector<Case> c;
-  c.push_back({"valid", two_slots(), true, 2, false});
-  c.push_back({"zero elements", Pages().bytes(), true, 0, false});
-  {
-    auto d = two_slots();
-    d.resize(5);
-    c.push_back({"header truncated", d, false, 0, false});
-  }
-  {
-    // Cut by the allocation length inside the second descriptor: the
-    // first is kept, the report says more is available.
-    auto d = two_slots();
-    d.resize(8 + 8 + TAGGED + 10);
-    c.push_back({"report cut by allocation", d, true, 1, true});
-  }
-  {
-    // Page byte count larger than the report's own byte count.
-    auto d = two_slots();
-    put_be24(&d[5], 8 + TAGGED);
-    c.push_back({"page runs past report", d, false, 0, false});
-  }
-  {
-    // Bytes inside the report after the last page that do not make a page.
-    auto d = two_slots();
-    d.push_back(0);
-    d.push_back(0);
-    put_be24(&d[5], static_cast<std::uint32_t>(d.size() - 8));
-    c.push_back({"trailing bytes inside report", d, false, 0, false});
-  }
-  {
-    // Bytes after the report (a longer transfer than announced) are ignored.
-    auto d = two_slots();
-    d.resize(d.size() + 100, 0xEE);
-    c.push_back({"trailing bytes after report", d, true, 2, false});
-  }
-  {
-    auto d = two_slots();
-    d[8] = 7;
-    c.push_back({"unknown element type", d, false, 0, false});
-  }
-  {
-    Descriptor e;
-    e.address = 5;
-    c.push_back({"descriptor shorter than tag",
-                 Pages().page(ELEMENT_STORAGE, true, 20).add(e).bytes(), false, 0, false});
-  }
-  {
-    auto d = two_slots();
-    put_be16(&d[2], 1);
-    c.push_back({"more descriptors than announced", d, false, 0, false});
-  }
-  {
-    // Page byte count not a multiple of the descriptor length.
-    auto d = two_slots();
-    put_be24(&d[8 + 5], 2 * TAGGED - 1);
-    d.pop_back();
-    put_be24(&d[5], static_cast<std::uint32_t>(d.size() - 8));
-    c.push_back({"partial descriptor in page", d, false, 0, false});
-  }
-  return c;
+// two_slots() altered by `edit`.
+Bytes edited(const std::function<void(Bytes&)>& edit) {
+  Bytes d = two_slots();
+  edit(d);
+  return d;
 }
+
+void set_report_length(Bytes& d) { put_be24(&d[5], static_cast<std::uint32_t>(d.size() - 8)); }
 
 TEST(Element_Status_Decoder, Table) {
-  for (const Case& c : cases()) {
+  struct Case {
+    const char* name;
+    Bytes data;
+    bool ok;
+    std::size_t elements;
+    bool truncated;
+  };
+  const Case cases[] = {
+      {"valid", two_slots(), true, 2, false},
+      {"zero elements", Pages().bytes(), true, 0, false},
+      {"header truncated", edited([](Bytes& d) { d.resize(5); }), false, 0, false},
+      // Cut by the allocation length inside the second descriptor: the
+      // first is kept, the report says more is available.
+      {"report cut by allocation", edited([](Bytes& d) { d.resize(8 + 8 + TAGGED + 10); }), true, 1,
+       true},
+      // Page byte count larger than the report's own byte count.
+      {"page runs past report", edited([](Bytes& d) { put_be24(&d[5], 8 + TAGGED); }), false, 0,
+       false},
+      // Bytes inside the report after the last page that do not make a page.
+      {"trailing bytes inside report",
+       edited([](Bytes& d) { d.resize(d.size() + 2), set_report_length(d); }), false, 0, false},
+      // Bytes after the report (a longer transfer than announced) are ignored.
+      {"trailing bytes after report", edited([](Bytes& d) { d.resize(d.size() + 100, 0xEE); }),
+       true, 2, false},
+      {"unknown element type", edited([](Bytes& d) { d[8] = 7; }), false, 0, false},
+      {"descriptor shorter than tag",
+       Pages().page(ELEMENT_STORAGE, true, 20).add(element(5)).bytes(), false, 0, false},
+      {"more descriptors than announced", edited([](Bytes& d) { put_be16(&d[2], 1); }), false, 0,
+       false},
+      // Page byte count not a multiple of the descriptor length.
+      {"partial descriptor in page", edited([](Bytes& d) {
+         put_be24(&d[8 + 5], 2 * TAGGED - 1), d.pop_back(), set_report_length(d);
+       }),
+       false, 0, false},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<Element> out(1);  // entries already present stay
     Element_Report report;
@@ -113,47 +89,27 @@ TEST(Element_Status_Decoder, Table) {
 }
 
 TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
-  Descriptor slot;
-  slot.address = 0x1000;
-  slot.full = true;
-  slot.tag = "  A00001L9";  // leading blanks are not part of the tag
-  Descriptor cleaning;
-  cleaning.address = 0x1001;
-  cleaning.full = true;
-  cleaning.tag = "CLN001L1";
+  Descriptor cleaning = element(0x1001, true, "CLN001L1");
   cleaning.medium_type = MEDIUM_CLEANING;
-  Descriptor porter;
-  porter.address = 0x0400;
-  porter.full = true;
+  Descriptor porter = element(0x0400, true);
   porter.impexp = true;
-  Descriptor drive;
-  drive.address = 0x0100;
-  drive.full = true;
+  Descriptor drive = element(0x0100, true, "A00004L9");
   drive.svalid = true;
   drive.source = 0x1003;
-  drive.tag = "A00004L9";
   drive.identifier = std::string("IBM     ") + "ULT3580-TD9     " + "1000000001";
-  Descriptor drive2;
-  drive2.address = 0x0101;
+  Descriptor drive2 = element(0x0101);
   drive2.identifier = "SERIAL-ONLY";
   drive2.id_type = 0;
-  Descriptor drive3;
-  drive3.address = 0x0102;
+  Descriptor drive3 = element(0x0102);
   drive3.identifier = std::string("\x50\x05\x07\x63\x12\x34\x56\x78", 8);
   drive3.id_type = 2;   // EUI-64
   drive3.code_set = 1;  // binary
-  Descriptor robot;
-  robot.address = 0;
-  // Untagged storage page: no PVolTag bit, descriptors of 12 bytes.
-  Descriptor untagged;
-  untagged.address = 0x2000;
-  untagged.full = true;
 
   auto data = Pages()
                   .page(ELEMENT_TRANSPORT, false, 12)
-                  .add(robot)
+                  .add(element(0))
                   .page(ELEMENT_STORAGE, true, TAGGED)
-                  .add(slot)
+                  .add(element(0x1000, true, "  A00001L9"))  // leading blanks are no part of it
                   .add(cleaning)
                   .page(ELEMENT_IMPORT_EXPORT, true, TAGGED + 36, true)
                   .add(porter)
@@ -161,34 +117,24 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
                   .add(drive)
                   .add(drive2)
                   .add(drive3)
-                  .page(ELEMENT_STORAGE, false, 12)
-                  .add(untagged)
+                  .page(ELEMENT_STORAGE, false, 12)  // untagged: 12-byte descriptors
+                  .add(element(0x2000, true))
                   .bytes();
   std::vector<Element> out;
   Element_Report report;
   ASSERT_TRUE(parse_element_status(data.data(), data.size(), out, report, nullptr));
-  ASSERT_EQ(8u, out.size());
-  EXPECT_EQ(ELEMENT_TRANSPORT, out[0].type);
-  EXPECT_EQ("A00001L9", out[1].volume_tag);
-  EXPECT_TRUE(out[1].full);
-  EXPECT_EQ(MEDIUM_UNSPECIFIED, out[1].medium_type);
-  EXPECT_EQ(MEDIUM_CLEANING, out[2].medium_type);
-  EXPECT_EQ(ELEMENT_IMPORT_EXPORT, out[3].type);
-  EXPECT_TRUE(out[3].import_export);
-  EXPECT_TRUE(out[3].volume_tag.empty());
-  EXPECT_EQ(0x0100, out[4].address);
-  EXPECT_TRUE(out[4].source_valid);
-  EXPECT_EQ(0x1003, out[4].source);
-  EXPECT_EQ("A00004L9", out[4].volume_tag);
-  EXPECT_EQ("IBM", out[4].device_vendor);
-  EXPECT_EQ("ULT3580-TD9", out[4].device_product);
-  EXPECT_EQ("1000000001", out[4].device_serial);
-  EXPECT_EQ("SERIAL-ONLY", out[5].device_serial);
-  EXPECT_FALSE(out[5].full);
-  EXPECT_EQ("", out[6].device_serial);  // binary identifier
-  EXPECT_EQ(0x2000, out[7].address);
-  EXPECT_TRUE(out[7].full);
-  EXPECT_TRUE(out[7].volume_tag.empty());
+  const char* const expected[] = {
+      "1 0000",
+      "2 1000 full tag A00001L9",
+      "2 1001 full medium 2 tag CLN001L1",
+      "3 0400 full impexp",
+      "4 0100 full from 1003 tag A00004L9 id IBM/ULT3580-TD9/1000000001",
+      "4 0101 id //SERIAL-ONLY",
+      "4 0102",  // binary identifier: not decoded
+      "2 2000 full",
+  };
+  ASSERT_EQ(std::size(expected), out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(expected[i], describe(out[i]));
 }
 
 // A data transfer element as a library answers VolTag and DVCID when it
@@ -197,7 +143,7 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
 // bytes follow it inside the descriptor length. Written out byte by byte.
 TEST(Element_Status_Decoder, DriveWithBothTagsAndDeviceIdentifier) {
   const std::size_t DESC = 12 + 36 + 36 + 4 + 34 + 6;  // 128
-  std::vector<std::uint8_t> d(8 + 8 + DESC, 0);
+  Bytes d(8 + 8 + DESC, 0);
   auto ascii = [&](std::size_t at, const char* text) {
     for (std::size_t i = 0; text[i]; ++i) d[at + i] = static_cast<std::uint8_t>(text[i]);
   };
@@ -226,16 +172,8 @@ TEST(Element_Status_Decoder, DriveWithBothTagsAndDeviceIdentifier) {
   ASSERT_TRUE(parse_element_status(d.data(), d.size(), out, report, &error)) << error;
   ASSERT_EQ(1u, out.size());
   EXPECT_FALSE(report.truncated);
-  EXPECT_EQ(ELEMENT_DATA_TRANSFER, out[0].type);
-  EXPECT_EQ(0x0100, out[0].address);
-  EXPECT_TRUE(out[0].full);
-  EXPECT_TRUE(out[0].source_valid);
-  EXPECT_EQ(0x1007, out[0].source);
-  EXPECT_EQ(MEDIUM_DATA, out[0].medium_type);
-  EXPECT_EQ("B00007L8", out[0].volume_tag);
-  EXPECT_EQ("IBM", out[0].device_vendor);
-  EXPECT_EQ("ULT3580-TD8", out[0].device_product);
-  EXPECT_EQ("1013000999", out[0].device_serial);
+  EXPECT_EQ("4 0100 full from 1007 medium 1 tag B00007L8 id IBM/ULT3580-TD8/1013000999",
+            describe(out[0]));
 
   // Cut inside the identifier by a short allocation length: nothing
   // decoded, the report says there was more.
@@ -246,45 +184,37 @@ TEST(Element_Status_Decoder, DriveWithBothTagsAndDeviceIdentifier) {
 }
 
 TEST(Element_Map_Decoder, Table) {
-  // Mode parameter header (4) + page 0x1D (20).
-  std::vector<std::uint8_t> good(24, 0);
+  // Mode parameter header (4) + page 0x1D (20): transport, storage,
+  // import/export and data transfer first addresses and counts.
+  Bytes good(24, 0);
   good[0] = 23;
   good[4] = 0x1D;
   good[5] = 0x12;
-  put_be16(&good[4 + 2], 0x0000);
-  put_be16(&good[4 + 4], 1);
-  put_be16(&good[4 + 6], 0x1000);
-  put_be16(&good[4 + 8], 50000);
-  put_be16(&good[4 + 10], 0x0400);
-  put_be16(&good[4 + 12], 4);
-  put_be16(&good[4 + 14], 0x0100);
-  put_be16(&good[4 + 16], 64);
-
-  Element_Map m;
-  ASSERT_TRUE(parse_element_map(good.data(), good.size(), m));
-  EXPECT_EQ(0x1000, m.storage_first);
-  EXPECT_EQ(50000, m.storage_count);
-  EXPECT_EQ(0x0400, m.import_export_first);
-  EXPECT_EQ(4, m.import_export_count);
-  EXPECT_EQ(0x0100, m.data_transfer_first);
-  EXPECT_EQ(64, m.data_transfer_count);
+  const std::uint16_t fields[] = {0x0000, 1, 0x1000, 50000, 0x0400, 4, 0x0100, 64};
+  for (std::size_t i = 0; i < 8; ++i) put_be16(&good[6 + 2 * i], fields[i]);
 
   // With an 8-byte block descriptor before the page.
-  std::vector<std::uint8_t> with_bd(good.begin(), good.begin() + 4);
+  Bytes with_bd(good.begin(), good.begin() + 4);
   with_bd[3] = 8;
   with_bd.insert(with_bd.end(), 8, 0);
   with_bd.insert(with_bd.end(), good.begin() + 4, good.end());
   with_bd[0] = static_cast<std::uint8_t>(with_bd.size() - 1);
-  EXPECT_TRUE(parse_element_map(with_bd.data(), with_bd.size(), m));
+  for (const Bytes* valid : {&good, &with_bd}) {
+    Element_Map m;
+    ASSERT_TRUE(parse_element_map(valid->data(), valid->size(), m));
+    const std::uint16_t got[] = {
+        m.transport_first,     m.transport_count,     m.storage_first,       m.storage_count,
+        m.import_export_first, m.import_export_count, m.data_transfer_first, m.data_transfer_count};
+    EXPECT_TRUE(std::equal(std::begin(fields), std::end(fields), got));
+  }
 
   auto wrong_page = good;
   wrong_page[4] = 0x1E;
-  auto cut = good;
-  cut.resize(20);
   auto short_by_header = good;
   short_by_header[0] = 10;  // mode data length says the page is cut
+  Element_Map m;
   EXPECT_FALSE(parse_element_map(wrong_page.data(), wrong_page.size(), m));
-  EXPECT_FALSE(parse_element_map(cut.data(), cut.size(), m));
+  EXPECT_FALSE(parse_element_map(good.data(), 20, m));  // cut
   EXPECT_FALSE(parse_element_map(short_by_header.data(), short_by_header.size(), m));
   EXPECT_FALSE(parse_element_map(good.data(), 3, m));
   EXPECT_FALSE(parse_element_map(nullptr, 0, m));

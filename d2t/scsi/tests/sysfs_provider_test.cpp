@@ -73,24 +73,18 @@ TEST_F(Sysfs_Tree, ListsChangersAndTapesInSgOrder) {
   std::vector<Device_Entry> out;
   std::string error;
   ASSERT_TRUE(list_sysfs_devices(root_.string(), "/devroot", out, &error)) << error;
-  ASSERT_EQ(3u, out.size());
-  EXPECT_EQ(Device_Kind::CHANGER, out[0].kind);
-  EXPECT_EQ("/devroot/sg2", out[0].sg_name);
-  EXPECT_EQ("", out[0].dev_name);
-  EXPECT_EQ("0:0:0", out[0].target_name);
-  EXPECT_EQ(0u, out[0].lun);
-  EXPECT_EQ(Device_Kind::TAPE, out[1].kind);
-  EXPECT_EQ("/devroot/sg3", out[1].sg_name);
-  EXPECT_EQ("/devroot/st0", out[1].dev_name);
-  EXPECT_EQ("/devroot/sg10", out[2].sg_name);
-  EXPECT_EQ("/devroot/st3", out[2].dev_name);
-  EXPECT_EQ("2:0:10", out[2].target_name);
-  EXPECT_EQ(1u, out[2].lun);
-}
+  const char* const expected[] = {"changer /devroot/sg2 - 0:0:0:0",
+                                  "tape /devroot/sg3 /devroot/st0 0:0:1:0",
+                                  "tape /devroot/sg10 /devroot/st3 2:0:10:1"};
+  ASSERT_EQ(std::size(expected), out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const Device_Entry& e = out[i];
+    EXPECT_EQ(expected[i], std::string(e.kind == Device_Kind::CHANGER ? "changer " : "tape ") +
+                               e.sg_name + " " + (e.dev_name.empty() ? "-" : e.dev_name) + " " +
+                               e.target_name + ":" + std::to_string(e.lun));
+  }
 
-TEST_F(Sysfs_Tree, MissingTreeFailsWithReason) {
-  std::vector<Device_Entry> out;
-  std::string error;
+  out.clear();
   EXPECT_FALSE(list_sysfs_devices((root_ / "nope").string(), "/dev", out, &error));
   EXPECT_FALSE(error.empty());
   EXPECT_TRUE(out.empty());
@@ -133,36 +127,23 @@ TEST_F(Sysfs_Tree, AgreesWithLsscsi) {
 }
 
 // Tape names open the generic device of the same unit: with only the sg
-// node present under the /dev root, opening the tape names must work.
-TEST_F(Sysfs_Tree, TapeNamesOpenTheGenericDevice) {
+// node present under the /dev root, opening the tape names (mode variants
+// too) must work. A tape name the listing does not know is opened by its
+// non-rewinding node, whose close leaves the tape where it is: with only
+// "nst5" present, "st5" opens.
+TEST_F(Sysfs_Tree, TapeNamesOpenTheGenericOrNonRewindingNode) {
   device("0:0:1:0", 1, "sg1", "st0");
   fs::path dev = root_ / "dev";
-  write(dev / "sg1", "");
+  for (const char* node : {"sg1", "nst5", "nst5m"}) write(dev / node, "");
   Sysfs_Device_Provider provider(root_.string(), dev.string());
   std::string error;
-  EXPECT_TRUE(provider.open((dev / "nst0").string(), &error)) << error;
-  EXPECT_TRUE(provider.open((dev / "st0").string(), &error)) << error;
-  EXPECT_TRUE(provider.open((dev / "sg1").string(), &error)) << error;
-  EXPECT_FALSE(provider.open((dev / "nst1").string(), &error));
-  EXPECT_FALSE(error.empty());
-  // Mode variants of the tape driver's nodes name the same unit.
-  EXPECT_TRUE(provider.open((dev / "nst0a").string(), &error)) << error;
-  EXPECT_TRUE(provider.open((dev / "st0l").string(), &error)) << error;
-}
-
-// A tape name the listing does not know is opened by its non-rewinding
-// node, whose close leaves the tape where it is: with only "nst5" present,
-// "st5" opens.
-TEST_F(Sysfs_Tree, UnlistedTapeNamesOpenTheNonRewindingNode) {
-  fs::path dev = root_ / "dev";
-  write(dev / "nst5", "");
-  write(dev / "nst5m", "");
-  Sysfs_Device_Provider provider(root_.string(), dev.string());
-  std::string error;
-  EXPECT_TRUE(provider.open((dev / "st5").string(), &error)) << error;
-  EXPECT_TRUE(provider.open((dev / "st5m").string(), &error)) << error;
-  EXPECT_TRUE(provider.open((dev / "nst5").string(), &error)) << error;
-  EXPECT_FALSE(provider.open((dev / "st6").string(), &error));
+  for (const char* name : {"nst0", "st0", "sg1", "nst0a", "st0l", "st5", "st5m", "nst5"})
+    EXPECT_TRUE(provider.open((dev / name).string(), &error)) << name << ": " << error;
+  for (const char* name : {"nst1", "st6"}) {
+    error.clear();
+    EXPECT_FALSE(provider.open((dev / name).string(), &error)) << name;
+    EXPECT_FALSE(error.empty());
+  }
 }
 
 // A node that is no SCSI device: the command fails as an OS error, never
@@ -185,16 +166,13 @@ TEST_F(Sysfs_Tree, CommandOnANonScsiNodeIsAnOsError) {
 }
 
 TEST(Non_Rewinding_Name, Table) {
-  EXPECT_EQ("/dev/nst0", non_rewinding_name("/dev/st0"));
-  EXPECT_EQ("/x/y/nst12", non_rewinding_name("/x/y/st12"));
-  EXPECT_EQ("/dev/nst0", non_rewinding_name("/dev/nst0"));
-  EXPECT_EQ("/dev/sg3", non_rewinding_name("/dev/sg3"));
-  EXPECT_EQ("/dev/st", non_rewinding_name("/dev/st"));
-  EXPECT_EQ("/dev/nst0a", non_rewinding_name("/dev/st0a"));
-  EXPECT_EQ("/dev/nst0m", non_rewinding_name("/dev/nst0m"));
-  EXPECT_EQ("/dev/st0x", non_rewinding_name("/dev/st0x"));
-  EXPECT_EQ("/dev/sta", non_rewinding_name("/dev/sta"));
-  EXPECT_EQ("", non_rewinding_name(""));
+  const std::pair<const char*, const char*> cases[] = {
+      {"/dev/st0", "/dev/nst0"},    {"/x/y/st12", "/x/y/nst12"},
+      {"/dev/nst0", "/dev/nst0"},   {"/dev/sg3", "/dev/sg3"},
+      {"/dev/st", "/dev/st"},       {"/dev/st0a", "/dev/nst0a"},
+      {"/dev/nst0m", "/dev/nst0m"}, {"/dev/st0x", "/dev/st0x"},
+      {"/dev/sta", "/dev/sta"},     {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(c.second, non_rewinding_name(c.first)) << c.first;
 }
 
 }  // namespace
