@@ -129,7 +129,7 @@ TEST_F(E2E_Daemon_Test, ListLoadUnloadTransferAndFaultyDrive) {
 
   // Rescan and list the sample library.
   Http_Reply r = d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL);
-  ASSERT_EQ(200, r.status) << r.body << r.error;
+  ASSERT_EQ(200, r.status) << r.body;
   Value list = parse(r);
   ASSERT_EQ(json_spirit::array_type, list.type()) << r.body;
   ASSERT_EQ(1u, list.get_array().size());

@@ -42,6 +42,18 @@ std::string quote(const std::string& s) {
 
 }  // namespace
 
+int free_loopback_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok ? ntohs(a.sin_port) : -1;
+}
+
 Demo_Daemon::~Demo_Daemon() {
   if (pid_ > 0) kill_now();
 }
@@ -96,7 +108,7 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
       exited = true;
       return false;
     }
-    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info", "", 1);
+    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info");
     if (r.status == 200) return true;
     if (std::chrono::steady_clock::now() > deadline) {
       error = "the daemon did not answer in time:\n" + log_text();

@@ -10,9 +10,16 @@
 #include <map>
 #include <string>
 
-#include "websvcs/controller/tapectl/tests/http_client.h"
+#include "websvcs/server/tests/support.h"
 
 namespace tapectl_test {
+
+using ::Http_Reply;
+using ::http_request;
+
+// A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0,
+// read back, released).
+int free_loopback_port();
 
 // scripts/demo --no-build on the test's build tree, run as a child
 // process (it execs starter, so the child is the daemon). Killed when
