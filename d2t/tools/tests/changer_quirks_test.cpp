@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <regex>
 
 #include "d2t/scsi/bytes.h"
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
 #include "d2t/tools/scsi_device.h"
-#include "d2t/tools/tests/emulated_library.h"
+#include "d2t/tools/tests/quirky_changer.h"
 
 namespace d2t {
 namespace tools {
@@ -18,96 +19,10 @@ namespace {
 using namespace d2t::scsi;
 using testing::busy;
 using testing::check_condition;
+using testing::Quirky_Changer;
+using testing::SEEDED_DRIVES;
+using testing::SEEDED_SLOTS;
 using testing::timed_out;
-
-struct Quirks {
-  std::uint32_t max_allocation = 0;  // cut READ ELEMENT STATUS to this
-  bool refuse_dvcid = false;
-  bool refuse_voltag = false;
-  bool old_inquiry = false;            // INQUIRY byte 3 reserved (older command set)
-  std::deque<Outcome> move_answers;    // answered before the device
-  std::deque<Outcome> unload_answers;  // LOAD UNLOAD, likewise
-  int lost_move_answers = 0;           // moves made whose answer is a time-out
-  // With DVCID, announce descriptors of 48 bytes (without the identifier)
-  // while sending them whole, as some changers do.
-  bool short_dvcid_length = false;
-  int busy_status_reads = 0;  // MODE SENSE / READ ELEMENT STATUS answered BUSY
-  int element_status_requests = 0;
-  int moves = 0;
-};
-
-// Takes the front answer of `q`, if any.
-bool pop(std::deque<Outcome>& q, Outcome& o) {
-  if (q.empty()) return false;
-  o = q.front();
-  q.pop_front();
-  return true;
-}
-
-class Quirky_Transport : public Transport {
- public:
-  Quirky_Transport(std::unique_ptr<Transport> inner, Quirks& q) : inner_(std::move(inner)), q_(q) {}
-  Outcome execute(const Command& cmd) override {
-    std::uint8_t cdb[16];
-    std::memcpy(cdb, cmd.cdb, cmd.cdb_len);
-    Command c = cmd;
-    c.cdb = cdb;
-    Outcome o;
-    if (cdb[0] == OP_INQUIRY && q_.old_inquiry && cdb[3] != 0)
-      return check_condition(SK_ILLEGAL_REQUEST, 0x24, 0);
-    if ((cdb[0] == OP_MODE_SENSE_6 || cdb[0] == OP_READ_ELEMENT_STATUS) &&
-        q_.busy_status_reads > 0) {
-      --q_.busy_status_reads;
-      return busy();
-    }
-    if (cdb[0] == OP_READ_ELEMENT_STATUS) {
-      ++q_.element_status_requests;
-      if ((q_.refuse_dvcid && (cdb[6] & 0x01)) || (q_.refuse_voltag && (cdb[1] & 0x10)))
-        return check_condition(SK_ILLEGAL_REQUEST, 0x24, 0);
-      if (q_.short_dvcid_length && (cdb[6] & 0x01)) {
-        o = inner_->execute(c);
-        if (cmd.data_len - o.resid >= 12) put_be16(cmd.data + 10, 12 + 36);
-        return o;
-      }
-      if (q_.max_allocation && get_be24(cdb + 7) > q_.max_allocation) {
-        put_be24(cdb + 7, q_.max_allocation);
-        c.data_len = q_.max_allocation;
-        o = inner_->execute(c);
-        o.resid += cmd.data_len - q_.max_allocation;
-        return o;
-      }
-    }
-    if (cdb[0] == OP_LOAD_UNLOAD && pop(q_.unload_answers, o)) return o;
-    if (cdb[0] == OP_MOVE_MEDIUM) {
-      ++q_.moves;
-      if (q_.lost_move_answers > 0) {
-        --q_.lost_move_answers;
-        inner_->execute(c);
-        return timed_out();
-      }
-      if (pop(q_.move_answers, o)) return o;
-    }
-    return inner_->execute(c);
-  }
-
- private:
-  std::unique_ptr<Transport> inner_;
-  Quirks& q_;
-};
-
-class Quirky_Changer : public testing::Emulated_Library {
- protected:
-  void SetUp() override {
-    testing::Emulated_Library::SetUp();
-    install_quirks();
-  }
-  void install_quirks() {
-    wrap([this](std::unique_ptr<Transport> t) {
-      return std::unique_ptr<Transport>(new Quirky_Transport(std::move(t), quirks_));
-    });
-  }
-  Quirks quirks_;
-};
 
 TEST_F(Quirky_Changer, ReportsLongerThanTheBufferAreContinued) {
   ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count_));
@@ -118,27 +33,18 @@ TEST_F(Quirky_Changer, ReportsLongerThanTheBufferAreContinued) {
   quirks_.element_status_requests = 0;
   EXPECT_EQ(expected, status_text());
   EXPECT_GE(quirks_.element_status_requests, 24 / 3);
-}
-
-TEST_F(Quirky_Changer, BufferTooSmallForOneElementFails) {
-  quirks_.max_allocation = 16 + 10;
+  quirks_.max_allocation = 16 + 10;  // too small for one element
   EXPECT_EQ("failed", status_text());
 }
 
 TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
   quirks_.refuse_dvcid = true;
-  Changer c;
-  ASSERT_TRUE(read_status(c));
-  ASSERT_EQ(2u, c.drives().size());
-  EXPECT_EQ("", c.drives()[0]->serial_number());
-  EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
-
+  EXPECT_EQ(SEEDED_SLOTS + "d0||@0 d1||@0 ", status_text());
+  // Without tags every slot is still known to be full or empty.
   quirks_.refuse_voltag = true;
-  Changer u;
-  ASSERT_TRUE(read_status(u));
-  ASSERT_EQ(26u, u.medias().size());
-  EXPECT_EQ("", u.medias()[0]->media_tag());
-  EXPECT_EQ(MST_FULL, u.medias()[0]->state());  // still known to be full
+  EXPECT_EQ(
+      std::regex_replace(SEEDED_SLOTS, std::regex("\\|[A-Z0-9]+\\|"), "||") + "d0||@0 d1||@0 ",
+      status_text());
 }
 
 TEST_F(Quirky_Changer, InquiryLengthFitsTheOlderCommandSet) {
@@ -157,19 +63,13 @@ TEST_F(Quirky_Changer, InquiryLengthFitsTheOlderCommandSet) {
 
 // Drive descriptors longer than the per-descriptor budget: a serial number
 // of 60 characters makes each one 136 bytes.
-class Long_Identifiers : public Quirky_Changer {
- protected:
-  void SetUp() override {
-    std::string json = testing::LIBRARY_JSON;
-    const std::string old_serial = "EMU-DRV-0001";
-    json.replace(json.find(old_serial), old_serial.size(), LONG_SERIAL);
-    start(json);
-    install_quirks();
-  }
+TEST_F(Quirky_Changer, DescriptorsLongerThanBudgetedAreReadWithMoreRoom) {
   const std::string LONG_SERIAL = "LONG-" + std::string(50, 'S') + "-0001";
-};
-
-TEST_F(Long_Identifiers, DescriptorsLongerThanBudgetedAreReadWithMoreRoom) {
+  std::string json = testing::LIBRARY_JSON;
+  json.replace(json.find("EMU-DRV-0001"), 12, LONG_SERIAL);
+  TearDown();
+  start(json);
+  install_quirks();
   Changer c;
   ASSERT_TRUE(read_status(c));
   ASSERT_EQ(2u, c.drives().size());
@@ -222,13 +122,9 @@ TEST_F(Quirky_Changer, MoveWhoseAnswerWasLostIsCheckedAgainstElementStatus) {
 TEST_F(Quirky_Changer, UndecodableDeviceIdentifiersAreDoneWithout) {
   ASSERT_TRUE(mount(CHANGER, 1, 6, "A00006L8", 3, count_));
   quirks_.short_dvcid_length = true;
-  Changer c;
-  ASSERT_TRUE(read_status(c));
-  ASSERT_EQ(2u, c.drives().size());
-  EXPECT_EQ("", c.drives()[1]->serial_number());
-  EXPECT_EQ("A00006L8", c.drives()[1]->media_tag());
-  EXPECT_EQ(6, c.drives()[1]->slot_number());
-  EXPECT_EQ("A00001L9", c.medias()[0]->media_tag());
+  std::string expected = SEEDED_SLOTS;
+  expected.replace(expected.find("6|A00006L8|full"), 15, "6||empty");
+  EXPECT_EQ(expected + "d0||@0 d1||A00006L8@6 ", status_text());
 }
 
 TEST_F(Quirky_Changer, StatusReadsWaitForABusyRobot) {
@@ -316,28 +212,14 @@ class Gapped_Changer : public testing::Emulated_Library {
 // Slots and drives are numbered in address order, gaps or not, as the
 // changer reports them.
 TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
-  Changer c;
-  ASSERT_TRUE(read_status(c));
-  ASSERT_EQ(26u, c.medias().size());
-  ASSERT_EQ(2u, c.drives().size());
-  EXPECT_EQ(12, c.medias()[11]->slot_number());
-  EXPECT_EQ("CLN001L1", c.medias()[11]->media_tag());
-  EXPECT_EQ(14, c.medias()[13]->slot_number());
-  EXPECT_EQ(MST_FULL, c.medias()[13]->state());  // past the gap
-  EXPECT_EQ(MST_EMPTY, c.medias()[12]->state());
-  EXPECT_TRUE(c.medias()[24]->is_porter());
-  EXPECT_EQ(1u, c.drives()[1]->drive_number());
-  EXPECT_EQ("EMU-DRV-0002", c.drives()[1]->serial_number());
+  EXPECT_EQ(SEEDED_SLOTS + SEEDED_DRIVES, status_text());
 
   // Moves across the gap, to the drive behind the other gap and back.
   ASSERT_TRUE(transfer(CHANGER, 1, 20, 0));
   EXPECT_EQ("slot 20", where("A00001L9"));
   ASSERT_TRUE(mount(CHANGER, 1, 20, "A00001L9", 0, count_));
   EXPECT_EQ("drive 1", where("A00001L9"));
-  Changer loaded;
-  ASSERT_TRUE(read_status(loaded));
-  EXPECT_EQ("A00001L9", loaded.drives()[1]->media_tag());
-  EXPECT_EQ(20, loaded.drives()[1]->slot_number());
+  EXPECT_NE(std::string::npos, status_text().find(" d1|EMU-DRV-0002|A00001L9@20 "));
   ASSERT_TRUE(unload_all(CHANGER, 0));
   EXPECT_EQ("slot 20", where("A00001L9"));
   EXPECT_FALSE(transfer(CHANGER, 20, 27, 0));  // no slot 27

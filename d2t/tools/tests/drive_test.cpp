@@ -1,11 +1,8 @@
 // drive_ready, cleaning_tape and get_media_capacity against the emulated
 // library, and the waiting logic of drive_ready on a scripted drive.
-#include <algorithm>
-#include <deque>
-
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
-#include "d2t/tools/tests/emulated_library.h"
+#include "d2t/tools/tests/quirky_changer.h"
 
 namespace d2t {
 namespace tools {
@@ -53,77 +50,38 @@ TEST_F(Drive_Questions, CapacityFromMaximumCapacityAttribute) {
   EXPECT_EQ(42u, capacity);
 }
 
-// A drive that answers TEST UNIT READY from `script` (good once it runs
-// out) and REQUEST SENSE with `deferred_sense`.
-struct Script {
-  std::deque<d2t::scsi::Outcome> answers;
-  std::vector<std::uint8_t> deferred_sense;
-};
-
-class Scripted_Drive : public d2t::scsi::Transport {
- public:
-  explicit Scripted_Drive(std::shared_ptr<Script> s) : s_(std::move(s)) {}
-  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
-    d2t::scsi::Outcome o;
-    if (cmd.cdb[0] == d2t::scsi::OP_REQUEST_SENSE) {
-      std::size_t n = std::min(cmd.data_len, s_->deferred_sense.size());
-      std::copy(s_->deferred_sense.begin(), s_->deferred_sense.begin() + n, cmd.data);
-      o.resid = cmd.data_len - n;
-    } else if (!s_->answers.empty()) {
-      o = s_->answers.front();
-      s_->answers.pop_front();
-    }
-    return o;
-  }
-
- private:
-  std::shared_ptr<Script> s_;
-};
-
-class Scripted_Provider : public d2t::scsi::Device_Provider {
- public:
-  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return true; }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
-    return std::unique_ptr<d2t::scsi::Transport>(new Scripted_Drive(script));
-  }
-  std::shared_ptr<Script> script = std::make_shared<Script>();
-};
-
-class Drive_Ready_Wait : public ::testing::Test {
+// Drive 0 loaded and ready; its TEST UNIT READY answers come from
+// quirks_.ready_answers first.
+class Drive_Ready_Wait : public testing::Quirky_Changer {
  protected:
   void SetUp() override {
-    set_device_provider(provider_);
-    set_clock(clock_);
-  }
-  void TearDown() override {
-    set_device_provider(nullptr);
-    set_clock(nullptr);
+    Quirky_Changer::SetUp();
+    ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+    ASSERT_TRUE(drive_ready(DRIVE0_SG, 0));  // takes the unit attention of the load
+    clock_->slept_ = 0;
   }
   void answer(int times, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
     for (int i = 0; i < times; ++i)
-      script_.answers.push_back(testing::check_condition(key, asc, ascq));
+      quirks_.ready_answers.push_back(testing::check_condition(key, asc, ascq));
   }
-  std::shared_ptr<Scripted_Provider> provider_ = std::make_shared<Scripted_Provider>();
-  Script& script_ = *provider_->script;
-  std::shared_ptr<testing::Fake_Clock> clock_ = std::make_shared<testing::Fake_Clock>();
 };
 
 TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimitOnly) {
   answer(16, 2, 0x04, 0x01);  // an LTO drive threading its tape
-  EXPECT_TRUE(drive_ready("/dev/sg1", 30));
+  EXPECT_TRUE(drive_ready(DRIVE0_SG, 30));
   EXPECT_GE(clock_->slept_, 16000u);
   EXPECT_LE(clock_->slept_, 30000u);
 
   clock_->slept_ = 0;
   answer(100, 2, 0x04, 0x01);
-  EXPECT_FALSE(drive_ready("/dev/sg1", 10));
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 10));
   EXPECT_GE(clock_->slept_, 10000u);
   EXPECT_LE(clock_->slept_, 11000u);
 
-  script_.answers.clear();
+  quirks_.ready_answers.clear();
   clock_->slept_ = 0;
   answer(1, 2, 0x04, 0x01);
-  EXPECT_FALSE(drive_ready("/dev/sg1", 0));  // no wait asked: at once
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 0));  // no wait asked: at once
   EXPECT_EQ(0u, clock_->slept_);
 }
 
@@ -132,25 +90,25 @@ TEST_F(Drive_Ready_Wait, WaitsWhileBecomingReadyWithinTheLimitOnly) {
 TEST_F(Drive_Ready_Wait, SenseFetchedWhenNotDelivered) {
   d2t::scsi::Outcome bare;
   bare.status = d2t::scsi::STATUS_CHECK_CONDITION;
-  script_.answers.push_back(bare);
-  script_.deferred_sense = d2t::scsi::build_fixed_sense(2, 0x04, 0x01);
-  EXPECT_TRUE(drive_ready("/dev/sg1", 30));
+  quirks_.ready_answers.push_back(bare);
+  quirks_.request_sense = d2t::scsi::build_fixed_sense(2, 0x04, 0x01);
+  EXPECT_TRUE(drive_ready(DRIVE0_SG, 30));
   EXPECT_EQ(1000u, clock_->slept_);
 
   // The same without wait: medium not present is no reason to wait.
-  script_.answers.push_back(bare);
-  script_.deferred_sense = d2t::scsi::build_fixed_sense(2, 0x3A, 0x00);
-  EXPECT_FALSE(drive_ready("/dev/sg1", 30));
+  quirks_.ready_answers.push_back(bare);
+  quirks_.request_sense = d2t::scsi::build_fixed_sense(2, 0x3A, 0x00);
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 30));
   EXPECT_EQ(1000u, clock_->slept_);
 }
 
 TEST_F(Drive_Ready_Wait, UnitAttentionsAreClearedNotWaitedFor) {
   answer(1, 6, 0x28, 0);
   answer(1, 6, 0x29, 0);
-  EXPECT_TRUE(drive_ready("/dev/sg1", 0));
+  EXPECT_TRUE(drive_ready(DRIVE0_SG, 0));
   // Ejected but still in the drive: never ready by waiting.
   answer(1, 2, 0x04, 0x02);
-  EXPECT_FALSE(drive_ready("/dev/sg1", 60));
+  EXPECT_FALSE(drive_ready(DRIVE0_SG, 60));
   EXPECT_EQ(0u, clock_->slept_);
 }
 

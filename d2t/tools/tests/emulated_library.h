@@ -100,18 +100,23 @@ const char* const LIBRARY_JSON = R"({
       {"slot": 1, "barcode": "A00001L9", "capacity": 18000000000000},
       {"slot": 2, "barcode": "A00002L9", "capacity": 18000000000000},
       {"slot": 3, "barcode": "A00003L9", "capacity": 18000000000000},
-      {"slot": 4, "barcode": "A00004L9"},
-      {"slot": 5, "barcode": "A00005L9"},
-      {"slot": 6, "barcode": "A00006L8"},
-      {"slot": 7, "barcode": "A00007L8"},
-      {"slot": 8, "barcode": "A00008L8"},
-      {"slot": 9, "barcode": "A00009L7"},
-      {"slot": 10, "barcode": "A00010L7"},
-      {"slot": 12, "barcode": "CLN001L1", "cleaning": true},
-      {"slot": 14, "barcode": ""}
+      {"slot": 4, "barcode": "A00004L9"}, {"slot": 5, "barcode": "A00005L9"},
+      {"slot": 6, "barcode": "A00006L8"}, {"slot": 7, "barcode": "A00007L8"},
+      {"slot": 8, "barcode": "A00008L8"}, {"slot": 9, "barcode": "A00009L7"},
+      {"slot": 10, "barcode": "A00010L7"}, {"slot": 14, "barcode": ""},
+      {"slot": 12, "barcode": "CLN001L1", "cleaning": true}
     ]
   }]
 })";
+
+// status_text() of the library as seeded: slots, then drives.
+const std::string SEEDED_SLOTS =
+    "1|A00001L9|full 2|A00002L9|full 3|A00003L9|full 4|A00004L9|full 5|A00005L9|full "
+    "6|A00006L8|full 7|A00007L8|full 8|A00008L8|full 9|A00009L7|full 10|A00010L7|full "
+    "11||empty 12|CLN001L1|full 13||empty 14||full 15||empty 16||empty 17||empty 18||empty "
+    "19||empty 20||empty 21||empty 22||empty 23||empty 24||empty 25||empty|p 26||empty|p ";
+
+const std::string SEEDED_DRIVES = "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|@0 ";
 
 class Emulated_Library : public ::testing::Test {
  protected:

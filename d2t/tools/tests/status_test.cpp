@@ -6,13 +6,9 @@ namespace tools {
 namespace {
 
 using testing::fields;
+using testing::SEEDED_DRIVES;
+using testing::SEEDED_SLOTS;
 using Status = testing::Emulated_Library;
-
-const std::string SLOTS_AS_SEEDED =
-    "1|A00001L9|full 2|A00002L9|full 3|A00003L9|full 4|A00004L9|full 5|A00005L9|full "
-    "6|A00006L8|full 7|A00007L8|full 8|A00008L8|full 9|A00009L7|full 10|A00010L7|full "
-    "11||empty 12|CLN001L1|full 13||empty 14||full 15||empty 16||empty 17||empty 18||empty "
-    "19||empty 20||empty 21||empty 22||empty 23||empty 24||empty 25||empty|p 26||empty|p ";
 
 TEST_F(Status, ListingHasOneRecordPerDeviceWithIdentity) {
   std::vector<Changer_var> changers;
@@ -47,13 +43,13 @@ TEST_F(Status, ElementsOfEveryKindThenALoadedDrive) {
   c.id(7);
   ASSERT_TRUE(read_status(c));
   for (const Media_var& m : c.medias()) EXPECT_EQ(7, m->changer_id());
-  EXPECT_EQ(SLOTS_AS_SEEDED + "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|@0 ", status_text());
+  EXPECT_EQ(SEEDED_SLOTS + SEEDED_DRIVES, status_text());
 
   ASSERT_TRUE(mount(CHANGER, 1, 3, "A00003L9", 3, count_));
   ASSERT_TRUE(read_status(c));
   EXPECT_EQ(26u, c.medias().size());  // replaced, not appended
   EXPECT_EQ(2u, c.drives().size());
-  std::string expected = SLOTS_AS_SEEDED;
+  std::string expected = SEEDED_SLOTS;
   expected.replace(expected.find("3|A00003L9|full"), 15, "3||empty");
   EXPECT_EQ(expected + "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|A00003L9@3 ", status_text());
 
