@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -11,24 +12,17 @@ namespace d2t {
 namespace scsi {
 namespace {
 
-std::vector<std::uint8_t> standard_inquiry(std::uint8_t type) {
+TEST(Inquiry_Decoder, Table) {
   std::vector<std::uint8_t> d(36, ' ');
-  d[0] = type;
-  d[1] = d[2] = d[3] = d[4] = d[5] = d[6] = d[7] = 0;
+  d[0] = PERIPHERAL_CHANGER | 0x20;  // qualifier bits
+  std::fill(d.begin() + 1, d.begin() + 8, 0);
   std::memcpy(&d[8], "QUILLON", 7);
   std::memcpy(&d[16], "TAPE LIBRARY", 12);
   std::memcpy(&d[32], "0100", 4);
-  return d;
-}
-
-TEST(Inquiry_Decoder, Table) {
   Inquiry_Data id;
-  auto d = standard_inquiry(PERIPHERAL_CHANGER | 0x20);  // qualifier bits
   ASSERT_TRUE(parse_inquiry(d.data(), d.size(), id));
   EXPECT_EQ(PERIPHERAL_CHANGER, id.peripheral_type);
-  EXPECT_EQ("QUILLON", id.vendor);
-  EXPECT_EQ("TAPE LIBRARY", id.product);
-  EXPECT_EQ("0100", id.revision);
+  EXPECT_EQ("QUILLON|TAPE LIBRARY|0100", id.vendor + "|" + id.product + "|" + id.revision);
 
   d.resize(35);
   Inquiry_Data untouched;

@@ -43,9 +43,7 @@ class Sysfs_Tree : public ::testing::Test {
               const std::string& st = "") {
     fs::path d = root_ / "bus" / "scsi" / "devices" / hctl;
     write(d / "type", std::to_string(type));
-    write(d / "vendor", "VENDOR");
-    write(d / "model", "MODEL");
-    write(d / "rev", "0100");
+    for (const char* f : {"vendor", "model", "rev"}) write(d / f, "X");
     if (!sg.empty()) {
       write(d / "scsi_generic" / sg / "dev", "21:0");
       fs::create_directory_symlink(fs::path("scsi_generic") / sg, d / "generic");
