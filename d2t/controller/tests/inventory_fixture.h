@@ -125,6 +125,8 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
     return v.get_obj();
   }
 
+  static json_spirit::Value tag_of(long long slot_id) { return row("slot", slot_id)["media_tag"]; }
+
   static json_spirit::Object changer_data(const std::string& serial) {
     json_spirit::Object o;
     insert(o)("target_name", "1:0:0")("lun", 0)("vendor", "ACME")("model", "Lib-24")(

@@ -16,8 +16,6 @@ using json_spirit::Value;
 
 class Inventory_Transaction_Test : public Inventory_Test {
  protected:
-  Value tag_of(long long slot_id) { return row("slot", slot_id)["media_tag"]; }
-
   // The transfer record of a slot of LIB1.
   Object slot_record(int slot) {
     Object r;

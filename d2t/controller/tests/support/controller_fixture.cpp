@@ -84,12 +84,6 @@ void Controller_Test::write_library(const Library_Layout& layout) {
       faults.push_back(of);
     }
     insert(o)("drives", drives)("cartridges", carts)("faults", faults);
-    if (c.fill > 0) {
-      Object fill;
-      insert(fill)("cartridges", c.fill);
-      if (c.fill_capacity) fill["capacity"] = c.fill_capacity;
-      o["fill"] = fill;
-    }
     changers.push_back(o);
   }
   root["changers"] = changers;

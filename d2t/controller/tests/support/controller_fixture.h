@@ -46,8 +46,6 @@ struct Changer_Layout {
   int porter_slots = 0;
   std::vector<Drive_Layout> drives;
   std::vector<Cartridge_Layout> cartridges;
-  int fill = 0;  // generated cartridges "B<5 digits>L9" in the lowest free slots
-  long long fill_capacity = 0;
   std::vector<Fault_Layout> faults;
 };
 
@@ -66,22 +64,12 @@ struct Library_Layout {
 Changer_Layout make_changer(const std::string& serial, int slots, int drives, int cartridges,
                             int base = 0);
 
-// The controller with its protected steps made public for tests.
+// The controller with the protected steps tests call made public.
 class Test_Controller : public Tape_Controller {
  public:
-  using Tape_Controller::add_tape_library;
-  using Tape_Controller::detect_changer_type;
   using Tape_Controller::detect_drives;
   using Tape_Controller::get_changer_id;
-  using Tape_Controller::get_drive_name;
   using Tape_Controller::load_config;
-  using Tape_Controller::pre_load;
-  using Tape_Controller::remove_unavailable;
-  using Tape_Controller::scan_all_media;
-  using Tape_Controller::scan_tapelib;
-  using Tape_Controller::update;
-  using Tape_Controller::update_device_name;
-  using Tape_Controller::update_slots;
 };
 
 // A clock for scans: time moves only by sleeping or by `step_ms` on each

@@ -61,15 +61,9 @@ class Log_Capture : public ACE_Log_Msg_Callback {
     lines_.emplace_back(record.msg_data());
   }
   // True when some line contains `text`, is `text`, or starts with `text`.
-  bool contains(const std::string& text) const {
-    return any([&](const std::string& l) { return l.find(text) != std::string::npos; });
-  }
-  bool has_line(const std::string& text) const {
-    return any([&](const std::string& l) { return l == text; });
-  }
-  bool starts_with(const std::string& text) const {
-    return any([&](const std::string& l) { return l.compare(0, text.size(), text) == 0; });
-  }
+  bool contains(const std::string& text) const { return any(text, ANYWHERE); }
+  bool has_line(const std::string& text) const { return any(text, WHOLE); }
+  bool starts_with(const std::string& text) const { return any(text, START); }
   std::vector<std::string> lines() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return lines_;
@@ -80,11 +74,13 @@ class Log_Capture : public ACE_Log_Msg_Callback {
   }
 
  private:
-  template <class Pred>
-  bool any(Pred pred) const {
+  enum Match { ANYWHERE, WHOLE, START };
+  bool any(const std::string& text, Match how) const {
     std::lock_guard<std::mutex> guard(mutex_);
     for (const std::string& l : lines_) {
-      if (pred(l)) return true;
+      const std::size_t at = l.find(text);
+      if (at == std::string::npos || (how != ANYWHERE && at != 0)) continue;
+      if (how != WHOLE || l.size() == text.size()) return true;
     }
     return false;
   }
