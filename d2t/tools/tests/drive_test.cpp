@@ -1,5 +1,5 @@
 // drive_ready, cleaning_tape and get_media_capacity against the emulated
-// library, and the waiting logic of drive_ready on a scripted drive.
+// library, and the waiting logic of drive_ready on answers scripted in front of it.
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
 #include "d2t/tools/tests/quirky_changer.h"
