@@ -1,5 +1,5 @@
-// Controller lifecycle: configuration, operations before open(), and the
-// light discovery that open() runs.
+// Controller lifecycle: configuration and the light discovery that open()
+// runs.
 #include <gtest/gtest.h>
 
 #include "d2t/controller/tests/support/controller_fixture.h"
@@ -46,22 +46,6 @@ TEST_F(Lifecycle_Test, ConfigurationChangesOnlyValidKeysAndNeverFailsOpen) {
   write_config("{\"max_wait_seconds\": 9}");
   ASSERT_TRUE(controller().load_config());
   EXPECT_EQ(9, controller().max_wait_seconds());
-}
-
-TEST_F(Lifecycle_Test, OperationsWithoutBackEndFail) {
-  Log_Capture logs;
-  Tape_Controller& c = controller();  // never opened
-  Object result;
-  std::vector<d2t::Changer_var> changers;
-  EXPECT_FALSE(c.load(request("CHG0001-D0", "CHG0001L9"), result));
-  EXPECT_FALSE(c.unload(request("CHG0001-D0"), result));
-  EXPECT_FALSE(c.refresh("CHG0001", result));
-  EXPECT_FALSE(c.rescan("CHG0001", changers));
-  EXPECT_FALSE(c.get_slot("CHG0001", 1, result));
-  EXPECT_FALSE(c.transfer(Object(), Object()));
-  EXPECT_TRUE(result.empty());
-  EXPECT_TRUE(logs.contains("impl_ is NULL"));
-  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
 }
 
 // open() skips libraries the inventory does not know, stores the host's new

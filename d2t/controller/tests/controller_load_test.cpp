@@ -110,49 +110,17 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   expect_consistent();
 }
 
-TEST_F(Load_Test, UnloadsTheInventoryCannotPlace) {
+// The inventory shows the drive empty: nothing to do, or, when the drive
+// holds a tape the inventory does not know, nothing it can do.
+TEST_F(Load_Test, UnloadOfADriveTheInventoryShowsEmpty) {
   Log_Capture logs;
-  // The inventory shows the drive empty: nothing to do.
   EXPECT_TRUE(unload("CHG0001-D0", true).empty());
   EXPECT_TRUE(logs.contains("but no media loaded"));
-  // A tape the inventory does not know about cannot be sent home.
   bool count_failure = false;
   ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 0, 2, "CHG0002L9", 1, count_failure));
   ASSERT_TRUE(d2t::tools::drive_ready("/dev/st0", 5));
   EXPECT_TRUE(unload("CHG0001-D0", false).empty());
   EXPECT_EQ("drive:0", where_is("CHG0002L9"));
-
-  // The home slot's row lost its tag, or there is no such row.
-  load("CHG0001-D1", "CHG0001L9", true);
-  d2t::Media m;
-  m.slot_number(1);
-  ASSERT_TRUE(controller().impl()->update_slot(changer_id("CHG0001"), m));
-  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
-  EXPECT_EQ("drive:1", where_is("CHG0001L9"));
-  EXPECT_EQ(1, stored_slot("CHG0001-D1"));
-  ASSERT_TRUE(controller().impl()->set_drive_slot(std::string("CHG0001-D1"), ACE_INT64(99)));
-  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
-}
-
-// Device names cleared by a reset or changed by the host are looked up
-// again before a move.
-TEST_F(Load_Test, DeviceNamesAreFoundAgainBeforeMoving) {
-  ASSERT_TRUE(controller().impl()->reset());
-  load("CHG0001-D1", "CHG0002L9", true);
-  EXPECT_EQ("/dev/st1", str(drive_row("CHG0001-D1"), "dev_name"));
-  ASSERT_TRUE(controller().impl()->reset());
-  unload("CHG0001-D1", true);
-  EXPECT_EQ("slot:2", where_is("CHG0002L9"));
-
-  Library_Layout renamed = layout_;
-  renamed.changers[0].sg_name = "/dev/sg177";
-  renamed.changers[0].drives[0].dev_name = "/dev/st9";
-  write_library(renamed);
-  load("CHG0001-D0", "CHG0003L9", true);
-  EXPECT_EQ("drive:0", where_is("CHG0003L9"));
-  EXPECT_EQ("/dev/st9", str(drive_row("CHG0001-D0"), "dev_name"));
-  unload("CHG0001-D0", true);
-  expect_consistent();
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // Refresh: the inventory's slot rows and drive slots follow the changer's
-// element status; the slot-row index finds what a linear search finds.
+// element status, and the library type is measured once.
 #include <gtest/gtest.h>
 
-#include "d2t/controller/slot_row_index.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/tools/tools.h"
 #include "database/database.h"
@@ -117,66 +116,6 @@ TEST_F(Refresh_Test, LibraryTypeIsDetectedOnce) {
     EXPECT_EQ(2, clock->reads());
   }
   expect_consistent();
-}
-
-// The type is measured with the first empty drive whose tape device is
-// stored and the first cartridge that is not a cleaning cartridge; with
-// every drive holding a cartridge nothing is measured.
-TEST_F(Refresh_Test, TypeDetectionPicksItsDriveAndCartridge) {
-  std::int64_t d0 = 0;
-  ASSERT_TRUE(json_spirit::object_get(drive_row("CHG0001-D0"), "id", d0));
-  ASSERT_TRUE(impl_->set_drive_name(d0, "/dev/sg200", ""));
-  ASSERT_TRUE(impl_->set_changer_type(id_, ""));
-  set_faults({{"mount", "", 1, true}});  // stops the measuring load
-  Log_Capture logs;
-  refresh();
-  EXPECT_TRUE(logs.contains("Failed to mount(CHG0002L9) 2 to 1."));
-  EXPECT_FALSE(logs.contains("CLN001L1"));
-  EXPECT_EQ("", impl_->get_changer_type(id_));
-  EXPECT_EQ("slot:2", where_is("CHG0002L9"));
-
-  set_faults({});
-  ASSERT_TRUE(impl_->set_drive_name(d0, "/dev/sg200", "/dev/st0"));
-  bool count_failure = false;
-  ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 0, 2, "CHG0002L9", 1, count_failure));
-  ASSERT_TRUE(d2t::tools::mount("/dev/sg100", 1, 3, "CHG0003L9", 1, count_failure));
-  auto clock = std::make_shared<Fake_Controller_Clock>(1);
-  controller().clock(clock);
-  refresh();
-  EXPECT_EQ(0, clock->reads());
-  EXPECT_EQ("", impl_->get_changer_type(id_));
-  EXPECT_EQ("drive:0", where_is("CHG0002L9"));
-  EXPECT_EQ("drive:1", where_is("CHG0003L9"));
-  expect_consistent();
-}
-
-TEST(Slot_Row_Index_Test, FindsTheRowALinearSearchFinds) {
-  auto row = [](Value slot, const char* tag, Value porter = Value(false)) {
-    Object o;
-    json_spirit::insert(o)("slot_number", slot)("media_tag", tag)("is_porter", porter);
-    return Value(o);
-  };
-  const Array rows = {row(3, "first3"),          Value("not an object"),
-                      row(5, "first5", Value(1)), row(3, "second3"),
-                      row(Value("7"), "text7"),   row(Value(), "null"),
-                      Value(Object()),            row(7, "real7", Value(true)),
-                      row(Value(4294967296LL), "too-big"), row(-1, "negative")};
-  const std::vector<Slot_Row> compact = slot_rows_from_objects(rows);
-  Slot_Row_Index index(compact);
-  for (ACE_INT32 slot : {-1, 0, 1, 3, 5, 7, 8}) {
-    const Object* expected = nullptr;  // the first match of a linear search
-    for (auto v = rows.rbegin(); v != rows.rend(); ++v) {
-      if (match_slot_number(*v, slot)) expected = &v->get_obj();
-    }
-    const Slot_Row* found = index.find(slot);
-    ASSERT_EQ(expected == nullptr, found == nullptr) << slot;
-    EXPECT_EQ(expected ? expected->at("media_tag").get_str() : "", found ? found->media_tag : "") << slot;
-  }
-  EXPECT_EQ("first3", index.find(3)->media_tag);
-  EXPECT_EQ(-1, index.find(5)->is_porter);  // not a boolean: never compared
-  EXPECT_EQ(1, index.find(7)->is_porter);
-  EXPECT_EQ(0, index.find(3)->is_porter);
-  EXPECT_FALSE(match_slot_number(Value(5), 5));
 }
 
 }  // namespace

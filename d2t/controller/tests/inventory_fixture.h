@@ -162,15 +162,6 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
     for (long long id : slot_ids_) ASSERT_GT(id, 0);
   }
 
-  // Points the layer at a database that cannot be reached and forgets
-  // what was logged so far.
-  void make_unreachable() {
-    ASSERT_TRUE(manager()->configure(
-        GetParam() == SQLITE ? "sqlite:/proc/no-such-dir/media_controller.db"
-                             : "host=/nonexistent-socket-dir port=1 user=none dbname=none connect_timeout=2"));
-    logs_.clear();
-  }
-
   controller_test::Temp_Dir dir_;
   Tape_Controller_Database_Impl impl_;
   std::string url_;
