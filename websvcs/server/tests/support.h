@@ -1,5 +1,5 @@
-// Shared by the server tests: a minimal HTTP/1.1 client over a raw socket,
-// and a fixture owning a temporary directory.
+// Shared by the server and tape-control tests: a minimal HTTP/1.1 client
+// over a raw socket, and a fixture owning a temporary directory.
 #ifndef WEBSVCS_SERVER_TESTS_SUPPORT_H
 #define WEBSVCS_SERVER_TESTS_SUPPORT_H
 
