@@ -15,7 +15,6 @@
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
 #include "websvcs/controller/tapectl/tests/e2e_support.h"
-#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
 using json_spirit::Object;
 using json_spirit::Value;
@@ -109,16 +108,15 @@ void expect_three_views_agree(const Demo_Daemon& d) {
   EXPECT_EQ(describe(web), describe(mtx)) << "web reply and emulated library differ";
 }
 
-class E2E_Daemon_Test : public ::testing::Test {
+class E2E_Daemon_Test : public Temp_Dir {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_NO_FATAL_FAILURE(Temp_Dir::SetUp());
     port_ = tapectl_test::free_loopback_port();
     ASSERT_GT(port_, 0);
   }
-  std::string run_dir() const { return dir_.file("run"); }
+  std::string run_dir() const { return dir_ + "/run"; }
 
-  tapectl_test::Temp_Dir dir_;
   int port_ = 0;
   std::string error_;
 };

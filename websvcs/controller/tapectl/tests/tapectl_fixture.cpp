@@ -42,22 +42,6 @@ class Fake_Controller_Clock : public Controller_Clock {
 
 }  // namespace
 
-Temp_Dir::Temp_Dir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/tapectl_test.XXXXXX";
-  if (::mkdtemp(&templ[0]) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
-    return;
-  }
-  path_ = templ;
-}
-
-Temp_Dir::~Temp_Dir() {
-  if (path_.empty()) return;
-  const std::string cmd = "rm -rf '" + path_ + "'";
-  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
-}
-
 Log_Capture::Log_Capture() {
   ACE_LOG_MSG->msg_callback(this);
   ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
@@ -131,12 +115,12 @@ std::string sample_library(const std::string& faults) {
 }
 
 void Tapectl_Test::SetUp() {
-  ASSERT_FALSE(dir_.path().empty());
-  library_file_ = dir_.file("library.json");
+  ASSERT_NO_FATAL_FAILURE(Temp_Dir::SetUp());
+  library_file_ = dir_ + "/library.json";
   Tape_Controller::close_instance();
   database::sql::Legacy_Manager::instance()->reset_for_testing();
   ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
-      "sqlite:" + dir_.file("media_controller.db")));
+      "sqlite:" + dir_ + "/media_controller.db"));
   d2t::tools::set_clock(std::make_shared<Fake_Tools_Clock>());
 }
 
@@ -145,6 +129,7 @@ void Tapectl_Test::TearDown() {
   d2t::tools::set_device_provider(nullptr);
   d2t::tools::set_clock(nullptr);
   database::sql::Legacy_Manager::instance()->reset_for_testing();
+  Temp_Dir::TearDown();
 }
 
 void Tapectl_Test::use_library(const std::string& library_text) {
@@ -161,7 +146,7 @@ void Tapectl_Test::use_library(const std::string& library_text) {
 bool Tapectl_Test::open_controller() {
   Tape_Controller* c = Tape_Controller::instance();
   if (c == nullptr) return false;
-  c->config_path(dir_.file("media_controller.conf"));  // absent: defaults
+  c->config_path(dir_ + "/media_controller.conf");  // absent: defaults
   c->clock(std::make_shared<Fake_Controller_Clock>());
   return c->open();
 }

@@ -17,22 +17,9 @@
 #include "json_spirit/json_spirit_value.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/memory_channel.h"
+#include "websvcs/server/tests/support.h"
 
 namespace tapectl_test {
-
-// A temporary folder, removed with its content.
-class Temp_Dir {
- public:
-  Temp_Dir();
-  ~Temp_Dir();
-  Temp_Dir(const Temp_Dir&) = delete;
-  Temp_Dir& operator=(const Temp_Dir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Log lines written by the threads that attached it.
 class Log_Capture : public ACE_Log_Msg_Callback {
@@ -74,7 +61,8 @@ std::string move_body(const std::string& tag, int from, int to,
 // changer's "faults" array.
 std::string sample_library(const std::string& faults = "[]");
 
-class Tapectl_Test : public ::testing::Test {
+// dir_ (from ::Temp_Dir) holds the library file and the inventory.
+class Tapectl_Test : public ::Temp_Dir {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -94,7 +82,6 @@ class Tapectl_Test : public ::testing::Test {
   json_spirit::Object slot_row(const std::string& changer_serial, int slot);
   json_spirit::Object drive_row(const std::string& drive_serial);
 
-  Temp_Dir dir_;
   std::string library_file_;
 };
 
