@@ -85,14 +85,11 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
     manager()->register_metadata(std::make_shared<Media_Controller_Metadata>());
-    if (GetParam() == SQLITE) {
-      url_ = "sqlite:" + dir_.file("media_controller.db");
-    } else {
-      std::string error;
-      url_ = Pg_Schema::instance().url(error);
-      if (url_.empty()) GTEST_SKIP() << "PostgreSQL: " << error;
+    std::string url = "sqlite:" + dir_.file("media_controller.db"), error;
+    if (GetParam() == PGSQL && (url = Pg_Schema::instance().url(error)).empty()) {
+      GTEST_SKIP() << "PostgreSQL: " << error;
     }
-    ASSERT_TRUE(manager()->configure(url_));
+    ASSERT_TRUE(manager()->configure(url));
     // Opening creates the schema, so it never counts against a fault plan.
     ASSERT_TRUE(impl_.open()) << manager()->last_error("media_controller");
     ASSERT_TRUE(GetParam() == SQLITE || connection()->execute_script("DELETE FROM changer"));
@@ -164,7 +161,6 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
 
   controller_test::Temp_Dir dir_;
   Tape_Controller_Database_Impl impl_;
-  std::string url_;
   long long changer_id_ = -1;
   long long drive_id_ = -1;
   long long slot_ids_[3] = {-1, -1, -1};

@@ -1,6 +1,7 @@
-// Reset and transfer of the database inventory, all or nothing under
-// injected faults and malformed records, and many threads using one
-// inventory at once, on both engines.
+// The database inventory on both engines: unique numbers, cascades, empty
+// tags, porter flags and hostile text; reset and transfer all or nothing
+// under injected faults and malformed records; many threads at once.
+#include <algorithm>
 #include <thread>
 
 #include "d2t/controller/tests/inventory_fixture.h"
@@ -14,7 +15,15 @@ using json_spirit::Array;
 using json_spirit::Object;
 using json_spirit::Value;
 
-class Inventory_Transaction_Test : public Inventory_Test {
+d2t::Media medium(int slot, const std::string& tag, bool porter = false) {
+  d2t::Media m;
+  m.slot_number(slot);
+  m.media_tag(tag);
+  m.is_porter(porter);
+  return m;
+}
+
+class Inventory_Database_Test : public Inventory_Test {
  protected:
   // The transfer record of a slot of LIB1.
   Object slot_record(int slot) {
@@ -46,9 +55,132 @@ class Inventory_Transaction_Test : public Inventory_Test {
   }
 };
 
+TEST_P(Inventory_Database_Test, DuplicatesAreRefusedAndChangerChangesCascade) {
+  make_library();
+  EXPECT_EQ(-1, impl_.add_drive(drive_data(changer_id_, 0, "OTHER", "/dev/nst9")));
+  EXPECT_TRUE(logs_.has_line("Failed to add drive\n"));
+  EXPECT_EQ(-1, impl_.add_slot(slot_data(changer_id_, 1, "X1")));
+  EXPECT_EQ(-1, impl_.add_slot(changer_id_, medium(3, "OTHER")));
+  EXPECT_TRUE(logs_.has_line("Failed to add slot\n"));
+  Object d;
+  ASSERT_TRUE(impl_.get_drive(changer_id_, 0, d));
+  EXPECT_EQ(Value("DRV0"), d["serial_number"]);
+  EXPECT_EQ(Value("T1"), tag_of(slot_ids_[0]));
+  EXPECT_EQ(Value("T3"), tag_of(slot_ids_[2]));
+  // The same numbers in another changer are fine.
+  const long long other = impl_.add_changer(changer_data("LIB2"));
+  ASSERT_GT(impl_.add_drive(drive_data(other, 0, "DRV9", "/dev/nst9")), 0);
+  ASSERT_GT(impl_.add_slot(slot_data(other, 1, "X1")), 0);
+
+  // A changer's new id carries over to its rows.
+  database::sql::Update_SQL u("changer");
+  u.set("id", changer_id_ + 500, nullptr).where("id=:id").bind(":id", changer_id_);
+  ASSERT_TRUE(connection()->execute(u)) << connection()->last_error();
+  EXPECT_EQ(1, scalar("SELECT count(*) FROM drive WHERE changer_id=:id", changer_id_ + 500));
+  EXPECT_EQ(3, scalar("SELECT count(*) FROM slot WHERE changer_id=:id", changer_id_ + 500));
+  // clear() deletes every changer of that serial (the column is not
+  // unique) with its drives and slots, and nothing of another changer.
+  const long long twin = impl_.add_changer(changer_data("LIB1"));
+  ASSERT_GT(impl_.add_slot(slot_data(twin, 1, "Z1")), 0);
+  ASSERT_TRUE(impl_.clear("LIB1"));
+  Object c;
+  EXPECT_FALSE(impl_.get_changer("LIB1", c));
+  EXPECT_TRUE(impl_.get_changer("LIB2", c));
+  EXPECT_EQ(0, scalar("SELECT count(*) FROM drive WHERE changer_id<>:id", other));
+  EXPECT_EQ(0, scalar("SELECT count(*) FROM slot WHERE changer_id<>:id", other));
+  EXPECT_EQ(1, scalar("SELECT count(*) FROM drive WHERE changer_id=:id", other));
+  EXPECT_EQ(1, scalar("SELECT count(*) FROM slot WHERE changer_id=:id", other));
+}
+
+// An empty tag is stored as NULL by add_slot(Media) and update_slot, and
+// only NULL means empty; is_porter always reads back as a boolean.
+TEST_P(Inventory_Database_Test, EmptyMeansNullAndPorterIsBoolean) {
+  make_library();
+  EXPECT_EQ(2, impl_.get_empty_slot(changer_id_));
+  EXPECT_FALSE(impl_.slot_empty(changer_id_, 1));
+  EXPECT_TRUE(impl_.slot_empty(changer_id_, 2));
+  EXPECT_FALSE(impl_.slot_empty(changer_id_, 99));
+  ASSERT_TRUE(impl_.set_media_tag(changer_id_, 2, ""));  // stored as it is
+  EXPECT_EQ(Value(""), tag_of(slot_ids_[1]));
+  EXPECT_FALSE(impl_.slot_empty(changer_id_, 2));
+  EXPECT_EQ(-1, impl_.get_empty_slot(changer_id_));
+  ASSERT_TRUE(impl_.update_slot(changer_id_, medium(2, "", true)));
+  EXPECT_TRUE(tag_of(slot_ids_[1]).is_null());
+  EXPECT_TRUE(impl_.slot_empty(changer_id_, 2));
+  const long long empty = impl_.add_slot(changer_id_, medium(4, ""));
+  ASSERT_GT(empty, 0);
+  EXPECT_TRUE(tag_of(empty).is_null());
+  ASSERT_GT(impl_.add_slot(changer_id_, medium(5, "T5", true)), 0);
+  ASSERT_GT(impl_.add_slot(slot_data(changer_id_, 6, "T6", true)), 0);
+
+  Array slots;
+  ASSERT_TRUE(impl_.get_slots(changer_id_, slots));
+  ASSERT_EQ(6u, slots.size());
+  std::vector<int> porters;
+  for (const Value& v : slots) {
+    const Object& s = v.get_obj();
+    EXPECT_EQ(5u, s.size());
+    ASSERT_EQ(json_spirit::bool_type, s.at("is_porter").type());
+    EXPECT_EQ(json_spirit::int_type, s.at("slot_number").type());
+    EXPECT_EQ(Value(changer_id_), s.at("changer_id"));
+    if (s.at("is_porter").get_bool()) porters.push_back(s.at("slot_number").get_int());
+  }
+  std::sort(porters.begin(), porters.end());
+  EXPECT_EQ((std::vector<int>{2, 5, 6}), porters);
+  Object s;
+  ASSERT_TRUE(impl_.get_slot("T6", s));
+  EXPECT_EQ(Value(true), s["is_porter"]);
+  ASSERT_TRUE(impl_.get_slot("LIB1", 2, s));
+  EXPECT_EQ(Value(true), s["is_porter"]);
+  ASSERT_TRUE(impl_.update_slot(changer_id_, medium(2, "T2", false)));
+  ASSERT_TRUE(impl_.get_slot("T2", s));
+  EXPECT_EQ(Value(2), s["slot_number"]);
+  EXPECT_EQ(Value(false), s["is_porter"]);
+}
+
+// Serial numbers and tags are data: quotes, semicolons and SQL text are
+// stored and matched as they are and never run.
+TEST_P(Inventory_Database_Test, HostileTextIsStoredAsData) {
+  const std::string hostile[] = {"LIB'1",       "x'; DROP TABLE changer; --", "\"quoted\";",
+                                 "' OR '1'='1", "a:serial_number",            "back\\slash",
+                                 "1); DELETE FROM slot WHERE (1=1"};
+  const long long n = sizeof hostile / sizeof hostile[0];
+  for (const std::string& s : hostile) {
+    SCOPED_TRACE(s);
+    const long long id = impl_.add_changer(changer_data(s));
+    ASSERT_GT(id, 0);
+    ASSERT_GT(impl_.add_drive(drive_data(id, 0, s, s)), 0);
+    ASSERT_GT(impl_.add_slot(id, medium(1, s)), 0);
+    ASSERT_GT(impl_.add_slot(id, medium(2, "")), 0);
+    Object c, d, from, to;
+    ASSERT_TRUE(impl_.get_changer(s, c));
+    EXPECT_EQ(Value(id), c["id"]);
+    EXPECT_EQ(Value(s), c["serial_number"]);
+    ASSERT_TRUE(impl_.get_tape_device(s, d));
+    EXPECT_EQ(Value(s), d["dev_name"]);
+    EXPECT_TRUE(impl_.update_drive_failure(s, 2));
+    ASSERT_TRUE(impl_.get_drive(s, d));
+    EXPECT_EQ(Value(2), d["failures"]);
+    ASSERT_TRUE(impl_.get_slot(s, 1, from));
+    ASSERT_TRUE(impl_.get_slot(s, 2, to));
+    ASSERT_TRUE(impl_.transfer(from, to));
+    ASSERT_TRUE(impl_.get_slot(s, d));
+    EXPECT_EQ(Value(s), d["media_tag"]);
+    EXPECT_EQ(Value(2), d["slot_number"]);
+  }
+  // Only the exact text matches; clearing one serial removes that changer alone.
+  Object c;
+  EXPECT_FALSE(impl_.get_changer("anything' OR '1'='1", c));
+  EXPECT_EQ(n, scalar("SELECT count(*) FROM changer"));
+  EXPECT_EQ(n, scalar("SELECT count(*) FROM drive"));
+  EXPECT_EQ(2 * n, scalar("SELECT count(*) FROM slot"));
+  EXPECT_TRUE(impl_.clear("' OR '1'='1"));
+  EXPECT_EQ(n - 1, scalar("SELECT count(*) FROM changer"));
+}
+
 // Reset clears the device names of every changer and drive and nothing
 // else, or changes nothing and fails.
-TEST_P(Inventory_Transaction_Test, ResetIsAllOrNothingAtEveryFailurePoint) {
+TEST_P(Inventory_Database_Test, ResetIsAllOrNothingAtEveryFailurePoint) {
   make_library();
   ASSERT_TRUE(impl_.set_drive_slot(std::string("DRV0"), ACE_INT64(3)));
   const Object changer = row("changer", changer_id_), drive = row("drive", drive_id_);
@@ -81,15 +213,13 @@ TEST_P(Inventory_Transaction_Test, ResetIsAllOrNothingAtEveryFailurePoint) {
 
 // Transfer moves the tag from one row to the other, or changes nothing
 // and fails.
-TEST_P(Inventory_Transaction_Test, TransferIsAllOrNothingAtEveryFailurePoint) {
+TEST_P(Inventory_Database_Test, TransferIsAllOrNothingAtEveryFailurePoint) {
   make_library();
   const Object from = slot_record(1), to = slot_record(2);
   const int clean_run = walk_faults(
       [&] {
         ASSERT_TRUE(impl_.set_media_tag(changer_id_, 1, "T1"));
-        d2t::Media empty;
-        empty.slot_number(2);
-        ASSERT_TRUE(impl_.update_slot(changer_id_, empty));
+        ASSERT_TRUE(impl_.update_slot(changer_id_, medium(2, "")));
       },
       [&] { return impl_.transfer(from, to); },
       [&](bool done) {
@@ -110,7 +240,7 @@ TEST_P(Inventory_Transaction_Test, TransferIsAllOrNothingAtEveryFailurePoint) {
 // A malformed record never reaches the database; a row replaced since its
 // record was read (a rescan gives slots new ids) must not leave the
 // cartridge recorded in no slot or in two.
-TEST_P(Inventory_Transaction_Test, MalformedOrVanishedRecordsChangeNothing) {
+TEST_P(Inventory_Database_Test, MalformedOrVanishedRecordsChangeNothing) {
   make_library();
   const Object from = slot_record(1), to = slot_record(2);
   Object no_id = from, no_tag = from, null_tag = from, text_id = from, to_no_id = to;
@@ -145,7 +275,7 @@ TEST_P(Inventory_Transaction_Test, MalformedOrVanishedRecordsChangeNothing) {
 // with drive updates and resets that touch every row of every library in
 // between: every operation succeeds (no "database is locked"), nothing is
 // logged and no update is lost.
-TEST_P(Inventory_Transaction_Test, ConcurrentWritersAndReadersAllSucceedAndLoseNothing) {
+TEST_P(Inventory_Database_Test, ConcurrentWritersAndReadersAllSucceedAndLoseNothing) {
   const int THREADS = 8, SLOTS = 10, ROUNDS = 20;
   auto work = [&](int t) {
     logs_.attach_this_thread();
@@ -201,7 +331,7 @@ TEST_P(Inventory_Transaction_Test, ConcurrentWritersAndReadersAllSucceedAndLoseN
   EXPECT_EQ(THREADS * SLOTS, scalar("SELECT count(*) FROM slot"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Inventory_Transaction_Test, ::testing::Values(SQLITE, PGSQL),
+INSTANTIATE_TEST_SUITE_P(Engines, Inventory_Database_Test, ::testing::Values(SQLITE, PGSQL),
                          engine_name);
 
 }  // namespace
