@@ -1,8 +1,8 @@
 // Many requests at once: loads, unloads, refreshes and transfers on
 // different drives and slots of one library, and rescans of two libraries.
-#include <thread>
-
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "json_spirit/json_helpers.h"
@@ -58,7 +58,8 @@ TEST_F(Controller_Test, ParallelMovesAndRefreshesKeepTheInventoryConsistent) {
 }
 
 TEST_F(Controller_Test, ConcurrentRescansLeaveConsistentLibraries) {
-  write_library({0, 0, 0, {make_changer("AAA0001", 10, 2, 5), make_changer("BBB0001", 10, 2, 5, 10)}});
+  write_library(
+      {0, 0, 0, {make_changer("AAA0001", 10, 2, 5), make_changer("BBB0001", 10, 2, 5, 10)}});
   ASSERT_TRUE(open_controller());
   std::atomic<int> ok{0};
   std::vector<std::thread> threads;

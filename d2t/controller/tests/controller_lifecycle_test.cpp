@@ -31,7 +31,8 @@ TEST_F(Lifecycle_Test, ConfigurationChangesOnlyValidKeysAndNeverFailsOpen) {
       {"not json at all", 30, 3, 3},
       {"{\"max_wait_seconds\": \"60\", \"drive_faulty_threshold\": null}", 30, 3, 3},
       {"{\"load_unload_retries\": 5, \"other\": true}", 30, 5, 3},
-      {"{\"max_wait_seconds\": 6, \"load_unload_retries\": 1, \"drive_faulty_threshold\": 7}", 6, 1, 7},
+      {"{\"max_wait_seconds\": 6, \"load_unload_retries\": 1, \"drive_faulty_threshold\": 7}", 6, 1,
+       7},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text ? r.text : "no file");

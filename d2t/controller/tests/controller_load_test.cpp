@@ -63,7 +63,8 @@ TEST_F(Load_Test, CountedFailuresReachFaultyAtTheThresholdAndSuccessResets) {
     set_faults({{r.unloading ? "unmount" : "mount", "CHG0001-D0", 100000, false}});
     for (int n = 1; n <= r.threshold; ++n) {
       Object res = r.unloading ? unload("CHG0001-D0", false) : load("CHG0001-D0", r.tag, false);
-      EXPECT_EQ(r.unloading ? "Failed to unload media" : "Failed to load media", str(res, "message"));
+      EXPECT_EQ(r.unloading ? "Failed to unload media" : "Failed to load media",
+                str(res, "message"));
       EXPECT_EQ(n == r.threshold, faulty(res)) << n;
       EXPECT_EQ(std::min(n, r.threshold - 1), drive_failures("CHG0001-D0")) << n;
     }

@@ -43,7 +43,8 @@ class Refresh_Test : public Controller_Test {
 TEST_F(Refresh_Test, RowsTagsAndPorterFlagsFollowTheHardware) {
   database::sql::Connection_var c =
       database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
-  ASSERT_TRUE(c->execute(database::sql::Raw_SQL("DELETE FROM slot WHERE slot_number BETWEEN 6 AND 10")));
+  ASSERT_TRUE(
+      c->execute(database::sql::Raw_SQL("DELETE FROM slot WHERE slot_number BETWEEN 6 AND 10")));
   ASSERT_TRUE(d2t::tools::transfer("/dev/sg100", 2, 9, 1));  // moved behind our back
   ASSERT_TRUE(impl_->set_media_tag(id_, 3, "WRONG"));
   ASSERT_TRUE(impl_->set_media_tag(id_, 4, ""));

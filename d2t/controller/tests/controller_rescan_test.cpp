@@ -1,10 +1,10 @@
 // Rescan: scanning a library through the emulated devices (drive
 // identification, cartridge classification, type), storing it and removing
 // libraries left without drives.
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <mutex>
-
-#include <gtest/gtest.h>
 
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/emulator/emulator.h"
@@ -109,8 +109,8 @@ TEST_F(Rescan_Test, TriesDrivesBehindTheChangersTargetFirst) {
   ASSERT_TRUE(d2t::tools::lsscsi(changers, drives));
 
   std::string error;
-  auto recorder = std::make_shared<Recording_Provider>(
-      std::shared_ptr<d2t::scsi::Device_Provider>(d2t::emulator::make_provider(library_file(), &error)));
+  auto recorder = std::make_shared<Recording_Provider>(std::shared_ptr<d2t::scsi::Device_Provider>(
+      d2t::emulator::make_provider(library_file(), &error)));
   d2t::tools::set_device_provider(recorder);
   ASSERT_TRUE(controller().detect_drives(changer, drives));
   // After the first move (the changer's device), the first drive asked is
@@ -157,8 +157,8 @@ TEST_F(Rescan_Test, DriveThatNeverBecomesReadyIsDropped) {
 
 TEST_F(Rescan_Test, CleaningCartridgeIsClassifiedAndSkipped) {
   Changer_Layout c = make_changer("CHG0001", 8, 2, 0);
-  c.cartridges = {{1, -1, "CLN001L1", 0, true}, {2, -1, "DAT002L9"}, {3, -1, "DAT003L9"},
-                  {4, -1, "DAT004L9"}};
+  c.cartridges = {
+      {1, -1, "CLN001L1", 0, true}, {2, -1, "DAT002L9"}, {3, -1, "DAT003L9"}, {4, -1, "DAT004L9"}};
   open_on({c});
 
   d2t::Changer_var lib = rescan("CHG0001");
@@ -196,7 +196,8 @@ TEST_F(Rescan_Test, LibraryTypeFollowsTheTimeOfALoadAndUnload) {
     const char* type;
   };
   open_on({make_changer("CHG0001", 4, 1, 1)});
-  for (const Row& r : {Row{2100, 0, "physical"}, Row{0, 2000, "virtual"}, Row{0, 2001, "physical"}}) {
+  for (const Row& r :
+       {Row{2100, 0, "physical"}, Row{0, 2000, "virtual"}, Row{0, 2001, "physical"}}) {
     SCOPED_TRACE(r.step);
     write_library({r.move_ms, 0, 0, layout_.changers});
     if (r.step) controller().clock(std::make_shared<Fake_Controller_Clock>(r.step));

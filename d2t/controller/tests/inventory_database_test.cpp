@@ -141,8 +141,12 @@ TEST_P(Inventory_Database_Test, EmptyMeansNullAndPorterIsBoolean) {
 // Serial numbers and tags are data: quotes, semicolons and SQL text are
 // stored and matched as they are and never run.
 TEST_P(Inventory_Database_Test, HostileTextIsStoredAsData) {
-  const std::string hostile[] = {"LIB'1",       "x'; DROP TABLE changer; --", "\"quoted\";",
-                                 "' OR '1'='1", "a:serial_number",            "back\\slash",
+  const std::string hostile[] = {"LIB'1",
+                                 "x'; DROP TABLE changer; --",
+                                 "\"quoted\";",
+                                 "' OR '1'='1",
+                                 "a:serial_number",
+                                 "back\\slash",
                                  "1); DELETE FROM slot WHERE (1=1"};
   const long long n = sizeof hostile / sizeof hostile[0];
   for (const std::string& s : hostile) {
@@ -249,14 +253,16 @@ TEST_P(Inventory_Database_Test, MalformedOrVanishedRecordsChangeNothing) {
   null_tag["media_tag"] = Value::null;  // the source slot is empty
   text_id["media_id"] = Value("12");
   to_no_id.erase("media_id");
-  const std::pair<Object, Object> malformed[] = {
-      {no_id, to}, {no_tag, to}, {null_tag, to}, {text_id, to}, {from, to_no_id}, {Object(), Object()}};
+  const std::pair<Object, Object> malformed[] = {{no_id, to},      {no_tag, to},
+                                                 {null_tag, to},   {text_id, to},
+                                                 {from, to_no_id}, {Object(), Object()}};
   for (const auto& c : malformed) {
     SCOPED_TRACE(json_spirit::JSON_Dump(c.first) + " -> " + json_spirit::JSON_Dump(c.second));
     logs_.clear();
     // Any database operation at all would fire this fault.
-    manager()->set_fault_plan(Fault_Plan(1, Fault_Plan::ONCE, Fault_Plan::OP_EXECUTE | Fault_Plan::OP_QUERY |
-                                                                  Fault_Plan::OP_BEGIN | Fault_Plan::OP_CONNECT));
+    manager()->set_fault_plan(Fault_Plan(1, Fault_Plan::ONCE,
+                                         Fault_Plan::OP_EXECUTE | Fault_Plan::OP_QUERY |
+                                             Fault_Plan::OP_BEGIN | Fault_Plan::OP_CONNECT));
     EXPECT_FALSE(impl_.transfer(c.first, c.second));
     EXPECT_EQ(0, manager()->faults_fired());
     manager()->clear_fault_plan();
@@ -289,13 +295,15 @@ TEST_P(Inventory_Database_Test, ConcurrentWritersAndReadersAllSucceedAndLoseNoth
     const long long drive_id = impl_.add_drive(drive_data(changer, 0, drive, dev));
     check(drive_id > 0, "add_drive");
     for (int s = 1; s <= SLOTS; ++s) {
-      check(impl_.add_slot(slot_data(changer, s, s == 1 ? Value(serial + "-T") : Value())) > 0, "add_slot");
+      check(impl_.add_slot(slot_data(changer, s, s == 1 ? Value(serial + "-T") : Value())) > 0,
+            "add_slot");
     }
     for (int round = 0; round < ROUNDS; ++round) {
       const int from = round % SLOTS + 1, to = from % SLOTS + 1;
       Object from_rec, to_rec, d;
       Array slots;
-      check(impl_.get_slot(serial, from, from_rec) && impl_.get_slot(serial, to, to_rec), "get_slot");
+      check(impl_.get_slot(serial, from, from_rec) && impl_.get_slot(serial, to, to_rec),
+            "get_slot");
       check(impl_.transfer(from_rec, to_rec), "transfer");
       check(impl_.set_drive_name(drive_id, "/dev/sg" + std::to_string(t), dev), "set_drive_name");
       check(impl_.update_drive_failure(dev, round + 1), "update_drive_failure");

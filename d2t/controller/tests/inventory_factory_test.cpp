@@ -75,8 +75,10 @@ TEST(Media_Controller_Metadata_Factory, AllocationFailureGivesNullAndEnomem) {
       break;
     }
     ++failures;
-    if (md) gobble(md);  // the declaration survived that allocation
-    else EXPECT_EQ(ENOMEM, saved_errno);
+    if (md)
+      gobble(md);  // the declaration survived that allocation
+    else
+      EXPECT_EQ(ENOMEM, saved_errno);
   }
   EXPECT_GT(failures, 1);
   // Without a place for the destroyer the factory still makes an object.

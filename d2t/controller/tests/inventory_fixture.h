@@ -53,9 +53,11 @@ class Pg_Schema {
       base_ = base;
       name_ = name;
     }
-    const bool uri = base_.compare(0, 13, "postgresql://") == 0 || base_.compare(0, 11, "postgres://") == 0;
+    const bool uri =
+        base_.compare(0, 13, "postgresql://") == 0 || base_.compare(0, 11, "postgres://") == 0;
     if (!uri) return base_ + " options='-csearch_path=" + name_ + "'";
-    return base_ + (base_.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + name_;
+    return base_ + (base_.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" +
+           name_;
   }
   ~Pg_Schema() {
     std::string error;
@@ -71,8 +73,10 @@ class Pg_Schema {
       error = "cannot use " + url;
     } else {
       database::sql::Connection_var c = manager->get_connection_r("inventory_admin");
-      if (!c.get()) error = manager->last_error("inventory_admin");
-      else if (!(ok = c->execute_script(script))) error = c->last_error();
+      if (!c.get())
+        error = manager->last_error("inventory_admin");
+      else if (!(ok = c->execute_script(script)))
+        error = c->last_error();
     }
     manager->configure(std::string());
     return ok;
@@ -96,7 +100,9 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
   }
   void TearDown() override { manager()->reset_for_testing(); }
 
-  static database::sql::Legacy_Manager* manager() { return database::sql::Legacy_Manager::instance(); }
+  static database::sql::Legacy_Manager* manager() {
+    return database::sql::Legacy_Manager::instance();
+  }
   static database::sql::Connection_var connection() {
     return manager()->get_connection_r("media_controller");
   }
@@ -127,7 +133,8 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
   static json_spirit::Object changer_data(const std::string& serial) {
     json_spirit::Object o;
     insert(o)("target_name", "1:0:0")("lun", 0)("vendor", "ACME")("model", "Lib-24")(
-        "sg_name", "/dev/sg3")("type", "physical")("serial_number", serial)("drives", json_spirit::Array());
+        "sg_name", "/dev/sg3")("type", "physical")("serial_number", serial)("drives",
+                                                                            json_spirit::Array());
     return o;
   }
   static json_spirit::Object drive_data(long long changer_id, int number, const std::string& serial,
@@ -138,11 +145,11 @@ class Inventory_Test : public ::testing::TestWithParam<Engine> {
         "serial_number", serial)("failures", 0);
     return o;
   }
-  static json_spirit::Object slot_data(long long changer_id, int number, const json_spirit::Value& tag,
-                                       bool porter = false) {
+  static json_spirit::Object slot_data(long long changer_id, int number,
+                                       const json_spirit::Value& tag, bool porter = false) {
     json_spirit::Object o;
-    insert(o)("changer_id", changer_id)("slot_number", number)("media_tag", tag)("is_porter", porter)(
-        "state", "full");
+    insert(o)("changer_id", changer_id)("slot_number", number)("media_tag", tag)(
+        "is_porter", porter)("state", "full");
     return o;
   }
 

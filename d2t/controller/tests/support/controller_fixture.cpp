@@ -56,7 +56,8 @@ void Controller_Test::TearDown() {
 void Controller_Test::write_library(const Library_Layout& layout) {
   layout_ = layout;
   Object root, timing;
-  insert(timing)("move_ms", layout.move_ms)("load_ms", layout.load_ms)("unload_ms", layout.unload_ms);
+  insert(timing)("move_ms", layout.move_ms)("load_ms", layout.load_ms)("unload_ms",
+                                                                       layout.unload_ms);
   insert(root)("state_file", "library.state")("timing", timing);
   Array changers;
   for (const Changer_Layout& c : layout.changers) {
@@ -72,7 +73,8 @@ void Controller_Test::write_library(const Library_Layout& layout) {
     }
     for (const Cartridge_Layout& t : c.cartridges) {
       Object ot;
-      insert(ot)(t.drive >= 0 ? "drive" : "slot", t.drive >= 0 ? t.drive : t.slot)("barcode", t.barcode);
+      insert(ot)(t.drive >= 0 ? "drive" : "slot", t.drive >= 0 ? t.drive : t.slot)("barcode",
+                                                                                   t.barcode);
       if (t.capacity) ot["capacity"] = t.capacity;
       if (t.cleaning) ot["cleaning"] = true;
       carts.push_back(ot);
@@ -114,7 +116,9 @@ Test_Controller& Controller_Test::controller() {
 
 bool Controller_Test::open_controller() { return controller().open(); }
 
-void Controller_Test::write_config(const std::string& text) { std::ofstream(config_file()) << text; }
+void Controller_Test::write_config(const std::string& text) {
+  std::ofstream(config_file()) << text;
+}
 
 void Controller_Test::start(const Library_Layout& layout, const std::string& config) {
   write_library(layout);

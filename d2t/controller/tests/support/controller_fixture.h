@@ -5,12 +5,12 @@
 #ifndef D2T_CONTROLLER_TESTS_SUPPORT_CONTROLLER_FIXTURE_H
 #define D2T_CONTROLLER_TESTS_SUPPORT_CONTROLLER_FIXTURE_H
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "d2t/controller/tape_controller.h"
 #include "d2t/controller/tests/support/test_util.h"

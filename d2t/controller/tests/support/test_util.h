@@ -4,6 +4,10 @@
 #ifndef D2T_CONTROLLER_TESTS_SUPPORT_TEST_UTIL_H
 #define D2T_CONTROLLER_TESTS_SUPPORT_TEST_UTIL_H
 
+#include <ace/Log_Msg.h>
+#include <ace/Log_Msg_Callback.h>
+#include <ace/Log_Record.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -11,20 +15,18 @@
 #include <string>
 #include <vector>
 
-#include <ace/Log_Msg.h>
-#include <ace/Log_Msg_Callback.h>
-#include <ace/Log_Record.h>
-#include <gtest/gtest.h>
-
 namespace controller_test {
 
 // A temporary folder (under $TMPDIR) removed with everything in it.
 class Temp_Dir {
  public:
   Temp_Dir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "controller_test.XXXXXX").string();
-    if (::mkdtemp(templ.data()) != nullptr) path_ = templ;
-    else ADD_FAILURE() << "mkdtemp failed";
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "controller_test.XXXXXX").string();
+    if (::mkdtemp(templ.data()) != nullptr)
+      path_ = templ;
+    else
+      ADD_FAILURE() << "mkdtemp failed";
   }
   ~Temp_Dir() {
     std::error_code ignored;
