@@ -124,4 +124,18 @@ TEST_F(Load_Test, UnloadOfADriveTheInventoryShowsEmpty) {
   EXPECT_EQ("drive:0", where_is("CHG0002L9"));
 }
 
+// The home slot's row lost its tag, or there is no such row: the unload is
+// refused and the cartridge stays recorded in the drive.
+TEST_F(Load_Test, UnloadWithoutATaggedHomeSlotIsRefused) {
+  load("CHG0001-D1", "CHG0001L9", true);
+  d2t::Media m;
+  m.slot_number(1);
+  ASSERT_TRUE(controller().impl()->update_slot(changer_id("CHG0001"), m));
+  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
+  EXPECT_EQ("drive:1", where_is("CHG0001L9"));
+  EXPECT_EQ(1, stored_slot("CHG0001-D1"));
+  ASSERT_TRUE(controller().impl()->set_drive_slot(std::string("CHG0001-D1"), ACE_INT64(99)));
+  EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
+}
+
 }  // namespace
