@@ -32,8 +32,8 @@ bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive
   ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
 
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive "
-                                  "manually and retry rescan.\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT(
+        "Failed to unload all drives before rescan, unload all drive manually and retry rescan.\n")));
     return false;
   }
   if (!d2t::tools::changer_status(changer)) return false;
