@@ -23,10 +23,11 @@ struct Http_Reply {
 // A connected socket, closed on destruction.
 class Test_Socket {
  public:
-  explicit Test_Socket(unsigned int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit Test_Socket(unsigned int port, int guard_seconds = 60)
+      : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
     // Guard against a hung server: a read that waits this long fails the
     // test instead of blocking the suite.
-    timeval tv{60, 0};
+    timeval tv{guard_seconds, 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
@@ -93,6 +94,16 @@ inline Http_Reply http_request(unsigned int port, const std::string& method,
   // a failed send still leaves its reply to read.
   s.send_all(req);
   return parse_reply(s.read_all());
+}
+
+// Whether a server answers GET `target` on `port` within a couple of
+// seconds: a readiness probe, which must not hang on a port that some other
+// program holds without answering.
+inline int http_probe(unsigned int port, const std::string& target) {
+  Test_Socket s(port, 2);
+  if (!s.ok()) return 0;
+  s.send_all("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+  return parse_reply(s.read_all()).status;
 }
 
 // A fresh directory per test, removed afterwards.

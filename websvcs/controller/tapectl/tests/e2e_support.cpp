@@ -108,8 +108,7 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
       exited = true;
       return false;
     }
-    const Http_Reply r = http_request(port_, "GET", "/d2/r/tapectl/info");
-    if (r.status == 200) return true;
+    if (http_probe(port_, "/d2/r/tapectl/info") == 200) return true;
     if (std::chrono::steady_clock::now() > deadline) {
       error = "the daemon did not answer in time:\n" + log_text();
       return false;
