@@ -19,6 +19,12 @@ bool object_get(const Object& o, const std::string& key, bool& out);
 // Pointer to the string under `key` (str or secure str), or null.
 const std::string* object_get_str(const Object& o, const std::string& key);
 
+// A copy of the string under `key`, or "" when there is none.
+inline std::string object_get_str_or_empty(const Object& o, const std::string& key) {
+  const std::string* s = object_get_str(o, key);
+  return s ? *s : std::string();
+}
+
 // Pointer to the value of type T under `key`, or null when missing or of
 // another type. T is std::string, Object or Array.
 template <typename T>

@@ -13,16 +13,6 @@
 
 using json_spirit::Object;
 
-namespace {
-
-// The string under `key`, or "" when it is missing or not a string.
-std::string str_or_empty(const Object& o, const char* key) {
-  const std::string* s = json_spirit::object_get_str(o, key);
-  return s ? *s : std::string();
-}
-
-}  // namespace
-
 bool Tape_Controller::load(const Object& request, Object& result) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
@@ -38,8 +28,8 @@ bool Tape_Controller::load(const Object& request, Object& result) {
   // The move and its record, shared with other moves (see status_lock_).
   ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
   try {
-    const std::string sg_name = str_or_empty(device, "sg_name");
-    const std::string dev_name = str_or_empty(device, "dev_name");
+    const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
+    const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
     int drive_number = 0;
     int failures = 0;
     json_spirit::object_get(device, "drive_number", drive_number);
@@ -102,16 +92,16 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
       return false;
     }
 
-    std::string sg_name = str_or_empty(device, "sg_name");
-    std::string dev_name = str_or_empty(device, "dev_name");
+    std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
+    std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
     if (sg_name.empty() || dev_name.empty()) {
       // The stored names were cleared (devices renamed or gone): rediscover.
       if (!update() || !impl_->get_tape_device(serial, device)) {
         ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape devices before load media.\n")));
         return false;
       }
-      sg_name = str_or_empty(device, "sg_name");
-      dev_name = str_or_empty(device, "dev_name");
+      sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
+      dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
       if (sg_name.empty() || dev_name.empty()) {
         ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"), serial.c_str()));
         return false;

@@ -12,15 +12,6 @@
 
 using json_spirit::Object;
 
-namespace {
-
-std::string str_or_empty(const Object& o, const char* key) {
-  const std::string* s = json_spirit::object_get_str(o, key);
-  return s ? *s : std::string();
-}
-
-}  // namespace
-
 bool Tape_Controller::unload(const Object& request, Object& result) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
@@ -35,15 +26,15 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       return false;
     }
 
-    std::string dev_name = str_or_empty(device, "dev_name");
-    std::string sg_name = str_or_empty(device, "sg_name");
+    std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
+    std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
     if (dev_name.empty() || sg_name.empty()) {
       if (!update() || !impl_->get_tape_device(serial, device)) {
         ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update devices before unload media.\n")));
         return false;
       }
-      dev_name = str_or_empty(device, "dev_name");
-      sg_name = str_or_empty(device, "sg_name");
+      dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
+      sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
       if (dev_name.empty() || sg_name.empty()) {
         ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to unload media.\n"),
                    serial.c_str()));
