@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <utility>
 
 #include <ace/Log_Msg.h>
 
@@ -277,7 +278,7 @@ bool Tape_Controller_Database_Impl::get_slots(ACE_INT64 changer_id, Array& resul
   cursor.val_trans(PORTER_AS_BOOL);
   Value rows;
   if (!cursor.fetch(rows) || rows.type() != json_spirit::array_type) return false;
-  result = rows.get_array();
+  result = std::move(rows.get_array());  // a large library: no copy
   return true;
 }
 
