@@ -2,49 +2,21 @@
 #include "websvcs/controller/tapectl/drive_unload_handler.h"
 
 #include <cerrno>
-#include <cstring>
 #include <new>
-#include <optional>
 
-#include "d2t/controller/tape_controller.h"
-#include "websvcs/controller/tapectl/library_guard.h"
+#include "websvcs/controller/tapectl/drive_request.h"
 
 const char* const Drive_Unload_Handler::PATH = "/d2/r/tapectl/drive/unload";
 
 int Drive_Unload_Handler::handle_request(JSON_RESTful_Channel* channel, json_spirit::Value& body) {
   if (channel == nullptr) return 0;
-  CGI_Response* response = channel->response();
-  const JSON_RESTful_Request& request = channel->request();
-  // A path that only starts with the handler's path is served too.
-  const char* path = request.path(1);
-  if (path == nullptr || std::strncmp(path, PATH, std::strlen(PATH)) != 0) {
-    response->status(404, nullptr);
-    return 0;
-  }
-  if (request.method() != METHOD_POST) {
-    response->status(405, nullptr);
-    return 0;
-  }
+  if (check_drive_request(channel, PATH) != 0) return 0;
   return handle_post(channel, body);
 }
 
 int Drive_Unload_Handler::handle_post(JSON_RESTful_Channel* channel,
                                       const json_spirit::Value& body) {
-  if (body.type() != json_spirit::obj_type) {
-    channel->response()->status(400, nullptr);
-    return 0;
-  }
-  const json_spirit::Object& request = body.get_obj();
-  // Drive moves share their library with each other, not with a refresh,
-  // rescan or transfer of it (library_guard.h).
-  std::optional<Library_Guard> guard;
-  const std::string library = library_of_drive(request);
-  if (!library.empty()) guard.emplace(library, Library_Guard::SHARED);
-  json_spirit::Object result;
-  Tape_Controller* controller = Tape_Controller::instance();
-  if (controller != nullptr && controller->unload(request, result)) return 0;
-  channel->response()->status(500, nullptr);
-  return channel->send_value(result);
+  return run_drive_request(channel, body, &Tape_Controller::unload);
 }
 
 namespace {

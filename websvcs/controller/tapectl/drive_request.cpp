@@ -1,0 +1,41 @@
+// Shared request handling of the drive load and unload handlers.
+#include "websvcs/controller/tapectl/drive_request.h"
+
+#include <cstring>
+#include <optional>
+
+#include "websvcs/controller/tapectl/library_guard.h"
+
+int check_drive_request(JSON_RESTful_Channel* channel, const char* path) {
+  const JSON_RESTful_Request& request = channel->request();
+  // A path that only starts with the handler's path is served too.
+  const char* p = request.path(1);
+  if (p == nullptr || std::strncmp(p, path, std::strlen(path)) != 0) {
+    channel->response()->status(404, nullptr);
+    return 404;
+  }
+  if (request.method() != METHOD_POST) {
+    channel->response()->status(405, nullptr);
+    return 405;
+  }
+  return 0;
+}
+
+int run_drive_request(JSON_RESTful_Channel* channel, const json_spirit::Value& body,
+                      Drive_Operation operation) {
+  if (body.type() != json_spirit::obj_type) {
+    channel->response()->status(400, nullptr);
+    return 0;
+  }
+  const json_spirit::Object& request = body.get_obj();
+  // Drive moves share their library with each other, not with a refresh,
+  // rescan or transfer of it.
+  std::optional<Library_Guard> guard;
+  const std::string library = library_of_drive(request);
+  if (!library.empty()) guard.emplace(library, Library_Guard::SHARED);
+  json_spirit::Object result;
+  Tape_Controller* controller = Tape_Controller::instance();
+  if (controller != nullptr && (controller->*operation)(request, result)) return 0;
+  channel->response()->status(500, nullptr);
+  return channel->send_value(result);
+}
