@@ -8,9 +8,10 @@
 #ifndef D2T_CONTROLLER_CONTROLLER_CLOCK_H
 #define D2T_CONTROLLER_CONTROLLER_CLOCK_H
 
-#include <memory>
-
 #include <ace/Basic_Types.h>
+
+#include <atomic>
+#include <memory>
 
 class Controller_Clock {
  public:
@@ -25,6 +26,30 @@ class Controller_Clock {
 
   // The process's real clock; never null, shared by every controller.
   static std::shared_ptr<Controller_Clock> system();
+};
+
+// A clock for tests: time moves only by sleeping, or by `step_ms` on each
+// reading (to make every load and unload look that long). Counts sleeps
+// and readings. Thread-safe.
+class Manual_Controller_Clock : public Controller_Clock {
+ public:
+  explicit Manual_Controller_Clock(ACE_UINT64 step_ms = 0) : step_ms_(step_ms) {}
+  ACE_UINT64 now_ms() override {
+    ++reads_;
+    return now_.fetch_add(step_ms_);
+  }
+  void sleep_seconds(unsigned int seconds) override {
+    now_ += 1000ULL * seconds;
+    ++sleeps_;
+  }
+  int sleeps() const { return sleeps_.load(); }
+  int reads() const { return reads_.load(); }
+
+ private:
+  ACE_UINT64 step_ms_;
+  std::atomic<ACE_UINT64> now_{1000000};
+  std::atomic<int> sleeps_{0};
+  std::atomic<int> reads_{0};
 };
 
 #endif

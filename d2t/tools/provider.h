@@ -9,6 +9,7 @@
 #ifndef D2T_TOOLS_PROVIDER_H
 #define D2T_TOOLS_PROVIDER_H
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,19 @@ class Clock {
   // Monotonic milliseconds.
   virtual std::uint64_t now_ms() = 0;
   virtual void sleep_ms(std::uint64_t ms) = 0;
+};
+
+// A clock for tests and tools runs: time moves only when something sleeps,
+// so waits cost nothing and are counted. Thread-safe.
+class Manual_Clock : public Clock {
+ public:
+  std::uint64_t now_ms() override { return now_; }
+  void sleep_ms(std::uint64_t ms) override {
+    now_ += ms;
+    slept_ += ms;
+  }
+  std::atomic<std::uint64_t> now_{1000000};
+  std::atomic<std::uint64_t> slept_{0};  // total slept, in ms
 };
 
 // Uses `provider` for every operation from now on; nullptr restores the

@@ -24,16 +24,7 @@ namespace d2t {
 namespace tools {
 namespace testing {
 
-class Fake_Clock : public Clock {
- public:
-  std::uint64_t now_ms() override { return now_; }
-  void sleep_ms(std::uint64_t ms) override {
-    now_ += ms;
-    slept_ += ms;
-  }
-  std::uint64_t now_ = 5000000;
-  std::uint64_t slept_ = 0;
-};
+using Fake_Clock = Manual_Clock;
 
 inline d2t::scsi::Outcome check_condition(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   d2t::scsi::Outcome o;

@@ -72,28 +72,7 @@ class Test_Controller : public Tape_Controller {
   using Tape_Controller::load_config;
 };
 
-// A clock for scans: time moves only by sleeping or by `step_ms` on each
-// reading. Counts the sleeps and the readings.
-class Fake_Controller_Clock : public Controller_Clock {
- public:
-  explicit Fake_Controller_Clock(ACE_UINT64 step_ms = 0) : step_ms_(step_ms) {}
-  ACE_UINT64 now_ms() override {
-    ++reads_;
-    return now_.fetch_add(step_ms_);
-  }
-  void sleep_seconds(unsigned int seconds) override {
-    now_ += 1000ULL * seconds;
-    ++sleeps_;
-  }
-  int sleeps() const { return sleeps_.load(); }
-  int reads() const { return reads_.load(); }
-
- private:
-  ACE_UINT64 step_ms_;
-  std::atomic<ACE_UINT64> now_{1000000};
-  std::atomic<int> sleeps_{0};
-  std::atomic<int> reads_{0};
-};
+using Fake_Controller_Clock = Manual_Controller_Clock;
 
 class Controller_Test : public ::testing::Test {
  protected:

@@ -76,24 +76,6 @@ const char* const LIBRARY_TEXT = R"({
   }]
 })";
 
-class Fake_Tools_Clock : public d2t::tools::Clock {
- public:
-  std::uint64_t now_ms() override { return now_; }
-  void sleep_ms(std::uint64_t ms) override { now_ += ms; }
-
- private:
-  std::atomic<std::uint64_t> now_{1000000};
-};
-
-class Fake_Controller_Clock : public Controller_Clock {
- public:
-  ACE_UINT64 now_ms() override { return now_; }
-  void sleep_seconds(unsigned int seconds) override { now_ += 1000ULL * seconds; }
-
- private:
-  std::atomic<ACE_UINT64> now_{1000000};
-};
-
 // Swallows log records: the controller's messages still get formatted
 // (fuzzed text goes through them) but nothing is printed.
 class Null_Log : public ACE_Log_Msg_Callback {
@@ -137,7 +119,7 @@ struct World {
         d2t::emulator::make_provider(library_file, &error);
     if (!provider) die("emulated library: " + error);
     d2t::tools::set_device_provider(provider);
-    d2t::tools::set_clock(std::make_shared<Fake_Tools_Clock>());
+    d2t::tools::set_clock(std::make_shared<d2t::tools::Manual_Clock>());
     library = d2t::emulator::Library::open(library_file, &error);
     if (!library) die("emulated library: " + error);
 
@@ -148,7 +130,7 @@ struct World {
     }
     Tape_Controller* c = Tape_Controller::instance();
     c->config_path(dir + "/media_controller.conf");  // absent: defaults
-    c->clock(std::make_shared<Fake_Controller_Clock>());
+    c->clock(std::make_shared<Manual_Controller_Clock>());
     if (!c->open()) die("cannot open the controller");
     rescan();
   }

@@ -19,29 +19,6 @@
 
 namespace tapectl_test {
 
-namespace {
-
-// Time that moves only when something sleeps.
-class Fake_Tools_Clock : public d2t::tools::Clock {
- public:
-  std::uint64_t now_ms() override { return now_; }
-  void sleep_ms(std::uint64_t ms) override { now_ += ms; }
-
- private:
-  std::atomic<std::uint64_t> now_{1000000};
-};
-
-class Fake_Controller_Clock : public Controller_Clock {
- public:
-  ACE_UINT64 now_ms() override { return now_; }
-  void sleep_seconds(unsigned int seconds) override { now_ += 1000ULL * seconds; }
-
- private:
-  std::atomic<ACE_UINT64> now_{1000000};
-};
-
-}  // namespace
-
 Log_Capture::Log_Capture() {
   ACE_LOG_MSG->msg_callback(this);
   ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
@@ -121,7 +98,7 @@ void Tapectl_Test::SetUp() {
   database::sql::Legacy_Manager::instance()->reset_for_testing();
   ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
       "sqlite:" + dir_ + "/media_controller.db"));
-  d2t::tools::set_clock(std::make_shared<Fake_Tools_Clock>());
+  d2t::tools::set_clock(std::make_shared<d2t::tools::Manual_Clock>());
 }
 
 void Tapectl_Test::TearDown() {
@@ -147,7 +124,7 @@ bool Tapectl_Test::open_controller() {
   Tape_Controller* c = Tape_Controller::instance();
   if (c == nullptr) return false;
   c->config_path(dir_ + "/media_controller.conf");  // absent: defaults
-  c->clock(std::make_shared<Fake_Controller_Clock>());
+  c->clock(std::make_shared<Manual_Controller_Clock>());
   return c->open();
 }
 
