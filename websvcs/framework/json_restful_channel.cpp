@@ -58,6 +58,14 @@ int JSON_RESTful_Channel::send_generator(JSON_Generator& gen) {
   return store(g.text(), JSON_TYPE) ? 0 : -1;
 }
 
+int JSON_RESTful_Channel::send_text(const std::string& body, const char* content_type) {
+  if (sent_ || !content_type || !*content_type) return -1;
+  // The type becomes a header line: a line break would let it add headers.
+  for (const char* c = content_type; *c; ++c)
+    if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) return -1;
+  return store(body, content_type) ? 0 : -1;
+}
+
 int JSON_RESTful_Channel::send_error(int status, int code, const char* message) {
   if (sent_) return -1;
   if (status < 400 || status > 599) status = 500;

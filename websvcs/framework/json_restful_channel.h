@@ -39,6 +39,12 @@ class JSON_RESTful_Channel {
   // returned; -1 also when a reply was already sent.
   virtual int send_generator(JSON_Generator& gen);
 
+  // Sends `body` as it is, with the Content-Type `content_type` (status 200
+  // unless one was set), for replies that are not JSON. 0 on success; -1
+  // when a reply was already sent, or `content_type` is null, empty or holds
+  // a control character (then nothing is sent).
+  virtual int send_text(const std::string& body, const char* content_type);
+
   // Sends an error reply: status `status` (500 when outside 400..599) and
   // the body {"status": status, "code": code, "message": message}
   // (message "" when null). 0 on success, -1 when a reply was already sent.

@@ -56,6 +56,22 @@ TEST(Channel, OneReplyPerRequest) {
   EXPECT_EQ("Internal Server Error", preset.response()->reason());
 }
 
+TEST(Channel, TextReplyKeepsBodyAndType) {
+  Memory_Channel ch;
+  const char* type = "text/plain; version=0.0.4";
+  EXPECT_EQ(-1, ch.send_text("x", "text/plain\r\nX-Injected: 1"));
+  EXPECT_EQ(-1, ch.send_text("x", nullptr));
+  EXPECT_EQ(-1, ch.send_text("x", ""));
+  EXPECT_FALSE(ch.sent());
+  EXPECT_EQ(0, ch.send_text("a 1\n", type));
+  EXPECT_EQ(-1, ch.send_text("b 2\n", type));
+  EXPECT_EQ(-1, ch.send_value(json_spirit::Value(1)));
+  ch.complete(0);
+  EXPECT_EQ(200, ch.reply_status());
+  EXPECT_EQ("a 1\n", ch.body());
+  EXPECT_EQ(type, ch.content_type());
+}
+
 TEST(Channel, ErrorReplyCarriesStatusCodeAndMessage) {
   Memory_Channel ch;
   EXPECT_EQ(0, ch.send_error(400, -1, "Need 'serial_number' in query string."));
