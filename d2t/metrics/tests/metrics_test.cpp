@@ -1,0 +1,68 @@
+// The registry and the text format (the format is also read back by a real
+// parser: metrics_parser_test).
+#include "d2t/metrics/metrics.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace m = d2t::metrics;
+
+TEST(Exposition, EscapesLabelValuesAndFormatsNumbers) {
+  EXPECT_EQ("a\\\\b\\\"c\\nd\te", m::escape_label_value("a\\b\"c\nd\te"));
+  EXPECT_EQ("x\\\\y\\n\"", m::escape_help("x\\y\n\""));
+  EXPECT_EQ("3", m::format_value(3));
+  EXPECT_EQ("0.25", m::format_value(0.25));
+  EXPECT_EQ("+Inf", m::format_value(std::numeric_limits<double>::infinity()));
+  EXPECT_EQ("NaN", m::format_value(std::numeric_limits<double>::quiet_NaN()));
+
+  m::Family f{"d2t_x", "Help.", "gauge", {{"d2t_x", {{"a", "1"}, {"b", "q\""}}, 2}, {"d2t_x", {}, 1}}};
+  std::string out;
+  m::write_family(f, out);
+  EXPECT_EQ("# HELP d2t_x Help.\n# TYPE d2t_x gauge\nd2t_x{a=\"1\",b=\"q\\\"\"} 2\nd2t_x 1\n", out);
+}
+
+TEST(Registry, HistogramBucketsAreCumulativeAndCountersIgnoreNegative) {
+  m::Histogram_Family h("h_seconds", "H.", {"lib"}, {1, 10});
+  h.observe({"L"}, 0.5);
+  h.observe({"L"}, 1);  // on a bound: counted in that bucket
+  h.observe({"L"}, 50);
+  h.observe({"L"}, std::numeric_limits<double>::quiet_NaN());
+  const m::Family f = h.collect();
+  ASSERT_EQ(5u, f.samples.size());
+  const double expected[] = {2, 2, 3, 51.5, 3};
+  const char* names[] = {"h_seconds_bucket", "h_seconds_bucket", "h_seconds_bucket", "h_seconds_sum",
+                         "h_seconds_count"};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(names[i], f.samples[i].name);
+    EXPECT_EQ(expected[i], f.samples[i].value) << i;
+  }
+  EXPECT_EQ("+Inf", f.samples[2].labels.back().second);
+  EXPECT_EQ((m::Labels{{"lib", "L"}}), f.samples[3].labels);
+
+  m::Counter_Family c("c_total", "C.", {"a", "b"});
+  c.add({"x"}, 2);  // missing label value is ""
+  c.add({"x", ""}, -5);
+  EXPECT_EQ(2, c.value({"x", ""}));
+}
+
+TEST(Registry, RecordsFromManyThreadsWithoutLosingCounts) {
+  const double before = m::moves("LIB-T", m::MOVE_LOAD, true);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 1000; ++i) {
+        m::record_move("LIB-T", m::MOVE_LOAD, true, 1.5);
+        m::record_http("/r" + std::to_string(t % 2), 200, 0.01);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(before + 8000, m::moves("LIB-T", m::MOVE_LOAD, true));
+  EXPECT_EQ(4000, m::http_requests("/r1", 200));
+  const std::string page = m::render(m::collect());
+  EXPECT_NE(std::string::npos, page.find("d2t_moves_total{library=\"LIB-T\",kind=\"load\",result=\"ok\"} 8000\n"));
+  EXPECT_NE(std::string::npos, page.find("# TYPE d2t_http_request_duration_seconds histogram\n"));
+}
