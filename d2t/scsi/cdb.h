@@ -37,7 +37,11 @@ enum Element_Type : std::uint8_t {
 };
 
 enum : std::uint8_t {
+  VPD_SUPPORTED_PAGES = 0x00,
   VPD_UNIT_SERIAL = 0x80,
+  VPD_DEVICE_IDENTIFICATION = 0x83,
+  VPD_AUTOMATION_SERIAL = 0xB3,      // tape drive: its library's serial number
+  VPD_ELEMENT_ADDRESS = 0xB4,        // tape drive: its element address there
   MODE_PAGE_ELEMENT_ADDRESS = 0x1D,
 };
 

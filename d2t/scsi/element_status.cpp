@@ -1,5 +1,7 @@
 #include "d2t/scsi/element_status.h"
 
+#include <algorithm>
+
 #include "d2t/scsi/bytes.h"
 
 namespace d2t {
@@ -43,17 +45,23 @@ bool fail(std::string* error, const char* text) {
 
 void decode_identifier(const std::uint8_t* d, std::size_t room, Element& e) {
   if (room < 4) return;
-  // Only text identifiers name a serial number; binary ones (code set 1:
-  // EUI-64, NAA) are left out.
-  if ((d[0] & 0x0F) == 1) return;
-  std::uint8_t id_type = d[1] & 0x0F;
-  std::size_t id_len = d[3];
-  if (id_len == 0 || 4 + id_len > room) return;
+  const std::uint8_t code_set = d[0] & 0x0F;
+  const std::uint8_t id_type = d[1] & 0x0F;
+  // The identifier ends where its length says or where the descriptor
+  // ends, whichever comes first.
+  const std::size_t id_len = std::min<std::size_t>(d[3], room - 4);
+  if (id_len == 0) return;
   const std::uint8_t* id = d + 4;
-  if (id_type == 1 && id_len > 24) {
-    e.device_vendor = trimmed_ascii(id, 8);
-    e.device_product = trimmed_ascii(id + 8, 16);
-    e.device_serial = trimmed_ascii(id + 24, id_len - 24);
+  e.device_id_code_set = code_set;
+  e.device_id_type = id_type;
+  e.device_id.assign(reinterpret_cast<const char*>(id), id_len);
+  // Only text identifiers name a serial number (code set 0, reserved, is
+  // taken as text as libraries that leave it unset mean it).
+  if (code_set == 1) return;
+  if (id_type == 1) {
+    e.device_vendor = trimmed_ascii(id, std::min<std::size_t>(id_len, 8));
+    if (id_len > 8) e.device_product = trimmed_ascii(id + 8, std::min<std::size_t>(id_len - 8, 16));
+    if (id_len > 24) e.device_serial = trimmed_ascii(id + 24, id_len - 24);
   } else {
     e.device_serial = trimmed_ascii(id, id_len);
   }

@@ -45,11 +45,21 @@ struct Element {
   std::uint16_t source = 0;  // valid when source_valid
   std::uint8_t medium_type = MEDIUM_UNSPECIFIED;
   std::string volume_tag;  // primary volume tag, trimmed; empty if none
-  // Device identifier (DVCID), data transfer elements only; an identifier
-  // of type 1 (T10 vendor id) is split into vendor (8), product (16) and
-  // serial; any other type is kept whole in device_serial. Binary
-  // identifiers (code set 1) are not decoded.
+  // Device identifier (DVCID), data transfer elements only. A text
+  // identifier (code set 2 ASCII or 3 UTF-8) of type 1 (T10 vendor id) is
+  // split into vendor (8), product (16) and serial (the rest, empty when
+  // the identifier stops before it; code set 0 counts as text); a text
+  // identifier of any other type
+  // (0: vendor specific, usually the drive's serial number) is kept whole
+  // in device_serial. Each part is trimmed of blanks and NULs. A binary
+  // identifier (code set 1: EUI-64, NAA) leaves the three texts empty.
   std::string device_vendor, device_product, device_serial;
+  // The identifier as sent: code set, identifier type and its bytes
+  // (untrimmed). An identifier whose length runs past the descriptor is
+  // cut at the descriptor's end; no identifier leaves device_id empty.
+  std::uint8_t device_id_code_set = 0;
+  std::uint8_t device_id_type = 0;
+  std::string device_id;
 };
 
 struct Element_Report {
