@@ -17,6 +17,7 @@
 #include "ace/Log_Msg.h"
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/query_string.h"
+#include "websvcs/server/request_guard.h"
 #include "websvcs/server/token.h"
 
 // What one request keeps between the calls of the access handler. Created
@@ -106,6 +107,19 @@ std::string client_address(struct MHD_Connection* conn) {
 // First call for a request: everything that can be decided from the
 // request line and headers, before any of the body is read.
 MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
+  // Browsers first, then the token, and only then anything that tells
+  // whether a route exists.
+  const char* host = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+  if (!host_allowed(host, server.config().allowed_hosts))
+    return refuse(conn, 403, "Host name not allowed");
+  if (!origin_allowed(MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_ORIGIN),
+                      host, server.url()))
+    return refuse(conn, 403, "Cross-origin request refused");
+  if (!server.token().empty() &&
+      !bearer_token_matches(server.token(),
+                            MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
+                                                        MHD_HTTP_HEADER_AUTHORIZATION)))
+    return refuse(conn, 401, "Missing or wrong bearer token", "Bearer");
   std::string::size_type q = st.raw_uri.find('?');
   std::string raw_path = st.raw_uri.substr(0, q);
   if (q != std::string::npos) st.query = st.raw_uri.substr(q + 1);
@@ -115,11 +129,6 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
     return refuse(conn, 400, "Malformed request path");
   st.route = server.routes().find(st.path, st.suffix);
   if (!st.route) return refuse(conn, 404, "No such resource");
-  if (!server.token().empty() &&
-      !bearer_token_matches(server.token(),
-                            MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
-                                                        MHD_HTTP_HEADER_AUTHORIZATION)))
-    return refuse(conn, 401, "Missing or wrong bearer token", "Bearer");
   const char* length =
       MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
   if (length) {

@@ -2,12 +2,15 @@
 //
 // Every connection runs in a thread of its own, so a handler that waits
 // minutes for a robot blocks no other request. Before any handler runs the
-// server answers by itself:
+// server answers by itself, in this order:
+//   403  an Origin header that is not the server's own origin, or a Host
+//        header naming neither a loopback address, "localhost" nor one of
+//        allowed_hosts (see request_guard.h)
+//   401  a token is configured and the request lacks "Authorization:
+//        Bearer <token>" (before the route lookup: never 404 instead)
 //   400  a request path that does not percent-decode (or decodes to "?" or
 //        a NUL)
 //   404  no route serves the path
-//   401  a token is configured and the request lacks "Authorization:
-//        Bearer <token>"
 //   413  the body is larger than max_body_bytes: at once when
 //        Content-Length says so (the body is never read), otherwise when
 //        the body ends (what exceeds the limit is discarded, not kept; a

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -88,6 +89,29 @@ bool parse_route(const Value& v, Web_Route_Config& r, std::string& error) {
   return true;
 }
 
+// "allowed_hosts": host names as a browser sends them in Host, without
+// port; stored lower case without a trailing dot.
+bool parse_allowed_hosts(const Object& o, std::vector<std::string>& out, std::string& error) {
+  auto a = o.find("allowed_hosts");
+  if (a == o.end()) return true;
+  error = "\"allowed_hosts\" must be an array of host names";
+  if (a->second.type() != json_spirit::array_type) return false;
+  for (const Value& x : a->second.get_array()) {
+    if (x.type() != json_spirit::str_type) return false;
+    std::string name = x.get_str();
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (name.size() > 1 && name.back() == '.') name.pop_back();
+    if (name.empty() || name.size() > 253 ||
+        name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-.") != std::string::npos) {
+      error = "\"allowed_hosts\": \"" + x.get_str() + "\" is not a host name";
+      return false;
+    }
+    out.push_back(name);
+  }
+  error.clear();
+  return true;
+}
+
 bool numeric_address(const std::string& s) {
   unsigned char buf[16];
   return inet_pton(AF_INET, s.c_str(), buf) == 1 || inet_pton(AF_INET6, s.c_str(), buf) == 1;
@@ -110,7 +134,8 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
       !get_unsigned(o, "connection_timeout_seconds", 1, 86400, timeout, error) ||
       !get_unsigned(o, "request_read_timeout_seconds", 1, 86400, read_timeout, error) ||
       !get_unsigned(o, "max_connections", 1, 100000, conns, error) ||
-      !get_string(o, "token_file", c.token_file, error))
+      !get_string(o, "token_file", c.token_file, error) ||
+      !parse_allowed_hosts(o, c.allowed_hosts, error))
     return false;
   c.port = static_cast<unsigned int>(port);
   c.connection_timeout_seconds = static_cast<unsigned int>(timeout);

@@ -37,13 +37,17 @@ struct Web_Config {
   unsigned int request_read_timeout_seconds = DEFAULT_REQUEST_READ_TIMEOUT_SECONDS;
   unsigned int max_connections = DEFAULT_MAX_CONNECTIONS;
   std::string token_file;  // empty: no token
+  // Host names (lower case, no port, no trailing dot) that requests may
+  // address besides loopback addresses and "localhost".
+  std::vector<std::string> allowed_hosts;
   std::vector<Web_Route_Config> routes;
 };
 
 // Reads a configuration object into `out` (missing keys keep their
 // defaults). False with a one-line reason in `error` when a key has the
-// wrong type or an unusable value, when two routes share a path, or when
-// the address is not loopback and no token file is named.
+// wrong type or an unusable value, when two routes share a path, when an
+// allowed host is not a plain name, or when the address is not loopback
+// and no token file is named.
 bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string& error);
 
 // Reads and parses the file at `path`.

@@ -99,6 +99,27 @@ class Sigmask_Handler : public JSON_RESTful_Handler {
   }
 };
 
+// Counts the requests that reached it.
+class Counting_Handler : public JSON_RESTful_Handler {
+ public:
+  CONCURRENCY concurrency() const override { return THREAD; }
+  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
+    ++calls;
+    return ch->send_value(json_spirit::Value(calls.load()));
+  }
+  std::atomic<int> calls{0};
+};
+
+// Sends `head` (request line and headers, without the blank line) and
+// reads the reply.
+Http_Reply raw_request(unsigned int port, const std::string& head, const std::string& body = "") {
+  Test_Socket s(port);
+  if (!s.ok()) return Http_Reply();
+  s.send_all(head + "Connection: close\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body);
+  return parse_reply(s.read_all());
+}
+
 class Http_Server_Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -110,6 +131,7 @@ class Http_Server_Test : public ::testing::Test {
     routes_.add("/serial", false, serial_);
     routes_.add("/tree", true, echo_);
     routes_.add("/sigmask", false, sigmask_);
+    routes_.add("/count", false, counting_);
   }
   void start(const std::string& token = "") {
     server_.reset(new Http_Server(config_, routes_, token));
@@ -126,6 +148,7 @@ class Http_Server_Test : public ::testing::Test {
   Blocking_Handler blocking_;
   Serial_Handler serial_;
   Sigmask_Handler sigmask_;
+  Counting_Handler counting_;
   std::unique_ptr<Http_Server> server_;
 };
 
@@ -198,7 +221,7 @@ TEST_F(Http_Server_Test, LargeBodyIs413WithoutBeingRead) {
   Test_Socket s(port());
   ASSERT_TRUE(s.ok());
   ASSERT_TRUE(s.send_all(
-      "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+      "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
       "Content-Length: 1073741824\r\n\r\n"));
   Http_Reply r = parse_reply(s.read_all());
   EXPECT_EQ(413, r.status);
@@ -219,7 +242,7 @@ TEST_F(Http_Server_Test, ChunkedBodyOverTheLimitIs413) {
   ASSERT_TRUE(s.ok());
   std::string chunk(1000, ' ');
   std::string req =
-      "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+      "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
       "Transfer-Encoding: chunked\r\n\r\n";
   for (int i = 0; i < 3; ++i) req += "3e8\r\n" + chunk + "\r\n";
   req += "0\r\n\r\n";
@@ -239,6 +262,61 @@ TEST_F(Http_Server_Test, BearerTokenProtectsEveryRoute) {
   EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list", "",
                               "Authorization: Bearer " + token + "\r\n")
                      .status);
+}
+
+TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
+  config_.allowed_hosts = {"tapehost.example.com"};
+  start();
+  const std::string p = std::to_string(port());
+  const std::string local = "Host: localhost:" + p + "\r\n";
+  const struct {
+    std::string head;
+    int status;
+  } rows[] = {
+      // A page elsewhere posting or reading cross-site, or asking first.
+      {"POST /count HTTP/1.1\r\n" + local + "Origin: http://evil.example.com\r\n", 403},
+      {"GET /count HTTP/1.1\r\n" + local + "Origin: http://evil.example.com\r\n", 403},
+      {"OPTIONS /count HTTP/1.1\r\n" + local + "Origin: http://evil.example.com\r\n", 403},
+      {"POST /count HTTP/1.1\r\n" + local + "Origin: null\r\n", 403},
+      {"GET /count HTTP/1.1\r\n" + local + "Origin: http://127.0.0.1:" + p + "\r\n", 403},
+      // DNS rebinding: the browser names the attacker's host, and the 403
+      // comes before the route lookup.
+      {"GET /count HTTP/1.1\r\nHost: evil.example.com:" + p + "\r\n", 403},
+      {"GET /nothing HTTP/1.1\r\nHost: evil.example.com:" + p + "\r\n", 403},
+      {"GET /count HTTP/1.1\r\nHost: 10.1.2.3:" + p + "\r\n", 403},
+      // The server's own pages, a configured name, callers without Origin.
+      {"POST /count HTTP/1.1\r\n" + local + "Origin: http://localhost:" + p + "\r\n", 200},
+      {"GET /count HTTP/1.1\r\nHost: tapehost.example.com:" + p + "\r\n", 200},
+      {"GET /count HTTP/1.1\r\nHost: [::1]:" + p + "\r\n", 200},
+      {"GET /count HTTP/1.0\r\n", 200},
+  };
+  int served = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.head);
+    Http_Reply r = raw_request(port(), row.head);
+    EXPECT_EQ(row.status, r.status);
+    if (row.status == 403) {
+      EXPECT_EQ(403, body_object(r)["status"].get_int());
+    }
+    if (row.status == 200) ++served;
+    EXPECT_EQ(served, counting_.calls.load());  // refused ones never reached the handler
+  }
+}
+
+TEST_F(Http_Server_Test, TokenIsCheckedBeforeTheRouteLookup) {
+  const std::string token = "s3cret-token-0123456789";
+  start(token);
+  const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+  Http_Reply r = http_request(port(), "GET", "/no/such/route");
+  EXPECT_EQ(401, r.status);
+  EXPECT_NE(std::string::npos, r.headers.find("WWW-Authenticate: Bearer"));
+  EXPECT_EQ(401, http_request(port(), "GET", "/d2/r/tapectl/list%zz").status);
+  EXPECT_EQ(404, http_request(port(), "GET", "/no/such/route", "", bearer).status);
+  // The token does not make a cross-site request acceptable.
+  EXPECT_EQ(403, http_request(port(), "POST", "/count", "{}",
+                              bearer + "Origin: http://evil.example.com\r\n")
+                     .status);
+  EXPECT_EQ(0, counting_.calls.load());
 }
 
 TEST_F(Http_Server_Test, SlowHandlerDoesNotBlockOtherRequests) {
@@ -286,7 +364,7 @@ TEST_F(Http_Server_Test, TricklingBodyIsCutOff) {
   Test_Socket s(port());
   ASSERT_TRUE(s.ok());
   const int BODY = 40;
-  ASSERT_TRUE(s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+  ASSERT_TRUE(s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
                          "Content-Length: " + std::to_string(BODY) + "\r\n\r\n"));
   // One byte at a time, each well within the idle timeout, the whole body
   // taking longer than the read timeout: the server gives up on it.

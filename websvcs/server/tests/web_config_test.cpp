@@ -22,9 +22,11 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(8870u, c.port);
   EXPECT_EQ(1048576u, c.max_body_bytes);
   EXPECT_TRUE(c.routes.empty());
+  EXPECT_TRUE(c.allowed_hosts.empty());
 
   ASSERT_TRUE(parse(R"({"listen": "::1", "port": 0, "max_body_bytes": 10,
       "connection_timeout_seconds": 5, "max_connections": 3,
+      "allowed_hosts": ["TapeHost.example.com.", "backup-1"],
       "routes": [{"path": "/d2/r/tapectl/list", "library": "libtapectl_web.so",
                   "factory": "_make_JSON_RESTful_List_Handler"},
                  {"path": "/x", "library": "/abs/l.so", "factory": "_make_X",
@@ -36,6 +38,7 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(10u, c.max_body_bytes);
   EXPECT_EQ(5u, c.connection_timeout_seconds);
   EXPECT_EQ(3u, c.max_connections);
+  EXPECT_EQ((std::vector<std::string>{"tapehost.example.com", "backup-1"}), c.allowed_hosts);
   ASSERT_EQ(2u, c.routes.size());
   EXPECT_EQ("libtapectl_web.so", c.routes[0].library);
   EXPECT_FALSE(c.routes[0].prefix);
@@ -54,6 +57,11 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"listen": "localhost"})",
       R"({"listen": ""})",
       R"({"routes": {}})",
+      R"({"allowed_hosts": "tapehost"})",
+      R"({"allowed_hosts": [1]})",
+      R"({"allowed_hosts": [""]})",
+      R"({"allowed_hosts": ["tapehost:8870"]})",
+      R"({"allowed_hosts": ["*.example.com"]})",
       R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a", "library": "", "factory": "f"}]})",
@@ -89,6 +97,9 @@ TEST_F(Web_Config_File, LoadsOrExplains) {
   EXPECT_FALSE(load_web_config(write("bad.conf", "{port: 1}"), c, error));
   EXPECT_NE(std::string::npos, error.find("bad.conf"));
   EXPECT_FALSE(load_web_config(dir_ + "/missing.conf", c, error));
+  // The shipped file.
+  ASSERT_TRUE(load_web_config(D2T_SOURCE_DIR "/dist/web.conf", c, error)) << error;
+  EXPECT_TRUE(c.allowed_hosts.empty());
 }
 
 typedef Temp_Dir Token;

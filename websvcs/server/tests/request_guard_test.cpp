@@ -1,0 +1,62 @@
+// Which Host and Origin headers pass the browser checks.
+#include "websvcs/server/request_guard.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Request_Guard, HostNamesLoopbackLocalhostOrAnAllowedName) {
+  const std::vector<std::string> allowed = {"tapehost.example.com"};
+  const struct {
+    const char* host;
+    bool ok;
+  } rows[] = {
+      {nullptr, true},  // HTTP/1.0 without Host: not a browser
+      {"127.0.0.1", true},
+      {"127.0.0.1:8870", true},
+      {"127.1.2.3:80", true},
+      {"[::1]:8870", true},
+      {"[::1]", true},
+      {"[::ffff:127.0.0.1]:8870", true},
+      {"localhost", true},
+      {"LocalHost:8870", true},
+      {"localhost.:8870", true},
+      {"tapehost.example.com:8870", true},
+      {"TAPEHOST.example.com.", true},
+      // DNS rebinding: the browser names the attacker's host.
+      {"evil.example.com:8870", false},
+      {"tapehost.example.com.evil.net", false},
+      {"localhost.evil.net", false},
+      {"10.0.0.1:8870", false},
+      {"[::2]:8870", false},
+      {"[127.0.0.1]", false},
+      {"::1", false},
+      {"", false},
+      {":8870", false},
+      {"localhost:", false},
+      {"localhost:88x", false},
+      {"localhost:8870:1", false},
+      {"[::1", false},
+      {"[::1]x", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.ok, host_allowed(row.host, allowed)) << (row.host ? row.host : "(none)");
+  EXPECT_FALSE(host_allowed("tapehost.example.com", {}));
+}
+
+TEST(Request_Guard, OriginMustBeTheServersOwn) {
+  const std::string own = "http://127.0.0.1:8870";
+  EXPECT_TRUE(origin_allowed(nullptr, "127.0.0.1:8870", own));  // curl, backup software
+  EXPECT_TRUE(origin_allowed("http://127.0.0.1:8870", "127.0.0.1:8870", own));
+  EXPECT_TRUE(origin_allowed("http://LOCALHOST:8870", "localhost:8870", own));
+  EXPECT_TRUE(origin_allowed("http://127.0.0.1:8870", nullptr, own));
+  EXPECT_FALSE(origin_allowed("http://evil.example.com", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("null", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("https://127.0.0.1:8870", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("http://127.0.0.1:8871", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("http://localhost:8870", "127.0.0.1:8870", own));
+  EXPECT_FALSE(origin_allowed("http://127.0.0.1:8870", nullptr, "http://127.0.0.1:9000"));
+}
+
+}  // namespace
