@@ -1,0 +1,123 @@
+// The console's file handler through the in-memory channel: which names it
+// serves, with which type and headers, and how it answers when the files
+// are missing.
+#include "websvcs/console/console_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "websvcs/framework/memory_channel.h"
+#include "websvcs/server/tests/support.h"
+
+namespace {
+
+class Console_Test : public Temp_Dir {
+ protected:
+  // A handler started on the test's folder (or `dir`).
+  void start(const std::string& dir = "") {
+    std::string d = dir.empty() ? dir_ : dir;
+    std::vector<char*> argv{&d[0]};
+    ASSERT_EQ(0, handler_.init(1, argv.data()));
+  }
+  // GET (or `method`) of the route's suffix.
+  Memory_Channel& get(const std::string& suffix, int method = METHOD_GET) {
+    channels_.emplace_back(new Memory_Channel(method, suffix.empty() ? "/" : "/ui/" + suffix));
+    channels_.back()->set_uri_suffix(suffix);
+    channels_.back()->run(handler_);
+    return *channels_.back();
+  }
+  Console_Handler handler_;
+  std::vector<std::unique_ptr<Memory_Channel>> channels_;
+};
+
+TEST_F(Console_Test, ServesTheFilesOfItsFolderByName) {
+  write("index.html", "<title>x</title>");
+  write("console.js", "'use strict';");
+  write("console.css", "body{}");
+  write("notes.md", "not served");
+  write(".hidden.js", "not served");
+  start();
+
+  const struct {
+    std::string suffix;
+    int status;
+    std::string type;
+    std::string body;
+  } cases[] = {
+      {"", 200, "text/html; charset=utf-8", "<title>x</title>"},
+      {"index.html", 200, "text/html; charset=utf-8", "<title>x</title>"},
+      {"console.js", 200, "text/javascript; charset=utf-8", "'use strict';"},
+      {"console.css", 200, "text/css; charset=utf-8", "body{}"},
+      {"notes.md", 404, "", ""},
+      {".hidden.js", 404, "", ""},
+      {"../console.js", 404, "", ""},
+      {"sub/console.js", 404, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.suffix);
+    Memory_Channel& ch = get(c.suffix);
+    EXPECT_EQ(c.status, ch.reply_status());
+    if (c.status != 200) continue;
+    EXPECT_EQ(c.type, ch.content_type());
+    EXPECT_EQ(c.body, ch.body());
+    const auto& h = ch.response()->headers();
+    ASSERT_EQ(1u, h.count("Content-Security-Policy"));
+    EXPECT_NE(std::string::npos, h.at("Content-Security-Policy").find("default-src 'none'"));
+    EXPECT_EQ("nosniff", h.at("X-Content-Type-Options"));
+  }
+}
+
+TEST_F(Console_Test, FilesAreReadOnceAtStart) {
+  write("index.html", "first");
+  start();
+  write("index.html", "second");
+  EXPECT_EQ("first", get("").body());
+}
+
+TEST_F(Console_Test, OnlyGetAndHead) {
+  write("index.html", "page");
+  start();
+  EXPECT_EQ(200, get("", METHOD_HEAD).reply_status());
+  Memory_Channel& post = get("", METHOD_POST);
+  EXPECT_EQ(405, post.reply_status());
+  EXPECT_EQ("GET, HEAD", post.response()->headers().at("Allow"));
+}
+
+TEST_F(Console_Test, MissingFilesAnswer503AndKeepTheRouteAlive) {
+  write("console.js", "no index beside it");
+  start();
+  Memory_Channel& ch = get("console.js");
+  EXPECT_EQ(503, ch.reply_status());
+  EXPECT_NE(std::string::npos, ch.body().find("no index.html"));
+
+  Console_Handler other;
+  std::string missing = dir_ + "/nowhere";
+  std::vector<char*> argv{&missing[0]};
+  EXPECT_EQ(0, other.init(1, argv.data()));
+}
+
+TEST(Console_Files, TypesByExtension) {
+  EXPECT_STREQ("image/svg+xml", console::content_type_of("logo.svg"));
+  EXPECT_EQ(nullptr, console::content_type_of(".js"));
+  EXPECT_EQ(nullptr, console::content_type_of("console.js.map"));
+  EXPECT_EQ(nullptr, console::content_type_of("README"));
+}
+
+// The files shipped with the console: the page loads only its own script
+// and style sheet, from this origin.
+TEST(Console_Files, ShippedFilesLoad) {
+  console::Console_Files files;
+  std::string error;
+  ASSERT_TRUE(files.load(std::string(D2T_SOURCE_DIR) + "/websvcs/console/www", error)) << error;
+  const console::Static_File* index = files.find("index.html");
+  ASSERT_NE(nullptr, index);
+  EXPECT_NE(std::string::npos, index->body.find("src=\"/ui/console.js\""));
+  EXPECT_NE(std::string::npos, index->body.find("href=\"/ui/console.css\""));
+  EXPECT_EQ(std::string::npos, index->body.find("://"));
+  ASSERT_NE(nullptr, files.find("console.js"));
+  EXPECT_EQ(std::string::npos, files.find("console.js")->body.find("://"));
+}
+
+}  // namespace

@@ -1,0 +1,538 @@
+// The tape console: reads the daemon's read-only routes every few seconds
+// and draws the host's libraries, their drives, slots and operations; every
+// action that touches a library goes through a confirmation dialog.
+//
+// Same origin only: every request is a relative URL of the daemon that
+// served this page. The bearer token, when the daemon wants one, is asked
+// once and kept in sessionStorage (this tab's session only).
+'use strict';
+
+(function () {
+  const API = '/d2/r/tapectl';
+  const POLL_MS = 3000;          // selected library and operations
+  const LIBRARIES_MS = 30000;    // every library, and what the host sees now
+  const TOKEN_KEY = 'kestrel3.console.token';
+  const CELL_W = 104, CELL_H = 46; // as --cell-w and --cell-h in console.css
+  const OVERSCAN_ROWS = 4;
+
+  const $ = (id) => document.getElementById(id);
+
+  const state = {
+    hostUuid: '',
+    seen: [],            // changers of info (seen by the host now)
+    stored: new Map(),   // serial -> library of the inventory
+    current: '',         // selected library serial
+    libraryText: '',     // last inventory reply text of the current library
+    operations: [],
+    slots: [],           // current library's slots, sorted by slot number
+    inDrive: new Map(),  // slot number -> drive holding that slot's cartridge
+    selected: null,      // slot number of the picked cartridge
+    picking: false,      // choosing the target slot of a move
+    busy: 0,             // actions in flight
+    inventoryRoute: true,
+    firstRender: 0,      // ms from navigation to the first grid drawn
+  };
+
+  // ---- HTTP -------------------------------------------------------------
+
+  class Api_Error extends Error {
+    constructor(status, message, body) {
+      super(message);
+      this.status = status;
+      this.body = body;
+    }
+  }
+
+  let tokenPrompt = null;
+
+  // One request; resolves with { text, data } (data: parsed JSON or null),
+  // rejects with Api_Error carrying the daemon's message.
+  async function request(method, path, body) {
+    for (let attempt = 0; ; ++attempt) {
+      const headers = { Accept: 'application/json' };
+      const token = sessionStorage.getItem(TOKEN_KEY);
+      if (token) headers.Authorization = 'Bearer ' + token;
+      const init = { method, headers, credentials: 'same-origin', cache: 'no-store',
+                     redirect: 'error' };
+      if (body !== undefined) {
+        headers['Content-Type'] = 'application/json';
+        init.body = JSON.stringify(body);
+      }
+      let res;
+      try {
+        res = await fetch(path, init);
+      } catch (e) {
+        throw new Api_Error(0, 'The daemon cannot be reached (' + e.message + ')');
+      }
+      const text = await res.text();
+      let data = null;
+      try { data = text ? JSON.parse(text) : null; } catch (e) { data = null; }
+      if (res.status === 401 && attempt === 0 && await askToken(!!token)) continue;
+      if (!res.ok) {
+        let message = data && typeof data.message === 'string' ? data.message : '';
+        if (!message) message = text.trim() || res.statusText || 'no message';
+        if (data && data.faulty === true) message += ' (the drive is now marked faulty)';
+        throw new Api_Error(res.status, message, data);
+      }
+      return { text, data };
+    }
+  }
+
+  // Shows the token dialog (once at a time); true when a token was given.
+  function askToken(rejected) {
+    if (tokenPrompt) return tokenPrompt;
+    const dlg = $('token');
+    $('token-text').value = '';
+    tokenPrompt = new Promise((resolve) => {
+      dlg.querySelector('h3').textContent = rejected ? 'The access token was refused' : 'Access token';
+      dlg.onclose = () => {
+        tokenPrompt = null;
+        const value = $('token-text').value.trim();
+        if (dlg.returnValue === 'forget') sessionStorage.removeItem(TOKEN_KEY);
+        if (dlg.returnValue === 'ok' && value) {
+          sessionStorage.setItem(TOKEN_KEY, value);
+          resolve(true);
+          return;
+        }
+        resolve(false);
+      };
+      dlg.showModal();
+    });
+    return tokenPrompt;
+  }
+
+  // ---- Reading the daemon -----------------------------------------------
+
+  async function loadLibraries() {
+    try {
+      const info = await request('GET', API + '/info');
+      state.hostUuid = info.data && info.data.host_uuid || '';
+      state.seen = info.data && Array.isArray(info.data.changers) ? info.data.changers : [];
+    } catch (e) {
+      showError('Listing the host\'s libraries failed', e);
+    }
+    if (state.inventoryRoute) {
+      try {
+        const inv = await request('GET', API + '/inventory');
+        state.stored = new Map();
+        for (const lib of inv.data || []) state.stored.set(lib.serial_number, lib);
+      } catch (e) {
+        if (e.status === 404) state.inventoryRoute = false;
+        else showError('Reading the inventory failed', e);
+      }
+    }
+    if (!state.current || !knownSerials().includes(state.current)) {
+      state.current = knownSerials()[0] || '';
+      state.libraryText = '';
+    }
+    drawLibraries();
+    await pollCurrent();
+  }
+
+  function knownSerials() {
+    const serials = [...state.stored.keys()];
+    for (const c of state.seen) if (!serials.includes(c.serial_number)) serials.push(c.serial_number);
+    return serials;
+  }
+
+  async function pollCurrent() {
+    const serial = state.current;
+    const tasks = [];
+    if (serial && state.inventoryRoute) {
+      tasks.push(request('GET', API + '/inventory?serial_number=' + encodeURIComponent(serial))
+        .then((r) => {
+          if (serial !== state.current) return;
+          if (r.text !== state.libraryText) {
+            state.libraryText = r.text;
+            const lib = Array.isArray(r.data) && r.data.length ? r.data[0] : null;
+            if (lib) state.stored.set(serial, lib); else state.stored.delete(serial);
+            drawLibrary();
+          }
+        }, (e) => showError('Reading the inventory failed', e)));
+    }
+    tasks.push(request('GET', API + '/operations').then((r) => {
+      state.operations = Array.isArray(r.data) ? r.data : [];
+      drawOperations();
+    }, (e) => { if (e.status !== 404) showError('Reading the operations failed', e); }));
+    await Promise.all(tasks);
+    if (!serial || !state.inventoryRoute) drawLibrary();
+    $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+  }
+
+  // ---- Drawing ----------------------------------------------------------
+
+  function esc(v) {
+    return String(v === undefined || v === null ? '' : v).replace(/[&<>"']/g, (c) => (
+      { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' }[c]));
+  }
+
+  function seenChanger(serial) {
+    return state.seen.find((c) => c.serial_number === serial) || null;
+  }
+
+  function drawLibraries() {
+    $('host').textContent = state.hostUuid ? 'host ' + state.hostUuid : '';
+    const serials = knownSerials();
+    $('libraries').innerHTML = serials.map((s) => {
+      const lib = state.stored.get(s) || seenChanger(s) || {};
+      const note = state.stored.has(s) ? (lib.slots || []).length + ' slots' : 'not in the inventory';
+      return '<button type="button" data-library="' + esc(s) + '"' +
+        (s === state.current ? ' class="current"' : '') + '>' + esc(s) +
+        '<small>' + esc([lib.vendor, lib.model].filter(Boolean).join(' ')) + ' · ' + esc(note) +
+        '</small></button>';
+    }).join('');
+    $('empty-note').hidden = serials.length > 0;
+    $('library').hidden = serials.length === 0;
+  }
+
+  function slotKind(slot) {
+    if (slot.is_porter) return 'porter';
+    if (state.inDrive.has(slot.slot_number)) return 'indrive';
+    const tag = slot.media_tag;
+    if (slot.state === 'empty' || tag === undefined || tag === null) return 'empty';
+    if (slot.state === 'clean' || /^CLN/i.test(tag)) return 'cleaning';
+    return 'full';
+  }
+
+  function drawLibrary() {
+    const serial = state.current;
+    const lib = state.stored.get(serial);
+    const seen = seenChanger(serial);
+    const any = lib || seen;
+    $('library').hidden = !any;
+    if (!any) return;
+    $('lib-title').textContent = serial;
+    $('lib-detail').textContent = [any.vendor, any.model, any.sg_name,
+      seen ? '' : '(not seen by the host now)'].filter(Boolean).join(' · ');
+    const drives = lib && Array.isArray(lib.drives) ? lib.drives : [];
+    state.slots = lib && Array.isArray(lib.slots)
+      ? lib.slots.slice().sort((a, b) => a.slot_number - b.slot_number) : [];
+    state.inDrive = new Map();
+    for (const d of drives) {
+      if (d.slot_number !== null && d.slot_number !== undefined) state.inDrive.set(d.slot_number, d);
+    }
+    const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0 };
+    for (const s of state.slots) counts[slotKind(s)]++;
+    $('lib-counts').innerHTML = lib
+      ? ['full', 'indrive', 'empty', 'cleaning', 'porter'].map((k) =>
+        '<span><b>' + counts[k] + '</b> ' + (k === 'indrive' ? 'in drives' : k) + '</span>').join('')
+      : '<span>Not in the inventory yet: a rescan reads it (and moves cartridges).</span>';
+    if (!state.inventoryRoute) {
+      $('lib-counts').innerHTML = '<span>This daemon has no inventory route; the console can only ' +
+        'list its libraries.</span>';
+    }
+    if (state.selected !== null && !state.slots.some((s) => s.slot_number === state.selected &&
+        (slotKind(s) === 'full' || slotKind(s) === 'cleaning'))) {
+      clearSelection();
+    }
+    drawDrives(drives);
+    drawGrid(true);
+    drawSelection();
+    drawOperations();
+  }
+
+  function drawDrives(drives) {
+    const picked = pickedSlot();
+    $('drives').tBodies[0].innerHTML = drives.length ? drives.map((d) => {
+      const loaded = d.slot_number !== null && d.slot_number !== undefined;
+      const cartridge = loaded
+        ? '<span class="tag">' + esc(d.media_tag || '(no label)') + '</span> <span class="muted">from slot ' +
+          esc(d.slot_number) + '</span>'
+        : '<span class="muted">empty</span>';
+      let buttons = '';
+      if (loaded) {
+        buttons += '<button type="button" data-unload="' + esc(d.serial_number) + '">Unload…</button>';
+      } else if (picked && picked.media_tag) {
+        buttons += '<button type="button" data-load="' + esc(d.serial_number) + '">Load ' +
+          esc(picked.media_tag) + '…</button>';
+      }
+      return '<tr data-drive="' + esc(d.serial_number) + '"' + (d.faulty ? ' class="faulty"' : '') + '>' +
+        '<td class="num">' + esc(d.drive_number) + '</td>' +
+        '<td class="tag">' + esc(d.serial_number) + '</td>' +
+        '<td>' + esc(d.dev_name || '') + (d.sg_name ? ' <span class="muted">' + esc(d.sg_name) + '</span>' : '') + '</td>' +
+        '<td class="cartridge">' + cartridge + '</td>' +
+        '<td class="num failures">' + esc(d.failures === undefined ? '' : d.failures) + '</td>' +
+        '<td class="faulty-flag">' + (d.faulty ? '<b>faulty</b>' : 'no') + '</td>' +
+        '<td>' + buttons + '</td></tr>';
+    }).join('') : '<tr><td colspan="7" class="muted">No drives in the inventory.</td></tr>';
+  }
+
+  // The grid draws only the rows in view (plus a few): its cost does not
+  // grow with the number of slots, so 50,000 slots scroll as well as 50.
+  let gridCols = 1, gridFirst = -1, gridLast = -1, gridFrame = 0;
+
+  function drawGrid(force) {
+    const grid = $('grid');
+    const n = state.slots.length;
+    const cols = Math.max(1, Math.floor((grid.clientWidth - 6) / CELL_W));
+    const rows = Math.ceil(n / cols);
+    if (cols !== gridCols) force = true;
+    gridCols = cols;
+    $('grid-spacer').style.height = (rows * CELL_H + 4) + 'px';
+    const first = Math.max(0, Math.floor(grid.scrollTop / CELL_H) - OVERSCAN_ROWS);
+    const last = Math.min(rows, Math.ceil((grid.scrollTop + grid.clientHeight) / CELL_H) + OVERSCAN_ROWS);
+    if (!force && first === gridFirst && last === gridLast) return;
+    gridFirst = first;
+    gridLast = last;
+    const box = $('grid-rows');
+    box.style.gridTemplateColumns = 'repeat(' + cols + ', ' + CELL_W + 'px)';
+    box.style.top = (first * CELL_H) + 'px';
+    const parts = [];
+    const end = Math.min(n, last * cols);
+    for (let i = first * cols; i < end; ++i) {
+      const s = state.slots[i];
+      const kind = slotKind(s);
+      const tag = s.media_tag === undefined || s.media_tag === null ? '' : s.media_tag;
+      let label = kind === 'empty' ? 'empty' : (tag || '(no label)');
+      if (kind === 'indrive') label = tag + ' ⇢ ' + state.inDrive.get(s.slot_number).serial_number;
+      parts.push('<div class="cell ' + kind + (s.slot_number === state.selected ? ' selected' : '') +
+        (s.slot_number === foundSlot ? ' found' : '') + '" data-slot="' + s.slot_number +
+        '" data-kind="' + kind + '" data-tag="' + esc(tag) + '" title="slot ' + s.slot_number +
+        (s.is_porter ? ' (porter)' : '') + (tag ? ': ' + esc(tag) : '') + '"><b>' + s.slot_number +
+        (s.is_porter ? ' porter' : '') + '</b><i>' + esc(label) + '</i></div>');
+    }
+    box.innerHTML = parts.join('');
+    grid.classList.toggle('picking', state.picking);
+    if (!state.firstRender && n > 0) {
+      state.firstRender = performance.now();
+      window.consoleFirstRenderMs = Math.round(state.firstRender);
+      $('footer').textContent = n + ' slots drawn ' + Math.round(state.firstRender) +
+        ' ms after the page was opened.';
+    }
+  }
+
+  function scheduleGrid() {
+    if (gridFrame) return;
+    gridFrame = requestAnimationFrame(() => { gridFrame = 0; drawGrid(false); });
+  }
+
+  function drawOperations() {
+    const mine = state.operations.find((o) => o.serial_number === state.current);
+    const describe = (op, queued) => {
+      const what = [op.kind];
+      if (op.media_tag) what.push(op.media_tag);
+      if (op.drive) what.push('drive ' + op.drive);
+      if (Array.isArray(op.slots) && op.slots.length === 2) what.push('slot ' + op.slots[0] + ' → ' + op.slots[1]);
+      const secs = typeof op.seconds === 'number' ? op.seconds.toFixed(1) + ' s' : '';
+      return '<li' + (queued ? ' class="queued"' : '') + '>' + esc(what.join(' · ')) + ' — ' +
+        (queued ? 'waiting ' : 'running ') + esc(secs) + '</li>';
+    };
+    const running = mine && Array.isArray(mine.running) ? mine.running : [];
+    const queued = mine && Array.isArray(mine.queued) ? mine.queued : [];
+    const box = $('operations');
+    box.classList.toggle('muted', !running.length && !queued.length && !state.busy);
+    let html = running.map((o) => describe(o, false)).join('') + queued.map((o) => describe(o, true)).join('');
+    if (!html && state.busy) html = '<li>Waiting for the daemon…</li>';
+    box.innerHTML = html ? '<ul>' + html + '</ul>' : 'Nothing running.';
+  }
+
+  // ---- Picking and actions ----------------------------------------------
+
+  let foundSlot = null;
+
+  function pickedSlot() {
+    return state.selected === null ? null : state.slots.find((s) => s.slot_number === state.selected) || null;
+  }
+
+  function clearSelection() {
+    state.selected = null;
+    state.picking = false;
+  }
+
+  function drawSelection() {
+    const box = $('selection');
+    const s = pickedSlot();
+    box.classList.toggle('active', !!s);
+    if (!s) {
+      box.textContent = 'Pick a cartridge in the grid to load or move it.';
+      return;
+    }
+    if (state.picking) {
+      box.innerHTML = 'Moving <span class="tag">' + esc(s.media_tag) + '</span> from slot ' + s.slot_number +
+        ': pick an empty slot. <button type="button" id="pick-cancel">Cancel</button>';
+      return;
+    }
+    box.innerHTML = 'Cartridge <span class="tag">' + esc(s.media_tag || '(no label)') + '</span> in slot ' +
+      s.slot_number + ' — load it with a drive\'s button, or ' +
+      '<button type="button" id="move-start">Move to a slot…</button>' +
+      '<button type="button" id="pick-cancel" class="quiet">Clear</button>';
+  }
+
+  function onGridClick(ev) {
+    const cell = ev.target.closest('.cell');
+    if (!cell) return;
+    const n = Number(cell.dataset.slot);
+    const kind = cell.dataset.kind;
+    const s = state.slots.find((x) => x.slot_number === n);
+    if (!s) return;
+    if (state.picking) {
+      const from = pickedSlot();
+      if (kind !== 'empty' || !from) return;
+      confirmAction('Move a cartridge',
+        'Move cartridge ' + (from.media_tag || '(no label)') + ' from slot ' + from.slot_number +
+        ' to slot ' + n + ' of library ' + state.current + '?', false,
+        () => act('Moving ' + from.media_tag, 'POST', API + '/media/transfer',
+          { serial_number: state.current, media_tag: from.media_tag, from: from.slot_number, to: n }));
+      return;
+    }
+    if (kind === 'full' || kind === 'cleaning') {
+      state.selected = state.selected === n ? null : n;
+    } else {
+      state.selected = null;
+    }
+    redrawPicks();
+  }
+
+  function redrawPicks() {
+    const lib = state.stored.get(state.current);
+    drawDrives(lib && Array.isArray(lib.drives) ? lib.drives : []);
+    drawGrid(true);
+    drawSelection();
+  }
+
+  function onSelectionClick(ev) {
+    if (ev.target.id === 'move-start') {
+      state.picking = true;
+    } else if (ev.target.id === 'pick-cancel') {
+      clearSelection();
+    } else {
+      return;
+    }
+    redrawPicks();
+  }
+
+  function onDrivesClick(ev) {
+    const b = ev.target.closest('button');
+    if (!b) return;
+    if (b.dataset.unload) {
+      const serial = b.dataset.unload;
+      const d = (state.stored.get(state.current).drives || []).find((x) => x.serial_number === serial);
+      const what = d && d.media_tag ? 'cartridge ' + d.media_tag + ' back to slot ' + d.slot_number : 'its cartridge';
+      confirmAction('Unload a drive', 'Unload drive ' + serial + ' and put ' + what + '?', false,
+        () => act('Unloading ' + serial, 'POST', API + '/drive/unload', { serial_number: serial }));
+    } else if (b.dataset.load) {
+      const serial = b.dataset.load;
+      const s = pickedSlot();
+      if (!s) return;
+      confirmAction('Load a drive', 'Load cartridge ' + s.media_tag + ' from slot ' + s.slot_number +
+        ' into drive ' + serial + '?', false,
+        () => act('Loading ' + s.media_tag, 'POST', API + '/drive/load',
+          { serial_number: serial, media_tag: s.media_tag }));
+    }
+  }
+
+  function onRefresh() {
+    const serial = state.current;
+    confirmAction('Refresh the library', 'Read the slots of library ' + serial +
+      ' again? No cartridge is moved.', false,
+      () => act('Refreshing ' + serial, 'GET', API + '/changer/refresh?serial_number=' + encodeURIComponent(serial)));
+  }
+
+  function onRescan() {
+    const serial = state.current;
+    confirmAction('Rescan the library', 'Rescan library ' + serial + ' from scratch?', true,
+      () => act('Rescanning ' + serial, 'GET', API + '/list?serial_number=' + encodeURIComponent(serial)));
+  }
+
+  // The confirmation dialog; `run` is called only after Confirm. With
+  // `moves`, a warning that cartridges move must be acknowledged first.
+  function confirmAction(title, text, moves, run) {
+    const dlg = $('confirm');
+    $('confirm-title').textContent = title;
+    $('confirm-text').textContent = text;
+    $('confirm-warning').hidden = !moves;
+    $('confirm-warning').textContent = moves
+      ? 'A rescan empties every drive and loads cartridges into the drives to match them with ' +
+        'their host devices: the robot moves cartridges for minutes, and nothing else runs on ' +
+        'this library meanwhile.' : '';
+    $('confirm-ack-label').hidden = !moves;
+    $('confirm-ack').checked = false;
+    $('confirm-ok').disabled = moves;
+    dlg.returnValue = '';
+    dlg.onclose = () => {
+      if (dlg.returnValue === 'ok' && (!moves || $('confirm-ack').checked)) run();
+    };
+    dlg.showModal();
+    $('confirm-cancel').focus();
+  }
+
+  async function act(what, method, path, body) {
+    state.busy++;
+    clearSelection();
+    redrawPicks();
+    drawOperations();
+    setTimeout(pollCurrent, 300);  // show the operation while it runs
+    try {
+      await request(method, path, body);
+      hideError();
+    } catch (e) {
+      showError(what + ' failed', e);
+    } finally {
+      state.busy--;
+      state.libraryText = '';
+      await pollCurrent();
+    }
+  }
+
+  // ---- Errors -----------------------------------------------------------
+
+  function showError(what, e) {
+    const status = e && e.status ? ' (HTTP ' + e.status + ')' : '';
+    $('error-text').textContent = what + ': ' + (e && e.message ? e.message : String(e)) + status;
+    $('error').hidden = false;
+  }
+
+  function hideError() { $('error').hidden = true; }
+
+  // ---- Start ------------------------------------------------------------
+
+  function onFind(ev) {
+    ev.preventDefault();
+    const q = $('find-text').value.trim();
+    if (!q) return;
+    let i = state.slots.findIndex((s) => (s.media_tag || '').toUpperCase() === q.toUpperCase());
+    if (i < 0 && /^\d+$/.test(q)) i = state.slots.findIndex((s) => s.slot_number === Number(q));
+    if (i < 0) {
+      showError('Find', new Api_Error(0, 'No slot holds ' + q));
+      return;
+    }
+    foundSlot = state.slots[i].slot_number;
+    const grid = $('grid');
+    grid.scrollTop = Math.max(0, Math.floor(i / gridCols) * CELL_H - grid.clientHeight / 3);
+    drawGrid(true);
+  }
+
+  function start() {
+    $('libraries').addEventListener('click', (ev) => {
+      const b = ev.target.closest('button[data-library]');
+      if (!b || b.dataset.library === state.current) return;
+      state.current = b.dataset.library;
+      state.libraryText = '';
+      clearSelection();
+      foundSlot = null;
+      $('grid').scrollTop = 0;
+      drawLibraries();
+      drawLibrary();
+      pollCurrent();
+    });
+    $('grid').addEventListener('scroll', scheduleGrid, { passive: true });
+    window.addEventListener('resize', scheduleGrid);
+    $('grid').addEventListener('click', onGridClick);
+    $('drives').addEventListener('click', onDrivesClick);
+    $('selection').addEventListener('click', onSelectionClick);
+    $('refresh').addEventListener('click', onRefresh);
+    $('rescan').addEventListener('click', onRescan);
+    $('confirm-ack').addEventListener('change', () => { $('confirm-ok').disabled = !$('confirm-ack').checked; });
+    $('error-close').addEventListener('click', hideError);
+    $('find').addEventListener('submit', onFind);
+    $('token-button').addEventListener('click', () => askToken(false).then((given) => { if (given) loadLibraries(); }));
+    window.addEventListener('keydown', (ev) => {
+      if (ev.key === 'Escape' && (state.picking || state.selected !== null)) { clearSelection(); redrawPicks(); }
+    });
+    loadLibraries();
+    setInterval(() => { if (!document.hidden) pollCurrent(); }, POLL_MS);
+    setInterval(() => { if (!document.hidden) loadLibraries(); }, LIBRARIES_MS);
+  }
+
+  document.addEventListener('DOMContentLoaded', start);
+})();
