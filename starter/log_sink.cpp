@@ -138,13 +138,49 @@ Log_Sink::~Log_Sink() { close(); }
 
 int Log_Sink::open(const ACE_TCHAR*) {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  if (config_.target == Log_Config::TO_FILE && owns_fd_i()) return 0;
   close_i();
-  open_i();
-  if (config_.target == Log_Config::TO_FILE && fd_ < 0) return -1;
+  if (open_i() != 0) open_error_ = errno;
   return 0;
 }
 
-int Log_Sink::reset() { return open(nullptr); }
+int Log_Sink::reset() {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
+  if (config_.target != Log_Config::TO_FILE) {
+    close_i();
+    open_i();
+    return 0;
+  }
+  const int old_fd = owns_fd_i() ? fd_ : -1;
+  const unsigned long long old_dev = fd_dev_, old_ino = fd_ino_;
+  fd_ = -1;
+  if (open_i() == 0) {
+    if (old_fd >= 0) ::close(old_fd);
+    return 0;
+  }
+  const int error = errno;
+  // Keep writing to the file still open rather than to standard error. When
+  // the path still names that file, or cannot be looked at (ACE_Log_Msg::
+  // open resets its back end, also after the switch to a user who may not
+  // even enter the file's directory), nothing is lost and there is nothing
+  // to report.
+  fd_ = old_fd;
+  fd_dev_ = old_dev;
+  fd_ino_ = old_ino;
+  struct stat st;
+  const int rc = ::stat(config_.path.c_str(), &st);
+  const bool moved =
+      rc == 0 ? st.st_dev != old_dev || st.st_ino != old_ino : errno == ENOENT;
+  if (old_fd < 0 || moved) open_error_ = error;
+  return 0;
+}
+
+int Log_Sink::take_open_error() {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, 0);
+  const int error = open_error_;
+  open_error_ = 0;
+  return error;
+}
 
 int Log_Sink::close() {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, lock_, -1);
@@ -152,12 +188,30 @@ int Log_Sink::close() {
   return 0;
 }
 
-void Log_Sink::open_i() {
+bool Log_Sink::owns_fd_i() const {
+  struct stat st;
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_dev == fd_dev_ && st.st_ino == fd_ino_;
+}
+
+int Log_Sink::open_i() {
   switch (config_.target) {
-    case Log_Config::TO_FILE:
+    case Log_Config::TO_FILE: {
       // An explicit mode: the umask may be 0 after daemonising.
-      fd_ = ::open(config_.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+      const int fd =
+          ::open(config_.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+      if (fd < 0) return -1;
+      struct stat st;
+      if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+      }
+      fd_ = fd;
+      fd_dev_ = st.st_dev;
+      fd_ino_ = st.st_ino;
       break;
+    }
     case Log_Config::TO_SYSLOG:
       ::openlog(nullptr, LOG_PID, LOG_DAEMON);
       syslog_open_ = true;
@@ -166,13 +220,14 @@ void Log_Sink::open_i() {
       journal_ = stderr_is_journal();
       break;
   }
+  return 0;
 }
 
 void Log_Sink::close_i() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  // A descriptor closed by daemonising may already name another file:
+  // only the sink's own file is closed.
+  if (owns_fd_i()) ::close(fd_);
+  fd_ = -1;
   if (syslog_open_) {
     ::closelog();
     syslog_open_ = false;
@@ -248,8 +303,8 @@ void install_log_sink() {
   if (g_sink == nullptr) return;  // ACE keeps logging to standard error
   ::pthread_atfork([] { g_sink->before_fork(); }, [] { g_sink->after_fork(); },
                    [] { g_sink->after_fork(); });
-  const int opened = g_sink->open(nullptr);
-  const int open_errno = errno;
+  g_sink->open(nullptr);
+  const int open_errno = g_sink->take_open_error();
 
   ACE_Log_Msg::msg_backend(g_sink);
   ACE_Log_Msg* log = ACE_LOG_MSG;
@@ -261,7 +316,7 @@ void install_log_sink() {
     ACE_ERROR((LM_WARNING, "Unknown log priority D2T_LOG_PRIORITY=%C, using debug\n",
                priority.c_str()));
   }
-  if (opened != 0) {
+  if (open_errno != 0) {
     errno = open_errno;
     ACE_ERROR((LM_WARNING, "Failed to open log file %C, errno=%d, %m, logging to stderr\n",
                config.path.c_str(), open_errno));
@@ -270,4 +325,13 @@ void install_log_sink() {
 
 void reopen_log_sink() {
   if (g_sink != nullptr) g_sink->reset();
+}
+
+void report_log_sink_errors() {
+  if (g_sink == nullptr) return;
+  const int error = g_sink->take_open_error();
+  if (error == 0) return;
+  errno = error;
+  ACE_ERROR((LM_WARNING, "Failed to open log file %C as uid %d, errno=%d, %m\n",
+             get_env_r("D2T_LOG_FILE").c_str(), static_cast<int>(::getuid()), error));
 }

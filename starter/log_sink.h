@@ -59,13 +59,25 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   Log_Sink(const Log_Sink&) = delete;
   Log_Sink& operator=(const Log_Sink&) = delete;
 
-  // Opens the output. Returns 0, or -1 with errno set when the log file
-  // cannot be opened; the sink then writes to standard error instead.
+  // Opens the output. A log file already open (still the same file at the
+  // same descriptor) is kept: the service configurator calls this again
+  // after the host has switched to its service user, who may not be allowed
+  // to open the file that root opened. When the file cannot be opened the
+  // sink writes to standard error instead; the failure is kept for
+  // take_open_error(). Returns 0, so that the log output is never a reason
+  // for the configurator to stop.
   int open(const ACE_TCHAR* logger_key) override;
 
-  // Closes and reopens the output: used after daemonising, which closes
-  // every descriptor, and when a log file was rotated.
+  // Opens the output afresh: used after daemonising, which closes every
+  // descriptor, and when a log file was rotated. When a new file cannot be
+  // opened, a file still open stays in use (else standard error); the
+  // failure is kept for take_open_error() unless the path still names the
+  // file in use. Returns 0.
   int reset() override;
+
+  // The errno of the last failed attempt to open the log file that has not
+  // been taken yet, or 0. Clears it.
+  int take_open_error();
 
   int close() override;
 
@@ -85,13 +97,20 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   void after_fork() { lock_.release(); }
 
  private:
-  void open_i();
+  // Opens the configured output; for a file, -1 (errno set) when it cannot
+  // be opened, fd_ then unchanged.
+  int open_i();
   void close_i();
+  // True when fd_ is the descriptor this sink opened and still names the
+  // same file (daemonising closes it; its number may be reused).
+  bool owns_fd_i() const;
   // Writes one record; the caller holds lock_.
   ssize_t log_i(ACE_Log_Priority priority, const char* text);
 
   Log_Config config_;
   int fd_ = -1;          // log file descriptor; -1 for stderr and syslog
+  unsigned long long fd_dev_ = 0, fd_ino_ = 0;  // identity of the file at fd_
+  int open_error_ = 0;   // errno of an unreported failed open
   bool journal_ = false; // standard error is the systemd journal
   bool syslog_open_ = false;
   ACE_Thread_Mutex lock_;  // guards fd_, journal_ and syslog_open_
@@ -107,5 +126,9 @@ void install_log_sink();
 // Reopens the installed sink's output (after daemonising). No-op when
 // install_log_sink has not run.
 void reopen_log_sink();
+
+// Logs a warning when the installed sink fell back to standard error since
+// the last call (for example when the service configurator reopened it).
+void report_log_sink_errors();
 
 #endif

@@ -1,7 +1,5 @@
 #include "starter/open_service_config.h"
 
-#include <ace/Service_Config.h>
-
 #include <cstring>
 #include <set>
 
@@ -31,9 +29,4 @@ void add_config_files(Service_Args& args, const char* path) {
     args.add("-f");
     args.add(file, true);
   }
-}
-
-bool do_open_service(int argc, char** argv) {
-  // ACE_DEFAULT_LOGGER_KEY is "localhost:20012" on this platform.
-  return ACE_Service_Config::open(argc, argv, ACE_DEFAULT_LOGGER_KEY, false, false, true) == 0;
 }

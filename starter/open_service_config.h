@@ -99,10 +99,4 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
   return open_service(args.argc(), args.argv());
 }
 
-// Opens the service configurator with `argv` (logger key: local host, port
-// 20012; static services loaded; the default configuration file not
-// suppressed; the configurator's debug flag left to "-d"). True when it
-// opened.
-bool do_open_service(int argc, char** argv);
-
 #endif

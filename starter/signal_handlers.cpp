@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+
+#include "starter/service_reloader.h"
 
 namespace starter {
 
@@ -37,8 +40,16 @@ const int RELAYED[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2};
 const int FATAL[] = {SIGILL, SIGSEGV, SIGFPE, SIGALRM, SIGXCPU, SIGBUS, SIGABRT};
 const int IGNORED[] = {SIGPIPE, SIGIO, SIGURG};
 
-// Write end of the relay pipe, read by signal handlers; -1 when no relay runs.
+// Write end of the relay pipe (non-blocking), read by signal handlers; -1
+// when no relay runs.
 volatile std::sig_atomic_t g_relay_fd = -1;
+// The process whose relay thread reads the pipe. A handler in another
+// process (a copy forked by daemonising, whose descriptors were closed and
+// whose numbers may now name other files) writes nothing.
+volatile std::sig_atomic_t g_relay_owner = -1;
+// Signals whose record did not fit in a full pipe, by number: the relay
+// thread acts on each once more after its next read.
+volatile std::sig_atomic_t g_overflow[NSIG];
 int g_read_fd = -1;
 pthread_t g_relay_thread;
 bool g_relay_running = false;
@@ -53,11 +64,13 @@ int install(int sig, void (*handler)(int)) {
   return ::sigaction(sig, &sa, nullptr);
 }
 
-// Async-signal-safe: copies the thread name and writes one record.
+// Async-signal-safe and never blocking: copies the thread name and writes
+// one record; when the pipe is full the signal is marked in g_overflow
+// instead (the relay thread is then busy and reads again soon).
 void relay_signal(int sig) {
   const int saved_errno = errno;
   const int fd = g_relay_fd;
-  if (fd >= 0) {
+  if (fd >= 0 && g_relay_owner == ::getpid()) {
     Signal_Record record;
     std::memset(&record, 0, sizeof record);
     record.sig = sig;
@@ -66,6 +79,7 @@ void relay_signal(int sig) {
     do {
       n = ::write(fd, &record, sizeof record);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && sig > 0 && sig < NSIG) g_overflow[sig] = 1;
   }
   errno = saved_errno;
 }
@@ -96,6 +110,15 @@ void* relay_main(void*) {
     if (n != static_cast<ssize_t>(sizeof record) || record.sig == 0) break;
     record.thread_name[sizeof record.thread_name - 1] = '\0';
     dispatch(record);
+    for (int sig : RELAYED) {
+      if (g_overflow[sig] == 0) continue;
+      g_overflow[sig] = 0;
+      Signal_Record missed;
+      std::memset(&missed, 0, sizeof missed);
+      missed.sig = sig;
+      std::memcpy(missed.thread_name, UNKNOWN_THREAD, sizeof UNKNOWN_THREAD);
+      dispatch(missed);
+    }
   }
   return nullptr;
 }
@@ -106,6 +129,12 @@ void* relay_main(void*) {
 int start_relay() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  // Only the handlers' end: a handler must never wait for room.
+  if (::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK) != 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return -1;
+  }
 
   sigset_t relayed, previous;
   sigemptyset(&relayed);
@@ -124,6 +153,7 @@ int start_relay() {
   ::pthread_setname_np(g_relay_thread, "signal-relay");
   g_relay_running = true;
   g_relay_pid = ::getpid();
+  g_relay_owner = g_relay_pid;
   g_relay_fd = fds[1];
   return 0;
 }
@@ -199,6 +229,8 @@ void stop_signal_handlers() {
 
 void sig_terminate(int sig, const char* thread_name) {
   ACE_DEBUG((LM_INFO, "Signal %d (%s) caught in [%s].\n", sig, ::strsignal(sig), thread_name));
+  // From now on a reload is refused; one in progress is waited for by main.
+  service_reloader().begin_shutdown();
   ACE_Reactor* reactor = ACE_Reactor::instance();
   if (starter::finished == 0 && reactor != nullptr && !reactor->reactor_event_loop_done()) {
     starter::finished = 1;
@@ -207,8 +239,11 @@ void sig_terminate(int sig, const char* thread_name) {
 }
 
 void sig_reconfig(int sig) {
-  ACE_DEBUG((LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", sig, ::strsignal(sig)));
-  ACE_Service_Config::reconfigure();
+  char what[64];
+  std::snprintf(what, sizeof what, "Signal %d (%s)", sig, ::strsignal(sig));
+  // Only recorded here: the reload thread does the work, so that the relay
+  // stays free for a termination signal.
+  service_reloader().request(what);
 }
 
 void sig_usr2(int) {

@@ -2,7 +2,9 @@
 //
 //   SIGINT, SIGQUIT, SIGTERM   end the reactor event loop (once); main then
 //                              finalises the services and returns 0.
-//   SIGHUP                     reconfigure the service configurator.
+//   SIGHUP                     ask the reload thread to reload the services
+//                              (starter/service_reloader.h); logged and
+//                              ignored during start-up and shutdown.
 //   SIGUSR2                    toggle ACE's debug output.
 //   SIGPIPE, SIGIO, SIGURG     ignored.
 //   SIGILL, SIGSEGV, SIGFPE, SIGALRM, SIGXCPU, SIGBUS, SIGABRT
@@ -15,6 +17,12 @@
 // that received it through a pipe to a relay thread, which runs the handler
 // bodies below in an ordinary thread context, in arrival order. Fatal
 // signals are handled where they arrive, because the process is ending.
+//
+// A handler never blocks: the pipe's write end is non-blocking, and a
+// signal whose record finds the pipe full is marked instead and acted upon
+// once after the relay's next read (records of one kind coalesce). A
+// handler running in another process than the relay's (a copy forked by
+// daemonising) writes nothing: there the descriptor may name another file.
 
 #ifndef STARTER_SIGNAL_HANDLERS_H
 #define STARTER_SIGNAL_HANDLERS_H

@@ -4,7 +4,9 @@
 // creates the process reactor, loads the service objects named in its
 // service configuration files, handles signals, notifies systemd and runs
 // the reactor event loop in one or more threads until a termination signal
-// ends the loop. Then it finalises the services and returns 0.
+// ends the loop. Then it finalises the services and returns 0. When a
+// service configuration it was given fails to load, it returns 1 instead,
+// without telling systemd that it is ready.
 //
 // The program is linked with its symbols exported (-rdynamic) so that the
 // service libraries it loads resolve against the ACE, runtime and standard
@@ -28,6 +30,8 @@
 #include "starter/log_sink.h"
 #include "starter/new_event_handler.h"
 #include "starter/open_service_config.h"
+#include "starter/service_loader.h"
+#include "starter/service_reloader.h"
 #include "starter/signal_handlers.h"
 #include "starter/system_info.h"
 #include "starter/systemd_handler.h"
@@ -115,20 +119,47 @@ int main(int argc, char** argv) {
   char host[64];
   if (ACE_OS::hostname(host, sizeof host) == 0) ACE_LOG_MSG->local_host(host);
 
-  // 5-6. Signals, then the services.
+  // 5-6. Signals, then the services. A service configuration that was
+  // given and does not load ends the host with status 1, before systemd is
+  // told that it is ready.
   init_signal_handlers();
-  open_service_config(argc, argv, true, do_open_service);
+  Service_Sources sources;
+  const bool opened = open_service_config(
+      argc, argv, true, [&](int c, char** v) { return open_configurator(c, v, sources); });
   refresh_signal_handlers();
+  report_log_sink_errors();
+  int failed = 0;
+  if (!opened) {
+    ACE_ERROR((LM_ERROR, "Failed to open the service configurator, errno=%d, %m\n", errno));
+    if (!sources.empty()) failed = 1;
+  }
+  if (failed == 0) {
+    ACE_DEBUG((LM_DEBUG, "Loading %d service configuration source(s)\n",
+               static_cast<int>(sources.size())));
+    failed = load_service_sources(sources);
+  }
+  if (failed != 0) {
+    ACE_ERROR((LM_ERROR, "%d service configuration(s) failed to load; exiting with status 1\n",
+               failed));
+    service_reloader().stop();
+    ACE_Service_Config::fini_svcs();
+    ACE_Service_Config::close();
+    stop_signal_handlers();
+    return 1;
+  }
 
-  // 7-9. Information, systemd, banner.
+  // 7-9. Information, systemd, banner. Reloads are honoured from the
+  // banner on.
   log_system_info();
   new_event_handler<Systemd_Handler>();
+  service_reloader().start([argc, argv] { reload_services(argc, argv); });
   log_product_info();
 
   // 10. Run until a termination signal ends the loop.
   run_event_loops(threads);
 
-  // 11. Finalise.
+  // 11. Finalise, after a reload in progress has finished.
+  service_reloader().stop();
   ACE_Service_Config::fini_svcs();
   ACE_Service_Config::close();
   stop_signal_handlers();

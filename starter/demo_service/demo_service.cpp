@@ -8,6 +8,8 @@
 //   check_symbols   logs whether the host program exports the standard
 //                   library instantiations that services resolve against it
 //   fini_delay_ms=N sleeps N ms in fini (to widen the shutdown window)
+//   init_delay_ms=N sleeps N ms in init (to widen the start-up window)
+//   fail_init       init returns -1 (a service that cannot start)
 //
 // Messages: "Demo_Service(NAME)::init argc=N" ... "Demo_Service(NAME)::fini".
 
@@ -19,6 +21,7 @@
 #include <ace/svc_export.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -59,9 +62,14 @@ class Demo_Service : public ACE_Service_Object {
         name_ = arg + 5;
       } else if (std::strncmp(arg, "fini_delay_ms=", 14) == 0) {
         fini_delay_ms_ = std::atoi(arg + 14);
+      } else if (std::strncmp(arg, "init_delay_ms=", 14) == 0) {
+        ::usleep(static_cast<useconds_t>(std::atoi(arg + 14)) * 1000);
       }
     }
     ACE_DEBUG((LM_INFO, "Demo_Service(%C)::init argc=%d\n", name_.c_str(), argc));
+    for (int i = 0; i < argc; ++i) {
+      if (std::strcmp(argv[i], "fail_init") == 0) return -1;
+    }
     for (int i = 0; i < argc; ++i) {
       if (std::strcmp(argv[i], "throw") == 0) {
         ACE_Reactor::instance()->schedule_timer(&thrower_, nullptr, ACE_Time_Value(0, 1000));
@@ -77,7 +85,7 @@ class Demo_Service : public ACE_Service_Object {
 
   int fini() override {
     ACE_Reactor::instance()->cancel_timer(&thrower_);
-    if (fini_delay_ms_ > 0) ACE_OS::sleep(ACE_Time_Value(0, fini_delay_ms_ * 1000));
+    if (fini_delay_ms_ > 0) ::usleep(static_cast<useconds_t>(fini_delay_ms_) * 1000);
     ACE_DEBUG((LM_INFO, "Demo_Service(%C)::fini\n", name_.c_str()));
     return 0;
   }

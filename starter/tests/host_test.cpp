@@ -168,10 +168,36 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   EXPECT_NE(std::string::npos, text.str().find("no newline here\n"));
   EXPECT_NE(std::string::npos, text.str().find("two\nlines\n"));
 
+  // The configurator stops when the back end's open fails, so a file that
+  // cannot be opened is a fallback to standard error, kept for the report.
   Log_Sink unwritable(parse_log_config("/no/such/dir/host.log", nullptr));
-  EXPECT_EQ(-1, unwritable.open(nullptr)) << "falls back to standard error";
+  EXPECT_EQ(0, unwritable.open(nullptr));
+  EXPECT_EQ(ENOENT, unwritable.take_open_error());
+  EXPECT_EQ(0, unwritable.take_open_error()) << "reported once";
   const std::string line = unwritable.format(LM_INFO, "x\n");
   EXPECT_EQ("x\n", line.substr(line.size() - 2));
+}
+
+// A second open (the configurator's, after the switch to the service user)
+// keeps the file open; the file moved away and the directory made
+// unusable, a reset keeps writing to the file still open.
+TEST(Log_Sink, ReopenKeepsTheOpenFileWhenItCannotBeOpenedAgain) {
+  Temp_Dir dir;
+  const std::string sub = dir.path() + "/logs";
+  ASSERT_EQ(0, ::mkdir(sub.c_str(), 0700));
+  const std::string path = sub + "/host.log";
+  Log_Sink sink(parse_log_config(path.c_str(), nullptr));
+  ASSERT_EQ(0, sink.open(nullptr));
+  ASSERT_EQ(0, ::rename(sub.c_str(), (dir.path() + "/moved").c_str()));
+  EXPECT_EQ(0, sink.open(nullptr));
+  EXPECT_EQ(0, sink.reset());
+  EXPECT_EQ(ENOENT, sink.take_open_error());
+  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
+  record.msg_data("still in the first file");
+  sink.log(record);
+  std::stringstream text;
+  text << std::ifstream(dir.path() + "/moved/host.log").rdbuf();
+  EXPECT_NE(std::string::npos, text.str().find("still in the first file")) << text.str();
 }
 
 TEST(Log_Sink, JournalLinesCarryTheSyslogLevelOfEachLine) {

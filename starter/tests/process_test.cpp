@@ -128,12 +128,13 @@ TEST_F(Starter_Test, HangupReconfiguresUsr2TogglesDebugAndPipeIsIgnored) {
 TEST_F(Starter_Test, ReactorChoices) {
   {
     // One thread is too few for a thread pool: the default reactor runs
-    // in the main thread, next to the signal relay only.
+    // in the main thread, next to the signal relay and the reload thread
+    // only.
     auto child = start({"--reactor", "tp", "--threads", "1"});
     EXPECT_EQ(1, child->count("The number of threads (1) of thread pool reactor is less than 2"));
     EXPECT_EQ(1, child->count("Failed to get reactor factory by 'tp'\n"));
     EXPECT_EQ(0, child->count("Created '"));
-    EXPECT_EQ(2, child->thread_count());
+    EXPECT_EQ(3, child->thread_count());
     stop(*child);
   }
   {
@@ -147,14 +148,15 @@ TEST_F(Starter_Test, ReactorChoices) {
     auto child = start({"--threads", "8"});
     EXPECT_EQ(0, child->count("Created '"));
     EXPECT_EQ(0, child->count("Failed"));
-    EXPECT_EQ(2, child->thread_count());
+    EXPECT_EQ(3, child->thread_count());
     stop(*child);
   }
   auto child = start({"--threads", "2", "--reactor", "tp"});
   EXPECT_EQ(1, child->count("Created 'tp' reactor with 2 threads\n"));
-  // The main thread and the signal relay, plus the two loop threads.
-  for (int i = 0; i < 200 && child->thread_count() != 4; ++i) usleep(50000);
-  EXPECT_EQ(4, child->thread_count());
+  // The main thread, the signal relay and the reload thread, plus the two
+  // loop threads.
+  for (int i = 0; i < 200 && child->thread_count() != 5; ++i) usleep(50000);
+  EXPECT_EQ(5, child->thread_count());
   stop(*child);
 }
 
@@ -199,6 +201,95 @@ TEST_F(Starter_Test, DetachedHostLogsToItsFileAndStopsOnTerm) {
     EXPECT_NE(0, ::kill(pid, 0)) << "still running";
     EXPECT_NE(std::string::npos, read_file(log).find("Demo_Service(BG)::fini")) << read_file(log);
   }
+}
+
+// A service configuration that was given and does not load ends the host
+// with status 1, the reason logged, and systemd never hears READY=1; the
+// services that did load are finalised.
+TEST_F(Starter_Test, BrokenServiceConfigurationExitsNonZeroWithoutReady) {
+  const std::string demo = built_library("d2t_demo_service");
+  const std::string good = dir_.write("good.conf", directive("Good", "name=G"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {{"-f", dir_.path() + "/missing.conf"}, "Failed to read service configuration "},
+      {{"-f", dir_.write("nolib.conf",
+                         "dynamic NoLib Service_Object * /no/such/libx.so:_make_X() \"\"\n")},
+       "library /no/such/libx.so does not load"},
+      {{"-f", dir_.write("nofactory.conf", "dynamic NoFactory Service_Object * " + demo +
+                                               ":_make_Nothing() \"\"\n")},
+       "factory _make_Nothing not found in "},
+      {{"-f", dir_.write("failinit.conf", directive("Failing", "name=F fail_init"))},
+       "service Failing: its factory returned no object or its init failed"},
+      {{"-S", "dynamic NoLib2 Service_Object * /no/such/liby.so:_make_Y() \"\""},
+       "library /no/such/liby.so does not load"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    Notify_Socket socket(dir_.path() + "/notify");
+    ASSERT_TRUE(socket.bound());
+    std::vector<std::string> args = {"-f", good};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto child = start(args,
+                       {"LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
+                        "NOTIFY_SOCKET=" + dir_.path() + "/notify", "WATCHDOG_USEC=300000"},
+                       false);
+    const int status = child->wait_exit();
+    ASSERT_TRUE(WIFEXITED(status)) << child->output();
+    EXPECT_EQ(1, WEXITSTATUS(status)) << child->output();
+    EXPECT_EQ(1, child->count(c.why)) << child->output();
+    EXPECT_EQ(1, child->count("1 service configuration(s) failed to load; exiting with status 1"))
+        << child->output();
+    EXPECT_EQ(1, child->count("Demo_Service(G)::fini")) << child->output();
+    EXPECT_EQ(0, child->count(BANNER));
+    EXPECT_TRUE(socket.empty()) << "a notification was sent";
+    ::unlink((dir_.path() + "/notify").c_str());
+  }
+}
+
+// SIGHUP is honoured only between start-up and shutdown; SIGTERM ends the
+// host at once behind any number of SIGHUPs, which coalesce.
+TEST_F(Starter_Test, HangupIsIgnoredDuringStartUpAndShutdownAndNeverHoldsOffTerm) {
+  {
+    auto child = start({"-f", dir_.write("slow_init.conf",
+                                         directive("SlowInit", "name=SI init_delay_ms=1500"))},
+                       {}, false);
+    // The handlers are installed before the services load.
+    ASSERT_TRUE(child->wait_for("Loading 1 service configuration source(s)")) << child->output();
+    child->signal(SIGHUP);
+    ASSERT_TRUE(child->wait_for(BANNER)) << child->output();
+    EXPECT_EQ(1, child->count(caught(SIGHUP) + " during start-up: ignored")) << child->output();
+    EXPECT_EQ(1, child->count("Demo_Service(SI)::init"));
+    stop(*child);
+  }
+  {
+    auto child = start(
+        {"-f", dir_.write("slow_fini.conf", directive("SlowFini", "name=SF fini_delay_ms=1500"))});
+    child->signal(SIGTERM);
+    ASSERT_TRUE(child->wait_for(caught(SIGTERM))) << child->output();
+    child->signal(SIGHUP);
+    ASSERT_TRUE(child->wait_for(caught(SIGHUP) + " during shutdown: ignored")) << child->output();
+    const int status = child->wait_exit();
+    ASSERT_TRUE(WIFEXITED(status)) << child->output();
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(1, child->count("Demo_Service(SF)::init")) << "never reloaded";
+    EXPECT_EQ(1, child->count("Demo_Service(SF)::fini"));
+  }
+  // Each reload takes over a second (fini and init both wait); six SIGHUPs
+  // make at most two reloads, and SIGTERM still ends the host.
+  auto child = start({"-f", dir_.write("slow_both.conf",
+                                       directive("Slow", "name=S fini_delay_ms=600 "
+                                                         "init_delay_ms=600"))});
+  for (int i = 0; i < 6; ++i) child->signal(SIGHUP);
+  ASSERT_TRUE(child->wait_for("Removing service Slow")) << child->output();
+  child->signal(SIGTERM);
+  const int status = child->wait_exit();
+  ASSERT_TRUE(WIFEXITED(status)) << child->output();
+  EXPECT_EQ(0, WEXITSTATUS(status)) << child->output();
+  EXPECT_LE(child->count("Demo_Service(S)::init"), 3) << child->output();
+  EXPECT_EQ(child->count("Demo_Service(S)::init"), child->count("Demo_Service(S)::fini"));
 }
 
 // Identity switching needs root and the account tools; the test creates a
@@ -257,6 +348,33 @@ TEST_F(Identity_Test, SwitchesUserAndGroups) {
   EXPECT_EQ(0, child->count("Failed")) << child->output();
   EXPECT_EQ(four(extra), status_line(child->pid(), "Gid:"));
   stop(*child);
+}
+
+// The log file is opened by root in a directory the service user cannot
+// enter; the configurator's reopen after the switch keeps it, so the
+// services load and log there.
+TEST_F(Identity_Test, LogFileOpenedAsRootServesTheServiceUser) {
+  const std::string logs = dir_.path() + "/logs";
+  ASSERT_EQ(0, ::mkdir(logs.c_str(), 0700));
+  const std::string log = logs + "/host.log";
+  Child_Process child({built_program("starter"), "--user", user_, "--group", extra_, "-f",
+                       dir_.write("demo.conf", directive("Demo", "name=U"))},
+                      {"D2T_LOG_FILE=" + log, "LIBSYSTEMD_FILENAME=0", "-JOURNAL_STREAM"});
+  std::string text;
+  for (int i = 0; i < 400 && text.find(BANNER) == std::string::npos; ++i) {
+    usleep(50000);
+    text = read_file(log);
+  }
+  EXPECT_NE(std::string::npos, text.find("Demo_Service(U)::init")) << text;
+  EXPECT_EQ(std::string::npos, text.find("Failed")) << text;
+  const struct passwd* pw = ::getpwnam(user_.c_str());
+  ASSERT_NE(nullptr, pw);
+  EXPECT_EQ(four(pw->pw_uid), status_line(child.pid(), "Uid:"));
+  child.signal(SIGTERM);
+  const int status = child.wait_exit();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos, read_file(log).find("Demo_Service(U)::fini")) << read_file(log);
 }
 
 // Systemd notification end to end, through the stub client library.
