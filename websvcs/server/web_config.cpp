@@ -55,8 +55,7 @@ bool parse_route(const Value& v, Web_Route_Config& r, std::string& error) {
   if (!get_string(o, "path", r.path, error) || !get_string(o, "library", r.library, error) ||
       !get_string(o, "factory", r.factory, error))
     return false;
-  if (r.path.empty() || r.path[0] != '/' || r.path.find_first_of("?#") != std::string::npos ||
-      (r.path.size() > 1 && r.path.back() == '/')) {
+  if (r.path.empty() || r.path[0] != '/' || r.path.find_first_of("?#") != std::string::npos) {
     error = "route path \"" + r.path + "\" must start with \"/\" and hold no query";
     return false;
   }
@@ -71,6 +70,12 @@ bool parse_route(const Value& v, Web_Route_Config& r, std::string& error) {
       return false;
     }
     r.prefix = p->second.get_bool();
+  }
+  // A prefix route serves "path/...", so its own path ends without "/"; an
+  // exact route may end with one (the console's "/ui/").
+  if (r.prefix && r.path.size() > 1 && r.path.back() == '/') {
+    error = "prefix route path \"" + r.path + "\" must not end with \"/\"";
+    return false;
   }
   auto a = o.find("args");
   if (a != o.end()) {

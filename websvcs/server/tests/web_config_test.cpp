@@ -30,7 +30,8 @@ TEST(Web_Config, DefaultsAndFullForm) {
       "routes": [{"path": "/d2/r/tapectl/list", "library": "libtapectl_web.so",
                   "factory": "_make_JSON_RESTful_List_Handler"},
                  {"path": "/x", "library": "/abs/l.so", "factory": "_make_X",
-                  "prefix": true, "args": ["-v"]}]})",
+                  "prefix": true, "args": ["-v"]},
+                 {"path": "/ui/", "library": "l.so", "factory": "_make_Y"}]})",
                     c, error))
       << error;
   EXPECT_EQ("::1", c.listen);
@@ -39,7 +40,7 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(5u, c.connection_timeout_seconds);
   EXPECT_EQ(3u, c.max_connections);
   EXPECT_EQ((std::vector<std::string>{"tapehost.example.com", "backup-1"}), c.allowed_hosts);
-  ASSERT_EQ(2u, c.routes.size());
+  ASSERT_EQ(3u, c.routes.size());
   EXPECT_EQ("libtapectl_web.so", c.routes[0].library);
   EXPECT_FALSE(c.routes[0].prefix);
   EXPECT_TRUE(c.routes[1].prefix);
@@ -64,6 +65,7 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"allowed_hosts": ["*.example.com"]})",
       R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
+      R"({"routes": [{"path": "/a/", "library": "l", "factory": "f", "prefix": true}]})",
       R"({"routes": [{"path": "/a", "library": "", "factory": "f"}]})",
       R"({"routes": [{"path": "/a", "library": "l", "factory": "f", "args": [1]}]})",
       R"({"routes": [{"path": "/a", "library": "l", "factory": "f"},
