@@ -102,13 +102,17 @@ class Changer_Target : public Target {
     std::size_t allocation = get24(cdb + 7);
     if (request.type > ET_DRIVE) return fail(sense::INVALID_FIELD_IN_CDB);
     Reply r;
+    bool rejected = false;
     bool ok = library_->view(
         serial_,
         [&](const Changer_Config& config, const Changer_State& state) {
-          r.data = build_element_status(config, state, request);
+          // A changer that does not do DVCID refuses the bit.
+          rejected = request.device_ids && config.dvcid == Dvcid::REJECT;
+          if (!rejected) r.data = build_element_status(config, state, request);
         },
         nullptr);
     if (!ok) return fail(sense::HARDWARE_FAILURE);
+    if (rejected) return fail(sense::INVALID_FIELD_IN_CDB);
     fit(r.data, allocation);
     return r;
   }

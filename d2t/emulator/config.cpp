@@ -104,8 +104,14 @@ bool parse_drive(const Object& o, Drive_Config& d, std::string& err) {
       !get_str(o, "revision", d.revision, err) ||
       !get_str(o, "target_name", d.target_name, err) ||
       !get_u32(o, "lun", d.lun, err) || !get_str(o, "sg_name", d.sg_name, err) ||
-      !get_str(o, "dev_name", d.dev_name, err))
+      !get_str(o, "dev_name", d.dev_name, err) ||
+      !get_bool(o, "automation_vpd", d.automation_vpd, err))
     return false;
+  auto id = o.find("element_identifier");
+  if (id != o.end() && !id->second.is_null()) {
+    if (!get_str(o, "element_identifier", d.element_identifier, err)) return false;
+    d.has_element_identifier = true;
+  }
   if (d.serial_number.empty() || d.sg_name.empty()) {
     err = "a drive needs \"serial_number\" and \"sg_name\"";
     return false;
@@ -190,7 +196,22 @@ bool check_cartridges(const Changer_Config& c, std::string& err) {
   return true;
 }
 
+bool parse_dvcid(const std::string& name, Dvcid& out) {
+  if (name == "none") out = Dvcid::NONE;
+  else if (name == "t10") out = Dvcid::T10;
+  else if (name == "serial") out = Dvcid::SERIAL;
+  else if (name == "reject") out = Dvcid::REJECT;
+  else return false;
+  return true;
+}
+
 bool parse_changer(const Object& o, Changer_Config& c, std::string& err) {
+  std::string dvcid = "none";
+  if (!get_str(o, "dvcid", dvcid, err)) return false;
+  if (!parse_dvcid(dvcid, c.dvcid)) {
+    err = "unknown \"dvcid\" \"" + dvcid + "\"";
+    return false;
+  }
   if (!get_str(o, "serial_number", c.serial_number, err) ||
       !get_str(o, "vendor", c.vendor, err) ||
       !get_str(o, "model", c.model, err) ||

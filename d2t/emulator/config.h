@@ -8,8 +8,18 @@
 //   "changers": [ { "serial_number", "vendor", "model", "revision",
 //       "target_name" ("H:C:T"), "lun", "sg_name", "storage_slots",
 //       "porter_slots",
+//       "dvcid": what READ ELEMENT STATUS with DVCID set gives in the drive
+//           descriptors: "none" (default: the bit is ignored, no
+//           identifier), "t10" (type 1: vendor, product, serial),
+//           "serial" (type 0: the serial alone), "reject" (CHECK
+//           CONDITION, ILLEGAL REQUEST, invalid field in CDB),
 //       "drives": [ {"serial_number", "vendor", "model", "revision",
-//                    "target_name", "lun", "sg_name", "dev_name"} ],
+//                    "target_name", "lun", "sg_name", "dev_name",
+//                    "automation_vpd": true lists and answers VPD 0xB3
+//                        (the changer's serial) and 0xB4 (the drive's
+//                        element address); default false,
+//                    "element_identifier": text the changer reports as
+//                        the drive's identifier instead of its serial} ],
 //       "cartridges": [ {"slot": 1-based over storage then porter slots,
 //                        or "drive": 0-based drive index,
 //                        "barcode": "" for an unreadable label,
@@ -55,6 +65,13 @@ struct Drive_Config {
   std::uint32_t lun = 0;
   std::string sg_name;
   std::string dev_name;
+  bool automation_vpd = false;
+  bool has_element_identifier = false;  // "element_identifier" was given
+  std::string element_identifier;
+  // What the changer reports as this drive's identifier.
+  const std::string& reported_identifier() const {
+    return has_element_identifier ? element_identifier : serial_number;
+  }
   // "/dev/stN" -> "/dev/nstN"; empty when dev_name has no "/st" part.
   std::string no_rewind_name() const;
 };
@@ -76,6 +93,9 @@ struct Fill_Config {
 
 enum class Fault_Op { MOUNT, UNMOUNT, TRANSFER, READY };
 
+// The changer's answer to DVCID (see "dvcid" above).
+enum class Dvcid { NONE, T10, SERIAL, REJECT };
+
 struct Fault_Config {
   Fault_Op op = Fault_Op::MOUNT;
   std::string drive;    // drive serial; empty matches any drive
@@ -94,6 +114,7 @@ struct Changer_Config {
   std::string sg_name;
   std::uint32_t storage_slots = 0;
   std::uint32_t porter_slots = 0;
+  Dvcid dvcid = Dvcid::NONE;
   std::vector<Drive_Config> drives;
   std::vector<Cartridge_Config> cartridges;
   Fill_Config fill;
@@ -112,7 +133,7 @@ struct Library_Config {
 // (bad JSON, missing serial or sg name, duplicate device names or serials,
 // slot counts beyond the address map, a cartridge outside the library or
 // two in one place, a duplicate barcode in one changer, an unknown fault
-// op, a fill larger than the empty storage slots).
+// op, an unknown "dvcid", a fill larger than the empty storage slots).
 bool parse_library(const std::string& text, const std::string& library_file,
                    Library_Config& out, std::string* error);
 

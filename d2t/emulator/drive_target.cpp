@@ -1,4 +1,5 @@
 // The SSC side of an emulated tape drive.
+#include "d2t/emulator/element_map.h"
 #include "d2t/emulator/targets.h"
 
 namespace d2t {
@@ -100,6 +101,9 @@ class Drive_Target : public Target {
       id.revision = d.revision;
       id.serial = d.serial_number;
       id.lun = d.lun;
+      id.automation_vpd = d.automation_vpd;
+      id.automation_serial = c.serial_number;
+      id.element_address = static_cast<std::uint16_t>(DRIVE_BASE + drive_);
     }
     return id;
   }

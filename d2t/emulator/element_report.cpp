@@ -47,10 +47,15 @@ std::vector<std::uint8_t> build_element_status(const Changer_Config& config,
       {ET_PORTER, PORTER_BASE, state.porter},
       {ET_STORAGE, STORAGE_BASE, state.storage},
   };
+  // Identifiers are as long as the longest one, shorter ones space padded.
+  const bool t10 = config.dvcid == Dvcid::T10;
+  const bool with_ids =
+      request.device_ids && (t10 || config.dvcid == Dvcid::SERIAL);
   std::size_t serial_len = 0;
   for (const Drive_Config& d : config.drives)
-    serial_len = std::max(serial_len, d.serial_number.size());
-  const std::size_t id_len = std::min<std::size_t>(24 + serial_len, 255);
+    serial_len = std::max(serial_len, d.reported_identifier().size());
+  const std::size_t id_len =
+      std::max<std::size_t>(std::min<std::size_t>((t10 ? 24 : 0) + serial_len, 255), 1);
 
   std::vector<std::uint8_t> out(HEADER_LEN, 0);
   std::uint32_t left = request.count;
@@ -66,7 +71,7 @@ std::vector<std::uint8_t> build_element_status(const Changer_Config& config,
     std::uint32_t n = std::min(left, last - begin + 1);
     left -= n;
 
-    const bool ids = request.device_ids && range.type == ET_DRIVE;
+    const bool ids = with_ids && range.type == ET_DRIVE;
     const std::size_t desc_len = DESCRIPTOR_BASE +
                                  (request.volume_tags ? VOLUME_TAG_LEN : 0) +
                                  (ids ? 4 + id_len : 0);
@@ -113,12 +118,17 @@ std::vector<std::uint8_t> build_element_status(const Changer_Config& config,
       }
       if (ids) {
         const Drive_Config& dc = config.drives[a - DRIVE_BASE];
-        d[off] = 0x02;      // code set: ASCII
-        d[off + 1] = 0x01;  // type: T10 vendor id
+        d[off] = 0x02;  // code set: ASCII
         d[off + 3] = static_cast<std::uint8_t>(id_len);
-        put_ascii(d + off + 4, 8, dc.vendor);
-        put_ascii(d + off + 12, 16, dc.model);
-        put_ascii(d + off + 28, id_len - 24, dc.serial_number);
+        if (t10) {
+          d[off + 1] = 0x01;  // type: T10 vendor id
+          put_ascii(d + off + 4, 8, dc.vendor);
+          put_ascii(d + off + 12, 16, dc.model);
+          put_ascii(d + off + 28, id_len - 24, dc.reported_identifier());
+        } else {
+          d[off + 1] = 0x00;  // type: vendor specific, the serial alone
+          put_ascii(d + off + 4, id_len, dc.reported_identifier());
+        }
       }
     }
   }

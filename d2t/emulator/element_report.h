@@ -21,8 +21,11 @@ struct Element_Request {
 
 // The full report: header, then one page per element type, elements in
 // address order from the first address >= start. Drive descriptors with
-// device ids carry code set ASCII, type 1 (T10 vendor id), and vendor (8),
-// product (16), serial (space-padded to the longest drive serial). Volume
+// device ids (asked for, and the changer's "dvcid" is "t10" or "serial")
+// carry code set ASCII and either type 1 (T10 vendor id: vendor (8),
+// product (16), identifier) or type 0 (the identifier alone); the
+// identifier is the drive's "element_identifier" when given, else its
+// serial, space-padded to the longest of the changer's drives. Volume
 // tags are space padded; empty elements and unreadable labels give zeros. Cutting
 // it to the allocation length is the caller's job; the header keeps the
 // full byte count. An unknown element type gives an empty vector.

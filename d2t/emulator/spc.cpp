@@ -56,12 +56,22 @@ Reply inquiry(const Device_Identity& id, const std::uint8_t* cdb,
     switch (page) {
       case 0x00:
         body = {0x00, 0x80, 0x83};
+        if (id.automation_vpd) body.insert(body.end(), {0xB3, 0xB4});
         break;
       case 0x80:
         body.assign(id.serial.begin(), id.serial.end());
         break;
       case 0x83:
         body = t10_designator(id);
+        break;
+      case 0xB3:
+        if (!id.automation_vpd) return fail(sense::INVALID_FIELD_IN_CDB);
+        body.assign(id.automation_serial.begin(), id.automation_serial.end());
+        break;
+      case 0xB4:
+        if (!id.automation_vpd) return fail(sense::INVALID_FIELD_IN_CDB);
+        body.assign(4, 0);  // the address as a 4-byte number
+        put16(&body[2], id.element_address);
         break;
       default:
         return fail(sense::INVALID_FIELD_IN_CDB);

@@ -21,6 +21,11 @@ struct Device_Identity {
   bool removable = false;
   std::string vendor, product, revision, serial;
   std::uint32_t lun = 0;
+  // A tape drive that tells where it sits: VPD 0xB3 (the serial number of
+  // its library) and 0xB4 (its element address there).
+  bool automation_vpd = false;
+  std::string automation_serial;
+  std::uint16_t element_address = 0;
 };
 
 // A device's answer to a command: GOOD with data-in bytes, or sense.
@@ -79,7 +84,8 @@ void put_ascii(std::uint8_t* p, std::size_t n, const std::string& s);
 void fit(std::vector<std::uint8_t>& data, std::size_t allocation);
 
 // INQUIRY: standard data, or VPD pages 0x00, 0x80 (unit serial number)
-// and 0x83 (a T10 vendor id designator: vendor, product, serial).
+// and 0x83 (a T10 vendor id designator: vendor, product, serial); with
+// automation_vpd also 0xB3 and 0xB4 (listed in 0x00 too).
 Reply inquiry(const Device_Identity& id, const std::uint8_t* cdb,
               std::size_t cdb_len);
 

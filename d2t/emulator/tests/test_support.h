@@ -50,14 +50,15 @@ inline void write_file(const std::string& path, const std::string& text) {
 // A library with one changer "LIB-1" (/dev/sg5): `slots` storage slots,
 // 2 porter slots, two drives DRV-A (/dev/sg7, /dev/st1) and DRV-B
 // (/dev/sg6, /dev/st0), cartridges in slots 1-3 (slot 3 a cleaning
-// cartridge), and the given timing and extra changer keys.
+// cartridge), drive identifiers of type T10 in element status, and the
+// given timing and extra changer keys.
 inline std::string small_library(int slots = 10, const std::string& timing = "",
                                  const std::string& extra = "") {
   return std::string("{") + (timing.empty() ? "" : "\"timing\": " + timing + ",") +
          R"("changers": [{
     "serial_number": "LIB-1", "vendor": "EMUVEND", "model": "LIBMODEL",
     "target_name": "2:0:0", "lun": 0, "sg_name": "/dev/sg5",
-    "storage_slots": )" + std::to_string(slots) + R"(, "porter_slots": 2,
+    "storage_slots": )" + std::to_string(slots) + R"(, "porter_slots": 2, "dvcid": "t10",
     "drives": [
       {"serial_number": "DRV-A", "vendor": "EMUVEND", "model": "TAPEDRIVE",
        "target_name": "2:0:2", "lun": 0, "sg_name": "/dev/sg7", "dev_name": "/dev/st1"},

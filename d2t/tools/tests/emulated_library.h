@@ -80,7 +80,7 @@ const char* const LIBRARY_JSON = R"({
   "changers": [{
     "serial_number": "EMU-LIB-0001", "vendor": "EMULATED",
     "model": "TAPE LIBRARY", "target_name": "3:0:0", "lun": 0,
-    "sg_name": "/dev/sg10", "storage_slots": 24, "porter_slots": 2,
+    "sg_name": "/dev/sg10", "storage_slots": 24, "porter_slots": 2, "dvcid": "t10",
     "drives": [
       {"serial_number": "EMU-DRV-0001", "vendor": "EMULATED", "model": "LTO-9",
        "target_name": "3:0:2", "lun": 0, "sg_name": "/dev/sg12", "dev_name": "/dev/st1"},
