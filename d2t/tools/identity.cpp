@@ -1,0 +1,98 @@
+// changer_identities and drive_identity: identifiers read from the
+// changer's element status and from the drives' VPD pages.
+#include "d2t/tools/identity.h"
+
+#include <algorithm>
+
+#include "d2t/scsi/vpd.h"
+#include "d2t/tools/changer_access.h"
+#include "d2t/tools/scsi_device.h"
+
+namespace d2t {
+namespace tools {
+
+using d2t::scsi::Result;
+
+bool changer_identities(const std::string& changer_sg, std::vector<Element_Identity>& out) {
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
+  if (!access) return false;
+  const d2t::scsi::Element_Map& map = access->map();
+  std::vector<d2t::scsi::Element> elements;
+  // Asks with DVCID; read_elements asks again without it when the changer
+  // refuses the bit or its answer with identifiers cannot be decoded.
+  if (!access
+           ->read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER, map.data_transfer_first,
+                           map.data_transfer_count, elements, nullptr)
+           .ok())
+    return false;
+  std::vector<Element_Identity> found;
+  found.reserve(elements.size());
+  for (const d2t::scsi::Element& e : elements) {
+    std::int32_t number = access->drive_number(e.address);
+    if (number < 0) continue;
+    Element_Identity id;
+    id.drive_number = static_cast<std::uint32_t>(number);
+    id.address = e.address;
+    id.code_set = e.device_id_code_set;
+    id.id_type = e.device_id_type;
+    id.identifier = e.device_id;
+    id.serial = e.device_serial;
+    found.push_back(std::move(id));
+  }
+  out.swap(found);
+  return true;
+}
+
+namespace {
+
+// One VPD page into `buf`; `got` bytes arrived. Retried once after a unit
+// attention.
+Result read_vpd(Scsi_Device& dev, std::uint8_t page, std::uint8_t (&buf)[255], std::size_t& got) {
+  auto cdb = d2t::scsi::inquiry_cdb(true, page, sizeof buf);
+  Result r = dev.read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+  if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
+    r = dev.read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+  return r;
+}
+
+}  // namespace
+
+bool drive_identity(const std::string& device, Drive_Identity& out) {
+  std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(device, nullptr);
+  if (!dev) return false;
+  Drive_Identity id;
+  std::uint8_t buf[255] = {};
+  std::size_t got = 0;
+  std::vector<std::uint8_t> pages;
+  const bool listed = read_vpd(*dev, d2t::scsi::VPD_SUPPORTED_PAGES, buf, got).ok() &&
+                      d2t::scsi::parse_supported_pages(buf, got, pages);
+  auto has = [&](std::uint8_t page) {
+    return std::find(pages.begin(), pages.end(), page) != pages.end();
+  };
+  const bool serial_read = unit_serial(*dev, id.unit_serial).ok();
+  if (!listed && !serial_read) return false;
+
+  std::vector<d2t::scsi::Designator> designators;
+  if (has(d2t::scsi::VPD_DEVICE_IDENTIFICATION) &&
+      read_vpd(*dev, d2t::scsi::VPD_DEVICE_IDENTIFICATION, buf, got).ok() &&
+      d2t::scsi::parse_device_identification(buf, got, designators)) {
+    for (const d2t::scsi::Designator& d : designators)
+      id.designators.push_back({d.code_set, d.type, d.value});
+  }
+  std::string library;
+  std::uint16_t address = 0;
+  if (has(d2t::scsi::VPD_AUTOMATION_SERIAL) && has(d2t::scsi::VPD_ELEMENT_ADDRESS) &&
+      read_vpd(*dev, d2t::scsi::VPD_AUTOMATION_SERIAL, buf, got).ok() &&
+      d2t::scsi::parse_automation_serial(buf, got, library) && !library.empty() &&
+      read_vpd(*dev, d2t::scsi::VPD_ELEMENT_ADDRESS, buf, got).ok() &&
+      d2t::scsi::parse_element_address(buf, got, address)) {
+    id.placed = true;
+    id.automation_serial = library;
+    id.element_address = address;
+  }
+  out = std::move(id);
+  return true;
+}
+
+}  // namespace tools
+}  // namespace d2t

@@ -1,0 +1,72 @@
+// changer_identities and drive_identity on the emulated library, for each
+// way a changer and its drives can identify the drives.
+#include "d2t/tools/identity.h"
+
+#include "d2t/tools/tests/emulated_library.h"
+
+namespace d2t {
+namespace tools {
+namespace {
+
+// LIBRARY_JSON with its "dvcid" replaced and `drive0_keys` added to drive 0.
+std::string library(const std::string& dvcid, const std::string& drive0_keys = "") {
+  std::string text = testing::LIBRARY_JSON;
+  text.replace(text.find("\"t10\""), 5, "\"" + dvcid + "\"");
+  if (!drive0_keys.empty())
+    text.insert(text.find("\"dev_name\": \"/dev/st1\""), drive0_keys + ", ");
+  return text;
+}
+
+// "number@address:serial" per element, or "failed".
+std::string elements_text(const std::string& changer) {
+  std::vector<Element_Identity> ids;
+  if (!changer_identities(changer, ids)) return "failed";
+  std::string s;
+  for (const Element_Identity& e : ids)
+    s += testing::fields(e.drive_number, e.address, e.serial, e.identifier.size()) + " ";
+  return s;
+}
+
+class Identity : public testing::Emulated_Library {
+ protected:
+  void use(const std::string& json) {
+    TearDown();
+    start(json);
+  }
+};
+
+TEST_F(Identity, ChangerIdentifiersOfEachKind) {
+  // T10: vendor (8) + product (16) + serial; the serial is what counts.
+  EXPECT_EQ("0|256|EMU-DRV-0001|36 1|257|EMU-DRV-0002|36 ", elements_text(CHANGER));
+  use(library("serial", R"("element_identifier": "  XYZ-1")"));
+  EXPECT_EQ("0|256|XYZ-1|12 1|257|EMU-DRV-0002|12 ", elements_text(CHANGER));
+  use(library("none"));
+  EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
+  // A changer that refuses DVCID is asked again without it.
+  use(library("reject"));
+  EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
+  EXPECT_EQ("failed", elements_text("/dev/sg99"));
+}
+
+TEST_F(Identity, DriveSideSerialDesignatorsAndPlacement) {
+  use(library("none", R"("automation_vpd": true)"));
+  Drive_Identity id;
+  ASSERT_TRUE(drive_identity("/dev/nst1", id));  // drive 0 by its tape name
+  EXPECT_EQ("EMU-DRV-0001", id.unit_serial);
+  ASSERT_EQ(1u, id.designators.size());
+  EXPECT_EQ(1, id.designators[0].type);
+  EXPECT_TRUE(id.placed);
+  EXPECT_EQ("EMU-LIB-0001", id.automation_serial);
+  EXPECT_EQ(0x0100, id.element_address);
+
+  Drive_Identity other;
+  ASSERT_TRUE(drive_identity("/dev/sg11", other));
+  EXPECT_EQ("EMU-DRV-0002", other.unit_serial);
+  EXPECT_FALSE(other.placed);
+  EXPECT_TRUE(other.automation_serial.empty());
+  EXPECT_FALSE(drive_identity("/dev/sg99", other));
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace d2t
