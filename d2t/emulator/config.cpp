@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 
+#include "d2t/emulator/replay.h"
 #include "json_spirit/json_spirit.h"
 
 namespace d2t {
@@ -342,7 +343,8 @@ bool parse_library(const std::string& text, const std::string& library_file,
     for (const Value& v : *changers) {
       const Object* c = as_object(v, "a changer", err);
       lib.changers.emplace_back();
-      if (!c || !parse_changer(*c, lib.changers.back(), err)) {
+      if (!c || !apply_capture(*c, folder_of(library_file), lib.changers.back(), err) ||
+          !parse_changer(*c, lib.changers.back(), err)) {
         changers = nullptr;
         break;
       }

@@ -31,17 +31,23 @@
 //       "faults": [ {"op": "mount"|"unmount"|"transfer"|"ready",
 //                    "drive": drive serial, "changer": changer serial,
 //                    "times": n, "hardware": bool} ] } ]
+// A changer may instead be {"capture": FILE, ...}: a replayed capture
+// (replay.h).
 // Cartridges and fill only seed a new state; positions always come from
 // the state file afterwards.
 #ifndef D2T_EMULATOR_CONFIG_H
 #define D2T_EMULATOR_CONFIG_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace d2t {
 namespace emulator {
+
+class Replay_Changer;   // replay.h
+class Replay_Identity;  // replay.h
 
 // Limits that keep every element inside the address map of emulator.h.
 enum : std::uint32_t {
@@ -72,6 +78,9 @@ struct Drive_Config {
   const std::string& reported_identifier() const {
     return has_element_identifier ? element_identifier : serial_number;
   }
+  // A drive of a replayed changer: its recorded INQUIRY answers. A drive
+  // with an empty sg_name is an element without a device.
+  std::shared_ptr<const Replay_Identity> replay_identity;
   // "/dev/stN" -> "/dev/nstN"; empty when dev_name has no "/st" part.
   std::string no_rewind_name() const;
 };
@@ -82,6 +91,7 @@ struct Cartridge_Config {
   std::string barcode;
   std::uint64_t capacity = 0;
   bool cleaning = false;
+  std::int32_t source_slot = 0;  // in a drive: 1-based slot it came from; 0 unknown
 };
 
 struct Fill_Config {
@@ -119,6 +129,9 @@ struct Changer_Config {
   std::vector<Cartridge_Config> cartridges;
   Fill_Config fill;
   std::vector<Fault_Config> faults;
+  // Set for a changer given as {"capture": FILE}: served from the capture
+  // (replay.h).
+  std::shared_ptr<const Replay_Changer> replay;
 };
 
 struct Library_Config {

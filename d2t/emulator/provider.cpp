@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "d2t/emulator/emulator.h"
+#include "d2t/emulator/replay_target.h"
 #include "d2t/emulator/sense.h"
 #include "d2t/emulator/targets.h"
 
@@ -41,6 +42,7 @@ std::vector<Emulated_Device> list_devices(const Library_Config& config) {
     d.lun = c.lun;
     out.push_back(d);
     for (std::uint32_t i = 0; i < c.drives.size(); ++i) {
+      if (c.drives[i].sg_name.empty()) continue;  // an element without a device
       Emulated_Device t;
       t.kind = d2t::scsi::Device_Kind::TAPE;
       t.changer_serial = c.serial_number;
@@ -122,7 +124,8 @@ std::unique_ptr<Emulated_Transport> Emulated_Provider::open_device(
       d.target_name = c.target_name;
       d.lun = c.lun;
       return std::make_unique<Emulated_Transport>(
-          d, make_changer_target(library_, c.serial_number));
+          d, c.replay ? make_replay_changer_target(library_, c.serial_number, c.replay)
+                      : make_changer_target(library_, c.serial_number));
     }
     for (std::uint32_t i = 0; i < c.drives.size(); ++i) {
       const Drive_Config& dc = c.drives[i];
@@ -137,8 +140,10 @@ std::unique_ptr<Emulated_Transport> Emulated_Provider::open_device(
       d.dev_name = dc.dev_name;
       d.target_name = dc.target_name;
       d.lun = dc.lun;
-      return std::make_unique<Emulated_Transport>(
-          d, make_drive_target(library_, c.serial_number, i));
+      std::unique_ptr<Target> drive = make_drive_target(library_, c.serial_number, i);
+      if (dc.replay_identity)
+        drive = make_replay_drive_target(std::move(drive), dc.replay_identity);
+      return std::make_unique<Emulated_Transport>(d, std::move(drive));
     }
   }
   if (error) *error = name + ": no such emulated device";

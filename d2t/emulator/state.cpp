@@ -195,7 +195,7 @@ Changer_State seed_changer(const Changer_Config& config) {
     c.cleaning = k.cleaning;
     c.element = k.drive >= 0 ? s.drive_element(k.drive) : k.slot - 1;
     if (k.drive >= 0) s.drive[k.drive].threaded = true;
-    c.source = k.drive >= 0 ? -1 : c.element;
+    c.source = k.drive >= 0 ? k.source_slot - 1 : c.element;
     s.occupant[c.element] = static_cast<std::int32_t>(s.cartridges.size());
     s.cartridges.push_back(std::move(c));
   }

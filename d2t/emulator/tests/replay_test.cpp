@@ -1,0 +1,277 @@
+// Replayed changers: a capture of an emulated library, replayed, answers
+// every element status request byte for byte as the original does, before
+// and after moves, keeps its state across reopening, and serves quirks
+// (odd descriptor lengths, one DVCID variant only) as recorded.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "d2t/capture/capture_file.h"
+#include "d2t/capture/capturer.h"
+#include "d2t/emulator/emulator.h"
+#include "d2t/emulator/library.h"
+#include "test_support.h"
+
+namespace d2t {
+namespace emulator {
+namespace {
+
+using d2t::capture::Bytes;
+using testing_support::Temp_Dir;
+using testing_support::write_file;
+
+// A changer with porter slots, a cleaning and an unlabelled cartridge, a
+// loaded drive, and drive identifiers in element status.
+const char ORIGINAL[] = R"({"changers": [{
+  "serial_number": "LIB-R", "vendor": "RVEND", "model": "RLIB", "target_name": "4:0:0",
+  "sg_name": "/dev/sg40", "storage_slots": 12, "porter_slots": 2, "dvcid": "t10",
+  "drives": [
+    {"serial_number": "RDRV-1", "vendor": "RVEND", "model": "RTAPE", "target_name": "4:0:1",
+     "sg_name": "/dev/sg41", "dev_name": "/dev/st4"},
+    {"serial_number": "RDRV-2", "vendor": "RVEND", "model": "RTAPE", "target_name": "4:0:2",
+     "sg_name": "/dev/sg42", "dev_name": "/dev/st5"}],
+  "cartridges": [
+    {"slot": 1, "barcode": "R00001L9"}, {"slot": 2, "barcode": "R00002L9"},
+    {"slot": 5, "barcode": "CLN005L1", "cleaning": true}, {"slot": 7, "barcode": ""},
+    {"slot": 13, "barcode": "R00013L9"}, {"drive": 1, "barcode": "R00099L9"}]}]})";
+
+struct Answer {
+  std::uint8_t status = 0;
+  Bytes data, sense;
+  bool operator==(const Answer& o) const {
+    return status == o.status && data == o.data && sense == o.sense;
+  }
+};
+
+Answer run(d2t::scsi::Transport& t, const Bytes& cdb, std::size_t alloc) {
+  Answer a;
+  a.data.assign(alloc, 0xEE);
+  d2t::scsi::Command cmd;
+  cmd.cdb = cdb.data();
+  cmd.cdb_len = cdb.size();
+  cmd.direction = alloc ? d2t::scsi::Direction::FROM_DEVICE : d2t::scsi::Direction::NONE;
+  cmd.data = alloc ? a.data.data() : nullptr;
+  cmd.data_len = alloc;
+  d2t::scsi::Outcome o = t.execute(cmd);
+  a.status = o.status;
+  a.sense = o.sense;
+  a.data.resize(alloc - o.resid);
+  return a;
+}
+
+Bytes res(std::uint8_t type, bool voltag, bool dvcid, std::uint16_t start, std::uint16_t count,
+          std::uint32_t alloc) {
+  return {0xB8, static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
+          static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start),
+          static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count),
+          static_cast<std::uint8_t>(dvcid ? 1 : 0), static_cast<std::uint8_t>(alloc >> 16),
+          static_cast<std::uint8_t>(alloc >> 8), static_cast<std::uint8_t>(alloc), 0, 0};
+}
+
+Bytes move(std::uint16_t from, std::uint16_t to) {
+  return {0xA5, 0, 0, 0, static_cast<std::uint8_t>(from >> 8), static_cast<std::uint8_t>(from),
+          static_cast<std::uint8_t>(to >> 8), static_cast<std::uint8_t>(to), 0, 0, 0, 0};
+}
+
+class Replay_Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    original_file_ = dir_.file("original.json");
+    write_file(original_file_, ORIGINAL);
+    std::string error;
+    original_ = make_provider(original_file_, &error);
+    ASSERT_TRUE(original_) << error;
+    d2t::capture::Capture c;
+    ASSERT_TRUE(d2t::capture::capture_devices(*original_, "/dev/sg40", true, c, error, nullptr))
+        << error;
+    capture_ = c;
+    ASSERT_NO_FATAL_FAILURE(replay_with(c));
+  }
+
+  void replay_with(const d2t::capture::Capture& c, const std::string& keys = "") {
+    write_file(dir_.file("capture.json"), d2t::capture::write_capture(c));
+    replay_file_ = dir_.file("replay.json");
+    std::remove((replay_file_ + ".state").c_str());
+    write_file(replay_file_, R"({"changers": [{"capture": "capture.json")" + keys + "}]}");
+    std::string error;
+    replay_ = make_provider(replay_file_, &error);
+    ASSERT_TRUE(replay_) << error;
+  }
+
+  // Both changers give the same answer to every request of a grid.
+  void expect_same_element_status() {
+    auto a = original_->open("/dev/sg40", nullptr);
+    auto b = replay_->open("/dev/sg40", nullptr);
+    ASSERT_TRUE(a && b);
+    for (std::uint8_t type = 0; type <= 4; ++type)
+      for (bool voltag : {false, true})
+        for (bool dvcid : {false, true})
+          for (std::uint16_t start : {0x0, 0x101, 0x400, 0x1003, 0x2000})
+            for (std::uint16_t count : {1, 3, 0xFFFF})
+              for (std::uint32_t alloc : {8u, 30u, 100u, 4096u}) {
+                Bytes cdb = res(type, voltag, dvcid, start, count, alloc);
+                ASSERT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc))
+                    << d2t::capture::to_hex(cdb);
+              }
+  }
+
+  Temp_Dir dir_;
+  std::string original_file_, replay_file_;
+  std::unique_ptr<d2t::scsi::Device_Provider> original_, replay_;
+  d2t::capture::Capture capture_;
+};
+
+TEST_F(Replay_Test, AnswersLikeTheOriginalBeforeAndAfterMoves) {
+  ASSERT_NO_FATAL_FAILURE(expect_same_element_status());
+  // Into a drive, out of a drive, slot to porter, porter to slot.
+  auto a = original_->open("/dev/sg40", nullptr);
+  auto b = replay_->open("/dev/sg40", nullptr);
+  for (const auto& m : {move(0x1000, 0x100), move(0x101, 0x1002), move(0x1004, 0x400),
+                        move(0x1006, 0x401), move(0x400, 0x1009), move(0x1008, 0x101)}) {
+    Answer x = run(*a, m, 0), y = run(*b, m, 0);
+    ASSERT_EQ(x, y) << d2t::capture::to_hex(m);
+  }
+  // Refusals agree too: source empty, destination full, no such element.
+  for (const auto& m : {move(0x1000, 0x1001), move(0x1001, 0x1009), move(0x1000, 0x1FFF)})
+    ASSERT_EQ(run(*a, m, 0), run(*b, m, 0)) << d2t::capture::to_hex(m);
+  ASSERT_NO_FATAL_FAILURE(expect_same_element_status());
+
+  // The replayed positions are in the state file: a new process sees them.
+  std::string error;
+  auto again = make_provider(replay_file_, &error);
+  ASSERT_TRUE(again) << error;
+  replay_ = std::move(again);
+  ASSERT_NO_FATAL_FAILURE(expect_same_element_status());
+}
+
+TEST_F(Replay_Test, DrivesKeepTheirRecordedIdentityAndElement) {
+  for (const char* name : {"/dev/sg41", "/dev/st5", "/dev/nst4"}) {
+    auto a = original_->open(name, nullptr);
+    auto b = replay_->open(name, nullptr);
+    ASSERT_TRUE(a && b) << name;
+    for (std::uint8_t page : {0x00, 0x80, 0x83})
+      for (std::uint16_t alloc : {4, 255}) {
+        Bytes cdb = {0x12, 1, page, static_cast<std::uint8_t>(alloc >> 8),
+                     static_cast<std::uint8_t>(alloc), 0};
+        EXPECT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc)) << name;
+      }
+    // Commands other than INQUIRY reach the emulated drive.
+    EXPECT_EQ(run(*a, {0, 0, 0, 0, 0, 0}, 0), run(*b, {0, 0, 0, 0, 0, 0}, 0)) << name;
+  }
+  std::string error;
+  auto lib = Library::open(replay_file_, &error);
+  ASSERT_TRUE(lib) << error;
+  const Changer_Config& c = lib->config()->changers.at(0);
+  EXPECT_EQ("LIB-R", c.serial_number);
+  ASSERT_EQ(2u, c.drives.size());
+  EXPECT_EQ("RDRV-1", c.drives[0].serial_number);
+  EXPECT_EQ("/dev/st5", c.drives[1].dev_name);
+  std::vector<Cartridge_Info> carts;
+  ASSERT_TRUE(lib->cartridges(carts, &error)) << error;
+  ASSERT_EQ(6u, carts.size());
+  EXPECT_EQ("R00099L9", carts.back().barcode);
+  EXPECT_EQ(Place::DRIVE, carts.back().place);
+  EXPECT_EQ("RDRV-2", carts.back().drive_serial);
+}
+
+TEST_F(Replay_Test, UnrecordedPagesAreInvalidFieldsAndRecordedOnesAreCut) {
+  auto a = original_->open("/dev/sg40", nullptr);
+  auto b = replay_->open("/dev/sg40", nullptr);
+  const Answer refused = run(*b, {0x12, 1, 0xC0, 0, 255, 0}, 255);
+  EXPECT_EQ(2, refused.status);
+  ASSERT_GE(refused.sense.size(), 14u);
+  EXPECT_EQ(0x05, refused.sense[2] & 0x0F);
+  EXPECT_EQ(0x24, refused.sense[12]);
+  EXPECT_EQ(2, run(*b, {0x1A, 0x08, 0x1C, 0, 255, 0}, 255).status);
+  EXPECT_EQ(2, run(*b, {0x12, 0, 0x80, 0, 255, 0}, 255).status);  // page without EVPD
+  for (std::uint8_t alloc : {5, 36, 255}) {
+    EXPECT_EQ(run(*a, {0x12, 0, 0, 0, alloc, 0}, alloc), run(*b, {0x12, 0, 0, 0, alloc, 0}, alloc));
+    for (std::uint8_t page : {0x1D, 0x1F, 0x3F}) {
+      Bytes six = {0x1A, 0x08, page, 0, alloc, 0};
+      Bytes ten = {0x5A, 0x08, page, 0, 0, 0, 0, 0, alloc, 0};
+      EXPECT_EQ(run(*a, six, alloc), run(*b, six, alloc)) << int(page);
+      EXPECT_EQ(run(*a, ten, alloc), run(*b, ten, alloc)) << int(page);
+    }
+  }
+}
+
+// Element status answers of the capture, in place.
+template <typename Fn>
+void for_each_res(d2t::capture::Capture& c, Fn fn) {
+  for (d2t::capture::Exchange& x : c.changer.exchanges)
+    if (x.cdb[0] == 0xB8 && x.status == 0) fn(x);
+}
+
+TEST_F(Replay_Test, ServesTheRecordedDvcidVariantThatExists) {
+  d2t::capture::Capture c = capture_;
+  // Only answers without identifiers: asked with DVCID, those are served.
+  auto& list = c.changer.exchanges;
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [](const d2t::capture::Exchange& x) {
+                              return x.cdb[0] == 0xB8 && (x.cdb[6] & 1);
+                            }),
+             list.end());
+  ASSERT_NO_FATAL_FAILURE(replay_with(c));
+  auto b = replay_->open("/dev/sg40", nullptr);
+  EXPECT_EQ(run(*b, res(4, true, false, 0, 10, 4096), 4096),
+            run(*b, res(4, true, true, 0, 10, 4096), 4096));
+  // And the reverse: identifiers only.
+  c = capture_;
+  c.changer.exchanges.erase(std::remove_if(c.changer.exchanges.begin(), c.changer.exchanges.end(),
+                                           [](const d2t::capture::Exchange& x) {
+                                             return x.cdb[0] == 0xB8 && !(x.cdb[6] & 1);
+                                           }),
+                            c.changer.exchanges.end());
+  ASSERT_NO_FATAL_FAILURE(replay_with(c));
+  auto a = original_->open("/dev/sg40", nullptr);
+  b = replay_->open("/dev/sg40", nullptr);
+  EXPECT_EQ(run(*a, res(4, true, true, 0, 10, 4096), 4096),
+            run(*b, res(4, true, false, 0, 10, 4096), 4096));
+}
+
+TEST_F(Replay_Test, KeepsADescriptorLengthThatDisagreesWithTheByteCount) {
+  // A changer that announces drive descriptors 4 bytes shorter than it
+  // sends them (the identifier header left out of the length).
+  d2t::capture::Capture c = capture_;
+  Bytes recorded;
+  for_each_res(c, [&](d2t::capture::Exchange& x) {
+    if ((x.cdb[1] & 0x0F) != 4 || !(x.cdb[6] & 1) || x.data.size() < 16) return;
+    std::uint16_t len = static_cast<std::uint16_t>(x.data[10] << 8 | x.data[11]);
+    x.data[10] = static_cast<std::uint8_t>((len - 4) >> 8);
+    x.data[11] = static_cast<std::uint8_t>(len - 4);
+    recorded = x.data;
+  });
+  ASSERT_FALSE(recorded.empty());
+  ASSERT_NO_FATAL_FAILURE(replay_with(c));
+  auto b = replay_->open("/dev/sg40", nullptr);
+  Answer whole = run(*b, res(4, true, true, 0x100, 2, 4096), 4096);
+  EXPECT_EQ(recorded, whole.data);
+  // One element of it: the same announced length and the real bytes.
+  Answer one = run(*b, res(4, true, true, 0x101, 1, 4096), 4096);
+  ASSERT_GE(one.data.size(), 16u);
+  EXPECT_EQ(recorded[10], one.data[10]);
+  EXPECT_EQ(recorded[11], one.data[11]);
+  EXPECT_EQ(8 + 8 + (recorded.size() - 16) / 2, one.data.size());
+}
+
+TEST_F(Replay_Test, FaultsAndOverridesApply) {
+  ASSERT_NO_FATAL_FAILURE(replay_with(
+      capture_, R"(, "sg_name": "/dev/sg77", "faults": [{"op": "mount", "times": 1}])"));
+  EXPECT_FALSE(replay_->open("/dev/sg40", nullptr));
+  auto b = replay_->open("/dev/sg77", nullptr);
+  ASSERT_TRUE(b);
+  Answer refused = run(*b, move(0x1000, 0x100), 0);
+  EXPECT_EQ(2, refused.status);
+  EXPECT_EQ(0, run(*b, move(0x1000, 0x100), 0).status);
+  // Shape keys belong to the capture.
+  write_file(replay_file_, R"({"changers": [{"capture": "capture.json", "storage_slots": 3}]})");
+  std::string error;
+  EXPECT_FALSE(make_provider(replay_file_, &error));
+  EXPECT_NE(std::string::npos, error.find("storage_slots")) << error;
+  write_file(replay_file_, R"({"changers": [{"capture": "missing.json"}]})");
+  EXPECT_FALSE(make_provider(replay_file_, &error));
+}
+
+}  // namespace
+}  // namespace emulator
+}  // namespace d2t
