@@ -29,7 +29,8 @@
     selected: null,      // slot number of the picked cartridge
     picking: false,      // choosing the target slot of a move
     busy: 0,             // actions in flight
-    inventoryRoute: true,
+    inventoryRoute: true,  // false once the daemon answered 404 (an older daemon)
+    operationsRoute: true,
     firstRender: 0,      // ms from navigation to the first grid drawn
   };
 
@@ -150,10 +151,15 @@
           }
         }, (e) => showError('Reading the inventory failed', e)));
     }
-    tasks.push(request('GET', API + '/operations').then((r) => {
-      state.operations = Array.isArray(r.data) ? r.data : [];
-      drawOperations();
-    }, (e) => { if (e.status !== 404) showError('Reading the operations failed', e); }));
+    if (state.operationsRoute) {
+      tasks.push(request('GET', API + '/operations').then((r) => {
+        state.operations = Array.isArray(r.data) ? r.data : [];
+        drawOperations();
+      }, (e) => {
+        if (e.status === 404) state.operationsRoute = false;
+        else showError('Reading the operations failed', e);
+      }));
+    }
     await Promise.all(tasks);
     if (!serial || !state.inventoryRoute) drawLibrary();
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
@@ -283,7 +289,8 @@
       const s = state.slots[i];
       const kind = slotKind(s);
       const tag = s.media_tag === undefined || s.media_tag === null ? '' : s.media_tag;
-      let label = kind === 'empty' ? 'empty' : (tag || '(no label)');
+      const loaded = s.state !== 'empty' && s.media_tag !== undefined && s.media_tag !== null;
+      let label = loaded ? (tag || '(no label)') : 'empty';
       if (kind === 'indrive') label = tag + ' ⇢ ' + state.inDrive.get(s.slot_number).serial_number;
       parts.push('<div class="cell ' + kind + (s.slot_number === state.selected ? ' selected' : '') +
         (s.slot_number === foundSlot ? ' found' : '') + '" data-slot="' + s.slot_number +
