@@ -42,29 +42,27 @@ YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Drive_var& drive) {
   const d2t::Drive* d = drive.get();
   if (d == nullptr) return g;
   YAJL_Map_Guard map(g);
-  g << key("drive_number") << static_cast<unsigned int>(d->drive_number());
-  g << key("vendor") << d->vendor();
-  g << key("model") << d->model();
-  g << key("serial_number") << d->serial_number();
-  g << key("lun") << static_cast<unsigned int>(d->lun());
-  g << key("target_name") << d->target_name();
-  g << key("dev_name") << d->dev_name();
-  g << key("sg_name") << d->sg_name();
-  g << key("faulty") << d->faulty();
+  write_drive_keys(g, *d);
   return g;
+}
+
+void write_drive_keys(YAJL_Gen& g, const d2t::Drive& d) {
+  g << key("drive_number") << static_cast<unsigned int>(d.drive_number());
+  g << key("vendor") << d.vendor();
+  g << key("model") << d.model();
+  g << key("serial_number") << d.serial_number();
+  g << key("lun") << static_cast<unsigned int>(d.lun());
+  g << key("target_name") << d.target_name();
+  g << key("dev_name") << d.dev_name();
+  g << key("sg_name") << d.sg_name();
+  g << key("faulty") << d.faulty();
 }
 
 YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Changer_var& changer) {
   const d2t::Changer* c = changer.get();
   if (c == nullptr) return g;
   YAJL_Map_Guard map(g);
-  g << key("target_name") << c->target_name();
-  g << key("lun") << static_cast<unsigned int>(c->lun());
-  g << key("vendor") << c->vendor();
-  g << key("model") << c->model();
-  g << key("serial_number") << c->serial_number();
-  g << key("sg_name") << c->sg_name();
-  g << key("type") << c->type();
+  write_changer_keys(g, *c);
   g << key("drives");
   {
     YAJL_Array_Guard drives(g);
@@ -80,4 +78,14 @@ YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Changer_var& changer) {
     }
   }
   return g;
+}
+
+void write_changer_keys(YAJL_Gen& g, const d2t::Changer& c) {
+  g << key("target_name") << c.target_name();
+  g << key("lun") << static_cast<unsigned int>(c.lun());
+  g << key("vendor") << c.vendor();
+  g << key("model") << c.model();
+  g << key("serial_number") << c.serial_number();
+  g << key("sg_name") << c.sg_name();
+  g << key("type") << c.type();
 }

@@ -1,0 +1,151 @@
+// Reading the stored libraries for the read-only routes.
+#include "d2t/controller/stored_inventory.h"
+
+#include <ace/Log_Msg.h>
+
+#include <algorithm>
+#include <map>
+
+#include "d2t/tools/tools.h"
+#include "d2t/util/drive.h"
+#include "d2t/util/media.h"
+#include "database/database.h"
+#include "json_spirit/json_helpers.h"
+
+using database::sql::Connection_var;
+using database::sql::Legacy_Cursor;
+using database::sql::Select_SQL;
+using json_spirit::Array;
+using json_spirit::Object;
+using json_spirit::Value;
+
+namespace {
+
+const database::sql::Val_Tran PORTER_AS_BOOL[] = {
+    {"is_porter", 9, {database::sql::VTT_BOOL, 0}},
+    {nullptr, 0, {database::sql::VTT_NONE, 0}},
+};
+
+bool read_rows(const Connection_var& connection, const Select_SQL& sql, bool porter, Array& rows) {
+  Legacy_Cursor cursor(connection, sql, database::sql::GM_ORM_ROWS, 0);
+  if (porter) cursor.val_trans(PORTER_AS_BOOL);
+  Value v;
+  if (!cursor.fetch(v)) return false;
+  if (v.type() == json_spirit::null_type) return true;  // no rows
+  if (v.type() != json_spirit::array_type) return false;
+  rows = std::move(v.get_array());
+  return true;
+}
+
+std::int64_t int_of(const Object& row, const char* key, std::int64_t otherwise) {
+  std::int64_t v = otherwise;
+  json_spirit::object_get(row, key, v);
+  return v;
+}
+
+std::string text_of(const Object& row, const char* key) {
+  return json_spirit::object_get_str_or_empty(row, key);
+}
+
+// Reads the drives and slots of the changer `id` into `library`.
+bool read_library(const Connection_var& connection, std::int64_t id, int faulty_threshold,
+                  Stored_Library& library) {
+  Select_SQL slots_sql("slot", nullptr);
+  slots_sql.where("changer_id=:changer_id", false);
+  slots_sql.bind(":changer_id", id);
+  Array slot_rows;
+  if (!read_rows(connection, slots_sql, true, slot_rows)) return false;
+
+  std::map<int, d2t::Media_var> slots;
+  for (const Value& v : slot_rows) {
+    if (v.type() != json_spirit::obj_type) continue;
+    const Object& row = v.get_obj();
+    d2t::Media_var m(new d2t::Media());
+    m->slot_number(static_cast<ACE_INT32>(int_of(row, "slot_number", 0)));
+    m->media_tag(text_of(row, "media_tag"));
+    bool porter = false;
+    json_spirit::object_get(row, "is_porter", porter);
+    m->is_porter(porter);
+    if (m->media_tag().empty()) {
+      m->state(d2t::MST_EMPTY);
+    } else {
+      m->state(d2t::re::is_clean_media(m->media_tag()) ? d2t::MST_CLEAN : d2t::MST_UNKNOWN);
+    }
+    slots[m->slot_number()] = m;
+  }
+
+  Select_SQL drives_sql("drive", nullptr);
+  drives_sql.where("changer_id=:changer_id", false);
+  drives_sql.bind(":changer_id", id);
+  Array drive_rows;
+  if (!read_rows(connection, drives_sql, false, drive_rows)) return false;
+
+  std::map<std::int64_t, std::pair<d2t::Drive_var, int>> drives;
+  for (const Value& v : drive_rows) {
+    if (v.type() != json_spirit::obj_type) continue;
+    const Object& row = v.get_obj();
+    d2t::Drive_var d(new d2t::Drive());
+    d->load_from_json(v);
+    const int failures = static_cast<int>(int_of(row, "failures", 0));
+    const int home = static_cast<int>(int_of(row, "slot_number", 0));
+    d->slot_number(home > 0 ? home : 0);
+    d->media_tag(std::string());
+    auto slot = slots.find(home);
+    if (home > 0 && slot != slots.end()) d->media_tag(slot->second->media_tag());
+    d->faulty(faulty_threshold > 0 && failures >= faulty_threshold);
+    drives[int_of(row, "drive_number", 0)] = std::make_pair(d, failures);
+  }
+
+  for (auto& d : drives) {
+    library.changer->drives().push_back(d.second.first);
+    library.failures.push_back(d.second.second);
+  }
+  for (auto& s : slots) library.changer->add_media(s.second);
+  return true;
+}
+
+}  // namespace
+
+bool read_stored_inventory(const std::string* serial_number, int faulty_threshold,
+                           std::vector<Stored_Library>& out) {
+  out.clear();
+  Connection_var connection =
+      database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
+  if (!connection) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
+               "media_controller"));
+    return false;
+  }
+  Select_SQL changers_sql("changer", nullptr);
+  if (serial_number != nullptr) {
+    changers_sql.where("serial_number=:serial_number", false);
+    changers_sql.bind(":serial_number", *serial_number);
+  }
+  Array changer_rows;
+  bool ok = read_rows(connection, changers_sql, false, changer_rows);
+
+  std::multimap<std::string, Stored_Library> sorted;
+  for (const Value& v : changer_rows) {
+    if (!ok) break;
+    if (v.type() != json_spirit::obj_type) continue;
+    Stored_Library library;
+    library.changer = d2t::Changer_var(new d2t::Changer());
+    library.changer->load_from_json(v);
+    ok = read_library(connection, int_of(v.get_obj(), "id", -1), faulty_threshold, library);
+    sorted.emplace(library.changer->serial_number(), std::move(library));
+  }
+  if (!ok) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to read the stored inventory\n")));
+    return false;
+  }
+  for (auto& l : sorted) out.push_back(std::move(l.second));
+  return true;
+}
+
+bool home_of_loaded(const Stored_Library& library, int slot_number) {
+  if (library.changer.null() || slot_number <= 0) return false;
+  const auto& drives = library.changer->drives();
+  return std::any_of(drives.begin(), drives.end(), [&](const d2t::Drive_var& d) {
+    return d.get() != nullptr && d->slot_number() == slot_number;
+  });
+}

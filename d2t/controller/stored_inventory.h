@@ -1,0 +1,41 @@
+// The inventory as stored, read without touching any device: what the
+// read-only routes (inventory, metrics) serve.
+//
+// Only the database is read; no device is listed or opened, no lock of
+// the controller is taken, so a reader never waits for a robot (only, at
+// worst, for a short inventory write to finish).
+#ifndef D2T_CONTROLLER_STORED_INVENTORY_H
+#define D2T_CONTROLLER_STORED_INVENTORY_H
+
+#include <string>
+#include <vector>
+
+#include "d2t/util/changer.h"
+
+// One stored library: the changer record with its drives (in drive-number
+// order) and its slots (in slot-number order), and per drive what the
+// drive rows hold beyond the device record.
+//
+// A drive record's slot_number is the home slot of the cartridge it holds
+// (0 when empty) and its media_tag that cartridge's tag (the home slot
+// row keeps it); faulty() is failures >= the threshold given. Slots carry
+// their stored tag and porter flag; their state is "empty" without a tag,
+// "clean" for a cleaning cartridge's tag and "unknown" otherwise (the
+// inventory does not keep capacities).
+struct Stored_Library {
+  d2t::Changer_var changer;
+  std::vector<int> failures;  // per entry of changer->drives()
+};
+
+// Reads every stored library, or only the one with `serial_number` when it
+// is not null (none found: true, `out` empty). Libraries in the order of
+// their serial numbers. False when the database cannot be reached or read
+// (logged once here); `out` is then empty.
+bool read_stored_inventory(const std::string* serial_number, int faulty_threshold,
+                           std::vector<Stored_Library>& out);
+
+// True when the slot `slot_number` of `library` is the home of a cartridge
+// that one of its drives holds.
+bool home_of_loaded(const Stored_Library& library, int slot_number);
+
+#endif

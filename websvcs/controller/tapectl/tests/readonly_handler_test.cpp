@@ -1,0 +1,160 @@
+// The read-only routes (inventory, metrics) on an emulated library: their
+// replies, and that they reach no device and do not wait for a scan.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include "d2t/controller/tape_controller.h"
+#include "d2t/metrics/metrics.h"
+#include "d2t/tools/provider.h"
+#include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/inventory_handler.h"
+#include "websvcs/controller/tapectl/metrics_handler.h"
+#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+
+using json_spirit::Array;
+using json_spirit::Object;
+using tapectl_test::Reply;
+using tapectl_test::run;
+
+namespace {
+
+// Passes every call to `inner`, counting them; while `hold` is set, an
+// open() waits until release().
+class Watching_Provider : public d2t::scsi::Device_Provider {
+ public:
+  explicit Watching_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
+      : inner_(std::move(inner)) {}
+  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
+    ++calls_;
+    return inner_->list(out, error);
+  }
+  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
+    ++calls_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (hold_) {
+      held_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return !hold_; });
+    }
+    return inner_->open(name, error);
+  }
+  void hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = true;
+  }
+  void wait_held() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return held_; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = false;
+    changed_.notify_all();
+  }
+  std::atomic<int> calls_{0};
+
+ private:
+  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool hold_ = false;
+  bool held_ = false;
+};
+
+class Readonly_Test : public tapectl_test::Tapectl_Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(Tapectl_Test::SetUp());
+    ASSERT_NO_FATAL_FAILURE(open_sample());
+    // T0002L9 (slot 2) in drive LIB-1-D1, and two failures on LIB-1-D0.
+    Object request, result;
+    json_spirit::insert(request)("serial_number", "LIB-1-D1")("media_tag", "T0002L9");
+    ASSERT_TRUE(Tape_Controller::instance()->load(request, result));
+    ASSERT_TRUE(Tape_Controller::instance()->impl()->update_drive_failure("/dev/st0", 2));
+    std::string error;
+    watch_ = std::make_shared<Watching_Provider>(d2t::tools::device_provider(&error));
+    d2t::tools::set_device_provider(watch_);
+  }
+  std::shared_ptr<Watching_Provider> watch_;
+};
+
+const Object& drive_of(const Array& drives, const std::string& serial) {
+  for (const auto& d : drives)
+    if (d.get_obj().at("serial_number").get_str() == serial) return d.get_obj();
+  static const Object none;
+  ADD_FAILURE() << "no drive " << serial;
+  return none;
+}
+
+TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
+  Inventory_Handler h;
+  const Reply one = run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1");
+  const Reply all = run(h, METHOD_GET, "/d2/r/tapectl/inventory");
+  const Reply unknown = run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=NOPE");
+  EXPECT_EQ(0, watch_->calls_.load());
+
+  ASSERT_EQ(200, one.status) << one.body;
+  EXPECT_EQ(one.body, all.body);  // one library stored
+  EXPECT_EQ("[]", unknown.body);
+  const Array& libs = one.json.get_array();
+  ASSERT_EQ(1u, libs.size());
+  const Object& lib = libs[0].get_obj();
+  EXPECT_EQ(0u, one.body.find(R"([{"target_name":"1:0:0","lun":0,"vendor":)"));
+  // The list reply's drive keys, then the three stored ones.
+  EXPECT_NE(std::string::npos,
+            one.body.find(R"("faulty":false,"slot_number":2,"media_tag":"T0002L9","failures":0})"));
+  const Object& d0 = drive_of(lib.at("drives").get_array(), "LIB-1-D0");
+  EXPECT_EQ(json_spirit::null_type, d0.at("slot_number").type());
+  EXPECT_EQ(json_spirit::null_type, d0.at("media_tag").type());
+  EXPECT_EQ(2, d0.at("failures").get_int());
+  const Array& slots = lib.at("slots").get_array();
+  ASSERT_EQ(9u, slots.size());
+  EXPECT_EQ("clean", slots[5].get_obj().at("state").get_str());
+  EXPECT_EQ("T0002L9", slots[1].get_obj().at("media_tag").get_str());  // home of the loaded one
+  EXPECT_EQ("empty", slots[4].get_obj().at("state").get_str());
+  EXPECT_TRUE(slots[8].get_obj().at("is_porter").get_bool());
+}
+
+TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
+  // Three more failures make LIB-1-D0 faulty (threshold 3).
+  ASSERT_TRUE(Tape_Controller::instance()->impl()->update_drive_failure("/dev/st0", 3));
+  Metrics_Handler h;
+  const Reply r = run(h, METHOD_GET, "/metrics");
+  EXPECT_EQ(0, watch_->calls_.load());
+  ASSERT_EQ(200, r.status) << r.body;
+  for (const char* line : {
+           "d2t_drive_failures{library=\"LIB-1\",drive=\"LIB-1-D0\"} 3\n",
+           "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D0\"} 1\n",
+           "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D1\"} 0\n",
+           // Slots 1, 3, 4 hold their cartridges; 2 (its cartridge in a
+           // drive), 5, 8 and 7 (its cartridge has no label, so the inventory
+           // records none) are empty; 6 holds the cleaning one; 9 is the porter.
+           "d2t_slots{library=\"LIB-1\",state=\"full\"} 3\n",
+           "d2t_slots{library=\"LIB-1\",state=\"empty\"} 4\n",
+           "d2t_slots{library=\"LIB-1\",state=\"cleaning\"} 1\n",
+           "d2t_slots{library=\"LIB-1\",state=\"porter\"} 1\n",
+           "# TYPE d2t_moves_total counter\n",
+       }) {
+    EXPECT_NE(std::string::npos, r.body.find(line)) << line << r.body;
+  }
+}
+
+TEST_F(Readonly_Test, ReadOnlyRoutesAnswerWhileAScanWaitsOnTheRobot) {
+  watch_->hold();
+  auto scan = std::async(std::launch::async, [] {
+    std::vector<d2t::Changer_var> changers;
+    return Tape_Controller::instance()->rescan("LIB-1", changers);
+  });
+  watch_->wait_held();  // the scan is inside a device call and stays there
+  Metrics_Handler metrics;
+  Inventory_Handler inventory;
+  EXPECT_EQ(200, run(metrics, METHOD_GET, "/metrics").status);
+  EXPECT_EQ(200, run(inventory, METHOD_GET, "/d2/r/tapectl/inventory").status);
+  watch_->release();
+  EXPECT_TRUE(scan.get());
+}
+
+}  // namespace
