@@ -109,6 +109,10 @@ TEST_F(Capture_Test, SendsOnlyReadOnlyCommandsAndRecordsWhatItAsks) {
   EXPECT_EQ("/dev/sg6", c.drives[0].sg_name);
   EXPECT_EQ("/dev/st0", c.drives[0].dev_name);
   EXPECT_EQ("DRV-B", recorded_serial(c.drives[0]));
+  // Located by the changer's drive identifiers: DRV-A is the first data
+  // transfer element, DRV-B the second.
+  EXPECT_EQ(0x101, c.drives[0].element_address);
+  EXPECT_EQ(0x100, c.drives[1].element_address);
   EXPECT_EQ("LIB-1", recorded_serial(c.changer));
 }
 
