@@ -40,6 +40,7 @@ class Demo_Daemon {
   // killed, -2 when it was not running).
   int stop(int deadline_seconds = 180);
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }  // the daemon's process (scripts/demo execs it)
 
   int port() const { return port_; }
   const std::string& dir() const { return dir_; }
