@@ -1,4 +1,4 @@
-// HTTP server on libmicrohttpd, one thread per connection.
+// HTTP server on libmicrohttpd's event loop, handlers on worker threads.
 #include "websvcs/server/http_server.h"
 
 #include <arpa/inet.h>
@@ -6,6 +6,9 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "ace/Log_Msg.h"
 #include "websvcs/framework/json_restful_channel.h"
@@ -24,10 +28,19 @@
 // by the URI callback (which sees the request target before the library
 // decodes it) and deleted when the request completes.
 struct Http_Server::Request_State {
-  explicit Request_State(const char* uri)
-      : raw_uri(uri ? uri : ""), arrived(std::chrono::steady_clock::now()) {}
+  Request_State(Http_Server& s, const char* uri)
+      : server(s), raw_uri(uri ? uri : ""), arrived(std::chrono::steady_clock::now()) {
+    server.request_began();
+  }
+  ~Request_State() { server.request_ended(); }
+  Request_State(const Request_State&) = delete;
+  Request_State& operator=(const Request_State&) = delete;
+
+  Http_Server& server;
   std::string raw_uri;
   std::chrono::steady_clock::time_point arrived;  // when the request line came
+  std::string method;  // from the first access call on
+  std::string remote;  // client address, from the first access call on
   bool started = false;
   bool too_large = false;
   std::uint64_t discarded = 0;
@@ -36,6 +49,13 @@ struct Http_Server::Request_State {
   std::string path;
   std::string query;
   std::string suffix;
+  // Set when the request went to a worker; the worker fills `channel` and
+  // resumes the connection, and the next access call sends the reply.
+  bool dispatched = false;
+  std::unique_ptr<JSON_RESTful_Channel> channel;
+  // The reply queued: status (0 while none) and body size.
+  int status = 0;
+  std::uint64_t reply_bytes = 0;
 };
 
 namespace {
@@ -45,51 +65,14 @@ typedef Http_Server::Request_State Request_State;
 // How far past the limit a body without Content-Length is drained (so the
 // client can read the 413) before the connection is simply closed.
 const std::uint64_t DRAIN_ALLOWANCE = 1048576;
-
-void* on_uri(void*, const char* uri, struct MHD_Connection*) {
-  return new (std::nothrow) Request_State(uri);
-}
-
-void on_completed(void*, struct MHD_Connection*, void** con_cls,
-                  enum MHD_RequestTerminationCode) {
-  delete static_cast<Request_State*>(*con_cls);
-  *con_cls = nullptr;
-}
-
-void on_library_message(void*, const char* fmt, va_list ap) {
-  char buf[512];
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  std::size_t n = std::strlen(buf);
-  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r')) buf[--n] = '\0';
-  ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: %C\n"), buf));
-}
-
-MHD_Result transmit(struct MHD_Connection* conn, const JSON_RESTful_Channel& ch) {
-  const std::string& body = ch.body();
-  struct MHD_Response* resp = MHD_create_response_from_buffer(
-      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!resp) return MHD_NO;
-  if (!ch.content_type().empty())
-    MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, ch.content_type().c_str());
-  for (const auto& h : ch.response()->headers())
-    MHD_add_response_header(resp, h.first.c_str(), h.second.c_str());
-  MHD_Result r = MHD_queue_response(conn, static_cast<unsigned int>(ch.reply_status()), resp);
-  MHD_destroy_response(resp);
-  return r;
-}
-
-MHD_Result refuse(struct MHD_Connection* conn, int status, const char* message,
-                  const char* auth_challenge = nullptr) {
-  JSON_RESTful_Channel ch;
-  ch.send_error(status, -1, message);
-  if (auth_challenge) ch.response()->header(MHD_HTTP_HEADER_WWW_AUTHENTICATE, auth_challenge);
-  return transmit(conn, ch);
-}
-
-MHD_Result header_into_request(void* cls, enum MHD_ValueKind, const char* key, const char* value) {
-  if (key) static_cast<JSON_RESTful_Request*>(cls)->set_header(key, value ? value : "");
-  return MHD_YES;
-}
+// Threads of the event loop; handlers run elsewhere, so two suffice to
+// keep reading and answering while one is busy with a large reply.
+const unsigned int POLLING_THREADS = 2;
+// A worker thread with nothing to do for this long ends.
+const std::chrono::milliseconds WORKER_IDLE_TIME(30000);
+// Open files the process needs besides its connections (database,
+// devices, logs, plug-ins).
+const rlim_t OTHER_FILES = 256;
 
 std::string client_address(struct MHD_Connection* conn) {
   const union MHD_ConnectionInfo* info =
@@ -104,31 +87,139 @@ std::string client_address(struct MHD_Connection* conn) {
   return buf;
 }
 
+// `text` fit for one log line: bytes outside printable ASCII, blanks and
+// quotes as %XX, at most `max` characters kept.
+std::string printable(const std::string& text, std::size_t max) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (out.size() >= max) {
+      out += "...";
+      break;
+    }
+    if (c > 0x20 && c < 0x7f && c != '"') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+const char* termination_text(enum MHD_RequestTerminationCode toe) {
+  switch (toe) {
+    case MHD_REQUEST_TERMINATED_COMPLETED_OK: return "";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED: return ", not completed: timed out";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN: return ", not completed: server stopped";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT: return ", not completed: client closed the connection";
+    case MHD_REQUEST_TERMINATED_READ_ERROR: return ", not completed: read error";
+    default: return ", not completed: closed by the server";
+  }
+}
+
+// Where every request that reached the server ends, answered or not: the
+// access log line (info priority). Runs in a polling thread.
+void request_completed(const Request_State& st, struct MHD_Connection* conn,
+                       enum MHD_RequestTerminationCode toe) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - st.arrived).count();
+  const std::string remote = st.remote.empty() ? client_address(conn) : st.remote;
+  const std::string path = printable(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
+  const std::string status = st.status ? std::to_string(st.status) : std::string("-");
+  char line[512];
+  std::snprintf(line, sizeof line, "HTTP %s \"%s %s\" %s %llu bytes %.3f ms%s",
+                remote.empty() ? "-" : remote.c_str(),
+                st.method.empty() ? "-" : printable(st.method, 16).c_str(), path.c_str(),
+                status.c_str(), static_cast<unsigned long long>(st.reply_bytes), seconds * 1e3,
+                termination_text(toe));
+  ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"), line));
+}
+
+void* on_uri(void* cls, const char* uri, struct MHD_Connection*) {
+  return new (std::nothrow) Request_State(*static_cast<Http_Server*>(cls), uri);
+}
+
+void on_completed(void*, struct MHD_Connection* conn, void** con_cls,
+                  enum MHD_RequestTerminationCode toe) {
+  Request_State* st = static_cast<Request_State*>(*con_cls);
+  if (!st) return;
+  request_completed(*st, conn, toe);
+  delete st;
+  *con_cls = nullptr;
+}
+
+void on_library_message(void*, const char* fmt, va_list ap) {
+  char buf[512];
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  std::size_t n = std::strlen(buf);
+  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r')) buf[--n] = '\0';
+  ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: %C\n"), buf));
+}
+
+// Queues the channel's reply; records what was queued in `st` (null when
+// the request has no state).
+MHD_Result transmit(struct MHD_Connection* conn, const JSON_RESTful_Channel& ch,
+                    Request_State* st) {
+  const std::string& body = ch.body();
+  struct MHD_Response* resp = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (!resp) return MHD_NO;
+  if (!ch.content_type().empty())
+    MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, ch.content_type().c_str());
+  for (const auto& h : ch.response()->headers())
+    MHD_add_response_header(resp, h.first.c_str(), h.second.c_str());
+  MHD_Result r = MHD_queue_response(conn, static_cast<unsigned int>(ch.reply_status()), resp);
+  MHD_destroy_response(resp);
+  if (st && r == MHD_YES) {
+    st->status = ch.reply_status();
+    st->reply_bytes = body.size();
+  }
+  return r;
+}
+
+MHD_Result refuse(struct MHD_Connection* conn, Request_State* st, int status,
+                  const char* message, const char* auth_challenge = nullptr,
+                  bool close = false) {
+  JSON_RESTful_Channel ch;
+  ch.send_error(status, -1, message);
+  if (auth_challenge) ch.response()->header(MHD_HTTP_HEADER_WWW_AUTHENTICATE, auth_challenge);
+  if (close) ch.response()->header(MHD_HTTP_HEADER_CONNECTION, "close");
+  return transmit(conn, ch, st);
+}
+
+MHD_Result header_into_request(void* cls, enum MHD_ValueKind, const char* key, const char* value) {
+  if (key) static_cast<JSON_RESTful_Request*>(cls)->set_header(key, value ? value : "");
+  return MHD_YES;
+}
+
 // First call for a request: everything that can be decided from the
 // request line and headers, before any of the body is read.
 MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
+  if (server.draining())
+    return refuse(conn, &st, 503, "The server is stopping", nullptr, true);
   // Browsers first, then the token, and only then anything that tells
   // whether a route exists.
   const char* host = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
   if (!host_allowed(host, server.config().allowed_hosts))
-    return refuse(conn, 403, "Host name not allowed");
+    return refuse(conn, &st, 403, "Host name not allowed");
   if (!origin_allowed(MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_ORIGIN),
                       host, server.url()))
-    return refuse(conn, 403, "Cross-origin request refused");
+    return refuse(conn, &st, 403, "Cross-origin request refused");
   if (!server.token().empty() &&
       !bearer_token_matches(server.token(),
                             MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
                                                         MHD_HTTP_HEADER_AUTHORIZATION)))
-    return refuse(conn, 401, "Missing or wrong bearer token", "Bearer");
+    return refuse(conn, &st, 401, "Missing or wrong bearer token", "Bearer");
   std::string::size_type q = st.raw_uri.find('?');
   std::string raw_path = st.raw_uri.substr(0, q);
   if (q != std::string::npos) st.query = st.raw_uri.substr(q + 1);
   std::string::size_type hash = st.query.find('#');
   if (hash != std::string::npos) st.query.erase(hash);
   if (!percent_decode(raw_path, st.path, false) || st.path.find('?') != std::string::npos)
-    return refuse(conn, 400, "Malformed request path");
+    return refuse(conn, &st, 400, "Malformed request path");
   st.route = server.routes().find(st.path, st.suffix);
-  if (!st.route) return refuse(conn, 404, "No such resource");
+  if (!st.route) return refuse(conn, &st, 404, "No such resource");
   const char* length =
       MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
   if (length) {
@@ -136,26 +227,44 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
     char* end = nullptr;
     unsigned long long n = std::strtoull(length, &end, 10);
     if (errno == ERANGE || n > server.config().max_body_bytes)
-      return refuse(conn, 413, "Request body too large");
+      return refuse(conn, &st, 413, "Request body too large");
   }
   return MHD_YES;
 }
 
-MHD_Result finish_request(struct MHD_Connection* conn, const char* method, Request_State& st) {
-  JSON_RESTful_Channel ch;
-  JSON_RESTful_Request& rq = ch.request();
-  rq.set_method(method_from_name(method));
+// Runs on a worker thread while the connection is suspended. The last
+// thing it does is resume the connection: from then on the request state
+// belongs to the polling thread again.
+void run_handler(struct MHD_Connection* conn, Request_State& st) {
+  std::string failure;
+  st.route->run(*st.channel, st.body, &failure);
+  if (!failure.empty())
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to handle %C %C: %C\n"), st.method.c_str(),
+               st.path.c_str(), failure.c_str()));
+  std::string().swap(st.body);
+  MHD_resume_connection(conn);
+}
+
+// The whole request has arrived: hands it to a worker with the connection
+// suspended, so the polling thread goes on serving other connections.
+MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
+  st.channel.reset(new (std::nothrow) JSON_RESTful_Channel);
+  if (!st.channel) return refuse(conn, &st, 500, "Out of memory");
+  JSON_RESTful_Request& rq = st.channel->request();
+  rq.set_method(method_from_name(st.method.c_str()));
   rq.set_target(st.query.empty() ? st.path : st.path + "?" + st.query);
   rq.set_uri_suffix(st.suffix);
-  rq.set_remote_addr(client_address(conn));
+  rq.set_remote_addr(st.remote);
   MHD_get_connection_values(conn, MHD_HEADER_KIND, &header_into_request, &rq);
-  std::string failure;
-  st.route->run(ch, st.body, &failure);
-  if (!failure.empty())
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to handle %C %C: %C\n"), method, st.path.c_str(),
-               failure.c_str()));
-  std::string().swap(st.body);
-  return transmit(conn, ch);
+  st.dispatched = true;
+  MHD_suspend_connection(conn);
+  Request_State* state = &st;
+  if (!server.workers().submit([conn, state] { run_handler(conn, *state); })) {
+    st.channel->send_error(503, -1, "The server is busy");
+    st.channel->complete(-1);
+    MHD_resume_connection(conn);
+  }
+  return MHD_YES;
 }
 
 MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const char* method,
@@ -163,12 +272,16 @@ MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const
                       void** con_cls) {
   Http_Server& server = *static_cast<Http_Server*>(cls);
   Request_State* st = static_cast<Request_State*>(*con_cls);
-  if (!st) return refuse(conn, 500, "Out of memory");
+  if (!st) return refuse(conn, nullptr, 500, "Out of memory");
+  // Called again once the worker has resumed the connection.
+  if (st->dispatched) return transmit(conn, *st->channel, st);
   if (std::chrono::steady_clock::now() - st->arrived >
       std::chrono::seconds(server.config().request_read_timeout_seconds))
     return MHD_NO;  // too slow a sender: close the connection
   if (!st->started) {
     st->started = true;
+    st->method = method ? method : "";
+    st->remote = client_address(conn);
     return start_request(server, conn, *st);
   }
   if (*upload_data_size != 0) {
@@ -186,8 +299,21 @@ MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const
     *upload_data_size = 0;
     return MHD_YES;
   }
-  if (st->too_large) return refuse(conn, 413, "Request body too large");
-  return finish_request(conn, method, *st);
+  if (st->too_large) return refuse(conn, st, 413, "Request body too large");
+  return dispatch(server, conn, *st);
+}
+
+// Raises the soft limit of open files so that `connections` sockets fit;
+// false when the hard limit is too low for that.
+bool make_room_for(unsigned int connections) {
+  struct rlimit rl;
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return false;
+  const rlim_t want = static_cast<rlim_t>(connections) + OTHER_FILES;
+  if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < want) {
+    rl.rlim_cur = (rl.rlim_max == RLIM_INFINITY || rl.rlim_max >= want) ? want : rl.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &rl);
+  }
+  return rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur >= want;
 }
 
 // Parses the configured address into `ss`; false when it is not numeric.
@@ -227,11 +353,17 @@ bool Http_Server::start(std::string& error) {
     error = "\"" + config_.listen + "\" is not a numeric address";
     return false;
   }
-  unsigned int flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
-                       MHD_USE_ERROR_LOG;
+  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
+                       MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   if (ipv6) flags |= MHD_USE_IPv6;
+  if (!make_room_for(config_.max_connections))
+    ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: the open-file limit is below %u connections\n"),
+               config_.max_connections));
+  const unsigned int polling_threads =
+      config_.max_connections < POLLING_THREADS ? 1 : POLLING_THREADS;
+  workers_.reset(new Worker_Pool(config_.max_connections, WORKER_IDLE_TIME));
 
-  // The connection threads inherit the mask of the thread that creates the
+  // The polling threads inherit the mask of the thread that creates the
   // daemon: block the signals the process handles elsewhere, and restore.
   sigset_t block, saved;
   sigemptyset(&block);
@@ -241,14 +373,16 @@ bool Http_Server::start(std::string& error) {
       flags, 0, nullptr, nullptr, &on_request, this,
       MHD_OPTION_EXTERNAL_LOGGER, &on_library_message, nullptr,  // first, to catch all
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<struct sockaddr*>(&ss),
+      MHD_OPTION_THREAD_POOL_SIZE, polling_threads,
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned int>(config_.connection_timeout_seconds),
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(config_.max_connections),
-      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, nullptr,
+      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr,
       MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
+    workers_.reset();
     error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) +
             ": " + std::strerror(saved_errno);
     return false;
@@ -260,8 +394,43 @@ bool Http_Server::start(std::string& error) {
 
 void Http_Server::stop() {
   if (!daemon_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draining_ = true;
+  }
+  // No new connections; the ones open finish their requests. Every
+  // request in flight ends in on_completed (a suspended one once its
+  // worker resumed it), so none is suspended when the daemon stops.
+  MHD_socket listener = MHD_quiesce_daemon(daemon_);
+  // Refuse new clients at once rather than leave them in the backlog; the
+  // descriptor itself stays open until the daemon is gone.
+  if (listener != MHD_INVALID_SOCKET) shutdown(listener, SHUT_RDWR);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    drained_.wait(lock, [this] { return in_flight_ == 0; });
+  }
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  if (listener != MHD_INVALID_SOCKET) close(listener);
+  workers_->stop();
+  workers_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  draining_ = false;
+}
+
+void Http_Server::request_began() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++in_flight_;
+}
+
+void Http_Server::request_ended() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--in_flight_ == 0) drained_.notify_all();
+}
+
+bool Http_Server::draining() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return draining_;
 }
 
 std::string Http_Server::url() const {

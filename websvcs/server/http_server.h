@@ -1,7 +1,10 @@
 // The HTTP/1.1 server that routes requests to the REST handlers.
 //
-// Every connection runs in a thread of its own, so a handler that waits
-// minutes for a robot blocks no other request. Before any handler runs the
+// Connections are served by libmicrohttpd's event loop (a few polling
+// threads with epoll), so an idle connection costs a socket and no thread.
+// A complete request is handed to a worker thread (worker_pool.h) with its
+// connection suspended, so a handler that waits minutes for a robot blocks
+// no other request and no polling thread. Before any handler runs the
 // server answers by itself, in this order:
 //   403  an Origin header that is not the server's own origin, or a Host
 //        header naming neither a loopback address, "localhost" nor one of
@@ -23,13 +26,21 @@
 // and at each piece of body, so a client trickling its headers is only
 // bounded by the idle timeout and the header size limit); at
 // max_connections further clients wait in the listen backlog.
+//
+// Every request that reached the server ends in request_completed() (see
+// http_server.cpp), whatever became of it: the one place that writes the
+// access log line.
 #ifndef WEBSVCS_SERVER_HTTP_SERVER_H
 #define WEBSVCS_SERVER_HTTP_SERVER_H
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "websvcs/server/route_table.h"
 #include "websvcs/server/web_config.h"
+#include "websvcs/server/worker_pool.h"
 
 struct MHD_Daemon;
 
@@ -48,7 +59,11 @@ class Http_Server {
   // with a reason in `error` when the address cannot be used or the port
   // cannot be bound.
   bool start(std::string& error);
-  // Stops listening and waits for the requests in progress to finish.
+  // Stops accepting connections, lets every request in progress finish
+  // and send its reply (a request arriving meanwhile on an open connection
+  // gets 503 and the connection is closed), then closes the connections
+  // and stops the threads. Handlers are not called afterwards, so the
+  // routes may then be destroyed. Idempotent.
   void stop();
 
   bool running() const { return daemon_ != nullptr; }
@@ -62,6 +77,11 @@ class Http_Server {
   const Web_Config& config() const { return config_; }
   const Route_Table& routes() const { return routes_; }
   const std::string& token() const { return token_; }
+  Worker_Pool& workers() { return *workers_; }
+  // Requests between their request line and their completion.
+  void request_began();
+  void request_ended();
+  bool draining() const;
 
  private:
   Web_Config config_;
@@ -69,6 +89,11 @@ class Http_Server {
   std::string token_;
   MHD_Daemon* daemon_;
   unsigned int port_;
+  std::unique_ptr<Worker_Pool> workers_;
+  mutable std::mutex mutex_;
+  std::condition_variable drained_;
+  unsigned int in_flight_ = 0;  // guarded by mutex_
+  bool draining_ = false;       // guarded by mutex_
 };
 
 #endif

@@ -13,7 +13,10 @@
 #include <mutex>
 #include <thread>
 
+#include <dirent.h>
+
 #include "json_spirit/json_spirit.h"
+#include "starter/tests/log_capture.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/server/tests/support.h"
 
@@ -396,6 +399,87 @@ TEST_F(Http_Server_Test, StopIsIdempotentAndFreesThePort) {
   server_->stop();
   EXPECT_FALSE(server_->running());
   EXPECT_EQ(0, http_request(p, "GET", "/d2/r/tapectl/list").status);
+}
+
+// Threads of this process now.
+int thread_count() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST_F(Http_Server_Test, IdleConnectionsTakeNoThreadAndBlockNoOne) {
+  start();
+  ASSERT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list").status);  // workers exist
+  const int before = thread_count();
+  std::vector<std::unique_ptr<Test_Socket>> idle;
+  for (int i = 0; i < 300; ++i) {
+    idle.emplace_back(new Test_Socket(port()));
+    ASSERT_TRUE(idle.back()->ok()) << i;
+  }
+  // Half of them have sent part of a request and stopped.
+  for (std::size_t i = 0; i < idle.size(); i += 2)
+    ASSERT_TRUE(idle[i]->send_all("GET /d2/r/tapectl/list HTTP/1.1\r\nHost: loc"));
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S").status);
+  EXPECT_EQ(before, thread_count());
+}
+
+TEST_F(Http_Server_Test, StopLetsTheRequestsInFlightFinishAndAnswer) {
+  start();
+  std::promise<void> release;
+  blocking_.release = release.get_future().share();
+  std::future<void> started = blocking_.started.get_future();
+  const unsigned int p = port();
+  std::future<Http_Reply> slow =
+      std::async(std::launch::async, [p] { return http_request(p, "GET", "/slow"); });
+  ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
+  std::future<void> stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  // Stopping waits for the handler; meanwhile no new client is taken.
+  EXPECT_EQ(std::future_status::timeout, stopped.wait_for(std::chrono::milliseconds(200)));
+  EXPECT_EQ(0, http_request(p, "GET", "/d2/r/tapectl/list").status);
+  release.set_value();
+  ASSERT_EQ(std::future_status::ready, slow.wait_for(HANG_GUARD));
+  Http_Reply r = slow.get();
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("\"released\"", r.body);
+  ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
+  EXPECT_FALSE(server_->running());
+}
+
+TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
+  Log_Capture log;
+  config_.connection_timeout_seconds = 1;  // the abandoned request ends soon
+  start();
+  Http_Reply ok = http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S");
+  ASSERT_EQ(200, ok.status);
+  EXPECT_EQ(404, http_request(port(), "GET", "/nothing").status);
+  EXPECT_EQ(403, http_request(port(), "GET", "/count", "", "Origin: http://evil.example\r\n").status);
+  EXPECT_EQ(413, http_request(port(), "POST", "/d2/r/tapectl/list",
+                              "{\"a\":\"" + std::string(2000, 'x') + "\"}")
+                     .status);
+  {
+    Test_Socket gone(port());  // request line and part of the headers, then gone
+    ASSERT_TRUE(gone.send_all("GET /d2/r/tapectl/list%0A HTTP/1.1\r\nHost: local"));
+  }
+  // The server notices the abandoned request in its own time.
+  for (auto until = std::chrono::steady_clock::now() + HANG_GUARD;
+       log.count("HTTP ") < 5 && std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  server_->stop();
+
+  const std::string bytes = std::to_string(ok.body.size()) + " bytes ";
+  EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"GET /d2/r/tapectl/list\" 200 " + bytes));
+  EXPECT_EQ(LM_INFO, log.priority_of("\"GET /d2/r/tapectl/list\" 200"));
+  EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"GET /nothing\" 404 "));
+  EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"GET /count\" 403 "));
+  EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"POST /d2/r/tapectl/list\" 413 "));
+  EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"- /d2/r/tapectl/list%0A\" - 0 bytes "));
+  EXPECT_EQ(5, log.count("HTTP "));
+  EXPECT_EQ(0, counting_.calls.load());
 }
 
 TEST(Http_Server, RefusesAnUnusableAddressOrAPortInUse) {

@@ -102,6 +102,7 @@ TEST_F(Web_Config_File, LoadsOrExplains) {
   // The shipped file.
   ASSERT_TRUE(load_web_config(D2T_SOURCE_DIR "/dist/web.conf", c, error)) << error;
   EXPECT_TRUE(c.allowed_hosts.empty());
+  EXPECT_LE(1024u, c.max_connections);
 }
 
 typedef Temp_Dir Token;
