@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/scsi_device.h"
 #include "d2t/tools/tools.h"
@@ -16,18 +17,38 @@ bool is_clean_media(const std::string& media_tag) { return media_tag.compare(0, 
 namespace tools {
 
 bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) {
-  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(nullptr);
-  if (!provider) return false;
+  std::string error;
+  std::vector<std::string> left_out;
+  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(&error);
+  if (!provider) {
+    note_listing(error.empty() ? "no device provider" : error, {});
+    return false;
+  }
   std::vector<d2t::scsi::Device_Entry> entries;
-  if (!provider->list(entries, nullptr)) return false;
+  if (!provider->list(entries, &error)) {
+    note_listing(error.empty() ? "the devices cannot be listed" : error, {});
+    return false;
+  }
   for (const d2t::scsi::Device_Entry& e : entries) {
     // A device that does not answer its identity cannot be told apart
-    // from others; it is left out of this listing.
-    std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(e.sg_name, nullptr);
-    if (!dev) continue;
+    // from others; it is left out of this listing (and the reason kept).
+    error.clear();
+    std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(e.sg_name, &error);
+    if (!dev) {
+      if (error.empty()) error = e.sg_name + ": cannot be opened";
+      if (error.find(e.sg_name) == std::string::npos) error = e.sg_name + ": " + error;
+      left_out.push_back(error);
+      continue;
+    }
     d2t::scsi::Inquiry_Data id;
     std::string serial;
-    if (!inquiry(*dev, id).ok() || !unit_serial(*dev, serial).ok() || serial.empty()) continue;
+    const d2t::scsi::Result asked = inquiry(*dev, id);
+    const d2t::scsi::Result named = asked.ok() ? unit_serial(*dev, serial) : asked;
+    if (!named.ok() || serial.empty()) {
+      left_out.push_back(e.sg_name + ": " +
+                         (named.ok() ? "no unit serial number" : "identity not read, " + describe(named)));
+      continue;
+    }
     if (e.kind == d2t::scsi::Device_Kind::CHANGER) {
       Changer* c = new (std::nothrow) Changer;
       if (!c) return false;
@@ -64,6 +85,7 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives) 
       drives.push_back(dv);
     }
   }
+  note_listing(std::string(), std::move(left_out));
   return true;
 }
 
