@@ -1,15 +1,18 @@
-// Every capture of d2t/emulator/captures, replayed: the controller lists
-// the library through the list handler with every drive identified and
-// every cartridge where the capture says it is.
+// Every capture of d2t/emulator/captures, replayed: the daemon (scripts/
+// demo on the replayed library) lists the library over HTTP with every
+// drive identified and every cartridge where the capture says it is, and
+// lists it the same after a restart.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 #include "d2t/emulator/library.h"
-#include "websvcs/controller/tapectl/list_handler.h"
-#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+#include "json_spirit/json_spirit.h"
+#include "websvcs/controller/tapectl/tests/e2e_support.h"
 
 using json_spirit::Array;
 using json_spirit::Object;
@@ -31,30 +34,34 @@ std::vector<std::string> capture_files() {
   return names;
 }
 
-class Corpus_Test : public tapectl_test::Tapectl_Test,
-                    public ::testing::WithParamInterface<std::string> {};
+class Corpus_Test : public Temp_Dir, public ::testing::WithParamInterface<std::string> {};
 
 TEST(Corpus, FolderHoldsCaptures) { EXPECT_GE(capture_files().size(), 8u); }
 
 TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
-  ASSERT_NO_FATAL_FAILURE(use_library(R"({"state_file": "library.state", "changers": [
-      {"capture": ")" + CAPTURES + "/" + GetParam() + R"("}]})"));
+  const std::string run_dir = dir_ + "/run";
+  const std::string library_file = run_dir + "/library.json";
+  ASSERT_EQ(0, ::mkdir(run_dir.c_str(), 0755));
+  std::ofstream(library_file) << R"({"changers": [{"capture": ")" + CAPTURES + "/" + GetParam() +
+                                     R"("}]})";
   // What the capture says, before anything moved.
   std::string error;
-  std::shared_ptr<d2t::emulator::Library> lib = d2t::emulator::Library::open(library_file_, &error);
+  std::shared_ptr<d2t::emulator::Library> lib = d2t::emulator::Library::open(library_file, &error);
   ASSERT_TRUE(lib) << error;
   const d2t::emulator::Changer_Config changer = lib->config()->changers.at(0);
   std::vector<d2t::emulator::Cartridge_Info> recorded;
   ASSERT_TRUE(lib->cartridges(recorded, &error)) << error;
   ASSERT_FALSE(recorded.empty());
 
-  ASSERT_TRUE(open_controller());
-  JSON_RESTful_List_Handler h;
-  const tapectl_test::Reply r =
-      tapectl_test::run(h, METHOD_GET, "/d2/r/tapectl/list?serial_number=" + changer.serial_number);
+  tapectl_test::Demo_Daemon daemon(run_dir, tapectl_test::free_loopback_port());
+  ASSERT_TRUE(daemon.start(error)) << error;
+  const std::string list = "/d2/r/tapectl/list?serial_number=" + changer.serial_number;
+  const tapectl_test::Http_Reply r = daemon.get(list);
   ASSERT_EQ(200, r.status) << r.body;
-  ASSERT_EQ(json_spirit::array_type, r.json.type()) << r.body;
-  const Object& listed = r.json.get_array().at(0).get_obj();
+  json_spirit::Value reply;
+  ASSERT_TRUE(json_spirit::read(r.body, reply)) << r.body;
+  ASSERT_EQ(json_spirit::array_type, reply.type()) << r.body;
+  const Object& listed = reply.get_array().at(0).get_obj();
   EXPECT_EQ(changer.serial_number, listed.at("serial_number").get_str());
 
   // Every drive, identified: its serial number and its host device.
@@ -87,6 +94,14 @@ TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
       EXPECT_EQ(c.slot, slot_of_tag[c.barcode]) << c.barcode;
     }
   }
+
+  // A restart keeps the replayed positions and the inventory.
+  EXPECT_EQ(0, daemon.stop());
+  ASSERT_TRUE(daemon.start(error)) << error;
+  const tapectl_test::Http_Reply again = daemon.get(list);
+  EXPECT_EQ(200, again.status);
+  EXPECT_EQ(r.body, again.body);
+  EXPECT_EQ(0, daemon.stop());
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, Corpus_Test, ::testing::ValuesIn(capture_files()),
