@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "ace/Log_Msg.h"
+#include "d2t/metrics/metrics.h"
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/query_string.h"
 #include "websvcs/server/request_guard.h"
@@ -46,6 +47,7 @@ struct Http_Server::Request_State {
   std::uint64_t discarded = 0;
   std::string body;
   Route* route = nullptr;
+  std::string route_path = "none";  // the metrics label: the configured route
   std::string path;
   std::string query;
   std::string suffix;
@@ -134,6 +136,7 @@ void request_completed(const Request_State& st, struct MHD_Connection* conn,
                 status.c_str(), static_cast<unsigned long long>(st.reply_bytes), seconds * 1e3,
                 termination_text(toe));
   ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"), line));
+  if (st.status) d2t::metrics::record_http(st.route_path, st.status, seconds);
 }
 
 void* on_uri(void* cls, const char* uri, struct MHD_Connection*) {
@@ -219,6 +222,7 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   if (!percent_decode(raw_path, st.path, false) || st.path.find('?') != std::string::npos)
     return refuse(conn, &st, 400, "Malformed request path");
   st.route = server.routes().find(st.path, st.suffix);
+  if (st.route) st.route_path = st.route->path();
   if (!st.route) return refuse(conn, &st, 404, "No such resource");
   const char* length =
       MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);

@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 
+#include "d2t/metrics/metrics.h"
 #include "json_spirit/json_spirit.h"
 #include "starter/tests/log_capture.h"
 #include "websvcs/framework/framework.h"
@@ -450,6 +451,31 @@ TEST_F(Http_Server_Test, StopLetsTheRequestsInFlightFinishAndAnswer) {
   EXPECT_FALSE(server_->running());
 }
 
+TEST_F(Http_Server_Test, RequestOnAnOpenConnectionWhileStoppingIsRefused) {
+  start();
+  const std::string get = "GET /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  Test_Socket kept(port());  // a keep-alive connection, already served once
+  ASSERT_TRUE(kept.send_all(get));
+  ASSERT_EQ(200, parse_reply(kept.read_reply()).status);
+  std::promise<void> release;
+  blocking_.release = release.get_future().share();
+  std::future<void> started = blocking_.started.get_future();
+  const unsigned int p = port();
+  std::future<Http_Reply> slow =
+      std::async(std::launch::async, [p] { return http_request(p, "GET", "/slow"); });
+  ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
+  std::future<void> stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  while (server_->running() && http_probe(p, "/d2/r/tapectl/list") != 0) {
+  }  // until the listener is closed
+  ASSERT_TRUE(kept.send_all(get));
+  Http_Reply r = parse_reply(kept.read_all());  // and the server closes it
+  EXPECT_EQ(503, r.status);
+  EXPECT_EQ(503, body_object(r)["status"].get_int());
+  release.set_value();
+  EXPECT_EQ(200, slow.get().status);
+  ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
+}
+
 TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
   Log_Capture log;
   config_.connection_timeout_seconds = 1;  // the abandoned request ends soon
@@ -499,3 +525,19 @@ TEST(Http_Server, RefusesAnUnusableAddressOrAPortInUse) {
 }
 
 }  // namespace
+
+TEST_F(Http_Server_Test, RequestsAreCountedByConfiguredRouteAndStatus) {
+  start();
+  const double list_before = d2t::metrics::http_requests("/d2/r/tapectl/list", 200);
+  const double none_before = d2t::metrics::http_requests("none", 404);
+  EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=X").status);
+  EXPECT_EQ(404, http_request(port(), "GET", "/no/such/route").status);
+  // The count is taken when the server finishes the request, just after
+  // the reply went out: wait for it.
+  for (int i = 0; i < 600 && (d2t::metrics::http_requests("/d2/r/tapectl/list", 200) == list_before ||
+                              d2t::metrics::http_requests("none", 404) == none_before);
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(list_before + 1, d2t::metrics::http_requests("/d2/r/tapectl/list", 200));
+  EXPECT_EQ(none_before + 1, d2t::metrics::http_requests("none", 404));
+}
