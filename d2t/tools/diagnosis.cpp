@@ -27,6 +27,8 @@ const std::string& last_failure() { return mine().failure; }
 const std::string& listing_error() { return mine().listing_error; }
 const std::vector<std::string>& listing_left_out() { return mine().left_out; }
 
+void clear_failure() { mine().failure.clear(); }
+
 void note_failure(const d2t::scsi::Result& r) { mine().failure = d2t::scsi::explain(r); }
 
 void note_refusal(const std::string& why) { mine().failure = why; }

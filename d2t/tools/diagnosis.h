@@ -30,6 +30,8 @@ const std::string& last_failure();
 const std::string& listing_error();
 const std::vector<std::string>& listing_left_out();
 
+// Forgets the last failure (a caller about to try an operation).
+void clear_failure();
 // Setters, for the operations of this library.
 void note_failure(const d2t::scsi::Result& r);
 void note_refusal(const std::string& why);
