@@ -55,6 +55,21 @@ class Test_Socket {
     }
     return true;
   }
+  // One reply whose body length is given by Content-Length, leaving the
+  // connection open; what arrived when the peer closes first.
+  std::string read_reply() {
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) > 0;) {
+      out.append(buf, n);
+      std::string::size_type end = out.find("\r\n\r\n");
+      if (end == std::string::npos) continue;
+      std::string::size_type cl = out.find("Content-Length: ");
+      std::size_t length = cl < end ? std::strtoul(out.c_str() + cl + 16, nullptr, 10) : 0;
+      if (out.size() >= end + 4 + length) break;
+    }
+    return out;
+  }
   // Everything until the peer closes (or the guard timeout).
   std::string read_all() {
     std::string out;
