@@ -62,14 +62,29 @@ void init_slot(database::sql::Table* table) {
   table->add_unique("changer_id,slot_number");
 }
 
+// Capacities the library scans gave the cartridges of each library, so
+// that a rescan needs no cartridge moved to know them again.
+void init_media_capacity(database::sql::Table* table) {
+  if (!table) {
+    D2T_LOG_TABLE_NULL();
+    return;
+  }
+  table->add_column("id", "integer_id", "primary;autoincrement");
+  table->add_column("changer_serial", "varchar", "size=128;not_null");
+  table->add_column("media_tag", "varchar", "size=256;not_null");
+  table->add_column("capacity", "bigint", "not_null");
+  table->add_unique("changer_serial,media_tag");
+}
+
 }  // namespace
 
-Media_Controller_Metadata::Media_Controller_Metadata() : Metadata("media_controller", 7, 0) {
+Media_Controller_Metadata::Media_Controller_Metadata() : Metadata("media_controller", 8, 0) {
   // The referenced table comes first so that it exists when the others are
   // created.
   init_changer(add_table("changer"));
   init_drive(add_table("drive"));
   init_slot(add_table("slot"));
+  init_media_capacity(add_table("media_capacity"));
 }
 
 Media_Controller_Metadata::~Media_Controller_Metadata() {}

@@ -6,18 +6,16 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 
 #include <ace/Guard_T.h>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/drive_identification.h"
+#include "d2t/controller/drive_identity.h"
 #include "d2t/tools/tools.h"
 
 namespace {
-
-// The cartridge's capacity was measured in this scan (or is known).
-bool capacity_valid(d2t::Media_var m) {
-  return !m.null() && m->state() == d2t::MST_BLANK && m->capacity() != 0;
-}
 
 const char* type_for_duration(ACE_UINT64 ms) {
   return ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual" : "physical";
@@ -45,11 +43,15 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
   ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drives of tape library %s\n"),
              changer.sg_name().c_str()));
 
+  // Drives that the changer's identifiers or their own VPD pages place
+  // need no cartridge; loading finds the others.
+  const d2t::identify::Identified known = d2t::identify::identify_drives(changer, drives);
+
   // Host drives without a cartridge are the candidates; those behind the
   // changer's own SCSI target are the likeliest and are tried first.
   std::deque<d2t::Drive_var> candidates;
   for (const d2t::Drive_var& drive : drives) {
-    if (drive.null() || d2t::tools::drive_ready(drive->sg_name(), 0)) continue;
+    if (drive.null() || known.took(drive) || d2t::tools::drive_ready(drive->sg_name(), 0)) continue;
     if (drive->target_name() == changer.target_name()) {
       candidates.push_front(drive);
     } else {
@@ -64,7 +66,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
   std::vector<d2t::Drive_var>& elements = changer.drives();
 
   for (std::size_t i = 0; i < elements.size(); ++i) {
-    if (elements[i].null()) continue;
+    if (elements[i].null() || known.placed(i)) continue;
     d2t::Drive_var d = elements[i];
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %s\n"),
                static_cast<int>(d->drive_number()), static_cast<int>(elements.size()),
@@ -149,26 +151,20 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
   }
 
   if (cycles != 0) changer.type(type_for_duration(total_ms / cycles));
+  // Capacities or the type still unknown: one cycle on one drive.
+  d2t::identify::complete_measures(
+      changer, impl_.get(),
+      {*clock_, load_unload_retries(), max_wait_seconds(), faulty_threshold()});
   return true;
 }
 
 bool Tape_Controller::scan_all_media(d2t::Changer& changer) {
-  ACE_UINT64 reference = 0;
-  for (const d2t::Media_var& m : changer.medias()) {
-    if (capacity_valid(m)) {
-      reference = m->capacity();
-      break;
-    }
-  }
-  // Unmeasured cartridges share the capacity measured for another one.
-  for (const d2t::Media_var& m : changer.medias()) {
-    if (m.null() || m->state() != d2t::MST_FULL || m->media_tag().empty()) continue;
-    if (reference == 0) {
-      m->state(d2t::MST_UNKNOWN);
-    } else {
-      m->capacity(reference);
-      m->state(d2t::MST_BLANK);
-    }
-  }
+  // Unmeasured cartridges take a capacity recorded for them, else one of
+  // their media type (measured, recorded or native), else the first one
+  // measured; what they are given is recorded for the next rescan.
+  std::map<std::string, std::uint64_t> known;
+  d2t::identify::recorded_capacities(changer.serial_number(), known);
+  d2t::identify::assign_capacities(changer.medias(), known);
+  d2t::identify::record_capacities(changer);
   return true;
 }

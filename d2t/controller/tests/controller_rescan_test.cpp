@@ -113,10 +113,12 @@ TEST_F(Rescan_Test, TriesDrivesBehindTheChangersTargetFirst) {
       d2t::emulator::make_provider(library_file(), &error)));
   d2t::tools::set_device_provider(recorder);
   ASSERT_TRUE(controller().detect_drives(changer, drives));
-  // After the first move (the changer's device), the first drive asked is
+  // After the first move (the changer's device, opened after the drives
+  // were read and asked whether they are ready), the first drive asked is
   // the one behind the changer's target.
   std::vector<std::string> opened = recorder->opened();
   std::size_t i = 0;
+  while (i < opened.size() && opened[i] == c.sg_name) ++i;
   while (i < opened.size() && opened[i] != c.sg_name) ++i;
   while (i < opened.size() && opened[i] == c.sg_name) ++i;
   ASSERT_LT(i, opened.size());
@@ -164,7 +166,10 @@ TEST_F(Rescan_Test, CleaningCartridgeIsClassifiedAndSkipped) {
   d2t::Changer_var lib = rescan("CHG0001");
   ASSERT_FALSE(lib.null());
   EXPECT_EQ(d2t::MST_CLEAN, lib->medias()[0]->state());
-  EXPECT_EQ(d2t::MST_UNKNOWN, lib->medias()[1]->state());
+  // Nothing measured (no capacity in the cartridge memory): the native
+  // capacity of the media type.
+  EXPECT_EQ(d2t::MST_BLANK, lib->medias()[1]->state());
+  EXPECT_EQ(18000000000000ULL, lib->medias()[1]->capacity());
   EXPECT_EQ("slot:1", where_is("CLN001L1"));
   EXPECT_EQ("/dev/st0", drive_dev("CHG0001-D0"));
   EXPECT_EQ("/dev/st1", drive_dev("CHG0001-D1"));

@@ -64,11 +64,15 @@ void Controller_Test::write_library(const Library_Layout& layout) {
     Object o;
     insert(o)("serial_number", c.serial_number)("target_name", c.target_name)("lun", 0)(
         "sg_name", c.sg_name)("storage_slots", c.storage_slots)("porter_slots", c.porter_slots);
+    if (!c.dvcid.empty()) o["dvcid"] = c.dvcid;
     Array drives, carts, faults;
     for (const Drive_Layout& d : c.drives) {
       Object od;
       insert(od)("serial_number", d.serial_number)("target_name", d.target_name)("lun", 0)(
           "sg_name", d.sg_name)("dev_name", d.dev_name);
+      if (c.automation_vpd) od["automation_vpd"] = true;
+      auto id = c.element_identifier.find(d.serial_number);
+      if (id != c.element_identifier.end()) od["element_identifier"] = id->second;
       drives.push_back(od);
     }
     for (const Cartridge_Layout& t : c.cartridges) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ struct Changer_Layout {
   std::string sg_name = "/dev/sg10";
   int storage_slots = 10;
   int porter_slots = 0;
+  std::string dvcid;            // empty: the emulator's default ("none")
+  bool automation_vpd = false;  // every drive answers VPD 0xB3/0xB4
+  // By drive serial: what the changer reports instead of that serial.
+  std::map<std::string, std::string> element_identifier;
   std::vector<Drive_Layout> drives;
   std::vector<Cartridge_Layout> cartridges;
   std::vector<Fault_Layout> faults;
@@ -70,6 +75,7 @@ class Test_Controller : public Tape_Controller {
   using Tape_Controller::detect_drives;
   using Tape_Controller::get_changer_id;
   using Tape_Controller::load_config;
+  using Tape_Controller::rediscover_names;
 };
 
 using Fake_Controller_Clock = Manual_Controller_Clock;

@@ -1,0 +1,179 @@
+#include "d2t/controller/drive_identity.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace d2t {
+namespace identify {
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\0')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
+  return s.substr(b, e - b);
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool binary(const d2t::tools::Element_Identity& e) { return e.code_set == 1; }
+
+// Whether the element's identifier names the host.
+bool names(const d2t::tools::Element_Identity& e, const d2t::tools::Drive_Identity& h,
+           Route& route) {
+  if (e.identifier.empty()) return false;
+  if (binary(e)) {
+    for (const d2t::tools::Drive_Designator& d : h.designators) {
+      if (d.code_set == 1 && d.type == e.id_type && d.value == e.identifier) {
+        route = Route::DESIGNATOR;
+        return true;
+      }
+    }
+    return false;
+  }
+  const std::string serial = trimmed(h.unit_serial);
+  const std::string id = trimmed(e.serial);
+  if (serial.empty() || id.empty()) return false;
+  if (id == serial || ends_with(id, serial)) {
+    route = Route::SERIAL;
+    return true;
+  }
+  return false;
+}
+
+std::string address_text(std::uint16_t a) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%04X", a);
+  return buf;
+}
+
+}  // namespace
+
+const char* route_name(Route r) {
+  switch (r) {
+    case Route::NONE:
+      return "none";
+    case Route::ELEMENT_ADDRESS:
+      return "element address";
+    case Route::SERIAL:
+      return "serial number";
+    case Route::DESIGNATOR:
+      return "designator";
+  }
+  return "?";
+}
+
+std::size_t Drive_Match::count(Route r) const {
+  return static_cast<std::size_t>(std::count(route.begin(), route.end(), r));
+}
+
+Drive_Match match_drives(const std::string& library_serial,
+                         const std::vector<d2t::tools::Element_Identity>& elements,
+                         const std::vector<d2t::tools::Drive_Identity>& hosts) {
+  const std::string library = trimmed(library_serial);
+  // Every tie, element by element.
+  std::vector<std::vector<std::pair<int, Route>>> ties(elements.size());
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    const d2t::tools::Drive_Identity& host = hosts[h];
+    if (host.placed) {
+      if (trimmed(host.automation_serial) != library) continue;  // another library's drive
+      for (std::size_t e = 0; e < elements.size(); ++e)
+        if (elements[e].address == host.element_address)
+          ties[e].emplace_back(static_cast<int>(h), Route::ELEMENT_ADDRESS);
+      continue;
+    }
+    for (std::size_t e = 0; e < elements.size(); ++e) {
+      Route route = Route::NONE;
+      if (names(elements[e], host, route)) ties[e].emplace_back(static_cast<int>(h), route);
+    }
+  }
+
+  Drive_Match m;
+  m.host.assign(elements.size(), -1);
+  m.route.assign(elements.size(), Route::NONE);
+  std::vector<int> elements_of_host(hosts.size(), 0);
+  for (const auto& t : ties)
+    for (const auto& tie : t) ++elements_of_host[tie.first];
+
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    const std::string where = "drive element " + std::to_string(elements[e].drive_number) + " (" +
+                              address_text(elements[e].address) + ")";
+    if (ties[e].size() > 1) {
+      std::string text = where + " names " + std::to_string(ties[e].size()) + " host drives:";
+      for (const auto& tie : ties[e]) text += " " + trimmed(hosts[tie.first].unit_serial);
+      m.conflicts.push_back(text);
+      continue;
+    }
+    if (ties[e].empty()) continue;
+    const int h = ties[e][0].first;
+    if (elements_of_host[h] > 1) {
+      m.conflicts.push_back(where + ": host drive " + trimmed(hosts[h].unit_serial) +
+                            " is named by " + std::to_string(elements_of_host[h]) +
+                            " drive elements");
+      continue;
+    }
+    m.host[e] = h;
+    m.route[e] = ties[e][0].second;
+  }
+  return m;
+}
+
+std::string media_type(const std::string& media_tag) {
+  return media_tag.size() < 3 ? std::string() : media_tag.substr(media_tag.size() - 2);
+}
+
+std::uint64_t native_capacity(const std::string& type) {
+  static const struct {
+    const char* type;
+    std::uint64_t bytes;
+  } TABLE[] = {
+      {"L5", 1500000000000ULL}, {"L6", 2500000000000ULL},  {"L7", 6000000000000ULL},
+      {"M8", 9000000000000ULL}, {"L8", 12000000000000ULL}, {"L9", 18000000000000ULL},
+  };
+  for (const auto& row : TABLE)
+    if (type == row.type) return row.bytes;
+  return 0;
+}
+
+void assign_capacities(std::vector<d2t::Media_var>& medias,
+                       const std::map<std::string, std::uint64_t>& known) {
+  auto usable = [](const d2t::Media_var& m) { return !m.null() && !m->media_tag().empty(); };
+  // Measured in this scan, by media type, then the first one at all.
+  std::map<std::string, std::uint64_t> by_type;
+  std::uint64_t reference = 0;
+  for (const d2t::Media_var& m : medias) {
+    if (!usable(m) || m->state() != d2t::MST_BLANK || m->capacity() == 0) continue;
+    by_type.emplace(media_type(m->media_tag()), m->capacity());
+    if (reference == 0) reference = m->capacity();
+  }
+  // Recorded by an earlier scan: taken as they are, and for their type
+  // where nothing was measured now.
+  for (const d2t::Media_var& m : medias) {
+    if (!usable(m) || m->state() != d2t::MST_FULL) continue;
+    auto k = known.find(m->media_tag());
+    if (k == known.end() || k->second == 0) continue;
+    m->capacity(k->second);
+    m->state(d2t::MST_BLANK);
+    by_type.emplace(media_type(m->media_tag()), k->second);
+    if (reference == 0) reference = k->second;
+  }
+  for (const d2t::Media_var& m : medias) {
+    if (!usable(m) || m->state() != d2t::MST_FULL) continue;
+    const std::string type = media_type(m->media_tag());
+    auto t = by_type.find(type);
+    std::uint64_t capacity = t != by_type.end() ? t->second : native_capacity(type);
+    if (capacity == 0) capacity = reference;
+    if (capacity == 0) {
+      m->state(d2t::MST_UNKNOWN);
+    } else {
+      m->capacity(capacity);
+      m->state(d2t::MST_BLANK);
+    }
+  }
+}
+
+}  // namespace identify
+}  // namespace d2t
