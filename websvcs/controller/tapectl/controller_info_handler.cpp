@@ -1,10 +1,13 @@
 // The controller-info handler.
 #include "websvcs/controller/tapectl/controller_info_handler.h"
 
+#include <ace/Log_Msg.h>
+
 #include <cerrno>
 #include <new>
 #include <vector>
 
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 #include "host/host_manager.h"
 #include "json_spirit/json_helpers.h"
@@ -14,6 +17,7 @@ int JSON_RESTful_Controller_Info_Handler::handle_get(JSON_RESTful_Channel* chann
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list devices: %C\n"), d2t::tools::listing_error().c_str()));
     return channel->send_error(500, -1, "Failed to list devices");
   }
 

@@ -4,7 +4,8 @@
 // Replies:
 //   200  {"changers": [<changer to_json>...], "host_uuid": "..."}; drives
 //        are not reported
-//   500  "Failed to list devices" when the devices cannot be listed
+//   500  "Failed to list devices" when the devices cannot be listed (logged
+//        with the reason the listing gives)
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_CONTROLLER_INFO_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_CONTROLLER_INFO_HANDLER_H
 
