@@ -206,7 +206,17 @@ bool parse_dvcid(const std::string& name, Dvcid& out) {
   return true;
 }
 
+bool parse_timing(const Object& o, Timing& t, bool& present, std::string& err) {
+  auto it = o.find("timing");
+  if (it == o.end() || it->second.is_null()) return true;
+  const Object* to = as_object(it->second, "\"timing\"", err);
+  present = true;
+  return to && get_u64(*to, "move_ms", t.move_ms, err) &&
+         get_u64(*to, "load_ms", t.load_ms, err) && get_u64(*to, "unload_ms", t.unload_ms, err);
+}
+
 bool parse_changer(const Object& o, Changer_Config& c, std::string& err) {
+  if (!parse_timing(o, c.timing, c.has_timing, err)) return false;
   std::string dvcid = "none";
   if (!get_str(o, "dvcid", dvcid, err)) return false;
   if (!parse_dvcid(dvcid, c.dvcid)) {

@@ -31,6 +31,8 @@
 //       "faults": [ {"op": "mount"|"unmount"|"transfer"|"ready",
 //                    "drive": drive serial, "changer": changer serial,
 //                    "times": n, "hardware": bool} ] } ]
+// A changer may have a "timing" of its own (same keys), which replaces the
+// library's for it.
 // A changer may instead be {"capture": FILE, ...}: a replayed capture
 // (replay.h).
 // Cartridges and fill only seed a new state; positions always come from
@@ -129,6 +131,8 @@ struct Changer_Config {
   std::vector<Cartridge_Config> cartridges;
   Fill_Config fill;
   std::vector<Fault_Config> faults;
+  bool has_timing = false;  // "timing" given for this changer
+  Timing timing;
   // Set for a changer given as {"capture": FILE}: served from the capture
   // (replay.h).
   std::shared_ptr<const Replay_Changer> replay;
@@ -155,6 +159,11 @@ bool load_library(const std::string& library_file, Library_Config& out,
                   std::string* error);
 
 const char* fault_op_name(Fault_Op op);
+
+// The simulated time of changer `c`: its own "timing", else the library's.
+inline const Timing& timing_of(const Library_Config& lib, const Changer_Config& c) {
+  return c.has_timing ? c.timing : lib.timing;
+}
 
 // Barcode of the n-th (0-based) generated cartridge: prefix, at least five
 // digits, suffix.

@@ -105,7 +105,7 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
           return false;
         }
         bool changed = false;
-        result = check_move(*cc, *cs, state, lib.timing, source, destination,
+        result = check_move(*cc, *cs, state, timing_of(lib, *cc), source, destination,
                             plan, changed);
         if (result.good() && plan.delay_ms == 0 && plan.from != plan.to) {
           commit_move(*cs, plan, impl_->clock_->now_ms());
@@ -174,15 +174,15 @@ Sense_Code Library::load_unload(const std::string& changer_serial,
           d.threaded = true;
           ++d.load_seq;
           d.loaded_at_ms = impl_->clock_->now_ms();
-          if (!immediate) delay = lib.timing.load_ms;
+          if (!immediate) delay = timing_of(lib, *cc).load_ms;
           return true;
         }
         if (!d.threaded) return changed;
-        if (lib.timing.unload_ms == 0) {
+        if (timing_of(lib, *cc).unload_ms == 0) {
           d.threaded = false;
           return true;
         }
-        delay = lib.timing.unload_ms;
+        delay = timing_of(lib, *cc).unload_ms;
         barcode = cs->cartridges[k].barcode;
         return changed;
       },
@@ -225,7 +225,7 @@ Sense_Code Library::test_unit_ready(const std::string& changer_serial,
           result = sense::MEDIUM_NOT_PRESENT;
         } else if (!d.threaded) {
           result = sense::INITIALIZING_COMMAND_REQUIRED;
-        } else if (!ready_elapsed(d, impl_->clock_->now_ms(), lib.timing.load_ms)) {
+        } else if (!ready_elapsed(d, impl_->clock_->now_ms(), timing_of(lib, *cc).load_ms)) {
           result = sense::BECOMING_READY;
         } else {
           std::vector<std::uint64_t>& seen = impl_->seen_loads_[changer_serial];
@@ -253,13 +253,15 @@ Sense_Code Library::loaded_cartridge(const std::string& changer_serial,
           result = sense::HARDWARE_FAILURE;
           return false;
         }
+        const Changer_Config* cc = find_config(lib, changer_serial);
+        const std::uint64_t load_ms = cc ? timing_of(lib, *cc).load_ms : lib.timing.load_ms;
         std::int32_t k = cs->occupant[cs->drive_element(drive)];
         const Drive_State& d = cs->drive[drive];
         if (k < 0)
           result = sense::MEDIUM_NOT_PRESENT;
         else if (!d.threaded)
           result = sense::INITIALIZING_COMMAND_REQUIRED;
-        else if (!ready_elapsed(d, impl_->clock_->now_ms(), lib.timing.load_ms))
+        else if (!ready_elapsed(d, impl_->clock_->now_ms(), load_ms))
           result = sense::BECOMING_READY;
         else
           out = cs->cartridges[k];

@@ -10,6 +10,7 @@
 #include "d2t/capture/capturer.h"
 #include "d2t/emulator/emulator.h"
 #include "d2t/emulator/library.h"
+#include "d2t/emulator/provider.h"
 #include "test_support.h"
 
 namespace d2t {
@@ -263,9 +264,26 @@ TEST_F(Replay_Test, FaultsAndOverridesApply) {
   Answer refused = run(*b, move(0x1000, 0x100), 0);
   EXPECT_EQ(2, refused.status);
   EXPECT_EQ(0, run(*b, move(0x1000, 0x100), 0).status);
+  // A "timing" of the replayed changer replaces the library's.
+  std::remove((replay_file_ + ".state").c_str());
+  write_file(replay_file_, R"({"timing": {"move_ms": 7000},
+      "changers": [{"capture": "capture.json", "timing": {"move_ms": 50, "load_ms": 900}}]})");
+  std::string error;
+  auto clock = std::make_shared<Fake_Clock>();
+  std::shared_ptr<Library> lib = Library::open(replay_file_, &error, clock);
+  ASSERT_TRUE(lib) << error;
+  Emulated_Provider timed(lib);
+  auto t = timed.open("/dev/sg40", nullptr);
+  ASSERT_TRUE(t);
+  ASSERT_EQ(0, run(*t, move(0x1001, 0x1003), 0).status);
+  EXPECT_EQ(50u, clock->slept_ms());
+  ASSERT_EQ(0, run(*t, move(0x1003, 0x100), 0).status);
+  EXPECT_EQ(100u, clock->slept_ms());
+  const Answer loading = run(*timed.open("/dev/sg41", nullptr), {0, 0, 0, 0, 0, 0}, 0);
+  ASSERT_GE(loading.sense.size(), 14u);
+  EXPECT_EQ(0x04, loading.sense[12]);  // becoming ready: load_ms has not passed
   // Shape keys belong to the capture.
   write_file(replay_file_, R"({"changers": [{"capture": "capture.json", "storage_slots": 3}]})");
-  std::string error;
   EXPECT_FALSE(make_provider(replay_file_, &error));
   EXPECT_NE(std::string::npos, error.find("storage_slots")) << error;
   write_file(replay_file_, R"({"changers": [{"capture": "missing.json"}]})");
