@@ -196,6 +196,13 @@ TEST_F(Starter_Test, DetachedHostLogsToItsFileAndStopsOnTerm) {
     struct stat st;
     ASSERT_EQ(0, ::stat(log.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 0777);
+    // The relay started again in the detached process: a reload works.
+    ASSERT_EQ(0, ::kill(pid, SIGHUP));
+    for (int i = 0; i < 400 && read_file(log).find("Reload done") == std::string::npos; ++i) {
+      usleep(50000);
+    }
+    EXPECT_NE(std::string::npos, read_file(log).find("Reload done: 1 service(s) replaced by 1"))
+        << read_file(log);
     ASSERT_EQ(0, ::kill(pid, SIGTERM));
     for (int i = 0; i < 400 && ::kill(pid, 0) == 0; ++i) usleep(50000);
     EXPECT_NE(0, ::kill(pid, 0)) << "still running";
@@ -247,6 +254,36 @@ TEST_F(Starter_Test, BrokenServiceConfigurationExitsNonZeroWithoutReady) {
     EXPECT_TRUE(socket.empty()) << "a notification was sent";
     ::unlink((dir_.path() + "/notify").c_str());
   }
+}
+
+// A reload replaces every service, the last loaded finalised first; a
+// configuration broken meanwhile is logged and the host runs on with what
+// loaded, until a later reload finds it mended.
+TEST_F(Starter_Test, ReloadFinalisesInReverseOrderAndSurvivesABrokenConfiguration) {
+  const std::string services = dir_.path() + "/services";
+  ASSERT_EQ(0, ::mkdir(services.c_str(), 0755));
+  std::ofstream(services + "/10-a.conf") << directive("Demo_A", "name=A");
+  std::ofstream(services + "/20-b.conf") << directive("Demo_B", "name=B");
+  auto child = start({"-f", services});
+
+  std::ofstream(services + "/30-bad.conf")
+      << "dynamic Bad Service_Object * /no/such/libbad.so:_make_Bad() \"\"\n";
+  child->signal(SIGHUP);
+  ASSERT_TRUE(child->wait_for("Reload: 1 service configuration(s) failed to load")) << child->output();
+  std::string out = child->output();
+  const size_t fini_b = out.find("Demo_Service(B)::fini"), fini_a = out.find("Demo_Service(A)::fini");
+  ASSERT_NE(std::string::npos, fini_a) << out;
+  EXPECT_LT(fini_b, fini_a) << "the last loaded goes first";
+  EXPECT_LT(fini_a, out.rfind("Demo_Service(A)::init"));
+  EXPECT_EQ(2, child->count("Demo_Service(B)::init"));
+  EXPECT_EQ(1, child->count("library /no/such/libbad.so does not load"));
+
+  ASSERT_EQ(0, ::unlink((services + "/30-bad.conf").c_str()));
+  child->signal(SIGHUP);
+  ASSERT_TRUE(child->wait_for("Reload done: 2 service(s) replaced by 2")) << child->output();
+  EXPECT_EQ(3, child->count("Demo_Service(B)::init"));
+  stop(*child);
+  EXPECT_EQ(3, child->count("Demo_Service(A)::fini"));
 }
 
 // SIGHUP is honoured only between start-up and shutdown; SIGTERM ends the
