@@ -1,32 +1,24 @@
 // Round trip: an emulated library captured with d2t_capture through the
 // preload library, then replayed. mtx status, the device layer's changer
-// status and the list reply are the same for the original and the
-// replay: at first, after loads, unloads and transfers made on both, and
-// after the controller is restarted on the same inventory. (A capture
-// reads no cartridge's medium auxiliary memory, which needs a load, so the
+// status and the daemon's list reply are the same for the original and
+// the replay: at first, after loads, unloads and transfers made on both
+// over HTTP, and after both daemons restart. (A capture reads no
+// cartridge's medium auxiliary memory, which needs a load, so the
 // cartridges here carry none: their capacity comes from their type on
 // both sides.)
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
 
-#include "d2t/controller/tape_controller.h"
 #include "d2t/emulator/emulator.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
-#include "database/manager.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/controller/tapectl/drive_load_handler.h"
-#include "websvcs/controller/tapectl/drive_unload_handler.h"
-#include "websvcs/controller/tapectl/list_handler.h"
-#include "websvcs/controller/tapectl/media_transfer_handler.h"
-#include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+#include "websvcs/controller/tapectl/tests/e2e_support.h"
 
 namespace {
-
-using tapectl_test::run;
 
 const char ORIGINAL[] = R"({"state_file": "library.state", "changers": [{
   "serial_number": "RT-LIB-1", "vendor": "RTVEND", "model": "ROUND TRIP", "target_name": "9:0:0",
@@ -41,39 +33,32 @@ const char ORIGINAL[] = R"({"state_file": "library.state", "changers": [{
     {"slot": 3, "barcode": "RT0003L9"}, {"slot": 5, "barcode": "CLN005L1", "cleaning": true},
     {"slot": 6, "barcode": ""}, {"slot": 11, "barcode": "RT0011L9"}]}]})";
 
-std::string shell(const std::string& command, int& status) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
-  status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
 std::string preload(const std::string& library_file) {
   return "LD_PRELOAD=" + std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so D2T_EMULATOR='" +
          library_file + "' ";
 }
 
-class Round_Trip_Test : public tapectl_test::Tapectl_Test {
+class Round_Trip_Test : public Temp_Dir {
  protected:
-  // The three views of the library at one moment.
-  std::vector<std::string> views(const std::string& library_file) {
+  // The three views of the library behind `daemon` at one moment.
+  std::vector<std::string> views(const tapectl_test::Demo_Daemon& daemon) {
+    const std::string library_file = daemon.dir() + "/library.json";
     std::vector<std::string> v;
-    JSON_RESTful_List_Handler list;
-    const tapectl_test::Reply r =
-        run(list, METHOD_GET, "/d2/r/tapectl/list?serial_number=RT-LIB-1");
+    const tapectl_test::Http_Reply r = daemon.get("/d2/r/tapectl/list?serial_number=RT-LIB-1");
     EXPECT_EQ(200, r.status) << r.body;
     v.push_back(r.body);
     int status = -1;
-    v.push_back(shell(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
+    v.push_back(tapectl_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
     EXPECT_EQ(0, status) << v.back();
+    std::string error;
+    std::shared_ptr<d2t::scsi::Device_Provider> p =
+        d2t::emulator::make_provider(library_file, &error);
+    EXPECT_TRUE(p) << error;
+    d2t::tools::set_device_provider(p);
     d2t::Changer changer;
     changer.sg_name("/dev/sg60");
     EXPECT_TRUE(d2t::tools::changer_status(changer));
+    d2t::tools::set_device_provider(nullptr);
     json_spirit::Array drives, medias;
     for (const d2t::Drive_var& d : changer.drives()) {
       json_spirit::Object o;
@@ -88,73 +73,54 @@ class Round_Trip_Test : public tapectl_test::Tapectl_Test {
     v.push_back(json_spirit::write(drives) + json_spirit::write(medias));
     return v;
   }
-
-  void use(const std::string& library_file) {
-    std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> p = d2t::emulator::make_provider(library_file, &error);
-    ASSERT_TRUE(p) << error;
-    d2t::tools::set_device_provider(p);
-  }
-
-  // Lists, moves cartridges around, restarts the controller: the views
-  // after each step.
-  std::vector<std::string> session(const std::string& library_file, const std::string& db) {
-    std::vector<std::string> all;
-    Tape_Controller::close_instance();
-    database::sql::Legacy_Manager::instance()->reset_for_testing();
-    EXPECT_TRUE(database::sql::Legacy_Manager::instance()->configure("sqlite:" + db));
-    use(library_file);
-    EXPECT_TRUE(open_controller());
-    auto add = [&](const std::vector<std::string>& v) { all.insert(all.end(), v.begin(), v.end()); };
-    add(views(library_file));
-
-    Drive_Load_Handler load;
-    Drive_Unload_Handler unload;
-    JSON_RESTful_Media_Transfer_Handler transfer;
-    const char* const LOAD = "/d2/r/tapectl/drive/load";
-    EXPECT_EQ(200, run(load, METHOD_POST, LOAD,
-                       R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})").status);
-    EXPECT_EQ(200, run(transfer, METHOD_POST, "/d2/r/tapectl/media/transfer",
-                       tapectl_test::move_body("RT0003L9", 3, 12, "RT-LIB-1")).status);
-    EXPECT_EQ(200, run(load, METHOD_POST, LOAD,
-                       R"({"serial_number": "RT-DRV-2", "media_tag": "RT0011L9"})").status);
-    EXPECT_EQ(200, run(unload, METHOD_POST, "/d2/r/tapectl/drive/unload",
-                       R"({"serial_number": "RT-DRV-1"})").status);
-    add(views(library_file));
-
-    // A restart: a new controller and a new device provider (another
-    // process would open the library afresh) on the same inventory.
-    Tape_Controller::close_instance();
-    use(library_file);
-    EXPECT_TRUE(open_controller());
-    add(views(library_file));
-    Tape_Controller::close_instance();
-    return all;
-  }
 };
 
 TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
-  const std::string original = dir_ + "/original.json";
-  std::ofstream(original) << ORIGINAL;
+  const std::string original_dir = dir_ + "/original", replay_dir = dir_ + "/replay";
+  ASSERT_EQ(0, ::mkdir(original_dir.c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir(replay_dir.c_str(), 0755));
+  std::ofstream(original_dir + "/library.json") << ORIGINAL;
   int status = -1;
-  const std::string capture = dir_ + "/capture.json";
-  const std::string out = shell(preload(original) + std::string(D2T_BINARY_DIR) +
-                                    "/bin/d2t_capture /dev/sg60 --drives -o '" + capture + "' 2>&1",
-                                status);
+  const std::string out =
+      tapectl_test::run_command(preload(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
+                "/bin/d2t_capture /dev/sg60 --drives -o '" + replay_dir + "/capture.json' 2>&1",
+            status);
   ASSERT_EQ(0, status) << out;
-  const std::string replay = dir_ + "/replay.json";
-  std::ofstream(replay) << R"({"state_file": "replay.state", "changers": [{"capture": "capture.json"}]})";
+  std::ofstream(replay_dir + "/library.json") << R"({"changers": [{"capture": "capture.json"}]})";
 
-  const std::vector<std::string> a = session(original, dir_ + "/original.db");
-  const std::vector<std::string> b = session(replay, dir_ + "/replay.db");
-  ASSERT_EQ(9u, a.size());
-  ASSERT_EQ(a.size(), b.size());
+  tapectl_test::Demo_Daemon a(original_dir, tapectl_test::free_loopback_port());
+  tapectl_test::Demo_Daemon b(replay_dir, tapectl_test::free_loopback_port());
+  std::string error;
+  ASSERT_TRUE(a.start(error)) << error;
+  ASSERT_TRUE(b.start(error)) << error;
   const char* const WHAT[] = {"list reply", "mtx status", "changer status"};
-  for (std::size_t i = 0; i < a.size(); ++i)
-    EXPECT_EQ(a[i], b[i]) << WHAT[i % 3] << " at step " << i / 3;
-  // The moves happened: the transfer's cartridge shows in porter slot 12.
-  EXPECT_NE(std::string::npos, a[4].find("RT0003L9")) << a[4];
-  EXPECT_NE(a[1], a[4]);
+  auto expect_same = [&](const char* when) {
+    const std::vector<std::string> x = views(a), y = views(b);
+    for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(x[i], y[i]) << WHAT[i] << " " << when;
+    return x;
+  };
+  const std::vector<std::string> first = expect_same("at first");
+
+  for (tapectl_test::Demo_Daemon* d : {&a, &b}) {
+    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
+                           R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})").status);
+    EXPECT_EQ(200, d->post("/d2/r/tapectl/media/transfer",
+                           R"({"serial_number": "RT-LIB-1", "media_tag": "RT0003L9", "from": 3, "to": 12})")
+                       .status);
+    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
+                           R"({"serial_number": "RT-DRV-2", "media_tag": "RT0011L9"})").status);
+    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/unload", R"({"serial_number": "RT-DRV-1"})").status);
+  }
+  const std::vector<std::string> moved = expect_same("after moves");
+  EXPECT_NE(first[1], moved[1]);  // the moves happened
+  EXPECT_NE(std::string::npos, moved[1].find("RT0011L9")) << moved[1];
+
+  EXPECT_EQ(0, a.stop());
+  EXPECT_EQ(0, b.stop());
+  ASSERT_TRUE(a.start(error)) << error;
+  ASSERT_TRUE(b.start(error)) << error;
+  const std::vector<std::string> restarted = expect_same("after a restart");
+  EXPECT_EQ(moved[1], restarted[1]);
 }
 
 }  // namespace
