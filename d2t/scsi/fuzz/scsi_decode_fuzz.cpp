@@ -15,6 +15,7 @@
 #include "d2t/scsi/element_status.h"
 #include "d2t/scsi/inquiry.h"
 #include "d2t/scsi/sense.h"
+#include "d2t/scsi/vpd.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void element_status(const std::uint8_t* d, std::size_t n) {
   unsigned sum = 0;
   for (const Element& e : out) {
     sum += touch(e.volume_tag) + touch(e.device_vendor) + touch(e.device_product) +
-           touch(e.device_serial);
+           touch(e.device_serial) + touch(e.device_id);
   }
   g_sink = sum;
 }
@@ -105,6 +106,32 @@ void attributes(const std::uint8_t* d, std::size_t n) {
   g_sink = sum;
 }
 
+// The identity VPD pages: outputs unchanged on failure, nothing longer
+// than the page.
+void vpd(const std::uint8_t* d, std::size_t n) {
+  std::vector<std::uint8_t> pages(1, 0x42);
+  if (parse_supported_pages(d, n, pages)) {
+    if (pages.size() + 4 > n) fail("supported pages: more than the data holds");
+  } else if (pages != std::vector<std::uint8_t>(1, 0x42)) {
+    fail("supported pages: failure changed the output");
+  }
+  std::vector<Designator> designators(1);
+  if (parse_device_identification(d, n, designators)) {
+    std::size_t bytes = 0;
+    for (const Designator& g : designators) bytes += 4 + g.value.size();
+    if (bytes > n) fail("device identification: designators longer than the page");
+  } else if (designators.size() != 1) {
+    fail("device identification: failure changed the output");
+  }
+  std::string serial = "unchanged";
+  if (!parse_automation_serial(d, n, serial) && serial != "unchanged")
+    fail("automation serial: failure changed the output");
+  std::uint16_t address = 0x7777;
+  if (!parse_element_address(d, n, address) && address != 0x7777)
+    fail("element address: failure changed the output");
+  g_sink = touch(serial) + address;
+}
+
 void sense(const std::uint8_t* d, std::size_t n) {
   Sense s;
   s.key = 0xEE;
@@ -126,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> response(data + 1, data + size);
   const std::uint8_t* d = response.empty() ? nullptr : response.data();
   const std::size_t n = response.size();
-  switch (data[0] % 7) {
+  switch (data[0] % 8) {
     case 0:
       element_status(d, n);
       break;
@@ -144,6 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 5:
       attributes(d, n);
+      break;
+    case 7:
+      vpd(d, n);
       break;
     default:
       sense(d, n);
