@@ -46,7 +46,7 @@
 
   let tokenPrompt = null;
 
-  // One request; resolves with { text, data } (data: parsed JSON or null),
+  // One request; resolves with { text, data } (data: the parsed JSON or null),
   // rejects with Api_Error carrying the daemon's message.
   async function request(method, path, body) {
     for (let attempt = 0; ; ++attempt) {
@@ -66,17 +66,23 @@
         throw new Api_Error(0, 'The daemon cannot be reached (' + e.message + ')');
       }
       const text = await res.text();
-      let data = null;
-      try { data = text ? JSON.parse(text) : null; } catch (e) { data = null; }
       if (res.status === 401 && attempt === 0 && await askToken(!!token)) continue;
       if (!res.ok) {
+        const data = parse(text);
         let message = data && typeof data.message === 'string' ? data.message : '';
         if (!message) message = text.trim() || res.statusText || 'no message';
         if (data && data.faulty === true) message += ' (the drive is now marked faulty)';
         throw new Api_Error(res.status, message, data);
       }
-      return { text, data };
+      // Parsed on first use: an unchanged poll of a large library is
+      // compared as text and never parsed.
+      let parsed;
+      return { text, get data() { if (parsed === undefined) parsed = parse(text); return parsed; } };
     }
+  }
+
+  function parse(text) {
+    try { return text ? JSON.parse(text) : null; } catch (e) { return null; }
   }
 
   // Shows the token dialog (once at a time); true when a token was given.
@@ -104,30 +110,30 @@
 
   // ---- Reading the daemon -----------------------------------------------
 
+  // Every library: what the host sees now (info) and what the inventory
+  // holds, asked at once; the selected library is drawn from the same
+  // reply, so the first picture needs one inventory read.
   async function loadLibraries() {
-    try {
-      const info = await request('GET', API + '/info');
-      state.hostUuid = info.data && info.data.host_uuid || '';
-      state.seen = info.data && Array.isArray(info.data.changers) ? info.data.changers : [];
-    } catch (e) {
-      showError('Listing the host\'s libraries failed', e);
-    }
-    if (state.inventoryRoute) {
-      try {
-        const inv = await request('GET', API + '/inventory');
-        state.stored = new Map();
-        for (const lib of inv.data || []) state.stored.set(lib.serial_number, lib);
-      } catch (e) {
-        if (e.status === 404) state.inventoryRoute = false;
-        else showError('Reading the inventory failed', e);
-      }
-    }
+    const info = request('GET', API + '/info').then((r) => {
+      state.hostUuid = r.data && r.data.host_uuid || '';
+      state.seen = r.data && Array.isArray(r.data.changers) ? r.data.changers : [];
+    }, (e) => showError('Listing the host\'s libraries failed', e));
+    const inventory = !state.inventoryRoute ? null : request('GET', API + '/inventory').then((r) => {
+      state.stored = new Map();
+      for (const lib of r.data || []) state.stored.set(lib.serial_number, lib);
+      state.libraryText = '';
+      if (!window.consoleFirstDataMs) window.consoleFirstDataMs = Math.round(performance.now());
+    }, (e) => {
+      if (e.status === 404) state.inventoryRoute = false;
+      else showError('Reading the inventory failed', e);
+    });
+    await Promise.all([info, inventory]);
     if (!state.current || !knownSerials().includes(state.current)) {
       state.current = knownSerials()[0] || '';
-      state.libraryText = '';
     }
     drawLibraries();
-    await pollCurrent();
+    drawLibrary();
+    $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
   }
 
   function knownSerials() {
@@ -163,6 +169,25 @@
     await Promise.all(tasks);
     if (!serial || !state.inventoryRoute) drawLibrary();
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+  }
+
+  // Polls the selected library and the operations every POLL_MS, or less
+  // often when a poll takes long (a very large library): never more than
+  // a fifth of the time is spent waiting for replies, and polls never
+  // overlap. Paused while the tab is hidden.
+  let lastLibraries = -Infinity;
+  async function pollLoop() {
+    const t0 = performance.now();
+    if (!document.hidden) {
+      if (t0 - lastLibraries >= LIBRARIES_MS) {
+        lastLibraries = t0;
+        await loadLibraries();
+      } else {
+        await pollCurrent();
+      }
+    }
+    const took = performance.now() - t0;
+    setTimeout(pollLoop, Math.max(POLL_MS, 4 * took));
   }
 
   // ---- Drawing ----------------------------------------------------------
@@ -536,9 +561,7 @@
     window.addEventListener('keydown', (ev) => {
       if (ev.key === 'Escape' && (state.picking || state.selected !== null)) { clearSelection(); redrawPicks(); }
     });
-    loadLibraries();
-    setInterval(() => { if (!document.hidden) pollCurrent(); }, POLL_MS);
-    setInterval(() => { if (!document.hidden) loadLibraries(); }, LIBRARIES_MS);
+    pollLoop();
   }
 
   document.addEventListener('DOMContentLoaded', start);
