@@ -26,6 +26,31 @@ bool Controller_Sql::changer_ids(std::vector<std::int64_t>& ids) {
   return true;
 }
 
+bool Controller_Sql::changers(std::vector<std::pair<std::int64_t, std::string>>& rows) {
+  if (!connected()) return false;
+  Select_SQL select("changer", nullptr);
+  select.select("id").select("serial_number");
+  Result_Set result;
+  if (!connection_->query(select, result) || result.columns.size() != 2) return false;
+  for (const std::vector<json_spirit::Value>& r : result.rows) {
+    if (r.size() != 2 || r[0].type() != json_spirit::int_type || r[1].type() != json_spirit::str_type) continue;
+    rows.emplace_back(r[0].get_int64(), r[1].get_str());
+  }
+  return true;
+}
+
+bool Controller_Sql::changer_serial(const std::string& sg_name, std::string& serial) {
+  if (!connected()) return false;
+  Select_SQL select("changer", nullptr);
+  select.select("serial_number").where("sg_name=:sg_name", false);
+  select.bind(":sg_name", sg_name);
+  Legacy_Cursor cursor(connection_, select, GM_FIRST_VAL, 0);
+  std::string found;
+  if (!(cursor >> found)) return false;
+  serial = found;
+  return true;
+}
+
 bool Controller_Sql::count_drives(std::int64_t changer_id, std::int64_t& count) {
   if (!connected()) return false;
   Select_SQL select("drive", nullptr);
@@ -62,4 +87,82 @@ bool Controller_Sql::delete_changer(std::int64_t id) {
   del.where("id=:id");
   del.bind(":id", static_cast<long long>(id));
   return connection_->execute(del);
+}
+
+namespace {
+
+// The id of the first row of `table` with this serial number, 0 when none.
+bool row_id(Connection& connection, const char* table, const std::string& serial,
+            std::int64_t& id) {
+  Select_SQL select(table, nullptr);
+  select.select("id").where("serial_number=:serial_number", false);
+  select.bind(":serial_number", serial);
+  Result_Set result;
+  if (!connection.query(select, result)) return false;
+  id = 0;
+  if (!result.rows.empty() && !result.rows[0].empty() && result.rows[0][0].type() == json_spirit::int_type)
+    id = result.rows[0][0].get_int64();
+  return true;
+}
+
+}  // namespace
+
+bool Controller_Sql::store_device_names(std::vector<Device_Name>& changers,
+                                        std::vector<Device_Name>& drives) {
+  if (!connected()) return false;
+  database::Transaction transaction(connection_);
+  if (!transaction.begin(false)) return false;
+  // Leaving before the commit rolls everything back.
+  Update_SQL clear_changers("changer");
+  clear_changers.set("sg_name", Binding_Value(), nullptr);
+  Update_SQL clear_drives("drive");
+  clear_drives.set("sg_name", Binding_Value(), nullptr).set("dev_name", Binding_Value(), nullptr);
+  if (!connection_->execute(clear_changers) || !connection_->execute(clear_drives)) return false;
+
+  for (Device_Name& d : drives) {
+    if (!row_id(*connection_, "drive", d.serial_number, d.id)) return false;
+    if (d.id == 0) continue;
+    Update_SQL set("drive");
+    set.set("sg_name", d.sg_name, nullptr).set("dev_name", d.dev_name, nullptr).where("id=:id");
+    set.bind(":id", static_cast<long long>(d.id));
+    if (!connection_->execute(set)) return false;
+  }
+  for (Device_Name& c : changers) {
+    if (!row_id(*connection_, "changer", c.serial_number, c.id)) return false;
+    if (c.id == 0) continue;
+    Update_SQL set("changer");
+    set.set("sg_name", c.sg_name, nullptr).where("id=:id");
+    set.bind(":id", static_cast<long long>(c.id));
+    if (!connection_->execute(set)) return false;
+  }
+  return transaction.commit();
+}
+
+bool Controller_Sql::find_cartridge(std::int64_t changer_id, const std::string& media_tag,
+                                    std::int32_t& slot, std::string& drive_serial) {
+  if (!connected()) return false;
+  Select_SQL slots("slot", nullptr);
+  slots.select("slot_number").where("changer_id=:changer_id", false);
+  slots.where("media_tag=:media_tag", true);
+  slots.bind(":changer_id", static_cast<long long>(changer_id));
+  slots.bind(":media_tag", media_tag);
+  Result_Set result;
+  if (!connection_->query(slots, result) || result.rows.empty() || result.rows[0].empty() ||
+      result.rows[0][0].type() != json_spirit::int_type)
+    return false;
+  const std::int64_t home = result.rows[0][0].get_int64();
+
+  Select_SQL drives("drive", nullptr);
+  drives.select("serial_number").where("changer_id=:changer_id", false);
+  drives.where("slot_number=:slot_number", true);
+  drives.bind(":changer_id", static_cast<long long>(changer_id));
+  drives.bind(":slot_number", static_cast<long long>(home));
+  Result_Set holders;
+  if (!connection_->query(drives, holders)) return false;
+  drive_serial.clear();
+  if (!holders.rows.empty() && !holders.rows[0].empty() &&
+      holders.rows[0][0].type() == json_spirit::str_type)
+    drive_serial = holders.rows[0][0].get_str();
+  slot = static_cast<std::int32_t>(home);
+  return true;
 }

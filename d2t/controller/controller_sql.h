@@ -1,12 +1,15 @@
 // The few statements the controller issues on the inventory directly,
 // outside Tape_Controller_Impl (internal): moving a drive row between
-// libraries, removing libraries left without drives, and the compact read
+// libraries, removing libraries left without drives, the compact read
 // of a library's slot rows that a refresh of tens of thousands of slots
-// needs (an object per row would cost several hundred bytes each).
+// needs (an object per row would cost several hundred bytes each), the
+// device names stored in one transaction, and where a cartridge is.
 #ifndef D2T_CONTROLLER_CONTROLLER_SQL_H
 #define D2T_CONTROLLER_CONTROLLER_SQL_H
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "d2t/controller/slot_row_index.h"
@@ -23,6 +26,10 @@ class Controller_Sql {
   bool delete_drive(std::int64_t id);
   // Ids of every changer row; false when they cannot be read.
   bool changer_ids(std::vector<std::int64_t>& ids);
+  // Id and serial number of every changer row (appended).
+  bool changers(std::vector<std::pair<std::int64_t, std::string>>& rows);
+  // Serial number of the changer whose stored device is `sg_name`.
+  bool changer_serial(const std::string& sg_name, std::string& serial);
   // Number of drive rows of the changer; false when it cannot be read.
   bool count_drives(std::int64_t changer_id, std::int64_t& count);
   // DELETE FROM changer WHERE id=:id (its slots go with it).
@@ -31,6 +38,25 @@ class Controller_Sql {
   // (rows whose slot number is not an integer are left out: nothing can
   // match them). False when they cannot be read.
   bool slot_rows(std::int64_t changer_id, std::vector<Slot_Row>& rows);
+
+  // A device's serial number and its names now; `id` receives the row id
+  // of the stored device with that serial number (0 when none).
+  struct Device_Name {
+    std::string serial_number, sg_name, dev_name;
+    std::int64_t id = 0;
+  };
+  // In one write transaction: clears every stored changer and drive name,
+  // then stores the names of the given changers (sg_name) and drives
+  // (sg_name, dev_name) on the rows with their serial numbers. All or
+  // nothing: false (nothing changed) when any statement fails.
+  bool store_device_names(std::vector<Device_Name>& changers, std::vector<Device_Name>& drives);
+
+  // Where cartridge `media_tag` of changer `changer_id` is: its slot row's
+  // number (the home slot, which keeps the tag while the cartridge is in a
+  // drive) and the serial number of the drive whose row records that slot
+  // ("" when none). False when the changer has no slot row with that tag.
+  bool find_cartridge(std::int64_t changer_id, const std::string& media_tag, std::int32_t& slot,
+                      std::string& drive_serial);
 
  private:
   database::sql::Connection_var connection_;

@@ -19,30 +19,45 @@ const char* const Tape_Controller::CONFIG_ENV = "D2T_MEDIA_CONTROLLER_CONF";
 
 namespace {
 
-// The singleton. Creation is guarded so that two first callers cannot make
-// two controllers; the service creates it before any request arrives.
+// The process's reference and, after close_instance(), a way back to a
+// controller that requests still hold. Guarded so that two first callers
+// cannot make two controllers.
 std::mutex g_instance_mutex;
-Tape_Controller* g_instance = nullptr;
+std::shared_ptr<Tape_Controller> g_instance;
+std::weak_ptr<Tape_Controller> g_live;
 
 }  // namespace
 
-Tape_Controller* Tape_Controller::instance() {
+std::shared_ptr<Tape_Controller> Tape_Controller::install() {
   std::lock_guard<std::mutex> guard(g_instance_mutex);
-  if (g_instance == nullptr) {
-    g_instance = new (std::nothrow) Tape_Controller();
-    if (g_instance == nullptr) errno = ENOMEM;
+  if (!g_instance) g_instance = g_live.lock();
+  if (!g_instance) {
+    Tape_Controller* fresh = new (std::nothrow) Tape_Controller();
+    if (fresh == nullptr) {
+      errno = ENOMEM;
+      return nullptr;
+    }
+    g_instance.reset(fresh);
+    g_live = g_instance;
   }
   return g_instance;
 }
 
+Tape_Controller* Tape_Controller::instance() { return install().get(); }
+
+std::shared_ptr<Tape_Controller> Tape_Controller::acquire() {
+  std::lock_guard<std::mutex> guard(g_instance_mutex);
+  if (g_instance) return g_instance;
+  return g_live.lock();
+}
+
 void Tape_Controller::close_instance() {
-  Tape_Controller* doomed = nullptr;
+  std::shared_ptr<Tape_Controller> dropped;
   {
     std::lock_guard<std::mutex> guard(g_instance_mutex);
-    doomed = g_instance;
-    g_instance = nullptr;
+    dropped.swap(g_instance);
   }
-  delete doomed;
+  // Destroyed here, outside the lock, unless a request still holds it.
 }
 
 Tape_Controller::Tape_Controller()
@@ -58,17 +73,21 @@ void Tape_Controller::clock(std::shared_ptr<Controller_Clock> c) {
 }
 
 bool Tape_Controller::open() {
-  Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl();
-  if (impl == nullptr) {
-    errno = ENOMEM;
-    return false;
+  if (!impl_) {
+    Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl();
+    if (impl == nullptr) {
+      errno = ENOMEM;
+      return false;
+    }
+    impl_.reset(impl);
   }
-  impl_.reset(impl);
   if (!impl_->open()) return false;
   if (!load_config()) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to load tape library config.\n")));
   }
-  return update();
+  if (!update()) return false;
+  opened_ = true;
+  return true;
 }
 
 void Tape_Controller::close() {
@@ -91,10 +110,18 @@ bool Tape_Controller::load_config() {
   if (!json_spirit::load_json(path, config, 1)) return true;
   if (config.type() != json_spirit::obj_type) return true;
 
-  // Missing keys and values that are not integers leave the defaults.
+  // Missing keys and values that are not integers leave the values as
+  // they are (the defaults, or what an earlier read found).
   const json_spirit::Object& o = config.get_obj();
-  json_spirit::object_get(o, "max_wait_seconds", max_wait_seconds_);
-  json_spirit::object_get(o, "load_unload_retries", load_unload_retries_);
-  json_spirit::object_get(o, "drive_faulty_threshold", faulty_threshold_);
+  const struct {
+    const char* key;
+    std::atomic<int>& value;
+  } tunables[] = {{"max_wait_seconds", max_wait_seconds_},
+                  {"load_unload_retries", load_unload_retries_},
+                  {"drive_faulty_threshold", faulty_threshold_}};
+  for (const auto& t : tunables) {
+    int value = 0;
+    if (json_spirit::object_get(o, t.key, value)) t.value = value;
+  }
   return true;
 }

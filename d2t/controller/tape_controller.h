@@ -15,26 +15,36 @@
 // load, unload or transfer leaves the response untouched.
 //
 // Threads: the public operations may be entered from many threads at once.
-// Library scans are serialised by scan_lock_ and the storing of a rescanned
-// library by store_lock_. Cartridge moves (load, unload, transfer, scan)
-// share status_lock_ with each other, so moves on different drives run in
-// parallel; reading an element status and writing what it says (refresh,
-// update) holds it exclusively, so a status read before a move can never
-// overwrite the record that move made. get_slot takes no lock. open(),
-// close(), the configuration and the seams are set up before requests
-// arrive and are not locked.
+// The controller owns their concurrency: each operation enters the queue of
+// its library in the controller's Library_Scheduler (library_scheduler.h)
+// before it reads or moves anything, so callers take no locks of their
+// own. On one library, rescan, refresh and transfer run alone, loads and
+// unloads of different drives run together, and waiting operations start
+// in arrival order; libraries never wait for each other (except that two
+// rescans identify their drives one at a time, see detection_lock_). A
+// load or unload finds its drive's library in the inventory itself.
+// get_slot takes no place in a queue. The configuration may be re-read
+// while requests run (reload_config); the seams are set before requests
+// arrive.
+//
+// Lifetime: the process's controller is shared. A caller that uses it for
+// a while (a web request) holds it through acquire(); close_instance()
+// drops only the process's own reference, so a controller in use is never
+// freed under its users, and instance() / install() take such a live
+// controller back instead of making a second one.
 #ifndef D2T_CONTROLLER_TAPE_CONTROLLER_H
 #define D2T_CONTROLLER_TAPE_CONTROLLER_H
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <ace/Basic_Types.h>
-#include <ace/RW_Thread_Mutex.h>
-#include <ace/Thread_Mutex.h>
 
 #include "d2t/controller/controller_clock.h"
+#include "d2t/controller/library_scheduler.h"
 #include "d2t/controller/tape_controller_impl.h"
 #include "d2t/util/changer.h"
 #include "d2t/util/drive.h"
@@ -49,12 +59,21 @@ class Tape_Controller {
   // configuration file instead of CONFIG_TEMPLATE.
   static const char* const CONFIG_ENV;
 
-  // The process's controller, created with default settings and an empty
-  // back end on first use; null with errno ENOMEM when it cannot be
-  // allocated.
+  // The process's controller: the current one, else a controller that
+  // callers still hold after close_instance() (taken back as the current
+  // one), else a new one with default settings and no back end. Null with
+  // errno ENOMEM when it cannot be allocated.
+  static std::shared_ptr<Tape_Controller> install();
+  // install().get(), for callers that do not outlive the process's
+  // reference (the service, tools, tests).
   static Tape_Controller* instance();
-  // Destroys the controller (and with it the back end), if any. A later
-  // instance() creates a fresh one with default settings.
+  // A reference for the length of a request: the current controller, else
+  // one still held by other callers; null when there is none. Never
+  // creates one.
+  static std::shared_ptr<Tape_Controller> acquire();
+  // Drops the process's reference. The controller (and its back end) is
+  // destroyed now when nobody holds it, else when its last holder lets
+  // go. A later instance() takes a live one back or creates a fresh one.
   static void close_instance();
 
   Tape_Controller();
@@ -62,13 +81,18 @@ class Tape_Controller {
   Tape_Controller(const Tape_Controller&) = delete;
   Tape_Controller& operator=(const Tape_Controller&) = delete;
 
-  // Creates a new database back end (replacing any earlier one) and opens
-  // it, reads the configuration and brings the inventory up to date with
-  // the hardware (update()). False with errno ENOMEM when the back end
-  // cannot be allocated (impl_ unchanged), false when the back end cannot
-  // reach the database (impl_ keeps the new back end), false when the
-  // devices cannot be listed. Configuration problems never fail open.
+  // Creates the database back end unless there is one (it is stateless and
+  // is never replaced, since requests may be using it) and opens it, reads
+  // the configuration and brings the inventory up to date with the
+  // hardware (update()). False with errno ENOMEM when the back end cannot
+  // be allocated, false when the back end cannot reach the database, false
+  // when the devices cannot be listed. Configuration problems never fail
+  // open. opened() is true after an open() that succeeded.
   bool open();
+  bool opened() const { return opened_.load(); }
+  // Re-reads media_controller.conf while requests may be running (a reload
+  // of the service); always true.
+  bool reload_config() { return load_config(); }
   // Calls the back end's close(); impl_ stays.
   void close();
 
@@ -81,8 +105,13 @@ class Tape_Controller {
 
   // Loads the cartridge `request["media_tag"]` into the drive
   // `request["serial_number"]`, unloading the drive first when the
-  // inventory shows a cartridge in it. On failure `result` holds "message"
-  // and, when the drive is to be taken as faulty, "faulty": true.
+  // inventory shows a cartridge in it. Before anything moves it checks
+  // that the drive's library knows the cartridge ("Failed to find media to
+  // load" otherwise) and that no other drive holds it ("Media is loaded in
+  // another drive", the log names that drive; no failure is counted). On
+  // failure `result` holds "message" and, when the drive is to be taken as
+  // faulty, "faulty": true. Only failures that are the drive's own count
+  // against it (d2t::tools::Blame).
   bool load(const json_spirit::Object& request, json_spirit::Object& result);
 
   // Sends the cartridge in drive `request["serial_number"]` back to its
@@ -97,9 +126,31 @@ class Tape_Controller {
   bool refresh(const std::string& serial_number, json_spirit::Object& result);
 
   // Moves the cartridge of slot row `from` into slot row `to` (rows as
-  // get_slot gives them) and records the move. A failed move touches
+  // get_slot gives them; the library is the one whose changer device the
+  // source row names) and records the move. A failed move touches
   // nothing; a failed record moves the cartridge back. False in both cases.
   bool transfer(const json_spirit::Object& from, const json_spirit::Object& to);
+
+  // A checked transfer of the cartridge `media_tag` from slot `from` to
+  // slot `to` of library `serial_number`: the slot checks and the move run
+  // as one operation of that library, so no other move can come between
+  // them. `source` and `target` receive the slot rows as read (target's
+  // as it was before the move) as far as they were found.
+  enum Transfer_Status {
+    TRANSFER_DONE,
+    TRANSFER_NO_SOURCE,     // no slot `from` in the library
+    TRANSFER_NO_TARGET,     // no slot `to`
+    TRANSFER_TARGET_FULL,   // the inventory has a cartridge in `to`
+    TRANSFER_MISMATCH,      // `from` holds no cartridge or another one
+    TRANSFER_MOVE_FAILED    // the move or its record failed (logged)
+  };
+  Transfer_Status transfer_media(const std::string& serial_number, ACE_INT32 from, ACE_INT32 to,
+                                 const std::string& media_tag, json_spirit::Object& source,
+                                 json_spirit::Object& target);
+
+  // The libraries with running or queued operations now (see
+  // Library_Scheduler::snapshot for the shape). Never waits for a robot.
+  json_spirit::Array operations() const { return scheduler_.snapshot(); }
 
   // The slot `slot_number` of the library `serial_number`: "media_id",
   // "sg_name", "media_tag", "slot_number", "is_porter". False (result
@@ -109,9 +160,9 @@ class Tape_Controller {
 
   // Tunables (media_controller.conf keys "max_wait_seconds",
   // "load_unload_retries", "drive_faulty_threshold").
-  int max_wait_seconds() const { return max_wait_seconds_; }
-  int load_unload_retries() const { return load_unload_retries_; }
-  int faulty_threshold() const { return faulty_threshold_; }
+  int max_wait_seconds() const { return max_wait_seconds_.load(); }
+  int load_unload_retries() const { return load_unload_retries_.load(); }
+  int faulty_threshold() const { return faulty_threshold_.load(); }
 
   // Seams for tests and tools, set before open() / before requests arrive.
   // config_path(p): read the configuration from `p` instead of the default
@@ -121,6 +172,11 @@ class Tape_Controller {
   // clock(c): the clock used by scans and type detection; null restores
   // the system clock.
   void clock(std::shared_ptr<Controller_Clock> c);
+  // operations_clock(c): the clock of the operations snapshot; null
+  // restores the system clock.
+  void operations_clock(std::shared_ptr<Controller_Clock> c) { scheduler_.clock(std::move(c)); }
+  // The scheduler, for tests that watch the order of operations.
+  Library_Scheduler& scheduler() { return scheduler_; }
   // The back end, for inspection; null before open().
   Tape_Controller_Impl* impl() const { return impl_.get(); }
 
@@ -132,9 +188,19 @@ class Tape_Controller {
   std::string config_file() const;
 
   // Discovery (light level): device names and slots of known libraries.
+  // The slots of each library are read and stored as a refresh of that
+  // library (in its queue).
   bool update();
+  // Stores the listed devices' names in one database transaction: every
+  // stored name is cleared and the present devices' names set again, so a
+  // concurrent update of a failure count or a drive's slot (made by device
+  // name) sees either the old or the new names, never none. Sets the
+  // records' ids. False when the transaction fails (nothing changed).
   bool update_device_name(std::vector<d2t::Changer_var>& changers,
                           std::vector<d2t::Drive_var>& drives);
+  // Lists the devices and stores their names (update_device_name); no
+  // library is read, so it waits for no library.
+  bool rediscover_names();
   // Inventory id of the changer with this serial number, or -1.
   ACE_INT64 get_changer_id(const std::string& serial_number);
   // Stored tape device name of a drive; "" when unknown.
@@ -154,12 +220,25 @@ class Tape_Controller {
   bool detect_drives(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives);
   bool scan_all_media(d2t::Changer& changer);
 
-  // Deletes inventory libraries that have no drive row left.
-  bool remove_unavailable();
+  // Deletes inventory libraries that have no drive row left: `own` (whose
+  // queue the caller holds) at once, any other only when nothing runs or
+  // waits on it (it is never deleted in the middle of its own rescan).
+  bool remove_unavailable(const std::string& own);
 
-  // Fills `device` for the request's drive with live device names and
+  // The inventory record of drive `serial` (get_tape_device) with device
+  // names, rediscovered when the stored ones were cleared. `verb` ("load"
+  // or "unload") names the operation in the log. False (logged) when the
+  // drive or its names cannot be found.
+  bool find_drive(const std::string& serial, const char* verb, json_spirit::Object& device);
+  // In the drive's queue: refreshes `device` with live device names and
   // empties the drive; true when the drive can receive a cartridge.
   bool pre_load(const json_spirit::Object& request, json_spirit::Object& device);
+  // In the drive's queue: the unload of drive `serial` described by
+  // `device` (get_tape_device).
+  bool unload_drive(const std::string& serial, json_spirit::Object& device,
+                    json_spirit::Object& result);
+  // In the library's queue: the move of transfer() and its record.
+  bool move_between_slots(const json_spirit::Object& from, const json_spirit::Object& to);
 
   // Reconciles the drives' stored slots and the slot rows of changer
   // `changer_id` with the element status held in `changer`. False only
@@ -168,17 +247,18 @@ class Tape_Controller {
 
  private:
   std::unique_ptr<Tape_Controller_Impl> impl_;
-  int max_wait_seconds_;
-  int load_unload_retries_;
-  int faulty_threshold_;
-  // Serialises library scans (cartridge moves of detection).
-  ACE_Thread_Mutex scan_lock_;
-  // Serialises storing a rescanned library and removing drive-less ones,
-  // so that two rescans never interleave their inventory writes.
-  ACE_Thread_Mutex store_lock_;
-  // Shared by cartridge moves and the records they make; exclusive for an
-  // element-status read and the inventory writes that follow from it.
-  ACE_RW_Thread_Mutex status_lock_;
+  std::atomic<bool> opened_{false};
+  // Tunables; re-read by a reload while operations use them.
+  std::atomic<int> max_wait_seconds_;
+  std::atomic<int> load_unload_retries_;
+  std::atomic<int> faulty_threshold_;
+  // Who works on which library when.
+  Library_Scheduler scheduler_;
+  // A scan identifies a drive by loading a cartridge and watching which
+  // host drive becomes ready; a drive of another library that a second
+  // scan loads at the same moment would be taken for it. Held only by the
+  // identification step of a rescan.
+  std::mutex detection_lock_;
   std::string config_path_;
   std::shared_ptr<Controller_Clock> clock_;
 };

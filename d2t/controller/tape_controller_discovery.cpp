@@ -2,8 +2,6 @@
 // the type measurement used by refresh, and storing a scanned library.
 #include "d2t/controller/tape_controller.h"
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/tools/tools.h"
@@ -28,7 +26,10 @@ bool Tape_Controller::update() {
   for (d2t::Changer_var& changer : changers) {
     // Libraries absent from the inventory keep id 0 and are left alone.
     if (changer.null() || changer->id() == 0) continue;
-    ACE_Write_Guard<ACE_RW_Thread_Mutex> reading(status_lock_);
+    // A status read and the writes that follow from it: a refresh.
+    Library_Operation refresh;
+    refresh.kind = Library_Operation::REFRESH;
+    Library_Scheduler::Ticket ticket = scheduler_.enter(changer->serial_number(), refresh);
     if (d2t::tools::changer_status(*changer)) {
       update_slots(changer->id(), *changer);
     } else {
@@ -39,33 +40,50 @@ bool Tape_Controller::update() {
   return true;
 }
 
+bool Tape_Controller::rediscover_names() {
+  std::vector<d2t::Changer_var> changers;
+  std::vector<d2t::Drive_var> drives;
+  if (!d2t::tools::lsscsi(changers, drives)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    return false;
+  }
+  return update_device_name(changers, drives);
+}
+
 bool Tape_Controller::update_device_name(std::vector<d2t::Changer_var>& changers,
                                          std::vector<d2t::Drive_var>& drives) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
   }
-  // Forget every stored name first: rows of devices that are gone keep
-  // NULL names, which is how load and unload notice them.
-  if (!impl_->reset()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to reset database\n")));
+  // Every stored name is forgotten and the present devices' names set
+  // again, in one transaction: rows of devices that are gone keep NULL
+  // names, which is how load and unload notice them, and nobody ever sees
+  // the names half cleared.
+  std::vector<Controller_Sql::Device_Name> changer_names, drive_names;
+  for (const d2t::Drive_var& drive : drives) {
+    if (!drive.null())
+      drive_names.push_back({drive->serial_number(), drive->sg_name(), drive->dev_name(), 0});
   }
+  for (const d2t::Changer_var& changer : changers) {
+    if (!changer.null()) changer_names.push_back({changer->serial_number(), changer->sg_name(), "", 0});
+  }
+  Controller_Sql sql;
+  if (!sql.connected() || !sql.store_device_names(changer_names, drive_names)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to store device names\n")));
+    return false;
+  }
+  std::size_t next = 0;
   for (d2t::Drive_var& drive : drives) {
     if (drive.null()) continue;
-    Object row;
-    std::int64_t id = 0;
-    if (impl_->get_drive(drive->serial_number(), row) && json_spirit::object_get(row, "id", id)) {
-      impl_->set_drive_name(id, drive->sg_name(), drive->dev_name());
-      drive->id(id);
-    }
+    const std::int64_t id = drive_names[next++].id;
+    if (id != 0) drive->id(id);
   }
+  next = 0;
   for (d2t::Changer_var& changer : changers) {
     if (changer.null()) continue;
-    ACE_INT64 id = get_changer_id(changer->serial_number());
-    if (id != -1) {
-      impl_->set_changer_name(id, changer->sg_name());
-      changer->id(id);
-    }
+    const std::int64_t id = changer_names[next++].id;
+    if (id != 0) changer->id(id);
   }
   return true;
 }
@@ -127,6 +145,13 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
                            count_failure)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"), media->media_tag().c_str(),
                media->slot_number(), static_cast<int>(drive->drive_number())));
+    // The cartridge stays in the drive: record it there (its home slot
+    // keeps the tag), so that an unload can send it home later.
+    impl_->set_drive_slot(drive->dev_name(), Value(media->slot_number()));
+    drive->slot_number(media->slot_number());
+    drive->media_tag(media->media_tag());
+    media->media_tag("");
+    media->state(d2t::MST_EMPTY);
     return false;
   }
   const ACE_UINT64 elapsed = clock_->now_ms() - start;
@@ -172,7 +197,7 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
         "target_name", drive->target_name())("lun", Value(drive->lun()))("vendor", drive->vendor())(
         "model", drive->model())("serial_number", drive->serial_number())(
         "drive_number", Value(drive->drive_number()))("dev_name", drive->dev_name())(
-        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_ : 0));
+        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_.load() : 0));
     // The scan emptied the drives, so a slot carried over from an old row
     // is stale; a drive still holds a cartridge only when its unload
     // failed during detection, and then the scan recorded that cartridge.

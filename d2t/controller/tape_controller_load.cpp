@@ -5,13 +5,29 @@
 #include <algorithm>
 #include <exception>
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/controller_sql.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Object;
+
+namespace {
+
+// What a failed load or unload means for the drive's record: a failure the
+// drive is blamed for is counted, up to the threshold where the drive is
+// reported faulty; a failure that says nothing about the drive is neither.
+void blame_drive(Tape_Controller_Impl& impl, d2t::tools::Blame blame, const std::string& dev_name,
+                 int failures, int threshold, Object& result) {
+  if (blame == d2t::tools::Blame::NONE) return;
+  if (blame == d2t::tools::Blame::COUNT && failures + 1 < threshold) {
+    impl.update_drive_failure(dev_name, failures + 1);
+  } else {
+    result["faulty"] = true;
+  }
+}
+
+}  // namespace
 
 bool Tape_Controller::load(const Object& request, Object& result) {
   if (!impl_) {
@@ -20,14 +36,55 @@ bool Tape_Controller::load(const Object& request, Object& result) {
   }
   const std::string* serial = json_spirit::object_get_any_ptr<std::string>(request, "serial_number");
   Object device;
-  if (serial == nullptr || !pre_load(request, device)) {
+  if (serial == nullptr || !find_drive(*serial, "load", device)) {
     result["message"] = "Failed to prepare devices";
     return false;
   }
+  const std::string* media_tag = json_spirit::object_get_any_ptr<std::string>(request, "media_tag");
 
-  // The move and its record, shared with other moves (see status_lock_).
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
+  Library_Operation operation;
+  operation.kind = Library_Operation::LOAD;
+  operation.drive = *serial;
+  if (media_tag != nullptr) operation.media_tag = *media_tag;
+  Library_Scheduler::Ticket ticket = scheduler_.enter(
+      json_spirit::object_get_str_or_empty(device, "changer_serial_number"), operation);
   try {
+    // What the inventory says now, after the wait: an operation on this
+    // drive that ran before may have changed it.
+    if (!impl_->get_tape_device(*serial, device)) {
+      result["message"] = "Failed to prepare devices";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"),
+                 serial->c_str()));
+      return false;
+    }
+
+    // The cartridge must be known in the drive's library, and not in some
+    // other drive, before anything moves. A request without a string tag
+    // names no cartridge at all.
+    std::int64_t changer_id = 0;
+    json_spirit::object_get(device, "changer_id", changer_id);
+    ACE_INT32 slot32 = 0;
+    std::string holder;
+    Controller_Sql sql;
+    if (media_tag == nullptr || !sql.find_cartridge(changer_id, *media_tag, slot32, holder)) {
+      result["message"] = "Failed to find media to load";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %s\n"),
+                 media_tag ? media_tag->c_str() : "(none)"));
+      return false;
+    }
+    if (!holder.empty() && holder != *serial) {
+      result["message"] = "Media is loaded in another drive";
+      ACE_ERROR((LM_ERROR,
+                 ACE_TEXT("Media %s is loaded in drive %s, refusing to load it into drive %s\n"),
+                 media_tag->c_str(), holder.c_str(), serial->c_str()));
+      return false;
+    }
+
+    if (!pre_load(request, device)) {
+      result["message"] = "Failed to prepare devices";
+      return false;
+    }
+
     const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
     const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
     int drive_number = 0;
@@ -35,29 +92,12 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     json_spirit::object_get(device, "drive_number", drive_number);
     json_spirit::object_get(device, "failures", failures);
 
-    // A request without a string tag names no cartridge at all.
-    const std::string* media_tag = json_spirit::object_get_any_ptr<std::string>(request, "media_tag");
-    Object slot;
-    if (media_tag == nullptr || !impl_->get_slot(*media_tag, slot)) {
-      result["message"] = "Failed to find media to load";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %s\n"),
-                 media_tag ? media_tag->c_str() : "(none)"));
-      return false;
-    }
-    const std::int64_t slot_number = json_spirit::object_get_int64_or_throw(slot, "slot_number");
-    if (slot_number == -1) {
-      result["message"] = "Invalid slot_number of media to load";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%s'\n"),
-                 json_spirit::JSON_Dump(slot, false).c_str()));
-      return false;
-    }
-
+    d2t::tools::Blame blame = d2t::tools::Blame::NONE;
     bool count_failure = false;
-    const ACE_INT32 slot32 = static_cast<ACE_INT32>(slot_number);
     if (d2t::tools::mount(sg_name, static_cast<ACE_UINT32>(drive_number), slot32, *media_tag,
-                          load_unload_retries_, count_failure)) {
+                          load_unload_retries_, blame)) {
       if (failures != 0) impl_->update_drive_failure(dev_name, 0);
-      if (impl_->set_drive_slot(*serial, static_cast<ACE_INT64>(slot_number))) {
+      if (impl_->set_drive_slot(*serial, static_cast<ACE_INT64>(slot32))) {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| load '%s' from slot %d to drive '%s'.\n"),
                    media_tag->c_str(), slot32, serial->c_str()));
         return true;
@@ -72,11 +112,7 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     }
 
     result["message"] = "Failed to load media";
-    if (count_failure && failures + 1 < faulty_threshold_) {
-      impl_->update_drive_failure(dev_name, failures + 1);
-    } else {
-      result["faulty"] = true;
-    }
+    blame_drive(*impl_, blame, dev_name, failures, faulty_threshold_, result);
     return false;
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Exception catch on Tape_Controller::load: %s\n"), e.what()));
@@ -84,29 +120,35 @@ bool Tape_Controller::load(const Object& request, Object& result) {
   }
 }
 
+bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Object& device) {
+  if (!impl_->get_tape_device(serial, device)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
+    return false;
+  }
+  const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
+  const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
+  if (!sg_name.empty() && !dev_name.empty()) return true;
+
+  // The stored names were cleared (devices renamed or gone): rediscover
+  // them. Only names are written, so no library is waited for.
+  if (!rediscover_names() || !impl_->get_tape_device(serial, device)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape devices before %s media.\n"), verb));
+    return false;
+  }
+  if (json_spirit::object_get_str_or_empty(device, "sg_name").empty() ||
+      json_spirit::object_get_str_or_empty(device, "dev_name").empty()) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to %s media.\n"), serial.c_str(),
+               verb));
+    return false;
+  }
+  return true;
+}
+
 bool Tape_Controller::pre_load(const Object& request, Object& device) {
   try {
     const std::string serial = json_spirit::object_get_str_or_throw(request, "serial_number");
-    if (!impl_->get_tape_device(serial, device)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
-      return false;
-    }
-
-    std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
-    std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
-    if (sg_name.empty() || dev_name.empty()) {
-      // The stored names were cleared (devices renamed or gone): rediscover.
-      if (!update() || !impl_->get_tape_device(serial, device)) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape devices before load media.\n")));
-        return false;
-      }
-      sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
-      dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
-      if (sg_name.empty() || dev_name.empty()) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"), serial.c_str()));
-        return false;
-      }
-    }
+    const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
+    const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
 
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
@@ -138,7 +180,8 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
     if (slot_number != -1) {
       // The drive holds a cartridge: send it home first.
       Object scratch;
-      return unload(request, scratch);
+      if (!unload_drive(serial, device, scratch)) return false;
+      device.erase("slot_number");
     }
     return true;
   } catch (const std::exception& e) {

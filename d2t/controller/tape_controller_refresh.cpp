@@ -6,8 +6,6 @@
 #include <exception>
 #include <unordered_map>
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/slot_row_index.h"
@@ -47,6 +45,9 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     D2T_LOG_IMPL_NULL();
     return false;
   }
+  Library_Operation operation;
+  operation.kind = Library_Operation::REFRESH;
+  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
   try {
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
@@ -74,8 +75,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
       update_device_name(changers, drives);
       changer.sg_name((*listed)->sg_name());
     }
-    // No move may land between the status read and the writes it causes.
-    ACE_Write_Guard<ACE_RW_Thread_Mutex> reading(status_lock_);
+    // No move lands between the status read and the writes it causes: the
+    // refresh runs alone on its library.
     if (!d2t::tools::changer_status(changer)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%s' with serial_number: '%s'.\n"),
                  changer.sg_name().c_str(), serial_number.c_str()));

@@ -1,8 +1,6 @@
 // Rescan of one library and removal of libraries left without drives.
 #include "d2t/controller/tape_controller.h"
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/tools/tools.h"
@@ -21,6 +19,9 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     D2T_LOG_IMPL_NULL();
     return false;
   }
+  Library_Operation operation;
+  operation.kind = Library_Operation::RESCAN;
+  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices\n")));
@@ -38,37 +39,47 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     }
   }
 
-  {
-    // Storing replaces rows (delete, then insert) and removal deletes rows
-    // of drive-less libraries; two rescans must not interleave the two, or
-    // one could delete the library the other is in the middle of storing.
-    ACE_Guard<ACE_Thread_Mutex> guard(store_lock_);
-    for (d2t::Changer_var& changer : changers) {
-      if (changer.null()) continue;
-      if (!add_tape_library(changer)) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape library, changer serial_number: %s.\n"),
-                   changer->serial_number().c_str()));
-        changer.reset();
-      }
+  // Storing replaces the library's rows (delete, then insert) while the
+  // rescan still runs alone on it, so no refresh, update or move of the
+  // library interleaves with the store, and the removal below never takes
+  // a library that another rescan is storing.
+  for (d2t::Changer_var& changer : changers) {
+    if (changer.null()) continue;
+    if (!add_tape_library(changer)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape library, changer serial_number: %s.\n"),
+                 changer->serial_number().c_str()));
+      changer.reset();
     }
-    remove_unavailable();
   }
+  remove_unavailable(serial_number);
+  ticket.release();
   d2t::refresh_devices();
   return true;
 }
 
-bool Tape_Controller::remove_unavailable() {
+bool Tape_Controller::remove_unavailable(const std::string& own) {
   Controller_Sql sql;
   if (!sql.connected()) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
                "media_controller"));
     return false;
   }
-  std::vector<std::int64_t> ids;
-  sql.changer_ids(ids);
-  for (std::int64_t id : ids) {
+  std::vector<std::pair<std::int64_t, std::string>> rows;
+  sql.changers(rows);
+  for (const auto& row : rows) {
     std::int64_t count = -1;
-    if (sql.count_drives(id, count) && count == 0) sql.delete_changer(id);
+    if (!sql.count_drives(row.first, count) || count != 0) continue;
+    if (row.second == own) {
+      sql.delete_changer(row.first);
+      continue;
+    }
+    // Another library: only while nothing runs or waits on it, and only
+    // when it still has no drive once it is ours.
+    Library_Operation operation;
+    operation.kind = Library_Operation::RESCAN;
+    Library_Scheduler::Ticket other = scheduler_.try_enter(row.second, operation);
+    if (!other.held()) continue;
+    if (sql.count_drives(row.first, count) && count == 0) sql.delete_changer(row.first);
   }
   return true;
 }

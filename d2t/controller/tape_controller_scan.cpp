@@ -8,8 +8,6 @@
 #include <deque>
 #include <map>
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/drive_identification.h"
 #include "d2t/controller/drive_identity.h"
@@ -24,18 +22,17 @@ const char* type_for_duration(ACE_UINT64 ms) {
 }  // namespace
 
 bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
-  ACE_Guard<ACE_Thread_Mutex> guard(scan_lock_);
-  if (!guard.locked()) return false;
-  // Detection moves cartridges like a load does.
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
-
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT(
         "Failed to unload all drives before rescan, unload all drive manually and retry rescan.\n")));
     return false;
   }
   if (!d2t::tools::changer_status(changer)) return false;
-  if (!detect_drives(changer, drives)) return false;
+  {
+    // Identification by watching drives become ready: one scan at a time.
+    std::lock_guard<std::mutex> detecting(detection_lock_);
+    if (!detect_drives(changer, drives)) return false;
+  }
   return scan_all_media(changer);
 }
 

@@ -9,9 +9,18 @@ Tape_Controller_Service::Tape_Controller_Service() : ACE_Service_Object(nullptr)
 Tape_Controller_Service::~Tape_Controller_Service() {}
 
 int Tape_Controller_Service::init(int, ACE_TCHAR*[]) {
+  std::shared_ptr<Tape_Controller> controller = Tape_Controller::install();
+  if (!controller) return 0;
+  if (controller->opened()) {
+    // Reconfigured while it lives (a reload): requests may be running on
+    // it, so only the configuration is read again.
+    controller->reload_config();
+    ACE_DEBUG((LM_INFO, ACE_TEXT("Tape controller kept, configuration re-read\n")));
+    return 0;
+  }
   // A controller that failed to reach its database or its devices still
   // serves requests; each operation reports its own failure.
-  if (Tape_Controller* controller = Tape_Controller::instance()) controller->open();
+  controller->open();
   return 0;
 }
 

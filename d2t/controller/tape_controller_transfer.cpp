@@ -3,9 +3,8 @@
 
 #include <exception>
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/controller_sql.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
@@ -25,7 +24,55 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
     D2T_LOG_IMPL_NULL();
     return false;
   }
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
+  // The library is the one whose changer device the source row names.
+  const std::string* sg_name = json_spirit::object_get_str(from, "sg_name");
+  std::string library;
+  if (sg_name != nullptr && !sg_name->empty()) {
+    Controller_Sql sql;
+    if (!sql.changer_serial(*sg_name, library)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer: no library with changer device %s\n"),
+                 sg_name->c_str()));
+      return false;
+    }
+  }
+  Library_Operation operation;
+  operation.kind = Library_Operation::TRANSFER;
+  json_spirit::object_get(from, "slot_number", operation.from);
+  json_spirit::object_get(to, "slot_number", operation.to);
+  operation.media_tag = json_spirit::object_get_str_or_empty(from, "media_tag");
+  Library_Scheduler::Ticket ticket = scheduler_.enter(library, operation);
+  return move_between_slots(from, to);
+}
+
+Tape_Controller::Transfer_Status Tape_Controller::transfer_media(const std::string& serial_number,
+                                                                 ACE_INT32 from, ACE_INT32 to,
+                                                                 const std::string& media_tag,
+                                                                 Object& source, Object& target) {
+  if (!impl_) {
+    D2T_LOG_IMPL_NULL();
+    return TRANSFER_NO_SOURCE;
+  }
+  Library_Operation operation;
+  operation.kind = Library_Operation::TRANSFER;
+  operation.from = from;
+  operation.to = to;
+  operation.media_tag = media_tag;
+  // The checks and the move see the same library: nothing else of it runs
+  // in between.
+  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
+  if (!impl_->get_slot(serial_number, from, source)) return TRANSFER_NO_SOURCE;
+  if (!impl_->get_slot(serial_number, to, target)) return TRANSFER_NO_TARGET;
+  const std::string* target_tag = json_spirit::object_get_str(target, "media_tag");
+  if (target_tag != nullptr && !target_tag->empty()) return TRANSFER_TARGET_FULL;
+  // An empty tag means an empty slot here as for the target: a request for
+  // tag "" must not send the robot to fetch from a slot believed empty.
+  const std::string* source_tag = json_spirit::object_get_str(source, "media_tag");
+  if (source_tag == nullptr || source_tag->empty() || *source_tag != media_tag)
+    return TRANSFER_MISMATCH;
+  return move_between_slots(source, target) ? TRANSFER_DONE : TRANSFER_MOVE_FAILED;
+}
+
+bool Tape_Controller::move_between_slots(const Object& from, const Object& to) {
   try {
     // The changer's device comes from the source row; a row without it
     // cannot be moved by anything.

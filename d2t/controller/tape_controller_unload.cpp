@@ -4,8 +4,6 @@
 
 #include <exception>
 
-#include <ace/Guard_T.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -25,24 +23,31 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
       return false;
     }
+    if (!find_drive(serial, "unload", device)) return false;
 
-    std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
-    std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
-    if (dev_name.empty() || sg_name.empty()) {
-      if (!update() || !impl_->get_tape_device(serial, device)) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update devices before unload media.\n")));
-        return false;
-      }
-      dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
-      sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
-      if (dev_name.empty() || sg_name.empty()) {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to unload media.\n"),
-                   serial.c_str()));
-        return false;
-      }
+    Library_Operation operation;
+    operation.kind = Library_Operation::UNLOAD;
+    operation.drive = serial;
+    Library_Scheduler::Ticket ticket = scheduler_.enter(
+        json_spirit::object_get_str_or_empty(device, "changer_serial_number"), operation);
+    // What the inventory says now, after the wait.
+    Object now;
+    if (impl_->get_tape_device(serial, now)) {
+      now["sg_name"] = device["sg_name"];
+      now["dev_name"] = device["dev_name"];
+      device.swap(now);
     }
+    return unload_drive(serial, device, result);
+  } catch (const std::exception& e) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));
+    return false;
+  }
+}
 
-    ACE_Read_Guard<ACE_RW_Thread_Mutex> moving(status_lock_);
+bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Object& result) {
+  try {
+    const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
+    const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
     std::int64_t changer_id = 0;
     json_spirit::object_get(device, "changer_id", changer_id);
     d2t::Drive drive;
@@ -79,10 +84,13 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       return false;
     }
 
-    bool count_failure = false;
+    d2t::tools::Blame blame = d2t::tools::Blame::NONE;
     if (d2t::tools::unmount(sg_name, no_rewind, static_cast<ACE_UINT32>(drive_number), slot_number,
-                            *media_tag, load_unload_retries_, count_failure)) {
-      if (failures != 0) impl_->update_drive_failure(dev_name, 0);
+                            *media_tag, load_unload_retries_, blame)) {
+      if (failures != 0) {
+        impl_->update_drive_failure(dev_name, 0);
+        device["failures"] = 0;
+      }
       if (impl_->set_drive_slot(serial, static_cast<ACE_INT64>(0))) {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| unload %s to slot %d from drive '%s'.\n"),
                    media_tag->c_str(), slot_number, serial.c_str()));
@@ -94,9 +102,9 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     }
 
     result["message"] = "Failed to unload media";
-    if (count_failure && failures + 1 < faulty_threshold_) {
+    if (blame == d2t::tools::Blame::COUNT && failures + 1 < faulty_threshold_) {
       impl_->update_drive_failure(dev_name, failures + 1);
-    } else {
+    } else if (blame != d2t::tools::Blame::NONE) {
       result["faulty"] = true;
     }
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %s to slot %d from drive %s\n"),

@@ -5,6 +5,7 @@
 
 #include "d2t/tools/changer_access.h"
 #include "d2t/tools/drive_access.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 
 namespace d2t {
@@ -71,10 +72,28 @@ bool same_drive(Changer_Access& access, std::uint16_t address, Scsi_Device& driv
   return serial == e[0].device_serial;
 }
 
-// The failure flag of a load or unload that ended with `r`.
-bool fail(const Result& r, bool& count_failure) {
-  count_failure = counts_as_failure(r);
+// The blame of a load or unload that ended with `r` (`move`: the result of
+// the MOVE MEDIUM, else of opening the changer or of the drive's eject).
+bool fail(const Result& r, bool move, Blame& blame) {
+  blame = blame_of(r, move);
+  if (r.ok()) {
+    note_refusal("the device cannot be opened");
+  } else {
+    note_failure(r);
+  }
   return false;
+}
+
+// A refusal decided here, before any command was sent.
+bool refuse(Blame& blame, const char* why) {
+  blame = Blame::NONE;
+  note_refusal(why);
+  return false;
+}
+
+bool with_flag(bool ok, Blame blame, bool& count_failure) {
+  if (!ok) count_failure = blame != Blame::FAULTY;
+  return ok;
 }
 
 }  // namespace
@@ -94,15 +113,13 @@ bool changer_status(Changer& changer) {
 }
 
 bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
-           const std::string& media_tag, int retries, bool& count_failure) {
+           const std::string& media_tag, int retries, Blame& blame) {
   Result r;
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
-  if (!access) return fail(r, count_failure);
+  if (!access) return fail(r, false, blame);
   std::uint16_t drive_addr = 0, slot_addr = 0;
-  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr)) {
-    count_failure = true;
-    return false;
-  }
+  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr))
+    return refuse(blame, "no such drive or slot element in the changer");
   // Never load a cartridge other than the one asked for: the slot's tag
   // must match when both are known.
   if (!media_tag.empty()) {
@@ -113,25 +130,29 @@ bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slo
                                      slot_addr, 1, e, nullptr);
     if (s.ok() && e.size() == 1 && e[0].address == slot_addr && e[0].full &&
         !e[0].volume_tag.empty() && e[0].volume_tag != media_tag) {
-      count_failure = true;
-      return false;
+      return refuse(blame, "the slot holds another cartridge");
     }
   }
   r = access->move(slot_addr, drive_addr, retries);
-  if (!r.ok()) return fail(r, count_failure);
+  if (!r.ok()) return fail(r, true, blame);
   return true;
 }
 
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
+           const std::string& media_tag, int retries, bool& count_failure) {
+  Blame blame = Blame::NONE;
+  const bool ok = mount(changer_sg, drive_number, slot, media_tag, retries, blame);
+  return with_flag(ok, blame, count_failure);
+}
+
 bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
-             ACE_INT32 slot, const std::string& /*media_tag*/, int retries, bool& count_failure) {
+             ACE_INT32 slot, const std::string& /*media_tag*/, int retries, Blame& blame) {
   Result r;
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
-  if (!access) return fail(r, count_failure);
+  if (!access) return fail(r, false, blame);
   std::uint16_t drive_addr = 0, slot_addr = 0;
-  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr)) {
-    count_failure = true;
-    return false;
-  }
+  if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr))
+    return refuse(blame, "no such drive or slot element in the changer");
   // Eject first so the changer can take the cartridge. A drive that
   // cannot be opened, or whose name now belongs to another drive, is left
   // to the move: the changer unloads it itself or refuses. A drive with no tape threaded (none in
@@ -144,19 +165,30 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
     // MEDIUM NOT PRESENT comes with several qualifiers (3A/00, 3A/04 ...).
     bool nothing_threaded = (e.is_sense(d2t::scsi::SK_NOT_READY) && e.sense.asc == 0x3A) ||
                             e.is_sense(d2t::scsi::SK_NOT_READY, 0x04, 0x02);
-    if (!e.ok() && !nothing_threaded) return fail(e, count_failure);
+    if (!e.ok() && !nothing_threaded) return fail(e, false, blame);
   }
   r = access->move(drive_addr, slot_addr, retries);
-  if (!r.ok()) return fail(r, count_failure);
+  if (!r.ok()) return fail(r, true, blame);
   return true;
 }
 
+bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
+             ACE_INT32 slot, const std::string& media_tag, int retries, bool& count_failure) {
+  Blame blame = Blame::NONE;
+  const bool ok = unmount(changer_sg, drive_dev, drive_number, slot, media_tag, retries, blame);
+  return with_flag(ok, blame, count_failure);
+}
+
 bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int retries) {
-  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
-  if (!access) return false;
+  Blame ignored = Blame::NONE;
+  Result r;
+  std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
+  if (!access) return fail(r, false, ignored);
   std::uint16_t from_addr = 0, to_addr = 0;
-  if (!access->slot_address(from, from_addr) || !access->slot_address(to, to_addr)) return false;
-  return access->move(from_addr, to_addr, retries).ok();
+  if (!access->slot_address(from, from_addr) || !access->slot_address(to, to_addr))
+    return refuse(ignored, "no such slot element in the changer");
+  r = access->move(from_addr, to_addr, retries);
+  return r.ok() || fail(r, true, ignored);
 }
 
 }  // namespace tools

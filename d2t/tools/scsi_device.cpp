@@ -120,7 +120,14 @@ bool retriable(const Result& r) {
   }
 }
 
-bool counts_as_failure(const Result& r) { return !r.is_sense(d2t::scsi::SK_HARDWARE_ERROR); }
+Blame blame_of(const Result& r, bool move) {
+  using namespace d2t::scsi;
+  if (r.is_sense(SK_HARDWARE_ERROR)) return Blame::FAULTY;
+  if (move && (r.is_sense(SK_ILLEGAL_REQUEST, 0x3B, 0x0E) || r.is_sense(SK_ILLEGAL_REQUEST, 0x3B, 0x0D) ||
+               r.is_sense(SK_ILLEGAL_REQUEST, 0x21, 0x01)))
+    return Blame::NONE;
+  return Blame::COUNT;
+}
 
 Result with_retries(int retries, const std::function<Result()>& op) {
   Result r = op();

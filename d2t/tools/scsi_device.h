@@ -14,6 +14,7 @@
 #include "d2t/scsi/inquiry.h"
 #include "d2t/scsi/sense.h"
 #include "d2t/scsi/transport.h"
+#include "d2t/tools/tools.h"
 
 namespace d2t {
 namespace tools {
@@ -65,13 +66,12 @@ d2t::scsi::Result unit_serial(Scsi_Device& dev, std::string& serial);
 // (a move the library aborted is reported rather than repeated blindly).
 bool retriable(const d2t::scsi::Result& r);
 
-// Whether a failed load or unload counts towards the drive's failure count
-// (true) or makes the drive faulty at once (false): only HARDWARE ERROR
-// makes it faulty at once. MEDIUM ERROR points at the cartridge rather than
-// the drive and is counted, as are ABORTED COMMAND, NOT READY, UNIT
-// ATTENTION, busy, transport and OS errors, and ILLEGAL REQUEST (source
-// empty, destination full, invalid element).
-bool counts_as_failure(const d2t::scsi::Result& r);
+// What a failed command of a load or unload means for the drive (the
+// policy of tools.h): HARDWARE ERROR makes it faulty at once; for a MOVE
+// MEDIUM (`move` true) an ILLEGAL REQUEST naming the source or the
+// destination (3B/0E, 3B/0D, 21/01) says nothing about the drive; every
+// other failure counts.
+Blame blame_of(const d2t::scsi::Result& r, bool move);
 
 // Runs `op` until it succeeds, fails in a way that is not retriable, or
 // `retries` + 1 attempts were made; sleeps on the tools clock between

@@ -45,12 +45,24 @@ namespace tools {
 // its answer (transport error) and the next finds the source empty or the
 // destination full, element status decides whether the move was made.
 //
-// count_failure policy of mount and unmount: false (the drive is faulty at
-// once) only for HARDWARE ERROR sense; true (counted) for everything else:
-// ABORTED COMMAND, NOT READY, UNIT ATTENTION, MEDIUM ERROR (it points at
-// the cartridge rather than the drive), ILLEGAL REQUEST (source empty,
-// destination full, no such element), busy, transport and OS errors, and
-// refusals decided here (unknown drive or slot, wrong cartridge).
+// Blame policy of mount and unmount (only the drive's own faults count
+// against it):
+//   Blame::FAULTY  the drive is faulty at once: HARDWARE ERROR sense.
+//   Blame::COUNT   counts towards the drive's failure count: a drive that
+//                  would not load or eject, or an answer that got lost on
+//                  the way: ABORTED COMMAND, NOT READY, UNIT ATTENTION,
+//                  MEDIUM ERROR (the cartridge rather than the drive, but
+//                  the load did not happen), busy, time-outs, transport and
+//                  OS errors, and any answer of the drive itself.
+//   Blame::NONE    says nothing about the drive: the library answered that
+//                  the request itself was wrong (ILLEGAL REQUEST naming the
+//                  source or the destination: 3B/0E medium source element
+//                  empty, 3B/0D medium destination element full, 21/01
+//                  invalid element address), or the request was refused
+//                  here before any command was sent (unknown drive or slot
+//                  number, a slot holding another cartridge than the one
+//                  named).
+enum class Blame { NONE, COUNT, FAULTY };
 
 // One record per changer and per tape drive whose identity (INQUIRY and
 // unit serial number) can be read; devices that do not answer are left
@@ -66,10 +78,13 @@ bool lsscsi(std::vector<Changer_var>& changers, std::vector<Drive_var>& drives);
 bool changer_status(Changer& changer);
 
 // Moves the cartridge of `slot` into drive `drive_number`. Refuses (false,
-// counted) when `media_tag` and the slot's volume tag are both known and
-// differ. On false, `count_failure` is true for a failure that counts
-// towards the drive's failure count and false for one that makes the drive
-// faulty at once (policy above).
+// Blame::NONE) when `media_tag` and the slot's volume tag are both known
+// and differ. On false, `blame` says what the failure means for the drive
+// (policy above); on true it is left alone.
+bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
+           const std::string& media_tag, int retries, Blame& blame);
+// The same with the older flag: on false, `count_failure` is false exactly
+// when the drive is faulty at once (Blame::FAULTY).
 bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slot,
            const std::string& media_tag, int retries, bool& count_failure);
 
@@ -78,7 +93,10 @@ bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slo
 // opened, or answers with a serial number other than the one the changer
 // reports for the drive element, nothing is ejected through it and the
 // changer is left to unload the drive itself. An eject that fails (other
-// than "no tape threaded") fails the unmount. Flag as for mount.
+// than "no tape threaded") fails the unmount; it is the drive's own answer
+// (COUNT, or FAULTY for HARDWARE ERROR). Blame and flag as for mount.
+bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
+             ACE_INT32 slot, const std::string& media_tag, int retries, Blame& blame);
 bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UINT32 drive_number,
              ACE_INT32 slot, const std::string& media_tag, int retries, bool& count_failure);
 

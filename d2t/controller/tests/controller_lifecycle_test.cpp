@@ -2,6 +2,7 @@
 // runs.
 #include <gtest/gtest.h>
 
+#include "d2t/controller/tape_controller_service.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -81,6 +82,38 @@ TEST_F(Lifecycle_Test, OpenFollowsRenamedDevicesAndMovedCartridges) {
   load("CHG0001-D0", "CHG0002L9", true);
   EXPECT_EQ("drive:0", where_is("CHG0002L9"));
   expect_consistent();
+}
+
+// Reload: the service's fini drops only the process's reference; a request
+// holding the controller keeps it alive, and the next init takes that same
+// controller back and re-reads its configuration instead of opening a
+// second one.
+TEST_F(Lifecycle_Test, ReloadKeepsAControllerInUseAndRereadsItsConfiguration) {
+  Tape_Controller::close_instance();
+  EXPECT_EQ(nullptr, Tape_Controller::acquire());
+  Tape_Controller::instance()->config_path(config_file());
+  Tape_Controller_Service first;
+  ASSERT_EQ(0, first.init(0, nullptr));
+  std::shared_ptr<Tape_Controller> request = Tape_Controller::acquire();
+  ASSERT_TRUE(request);
+  EXPECT_TRUE(request->opened());
+  EXPECT_EQ(3, request->faulty_threshold());
+
+  write_config("{\"drive_faulty_threshold\": 5}");
+  ASSERT_EQ(0, first.fini());
+  // Between fini and init a request still reaches the live controller.
+  EXPECT_EQ(request, Tape_Controller::acquire());
+  std::weak_ptr<Tape_Controller> watch = request;
+  Tape_Controller_Service second;
+  ASSERT_EQ(0, second.init(0, nullptr));
+  EXPECT_EQ(request, Tape_Controller::acquire());  // one controller at a time
+  EXPECT_EQ(5, request->faulty_threshold());
+  request.reset();
+  EXPECT_FALSE(watch.expired());  // the process's reference again
+
+  ASSERT_EQ(0, second.fini());
+  EXPECT_TRUE(watch.expired());  // nobody used it: freed at once
+  EXPECT_EQ(nullptr, Tape_Controller::acquire());
 }
 
 }  // namespace

@@ -102,4 +102,23 @@ TEST_F(Refresh_Test, LibraryTypeIsDetectedOnce) {
   expect_consistent();
 }
 
+// The type measurement's unload fails: the cartridge stays in the drive,
+// and the inventory (and the reply) records it there, so that an unload can
+// send it home later.
+TEST_F(Refresh_Test, CartridgeKeptByAFailedTypeDetectionUnloadIsRecorded) {
+  ASSERT_TRUE(impl_->set_changer_type(id_, ""));
+  set_faults({{"unmount", "", 100000, false}});
+  const Object result = refresh();
+  EXPECT_EQ("drive:0", where_is("CHG0002L9"));
+  EXPECT_EQ(2, stored_slot("CHG0001-D0"));
+  EXPECT_EQ("CHG0002L9", str(slot_row("CHG0001", 2), "media_tag"));  // home keeps its tag
+  const Object& drive0 = result.at("drives").get_array().at(0).get_obj();
+  EXPECT_EQ("CHG0002L9", str(drive0, "media_tag"));
+  expect_consistent();
+  set_faults({});
+  unload("CHG0001-D0", true);
+  EXPECT_EQ("slot:2", where_is("CHG0002L9"));
+  expect_consistent();
+}
+
 }  // namespace

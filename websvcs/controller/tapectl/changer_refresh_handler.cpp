@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <new>
 
+#include <memory>
+
 #include "d2t/controller/tape_controller.h"
-#include "websvcs/controller/tapectl/library_guard.h"
 
 int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* channel,
                                                      Parsed_Request& request) {
@@ -14,13 +15,8 @@ int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* chann
     return channel->send_error(400, -1, "Need 'serial_number' in query string.");
   }
   json_spirit::Object result;
-  bool refreshed = false;
-  {
-    Library_Guard guard(serial->second);  // library_guard.h
-    Tape_Controller* controller = Tape_Controller::instance();
-    refreshed = controller != nullptr && controller->refresh(serial->second, result);
-  }
-  if (refreshed) return channel->send_value(result);
+  const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  if (controller && controller->refresh(serial->second, result)) return channel->send_value(result);
   return channel->send_error(500, -1, "Failed to refresh changer");
 }
 

@@ -19,8 +19,8 @@ class Drive_Load_Handler : public JSON_RESTful_Handler {
   static const char* const PATH;  // "/d2/r/tapectl/drive/load"
 
   // THREAD: a load waits for the robot; loads and unloads of different
-  // drives run side by side (the controller only keeps them apart from a
-  // status read, library_guard.h from a refresh, rescan or transfer).
+  // drives run side by side (the controller's per-library queue keeps them
+  // apart from a refresh, rescan or transfer of their library).
   CONCURRENCY concurrency() const override { return THREAD; }
 
   // Checks path and method, then handle_post. 0 for a null channel.

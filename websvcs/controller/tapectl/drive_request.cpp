@@ -2,9 +2,7 @@
 #include "websvcs/controller/tapectl/drive_request.h"
 
 #include <cstring>
-#include <optional>
-
-#include "websvcs/controller/tapectl/library_guard.h"
+#include <memory>
 
 int check_drive_request(JSON_RESTful_Channel* channel, const char* path) {
   const JSON_RESTful_Request& request = channel->request();
@@ -28,14 +26,9 @@ int run_drive_request(JSON_RESTful_Channel* channel, const json_spirit::Value& b
     return 0;
   }
   const json_spirit::Object& request = body.get_obj();
-  // Drive moves share their library with each other, not with a refresh,
-  // rescan or transfer of it.
-  std::optional<Library_Guard> guard;
-  const std::string library = library_of_drive(request);
-  if (!library.empty()) guard.emplace(library, Library_Guard::SHARED);
   json_spirit::Object result;
-  Tape_Controller* controller = Tape_Controller::instance();
-  if (controller != nullptr && (controller->*operation)(request, result)) return 0;
+  const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  if (controller && ((*controller).*operation)(request, result)) return 0;
   channel->response()->status(500, nullptr);
   return channel->send_value(result);
 }

@@ -1,5 +1,5 @@
 // What the drive load and unload handlers share: the path and method checks
-// of their requests and the guarded call into the controller.
+// of their requests and the call into the controller.
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_DRIVE_REQUEST_H
 #define WEBSVCS_CONTROLLER_TAPECTL_DRIVE_REQUEST_H
 
@@ -11,9 +11,10 @@
 int check_drive_request(JSON_RESTful_Channel* channel, const char* path);
 
 // Runs `operation` (Tape_Controller::load or ::unload) on a body that passed
-// the checks, with the drive's library held shared (library_guard.h).
-// 400 without a body when `body` is not an object; 0 and nothing sent on
-// success; 500 with the controller's response object on failure.
+// the checks, holding the controller for the whole call (the controller
+// queues it behind other work on the drive's library). 400 without a body
+// when `body` is not an object; 0 and nothing sent on success; 500 with the
+// controller's response object on failure.
 typedef bool (Tape_Controller::*Drive_Operation)(const json_spirit::Object&, json_spirit::Object&);
 int run_drive_request(JSON_RESTful_Channel* channel, const json_spirit::Value& body,
                       Drive_Operation operation);

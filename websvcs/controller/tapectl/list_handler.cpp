@@ -4,13 +4,13 @@
 #include <ace/Log_Msg.h>
 
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "d2t/controller/tape_controller.h"
 #include "websvcs/controller/tapectl/json_list_tape_generator.h"
-#include "websvcs/controller/tapectl/library_guard.h"
 
 int JSON_RESTful_List_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request& request) {
   const auto serial = request.query_string.find("serial_number");
@@ -19,13 +19,8 @@ int JSON_RESTful_List_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_
   }
 
   std::vector<d2t::Changer_var> changers;
-  bool rescanned = false;
-  {
-    Library_Guard guard(serial->second);
-    Tape_Controller* controller = Tape_Controller::instance();
-    rescanned = controller != nullptr && controller->rescan(serial->second, changers);
-  }
-  if (rescanned) {
+  const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  if (controller && controller->rescan(serial->second, changers)) {
     JSON_List_Tape_Generator generator(changers);
     return channel->send_generator(generator);
   }

@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "d2t/controller/tape_controller.h"
 #include "json_spirit/json_helpers.h"
-#include "websvcs/controller/tapectl/library_guard.h"
 
 namespace {
 
@@ -56,39 +56,34 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
     return channel->send_error(400, -1, "'to' is expected as int in request body.");
   }
 
-  // The checks below and the move must see the same library: no other
-  // move or refresh of it may come between them (library_guard.h).
-  Library_Guard guard(*serial_number);
-  Tape_Controller* controller = Tape_Controller::instance();
-  json_spirit::Object source;
-  if (controller == nullptr || !controller->get_slot(*serial_number, from, source)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get source slot, request dump: '%s'.\n"),
-               dump(request.body).c_str()));
-    return channel->send_error(400, -1, "Source slot doesn't exist");
-  }
-  json_spirit::Object target;
-  if (!controller->get_slot(*serial_number, to, target)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get target slot, request dump: '%s'.\n"),
-               dump(request.body).c_str()));
-    return channel->send_error(400, -1, "Target slot doesn't exist");
-  }
-  const std::string* target_tag = json_spirit::object_get_str(target, "media_tag");
-  if (target_tag != nullptr && !target_tag->empty()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Target slot is full '%s', request dump: '%s'.\n"),
-               dump(target).c_str(), dump(request.body).c_str()));
-    return channel->send_error(400, -1, "Target slot is full");
-  }
-  // An empty tag means an empty slot here as for the target: a request for
-  // tag "" must not send the robot to fetch from a slot believed empty.
-  const std::string* source_tag = json_spirit::object_get_str(source, "media_tag");
-  if (source_tag == nullptr || source_tag->empty() || *source_tag != *media_tag) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Source slot mismatch '%s', request dump: '%s'.\n"),
-               dump(source).c_str(), dump(request.body).c_str()));
-    return channel->send_error(400, -1, "Media mismatches with slot");
-  }
-
-  if (!controller->transfer(source, target)) {
-    return channel->send_error(500, -1, "Failed to transfer media");
+  // The controller checks the slots and moves as one operation of the
+  // library: no other move or refresh of it comes between them.
+  json_spirit::Object source, target;
+  const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  const Tape_Controller::Transfer_Status status =
+      controller ? controller->transfer_media(*serial_number, from, to, *media_tag, source, target)
+                 : Tape_Controller::TRANSFER_NO_SOURCE;
+  switch (status) {
+    case Tape_Controller::TRANSFER_DONE:
+      break;
+    case Tape_Controller::TRANSFER_NO_SOURCE:
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get source slot, request dump: '%s'.\n"),
+                 dump(request.body).c_str()));
+      return channel->send_error(400, -1, "Source slot doesn't exist");
+    case Tape_Controller::TRANSFER_NO_TARGET:
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get target slot, request dump: '%s'.\n"),
+                 dump(request.body).c_str()));
+      return channel->send_error(400, -1, "Target slot doesn't exist");
+    case Tape_Controller::TRANSFER_TARGET_FULL:
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Target slot is full '%s', request dump: '%s'.\n"),
+                 dump(target).c_str(), dump(request.body).c_str()));
+      return channel->send_error(400, -1, "Target slot is full");
+    case Tape_Controller::TRANSFER_MISMATCH:
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Source slot mismatch '%s', request dump: '%s'.\n"),
+                 dump(source).c_str(), dump(request.body).c_str()));
+      return channel->send_error(400, -1, "Media mismatches with slot");
+    case Tape_Controller::TRANSFER_MOVE_FAILED:
+      return channel->send_error(500, -1, "Failed to transfer media");
   }
   target["media_tag"] = *media_tag;
   target.erase("sg_name");
