@@ -56,8 +56,8 @@ bool get_string(const Object& o, const char* key, std::string& out, std::string&
   return true;
 }
 
-bool get_int(const Object& o, const char* key, std::int64_t lo, std::int64_t hi,
-             std::int64_t& out, std::string& err) {
+bool get_int(const Object& o, const char* key, std::int64_t lo, std::int64_t hi, std::int64_t& out,
+             std::string& err) {
   auto it = o.find(key);
   if (it == o.end() || it->second.is_null()) return true;
   if (it->second.type() != json_spirit::int_type || it->second.get_int64() < lo ||
@@ -120,7 +120,8 @@ std::string recorded_serial(const Device_Capture& device) {
     if (x.cdb.size() < 3 || x.cdb[0] != 0x12 || !(x.cdb[1] & 0x01) || x.cdb[2] != 0x80 ||
         x.status != 0 || x.data.size() < 4 || x.data[1] != 0x80)
       continue;
-    std::size_t n = std::min<std::size_t>(x.data.size() - 4, std::size_t(x.data[2]) << 8 | x.data[3]);
+    std::size_t n =
+        std::min<std::size_t>(x.data.size() - 4, std::size_t(x.data[2]) << 8 | x.data[3]);
     std::size_t b = 4, e = 4 + n;
     while (b < e && (x.data[b] == ' ' || x.data[b] == 0)) ++b;
     while (e > b && (x.data[e - 1] == ' ' || x.data[e - 1] == 0)) --e;

@@ -113,14 +113,16 @@ void read_elements(Recorder& r, d2t::scsi::Element_Type type, std::uint16_t firs
   std::uint32_t next = first, seen = 0;
   bool voltag = true;
   while (seen < count && next <= 0xFFFF) {
-    auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, count - seen));
+    auto n =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(ELEMENTS_PER_REQUEST, count - seen));
     std::size_t alloc = std::min<std::size_t>(HEADER_ROOM + n * DESCRIPTOR_ROOM, MAX_TRANSFER);
     Raw_Report report;
     std::size_t found = 0;
     for (bool grown = false;;) {
       Exchange x;
-      auto cdb = d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n,
-                                                    voltag, dvcid, static_cast<std::uint32_t>(alloc));
+      auto cdb =
+          d2t::scsi::read_element_status_cdb(type, static_cast<std::uint16_t>(next), n, voltag,
+                                             dvcid, static_cast<std::uint32_t>(alloc));
       if (!r.send(cdb, alloc, x, nullptr)) return;
       if (!good(x)) {
         // A changer without a label reader may refuse VolTag: record its
@@ -145,7 +147,8 @@ void read_elements(Recorder& r, d2t::scsi::Element_Type type, std::uint16_t firs
     if (found == 0) return;
     std::uint32_t last = next;
     for (const Raw_Page& p : report.pages)
-      for (const auto& d : p.descriptors) last = std::max<std::uint32_t>(last, descriptor_address(d));
+      for (const auto& d : p.descriptors)
+        last = std::max<std::uint32_t>(last, descriptor_address(d));
     seen += static_cast<std::uint32_t>(found);
     next = last + 1;
   }

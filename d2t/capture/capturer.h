@@ -45,8 +45,7 @@ class Recorder {
   // `reply`. False when the command was refused (nothing sent) or could
   // not be carried (operating system or transport error, not recorded;
   // `error` says which).
-  bool send(const d2t::scsi::Cdb& cdb, std::size_t allocation, Exchange& reply,
-            std::string* error);
+  bool send(const d2t::scsi::Cdb& cdb, std::size_t allocation, Exchange& reply, std::string* error);
 
  private:
   bool submit(const d2t::scsi::Cdb& cdb, std::size_t allocation, Exchange& reply,

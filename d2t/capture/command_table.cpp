@@ -7,12 +7,8 @@ namespace {
 // Every command here only reads: identity, mode pages, element status, and
 // the sense of the command before.
 const Command_Rule RULES[] = {
-    {0x00, 6, "TEST UNIT READY"},
-    {0x03, 6, "REQUEST SENSE"},
-    {0x12, 6, "INQUIRY"},
-    {0x1A, 6, "MODE SENSE(6)"},
-    {0x5A, 10, "MODE SENSE(10)"},
-    {0xB8, 12, "READ ELEMENT STATUS"},
+    {0x00, 6, "TEST UNIT READY"}, {0x03, 6, "REQUEST SENSE"},   {0x12, 6, "INQUIRY"},
+    {0x1A, 6, "MODE SENSE(6)"},   {0x5A, 10, "MODE SENSE(10)"}, {0xB8, 12, "READ ELEMENT STATUS"},
 };
 }  // namespace
 

@@ -26,7 +26,7 @@ struct Raw_Page {
 
 struct Raw_Report {
   std::uint16_t first_address = 0;
-  std::uint16_t available = 0;    // header: elements available
+  std::uint16_t available = 0;     // header: elements available
   std::uint32_t report_bytes = 0;  // header: byte count of report available
   std::vector<Raw_Page> pages;
 };

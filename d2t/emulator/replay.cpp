@@ -306,7 +306,8 @@ void Replay_Changer::configure(Changer_Config& out) const {
         k.drive = e - static_cast<std::int32_t>(out.storage_slots + out.porter_slots);
         if (d->second.size() > 11 && (d->second[9] & 0x80)) {
           std::int32_t source = element_of(static_cast<std::uint16_t>(get16(&d->second[10])));
-          if (source >= 0 && source < static_cast<std::int32_t>(out.storage_slots + out.porter_slots))
+          if (source >= 0 &&
+              source < static_cast<std::int32_t>(out.storage_slots + out.porter_slots))
             k.source_slot = source + 1;
         }
       } else {

@@ -58,8 +58,8 @@ class Replay_Identity {
 // descriptors of one element type.
 struct Replay_Pages {
   bool present = false;
-  std::uint8_t flags = 0;               // page byte 1 (PVolTag, AVolTag)
-  std::uint16_t descriptor_length = 0;  // as the changer announced it
+  std::uint8_t flags = 0;                                          // page byte 1 (PVolTag, AVolTag)
+  std::uint16_t descriptor_length = 0;                             // as the changer announced it
   std::map<std::uint16_t, std::vector<std::uint8_t>> descriptors;  // by address
 };
 
@@ -73,8 +73,7 @@ class Replay_Changer {
  public:
   // Reads the capture at `path`. Null with `error` set when it cannot be
   // read or holds no usable element status.
-  static std::shared_ptr<const Replay_Changer> load(const std::string& path,
-                                                    std::string* error);
+  static std::shared_ptr<const Replay_Changer> load(const std::string& path, std::string* error);
 
   const d2t::capture::Capture& capture() const { return capture_; }
   const Replay_Identity& identity() const { return *identity_; }
@@ -125,7 +124,7 @@ class Replay_Changer {
   // [element type][device identifiers asked]
   std::array<std::array<Replay_Pages, 2>, 5> pages_;
   std::array<std::vector<std::uint16_t>, 5> addresses_;  // by type, [0] unused
-  std::map<std::uint16_t, std::int32_t> element_;         // address -> index
+  std::map<std::uint16_t, std::int32_t> element_;        // address -> index
   std::map<std::string, Replay_Cartridge> cartridges_;
 };
 
@@ -133,8 +132,8 @@ class Replay_Changer {
 // `folder`) into `out` and returns true; false with `err` set when it
 // cannot be loaded or the object also has shape keys. True without
 // touching `out` when there is no "capture".
-bool apply_capture(const json_spirit::Object& o, const std::string& folder,
-                   Changer_Config& out, std::string& err);
+bool apply_capture(const json_spirit::Object& o, const std::string& folder, Changer_Config& out,
+                   std::string& err);
 
 // READ ELEMENT STATUS data of a replayed changer in state `state`: the
 // recorded descriptors of the elements asked for, in address order and

@@ -95,7 +95,8 @@ std::vector<std::uint8_t> replay_element_status(const Replay_Changer& replay,
     if (!request.volume_tags && (flags & 0xC0)) {
       const std::size_t before = d.size();
       drop_tags(flags, d);
-      length = static_cast<std::uint16_t>(length - std::min<std::size_t>(length, before - d.size()));
+      length =
+          static_cast<std::uint16_t>(length - std::min<std::size_t>(length, before - d.size()));
       flags &= 0x3F;
     }
     if (page == 0 || page_type != item.type || page_set != set) {

@@ -108,7 +108,8 @@ class Replay_Changer_Target : public Target {
 
 class Replay_Drive_Target : public Target {
  public:
-  Replay_Drive_Target(std::unique_ptr<Target> drive, std::shared_ptr<const Replay_Identity> identity)
+  Replay_Drive_Target(std::unique_ptr<Target> drive,
+                      std::shared_ptr<const Replay_Identity> identity)
       : drive_(std::move(drive)), identity_(std::move(identity)) {}
 
   Reply execute(const std::uint8_t* cdb, std::size_t cdb_len, const std::uint8_t* data_out,

@@ -47,7 +47,8 @@ class Recording_Transport : public d2t::scsi::Transport {
 
 class Recording_Provider : public d2t::scsi::Device_Provider {
  public:
-  Recording_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner, std::shared_ptr<Cdb_Log> log)
+  Recording_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner,
+                     std::shared_ptr<Cdb_Log> log)
       : inner_(std::move(inner)), log_(std::move(log)) {}
   bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
     return inner_->list(out, error);
@@ -69,7 +70,8 @@ class Capture_Test : public ::testing::Test {
     file_ = dir_.file("library.json");
     write_file(file_, small_library(30, "", R"(, "faults": [])"));
     std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> emulated(d2t::emulator::make_provider(file_, &error));
+    std::shared_ptr<d2t::scsi::Device_Provider> emulated(
+        d2t::emulator::make_provider(file_, &error));
     ASSERT_TRUE(emulated) << error;
     provider_ = std::make_shared<Recording_Provider>(emulated, log_);
   }
@@ -96,9 +98,9 @@ TEST_F(Capture_Test, SendsOnlyReadOnlyCommandsAndRecordsWhatItAsks) {
   // of each type with VolTag, with and without DVCID.
   std::set<std::string> asked;
   for (const Exchange& x : c.changer.exchanges) asked.insert(to_hex(x.cdb));
-  for (const char* cdb : {"12 00 00 00 ff 00", "12 01 00 00 ff 00", "12 01 80 00 ff 00",
-                          "12 01 83 00 ff 00", "1a 08 1d 00 ff 00", "1a 08 1e 00 ff 00",
-                          "1a 08 1f 00 ff 00"})
+  for (const char* cdb :
+       {"12 00 00 00 ff 00", "12 01 00 00 ff 00", "12 01 80 00 ff 00", "12 01 83 00 ff 00",
+        "1a 08 1d 00 ff 00", "1a 08 1e 00 ff 00", "1a 08 1f 00 ff 00"})
     EXPECT_TRUE(asked.count(cdb)) << cdb;
   std::set<std::pair<int, int>> res;  // (type, dvcid) with VolTag
   for (const Exchange& x : c.changer.exchanges)
@@ -188,11 +190,11 @@ TEST(Capture_File, RoundTripsAndRefusesOtherFormats) {
   ASSERT_TRUE(parse_capture(text, back, &error)) << error;
   EXPECT_EQ(text, write_capture(back));
 
-  EXPECT_FALSE(parse_capture(R"({"format": "d2t-capture/2", "changer": {"exchanges": []}})", back,
-                             &error));
-  EXPECT_FALSE(parse_capture(
-      R"({"format": "d2t-capture/1", "changer": {"exchanges": [{"cdb": "12  00"}]}})", back,
-      &error));
+  EXPECT_FALSE(
+      parse_capture(R"({"format": "d2t-capture/2", "changer": {"exchanges": []}})", back, &error));
+  EXPECT_FALSE(
+      parse_capture(R"({"format": "d2t-capture/1", "changer": {"exchanges": [{"cdb": "12  00"}]}})",
+                    back, &error));
   Bytes b;
   EXPECT_FALSE(from_hex("1", b));
   EXPECT_FALSE(from_hex("12 0g", b));

@@ -48,7 +48,8 @@ class Round_Trip_Test : public Temp_Dir {
     EXPECT_EQ(200, r.status) << r.body;
     v.push_back(r.body);
     int status = -1;
-    v.push_back(tapectl_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
+    v.push_back(
+        tapectl_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
     EXPECT_EQ(0, status) << v.back();
     std::string error;
     std::shared_ptr<d2t::scsi::Device_Provider> p =
@@ -81,10 +82,10 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
   ASSERT_EQ(0, ::mkdir(replay_dir.c_str(), 0755));
   std::ofstream(original_dir + "/library.json") << ORIGINAL;
   int status = -1;
-  const std::string out =
-      tapectl_test::run_command(preload(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
-                "/bin/d2t_capture /dev/sg60 --drives -o '" + replay_dir + "/capture.json' 2>&1",
-            status);
+  const std::string out = tapectl_test::run_command(
+      preload(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
+          "/bin/d2t_capture /dev/sg60 --drives -o '" + replay_dir + "/capture.json' 2>&1",
+      status);
   ASSERT_EQ(0, status) << out;
   std::ofstream(replay_dir + "/library.json") << R"({"changers": [{"capture": "capture.json"}]})";
 
@@ -103,13 +104,18 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
 
   for (tapectl_test::Demo_Daemon* d : {&a, &b}) {
     EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
-                           R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})").status);
-    EXPECT_EQ(200, d->post("/d2/r/tapectl/media/transfer",
-                           R"({"serial_number": "RT-LIB-1", "media_tag": "RT0003L9", "from": 3, "to": 12})")
+                           R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})")
                        .status);
+    EXPECT_EQ(
+        200,
+        d->post("/d2/r/tapectl/media/transfer",
+                R"({"serial_number": "RT-LIB-1", "media_tag": "RT0003L9", "from": 3, "to": 12})")
+            .status);
     EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
-                           R"({"serial_number": "RT-DRV-2", "media_tag": "RT0011L9"})").status);
-    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/unload", R"({"serial_number": "RT-DRV-1"})").status);
+                           R"({"serial_number": "RT-DRV-2", "media_tag": "RT0011L9"})")
+                       .status);
+    EXPECT_EQ(200,
+              d->post("/d2/r/tapectl/drive/unload", R"({"serial_number": "RT-DRV-1"})").status);
   }
   const std::vector<std::string> moved = expect_same("after moves");
   EXPECT_NE(first[1], moved[1]);  // the moves happened

@@ -62,16 +62,33 @@ Answer run(d2t::scsi::Transport& t, const Bytes& cdb, std::size_t alloc) {
 
 Bytes res(std::uint8_t type, bool voltag, bool dvcid, std::uint16_t start, std::uint16_t count,
           std::uint32_t alloc) {
-  return {0xB8, static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
-          static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start),
-          static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count),
-          static_cast<std::uint8_t>(dvcid ? 1 : 0), static_cast<std::uint8_t>(alloc >> 16),
-          static_cast<std::uint8_t>(alloc >> 8), static_cast<std::uint8_t>(alloc), 0, 0};
+  return {0xB8,
+          static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
+          static_cast<std::uint8_t>(start >> 8),
+          static_cast<std::uint8_t>(start),
+          static_cast<std::uint8_t>(count >> 8),
+          static_cast<std::uint8_t>(count),
+          static_cast<std::uint8_t>(dvcid ? 1 : 0),
+          static_cast<std::uint8_t>(alloc >> 16),
+          static_cast<std::uint8_t>(alloc >> 8),
+          static_cast<std::uint8_t>(alloc),
+          0,
+          0};
 }
 
 Bytes move(std::uint16_t from, std::uint16_t to) {
-  return {0xA5, 0, 0, 0, static_cast<std::uint8_t>(from >> 8), static_cast<std::uint8_t>(from),
-          static_cast<std::uint8_t>(to >> 8), static_cast<std::uint8_t>(to), 0, 0, 0, 0};
+  return {0xA5,
+          0,
+          0,
+          0,
+          static_cast<std::uint8_t>(from >> 8),
+          static_cast<std::uint8_t>(from),
+          static_cast<std::uint8_t>(to >> 8),
+          static_cast<std::uint8_t>(to),
+          0,
+          0,
+          0,
+          0};
 }
 
 class Replay_Test : public ::testing::Test {
@@ -111,8 +128,7 @@ class Replay_Test : public ::testing::Test {
             for (std::uint16_t count : {1, 3, 0xFFFF})
               for (std::uint32_t alloc : {8u, 30u, 100u, 4096u}) {
                 Bytes cdb = res(type, voltag, dvcid, start, count, alloc);
-                ASSERT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc))
-                    << d2t::capture::to_hex(cdb);
+                ASSERT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc)) << d2t::capture::to_hex(cdb);
               }
   }
 
@@ -152,8 +168,9 @@ TEST_F(Replay_Test, DrivesKeepTheirRecordedIdentityAndElement) {
     ASSERT_TRUE(a && b) << name;
     for (std::uint8_t page : {0x00, 0x80, 0x83})
       for (std::uint16_t alloc : {4, 255}) {
-        Bytes cdb = {0x12, 1, page, static_cast<std::uint8_t>(alloc >> 8),
-                     static_cast<std::uint8_t>(alloc), 0};
+        Bytes cdb = {
+            0x12, 1, page, static_cast<std::uint8_t>(alloc >> 8), static_cast<std::uint8_t>(alloc),
+            0};
         EXPECT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc)) << name;
       }
     // Commands other than INQUIRY reach the emulated drive.
