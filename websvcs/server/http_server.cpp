@@ -209,19 +209,24 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   if (!origin_allowed(MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_ORIGIN),
                       host, server.url()))
     return refuse(conn, &st, 403, "Cross-origin request refused");
-  if (!server.token().empty() &&
-      !bearer_token_matches(server.token(),
-                            MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
-                                                        MHD_HTTP_HEADER_AUTHORIZATION)))
-    return refuse(conn, &st, 401, "Missing or wrong bearer token", "Bearer");
+  // The route is looked up before the token check but not told: only a
+  // GET or HEAD of a public route (the console's page) passes without the
+  // token; every other unauthenticated request gets 401, never 400 or 404.
   std::string::size_type q = st.raw_uri.find('?');
   std::string raw_path = st.raw_uri.substr(0, q);
   if (q != std::string::npos) st.query = st.raw_uri.substr(q + 1);
   std::string::size_type hash = st.query.find('#');
   if (hash != std::string::npos) st.query.erase(hash);
-  if (!percent_decode(raw_path, st.path, false) || st.path.find('?') != std::string::npos)
-    return refuse(conn, &st, 400, "Malformed request path");
-  st.route = server.routes().find(st.path, st.suffix);
+  const bool path_ok =
+      percent_decode(raw_path, st.path, false) && st.path.find('?') == std::string::npos;
+  st.route = path_ok ? server.routes().find(st.path, st.suffix) : nullptr;
+  const bool open = st.route && st.route->open() && (st.method == "GET" || st.method == "HEAD");
+  if (!open && !server.token().empty() &&
+      !bearer_token_matches(server.token(),
+                            MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
+                                                        MHD_HTTP_HEADER_AUTHORIZATION)))
+    return refuse(conn, &st, 401, "Missing or wrong bearer token", "Bearer");
+  if (!path_ok) return refuse(conn, &st, 400, "Malformed request path");
   if (st.route) st.route_path = st.route->path();
   if (!st.route) return refuse(conn, &st, 404, "No such resource");
   const char* length =

@@ -116,6 +116,7 @@ bool Route_Table::load(const std::vector<Web_Route_Config>& routes, const std::s
       return false;
     }
     routes_.emplace_back(new Route(r.path, r.prefix, h, gobbler, lib));
+    routes_.back()->set_open(r.open);
   }
   return true;
 }

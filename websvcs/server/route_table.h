@@ -53,6 +53,9 @@ class Route {
 
   const std::string& path() const { return path_; }
   bool prefix() const { return prefix_; }
+  // GET and HEAD need no bearer token (Web_Route_Config::open).
+  bool open() const { return open_; }
+  void set_open(bool open) { open_ = open; }
   JSON_RESTful_Handler& handler() { return *handler_; }
   // Runs the request through the handler, one at a time for handlers that
   // do not declare THREAD. See run_json_restful_handler.
@@ -61,6 +64,7 @@ class Route {
  private:
   std::string path_;
   bool prefix_;
+  bool open_ = false;
   JSON_RESTful_Handler* handler_;
   JSON_RESTful_Handler_Gobbler gobbler_;
   std::shared_ptr<Plugin_Library> library_;

@@ -77,6 +77,14 @@ bool parse_route(const Value& v, Web_Route_Config& r, std::string& error) {
     error = "prefix route path \"" + r.path + "\" must not end with \"/\"";
     return false;
   }
+  auto pub = o.find("public");
+  if (pub != o.end()) {
+    if (pub->second.type() != json_spirit::bool_type) {
+      error = "\"public\" must be true or false";
+      return false;
+    }
+    r.open = pub->second.get_bool();
+  }
   auto a = o.find("args");
   if (a != o.end()) {
     if (a->second.type() != json_spirit::array_type) {

@@ -15,6 +15,10 @@ struct Web_Route_Config {
   std::string library;  // plug-in file; relative names are resolved later
   std::string factory;  // exported factory, "_make_" + class name
   bool prefix = false;  // also serve paths below: path + "/..."
+  // "public": GET and HEAD are served without the bearer token. For pages
+  // that hold no data of their own (the console's files, whose requests
+  // for data still carry the token).
+  bool open = false;
   std::vector<std::string> args;  // handed to the handler's init()
 };
 

@@ -268,6 +268,23 @@ TEST_F(Http_Server_Test, BearerTokenProtectsEveryRoute) {
                      .status);
 }
 
+// A public route (the console's page) answers GET and HEAD without the
+// token; its other methods, every other route and unknown paths still get
+// 401.
+TEST_F(Http_Server_Test, PublicRouteServesItsPageWithoutTheToken) {
+  routes_.add("/page", false, echo_);
+  std::string suffix;
+  routes_.find("/page", suffix)->set_open(true);
+  const std::string token = "s3cret-token-0123456789";
+  start(token);
+  EXPECT_EQ(200, http_request(port(), "GET", "/page").status);
+  EXPECT_EQ(405, http_request(port(), "HEAD", "/page").status);  // the handler's own answer
+  EXPECT_EQ(401, http_request(port(), "POST", "/page", "{}").status);
+  EXPECT_EQ(401, http_request(port(), "GET", "/d2/r/tapectl/list").status);
+  EXPECT_EQ(401, http_request(port(), "GET", "/no/such/route").status);
+  EXPECT_EQ(401, http_request(port(), "GET", "/bad%00path").status);
+}
+
 TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
   config_.allowed_hosts = {"tapehost.example.com"};
   start();

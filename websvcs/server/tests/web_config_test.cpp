@@ -31,7 +31,7 @@ TEST(Web_Config, DefaultsAndFullForm) {
                   "factory": "_make_JSON_RESTful_List_Handler"},
                  {"path": "/x", "library": "/abs/l.so", "factory": "_make_X",
                   "prefix": true, "args": ["-v"]},
-                 {"path": "/ui/", "library": "l.so", "factory": "_make_Y"}]})",
+                 {"path": "/ui/", "library": "l.so", "factory": "_make_Y", "public": true}]})",
                     c, error))
       << error;
   EXPECT_EQ("::1", c.listen);
@@ -44,6 +44,8 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ("libtapectl_web.so", c.routes[0].library);
   EXPECT_FALSE(c.routes[0].prefix);
   EXPECT_TRUE(c.routes[1].prefix);
+  EXPECT_FALSE(c.routes[1].open);
+  EXPECT_TRUE(c.routes[2].open);
   ASSERT_EQ(1u, c.routes[1].args.size());
 }
 
@@ -66,6 +68,7 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a/", "library": "l", "factory": "f", "prefix": true}]})",
+      R"({"routes": [{"path": "/a", "library": "l", "factory": "f", "public": "yes"}]})",
       R"({"routes": [{"path": "/a", "library": "", "factory": "f"}]})",
       R"({"routes": [{"path": "/a", "library": "l", "factory": "f", "args": [1]}]})",
       R"({"routes": [{"path": "/a", "library": "l", "factory": "f"},
