@@ -10,6 +10,8 @@ dialog moves nothing); afterwards the page shows the drive empty and the
 slot full, and the inventory (route and SQLite file) agrees. A screenshot
 is written to BUILD/console/console.png.
 
+The daemon has a bearer token: the page asks for it once.
+
 With --slots N: a generated library of N slots. The page must draw the
 grid and scroll to its last slot; the time from opening the page to the
 first grid drawn is printed (no limit is asserted). Screenshot:
@@ -49,9 +51,10 @@ def free_port():
 class Daemon:
     """scripts/demo --no-build on the build tree, in a folder of its own."""
 
-    def __init__(self, source, build, folder, library_file=None):
+    def __init__(self, source, build, folder, library_file=None, token=None):
         self.source, self.build, self.folder = source, build, folder
         self.library_file = library_file
+        self.token = token
         self.port = None
         self.proc = None
         self.log_path = folder + ".log"
@@ -63,6 +66,12 @@ class Daemon:
                     "--dir", self.folder, "--port", str(self.port)]
             if self.library_file:
                 args += ["--library", self.library_file]
+            if self.token:
+                token_file = self.folder + ".token"
+                with open(token_file, "w") as f:
+                    f.write(self.token + "\n")
+                os.chmod(token_file, 0o600)
+                args += ["--token-file", token_file]
             with open(self.log_path, "ab") as log:
                 self.proc = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT)
             deadline = time.monotonic() + WAIT_SECONDS
@@ -96,9 +105,11 @@ class Daemon:
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
-    def get(self, path, timeout=600):
+    def get(self, path, timeout=600, token=True):
+        headers = {"Authorization": "Bearer " + self.token} if self.token and token else {}
         try:
-            with urllib.request.urlopen(self.url(path), timeout=timeout) as r:
+            request = urllib.request.Request(self.url(path), headers=headers)
+            with urllib.request.urlopen(request, timeout=timeout) as r:
                 return r.status, r.read()
         except urllib.error.HTTPError as e:
             return e.code, e.read()
@@ -185,10 +196,20 @@ def unload_through_the_page(driver, daemon, folder, shots):
     tag, home = "A00001L9", 1
     drive = drives[0]
 
+    # The page loads without the token, its data needs it: asked once, kept
+    # for the session (a reload does not ask again).
+    assert daemon.get("/", token=False)[0] == 200
+    assert daemon.get("/d2/r/tapectl/info", token=False)[0] == 401
     driver.get(daemon.url("/"))
+    wait_for("the token dialog", lambda: driver.find_element(By.ID, "token").get_attribute("open") is not None)
+    driver.find_element(By.ID, "token-text").send_keys(daemon.token)
+    driver.find_element(By.ID, "token-ok").click()
+    wait_for("drive rows", lambda: drive_row(driver, drives[0]))
+    driver.refresh()
     for serial in drives:
         wait_for("drive %s in the table" % serial, lambda: drive_row(driver, serial))
     c = wait_for("barcode %s in the grid" % tag, lambda: cell(driver, tag))
+    assert driver.find_element(By.ID, "token").get_attribute("open") is None
     assert c.get_attribute("data-slot") == str(home), c.get_attribute("data-slot")
     assert c.get_attribute("data-kind") == "full"
     assert "A00001L9" in c.text
@@ -308,7 +329,8 @@ def main():
         library_file = os.path.join(tmp, "library-%d.json" % args.slots)
         generated_library(os.path.join(args.source_dir, "d2t/emulator/samples/library.json"),
                           args.slots, library_file)
-    daemon = Daemon(args.source_dir, args.build_dir, folder, library_file)
+    token = None if args.slots else "console-test-token-%d" % os.getpid()
+    daemon = Daemon(args.source_dir, args.build_dir, folder, library_file, token)
     driver = None
     try:
         daemon.start()
