@@ -2,7 +2,10 @@
 // only read-only commands reach the device; the file format round-trips;
 // the element status requests match the ones the device layer makes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -169,6 +172,46 @@ TEST_F(Capture_Test, AsksForElementStatusInTheDeviceLayersChunks) {
   std::set<std::string> captured;
   for (const Exchange& x : c.changer.exchanges) captured.insert(to_hex(x.cdb));
   for (const std::string& cdb : layer) EXPECT_TRUE(captured.count(cdb)) << cdb;
+}
+
+// The program: its help promises read-only use; usage errors and an
+// unknown changer have their own exit status and write no file.
+TEST(Capture_Program, HelpUsageAndUnknownDevice) {
+  const std::string program = std::string(D2T_BINARY_DIR) + "/bin/d2t_capture";
+  auto run = [](const std::string& command, int& status) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int rc = p ? ::pclose(p) : -1;
+    status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+  };
+  int status = -1;
+  const std::string help = run(program + " --help", status);
+  EXPECT_EQ(0, status);
+  EXPECT_NE(std::string::npos,
+            help.find("never moves, initialises, loads, unloads\nor writes anything"))
+      << help;
+  run(program + " 2>/dev/null", status);
+  EXPECT_EQ(2, status);
+  run(program + " /dev/sg5 --bogus 2>/dev/null", status);
+  EXPECT_EQ(2, status);
+  Temp_Dir dir;
+  write_file(dir.file("library.json"), small_library());
+  const std::string out = dir.file("capture.json");
+  run("D2T_EMULATOR=" + dir.file("library.json") + " " + program + " /dev/sg99 -o " + out +
+          " 2>/dev/null",
+      status);
+  EXPECT_EQ(1, status);
+  EXPECT_NE(0, ::access(out.c_str(), F_OK));
+  run("D2T_EMULATOR=" + dir.file("library.json") + " " + program + " /dev/sg5 -o " + out, status);
+  EXPECT_EQ(0, status);
+  Capture c;
+  std::string error;
+  EXPECT_TRUE(load_capture(out, c, &error)) << error;
+  EXPECT_EQ("LIB-1", recorded_serial(c.changer));
 }
 
 TEST(Capture_File, RoundTripsAndRefusesOtherFormats) {
