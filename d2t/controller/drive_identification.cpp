@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "d2t/controller/drive_identity.h"
+#include "d2t/controller/move_report.h"
+#include "d2t/metrics/metrics.h"
 #include "d2t/tools/identity.h"
 #include "d2t/tools/tools.h"
 #include "database/database.h"
@@ -94,11 +96,14 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
   std::map<std::string, bool> type_known;  // media types with a capacity
   for (const auto& k : known) type_known[media_type(k.first)] = true;
   d2t::Media_var missing, missing_new_type, any_data;
+  bool measured_now = false;
   for (const d2t::Media_var& m : changer.medias()) {
     if (!data_cartridge(m)) continue;
     if (any_data.null()) any_data = m;
-    if (m->state() == d2t::MST_BLANK && m->capacity() != 0)
+    if (m->state() == d2t::MST_BLANK && m->capacity() != 0) {
       type_known[media_type(m->media_tag())] = true;
+      measured_now = true;
+    }
   }
   for (const d2t::Media_var& m : changer.medias()) {
     if (!data_cartridge(m) || m->state() != d2t::MST_FULL) continue;
@@ -110,7 +115,11 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
   }
   const std::string stored = stored_type(impl, changer.serial_number());
   const bool type_missing = changer.type().empty() && stored.empty();
-  d2t::Media_var media = !missing_new_type.null() ? missing_new_type : missing;
+  // A cartridge of a media type nothing was measured for tells most; any
+  // missing one is measured when nothing was measured in this scan (the
+  // others then take its capacity); the type alone needs any cartridge.
+  d2t::Media_var media = missing_new_type;
+  if (media.null() && !measured_now) media = missing;
   if (media.null() && type_missing) media = any_data;
 
   // An identified drive that is empty and can be ejected through.
@@ -130,10 +139,12 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
   d2t::Media& m = *media;
   bool count_failure = false;
   const ACE_UINT64 load_start = settings.clock.now_ms();
-  if (!d2t::tools::mount(changer.sg_name(), drive->drive_number(), m.slot_number(), m.media_tag(),
-                         settings.load_unload_retries, count_failure)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%C) %d to %d.\n"), m.media_tag().c_str(),
-               m.slot_number(), static_cast<int>(drive->drive_number())));
+  Move_Report load_report({d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
+                           static_cast<int>(drive->drive_number()), drive->serial_number(),
+                           m.slot_number(), 0, m.media_tag()});
+  if (!load_report.finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(), m.slot_number(),
+                                            m.media_tag(), settings.load_unload_retries,
+                                            count_failure))) {
     if (changer.type().empty()) changer.type(stored);
     return;
   }
@@ -148,9 +159,12 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
     }
   }
   const ACE_UINT64 unload_start = settings.clock.now_ms();
-  if (d2t::tools::unmount(
+  Move_Report unload_report({d2t::metrics::MOVE_SCAN_UNLOAD, changer.serial_number(),
+                             changer.sg_name(), static_cast<int>(drive->drive_number()),
+                             drive->serial_number(), m.slot_number(), 0, m.media_tag()});
+  if (unload_report.finish(d2t::tools::unmount(
           changer.sg_name(), drive->dev_name(), drive->drive_number(), m.slot_number(),
-          m.media_tag(), settings.load_unload_retries * settings.faulty_threshold, count_failure)) {
+          m.media_tag(), settings.load_unload_retries * settings.faulty_threshold, count_failure))) {
     const ACE_UINT64 ms = load_ms + (settings.clock.now_ms() - unload_start);
     changer.type(ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
                                                                                 : "physical");
@@ -158,9 +172,6 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
     drive->faulty(true);
     drive->slot_number(m.slot_number());
     drive->media_tag(m.media_tag());
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
-               changer.sg_name().c_str(), drive->dev_name().c_str(),
-               static_cast<int>(drive->drive_number())));
     if (changer.type().empty()) changer.type(stored);
   }
 }

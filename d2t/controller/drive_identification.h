@@ -46,10 +46,11 @@ struct Cycle_Settings {
 // library's type is neither measured now nor stored, loads one cartridge
 // into one identified empty drive, measures it and unloads it, timing the
 // cycle for the type ("virtual" up to TYPE_DETECT_TIME_THD_IN_MS). The
-// cartridge is one whose media type has no capacity yet, else any missing
-// one, else (type only) the first data cartridge. Without a completed
-// cycle the stored type is kept. A failed unload marks the drive faulty
-// and records the cartridge in it.
+// cartridge is a missing one whose media type has no capacity yet, else
+// (when nothing was measured in this scan) any missing one, else (type
+// only) the first data cartridge; with none of these nothing moves.
+// Without a completed cycle the stored type is kept. A failed unload marks
+// the drive faulty and records the cartridge in it.
 void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
                        const Cycle_Settings& settings);
 
