@@ -138,4 +138,19 @@ TEST_F(Load_Test, UnloadWithoutATaggedHomeSlotIsRefused) {
   EXPECT_EQ("Failed to check media to unload", str(unload("CHG0001-D1", false), "message"));
 }
 
+// The library answers that the request was wrong (the cartridge was moved
+// behind the inventory's back, so its slot is empty): the load fails, but
+// the drive is not blamed, however often it is asked.
+TEST_F(Load_Test, AnswersAboutTheRequestAreNotCountedAgainstTheDrive) {
+  bool count_failure = false;
+  ASSERT_TRUE(d2t::tools::mount(layout_.changers[0].sg_name, 1, 5, "CHG0005L9", 0, count_failure));
+  for (int n = 0; n < 4; ++n) {
+    const Object r = load("CHG0001-D0", "CHG0005L9", false);
+    EXPECT_EQ("Failed to load media", str(r, "message"));
+    EXPECT_FALSE(faulty(r)) << n;
+    EXPECT_EQ(0, drive_failures("CHG0001-D0")) << n;
+  }
+  EXPECT_EQ("drive:1", where_is("CHG0005L9"));
+}
+
 }  // namespace

@@ -163,4 +163,22 @@ TEST_F(Drive_Handler_Test, CountedFailuresTurnTheDriveFaultyAtTheThreshold) {
   EXPECT_EQ("drive:0", where_is("T0004L9"));
 }
 
+// A load of a cartridge that another drive holds: 500 with exactly the
+// refusal, nothing moved, nothing counted; the holding drive still loads it.
+TEST_F(Drive_Handler_Test, CartridgeInAnotherDriveIsRefusedWithoutBlame) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_EQ(200, load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})").status);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    const Reply r = load(R"({"serial_number": "LIB-1-D1", "media_tag": "T0001L9"})");
+    EXPECT_EQ(500, r.status) << attempt;
+    EXPECT_EQ(R"({"message":"Media is loaded in another drive"})", r.body) << attempt;
+  }
+  int failures = -1;
+  json_spirit::object_get(drive_row("LIB-1-D1"), "failures", failures);
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ("drive:0", where_is("T0001L9"));
+  EXPECT_EQ(200, load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})").status);
+  EXPECT_EQ("drive:0", where_is("T0001L9"));
+}
+
 }  // namespace
