@@ -115,7 +115,9 @@ TEST_F(Identity_Test, EachRoutePlacesEveryDriveWithoutAMount) {
     expect_mapped(4);
     for (const Cartridge_Layout& t : layout.cartridges)
       EXPECT_EQ("slot:" + std::to_string(t.slot), where_is(t.barcode)) << t.barcode;
-    EXPECT_EQ(1, counter_->moves());  // the one refused attempt to measure a capacity
+    // At most the refused attempt to measure a capacity: loading would
+    // have tried every element at least once.
+    EXPECT_LT(counter_->moves(), 4);
     TearDown();
     SetUp();
   }
