@@ -7,7 +7,9 @@ Without --slots: the sample emulated library. The page must list every
 drive and show a known barcode in the grid; a cartridge is loaded and the
 drive unloaded again through the page's confirmation dialog (a cancelled
 dialog moves nothing); afterwards the page shows the drive empty and the
-slot full, and the inventory (route and SQLite file) agrees. A screenshot
+slot full; a cartridge is moved to an empty slot; a rescan cannot be
+confirmed before its warning is acknowledged; the inventory (route and
+SQLite file) agrees. A screenshot
 is written to BUILD/console/console.png.
 
 The daemon has a bearer token: the page asks for it once.
@@ -244,6 +246,26 @@ def unload_through_the_page(driver, daemon, folder, shots):
         driver.find_element(By.ID, "error").text
     driver.save_screenshot(shots)
 
+    # A move: pick the cartridge, "Move to a slot", pick an empty slot.
+    moving, target = "A00002L9", 11
+    cell(driver, moving).click()
+    wait_for("the move button", lambda: driver.find_element(By.ID, "move-start")).click()
+    wait_for("empty slot %d" % target, lambda: driver.find_element(
+        By.CSS_SELECTOR, '#grid .cell[data-slot="%d"][data-kind="empty"]' % target)).click()
+    text = confirm(driver, True)
+    assert moving in text and str(target) in text, text
+    wait_for("%s in slot %d" % (moving, target), lambda: (cell(driver, moving) and
+             cell(driver, moving).get_attribute("data-slot") == str(target)))
+
+    # A rescan cannot be confirmed before its warning is acknowledged.
+    driver.find_element(By.ID, "rescan").click()
+    wait_for("the rescan dialog", lambda: driver.find_element(By.ID, "confirm-warning").is_displayed())
+    assert "moves cartridges" in driver.find_element(By.ID, "confirm").text
+    assert not driver.find_element(By.ID, "confirm-ok").is_enabled()
+    driver.find_element(By.ID, "confirm-ack").click()
+    assert driver.find_element(By.ID, "confirm-ok").is_enabled()
+    confirm(driver, False)
+
     # The inventory agrees: the route and the SQLite file.
     inventory = daemon.get_json("/d2/r/tapectl/inventory?serial_number=" + LIBRARY)
     d = [d for d in inventory[0]["drives"] if d["serial_number"] == drive][0]
@@ -254,6 +276,7 @@ def unload_through_the_page(driver, daemon, folder, shots):
                                   d["drive_number"])
     assert row is not None and row[0] is None, row
     assert tags.get(home) == tag, tags
+    assert tags.get(target) == moving and not tags.get(2), tags
 
 
 def generated_library(sample, slots, path):
