@@ -8,7 +8,8 @@ drive and show a known barcode in the grid; a cartridge is loaded and the
 drive unloaded again through the page's confirmation dialog (a cancelled
 dialog moves nothing); afterwards the page shows the drive empty and the
 slot full; a cartridge is moved to an empty slot; a rescan cannot be
-confirmed before its warning is acknowledged; the inventory (route and
+confirmed before its warning is acknowledged; a move the daemon refuses
+shows the daemon's message; the inventory (route and
 SQLite file) agrees. A screenshot
 is written to BUILD/console/console.png.
 
@@ -112,6 +113,18 @@ class Daemon:
         try:
             request = urllib.request.Request(self.url(path), headers=headers)
             with urllib.request.urlopen(request, timeout=timeout) as r:
+                return r.status, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.read()
+
+    def post(self, path, body):
+        headers = {"Content-Type": "application/json"}
+        if self.token:
+            headers["Authorization"] = "Bearer " + self.token
+        request = urllib.request.Request(self.url(path), data=json.dumps(body).encode(),
+                                         headers=headers, method="POST")
+        try:
+            with urllib.request.urlopen(request, timeout=600) as r:
                 return r.status, r.read()
         except urllib.error.HTTPError as e:
             return e.code, e.read()
@@ -257,6 +270,23 @@ def unload_through_the_page(driver, daemon, folder, shots):
     wait_for("%s in slot %d" % (moving, target), lambda: (cell(driver, moving) and
              cell(driver, moving).get_attribute("data-slot") == str(target)))
 
+    # The daemon's refusal is shown: the target is filled behind the page's
+    # back while its confirmation dialog is open.
+    cell(driver, "A00003L9").click()
+    wait_for("the move button", lambda: driver.find_element(By.ID, "move-start")).click()
+    wait_for("empty slot 13", lambda: driver.find_element(
+        By.CSS_SELECTOR, '#grid .cell[data-slot="13"][data-kind="empty"]')).click()
+    wait_for("the confirmation dialog", lambda: driver.find_element(By.ID, "confirm").get_attribute("open") is not None)
+    status, body = daemon.post("/d2/r/tapectl/media/transfer", {"serial_number": LIBRARY,
+                               "media_tag": "A00004L9", "from": 4, "to": 13})
+    assert status == 200, (status, body)
+    confirm(driver, True)
+    error = wait_for("the daemon's message", lambda: driver.find_element(By.ID, "error").is_displayed()
+                     and driver.find_element(By.ID, "error-text").text)
+    assert "Target slot is full" in error and "400" in error, error
+    assert cell(driver, "A00003L9").get_attribute("data-slot") == "3"
+    driver.find_element(By.ID, "error-close").click()
+
     # A rescan cannot be confirmed before its warning is acknowledged.
     driver.find_element(By.ID, "rescan").click()
     wait_for("the rescan dialog", lambda: driver.find_element(By.ID, "confirm-warning").is_displayed())
@@ -277,6 +307,7 @@ def unload_through_the_page(driver, daemon, folder, shots):
     assert row is not None and row[0] is None, row
     assert tags.get(home) == tag, tags
     assert tags.get(target) == moving and not tags.get(2), tags
+    assert tags.get(3) == "A00003L9" and tags.get(13) == "A00004L9", tags
 
 
 def generated_library(sample, slots, path):
