@@ -4,6 +4,9 @@
 
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
+#include "d2t/controller/move_report.h"
+#include "d2t/metrics/metrics.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
@@ -18,7 +21,7 @@ bool Tape_Controller::update() {
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
     return false;
   }
   update_device_name(changers, drives);
@@ -44,7 +47,7 @@ bool Tape_Controller::rediscover_names() {
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
     return false;
   }
   return update_device_name(changers, drives);
@@ -134,17 +137,18 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
 
   const ACE_UINT64 start = clock_->now_ms();
   bool count_failure = false;
-  if (!d2t::tools::mount(changer.sg_name(), drive->drive_number(), media->slot_number(),
-                         media->media_tag(), load_unload_retries_, count_failure)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%s) %d to %d.\n"), media->media_tag().c_str(),
-               media->slot_number(), static_cast<int>(drive->drive_number())));
+  Move_Attempt attempt{d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
+                       static_cast<int>(drive->drive_number()), drive->serial_number(),
+                       media->slot_number(), 0, media->media_tag()};
+  if (!Move_Report(attempt).finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(),
+                                                     media->slot_number(), media->media_tag(),
+                                                     load_unload_retries_, count_failure))) {
     return false;
   }
-  if (!d2t::tools::unmount(changer.sg_name(), drive->dev_name(), drive->drive_number(),
-                           media->slot_number(), media->media_tag(), load_unload_retries_,
-                           count_failure)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"), media->media_tag().c_str(),
-               media->slot_number(), static_cast<int>(drive->drive_number())));
+  attempt.kind = d2t::metrics::MOVE_SCAN_UNLOAD;
+  if (!Move_Report(attempt).finish(d2t::tools::unmount(
+          changer.sg_name(), drive->dev_name(), drive->drive_number(), media->slot_number(),
+          media->media_tag(), load_unload_retries_, count_failure))) {
     // The cartridge stays in the drive: record it there (its home slot
     // keeps the tag), so that an unload can send it home later.
     impl_->set_drive_slot(drive->dev_name(), Value(media->slot_number()));

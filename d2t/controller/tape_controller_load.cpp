@@ -7,6 +7,9 @@
 
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
+#include "d2t/controller/move_report.h"
+#include "d2t/metrics/metrics.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
@@ -94,8 +97,11 @@ bool Tape_Controller::load(const Object& request, Object& result) {
 
     d2t::tools::Blame blame = d2t::tools::Blame::NONE;
     bool count_failure = false;
-    if (d2t::tools::mount(sg_name, static_cast<ACE_UINT32>(drive_number), slot32, *media_tag,
-                          load_unload_retries_, blame)) {
+    Move_Report report({d2t::metrics::MOVE_LOAD,
+                        json_spirit::object_get_str_or_empty(device, "changer_serial_number"),
+                        sg_name, drive_number, *serial, slot32, 0, *media_tag});
+    if (report.finish(d2t::tools::mount(sg_name, static_cast<ACE_UINT32>(drive_number), slot32,
+                                        *media_tag, load_unload_retries_, blame))) {
       if (failures != 0) impl_->update_drive_failure(dev_name, 0);
       if (impl_->set_drive_slot(*serial, static_cast<ACE_INT64>(slot32))) {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| load '%s' from slot %d to drive '%s'.\n"),
@@ -153,7 +159,7 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
     if (!d2t::list_devices(changers, drives, false)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
       return false;
     }
 

@@ -9,6 +9,7 @@
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/slot_row_index.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
@@ -52,7 +53,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
     if (!d2t::tools::lsscsi(changers, drives)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
       return false;
     }
     auto listed = std::find_if(changers.begin(), changers.end(), [&](const d2t::Changer_var& c) {

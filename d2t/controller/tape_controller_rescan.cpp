@@ -1,8 +1,12 @@
 // Rescan of one library and removal of libraries left without drives.
 #include "d2t/controller/tape_controller.h"
 
+#include <chrono>
+
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/controller_sql.h"
+#include "d2t/metrics/metrics.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 
 bool match_changer(d2t::Changer_var changer, const std::string& serial_number) {
@@ -24,7 +28,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
   Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices: %C\n"),
+               d2t::tools::listing_error().c_str()));
     return false;
   }
 
@@ -32,7 +37,13 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     if (changer.null()) continue;
     if (changer->serial_number() != serial_number) {
       changer.reset();
-    } else if (!scan_tapelib(*changer, drives)) {
+      continue;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const bool scanned = scan_tapelib(*changer, drives);
+    d2t::metrics::record_scan(
+        serial_number, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    if (!scanned) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to scan %s, changer serial_number: %s.\n"),
                  changer->sg_name().c_str(), changer->serial_number().c_str()));
       changer.reset();

@@ -11,6 +11,8 @@
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/drive_identification.h"
 #include "d2t/controller/drive_identity.h"
+#include "d2t/controller/move_report.h"
+#include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
 
 namespace {
@@ -80,8 +82,11 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
 
       bool count_failure = false;
       const ACE_UINT64 load_start = clock_->now_ms();
-      if (!d2t::tools::mount(changer.sg_name(), d->drive_number(), m.slot_number(), m.media_tag(),
-                             load_unload_retries_, count_failure)) {
+      Move_Report load_report({d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
+                               static_cast<int>(d->drive_number()), std::string(), m.slot_number(), 0,
+                               m.media_tag()});
+      if (!load_report.finish(d2t::tools::mount(changer.sg_name(), d->drive_number(), m.slot_number(),
+                                                m.media_tag(), load_unload_retries_, count_failure))) {
         if (++mount_failures >= faulty_threshold_) break;
         continue;
       }
@@ -123,8 +128,13 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
       // drive, or the candidate that reported the cleaning cartridge.
       const std::string& eject_device = cleaning_drive.null() ? d->dev_name() : cleaning_drive->dev_name();
       const ACE_UINT64 unload_start = clock_->now_ms();
-      if (d2t::tools::unmount(changer.sg_name(), eject_device, d->drive_number(), m.slot_number(),
-                              m.media_tag(), unload_retries, count_failure)) {
+      Move_Report unload_report({d2t::metrics::MOVE_SCAN_UNLOAD, changer.serial_number(),
+                                 changer.sg_name(), static_cast<int>(d->drive_number()),
+                                 found ? d->serial_number() : std::string(), m.slot_number(), 0,
+                                 m.media_tag()});
+      if (unload_report.finish(d2t::tools::unmount(changer.sg_name(), eject_device, d->drive_number(),
+                                                   m.slot_number(), m.media_tag(), unload_retries,
+                                                   count_failure))) {
         total_ms += load_ms + (clock_->now_ms() - unload_start);
         ++cycles;
       } else {
@@ -133,9 +143,6 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
         // the stored drive names its home slot.
         d->slot_number(m.slot_number());
         d->media_tag(m.media_tag());
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
-                   changer.sg_name().c_str(), d->dev_name().c_str(),
-                   static_cast<int>(d->drive_number())));
       }
       if (found || d->faulty()) break;
     }

@@ -5,6 +5,8 @@
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/move_report.h"
+#include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
 
@@ -85,8 +87,11 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
     }
 
     d2t::tools::Blame blame = d2t::tools::Blame::NONE;
-    if (d2t::tools::unmount(sg_name, no_rewind, static_cast<ACE_UINT32>(drive_number), slot_number,
-                            *media_tag, load_unload_retries_, blame)) {
+    Move_Report report({d2t::metrics::MOVE_UNLOAD,
+                        json_spirit::object_get_str_or_empty(device, "changer_serial_number"),
+                        sg_name, drive_number, serial, slot_number, 0, *media_tag});
+    if (report.finish(d2t::tools::unmount(sg_name, no_rewind, static_cast<ACE_UINT32>(drive_number),
+                                          slot_number, *media_tag, load_unload_retries_, blame))) {
       if (failures != 0) {
         impl_->update_drive_failure(dev_name, 0);
         device["failures"] = 0;
@@ -107,8 +112,6 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
     } else if (blame != d2t::tools::Blame::NONE) {
       result["faulty"] = true;
     }
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %s to slot %d from drive %s\n"),
-               media_tag->c_str(), slot_number, serial.c_str()));
     return false;
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));

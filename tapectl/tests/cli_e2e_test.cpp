@@ -150,6 +150,7 @@ TEST_F(Tapectl_E2E, EverySubcommandExitStatusAndJson) {
       {"status --json", "/d2/r/tapectl/inventory"},
       {"--json status EMU-LIB-0001", "/d2/r/tapectl/inventory?serial_number=EMU-LIB-0001"},
       {"libraries --json", "/d2/r/tapectl/info"},
+      {"ops --json", "/d2/r/tapectl/operations"},
   };
   for (const auto& read : reads) {
     r = tapectl(read.first);
@@ -159,6 +160,8 @@ TEST_F(Tapectl_E2E, EverySubcommandExitStatusAndJson) {
   r = tapectl("libraries");
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find(SERIAL));
+  r = tapectl("ops");
+  EXPECT_EQ(0, r.status) << r.err;
 
   // Moves: load, a refused load (the cartridge is in the other drive),
   // unload, a slot-to-slot move, refresh.
@@ -196,6 +199,56 @@ TEST_F(Tapectl_E2E, EverySubcommandExitStatusAndJson) {
   r = raw("status --url http://127.0.0.1:" + std::to_string(tapectl_test::free_loopback_port()));
   EXPECT_EQ(3, r.status);
   EXPECT_NE(std::string::npos, r.err.find("cannot reach")) << r.err;
+}
+
+// A load whose mount the library keeps refusing: the log says which
+// cartridge, drive and sense; the metrics count a failed load; status
+// shows the drive's failure.
+TEST_F(Tapectl_E2E, FailedLoadIsExplainedCountedAndShown) {
+  ASSERT_EQ(0, tapectl(std::string("rescan --yes ") + SERIAL).status);
+  const std::string library_file = dir_ + "/run/library.json";
+  json_spirit::Value lib;
+  ASSERT_TRUE(json_spirit::load_json(library_file, lib));
+  json_spirit::Value faults;
+  ASSERT_TRUE(json_spirit::read(
+      std::string(R"([{"op": "mount", "drive": ")") + DRIVE_2 + R"(", "times": 100}])", faults));
+  lib.get_obj()["changers"].get_array()[0].get_obj()["faults"] = faults;
+  std::ofstream(library_file + ".tmp") << json_spirit::write(lib);
+  ASSERT_EQ(0, std::rename((library_file + ".tmp").c_str(), library_file.c_str()));
+
+  Cli_Run r = tapectl(std::string("load ") + DRIVE_2 + " A00003L9");
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("Failed to load media")) << r.err;
+
+  const std::string log = read_file(log_file());
+  const std::string::size_type line = log.find("Failed to load cartridge A00003L9");
+  ASSERT_NE(std::string::npos, line) << log;
+  const std::string said = log.substr(line, log.find('\n', line) - line);
+  EXPECT_NE(std::string::npos, said.find(std::string("drive ") + DRIVE_2)) << said;
+  EXPECT_NE(std::string::npos, said.find("sense ABORTED COMMAND")) << said;
+  EXPECT_NE(std::string::npos, said.find("(0B/00/00)")) << said;
+
+  const std::string metrics = route("/metrics");
+  EXPECT_NE(std::string::npos,
+            metrics.find(std::string("d2t_moves_total{library=\"") + SERIAL +
+                         "\",kind=\"load\",result=\"failed\"} 1\n"))
+      << metrics;
+  EXPECT_NE(std::string::npos,
+            metrics.find("d2t_http_requests_total{route=\"/d2/r/tapectl/drive/load\",code=\"500\"} 1\n"))
+      << metrics;
+
+  r = tapectl(std::string("status --json ") + SERIAL);
+  EXPECT_NE(std::string::npos, r.out.find(std::string("\"serial_number\":\"") + DRIVE_2 +
+                                          "\",\"lun\":0,\"target_name\":\"3:0:1\""))
+      << r.out;
+  json_spirit::Value inv;
+  ASSERT_TRUE(json_spirit::read(r.out, inv)) << r.out;
+  for (const auto& d : inv.get_array()[0].get_obj().at("drives").get_array())
+    EXPECT_EQ(d.get_obj().at("serial_number").get_str() == DRIVE_2 ? 1 : 0,
+              d.get_obj().at("failures").get_int());
+  r = tapectl("status");
+  EXPECT_NE(std::string::npos, r.out.find(std::string(DRIVE_2) + "  /dev/st0  -          -     1 "))
+      << r.out;
 }
 
 }  // namespace

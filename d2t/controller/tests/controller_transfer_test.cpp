@@ -58,7 +58,7 @@ TEST_F(Transfer_Test, FailedMoveAndMalformedRowsTouchNothing) {
   expect_unmoved(1);
   set_faults({{"transfer", "", 100000, false}});
   EXPECT_FALSE(controller().transfer(slot(1), slot(9)));
-  EXPECT_TRUE(logs.contains("Failed to transfer 1 to 9 by /dev/sg100."));
+  EXPECT_TRUE(logs.contains("from slot 1 to slot 9 of changer /dev/sg100"));
   expect_unmoved(1);
 }
 

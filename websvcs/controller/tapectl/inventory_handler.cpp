@@ -2,6 +2,7 @@
 #include "websvcs/controller/tapectl/inventory_handler.h"
 
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -64,8 +65,8 @@ bool Inventory_Generator::generate(yajl_gen_t* g) {
 
 int Inventory_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request& request) {
   const auto serial = request.query_string.find("serial_number");
-  Tape_Controller* controller = Tape_Controller::instance();
-  const int threshold = controller != nullptr ? controller->faulty_threshold()
+  std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  const int threshold = controller ? controller->faulty_threshold()
                                               : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
   std::vector<Stored_Library> libraries;
   if (!read_stored_inventory(serial == request.query_string.end() ? nullptr : &serial->second,

@@ -2,6 +2,7 @@
 #include "websvcs/controller/tapectl/metrics_handler.h"
 
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -50,8 +51,8 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
 
 int Metrics_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&) {
   std::vector<m::Family> families = m::collect();
-  Tape_Controller* controller = Tape_Controller::instance();
-  const int threshold = controller != nullptr ? controller->faulty_threshold()
+  std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  const int threshold = controller ? controller->faulty_threshold()
                                               : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
   std::vector<Stored_Library> libraries;
   if (read_stored_inventory(nullptr, threshold, libraries)) {

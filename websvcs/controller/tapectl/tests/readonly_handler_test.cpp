@@ -10,8 +10,10 @@
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/provider.h"
 #include "json_spirit/json_helpers.h"
+#include "json_spirit/json_spirit.h"
 #include "websvcs/controller/tapectl/inventory_handler.h"
 #include "websvcs/controller/tapectl/metrics_handler.h"
+#include "websvcs/controller/tapectl/operations_handler.h"
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
 using json_spirit::Array;
@@ -153,8 +155,17 @@ TEST_F(Readonly_Test, ReadOnlyRoutesAnswerWhileAScanWaitsOnTheRobot) {
   Inventory_Handler inventory;
   EXPECT_EQ(200, run(metrics, METHOD_GET, "/metrics").status);
   EXPECT_EQ(200, run(inventory, METHOD_GET, "/d2/r/tapectl/inventory").status);
+  // The operations route shows the scan running.
+  Operations_Handler operations;
+  const Reply ops = run(operations, METHOD_GET, "/d2/r/tapectl/operations");
+  ASSERT_EQ(200, ops.status);
+  ASSERT_EQ(1u, ops.json.get_array().size()) << ops.body;
+  const Object& lib = ops.json.get_array()[0].get_obj();
+  EXPECT_EQ("LIB-1", lib.at("serial_number").get_str());
+  EXPECT_EQ("rescan", lib.at("running").get_array().at(0).get_obj().at("kind").get_str());
   watch_->release();
   EXPECT_TRUE(scan.get());
+  EXPECT_EQ("[]", run(operations, METHOD_GET, "/d2/r/tapectl/operations").body);
 }
 
 }  // namespace
