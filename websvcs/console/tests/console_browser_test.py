@@ -239,6 +239,7 @@ def unload_through_the_page(driver, daemon, folder, shots):
     wait_for("the drive holding %s" % tag, lambda: tag in drive_row(driver, drive).text)
     wait_for("slot %d shown in a drive" % home,
              lambda: cell(driver, tag).get_attribute("data-kind") == "indrive")
+    driver.save_screenshot(shots)  # a loaded drive: the picture worth looking at
 
     # A cancelled unload moves nothing.
     drive_row(driver, drive).find_element(By.CSS_SELECTOR, "button[data-unload]").click()
@@ -257,7 +258,6 @@ def unload_through_the_page(driver, daemon, folder, shots):
     wait_for("slot %d full again" % home, lambda: cell(driver, tag).get_attribute("data-kind") == "full")
     assert not driver.find_element(By.ID, "error").is_displayed(), \
         driver.find_element(By.ID, "error").text
-    driver.save_screenshot(shots)
 
     # A move: pick the cartridge, "Move to a slot", pick an empty slot.
     moving, target = "A00002L9", 11

@@ -316,12 +316,14 @@
       const tag = s.media_tag === undefined || s.media_tag === null ? '' : s.media_tag;
       const loaded = s.state !== 'empty' && s.media_tag !== undefined && s.media_tag !== null;
       let label = loaded ? (tag || '(no label)') : 'empty';
-      if (kind === 'indrive') label = tag + ' ⇢ ' + state.inDrive.get(s.slot_number).serial_number;
+      const holder = kind === 'indrive' ? state.inDrive.get(s.slot_number) : null;
       parts.push('<div class="cell ' + kind + (s.slot_number === state.selected ? ' selected' : '') +
         (s.slot_number === foundSlot ? ' found' : '') + '" data-slot="' + s.slot_number +
         '" data-kind="' + kind + '" data-tag="' + esc(tag) + '" title="slot ' + s.slot_number +
-        (s.is_porter ? ' (porter)' : '') + (tag ? ': ' + esc(tag) : '') + '"><b>' + s.slot_number +
-        (s.is_porter ? ' porter' : '') + '</b><i>' + esc(label) + '</i></div>');
+        (s.is_porter ? ' (porter)' : '') + (tag ? ': ' + esc(tag) : '') +
+        (holder ? ', in drive ' + esc(holder.serial_number) : '') + '"><b>' + s.slot_number +
+        (s.is_porter ? ' porter' : '') + (holder ? ' ⇢ drive ' + esc(holder.drive_number) : '') +
+        '</b><i>' + esc(label) + '</i></div>');
     }
     box.innerHTML = parts.join('');
     grid.classList.toggle('picking', state.picking);
