@@ -108,6 +108,8 @@ class Queue_Test : public Controller_Test {
 TEST_F(Queue_Test, RefreshOfAnotherLibraryDoesNotWaitForAScan) {
   ASSERT_NO_FATAL_FAILURE(start_gated(
       {1000, 0, 0, {make_changer("AAA0001", 10, 2, 4), make_changer("BBB0001", 10, 2, 4, 10)}}));
+  // A loaded drive: the scan's first step moves its cartridge home.
+  load("AAA0001-D0", "AAA0001L9", true);
   gate_->set_open(false);
   std::atomic<bool> rescanned{false};
   std::thread scan([&] {
