@@ -40,8 +40,8 @@ struct Http_Server::Request_State {
   Http_Server& server;
   std::string raw_uri;
   std::chrono::steady_clock::time_point arrived;  // when the request line came
-  std::string method;  // from the first access call on
-  std::string remote;  // client address, from the first access call on
+  std::string method;                             // from the first access call on
+  std::string remote;                             // client address, from the first access call on
   bool started = false;
   bool too_large = false;
   std::uint64_t discarded = 0;
@@ -111,12 +111,18 @@ std::string printable(const std::string& text, std::size_t max) {
 
 const char* termination_text(enum MHD_RequestTerminationCode toe) {
   switch (toe) {
-    case MHD_REQUEST_TERMINATED_COMPLETED_OK: return "";
-    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED: return ", not completed: timed out";
-    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN: return ", not completed: server stopped";
-    case MHD_REQUEST_TERMINATED_CLIENT_ABORT: return ", not completed: client closed the connection";
-    case MHD_REQUEST_TERMINATED_READ_ERROR: return ", not completed: read error";
-    default: return ", not completed: closed by the server";
+    case MHD_REQUEST_TERMINATED_COMPLETED_OK:
+      return "";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+      return ", not completed: timed out";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+      return ", not completed: server stopped";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+      return ", not completed: client closed the connection";
+    case MHD_REQUEST_TERMINATED_READ_ERROR:
+      return ", not completed: read error";
+    default:
+      return ", not completed: closed by the server";
   }
 }
 
@@ -181,9 +187,8 @@ MHD_Result transmit(struct MHD_Connection* conn, const JSON_RESTful_Channel& ch,
   return r;
 }
 
-MHD_Result refuse(struct MHD_Connection* conn, Request_State* st, int status,
-                  const char* message, const char* auth_challenge = nullptr,
-                  bool close = false) {
+MHD_Result refuse(struct MHD_Connection* conn, Request_State* st, int status, const char* message,
+                  const char* auth_challenge = nullptr, bool close = false) {
   JSON_RESTful_Channel ch;
   ch.send_error(status, -1, message);
   if (auth_challenge) ch.response()->header(MHD_HTTP_HEADER_WWW_AUTHENTICATE, auth_challenge);
@@ -199,8 +204,7 @@ MHD_Result header_into_request(void* cls, enum MHD_ValueKind, const char* key, c
 // First call for a request: everything that can be decided from the
 // request line and headers, before any of the body is read.
 MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
-  if (server.draining())
-    return refuse(conn, &st, 503, "The server is stopping", nullptr, true);
+  if (server.draining()) return refuse(conn, &st, 503, "The server is stopping", nullptr, true);
   // Browsers first, then the token, and only then anything that tells
   // whether a route exists.
   const char* host = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
@@ -222,9 +226,9 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   st.route = path_ok ? server.routes().find(st.path, st.suffix) : nullptr;
   const bool open = st.route && st.route->open() && (st.method == "GET" || st.method == "HEAD");
   if (!open && !server.token().empty() &&
-      !bearer_token_matches(server.token(),
-                            MHD_lookup_connection_value(conn, MHD_HEADER_KIND,
-                                                        MHD_HTTP_HEADER_AUTHORIZATION)))
+      !bearer_token_matches(
+          server.token(),
+          MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION)))
     return refuse(conn, &st, 401, "Missing or wrong bearer token", "Bearer");
   if (!path_ok) return refuse(conn, &st, 400, "Malformed request path");
   if (st.route) st.route_path = st.route->path();
@@ -326,8 +330,7 @@ bool make_room_for(unsigned int connections) {
 }
 
 // Parses the configured address into `ss`; false when it is not numeric.
-bool make_address(const std::string& text, unsigned int port, sockaddr_storage& ss,
-                  bool& ipv6) {
+bool make_address(const std::string& text, unsigned int port, sockaddr_storage& ss, bool& ipv6) {
   std::memset(&ss, 0, sizeof ss);
   sockaddr_in* v4 = reinterpret_cast<sockaddr_in*>(&ss);
   if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
@@ -362,8 +365,8 @@ bool Http_Server::start(std::string& error) {
     error = "\"" + config_.listen + "\" is not a numeric address";
     return false;
   }
-  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
-                       MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+                       MHD_USE_ERROR_LOG;
   if (ipv6) flags |= MHD_USE_IPv6;
   if (!make_room_for(config_.max_connections))
     ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: the open-file limit is below %u connections\n"),
@@ -379,21 +382,19 @@ bool Http_Server::start(std::string& error) {
   for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGPIPE}) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &on_request, this,
-      MHD_OPTION_EXTERNAL_LOGGER, &on_library_message, nullptr,  // first, to catch all
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<struct sockaddr*>(&ss),
-      MHD_OPTION_THREAD_POOL_SIZE, polling_threads,
-      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned int>(config_.connection_timeout_seconds),
-      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(config_.max_connections),
-      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr,
-      MHD_OPTION_END);
+      flags, 0, nullptr, nullptr, &on_request, this, MHD_OPTION_EXTERNAL_LOGGER,
+      &on_library_message, nullptr,  // first, to catch all
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<struct sockaddr*>(&ss), MHD_OPTION_THREAD_POOL_SIZE,
+      polling_threads, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned int>(config_.connection_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
+      static_cast<unsigned int>(config_.max_connections), MHD_OPTION_URI_LOG_CALLBACK, &on_uri,
+      this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr, MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
     workers_.reset();
-    error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) +
-            ": " + std::strerror(saved_errno);
+    error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) + ": " +
+            std::strerror(saved_errno);
     return false;
   }
   const union MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);

@@ -48,11 +48,11 @@ class Worker_Pool {
   const std::chrono::milliseconds idle_time_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;  // guarded by mutex_
+  std::deque<std::function<void()>> jobs_;          // guarded by mutex_
   std::map<std::thread::id, std::thread> threads_;  // guarded by mutex_
-  std::vector<std::thread::id> ended_;  // idle threads that returned; guarded
-  std::size_t idle_ = 0;                // threads waiting for a job; guarded
-  bool stopping_ = false;               // guarded by mutex_
+  std::vector<std::thread::id> ended_;              // idle threads that returned; guarded
+  std::size_t idle_ = 0;                            // threads waiting for a job; guarded
+  bool stopping_ = false;                           // guarded by mutex_
 };
 
 #endif

@@ -2,8 +2,8 @@
 // system.
 #include "websvcs/server/http_server.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -12,8 +12,6 @@
 #include <future>
 #include <mutex>
 #include <thread>
-
-#include <dirent.h>
 
 #include "d2t/metrics/metrics.h"
 #include "json_spirit/json_spirit.h"
@@ -79,7 +77,8 @@ class Serial_Handler : public JSON_RESTful_Handler {
  public:
   int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
     int now = ++inside;
-    for (int seen = max_inside.load(); now > seen && !max_inside.compare_exchange_weak(seen, now);) {
+    for (int seen = max_inside.load();
+         now > seen && !max_inside.compare_exchange_weak(seen, now);) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     --inside;
@@ -385,8 +384,10 @@ TEST_F(Http_Server_Test, TricklingBodyIsCutOff) {
   Test_Socket s(port());
   ASSERT_TRUE(s.ok());
   const int BODY = 40;
-  ASSERT_TRUE(s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
-                         "Content-Length: " + std::to_string(BODY) + "\r\n\r\n"));
+  ASSERT_TRUE(
+      s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+                 "Content-Length: " +
+                 std::to_string(BODY) + "\r\n\r\n"));
   // One byte at a time, each well within the idle timeout, the whole body
   // taking longer than the read timeout: the server gives up on it.
   bool closed = false;
@@ -511,7 +512,8 @@ TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
   Http_Reply ok = http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S");
   ASSERT_EQ(200, ok.status);
   EXPECT_EQ(404, http_request(port(), "GET", "/nothing").status);
-  EXPECT_EQ(403, http_request(port(), "GET", "/count", "", "Origin: http://evil.example\r\n").status);
+  EXPECT_EQ(403,
+            http_request(port(), "GET", "/count", "", "Origin: http://evil.example\r\n").status);
   EXPECT_EQ(413, http_request(port(), "POST", "/d2/r/tapectl/list",
                               "{\"a\":\"" + std::string(2000, 'x') + "\"}")
                      .status);
@@ -562,8 +564,9 @@ TEST_F(Http_Server_Test, RequestsAreCountedByConfiguredRouteAndStatus) {
   EXPECT_EQ(404, http_request(port(), "GET", "/no/such/route").status);
   // The count is taken when the server finishes the request, just after
   // the reply went out: wait for it.
-  for (int i = 0; i < 600 && (d2t::metrics::http_requests("/d2/r/tapectl/list", 200) == list_before ||
-                              d2t::metrics::http_requests("none", 404) == none_before);
+  for (int i = 0;
+       i < 600 && (d2t::metrics::http_requests("/d2/r/tapectl/list", 200) == list_before ||
+                   d2t::metrics::http_requests("none", 404) == none_before);
        ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(list_before + 1, d2t::metrics::http_requests("/d2/r/tapectl/list", 200));

@@ -69,8 +69,7 @@ TEST_F(E2E_Browser_Test, CrossSiteAndRebindingRequestsMoveNothing) {
 
   // The same move without Origin, as curl or the backup software sends it.
   EXPECT_EQ(200, d.post("/d2/r/tapectl/media/transfer", transfer).status);
-  EXPECT_EQ("A00002L9",
-            tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG).slots.at(11));
+  EXPECT_EQ("A00002L9", tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG).slots.at(11));
   EXPECT_EQ(0, d.stop());
 }
 
