@@ -201,7 +201,7 @@ TEST_F(E2E_Daemon_Test, RefusesBadRequests) {
     const char* message;  // the start of the reply's message
   } rows[] = {
       {"GET", "/d2/r/tapectl/nothing", "", 404, ""},
-      {"GET", "/", "", 404, ""},
+      {"GET", "/d2/r/other", "", 404, ""},
       {"GET", "/d2/r/tapectl/drive/load", "", 405, ""},
       {"GET", "/d2/r/tapectl/media/transfer", "", 405, ""},
       {"DELETE", "/d2/r/tapectl/info", "", 405, ""},
