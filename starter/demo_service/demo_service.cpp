@@ -21,13 +21,14 @@
 #include <ace/svc_export.h>
 
 #include <dlfcn.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -63,7 +64,8 @@ class Demo_Service : public ACE_Service_Object {
       } else if (std::strncmp(arg, "fini_delay_ms=", 14) == 0) {
         fini_delay_ms_ = std::atoi(arg + 14);
       } else if (std::strncmp(arg, "init_delay_ms=", 14) == 0) {
-        ::usleep(static_cast<useconds_t>(std::atoi(arg + 14)) * 1000);
+        // sleep_for resumes after a signal interrupts it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg + 14)));
       }
     }
     ACE_DEBUG((LM_INFO, "Demo_Service(%C)::init argc=%d\n", name_.c_str(), argc));
@@ -85,7 +87,7 @@ class Demo_Service : public ACE_Service_Object {
 
   int fini() override {
     ACE_Reactor::instance()->cancel_timer(&thrower_);
-    if (fini_delay_ms_ > 0) ::usleep(static_cast<useconds_t>(fini_delay_ms_) * 1000);
+    if (fini_delay_ms_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fini_delay_ms_));
     ACE_DEBUG((LM_INFO, "Demo_Service(%C)::fini\n", name_.c_str()));
     return 0;
   }
