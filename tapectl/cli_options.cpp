@@ -27,8 +27,7 @@ const Command_Spec COMMANDS[] = {
      "daemon's inventory only: nothing moves. Without LIBRARY, every library.\n"},
     {"libraries", 0, 0, "tapectl libraries",
      "Lists the tape libraries the daemon's host sees now, and the host id.\n"},
-    {"ops", 0, 0, "tapectl ops",
-     "Shows what each library is doing now and what waits for it.\n"},
+    {"ops", 0, 0, "tapectl ops", "Shows what each library is doing now and what waits for it.\n"},
     {"refresh", 1, 1, "tapectl refresh LIBRARY",
      "Re-reads the library's element status and brings the inventory in line\n"
      "with it. The library is asked, but no cartridge moves.\n"},

@@ -158,8 +158,8 @@ int run_command(const Options& options, std::istream& in, std::ostream& out, std
   } else if (cmd == "unload") {
     out << "Unloaded drive " << arg[0] << ".\n";
   } else if (cmd == "move") {
-    out << "Moved " << arg[1] << " from slot " << arg[2] << " to slot " << arg[3] << " of " << arg[0]
-        << ".\n";
+    out << "Moved " << arg[1] << " from slot " << arg[2] << " to slot " << arg[3] << " of "
+        << arg[0] << ".\n";
   }
   if (!found) {
     err << "tapectl: " << cmd << ": no library " << arg[0]

@@ -9,8 +9,8 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace tapectl {
 
@@ -40,7 +40,8 @@ class Socket {
 // Milliseconds left before `deadline` for poll(): -1 without a deadline.
 int left_ms(bool limited, Steady::time_point deadline) {
   if (!limited) return -1;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -75,7 +76,8 @@ bool connect_to(const Url& url, Socket& sock, bool limited, Steady::time_point d
   }
   error = "no address";
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    sock.reset(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+    sock.reset(
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
     if (sock.get() < 0) {
       error = std::strerror(errno);
       continue;
@@ -113,7 +115,8 @@ std::string header(const std::string& head, const std::string& name) {
   while ((pos = head.find("\r\n", pos)) != std::string::npos) {
     pos += 2;
     const std::string::size_type end = head.find("\r\n", pos);
-    const std::string line = head.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    const std::string line =
+        head.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     const std::string::size_type colon = line.find(':');
     if (colon != std::string::npos && lower(line.substr(0, colon)) == name) {
       std::string v = line.substr(colon + 1);
@@ -234,7 +237,8 @@ Http_Result http_call(const Url& url, const std::string& method, const std::stri
   std::size_t sent = 0;
   while (sent < request.size()) {
     if (!wait_for(sock.get(), POLLOUT, limited, deadline, r.error)) return r;
-    const ssize_t n = ::send(sock.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    const ssize_t n =
+        ::send(sock.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n < 0) {
       // An early reply (a refusal) may still be waiting to be read.

@@ -71,7 +71,8 @@ std::string slot_grid(const Array& slots, const std::map<int, std::string>& in_d
       c += "-";
       ++empty;
     } else {
-      c += tag.type() == json_spirit::str_type && !tag.get_str().empty() ? tag.get_str() : "(no label)";
+      c += tag.type() == json_spirit::str_type && !tag.get_str().empty() ? tag.get_str()
+                                                                         : "(no label)";
       ++(state == "clean" ? cleaning : full);
     }
     if (is_porter) ++porter;
@@ -98,16 +99,21 @@ std::string slot_grid(const Array& slots, const std::map<int, std::string>& in_d
 
 std::string cell(const Value& v) {
   switch (v.type()) {
-    case json_spirit::str_type: return v.get_str();
-    case json_spirit::bool_type: return v.get_bool() ? "yes" : "no";
-    case json_spirit::int_type: return std::to_string(v.get_int64());
+    case json_spirit::str_type:
+      return v.get_str();
+    case json_spirit::bool_type:
+      return v.get_bool() ? "yes" : "no";
+    case json_spirit::int_type:
+      return std::to_string(v.get_int64());
     case json_spirit::real_type: {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%.1f", v.get_real());
       return buf;
     }
-    case json_spirit::null_type: return "-";
-    default: return "?";
+    case json_spirit::null_type:
+      return "-";
+    default:
+      return "?";
   }
 }
 
@@ -188,9 +194,10 @@ std::string render_operations(const Value& reply, bool colour) {
           if (op.type() != json_spirit::obj_type) continue;
           const Object& o = op.get_obj();
           std::string slots;
-          for (const Value& s : array_of(o, "slots")) slots += (slots.empty() ? "" : "->") + cell(s);
-          t.add({text(lib, "serial_number"), state, text(o, "id"), text(o, "kind"), text(o, "drive"),
-                 slots.empty() ? "-" : slots, text(o, "media_tag"),
+          for (const Value& s : array_of(o, "slots"))
+            slots += (slots.empty() ? "" : "->") + cell(s);
+          t.add({text(lib, "serial_number"), state, text(o, "id"), text(o, "kind"),
+                 text(o, "drive"), slots.empty() ? "-" : slots, text(o, "media_tag"),
                  text(o, *state == 'r' ? "started_at" : "queued_at"), text(o, "seconds")});
         }
       }
@@ -211,7 +218,8 @@ std::string render_refresh(const Value& reply, bool colour) {
     std::string tag = text(o, "media_tag");
     int home = 0;
     json_spirit::object_get(o, "slot_number", home);
-    drives.add({text(o, "drive_number"), tag.empty() ? "-" : tag, home > 0 ? std::to_string(home) : "-"});
+    drives.add(
+        {text(o, "drive_number"), tag.empty() ? "-" : tag, home > 0 ? std::to_string(home) : "-"});
     if (home > 0) in_drive[home] = "d" + text(o, "drive_number");
   }
   out += drives.empty() ? "No drives.\n" : drives.render(colour);

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   if (options.token_file.empty() && !token_file.empty() && ::access(token_file.c_str(), R_OK) == 0)
     options.token_file = token_file;
   const char* term = std::getenv("TERM");
-  const bool colour = ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
-                      std::string(term) != "dumb";
+  const bool colour = ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr &&
+                      term != nullptr && std::string(term) != "dumb";
   return run_command(options, std::cin, std::cout, std::cerr, colour);
 }

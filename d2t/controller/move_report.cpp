@@ -11,7 +11,8 @@
 namespace {
 
 const char* verb_of(const char* kind) {
-  if (std::strcmp(kind, d2t::metrics::MOVE_LOAD) == 0 || std::strcmp(kind, d2t::metrics::MOVE_SCAN_LOAD) == 0)
+  if (std::strcmp(kind, d2t::metrics::MOVE_LOAD) == 0 ||
+      std::strcmp(kind, d2t::metrics::MOVE_SCAN_LOAD) == 0)
     return "load";
   if (std::strcmp(kind, d2t::metrics::MOVE_UNLOAD) == 0 ||
       std::strcmp(kind, d2t::metrics::MOVE_SCAN_UNLOAD) == 0)
@@ -23,7 +24,8 @@ const char* verb_of(const char* kind) {
 
 std::string describe_failed_move(const Move_Attempt& a, const std::string& outcome) {
   const std::string verb = verb_of(a.kind);
-  std::string line = "Failed to " + verb + " cartridge " + (a.cartridge.empty() ? "(no label)" : a.cartridge);
+  std::string line =
+      "Failed to " + verb + " cartridge " + (a.cartridge.empty() ? "(no label)" : a.cartridge);
   std::string drive;
   if (!a.drive.empty() || a.drive_element >= 0) {
     drive = "drive " + (a.drive.empty() ? std::string("?") : a.drive);

@@ -11,14 +11,14 @@
 // What one move tried; fields left at their defaults are left out of the
 // log line.
 struct Move_Attempt {
-  const char* kind = "";      // a d2t::metrics::MOVE_* kind
-  std::string library;        // changer serial number
-  std::string changer;        // changer device (sg name)
-  int drive_element = -1;     // drive number in the changer, -1 none
-  std::string drive;          // drive serial number
-  int slot = 0;               // slot of the cartridge (source for a transfer)
-  int to_slot = 0;            // target slot of a transfer
-  std::string cartridge;      // media tag
+  const char* kind = "";   // a d2t::metrics::MOVE_* kind
+  std::string library;     // changer serial number
+  std::string changer;     // changer device (sg name)
+  int drive_element = -1;  // drive number in the changer, -1 none
+  std::string drive;       // drive serial number
+  int slot = 0;            // slot of the cartridge (source for a transfer)
+  int to_slot = 0;         // target slot of a transfer
+  std::string cartridge;   // media tag
 };
 
 // Times one move from construction to finish().

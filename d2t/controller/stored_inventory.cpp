@@ -112,8 +112,8 @@ bool read_stored_inventory(const std::string* serial_number, int faulty_threshol
   Connection_var connection =
       database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
   if (!connection) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
-               "media_controller"));
+    ACE_ERROR(
+        (LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"), "media_controller"));
     return false;
   }
   Select_SQL changers_sql("changer", nullptr);

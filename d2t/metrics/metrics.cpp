@@ -18,21 +18,21 @@ namespace {
 // milliseconds, or a move's time when they wait for one.
 const std::vector<double> MOVE_BOUNDS = {1, 2.5, 5, 10, 20, 30, 60, 120, 300, 600};
 const std::vector<double> SCAN_BOUNDS = {10, 30, 60, 120, 300, 600, 1200, 1800, 3600, 7200};
-const std::vector<double> HTTP_BOUNDS = {0.001, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25,
-                                         0.5,   1,     2.5,  5,     10,   30,  60, 300};
+const std::vector<double> HTTP_BOUNDS = {0.001, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5,
+                                         1,     2.5,   5,    10,    30,   60,  300};
 
 struct Registry {
-  Counter_Family moves{"d2t_moves_total", "Cartridge moves by library, kind and result.",
+  Counter_Family moves{"d2t_moves_total",
+                       "Cartridge moves by library, kind and result.",
                        {"library", "kind", "result"}};
   Histogram_Family move_seconds{"d2t_move_duration_seconds",
                                 "Duration of cartridge moves by library and kind.",
                                 {"library", "kind"},
                                 MOVE_BOUNDS};
-  Histogram_Family scan_seconds{"d2t_scan_duration_seconds", "Duration of library scans.",
-                                {"library"},
-                                SCAN_BOUNDS};
-  Counter_Family http{"d2t_http_requests_total", "HTTP requests by route and status code.",
-                      {"route", "code"}};
+  Histogram_Family scan_seconds{
+      "d2t_scan_duration_seconds", "Duration of library scans.", {"library"}, SCAN_BOUNDS};
+  Counter_Family http{
+      "d2t_http_requests_total", "HTTP requests by route and status code.", {"route", "code"}};
   Histogram_Family http_seconds{"d2t_http_request_duration_seconds",
                                 "Duration of HTTP requests by route.",
                                 {"route"},

@@ -55,7 +55,8 @@ Family Counter_Family::collect() const {
   }
   Family f{name_, help_, "counter", {}};
   f.samples.reserve(copy.size());
-  for (const auto& v : copy) f.samples.push_back(Sample{name_, zip(label_names_, v.first), v.second});
+  for (const auto& v : copy)
+    f.samples.push_back(Sample{name_, zip(label_names_, v.first), v.second});
   return f;
 }
 

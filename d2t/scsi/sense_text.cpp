@@ -75,10 +75,10 @@ const Asc_Entry ASC_TABLE[] = {
 
 std::string sense_key_name(std::uint8_t key) {
   static const char* const NAMES[] = {
-      "NO SENSE",        "RECOVERED ERROR", "NOT READY",       "MEDIUM ERROR",
-      "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION",  "DATA PROTECT",
-      "BLANK CHECK",     "VENDOR SPECIFIC", "COPY ABORTED",    "ABORTED COMMAND",
-      "EQUAL",           "VOLUME OVERFLOW", "MISCOMPARE",      "COMPLETED"};
+      "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+      "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+      "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+      "EQUAL",          "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
   if (key < sizeof NAMES / sizeof NAMES[0]) return NAMES[key];
   char buf[24];
   std::snprintf(buf, sizeof buf, "sense key 0x%X", key);
@@ -113,8 +113,9 @@ std::string explain(const Result& r) {
       const char* name = r.status == STATUS_BUSY                   ? "BUSY"
                          : r.status == STATUS_RESERVATION_CONFLICT ? "RESERVATION CONFLICT"
                          : r.status == STATUS_TASK_SET_FULL        ? "TASK SET FULL"
-                         : r.status == STATUS_CHECK_CONDITION      ? "CHECK CONDITION without readable sense"
-                                                                   : "unexpected";
+                         : r.status == STATUS_CHECK_CONDITION
+                             ? "CHECK CONDITION without readable sense"
+                             : "unexpected";
       std::snprintf(buf, sizeof buf, "status %s (0x%02X)", name, r.status);
       return buf;
     }

@@ -229,12 +229,12 @@ TEST_F(Tapectl_E2E, FailedLoadIsExplainedCountedAndShown) {
   EXPECT_NE(std::string::npos, said.find("(0B/00/00)")) << said;
 
   const std::string metrics = route("/metrics");
-  EXPECT_NE(std::string::npos,
-            metrics.find(std::string("d2t_moves_total{library=\"") + SERIAL +
-                         "\",kind=\"load\",result=\"failed\"} 1\n"))
+  EXPECT_NE(std::string::npos, metrics.find(std::string("d2t_moves_total{library=\"") + SERIAL +
+                                            "\",kind=\"load\",result=\"failed\"} 1\n"))
       << metrics;
-  EXPECT_NE(std::string::npos,
-            metrics.find("d2t_http_requests_total{route=\"/d2/r/tapectl/drive/load\",code=\"500\"} 1\n"))
+  EXPECT_NE(
+      std::string::npos,
+      metrics.find("d2t_http_requests_total{route=\"/d2/r/tapectl/drive/load\",code=\"500\"} 1\n"))
       << metrics;
 
   r = tapectl(std::string("status --json ") + SERIAL);

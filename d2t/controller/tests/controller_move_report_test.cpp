@@ -1,9 +1,8 @@
 // The log line of a failed move names what was tried and why it failed;
 // every move is counted.
-#include "d2t/controller/move_report.h"
-
 #include <gtest/gtest.h>
 
+#include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
 
@@ -16,20 +15,23 @@ TEST(Move_Report, FailedMovesSayWhatAndWhyAndAreCounted) {
   load.drive = "DRV-1";
   load.slot = 3;
   load.cartridge = "A00003L9";
-  EXPECT_EQ("Failed to load cartridge A00003L9 from slot 3 into drive DRV-1 (element 0) of changer "
-            "/dev/sg10 (library LIB \"1\"): sense HARDWARE ERROR (04/44/00)",
-            describe_failed_move(load, "sense HARDWARE ERROR (04/44/00)"));
+  EXPECT_EQ(
+      "Failed to load cartridge A00003L9 from slot 3 into drive DRV-1 (element 0) of changer "
+      "/dev/sg10 (library LIB \"1\"): sense HARDWARE ERROR (04/44/00)",
+      describe_failed_move(load, "sense HARDWARE ERROR (04/44/00)"));
   Move_Attempt unload = load;
   unload.kind = d2t::metrics::MOVE_SCAN_UNLOAD;
-  EXPECT_EQ("Failed to unload cartridge A00003L9 from drive DRV-1 (element 0) to slot 3 of changer "
-            "/dev/sg10 (library LIB \"1\") during a scan: x",
-            describe_failed_move(unload, "x"));
+  EXPECT_EQ(
+      "Failed to unload cartridge A00003L9 from drive DRV-1 (element 0) to slot 3 of changer "
+      "/dev/sg10 (library LIB \"1\") during a scan: x",
+      describe_failed_move(unload, "x"));
   Move_Attempt transfer;
   transfer.kind = d2t::metrics::MOVE_TRANSFER;
   transfer.slot = 2;
   transfer.to_slot = 11;
-  EXPECT_EQ("Failed to move cartridge (no label) from slot 2 to slot 11: no device outcome recorded",
-            describe_failed_move(transfer, ""));
+  EXPECT_EQ(
+      "Failed to move cartridge (no label) from slot 2 to slot 11: no device outcome recorded",
+      describe_failed_move(transfer, ""));
 
   const double failed = d2t::metrics::moves(load.library, d2t::metrics::MOVE_LOAD, false);
   const double ok = d2t::metrics::moves(load.library, d2t::metrics::MOVE_LOAD, true);

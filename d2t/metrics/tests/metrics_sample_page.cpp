@@ -13,7 +13,9 @@ int main() {
   m::record_scan(evil, 95);
   m::record_http("/d2/r/tapectl/info", 200, 0.002);
   std::vector<m::Family> families = m::collect();
-  families.push_back(m::Family{"d2t_drive_faulty", "Help with \\ and\nnewline.", "gauge",
+  families.push_back(m::Family{"d2t_drive_faulty",
+                               "Help with \\ and\nnewline.",
+                               "gauge",
                                {{"d2t_drive_faulty", {{"library", evil}, {"drive", "D\\1"}}, 1}}});
   const std::string page = m::render(families);
   std::fwrite(page.data(), 1, page.size(), stdout);

@@ -18,7 +18,8 @@ TEST(Exposition, EscapesLabelValuesAndFormatsNumbers) {
   EXPECT_EQ("+Inf", m::format_value(std::numeric_limits<double>::infinity()));
   EXPECT_EQ("NaN", m::format_value(std::numeric_limits<double>::quiet_NaN()));
 
-  m::Family f{"d2t_x", "Help.", "gauge", {{"d2t_x", {{"a", "1"}, {"b", "q\""}}, 2}, {"d2t_x", {}, 1}}};
+  m::Family f{
+      "d2t_x", "Help.", "gauge", {{"d2t_x", {{"a", "1"}, {"b", "q\""}}, 2}, {"d2t_x", {}, 1}}};
   std::string out;
   m::write_family(f, out);
   EXPECT_EQ("# HELP d2t_x Help.\n# TYPE d2t_x gauge\nd2t_x{a=\"1\",b=\"q\\\"\"} 2\nd2t_x 1\n", out);
@@ -33,8 +34,8 @@ TEST(Registry, HistogramBucketsAreCumulativeAndCountersIgnoreNegative) {
   const m::Family f = h.collect();
   ASSERT_EQ(5u, f.samples.size());
   const double expected[] = {2, 2, 3, 51.5, 3};
-  const char* names[] = {"h_seconds_bucket", "h_seconds_bucket", "h_seconds_bucket", "h_seconds_sum",
-                         "h_seconds_count"};
+  const char* names[] = {"h_seconds_bucket", "h_seconds_bucket", "h_seconds_bucket",
+                         "h_seconds_sum", "h_seconds_count"};
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(names[i], f.samples[i].name);
     EXPECT_EQ(expected[i], f.samples[i].value) << i;
@@ -63,6 +64,7 @@ TEST(Registry, RecordsFromManyThreadsWithoutLosingCounts) {
   EXPECT_EQ(before + 8000, m::moves("LIB-T", m::MOVE_LOAD, true));
   EXPECT_EQ(4000, m::http_requests("/r1", 200));
   const std::string page = m::render(m::collect());
-  EXPECT_NE(std::string::npos, page.find("d2t_moves_total{library=\"LIB-T\",kind=\"load\",result=\"ok\"} 8000\n"));
+  EXPECT_NE(std::string::npos,
+            page.find("d2t_moves_total{library=\"LIB-T\",kind=\"load\",result=\"ok\"} 8000\n"));
   EXPECT_NE(std::string::npos, page.find("# TYPE d2t_http_request_duration_seconds histogram\n"));
 }

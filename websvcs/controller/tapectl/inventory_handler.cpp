@@ -12,7 +12,9 @@
 
 namespace {
 
-YAJL_Gen::Str key(const char* text) { return YAJL_Gen::Str(text, std::char_traits<char>::length(text)); }
+YAJL_Gen::Str key(const char* text) {
+  return YAJL_Gen::Str(text, std::char_traits<char>::length(text));
+}
 
 void write_library(YAJL_Gen& g, const Stored_Library& library) {
   const d2t::Changer& c = *library.changer;
@@ -67,7 +69,7 @@ int Inventory_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&
   const auto serial = request.query_string.find("serial_number");
   std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
   const int threshold = controller ? controller->faulty_threshold()
-                                              : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
+                                   : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
   std::vector<Stored_Library> libraries;
   if (!read_stored_inventory(serial == request.query_string.end() ? nullptr : &serial->second,
                              threshold, libraries)) {

@@ -12,9 +12,10 @@
 namespace m = d2t::metrics;
 
 std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& libraries) {
-  m::Family failures{"d2t_drive_failures", "Consecutive failures of each drive, as stored.", "gauge", {}};
-  m::Family faulty{"d2t_drive_faulty", "1 when the drive is faulty (failures at the threshold).",
-                   "gauge", {}};
+  m::Family failures{
+      "d2t_drive_failures", "Consecutive failures of each drive, as stored.", "gauge", {}};
+  m::Family faulty{
+      "d2t_drive_faulty", "1 when the drive is faulty (failures at the threshold).", "gauge", {}};
   m::Family slots{"d2t_slots", "Slots of each library by state.", "gauge", {}};
   for (const Stored_Library& l : libraries) {
     if (l.changer.null()) continue;
@@ -23,8 +24,8 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
     for (std::size_t i = 0; i < drives.size(); ++i) {
       if (drives[i].null()) continue;
       const m::Labels labels{{"library", library}, {"drive", drives[i]->serial_number()}};
-      failures.samples.push_back({failures.name, labels, static_cast<double>(
-                                                             i < l.failures.size() ? l.failures[i] : 0)});
+      failures.samples.push_back(
+          {failures.name, labels, static_cast<double>(i < l.failures.size() ? l.failures[i] : 0)});
       faulty.samples.push_back({faulty.name, labels, drives[i]->faulty() ? 1.0 : 0.0});
     }
     double full = 0, empty = 0, cleaning = 0, porter = 0;
@@ -53,7 +54,7 @@ int Metrics_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&) 
   std::vector<m::Family> families = m::collect();
   std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
   const int threshold = controller ? controller->faulty_threshold()
-                                              : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
+                                   : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
   std::vector<Stored_Library> libraries;
   if (read_stored_inventory(nullptr, threshold, libraries)) {
     for (m::Family& f : inventory_families(libraries)) families.push_back(std::move(f));
