@@ -56,6 +56,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
       return false;
     }
+    for (const std::string& why : d2t::tools::listing_left_out())
+      ACE_ERROR((LM_WARNING, ACE_TEXT("Device left out of the listing: %C\n"), why.c_str()));
     auto listed = std::find_if(changers.begin(), changers.end(), [&](const d2t::Changer_var& c) {
       return match_changer(c, serial_number);
     });

@@ -32,6 +32,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
                d2t::tools::listing_error().c_str()));
     return false;
   }
+  for (const std::string& why : d2t::tools::listing_left_out())
+    ACE_ERROR((LM_WARNING, ACE_TEXT("Device left out of the listing: %C\n"), why.c_str()));
 
   for (d2t::Changer_var& changer : changers) {
     if (changer.null()) continue;

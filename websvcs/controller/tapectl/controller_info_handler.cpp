@@ -20,6 +20,8 @@ int JSON_RESTful_Controller_Info_Handler::handle_get(JSON_RESTful_Channel* chann
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list devices: %C\n"), d2t::tools::listing_error().c_str()));
     return channel->send_error(500, -1, "Failed to list devices");
   }
+  for (const std::string& why : d2t::tools::listing_left_out())
+    ACE_ERROR((LM_WARNING, ACE_TEXT("Device left out of the listing: %C\n"), why.c_str()));
 
   json_spirit::Object info;
   info["host_uuid"] = Host_Manager::instance()->uuid();
