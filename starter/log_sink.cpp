@@ -8,10 +8,11 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/time.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,27 @@ Log_Sink* g_sink = nullptr;
 
 // True while the calling thread is inside Log_Sink::log with the lock held.
 thread_local bool t_inside_log = false;
+// True while the calling thread formats or writes a line in t_line.
+thread_local bool t_inside_log_i = false;
+// The calling thread's line buffer.
+thread_local std::string t_line;
+
+// What the head of a line needs that rarely changes, per thread: the local
+// time text of one second, and the process and thread ids.
+struct Line_Head {
+  unsigned generation = 0;  // g_fork_generation when the ids were asked for
+  long pid = 0;
+  long tid = 0;
+  time_t second = -1;      // the second `stamp` shows
+  char stamp[32] = "";     // "YYYY-MM-DD HH:MM:SS"
+  size_t stamp_length = 0;
+};
+thread_local Line_Head t_head;
+
+// Counts forks, in the child: the thread that forked has other ids there.
+std::atomic<unsigned> g_fork_generation{0};
+[[maybe_unused]] const int g_fork_counted =
+    ::pthread_atfork(nullptr, nullptr, [] { g_fork_generation.fetch_add(1); });
 
 }  // namespace
 
@@ -235,35 +257,63 @@ void Log_Sink::close_i() {
 }
 
 std::string Log_Sink::format(ACE_Log_Priority priority, const char* text) const {
-  std::string body = text != nullptr ? text : "";
-  if (body.empty() || body.back() != '\n') body += '\n';
-
   std::string out;
+  format_into(out, priority, text);
+  return out;
+}
+
+void Log_Sink::format_into(std::string& out, ACE_Log_Priority priority, const char* text) const {
+  out.clear();
+  const char* body = text != nullptr ? text : "";
+  const size_t length = std::strlen(body);
+  const bool ends_line = length > 0 && body[length - 1] == '\n';
+
   if (journal_ && config_.target == Log_Config::TO_STDERR) {
     // Every line gets the level prefix: the journal splits at newlines.
-    const std::string prefix = "<" + std::to_string(syslog_level_of(priority)) + ">";
+    const char prefix[4] = {'<', static_cast<char>('0' + syslog_level_of(priority)), '>', '\0'};
     size_t start = 0;
-    while (start < body.size()) {
-      const size_t end = body.find('\n', start);
-      out += prefix;
-      out.append(body, start, end - start + 1);
-      start = end + 1;
+    while (start < length) {
+      const char* end = static_cast<const char*>(std::memchr(body + start, '\n', length - start));
+      const size_t stop = end != nullptr ? static_cast<size_t>(end - body) + 1 : length;
+      out.append(prefix, 3);
+      out.append(body + start, stop - start);
+      start = stop;
     }
-    return out;
+    if (!ends_line) {
+      if (length == 0) out.append(prefix, 3);
+      out += '\n';
+    }
+    return;
   }
 
-  struct timeval tv;
-  ::gettimeofday(&tv, nullptr);
-  struct tm tm;
-  ::localtime_r(&tv.tv_sec, &tm);
-  char head[96];
-  const size_t n = std::strftime(head, sizeof head, "%Y-%m-%d %H:%M:%S", &tm);
-  std::snprintf(head + n, sizeof head - n, ".%03ld %s [%ld:%ld] ",
-                static_cast<long>(tv.tv_usec / 1000), label_of(priority),
-                static_cast<long>(::getpid()), static_cast<long>(::syscall(SYS_gettid)));
-  out = head;
-  out += body;
-  return out;
+  // Formatting the local time of every line (localtime, strftime) costs
+  // as much as the rest of the line: it is done once per second per thread.
+  // The ids are asked for once per thread, and again after a fork.
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  Line_Head& head = t_head;
+  const unsigned generation = g_fork_generation.load(std::memory_order_relaxed);
+  if (head.generation != generation || head.pid == 0) {
+    head.generation = generation;
+    head.pid = static_cast<long>(::getpid());
+    head.tid = static_cast<long>(::syscall(SYS_gettid));
+    head.second = -1;
+  }
+  if (head.second != now.tv_sec) {
+    struct tm tm;
+    ::localtime_r(&now.tv_sec, &tm);
+    head.stamp_length = std::strftime(head.stamp, sizeof head.stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    head.second = now.tv_sec;
+  }
+  char tail[96];
+  const int n = std::snprintf(tail, sizeof tail, ".%03ld %s [%ld:%ld] ",
+                              static_cast<long>(now.tv_nsec / 1000000), label_of(priority),
+                              head.pid, head.tid);
+  out.reserve(head.stamp_length + sizeof tail + length + 1);
+  out.append(head.stamp, head.stamp_length);
+  out.append(tail, n > 0 ? std::min(static_cast<size_t>(n), sizeof tail - 1) : 0);
+  out.append(body, length);
+  if (!ends_line) out += '\n';
 }
 
 ssize_t Log_Sink::log(ACE_Log_Record& record) {
@@ -287,8 +337,15 @@ ssize_t Log_Sink::log_i(ACE_Log_Priority priority, const char* text) {
     ::syslog(syslog_level_of(priority), "%s", text != nullptr ? text : "");
     return 0;
   }
-  const std::string line = format(priority, text);
+  // One buffer per thread, kept between lines so that a line costs no
+  // allocation; a signal handler that interrupted this thread while it was
+  // writing the buffer gets a buffer of its own.
+  std::string own;
+  std::string& line = t_inside_log_i ? own : t_line;
+  t_inside_log_i = true;
+  format_into(line, priority, text);
   write_all(fd_ >= 0 ? fd_ : STDERR_FILENO, line);
+  if (&line == &t_line) t_inside_log_i = false;
   return static_cast<ssize_t>(line.size());
 }
 

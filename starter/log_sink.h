@@ -90,6 +90,8 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   // The text that `log` writes for a record of `priority` with `text`:
   // exposed so the line format can be checked without an output.
   std::string format(ACE_Log_Priority priority, const char* text) const;
+  // The same into `out` (cleared first), reusing its storage.
+  void format_into(std::string& out, ACE_Log_Priority priority, const char* text) const;
 
   // Fork handlers: the lock is held across fork() so that the child never
   // inherits it taken by a thread that does not exist there.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -219,6 +220,43 @@ TEST(Log_Sink, JournalLinesCarryTheSyslogLevelOfEachLine) {
   const std::string line = terminal.format(LM_WARNING, "y\n");
   EXPECT_NE(std::string::npos, line.find(" WARNING [")) << line;
   EXPECT_EQ('y', line[line.size() - 2]);
+}
+
+// The head of a line is kept per thread between lines: it must still name
+// the thread's own process and thread after a fork, and lines of one
+// second carry the same time stamp text.
+TEST(Log_Sink, LineHeadNamesTheProcessAgainAfterAFork) {
+  ::setenv("JOURNAL_STREAM", "1:1", 1);
+  Log_Sink sink(parse_log_config(nullptr, nullptr));
+  sink.open(nullptr);
+  ::unsetenv("JOURNAL_STREAM");
+  const std::string ids = "[" + std::to_string(::getpid()) + ":";
+  const std::string parent = sink.format(LM_INFO, "parent");
+  EXPECT_NE(std::string::npos, parent.find(" INFO " + ids)) << parent;
+  EXPECT_EQ("parent\n", parent.substr(parent.size() - 7));
+  std::string reused = "left over";
+  sink.format_into(reused, LM_ERROR, "");
+  EXPECT_EQ(std::string::npos, reused.find("left over")) << reused;
+  EXPECT_EQ('\n', reused.back());
+
+  int pipe_fds[2];
+  ASSERT_EQ(0, ::pipe(pipe_fds));
+  const pid_t child = ::fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    const std::string line = sink.format(LM_INFO, "child");
+    const std::string own = " INFO [" + std::to_string(::getpid()) + ":";
+    const char verdict = line.find(own) != std::string::npos ? 'y' : 'n';
+    (void)!::write(pipe_fds[1], &verdict, 1);
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  char verdict = 0;
+  EXPECT_EQ(1, ::read(pipe_fds[0], &verdict, 1));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ('y', verdict) << "the child's lines name the parent process";
 }
 
 Log_Sink* g_reentry_sink = nullptr;

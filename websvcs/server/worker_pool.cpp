@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <system_error>
 
 Worker_Pool::Worker_Pool(std::size_t max_threads, std::chrono::milliseconds idle_time)
@@ -12,11 +13,21 @@ Worker_Pool::Worker_Pool(std::size_t max_threads, std::chrono::milliseconds idle
 Worker_Pool::~Worker_Pool() { stop(); }
 
 bool Worker_Pool::submit(std::function<void()> job) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   if (stopping_) return false;
   reap_locked();
+  if (!idle_.empty()) {
+    // The thread idle the shortest time takes the job; it is woken after
+    // the lock is released, so it does not wake only to wait for it.
+    std::shared_ptr<Idle_Slot> slot = std::move(idle_.back());
+    idle_.pop_back();
+    slot->job = std::move(job);
+    lock.unlock();
+    slot->wake.notify_one();
+    return true;
+  }
   jobs_.push_back(std::move(job));
-  if (jobs_.size() > idle_ && threads_.size() < max_threads_) {
+  if (threads_.size() < max_threads_) {
     // New threads inherit the creating thread's mask: block the
     // termination signals for them, and restore.
     sigset_t block, saved;
@@ -36,30 +47,42 @@ bool Worker_Pool::submit(std::function<void()> job) {
       return false;
     }
   }
-  wake_.notify_one();
   return true;
 }
 
 void Worker_Pool::run() {
+  const std::shared_ptr<Idle_Slot> slot = std::make_shared<Idle_Slot>();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    while (jobs_.empty() && !stopping_) {
-      ++idle_;
-      bool woken = wake_.wait_for(lock, idle_time_, [this] { return !jobs_.empty() || stopping_; });
-      --idle_;
-      if (!woken) {
-        ended_.push_back(std::this_thread::get_id());
-        return;
+    std::function<void()> job;
+    if (!jobs_.empty()) {
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    } else if (stopping_) {
+      return;
+    } else {
+      idle_.push_back(slot);
+      const bool woken =
+          slot->wake.wait_for(lock, idle_time_, [&] { return slot->job || stopping_; });
+      if (slot->job) {
+        job = std::move(slot->job);
+        slot->job = nullptr;
+      } else {
+        // Not handed a job, so still listed as idle.
+        idle_.erase(std::find(idle_.begin(), idle_.end(), slot));
+        if (!woken) {
+          ended_.push_back(std::this_thread::get_id());
+          return;
+        }
+        continue;  // stopping: run what is queued, then end
       }
     }
-    if (jobs_.empty()) return;  // stopping, nothing left
-    std::function<void()> job = std::move(jobs_.front());
-    jobs_.pop_front();
     lock.unlock();
     try {
       job();
     } catch (...) {
     }
+    job = nullptr;  // what the job holds goes before the lock is taken
     lock.lock();
   }
 }
@@ -81,8 +104,8 @@ void Worker_Pool::stop() {
     stopping_ = true;
     all.swap(threads_);
     ended_.clear();
+    for (const std::shared_ptr<Idle_Slot>& slot : idle_) slot->wake.notify_one();
   }
-  wake_.notify_all();
   for (auto& t : all) t.second.join();
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <future>
+#include <set>
 
 namespace {
 
@@ -48,6 +49,23 @@ TEST(Worker_Pool, IdleThreadsEndAndNewWorkStartsOthers) {
   std::promise<void> again;
   ASSERT_TRUE(pool.submit([&] { again.set_value(); }));
   EXPECT_EQ(std::future_status::ready, again.get_future().wait_for(HANG_GUARD));
+}
+
+// Jobs one after another are run by the threads already there: a request
+// does not cost a thread. (A thread may be slow to turn idle again on a
+// loaded machine, so a few may be made; far fewer than the jobs.)
+TEST(Worker_Pool, IdleThreadsTakeNewJobs) {
+  Worker_Pool pool(20, std::chrono::milliseconds(60000));
+  std::set<std::thread::id> ran_on;
+  for (int i = 0; i < 20; ++i) {
+    std::promise<std::thread::id> ran;
+    ASSERT_TRUE(pool.submit([&] { ran.set_value(std::this_thread::get_id()); }));
+    std::future<std::thread::id> id = ran.get_future();
+    ASSERT_EQ(std::future_status::ready, id.wait_for(HANG_GUARD));
+    ran_on.insert(id.get());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LT(ran_on.size(), 10u);
 }
 
 }  // namespace
