@@ -127,8 +127,9 @@ const char* termination_text(enum MHD_RequestTerminationCode toe) {
 }
 
 // Where every request that reached the server ends, answered or not: the
-// access log line (info priority). Runs in a polling thread.
-void request_completed(const Request_State& st, struct MHD_Connection* conn,
+// access log line (info priority; queued, see access_log.h). Runs in a
+// polling thread.
+void request_completed(Request_State& st, struct MHD_Connection* conn,
                        enum MHD_RequestTerminationCode toe) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - st.arrived).count();
@@ -141,7 +142,7 @@ void request_completed(const Request_State& st, struct MHD_Connection* conn,
                 st.method.empty() ? "-" : printable(st.method, 16).c_str(), path.c_str(),
                 status.c_str(), static_cast<unsigned long long>(st.reply_bytes), seconds * 1e3,
                 termination_text(toe));
-  ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"), line));
+  st.server.access_log().write(line);
   if (st.status) d2t::metrics::record_http(st.route_path, st.status, seconds);
 }
 
@@ -381,6 +382,7 @@ bool Http_Server::start(std::string& error) {
   sigemptyset(&block);
   for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGPIPE}) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
+  access_log_.reset(new Access_Log);
   daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &on_request, this, MHD_OPTION_EXTERNAL_LOGGER,
       &on_library_message, nullptr,  // first, to catch all
@@ -393,6 +395,7 @@ bool Http_Server::start(std::string& error) {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
     workers_.reset();
+    access_log_.reset();
     error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) + ": " +
             std::strerror(saved_errno);
     return false;
@@ -424,6 +427,7 @@ void Http_Server::stop() {
   if (listener != MHD_INVALID_SOCKET) close(listener);
   workers_->stop();
   workers_.reset();
+  access_log_.reset();  // after writing every line
   std::lock_guard<std::mutex> lock(mutex_);
   draining_ = false;
 }

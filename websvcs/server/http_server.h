@@ -28,8 +28,8 @@
 // max_connections further clients wait in the listen backlog.
 //
 // Every request that reached the server ends in request_completed() (see
-// http_server.cpp), whatever became of it: the one place that writes the
-// access log line.
+// http_server.cpp), whatever became of it: the one place that makes the
+// access log line (written by the thread of access_log.h).
 #ifndef WEBSVCS_SERVER_HTTP_SERVER_H
 #define WEBSVCS_SERVER_HTTP_SERVER_H
 
@@ -38,6 +38,7 @@
 #include <mutex>
 #include <string>
 
+#include "websvcs/server/access_log.h"
 #include "websvcs/server/route_table.h"
 #include "websvcs/server/web_config.h"
 #include "websvcs/server/worker_pool.h"
@@ -78,6 +79,7 @@ class Http_Server {
   const Route_Table& routes() const { return routes_; }
   const std::string& token() const { return token_; }
   Worker_Pool& workers() { return *workers_; }
+  Access_Log& access_log() { return *access_log_; }
   // Requests between their request line and their completion.
   void request_began();
   void request_ended();
@@ -90,6 +92,7 @@ class Http_Server {
   MHD_Daemon* daemon_;
   unsigned int port_;
   std::unique_ptr<Worker_Pool> workers_;
+  std::unique_ptr<Access_Log> access_log_;
   mutable std::mutex mutex_;
   std::condition_variable drained_;
   unsigned int in_flight_ = 0;  // guarded by mutex_
