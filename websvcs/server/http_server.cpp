@@ -450,5 +450,5 @@ bool Http_Server::draining() const {
 std::string Http_Server::url() const {
   bool v6 = config_.listen.find(':') != std::string::npos;
   return "http://" + (v6 ? "[" + config_.listen + "]" : config_.listen) + ":" +
-         std::to_string(port_);
+         std::to_string(port_.load());
 }

@@ -33,6 +33,7 @@
 #ifndef WEBSVCS_SERVER_HTTP_SERVER_H
 #define WEBSVCS_SERVER_HTTP_SERVER_H
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -69,7 +70,7 @@ class Http_Server {
 
   bool running() const { return daemon_ != nullptr; }
   // The port listened on (the one chosen when the configuration said 0).
-  unsigned int port() const { return port_; }
+  unsigned int port() const { return port_.load(); }
   // "http://127.0.0.1:8870" ("http://[::1]:8870" for IPv6).
   std::string url() const;
 
@@ -90,7 +91,9 @@ class Http_Server {
   const Route_Table& routes_;
   std::string token_;
   MHD_Daemon* daemon_;
-  unsigned int port_;
+  // Set once the daemon runs; read by request threads building the
+  // server's own origin, hence atomic.
+  std::atomic<unsigned int> port_;
   std::unique_ptr<Worker_Pool> workers_;
   std::unique_ptr<Access_Log> access_log_;
   mutable std::mutex mutex_;
