@@ -3,6 +3,7 @@
 #include <ace/Log_Msg.h>
 
 #include <pthread.h>
+#include <string.h>
 
 #include <utility>
 
@@ -17,25 +18,29 @@ void Service_Reloader::start(std::function<void()> reload) {
   ::pthread_setname_np(thread_.native_handle(), "reload");
 }
 
-bool Service_Reloader::request(const char* what) {
+bool Service_Reloader::request(int sig) {
+  const char* name = ::strsignal(sig);
   std::lock_guard<std::mutex> guard(lock_);
   switch (phase_) {
     case STARTING:
-      ACE_DEBUG((LM_WARNING, "%C caught during start-up: ignored, services are still loading\n",
-                 what));
+      ACE_DEBUG((LM_WARNING,
+                 "Signal %d (%s) caught during start-up: ignored, services are still loading\n",
+                 sig, name));
       return false;
     case STOPPING:
-      ACE_DEBUG((LM_WARNING, "%C caught during shutdown: ignored\n", what));
+      ACE_DEBUG((LM_WARNING, "Signal %d (%s) caught during shutdown: ignored\n", sig, name));
       return false;
     case RUNNING:
       break;
   }
   if (pending_) {
-    ACE_DEBUG((LM_INFO, "%C caught: a reload is already waiting to run\n", what));
+    ACE_DEBUG((LM_INFO, "Signal %d (%s) caught: a reload is already waiting to run\n", sig, name));
   } else if (running_) {
-    ACE_DEBUG((LM_INFO, "%C caught: reconfiguring again after the reload in progress\n", what));
+    ACE_DEBUG((LM_INFO,
+               "Signal %d (%s) caught: reconfiguring again after the reload in progress\n", sig,
+               name));
   } else {
-    ACE_DEBUG((LM_INFO, "%C caught, and reconfiguring ... \n", what));
+    ACE_DEBUG((LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", sig, name));
   }
   pending_ = true;
   wake_.notify_all();

@@ -37,9 +37,10 @@ class Service_Reloader {
   // during start-up leaves the host STOPPING).
   void start(std::function<void()> reload);
 
-  // Asks for a reload. Returns true when one will run; false (logged with
-  // `what`, e.g. "Signal 1 (Hangup)") when the phase is not RUNNING.
-  bool request(const char* what);
+  // Asks for a reload on behalf of signal `sig`. Returns true when one will
+  // run; false (logged with the signal's number and name) when the phase is
+  // not RUNNING.
+  bool request(int sig);
 
   // Enters STOPPING: later requests are ignored, a pending one is dropped.
   // Never waits. Called by the termination signal's handler.

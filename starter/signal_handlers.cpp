@@ -239,11 +239,9 @@ void sig_terminate(int sig, const char* thread_name) {
 }
 
 void sig_reconfig(int sig) {
-  char what[64];
-  std::snprintf(what, sizeof what, "Signal %d (%s)", sig, ::strsignal(sig));
   // Only recorded here: the reload thread does the work, so that the relay
   // stays free for a termination signal.
-  service_reloader().request(what);
+  service_reloader().request(sig);
 }
 
 void sig_usr2(int) {

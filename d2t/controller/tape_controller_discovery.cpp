@@ -21,7 +21,8 @@ bool Tape_Controller::update() {
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    D2T_LOG_LISTING_CAUSE();
     return false;
   }
   update_device_name(changers, drives);
@@ -47,7 +48,8 @@ bool Tape_Controller::rediscover_names() {
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    D2T_LOG_LISTING_CAUSE();
     return false;
   }
   return update_device_name(changers, drives);
@@ -73,7 +75,7 @@ bool Tape_Controller::update_device_name(std::vector<d2t::Changer_var>& changers
   }
   Controller_Sql sql;
   if (!sql.connected() || !sql.store_device_names(changer_names, drive_names)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to store device names\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to reset database\n")));
     return false;
   }
   std::size_t next = 0;
@@ -143,12 +145,16 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
   if (!Move_Report(attempt).finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(),
                                                      media->slot_number(), media->media_tag(),
                                                      load_unload_retries_, count_failure))) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%s) %d to %d.\n"), media->media_tag().c_str(),
+               media->slot_number(), static_cast<int>(drive->drive_number())));
     return false;
   }
   attempt.kind = d2t::metrics::MOVE_SCAN_UNLOAD;
   if (!Move_Report(attempt).finish(d2t::tools::unmount(
           changer.sg_name(), drive->dev_name(), drive->drive_number(), media->slot_number(),
           media->media_tag(), load_unload_retries_, count_failure))) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"), media->media_tag().c_str(),
+               media->slot_number(), static_cast<int>(drive->drive_number())));
     // The cartridge stays in the drive: record it there (its home slot
     // keeps the tag), so that an unload can send it home later.
     impl_->set_drive_slot(drive->dev_name(), Value(media->slot_number()));

@@ -3,6 +3,7 @@
 #include "d2t/controller/tape_controller.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
@@ -75,6 +76,11 @@ bool Tape_Controller::load(const Object& request, Object& result) {
                  media_tag ? media_tag->c_str() : "(none)"));
       return false;
     }
+    if (slot32 == -1) {
+      result["message"] = "Invalid slot_number of media to load";
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%s'\n"), media_tag->c_str()));
+      return false;
+    }
     if (!holder.empty() && holder != *serial) {
       result["message"] = "Media is loaded in another drive";
       ACE_ERROR((LM_ERROR,
@@ -138,13 +144,19 @@ bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Ob
   // The stored names were cleared (devices renamed or gone): rediscover
   // them. Only names are written, so no library is waited for.
   if (!rediscover_names() || !impl_->get_tape_device(serial, device)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape devices before %s media.\n"), verb));
+    if (std::strcmp(verb, "load") == 0)
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape devices before load media.\n")));
+    else
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update devices before unload media.\n")));
     return false;
   }
   if (json_spirit::object_get_str_or_empty(device, "sg_name").empty() ||
       json_spirit::object_get_str_or_empty(device, "dev_name").empty()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to %s media.\n"), serial.c_str(),
-               verb));
+    if (std::strcmp(verb, "load") == 0)
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"), serial.c_str()));
+    else
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to unload media.\n"),
+                 serial.c_str()));
     return false;
   }
   return true;
@@ -159,7 +171,8 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
     if (!d2t::list_devices(changers, drives, false)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    D2T_LOG_LISTING_CAUSE();
       return false;
     }
 

@@ -53,7 +53,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;
     if (!d2t::tools::lsscsi(changers, drives)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices: %C\n"), d2t::tools::listing_error().c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
+    D2T_LOG_LISTING_CAUSE();
       return false;
     }
     for (const std::string& why : d2t::tools::listing_left_out())

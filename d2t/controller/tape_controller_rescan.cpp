@@ -28,8 +28,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
   Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices: %C\n"),
-               d2t::tools::listing_error().c_str()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices\n")));
+    D2T_LOG_LISTING_CAUSE();
     return false;
   }
   for (const std::string& why : d2t::tools::listing_left_out())

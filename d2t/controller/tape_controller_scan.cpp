@@ -143,6 +143,9 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
         // the stored drive names its home slot.
         d->slot_number(m.slot_number());
         d->media_tag(m.media_tag());
+        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
+                   changer.sg_name().c_str(), d->dev_name().c_str(),
+                   static_cast<int>(d->drive_number())));
       }
       if (found || d->faulty()) break;
     }

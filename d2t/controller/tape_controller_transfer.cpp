@@ -92,6 +92,8 @@ bool Tape_Controller::move_between_slots(const Object& from, const Object& to) {
     Move_Report report({d2t::metrics::MOVE_TRANSFER, library, *sg_name, -1, std::string(), from_slot,
                         to_slot, json_spirit::object_get_str_or_empty(from, "media_tag")});
     if (!report.finish(d2t::tools::transfer(*sg_name, from_slot, to_slot, load_unload_retries_))) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d by %s.\n"), from_slot, to_slot,
+                 sg_name->c_str()));
       return false;
     }
     if (impl_->transfer(from, to)) {

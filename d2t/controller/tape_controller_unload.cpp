@@ -112,6 +112,8 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
     } else if (blame != d2t::tools::Blame::NONE) {
       result["faulty"] = true;
     }
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %s to slot %d from drive %s\n"),
+               media_tag->c_str(), slot_number, serial.c_str()));
     return false;
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));
