@@ -152,12 +152,15 @@ bool Pg_Connection::run(const std::string& text, const Bindings& params, bool is
                                  values.data(), nullptr, nullptr, 0);
     ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+      // The SQLSTATE lives inside the result: copy it before the result is
+      // freed.
+      const char* state_field = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+      const std::string state = state_field ? state_field : "";
       error = result_error(conn_, r);
       PQclear(r);
       // A cached plan whose tables changed shape must be prepared again;
       // outside a transaction that is safe to retry once.
-      if (attempt == 0 && state && std::strcmp(state, "0A000") == 0 && !in_transaction()) {
+      if (attempt == 0 && state == "0A000" && !in_transaction()) {
         forget(text);
         continue;
       }
