@@ -12,11 +12,14 @@ void write_line(const std::string& line) { ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"),
 }  // namespace
 
 Access_Log::Access_Log(std::size_t max_queued) : max_queued_(max_queued ? max_queued : 1) {
+  // Running before the thread starts: a thread that saw running_ still
+  // false would take itself for stopped and leave every line queued.
+  running_ = true;
   try {
     thread_ = std::thread(&Access_Log::run, this);
-    running_ = true;
   } catch (const std::system_error&) {
     // Lines are written by the threads that complete the requests.
+    running_ = false;
   }
 }
 
