@@ -12,7 +12,7 @@ namespace tapectl {
 
 namespace {
 
-struct Command_Spec {
+struct Command_Info {
   const char* name;
   int min_operands;
   int max_operands;
@@ -20,7 +20,7 @@ struct Command_Spec {
   const char* text;
 };
 
-const Command_Spec COMMANDS[] = {
+const Command_Info COMMANDS[] = {
     {"status", 0, 1, "tapectl status [LIBRARY]",
      "Shows the stored inventory: each library's drives (cartridge, home slot,\n"
      "failure count, faulty flag) and its slots as a compact table. Reads the\n"
@@ -44,8 +44,8 @@ const Command_Spec COMMANDS[] = {
      "Moves the cartridge TAG of LIBRARY from slot FROM to the empty slot TO.\n"},
 };
 
-const Command_Spec* find_command(const std::string& name) {
-  for (const Command_Spec& c : COMMANDS)
+const Command_Info* find_command(const std::string& name) {
+  for (const Command_Info& c : COMMANDS)
     if (name == c.name) return &c;
   return nullptr;
 }
@@ -137,15 +137,15 @@ bool parse_command_line(const std::vector<std::string>& args, Options& out, std:
     error = "no subcommand given";
     return false;
   }
-  const Command_Spec* spec = find_command(out.command);
-  if (spec == nullptr) {
+  const Command_Info* info = find_command(out.command);
+  if (info == nullptr) {
     error = "unknown subcommand '" + out.command + "'";
     return false;
   }
   if (out.help) return true;
   const int n = static_cast<int>(out.operands.size());
-  if (n < spec->min_operands || n > spec->max_operands) {
-    error = "usage: " + std::string(spec->usage);
+  if (n < info->min_operands || n > info->max_operands) {
+    error = "usage: " + std::string(info->usage);
     return false;
   }
   if (out.command == "move" && (!is_number(out.operands[2]) || !is_number(out.operands[3]))) {
@@ -162,7 +162,7 @@ std::string general_help() {
       "Usage: tapectl [OPTIONS] SUBCOMMAND [OPERANDS] [OPTIONS]\n"
       "\n"
       "Subcommands:\n";
-  for (const Command_Spec& c : COMMANDS) {
+  for (const Command_Info& c : COMMANDS) {
     std::string usage = c.usage;
     usage.resize(std::max<std::size_t>(usage.size(), 36), ' ');
     std::string first = c.text;
@@ -175,9 +175,9 @@ std::string general_help() {
 }
 
 std::string command_help(const std::string& command) {
-  const Command_Spec* spec = find_command(command);
-  if (spec == nullptr) return std::string();
-  return std::string("Usage: ") + spec->usage + " [OPTIONS]\n\n" + spec->text + "\n" + OPTIONS_HELP;
+  const Command_Info* info = find_command(command);
+  if (info == nullptr) return std::string();
+  return std::string("Usage: ") + info->usage + " [OPTIONS]\n\n" + info->text + "\n" + OPTIONS_HELP;
 }
 
 void default_target(const std::string& web_conf, std::string& url, std::string& token_file) {
