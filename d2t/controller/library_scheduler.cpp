@@ -114,9 +114,8 @@ void Library_Scheduler::start(const std::string& library, Record& record) {
   if (listener_) listener_(Event{library, record.id, record.operation, true});
 }
 
-Library_Scheduler::Ticket Library_Scheduler::enter(const std::string& library,
-                                                   const Library_Operation& operation) {
-  std::unique_lock<std::mutex> lock(mutex_);
+Library_Scheduler::Record& Library_Scheduler::append(const std::string& library,
+                                                     const Library_Operation& operation) {
   Entry& entry = entries_[library];
   entry.records.emplace_back();
   Record& record = entry.records.back();
@@ -125,6 +124,14 @@ Library_Scheduler::Ticket Library_Scheduler::enter(const std::string& library,
   record.entry = &entry;
   record.library = library;
   record.queued_ms = clock_->now_ms();
+  return record;
+}
+
+Library_Scheduler::Ticket Library_Scheduler::enter(const std::string& library,
+                                                   const Library_Operation& operation) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Record& record = append(library, operation);
+  Entry& entry = *record.entry;
   entry.changed.wait(lock, [&] { return may_start(entry, &record); });
   start(library, record);
   return Ticket(this, &record);
@@ -134,14 +141,7 @@ Library_Scheduler::Ticket Library_Scheduler::try_enter(const std::string& librar
                                                        const Library_Operation& operation) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (entries_.count(library) != 0) return Ticket();
-  Entry& entry = entries_[library];
-  entry.records.emplace_back();
-  Record& record = entry.records.back();
-  record.id = next_id_++;
-  record.operation = operation;
-  record.entry = &entry;
-  record.library = library;
-  record.queued_ms = clock_->now_ms();
+  Record& record = append(library, operation);
   start(library, record);
   return Ticket(this, &record);
 }

@@ -132,6 +132,9 @@ class Library_Scheduler {
   // True when `record` conflicts with no record before it in its entry.
   static bool may_start(const Entry& entry, const Record* record);
   void start(const std::string& library, Record& record);
+  // Appends a waiting record for `operation` to the library's queue (made
+  // when absent). Called with mutex_ held.
+  Record& append(const std::string& library, const Library_Operation& operation);
 
   mutable std::mutex mutex_;
   // Entries are nodes of a std::map: their address holds until erased,
