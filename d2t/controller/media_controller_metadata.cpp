@@ -45,6 +45,9 @@ void init_drive(database::sql::Table* table) {
   table->add_column("slot_number", "integer", nullptr);
   table->add_column("serial_number", "varchar", "size=128;not_null");
   table->add_column("failures", "integer", "not_null;default=0");
+  // The host whose devices sg_name and dev_name are ('' on an inventory
+  // that only one host has ever used: that host's own drives).
+  table->add_column("host_id", "varchar", "size=64;not_null;default=''");
   table->add_unique("changer_id,drive_number");
 }
 
@@ -59,6 +62,10 @@ void init_slot(database::sql::Table* table) {
   table->add_column("slot_number", "integer", "not_null");
   table->add_column("media_tag", "varchar", "size=256");
   table->add_column("is_porter", "bool", "not_null;default=0");
+  // The element status said the slot holds a cartridge (with or without a
+  // label); media_tag alone cannot tell an unlabelled cartridge from an
+  // empty slot.
+  table->add_column("occupied", "bool", "not_null;default=0");
   table->add_unique("changer_id,slot_number");
 }
 
@@ -73,12 +80,15 @@ void init_media_capacity(database::sql::Table* table) {
   table->add_column("changer_serial", "varchar", "size=128;not_null");
   table->add_column("media_tag", "varchar", "size=256;not_null");
   table->add_column("capacity", "bigint", "not_null");
+  // True when the capacity was taken from the media type's nominal figure
+  // rather than measured: the first measurement replaces it.
+  table->add_column("guessed", "bool", "not_null;default=0");
   table->add_unique("changer_serial,media_tag");
 }
 
 }  // namespace
 
-Media_Controller_Metadata::Media_Controller_Metadata() : Metadata("media_controller", 8, 0) {
+Media_Controller_Metadata::Media_Controller_Metadata() : Metadata("media_controller", 9, 0) {
   // The referenced table comes first so that it exists when the others are
   // created.
   init_changer(add_table("changer"));
