@@ -20,6 +20,7 @@
 
 #include "ace/Log_Msg.h"
 #include "d2t/metrics/metrics.h"
+#include "d2t/util/log_text.h"
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/query_string.h"
 #include "websvcs/server/request_guard.h"
@@ -89,26 +90,6 @@ std::string client_address(struct MHD_Connection* conn) {
   return buf;
 }
 
-// `text` fit for one log line: bytes outside printable ASCII, blanks and
-// quotes as %XX, at most `max` characters kept.
-std::string printable(const std::string& text, std::size_t max) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (out.size() >= max) {
-      out += "...";
-      break;
-    }
-    if (c > 0x20 && c < 0x7f && c != '"') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 const char* termination_text(enum MHD_RequestTerminationCode toe) {
   switch (toe) {
     case MHD_REQUEST_TERMINATED_COMPLETED_OK:
@@ -134,12 +115,12 @@ void request_completed(Request_State& st, struct MHD_Connection* conn,
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - st.arrived).count();
   const std::string remote = st.remote.empty() ? client_address(conn) : st.remote;
-  const std::string path = printable(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
+  const std::string path = d2t::log_text(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
   const std::string status = st.status ? std::to_string(st.status) : std::string("-");
   char line[512];
   std::snprintf(line, sizeof line, "HTTP %s \"%s %s\" %s %llu bytes %.3f ms%s",
                 remote.empty() ? "-" : remote.c_str(),
-                st.method.empty() ? "-" : printable(st.method, 16).c_str(), path.c_str(),
+                st.method.empty() ? "-" : d2t::log_text(st.method, 16).c_str(), path.c_str(),
                 status.c_str(), static_cast<unsigned long long>(st.reply_bytes), seconds * 1e3,
                 termination_text(toe));
   st.server.access_log().write(line);
