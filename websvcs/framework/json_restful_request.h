@@ -2,8 +2,10 @@
 #ifndef WEBSVCS_FRAMEWORK_JSON_RESTFUL_REQUEST_H
 #define WEBSVCS_FRAMEWORK_JSON_RESTFUL_REQUEST_H
 
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 
 // Method codes of JSON_RESTful_Request::method(). The values are fixed:
 // handlers compare against them (POST is 9).
@@ -55,6 +57,14 @@ class JSON_RESTful_Request {
   const std::string& remote_addr() const { return remote_addr_; }
   bool loopback() const { return loopback_; }
 
+  // Whether the client that sent this request is still connected: false
+  // once it has closed its connection (or once the request has been
+  // answered), so that work nobody waits for is not started. Cheap,
+  // non-blocking, and safe to call from any thread while the handler runs.
+  // True when it cannot be told (a channel without a connection, as in
+  // tests, unless they set a probe).
+  bool client_connected() const { return client_probe_ ? client_probe_() : true; }
+
   // Setters used by the server and by test channels.
   void set_method(int m) { method_ = m; }
   // Splits `target` at the first "?" into path and query string.
@@ -63,6 +73,9 @@ class JSON_RESTful_Request {
   void set_header(const std::string& name, const std::string& value);
   // Also sets loopback() from the address.
   void set_remote_addr(const std::string& addr);
+  // What client_connected() asks; must be thread-safe. Set before the
+  // handler runs, not changed while it does.
+  void set_client_probe(std::function<bool()> probe) { client_probe_ = std::move(probe); }
 
  private:
   int method_;
@@ -73,6 +86,7 @@ class JSON_RESTful_Request {
   std::map<std::string, std::string> headers_;
   std::string remote_addr_;
   bool loopback_;
+  std::function<bool()> client_probe_;
 };
 
 // True for 127.0.0.0/8, ::1 and ::ffff:127.x.y.z in numeric form.

@@ -23,6 +23,7 @@
 #include "d2t/util/log_text.h"
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/query_string.h"
+#include "websvcs/server/connection_probe.h"
 #include "websvcs/server/request_guard.h"
 #include "websvcs/server/token.h"
 
@@ -56,6 +57,9 @@ struct Http_Server::Request_State {
   // resumes the connection, and the next access call sends the reply.
   bool dispatched = false;
   std::unique_ptr<JSON_RESTful_Channel> channel;
+  // Answers the handler's client_connected() while the connection is
+  // suspended; finished before it is resumed.
+  std::shared_ptr<Connection_Probe> probe;
   // The reply queued: status (0 while none) and body size.
   int status = 0;
   std::uint64_t reply_bytes = 0;
@@ -237,15 +241,26 @@ void run_handler(struct MHD_Connection* conn, Request_State& st) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to handle %C %C: %C\n"), st.method.c_str(),
                st.path.c_str(), failure.c_str()));
   std::string().swap(st.body);
+  st.probe->finish();
   MHD_resume_connection(conn);
+}
+
+// The socket of `conn`, or -1 when the library does not tell it.
+int connection_fd(struct MHD_Connection* conn) {
+  const union MHD_ConnectionInfo* info =
+      MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+  return info ? static_cast<int>(info->connect_fd) : -1;
 }
 
 // The whole request has arrived: hands it to a worker with the connection
 // suspended, so the polling thread goes on serving other connections.
 MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
   st.channel.reset(new (std::nothrow) JSON_RESTful_Channel);
+  st.probe = std::make_shared<Connection_Probe>(connection_fd(conn));
   if (!st.channel) return refuse(conn, &st, 500, "Out of memory");
   JSON_RESTful_Request& rq = st.channel->request();
+  std::shared_ptr<Connection_Probe> probe = st.probe;
+  rq.set_client_probe([probe] { return probe->connected(); });
   rq.set_method(method_from_name(st.method.c_str()));
   rq.set_target(st.query.empty() ? st.path : st.path + "?" + st.query);
   rq.set_uri_suffix(st.suffix);
@@ -257,6 +272,7 @@ MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_St
   if (!server.workers().submit([conn, state] { run_handler(conn, *state); })) {
     st.channel->send_error(503, -1, "The server is busy");
     st.channel->complete(-1);
+    st.probe->finish();
     MHD_resume_connection(conn);
   }
   return MHD_YES;

@@ -17,6 +17,7 @@
 #include "json_spirit/json_spirit.h"
 #include "starter/tests/log_capture.h"
 #include "websvcs/framework/framework.h"
+#include "websvcs/framework/memory_channel.h"
 #include "websvcs/server/tests/support.h"
 
 namespace {
@@ -113,6 +114,25 @@ class Counting_Handler : public JSON_RESTful_Handler {
   std::atomic<int> calls{0};
 };
 
+// Tells whether its client is there when it starts, then waits (within the
+// hang guard) for the client to go.
+class Probe_Handler : public JSON_RESTful_Handler {
+ public:
+  CONCURRENCY concurrency() const override { return THREAD; }
+  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
+    const JSON_RESTful_Request& rq = ch->request();
+    at_start = rq.client_connected();
+    started.set_value();
+    for (auto until = std::chrono::steady_clock::now() + HANG_GUARD;
+         rq.client_connected() && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    seen_gone = !rq.client_connected();
+    return 0;
+  }
+  bool at_start = false, seen_gone = false;
+  std::promise<void> started;
+};
+
 // Sends `head` (request line and headers, without the blank line) and
 // reads the reply.
 Http_Reply raw_request(unsigned int port, const std::string& head, const std::string& body = "") {
@@ -135,6 +155,7 @@ class Http_Server_Test : public ::testing::Test {
     routes_.add("/tree", true, echo_);
     routes_.add("/sigmask", false, sigmask_);
     routes_.add("/count", false, counting_);
+    routes_.add("/probe", false, probe_);
   }
   void start(const std::string& token = "") {
     server_.reset(new Http_Server(config_, routes_, token));
@@ -152,6 +173,7 @@ class Http_Server_Test : public ::testing::Test {
   Serial_Handler serial_;
   Sigmask_Handler sigmask_;
   Counting_Handler counting_;
+  Probe_Handler probe_;
   std::unique_ptr<Http_Server> server_;
 };
 
@@ -354,6 +376,22 @@ TEST_F(Http_Server_Test, SlowHandlerDoesNotBlockOtherRequests) {
   Http_Reply r = slow.get();
   EXPECT_EQ(200, r.status);
   EXPECT_EQ("\"released\"", r.body);
+}
+
+TEST_F(Http_Server_Test, HandlerSeesItsClientHangUp) {
+  Memory_Channel in_memory;
+  EXPECT_TRUE(in_memory.request().client_connected());  // cannot tell: assume there
+  start();
+  std::future<void> started = probe_.started.get_future();
+  {
+    Test_Socket client(port());
+    ASSERT_TRUE(client.send_all("GET /probe HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
+  }
+  // The handler saw the client there, then gone once it closed.
+  server_->stop();
+  EXPECT_TRUE(probe_.at_start);
+  EXPECT_TRUE(probe_.seen_gone);
 }
 
 TEST_F(Http_Server_Test, HandlerWithoutThreadConcurrencyIsSerialised) {
