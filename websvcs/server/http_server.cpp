@@ -366,6 +366,20 @@ bool Http_Server::start(std::string& error) {
   unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                        MHD_USE_ERROR_LOG;
   if (ipv6) flags |= MHD_USE_IPv6;
+  if (!tls_.load(config_, error)) return false;
+  // With TLS on, the certificate and key go in as PEM text from memory.
+  MHD_OptionItem tls_options[] = {
+      {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}};
+  if (tls_.enabled()) {
+    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+      tls_.clear();
+      error = "\"tls_certificate\" is set but this libmicrohttpd was built without TLS support";
+      return false;
+    }
+    flags |= MHD_USE_TLS;
+    tls_options[0] = {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls_.certificate().c_str())};
+    tls_options[1] = {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls_.key().c_str())};
+  }
   if (!make_room_for(config_.max_connections))
     ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: the open-file limit is below %u connections\n"),
                config_.max_connections));
@@ -387,7 +401,8 @@ bool Http_Server::start(std::string& error) {
       polling_threads, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned int>(config_.connection_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
       static_cast<unsigned int>(config_.max_connections), MHD_OPTION_URI_LOG_CALLBACK, &on_uri,
-      this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr, MHD_OPTION_END);
+      this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr, MHD_OPTION_ARRAY, tls_options,
+      MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
@@ -395,10 +410,14 @@ bool Http_Server::start(std::string& error) {
     access_log_.reset();
     error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) + ": " +
             std::strerror(saved_errno);
+    if (tls_.enabled()) error += " (or the TLS certificate and key are not a usable pair)";
+    tls_.clear();
     return false;
   }
   const union MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
   port_ = info ? info->port : config_.port;
+  for (const std::string& w : exposure_warnings(config_, !token_.empty()))
+    ACE_DEBUG((LM_WARNING, ACE_TEXT("Web service: %C\n"), w.c_str()));
   return true;
 }
 
@@ -425,6 +444,7 @@ void Http_Server::stop() {
   workers_->stop();
   workers_.reset();
   access_log_.reset();  // after writing every line
+  tls_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   draining_ = false;
 }
@@ -446,6 +466,6 @@ bool Http_Server::draining() const {
 
 std::string Http_Server::url() const {
   bool v6 = config_.listen.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + config_.listen + "]" : config_.listen) + ":" +
-         std::to_string(port_.load());
+  return std::string(config_.tls_certificate.empty() ? "http://" : "https://") +
+         (v6 ? "[" + config_.listen + "]" : config_.listen) + ":" + std::to_string(port_.load());
 }

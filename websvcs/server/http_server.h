@@ -41,6 +41,7 @@
 
 #include "websvcs/server/access_log.h"
 #include "websvcs/server/route_table.h"
+#include "websvcs/server/tls.h"
 #include "websvcs/server/web_config.h"
 #include "websvcs/server/worker_pool.h"
 
@@ -55,11 +56,15 @@ class Http_Server {
   Http_Server(const Http_Server&) = delete;
   Http_Server& operator=(const Http_Server&) = delete;
 
-  // Starts listening. The termination signals are blocked while the
-  // server's threads are created, so they inherit the mask and the signals
-  // reach the process's own handlers; the caller's mask is restored. False
-  // with a reason in `error` when the address cannot be used or the port
-  // cannot be bound.
+  // Starts listening: https only when the configuration names a TLS
+  // certificate and key (plain http to that port gets its connection
+  // closed), else http. Logs the warnings of exposure_warnings() (tls.h).
+  // The termination signals are blocked while the server's threads are
+  // created, so they inherit the mask and the signals reach the process's
+  // own handlers; the caller's mask is restored. False with a reason in
+  // `error` when the address cannot be used, the port cannot be bound, the
+  // TLS files are refused (see Tls_Credentials::load) or this
+  // libmicrohttpd was built without TLS.
   bool start(std::string& error);
   // Stops accepting connections, lets every request in progress finish
   // and send its reply (a request arriving meanwhile on an open connection
@@ -71,7 +76,8 @@ class Http_Server {
   bool running() const { return daemon_ != nullptr; }
   // The port listened on (the one chosen when the configuration said 0).
   unsigned int port() const { return port_.load(); }
-  // "http://127.0.0.1:8870" ("http://[::1]:8870" for IPv6).
+  // "http://127.0.0.1:8870" ("http://[::1]:8870" for IPv6; "https://..."
+  // with TLS).
   std::string url() const;
 
   // Used by the connection callbacks.
@@ -90,6 +96,8 @@ class Http_Server {
   Web_Config config_;
   const Route_Table& routes_;
   std::string token_;
+  // Loaded by start(), kept while the daemon runs, wiped by stop().
+  Tls_Credentials tls_;
   MHD_Daemon* daemon_;
   // Set once the daemon runs; read by request threads building the
   // server's own origin, hence atomic.

@@ -148,6 +148,8 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
       !get_unsigned(o, "request_read_timeout_seconds", 1, 86400, read_timeout, error) ||
       !get_unsigned(o, "max_connections", 1, 100000, conns, error) ||
       !get_string(o, "token_file", c.token_file, error) ||
+      !get_string(o, "tls_certificate", c.tls_certificate, error) ||
+      !get_string(o, "tls_key", c.tls_key, error) ||
       !parse_allowed_hosts(o, c.allowed_hosts, error))
     return false;
   c.port = static_cast<unsigned int>(port);
@@ -156,6 +158,10 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
   c.max_connections = static_cast<unsigned int>(conns);
   if (c.listen.empty() || !numeric_address(c.listen)) {
     error = "\"listen\" must be a numeric IPv4 or IPv6 address";
+    return false;
+  }
+  if (c.tls_certificate.empty() != c.tls_key.empty()) {
+    error = "\"tls_certificate\" and \"tls_key\" go together: give both or neither";
     return false;
   }
   if (!is_loopback_address(c.listen) && c.token_file.empty()) {

@@ -23,7 +23,7 @@ struct Web_Route_Config {
 };
 
 struct Web_Config {
-  static const char* const DEFAULT_LISTEN;     // "127.0.0.1"
+  static const char* const DEFAULT_LISTEN;  // "127.0.0.1"
   enum { DEFAULT_PORT = 8870 };
   static const std::uint64_t DEFAULT_MAX_BODY_BYTES = 1048576;
   enum {
@@ -41,6 +41,10 @@ struct Web_Config {
   unsigned int request_read_timeout_seconds = DEFAULT_REQUEST_READ_TIMEOUT_SECONDS;
   unsigned int max_connections = DEFAULT_MAX_CONNECTIONS;
   std::string token_file;  // empty: no token
+  // PEM files of the server's certificate (chain) and private key; both
+  // set: the server speaks https only. Both empty: plain http.
+  std::string tls_certificate;
+  std::string tls_key;
   // Host names (lower case, no port, no trailing dot) that requests may
   // address besides loopback addresses and "localhost".
   std::vector<std::string> allowed_hosts;
@@ -50,8 +54,9 @@ struct Web_Config {
 // Reads a configuration object into `out` (missing keys keep their
 // defaults). False with a one-line reason in `error` when a key has the
 // wrong type or an unusable value, when two routes share a path, when an
-// allowed host is not a plain name, or when the address is not loopback
-// and no token file is named.
+// allowed host is not a plain name, when the address is not loopback
+// and no token file is named, or when only one of "tls_certificate" and
+// "tls_key" is given.
 bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string& error);
 
 // Reads and parses the file at `path`.
