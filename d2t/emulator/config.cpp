@@ -99,22 +99,20 @@ bool parse_fault_op(const std::string& name, Fault_Op& op) {
 }
 
 bool parse_drive(const Object& o, Drive_Config& d, std::string& err) {
-  if (!get_str(o, "serial_number", d.serial_number, err) ||
-      !get_str(o, "vendor", d.vendor, err) ||
-      !get_str(o, "model", d.model, err) ||
-      !get_str(o, "revision", d.revision, err) ||
-      !get_str(o, "target_name", d.target_name, err) ||
-      !get_u32(o, "lun", d.lun, err) || !get_str(o, "sg_name", d.sg_name, err) ||
-      !get_str(o, "dev_name", d.dev_name, err) ||
-      !get_bool(o, "automation_vpd", d.automation_vpd, err))
+  if (!get_str(o, "serial_number", d.serial_number, err) || !get_str(o, "vendor", d.vendor, err) ||
+      !get_str(o, "model", d.model, err) || !get_str(o, "revision", d.revision, err) ||
+      !get_str(o, "target_name", d.target_name, err) || !get_u32(o, "lun", d.lun, err) ||
+      !get_str(o, "sg_name", d.sg_name, err) || !get_str(o, "dev_name", d.dev_name, err) ||
+      !get_bool(o, "automation_vpd", d.automation_vpd, err) ||
+      !get_bool(o, "attached", d.attached, err))
     return false;
   auto id = o.find("element_identifier");
   if (id != o.end() && !id->second.is_null()) {
     if (!get_str(o, "element_identifier", d.element_identifier, err)) return false;
     d.has_element_identifier = true;
   }
-  if (d.serial_number.empty() || d.sg_name.empty()) {
-    err = "a drive needs \"serial_number\" and \"sg_name\"";
+  if (d.serial_number.empty() || (d.attached && d.sg_name.empty())) {
+    err = "a drive needs \"serial_number\" and, when attached, \"sg_name\"";
     return false;
   }
   return true;

@@ -19,7 +19,12 @@
 //                        (the changer's serial) and 0xB4 (the drive's
 //                        element address); default false,
 //                    "element_identifier": text the changer reports as
-//                        the drive's identifier instead of its serial} ],
+//                        the drive's identifier instead of its serial,
+//                    "attached": false makes the element a drive of
+//                        another host: it holds cartridges and the changer
+//                        reports it, but no host device is listed or
+//                        opened for it and "sg_name" may be left out;
+//                        default true} ],
 //       "cartridges": [ {"slot": 1-based over storage then porter slots,
 //                        or "drive": 0-based drive index,
 //                        "barcode": "" for an unreadable label,
@@ -74,6 +79,9 @@ struct Drive_Config {
   std::string sg_name;
   std::string dev_name;
   bool automation_vpd = false;
+  // False for a drive that another host sees: the element exists, the
+  // device does not (not listed, not opened).
+  bool attached = true;
   bool has_element_identifier = false;  // "element_identifier" was given
   std::string element_identifier;
   // What the changer reports as this drive's identifier.
@@ -83,6 +91,8 @@ struct Drive_Config {
   // A drive of a replayed changer: its recorded INQUIRY answers. A drive
   // with an empty sg_name is an element without a device.
   std::shared_ptr<const Replay_Identity> replay_identity;
+  // Whether this host lists and opens a device for the element.
+  bool has_device() const { return attached && !sg_name.empty(); }
   // "/dev/stN" -> "/dev/nstN"; empty when dev_name has no "/st" part.
   std::string no_rewind_name() const;
 };

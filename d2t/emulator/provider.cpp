@@ -42,7 +42,7 @@ std::vector<Emulated_Device> list_devices(const Library_Config& config) {
     d.lun = c.lun;
     out.push_back(d);
     for (std::uint32_t i = 0; i < c.drives.size(); ++i) {
-      if (c.drives[i].sg_name.empty()) continue;  // an element without a device
+      if (!c.drives[i].has_device()) continue;  // an element without a device here
       Emulated_Device t;
       t.kind = d2t::scsi::Device_Kind::TAPE;
       t.changer_serial = c.serial_number;
@@ -129,6 +129,7 @@ std::unique_ptr<Emulated_Transport> Emulated_Provider::open_device(
     }
     for (std::uint32_t i = 0; i < c.drives.size(); ++i) {
       const Drive_Config& dc = c.drives[i];
+      if (!dc.has_device()) continue;
       if (name != dc.sg_name && (dc.dev_name.empty() || name != dc.dev_name) &&
           (dc.no_rewind_name().empty() || name != dc.no_rewind_name()))
         continue;

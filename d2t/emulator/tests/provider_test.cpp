@@ -252,6 +252,46 @@ TEST_F(Provider_Test, DriveAnswersReadinessAttributesAndEject) {
   EXPECT_EQ(std::string(r.data.begin() + 8, r.data.begin() + 16), "EMUVEND ");
 }
 
+TEST(Shared_Library, DriveOfAnotherHostIsAnElementWithoutADevice) {
+  Temp_Dir dir;
+  std::string file = dir.file("library.json");
+  std::string text = small_library();
+  // DRV-B is another host's drive: it keeps its element, loses its device.
+  text.replace(text.find(R"("sg_name": "/dev/sg6", "dev_name": "/dev/st0"})"), 46,
+               R"("attached": false})");
+  write_file(file, text);
+  auto provider = make_provider(file, nullptr);
+  ASSERT_TRUE(provider);
+  std::vector<d2t::scsi::Device_Entry> list;
+  ASSERT_TRUE(provider->list(list, nullptr));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[1].sg_name, "/dev/sg7");
+  EXPECT_FALSE(provider->open("/dev/sg6", nullptr));
+  EXPECT_FALSE(provider->open("", nullptr));
+
+  auto changer = provider->open("/dev/sg5", nullptr);
+  ASSERT_TRUE(changer);
+  ASSERT_EQ(run(*changer, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).outcome.status, 0);
+  Result r = run(*changer, res_cdb(4, true, true, 0, 0xFFFF, 4096), 4096);
+  std::vector<d2t::scsi::Element> drives;
+  d2t::scsi::Element_Report report;
+  ASSERT_TRUE(
+      d2t::scsi::parse_element_status(r.data.data(), r.data.size(), drives, report, nullptr));
+  ASSERT_EQ(drives.size(), 2u);
+  EXPECT_TRUE(drives[1].full);
+  EXPECT_EQ(drives[1].volume_tag, "T00001L9");
+  EXPECT_EQ(drives[1].device_serial, "DRV-B");
+
+  // An attached drive still needs its device name.
+  Library_Config lib;
+  EXPECT_FALSE(parse_library(R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
+      "drives": [{"serial_number": "D"}]}]})",
+                             "lib.json", lib, nullptr));
+  EXPECT_FALSE(parse_library(R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
+      "drives": [{"serial_number": "D", "attached": "no"}]}]})",
+                             "lib.json", lib, nullptr));
+}
+
 TEST(Large_Library, FullElementStatusCoversEverySlot) {
   Temp_Dir dir;
   std::string file = dir.file("big.json");
