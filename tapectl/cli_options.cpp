@@ -1,139 +1,147 @@
-// Parsing tapectl's command line and its help.
+// Parsing tapectl's command line, its help, and the daemon's address.
 #include "tapectl/cli_options.h"
+
+#include <curl/curl.h>
+#include <getopt.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "tapectl/commands.h"
+
+#ifndef TAPECTL_VERSION
+#define TAPECTL_VERSION "unknown"
+#endif
 
 namespace tapectl {
 
+const char* const NO_ANSWER_TEXT =
+    "the request was sent and no answer came; the operation may have happened";
+
 namespace {
-
-struct Command_Info {
-  const char* name;
-  int min_operands;
-  int max_operands;
-  const char* usage;
-  const char* text;
-};
-
-const Command_Info COMMANDS[] = {
-    {"status", 0, 1, "tapectl status [LIBRARY]",
-     "Shows the stored inventory: each library's drives (cartridge, home slot,\n"
-     "failure count, faulty flag) and its slots as a compact table. Reads the\n"
-     "daemon's inventory only: nothing moves. Without LIBRARY, every library.\n"},
-    {"libraries", 0, 0, "tapectl libraries",
-     "Lists the tape libraries the daemon's host sees now, and the host id.\n"},
-    {"ops", 0, 0, "tapectl ops", "Shows what each library is doing now and what waits for it.\n"},
-    {"refresh", 1, 1, "tapectl refresh LIBRARY",
-     "Re-reads the library's element status and brings the inventory in line\n"
-     "with it. The library is asked, but no cartridge moves.\n"},
-    {"rescan", 1, 1, "tapectl rescan LIBRARY",
-     "Rediscovers the library: every drive is emptied and cartridges are\n"
-     "loaded into each drive to identify it. This MOVES CARTRIDGES and can take\n"
-     "minutes; it asks for confirmation unless --yes is given.\n"},
-    {"load", 2, 2, "tapectl load DRIVE TAG",
-     "Loads the cartridge TAG into the drive with serial number DRIVE\n"
-     "(unloading the drive first when it holds another cartridge).\n"},
-    {"unload", 1, 1, "tapectl unload DRIVE",
-     "Sends the cartridge in the drive DRIVE back to its home slot.\n"},
-    {"move", 4, 4, "tapectl move LIBRARY TAG FROM TO",
-     "Moves the cartridge TAG of LIBRARY from slot FROM to the empty slot TO.\n"},
-};
-
-const Command_Info* find_command(const std::string& name) {
-  for (const Command_Info& c : COMMANDS)
-    if (name == c.name) return &c;
-  return nullptr;
-}
 
 const char OPTIONS_HELP[] =
     "Options (before or after the subcommand):\n"
-    "  --url URL          the daemon (default: the installed web configuration's\n"
-    "                     address, else http://127.0.0.1:8870)\n"
-    "  --token-file FILE  file holding the bearer token (default: the installed\n"
-    "                     web configuration's token file, when readable)\n"
+    "  --url URL          the daemon, http:// or https:// (default: $TAPECTL_URL,\n"
+    "                     else the installed web configuration's address, else\n"
+    "                     http://127.0.0.1:8870)\n"
+    "  --token-file FILE  file holding the bearer token (default:\n"
+    "                     $TAPECTL_TOKEN_FILE, else the installed web\n"
+    "                     configuration's token file when this account may read it)\n"
+    "  --cacert FILE      trust the certificates of FILE (PEM) for https instead of\n"
+    "                     the system's\n"
     "  --json             print the daemon's JSON reply unchanged\n"
-    "  --timeout SECONDS  give up waiting after this long (default 3600; 0: never)\n"
+    "  --timeout SECONDS  give up waiting after this long, name lookup included\n"
+    "                     (default 3600; 0: never; at most 2592000)\n"
     "  --yes              do not ask before a rescan\n"
     "  -h, --help         this help (after a subcommand: that subcommand's help)\n"
+    "  --version          the program's version\n"
     "\n"
     "Exit status: 0 success; 1 the daemon refused or failed the operation (its\n"
-    "message on standard error); 2 usage error; 3 the daemon cannot be reached.\n";
+    "message on standard error); 2 usage error; 3 the daemon cannot be reached\n"
+    "(nothing was sent); 4 the request was sent and no answer came: the operation\n"
+    "may have happened (check with 'tapectl ops' and 'tapectl status').\n";
+
+enum Long_Only {
+  OPT_URL = 256,
+  OPT_TOKEN_FILE,
+  OPT_CACERT,
+  OPT_JSON,
+  OPT_TIMEOUT,
+  OPT_YES,
+  OPT_VERSION
+};
+
+const struct option LONG_OPTIONS[] = {{"url", required_argument, nullptr, OPT_URL},
+                                      {"token-file", required_argument, nullptr, OPT_TOKEN_FILE},
+                                      {"cacert", required_argument, nullptr, OPT_CACERT},
+                                      {"json", no_argument, nullptr, OPT_JSON},
+                                      {"timeout", required_argument, nullptr, OPT_TIMEOUT},
+                                      {"yes", no_argument, nullptr, OPT_YES},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, OPT_VERSION},
+                                      {nullptr, 0, nullptr, 0}};
 
 bool is_number(const std::string& s) {
   return !s.empty() && s.size() < 10 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Every option wherever it stands (getopt_long moves the operands behind
+// them); "--" ends the options.
+bool parse_options(const std::vector<std::string>& args, Options& out,
+                   std::vector<std::string>& words, std::string& error) {
+  std::vector<std::string> copy(args);
+  std::vector<char*> argv;
+  static char program[] = "tapectl";
+  argv.push_back(program);
+  for (std::string& a : copy) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(argv.size() - 1);
+  optind = 0;  // a fresh scan (GNU), also when called again
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv.data(), ":h", LONG_OPTIONS, nullptr)) != -1;) {
+    const std::string value = optarg ? optarg : "";
+    switch (c) {
+      case OPT_URL:
+        out.url = value;
+        break;
+      case OPT_TOKEN_FILE:
+        out.token_file = value;
+        break;
+      case OPT_CACERT:
+        out.ca_file = value;
+        break;
+      case OPT_JSON:
+        out.json = true;
+        break;
+      case OPT_YES:
+        out.yes = true;
+        break;
+      case 'h':
+        out.help = true;
+        break;
+      case OPT_VERSION:
+        out.version = true;
+        break;
+      case OPT_TIMEOUT:
+        if (!is_number(value) || std::atol(value.c_str()) > MAX_TIMEOUT_SECONDS) {
+          error = "--timeout needs whole seconds from 0 to " + std::to_string(MAX_TIMEOUT_SECONDS) +
+                  ", got '" + value + "'";
+          return false;
+        }
+        out.timeout_seconds = std::atol(value.c_str());
+        break;
+      case ':':
+        error = std::string(argv[optind - 1]) + " needs a value";
+        return false;
+      default:
+        error = "unknown option " + std::string(argv[optind - 1]);
+        return false;
+    }
+  }
+  for (int i = optind; i < argc; ++i) words.push_back(argv[i]);
+  return true;
+}
+
 }  // namespace
 
 bool parse_command_line(const std::vector<std::string>& args, Options& out, std::string& error) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string a = args[i];
-    std::string value;
-    bool has_value = false;
-    const std::string::size_type eq = a.find('=');
-    if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      value = a.substr(eq + 1);
-      a = a.substr(0, eq);
-      has_value = true;
-    }
-    auto take = [&](std::string& dest) {
-      if (!has_value) {
-        if (i + 1 >= args.size()) {
-          error = a + " needs a value";
-          return false;
-        }
-        value = args[++i];
-      }
-      dest = value;
-      return true;
-    };
-    if (a == "--url") {
-      if (!take(out.url)) return false;
-    } else if (a == "--token-file") {
-      if (!take(out.token_file)) return false;
-    } else if (a == "--timeout") {
-      std::string t;
-      if (!take(t)) return false;
-      if (!is_number(t)) {
-        error = "--timeout needs a number of seconds, got '" + t + "'";
-        return false;
-      }
-      out.timeout_seconds = std::atoi(t.c_str());
-    } else if (a == "--json" && !has_value) {
-      out.json = true;
-    } else if (a == "--yes" && !has_value) {
-      out.yes = true;
-    } else if ((a == "--help" || a == "-h") && !has_value) {
-      out.help = true;
-    } else if (a == "--") {
-      for (++i; i < args.size(); ++i) {
-        if (out.command.empty()) {
-          out.command = args[i];
-        } else {
-          out.operands.push_back(args[i]);
-        }
-      }
-    } else if (a.size() > 1 && a[0] == '-') {
-      error = "unknown option " + args[i];
-      return false;
-    } else if (out.command.empty()) {
-      out.command = a;
-    } else {
-      out.operands.push_back(args[i]);
-    }
+  std::vector<std::string> words;
+  if (!parse_options(args, out, words, error)) return false;
+  if (!words.empty()) {
+    out.command = words[0];
+    out.operands.assign(words.begin() + 1, words.end());
   }
   if (out.command == "help") {
     out.help = true;
     out.command = out.operands.empty() ? "" : out.operands[0];
     out.operands.clear();
   }
+  if (out.version || (out.help && out.command.empty())) return true;
   if (out.command.empty()) {
-    if (out.help) return true;
     error = "no subcommand given";
     return false;
   }
@@ -162,7 +170,7 @@ std::string general_help() {
       "Usage: tapectl [OPTIONS] SUBCOMMAND [OPERANDS] [OPTIONS]\n"
       "\n"
       "Subcommands:\n";
-  for (const Command_Info& c : COMMANDS) {
+  for (const Command_Info& c : commands()) {
     std::string usage = c.usage;
     usage.resize(std::max<std::size_t>(usage.size(), 36), ' ');
     std::string first = c.text;
@@ -180,6 +188,11 @@ std::string command_help(const std::string& command) {
   return std::string("Usage: ") + info->usage + " [OPTIONS]\n\n" + info->text + "\n" + OPTIONS_HELP;
 }
 
+std::string version_text() {
+  return std::string("tapectl ") + TAPECTL_VERSION + " (libcurl " +
+         curl_version_info(CURLVERSION_NOW)->version + ")\n";
+}
+
 void default_target(const std::string& web_conf, std::string& url, std::string& token_file) {
   url = "http://127.0.0.1:8870";
   token_file.clear();
@@ -192,8 +205,29 @@ void default_target(const std::string& web_conf, std::string& url, std::string& 
   if (listen.empty() || listen == "0.0.0.0") listen = "127.0.0.1";
   if (listen == "::") listen = "::1";
   if (listen.find(':') != std::string::npos) listen = "[" + listen + "]";
-  if (port > 0 && port < 65536) url = "http://" + listen + ":" + std::to_string(port);
+  const bool tls = !json_spirit::object_get_str_or_empty(o, "tls_certificate").empty();
+  if (port > 0 && port < 65536)
+    url = (tls ? "https://" : "http://") + listen + ":" + std::to_string(port);
   token_file = json_spirit::object_get_str_or_empty(o, "token_file");
+}
+
+void resolve_target(const std::string& web_conf, Options& options) {
+  const char* env_url = std::getenv("TAPECTL_URL");
+  const char* env_token = std::getenv("TAPECTL_TOKEN_FILE");
+  if (options.url.empty() && env_url && *env_url) options.url = env_url;
+  if (options.token_file.empty() && env_token && *env_token) options.token_file = env_token;
+  if (!options.url.empty() && !options.token_file.empty()) return;
+  std::string url, token_file;
+  default_target(web_conf, url, token_file);
+  if (options.url.empty()) options.url = url;
+  // The configured token goes only to the configured daemon, and only
+  // when this account may read it.
+  if (!options.token_file.empty() || token_file.empty() || options.url != url) return;
+  if (::access(token_file.c_str(), R_OK) == 0) {
+    options.token_file = token_file;
+  } else {
+    options.unreadable_token_file = token_file;
+  }
 }
 
 }  // namespace tapectl

@@ -1,22 +1,17 @@
-// The subcommands: which request each makes and how its reply is shown.
+// The subcommand table: each subcommand's help, request and rendering.
 #include "tapectl/commands.h"
 
 #include <cctype>
-#include <fstream>
-#include <istream>
-#include <ostream>
-#include <string>
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
-#include "tapectl/http_client.h"
 #include "tapectl/tables.h"
 
 namespace tapectl {
 
 namespace {
 
-const char API[] = "/d2/r/tapectl";
+const std::string API = "/d2/r/tapectl";
 
 std::string percent_encode(const std::string& s) {
   static const char HEX[] = "0123456789ABCDEF";
@@ -33,140 +28,148 @@ std::string percent_encode(const std::string& s) {
   return out;
 }
 
-// The first word of the token file; false with `error` when unreadable.
-bool read_token(const std::string& path, std::string& token, std::string& error) {
-  std::ifstream f(path);
-  if (!f || !(f >> token)) {
-    error = "cannot read the token file " + path;
-    return false;
-  }
+Command_Request get(const std::string& path) {
+  Command_Request r;
+  r.path = API + path;
+  return r;
+}
+
+Command_Request post(const std::string& path, const json_spirit::Object& body) {
+  Command_Request r;
+  r.method = "POST";
+  r.path = API + path;
+  r.body = json_spirit::write(body);
+  return r;
+}
+
+// A reply naming at least one library: the list and the inventory of one
+// library answer an empty array when the library is not there.
+bool names_a_library(const json_spirit::Value& reply) {
+  return reply.type() == json_spirit::array_type && !reply.get_array().empty();
+}
+
+Command_Request status_request(const Operands& arg) {
+  return get("/inventory" + (arg.empty() ? "" : "?serial_number=" + percent_encode(arg[0])));
+}
+bool render_status(const json_spirit::Value& reply, const Operands& arg, bool colour,
+                   std::string& out) {
+  if (!arg.empty() && !names_a_library(reply)) return false;
+  out += render_inventory(reply, colour);
   return true;
 }
 
-// The daemon's message for a refusal: the body's "message", else the body,
-// else the status.
-std::string refusal(const Http_Result& r) {
-  json_spirit::Value v;
-  std::string message;
-  bool faulty = false;
-  if (json_spirit::read(r.body, v) && v.type() == json_spirit::obj_type) {
-    message = json_spirit::object_get_str_or_empty(v.get_obj(), "message");
-    json_spirit::object_get(v.get_obj(), "faulty", faulty);
-  } else if (r.body.size() < 500) {
-    message = r.body;
-  }
-  std::string out = "the daemon answered " + std::to_string(r.status);
-  if (!message.empty()) out += ": " + message;
-  if (faulty) out += " (the drive is now faulty)";
-  return out;
+Command_Request libraries_request(const Operands&) { return get("/info"); }
+bool render_libraries_reply(const json_spirit::Value& reply, const Operands&, bool colour,
+                            std::string& out) {
+  out += render_libraries(reply, colour);
+  return true;
 }
 
-std::string body_of(const json_spirit::Object& o) { return json_spirit::write(o); }
+Command_Request ops_request(const Operands&) { return get("/operations"); }
+bool render_ops(const json_spirit::Value& reply, const Operands&, bool colour, std::string& out) {
+  out += render_operations(reply, colour);
+  return true;
+}
+
+Command_Request refresh_request(const Operands& arg) {
+  return get("/changer/refresh?serial_number=" + percent_encode(arg[0]));
+}
+bool render_refresh_reply(const json_spirit::Value& reply, const Operands&, bool colour,
+                          std::string& out) {
+  out += render_refresh(reply, colour);
+  return true;
+}
+
+std::string rescan_question(const Operands& arg) {
+  return "Rescanning " + arg[0] +
+         " MOVES CARTRIDGES: every drive is emptied and cartridges are loaded into\n"
+         "each drive to identify it; this can take minutes. Continue? [y/N] ";
+}
+Command_Request rescan_request(const Operands& arg) {
+  return get("/list?serial_number=" + percent_encode(arg[0]));
+}
+bool render_rescan(const json_spirit::Value& reply, const Operands&, bool colour,
+                   std::string& out) {
+  if (!names_a_library(reply)) return false;
+  out += render_inventory(reply, colour);
+  return true;
+}
+
+Command_Request load_request(const Operands& arg) {
+  json_spirit::Object o;
+  o["serial_number"] = arg[0];
+  o["media_tag"] = arg[1];
+  return post("/drive/load", o);
+}
+bool render_load(const json_spirit::Value&, const Operands& arg, bool, std::string& out) {
+  out += "Loaded " + arg[1] + " into drive " + arg[0] + ".\n";
+  return true;
+}
+
+Command_Request unload_request(const Operands& arg) {
+  json_spirit::Object o;
+  o["serial_number"] = arg[0];
+  return post("/drive/unload", o);
+}
+bool render_unload(const json_spirit::Value&, const Operands& arg, bool, std::string& out) {
+  out += "Unloaded drive " + arg[0] + ".\n";
+  return true;
+}
+
+Command_Request move_request(const Operands& arg) {
+  json_spirit::Object o;
+  o["serial_number"] = arg[0];
+  o["media_tag"] = arg[1];
+  o["from"] = std::stoi(arg[2]);
+  o["to"] = std::stoi(arg[3]);
+  return post("/media/transfer", o);
+}
+bool render_move(const json_spirit::Value&, const Operands& arg, bool, std::string& out) {
+  out +=
+      "Moved " + arg[1] + " from slot " + arg[2] + " to slot " + arg[3] + " of " + arg[0] + ".\n";
+  return true;
+}
+
+const std::vector<Command_Info> COMMANDS = {
+    {"status", 0, 1, "tapectl status [LIBRARY]",
+     "Shows the stored inventory: each library's drives (cartridge, home slot,\n"
+     "failure count, faulty flag) and its slots as a compact table. Reads the\n"
+     "daemon's inventory only: nothing moves. Without LIBRARY, every library.\n",
+     nullptr, false, &status_request, &render_status, " in the inventory"},
+    {"libraries", 0, 0, "tapectl libraries",
+     "Lists the tape libraries the daemon's host sees now, and the host id.\n", nullptr, false,
+     &libraries_request, &render_libraries_reply, nullptr},
+    {"ops", 0, 0, "tapectl ops", "Shows what each library is doing now and what waits for it.\n",
+     nullptr, false, &ops_request, &render_ops, nullptr},
+    {"refresh", 1, 1, "tapectl refresh LIBRARY",
+     "Re-reads the library's element status and brings the inventory in line\n"
+     "with it. The library is asked, but no cartridge moves.\n",
+     nullptr, false, &refresh_request, &render_refresh_reply, nullptr},
+    {"rescan", 1, 1, "tapectl rescan LIBRARY",
+     "Rediscovers the library: every drive is emptied and cartridges are\n"
+     "loaded into each drive to identify it. This MOVES CARTRIDGES and can take\n"
+     "minutes; it asks for confirmation unless --yes is given.\n",
+     &rescan_question, true, &rescan_request, &render_rescan, " was found and scanned"},
+    {"load", 2, 2, "tapectl load DRIVE TAG",
+     "Loads the cartridge TAG into the drive with serial number DRIVE\n"
+     "(unloading the drive first when it holds another cartridge).\n",
+     nullptr, true, &load_request, &render_load, nullptr},
+    {"unload", 1, 1, "tapectl unload DRIVE",
+     "Sends the cartridge in the drive DRIVE back to its home slot.\n", nullptr, true,
+     &unload_request, &render_unload, nullptr},
+    {"move", 4, 4, "tapectl move LIBRARY TAG FROM TO",
+     "Moves the cartridge TAG of LIBRARY from slot FROM to the empty slot TO.\n", nullptr, true,
+     &move_request, &render_move, nullptr},
+};
 
 }  // namespace
 
-int run_command(const Options& options, std::istream& in, std::ostream& out, std::ostream& err,
-                bool colour) {
-  Url url;
-  std::string error;
-  if (!parse_url(options.url, url, error)) {
-    err << "tapectl: --url " << options.url << ": " << error << "\n";
-    return EXIT_USAGE;
-  }
-  std::string token;
-  if (!options.token_file.empty() && !read_token(options.token_file, token, error)) {
-    err << "tapectl: " << error << "\n";
-    return EXIT_USAGE;
-  }
+const std::vector<Command_Info>& commands() { return COMMANDS; }
 
-  const std::string& cmd = options.command;
-  const std::vector<std::string>& arg = options.operands;
-  std::string method = "GET", path, body;
-  if (cmd == "status") {
-    path = std::string(API) + "/inventory";
-    if (!arg.empty()) path += "?serial_number=" + percent_encode(arg[0]);
-  } else if (cmd == "libraries") {
-    path = std::string(API) + "/info";
-  } else if (cmd == "ops") {
-    path = std::string(API) + "/operations";
-  } else if (cmd == "refresh") {
-    path = std::string(API) + "/changer/refresh?serial_number=" + percent_encode(arg[0]);
-  } else if (cmd == "rescan") {
-    if (!options.yes) {
-      err << "Rescanning " << arg[0]
-          << " MOVES CARTRIDGES: every drive is emptied and cartridges are loaded into\n"
-             "each drive to identify it; this can take minutes. Continue? [y/N] "
-          << std::flush;
-      std::string answer;
-      std::getline(in, answer);
-      if (answer != "y" && answer != "Y" && answer != "yes") {
-        err << "tapectl: rescan not confirmed (use --yes to skip the question)\n";
-        return EXIT_FAILED;
-      }
-    }
-    path = std::string(API) + "/list?serial_number=" + percent_encode(arg[0]);
-  } else if (cmd == "load" || cmd == "unload") {
-    method = "POST";
-    path = std::string(API) + "/drive/" + cmd;
-    json_spirit::Object o;
-    o["serial_number"] = arg[0];
-    if (cmd == "load") o["media_tag"] = arg[1];
-    body = body_of(o);
-  } else if (cmd == "move") {
-    method = "POST";
-    path = std::string(API) + "/media/transfer";
-    json_spirit::Object o;
-    o["serial_number"] = arg[0];
-    o["media_tag"] = arg[1];
-    o["from"] = std::stoi(arg[2]);
-    o["to"] = std::stoi(arg[3]);
-    body = body_of(o);
-  } else {
-    err << "tapectl: unknown subcommand '" << cmd << "'\n";
-    return EXIT_USAGE;
-  }
-
-  const Http_Result r = http_call(url, method, path, body, token, options.timeout_seconds);
-  if (!r.reached) {
-    err << "tapectl: cannot reach the daemon at " << options.url << ": " << r.error << "\n";
-    return EXIT_UNREACHABLE;
-  }
-  if (r.status < 200 || r.status > 299) {
-    if (options.json && !r.body.empty()) out << r.body << "\n";
-    err << "tapectl: " << cmd << " failed: " << refusal(r) << "\n";
-    return EXIT_FAILED;
-  }
-  json_spirit::Value reply;
-  const bool parsed = !r.body.empty() && json_spirit::read(r.body, reply);
-  // The list reply names a library only when it was found and scanned.
-  bool found = true;
-  if (cmd == "rescan" || (cmd == "status" && !arg.empty())) {
-    found = parsed && reply.type() == json_spirit::array_type && !reply.get_array().empty();
-  }
-  if (options.json) {
-    if (!r.body.empty()) out << r.body << "\n";
-  } else if (cmd == "status" || cmd == "rescan") {
-    if (found) out << render_inventory(reply, colour);
-  } else if (cmd == "libraries") {
-    out << render_libraries(reply, colour);
-  } else if (cmd == "ops") {
-    out << render_operations(reply, colour);
-  } else if (cmd == "refresh") {
-    out << render_refresh(reply, colour);
-  } else if (cmd == "load") {
-    out << "Loaded " << arg[1] << " into drive " << arg[0] << ".\n";
-  } else if (cmd == "unload") {
-    out << "Unloaded drive " << arg[0] << ".\n";
-  } else if (cmd == "move") {
-    out << "Moved " << arg[1] << " from slot " << arg[2] << " to slot " << arg[3] << " of "
-        << arg[0] << ".\n";
-  }
-  if (!found) {
-    err << "tapectl: " << cmd << ": no library " << arg[0]
-        << (cmd == "rescan" ? " was found and scanned\n" : " in the inventory\n");
-    return EXIT_FAILED;
-  }
-  return EXIT_OK;
+const Command_Info* find_command(const std::string& name) {
+  for (const Command_Info& c : COMMANDS)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
 }  // namespace tapectl

@@ -1,4 +1,5 @@
 // tapectl: the operator's command-line client of the daemon's REST API.
+#include <curl/curl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,18 +23,23 @@ int main(int argc, char** argv) {
     std::cerr << "tapectl: " << error << "\nRun 'tapectl --help' for the usage.\n";
     return EXIT_USAGE;
   }
+  if (options.version) {
+    std::cout << version_text();
+    return EXIT_OK;
+  }
   if (options.help) {
     std::cout << (options.command.empty() ? general_help() : command_help(options.command));
     return EXIT_OK;
   }
-  std::string url, token_file;
-  default_target(TAPECTL_WEB_CONF, url, token_file);
-  if (options.url.empty()) options.url = url;
-  // The configured token file is used only when this user may read it.
-  if (options.token_file.empty() && !token_file.empty() && ::access(token_file.c_str(), R_OK) == 0)
-    options.token_file = token_file;
+  resolve_target(TAPECTL_WEB_CONF, options);
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    std::cerr << "tapectl: libcurl could not start\n";
+    return EXIT_UNREACHABLE;
+  }
   const char* term = std::getenv("TERM");
   const bool colour = ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr &&
                       term != nullptr && std::string(term) != "dumb";
-  return run_command(options, std::cin, std::cout, std::cerr, colour);
+  const int status = run_command(options, std::cin, std::cout, std::cerr, colour);
+  curl_global_cleanup();
+  return status;
 }

@@ -1,14 +1,23 @@
-// tapectl's command line, URL and reply parsing, and tables (the program
-// against a daemon: cli_e2e_test).
+// tapectl's command line, target resolution, calls and their outcomes
+// (answered, nothing sent, sent without answer, https), and tables. The
+// program against a whole daemon: cli_e2e_test.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "json_spirit/json_spirit.h"
 #include "tapectl/cli_options.h"
-#include "tapectl/http_client.h"
+#include "tapectl/commands.h"
+#include "tapectl/curl_client.h"
 #include "tapectl/tables.h"
+#include "websvcs/framework/framework.h"
+#include "websvcs/server/http_server.h"
 #include "websvcs/server/tests/support.h"
+#include "websvcs/server/tests/tls_support.h"
 
 using namespace tapectl;
 
@@ -20,22 +29,100 @@ bool parse(std::vector<std::string> args, Options& o, std::string& error) {
   return parse_command_line(args, o, error);
 }
 
+struct Ran {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Ran run(const Options& o, const std::string& answer = "") {
+  std::istringstream in(answer);
+  std::ostringstream out, err;
+  const int status = run_command(o, in, out, err, false);
+  return {status, out.str(), err.str()};
+}
+
+Options command(const std::string& url, const std::string& name, Operands operands = {}) {
+  Options o;
+  o.url = url;
+  o.command = name;
+  o.operands = std::move(operands);
+  o.timeout_seconds = 60;
+  return o;
+}
+
+// A loopback port that answers one connection with `reply` ("" for
+// nothing) after the request's head has arrived, then keeps the connection
+// open until destroyed: a daemon that never answers, or one that keeps
+// the connection alive after its reply.
+class Scripted_Server {
+ public:
+  explicit Scripted_Server(std::string reply) : reply_(std::move(reply)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~Scripted_Server() {
+    ::shutdown(fd_, SHUT_RDWR);
+    if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    if (client_ >= 0) ::close(client_);
+    ::close(fd_);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void serve() {
+    client_ = ::accept(fd_, nullptr, nullptr);
+    if (client_ < 0) return;
+    std::string head;
+    char buf[4096];
+    for (ssize_t n; head.find("\r\n\r\n") == std::string::npos &&
+                    (n = ::recv(client_, buf, sizeof buf, 0)) > 0;)
+      head.append(buf, static_cast<std::size_t>(n));
+    if (!reply_.empty()) ::send(client_, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+    while (::recv(client_, buf, sizeof buf, 0) > 0) {
+    }
+  }
+  std::string reply_;
+  int fd_ = -1;
+  int client_ = -1;
+  unsigned int port_ = 0;
+  std::thread thread_;
+};
+
 TEST(Cli, OptionsGoBeforeOrAfterTheSubcommand) {
   Options o;
   std::string e;
-  ASSERT_TRUE(parse({"--json", "load", "D1", "--url=http://h:1", "T1", "--timeout", "5"}, o, e))
+  ASSERT_TRUE(parse(
+      {"--json", "load", "D1", "--url=http://h:1", "T1", "--timeout", "5", "--cacert", "/ca.pem"},
+      o, e))
       << e;
   EXPECT_EQ("load", o.command);
   EXPECT_EQ((std::vector<std::string>{"D1", "T1"}), o.operands);
   EXPECT_TRUE(o.json);
   EXPECT_EQ("http://h:1", o.url);
+  EXPECT_EQ("/ca.pem", o.ca_file);
   EXPECT_EQ(5, o.timeout_seconds);
   ASSERT_TRUE(parse({"move", "--help"}, o, e));  // help needs no operands
   EXPECT_TRUE(o.help);
   ASSERT_TRUE(parse({"help", "rescan"}, o, e));
   EXPECT_EQ("rescan", o.command);
+  ASSERT_TRUE(parse({"--version"}, o, e));
+  EXPECT_TRUE(o.version);
+  ASSERT_TRUE(parse({"status", "--", "-L1"}, o, e)) << e;  // "--" ends the options
+  EXPECT_EQ("-L1", o.operands.at(0));
+  ASSERT_TRUE(parse({"ops", "--timeout=2592000"}, o, e)) << e;
+  EXPECT_EQ(2592000, o.timeout_seconds);
   EXPECT_NE(std::string::npos, command_help("rescan").find("MOVES CARTRIDGES"));
-  EXPECT_NE(std::string::npos, general_help().find("3 the daemon cannot be reached"));
+  EXPECT_NE(std::string::npos, general_help().find("4 the request was sent and no answer came"));
 
   const std::vector<std::vector<std::string>> bad = {{},
                                                      {"frobnicate"},
@@ -43,48 +130,138 @@ TEST(Cli, OptionsGoBeforeOrAfterTheSubcommand) {
                                                      {"load", "D1"},
                                                      {"--url"},
                                                      {"status", "--timeout", "soon"},
+                                                     {"status", "--timeout", "-1"},
+                                                     {"status", "--timeout", "2592001"},
+                                                     {"status", "--timeout", "4294967296"},
+                                                     {"status", "--json=yes"},
                                                      {"move", "L", "T", "1", "x"},
                                                      {"--colour", "ops"}};
-  for (const auto& args : bad) EXPECT_FALSE(parse(args, o, e)) << args.size();
+  for (const auto& args : bad) EXPECT_FALSE(parse(args, o, e)) << ::testing::PrintToString(args);
+  EXPECT_FALSE(parse({"ops", "--timeout", "99999999999"}, o, e));
+  EXPECT_NE(std::string::npos, e.find("--timeout")) << e;
 }
 
 typedef Temp_Dir Cli_Files;
 
-TEST_F(Cli_Files, UrlsAndDefaultsFromTheWebConfiguration) {
-  Url u;
+TEST_F(Cli_Files, TargetFromOptionsEnvironmentOrWebConfiguration) {
   std::string e;
-  ASSERT_TRUE(parse_url("http://[::1]:9000/base/", u, e)) << e;
-  EXPECT_EQ("::1", u.host);
-  EXPECT_EQ("9000", u.port);
-  EXPECT_EQ("/base", u.prefix);
-  ASSERT_TRUE(parse_url("http://example.test", u, e));
-  EXPECT_EQ("80", u.port);
-  for (const char* bad : {"https://h", "http://:80", "http://h:0", "http://h:x", "http://[::1"})
-    EXPECT_FALSE(parse_url(bad, u, e)) << bad;
+  for (const char* good : {"http://[::1]:9000/base/", "https://tape.example:8871", "http://h"})
+    EXPECT_TRUE(check_base_url(good, e)) << good << ": " << e;
+  for (const char* bad : {"ftp://h", "h:80", "http://h/?q=1", "http://u@h/", "http://[::1"})
+    EXPECT_FALSE(check_base_url(bad, e)) << bad;
 
-  const std::string conf = dir_ + "/web.conf";
-  std::ofstream(conf) << R"({"listen": "0.0.0.0", "port": 9123, "token_file": "/etc/t"})";
+  const std::string conf = write("web.conf", R"({"listen": "0.0.0.0", "port": 9123,
+      "token_file": ")" + dir_ + R"(/token"})");
+  write("token", "0123456789abcdef0123");
+  ::unsetenv("TAPECTL_URL");
+  ::unsetenv("TAPECTL_TOKEN_FILE");
+  Options o;
+  resolve_target(conf, o);
+  EXPECT_EQ("http://127.0.0.1:9123", o.url);
+  EXPECT_EQ(dir_ + "/token", o.token_file);
+  // The configured token goes to the configured daemon only.
+  o = Options();
+  o.url = "http://elsewhere:1";
+  resolve_target(conf, o);
+  EXPECT_EQ("", o.token_file);
+  // The environment fills what no option gave.
+  ::setenv("TAPECTL_URL", "https://env:2", 1);
+  ::setenv("TAPECTL_TOKEN_FILE", "/env/token", 1);
+  o = Options();
+  resolve_target(conf, o);
+  EXPECT_EQ("https://env:2", o.url);
+  EXPECT_EQ("/env/token", o.token_file);
+  o = Options();
+  o.url = "http://option:3";
+  o.token_file = "/option/token";
+  resolve_target(conf, o);
+  EXPECT_EQ("http://option:3", o.url);
+  EXPECT_EQ("/option/token", o.token_file);
+  ::unsetenv("TAPECTL_URL");
+  ::unsetenv("TAPECTL_TOKEN_FILE");
+
+  o = Options();
+  resolve_target(dir_ + "/missing.conf", o);
+  EXPECT_EQ("http://127.0.0.1:8870", o.url);
+  EXPECT_EQ("", o.token_file);
   std::string url, token;
-  default_target(conf, url, token);
-  EXPECT_EQ("http://127.0.0.1:9123", url);
-  EXPECT_EQ("/etc/t", token);
-  default_target(dir_ + "/missing.conf", url, token);
-  EXPECT_EQ("http://127.0.0.1:8870", url);
-  EXPECT_EQ("", token);
+  default_target(write("tls.conf", R"({"port": 8871, "tls_certificate": "/c.pem"})"), url, token);
+  EXPECT_EQ("https://127.0.0.1:8871", url);
+
+  // A token file that cannot be read is a usage error naming it.
+  Options missing = command("http://127.0.0.1:1", "ops");
+  missing.token_file = dir_ + "/no-such-token";
+  const Ran r = run(missing);
+  EXPECT_EQ(EXIT_USAGE, r.status);
+  EXPECT_NE(std::string::npos, r.err.find(missing.token_file)) << r.err;
 }
 
-TEST(Cli, RepliesWithLengthOrChunks) {
-  Http_Result r;
-  ASSERT_TRUE(parse_http_reply(
-      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/x\r\n\r\n[]", r));
-  EXPECT_EQ("[]", r.body);
-  EXPECT_EQ("text/x", r.content_type);
-  ASSERT_TRUE(parse_http_reply(
-      "HTTP/1.1 500 X\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n1\r\nd\r\n0\r\n\r\n", r));
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("abcd", r.body);
-  EXPECT_FALSE(parse_http_reply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nshort", r));
-  EXPECT_FALSE(parse_http_reply("garbage\r\n\r\n", r));
+TEST(Cli, NothingSentIsThreeSentWithoutAnswerIsFour) {
+  // A port nobody listens on: refused before anything is sent.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
+  ::close(fd);
+  Ran r = run(command("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)), "unload", {"D1"}));
+  EXPECT_EQ(EXIT_UNREACHABLE, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("nothing was sent")) << r.err;
+
+  // A daemon that takes the request and never answers: the load may be
+  // under way, and the operator is told how to look.
+  Scripted_Server silent("");
+  Options load = command(silent.url(), "load", {"D1", "T1"});
+  load.timeout_seconds = 1;
+  r = run(load);
+  EXPECT_EQ(EXIT_NO_ANSWER, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(NO_ANSWER_TEXT)) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("tapectl ops")) << r.err;
+
+  // A chunked reply on a connection kept open ends where its chunks end.
+  Scripted_Server chunked(
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "1\r\n[\r\n1\r\n]\r\n0\r\n\r\n");
+  r = run(command(chunked.url(), "ops"));
+  EXPECT_EQ(EXIT_OK, r.status) << r.err;
+  EXPECT_EQ("No operation running or queued.\n", r.out);
+  // A reply cut short of its length is no answer.
+  Scripted_Server cut("HTTP/1.1 500 X\r\nContent-Length: 100\r\n\r\n{\"message\":");
+  Options move = command(cut.url(), "move", {"L1", "T1", "1", "2"});
+  move.timeout_seconds = 2;
+  EXPECT_EQ(EXIT_NO_ANSWER, run(move).status);
+}
+
+class Operations_Handler : public JSON_RESTful_Handler {
+ public:
+  CONCURRENCY concurrency() const override { return THREAD; }
+  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
+    return ch->send_value(json_spirit::Value(json_spirit::Array()));
+  }
+};
+
+TEST_F(Cli_Files, HttpsWithTheDaemonsCertificate) {
+  Web_Config config;
+  config.port = 0;
+  ASSERT_TRUE(make_test_certificate(dir_, config.tls_certificate, config.tls_key));
+  Route_Table routes;
+  Operations_Handler handler;
+  routes.add("/d2/r/tapectl/operations", false, handler);
+  Http_Server server(config, routes, "0123456789abcdef0123");
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+
+  Options ops = command(server.url(), "ops");
+  ops.ca_file = config.tls_certificate;
+  ops.token_file = write("token", "0123456789abcdef0123\n");
+  Ran r = run(ops);
+  EXPECT_EQ(EXIT_OK, r.status) << r.err;
+  EXPECT_EQ("No operation running or queued.\n", r.out);
+  // Not trusted by the system's store: the handshake fails, nothing sent.
+  ops.ca_file.clear();
+  EXPECT_EQ(EXIT_UNREACHABLE, run(ops).status);
 }
 
 TEST(Cli, TablesAlignAndMarkCartridgesInDrives) {
