@@ -2,12 +2,14 @@
 #include "websvcs/server/http_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "ace/Log_Msg.h"
@@ -327,6 +330,31 @@ bool make_room_for(unsigned int connections) {
   return rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur >= want;
 }
 
+// How many running servers of the process accept on each listening socket
+// (by inode), so that only the last one to stop shuts it down.
+std::mutex g_listeners_mutex;
+std::map<ino_t, unsigned int> g_listeners;
+
+ino_t socket_inode(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+void listener_used(int fd) {
+  std::lock_guard<std::mutex> lock(g_listeners_mutex);
+  ++g_listeners[socket_inode(fd)];
+}
+
+// True when no other running server accepts on the socket of `fd`.
+bool listener_released(int fd) {
+  std::lock_guard<std::mutex> lock(g_listeners_mutex);
+  const auto it = g_listeners.find(socket_inode(fd));
+  if (it == g_listeners.end()) return true;
+  if (--it->second != 0) return false;
+  g_listeners.erase(it);
+  return true;
+}
+
 // Parses the configured address into `ss`; false when it is not numeric.
 bool make_address(const std::string& text, unsigned int port, sockaddr_storage& ss, bool& ipv6) {
   std::memset(&ss, 0, sizeof ss);
@@ -355,24 +383,32 @@ Http_Server::Http_Server(const Web_Config& config, const Route_Table& routes,
 
 Http_Server::~Http_Server() { stop(); }
 
-bool Http_Server::start(std::string& error) {
-  if (daemon_) return true;
+bool Http_Server::start(std::string& error, int listener) {
+  if (daemon_) {
+    if (listener >= 0) close(listener);
+    return true;
+  }
   sockaddr_storage ss;
   bool ipv6 = false;
   if (!make_address(config_.listen, config_.port, ss, ipv6)) {
+    if (listener >= 0) close(listener);
     error = "\"" + config_.listen + "\" is not a numeric address";
     return false;
   }
   unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                        MHD_USE_ERROR_LOG;
   if (ipv6) flags |= MHD_USE_IPv6;
-  if (!tls_.load(config_, error)) return false;
+  if (!tls_.load(config_, error)) {
+    if (listener >= 0) close(listener);
+    return false;
+  }
   // With TLS on, the certificate and key go in as PEM text from memory.
   MHD_OptionItem tls_options[] = {
       {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}};
   if (tls_.enabled()) {
     if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
       tls_.clear();
+      if (listener >= 0) close(listener);
       error = "\"tls_certificate\" is set but this libmicrohttpd was built without TLS support";
       return false;
     }
@@ -394,18 +430,21 @@ bool Http_Server::start(std::string& error) {
   for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGPIPE}) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   access_log_.reset(new Access_Log);
+  // A socket handed over replaces the address to bind.
+  struct MHD_OptionItem where[2] = {{MHD_OPTION_SOCK_ADDR, 0, &ss}, {MHD_OPTION_END, 0, nullptr}};
+  if (listener >= 0) where[0] = {MHD_OPTION_LISTEN_SOCKET, listener, nullptr};
   daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &on_request, this, MHD_OPTION_EXTERNAL_LOGGER,
       &on_library_message, nullptr,  // first, to catch all
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<struct sockaddr*>(&ss), MHD_OPTION_THREAD_POOL_SIZE,
-      polling_threads, MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned int>(config_.connection_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned int>(config_.max_connections), MHD_OPTION_URI_LOG_CALLBACK, &on_uri,
-      this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr, MHD_OPTION_ARRAY, tls_options,
-      MHD_OPTION_END);
+      MHD_OPTION_ARRAY, where, MHD_OPTION_THREAD_POOL_SIZE, polling_threads,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned int>(config_.connection_timeout_seconds),
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(config_.max_connections),
+      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed,
+      nullptr, MHD_OPTION_ARRAY, tls_options, MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
+    if (listener >= 0) close(listener);
     workers_.reset();
     access_log_.reset();
     error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) + ": " +
@@ -416,27 +455,43 @@ bool Http_Server::start(std::string& error) {
   }
   const union MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
   port_ = info ? info->port : config_.port;
+  const union MHD_DaemonInfo* fd = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_LISTEN_FD);
+  listener_ = fd ? fd->listen_fd : -1;
+  if (listener_ >= 0) listener_used(listener_);
   for (const std::string& w : exposure_warnings(config_, !token_.empty()))
     ACE_DEBUG((LM_WARNING, ACE_TEXT("Web service: %C\n"), w.c_str()));
   return true;
 }
 
-void Http_Server::stop() {
-  if (!daemon_) return;
+int Http_Server::share_listener() const {
+  return daemon_ && listener_ >= 0 ? fcntl(listener_, F_DUPFD_CLOEXEC, 0) : -1;
+}
+
+bool Http_Server::stop(std::chrono::steady_clock::duration limit) {
+  if (!daemon_) return true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (draining_) return false;  // an earlier stop gave up waiting
     draining_ = true;
   }
   // No new connections; the ones open finish their requests. Every
   // request in flight ends in on_completed (a suspended one once its
   // worker resumed it), so none is suspended when the daemon stops.
   MHD_socket listener = MHD_quiesce_daemon(daemon_);
-  // Refuse new clients at once rather than leave them in the backlog; the
-  // descriptor itself stays open until the daemon is gone.
-  if (listener != MHD_INVALID_SOCKET) shutdown(listener, SHUT_RDWR);
+  // Refuse new clients at once rather than leave them in the backlog,
+  // unless another server accepts on the same socket; the descriptor
+  // itself stays open until the daemon is gone.
+  if (listener != MHD_INVALID_SOCKET && listener_released(listener)) shutdown(listener, SHUT_RDWR);
+  listener_ = -1;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    drained_.wait(lock, [this] { return in_flight_ == 0; });
+    const auto drained = [this] { return in_flight_ == 0; };
+    const auto now = std::chrono::steady_clock::now();
+    if (limit >= std::chrono::steady_clock::time_point::max() - now) {
+      drained_.wait(lock, drained);
+    } else if (!drained_.wait_until(lock, now + limit, drained)) {
+      return false;  // handlers still run on the daemon's connections
+    }
   }
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
@@ -447,6 +502,7 @@ void Http_Server::stop() {
   tls_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   draining_ = false;
+  return true;
 }
 
 void Http_Server::request_began() {

@@ -34,6 +34,7 @@
 #define WEBSVCS_SERVER_HTTP_SERVER_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -65,13 +66,28 @@ class Http_Server {
   // `error` when the address cannot be used, the port cannot be bound, the
   // TLS files are refused (see Tls_Credentials::load) or this
   // libmicrohttpd was built without TLS.
-  bool start(std::string& error);
+  //
+  // With `listener` (a descriptor from another server's share_listener())
+  // the server accepts on that already-listening socket instead of binding
+  // the configured address; it owns the descriptor from then on, also when
+  // start fails.
+  bool start(std::string& error, int listener = -1);
+  // A descriptor of the listening socket (dup) for a server that takes
+  // over, -1 when not running. Both servers accept on the socket until one
+  // stops; the socket is shut down only when its last server stops, so
+  // connections are never refused in between.
+  int share_listener() const;
   // Stops accepting connections, lets every request in progress finish
   // and send its reply (a request arriving meanwhile on an open connection
   // gets 503 and the connection is closed), then closes the connections
   // and stops the threads. Handlers are not called afterwards, so the
-  // routes may then be destroyed. Idempotent.
-  void stop();
+  // routes may then be destroyed. Idempotent; true.
+  //
+  // With `limit`, requests still in progress after that long are left to
+  // finish on their own: stop returns false with the server no longer
+  // accepting but its threads running, and the server and its routes must
+  // then be left alone (never destroyed) until the process ends.
+  bool stop(std::chrono::steady_clock::duration limit = std::chrono::steady_clock::duration::max());
 
   bool running() const { return daemon_ != nullptr; }
   // The port listened on (the one chosen when the configuration said 0).
@@ -99,6 +115,7 @@ class Http_Server {
   // Loaded by start(), kept while the daemon runs, wiped by stop().
   Tls_Credentials tls_;
   MHD_Daemon* daemon_;
+  int listener_ = -1;  // the listening socket's descriptor while running
   // Set once the daemon runs; read by request threads building the
   // server's own origin, hence atomic.
   std::atomic<unsigned int> port_;

@@ -22,7 +22,8 @@ class Web_Service_Test : public Temp_Dir {
   }
   std::string config(const std::string& extra = "") {
     return write("web.conf", R"({"port": 0, )" + extra + R"( "routes": [
-        {"path": "/d2/r/tapectl/list", "library": ")" + PLUGIN + R"(",
+        {"path": "/d2/r/tapectl/list", "library": ")" +
+                                 PLUGIN + R"(",
          "factory": "_make_Test_Echo_Handler"}]})");
   }
   static int init(ACE_Service_Object& s, std::vector<std::string> words) {
@@ -91,6 +92,29 @@ TEST_F(Web_Service_Test, FailedInitLeavesNothingRunning) {
   EXPECT_EQ("", svc.url());
   EXPECT_EQ(0, svc.fini());
   EXPECT_EQ(0, svc.fini());
+}
+
+// A reload's new service takes the old one's listening socket: the port
+// answers throughout, also after the old service is gone; an unchanged
+// configuration is kept, a changed one asks to be replaced.
+TEST_F(Web_Service_Test, NewServiceTakesOverTheListeningSocket) {
+  const std::string path = config();
+  Web_Service old_svc;
+  ASSERT_EQ(0, init(old_svc, {"-c", path}));
+  const unsigned int port = old_svc.port();
+  EXPECT_EQ(Hosted_Service::KEEP, old_svc.prepare_reload());
+  config("\"connection_timeout_seconds\": 5,");
+  EXPECT_EQ(Hosted_Service::REPLACE, old_svc.prepare_reload());
+
+  Web_Service new_svc;
+  ASSERT_EQ(0, init(new_svc, {"-c", path}));
+  EXPECT_EQ(port, new_svc.port()) << "port 0 in both: the old socket is taken over";
+  EXPECT_EQ(200, http_request(port, "GET", "/d2/r/tapectl/list").status);
+  EXPECT_EQ(0, old_svc.fini());
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(200, http_request(port, "GET", "/d2/r/tapectl/list").status) << i;
+  EXPECT_EQ(0, new_svc.fini());
+  EXPECT_EQ(0, http_request(port, "GET", "/d2/r/tapectl/list").status);
 }
 
 }  // namespace

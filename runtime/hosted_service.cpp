@@ -1,0 +1,3 @@
+#include "runtime/hosted_service.h"
+
+Hosted_Service::~Hosted_Service() {}
