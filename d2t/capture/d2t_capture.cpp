@@ -4,13 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "d2t/capture/capture_file.h"
 #include "d2t/capture/capturer.h"
+#include "d2t/capture/private_file.h"
 #include "d2t/tools/provider.h"
 
 namespace {
@@ -26,7 +26,8 @@ const char USAGE[] =
     "\n"
     "  --drives   also record the identity (INQUIRY, VPD pages) of every tape\n"
     "             drive the host lists\n"
-    "  -o FILE    write the capture to FILE (default: standard output)\n"
+    "  -o FILE    write the capture to FILE, readable by its owner only, through\n"
+    "             a new temporary file beside it (default: standard output)\n"
     "\n"
     "Only read-only commands are sent (INQUIRY, MODE SENSE, READ ELEMENT STATUS,\n"
     "TEST UNIT READY, REQUEST SENSE): it never moves, initialises, loads, unloads\n"
@@ -39,28 +40,15 @@ const char USAGE[] =
     "of the host's devices.\n"
     "Exit status: 0 written, 1 the changer could not be read, 2 usage.\n";
 
+// Standard output, or FILE written privately: the capture holds serial
+// numbers and barcodes, and the program often runs as root.
 bool write_output(const std::string& path, const std::string& text, std::string& error) {
   if (path.empty() || path == "-") {
     std::cout << text;
     std::cout.flush();
     return static_cast<bool>(std::cout);
   }
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      error = tmp + ": cannot be written";
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    error = path + ": " + std::strerror(errno);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return d2t::capture::write_private_file(path, text, error);
 }
 
 }  // namespace

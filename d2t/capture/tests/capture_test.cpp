@@ -2,16 +2,20 @@
 // only read-only commands reach the device; the file format round-trips;
 // the element status requests match the ones the device layer makes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 
 #include "d2t/capture/capture_file.h"
 #include "d2t/capture/capturer.h"
 #include "d2t/capture/command_table.h"
+#include "d2t/capture/private_file.h"
 #include "d2t/emulator/emulator.h"
 #include "d2t/emulator/tests/test_support.h"
 #include "d2t/tools/provider.h"
@@ -175,7 +179,8 @@ TEST_F(Capture_Test, AsksForElementStatusInTheDeviceLayersChunks) {
 }
 
 // The program: its help promises read-only use; usage errors and an
-// unknown changer have their own exit status and write no file.
+// unknown changer have their own exit status and write no file; the file
+// is written privately.
 TEST(Capture_Program, HelpUsageAndUnknownDevice) {
   const std::string program = std::string(D2T_BINARY_DIR) + "/bin/d2t_capture";
   auto run = [](const std::string& command, int& status) {
@@ -206,12 +211,27 @@ TEST(Capture_Program, HelpUsageAndUnknownDevice) {
       status);
   EXPECT_EQ(1, status);
   EXPECT_NE(0, ::access(out.c_str(), F_OK));
+  // Links planted where the output goes are replaced or left alone, never
+  // written through; the capture is readable by its owner only.
+  const std::string victim = dir.file("victim");
+  write_file(victim, "keep");
+  ASSERT_EQ(0, ::symlink(victim.c_str(), out.c_str()));
+  ASSERT_EQ(0, ::symlink(victim.c_str(), (out + ".tmp").c_str()));
   run("D2T_EMULATOR=" + dir.file("library.json") + " " + program + " /dev/sg5 -o " + out, status);
   EXPECT_EQ(0, status);
+  struct stat st;
+  ASSERT_EQ(0, ::lstat(out.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  std::ifstream kept(victim);
+  EXPECT_EQ("keep", std::string(std::istreambuf_iterator<char>(kept), {}));
   Capture c;
   std::string error;
   EXPECT_TRUE(load_capture(out, c, &error)) << error;
   EXPECT_EQ("LIB-1", recorded_serial(c.changer));
+  // A folder that cannot take the file: an error naming it, nothing left.
+  EXPECT_FALSE(write_private_file(dir.file("none/capture.json"), "x", error));
+  EXPECT_NE(std::string::npos, error.find("none/capture.json")) << error;
 }
 
 TEST(Capture_File, RoundTripsAndRefusesOtherFormats) {
