@@ -1,6 +1,6 @@
 // tapectl's command line, target resolution, calls and their outcomes
 // (answered, nothing sent, sent without answer, https), and tables. The
-// program against a whole daemon: cli_e2e_test.
+// program against a whole daemon: tests/system/daemon_test.cpp.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -12,7 +12,7 @@
 
 #include "d2t/emulator/library.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/controller/tapectl/tests/e2e_support.h"
+#include "tests/system/system_support.h"
 
 using json_spirit::Array;
 using json_spirit::Object;
@@ -53,10 +53,10 @@ TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
   ASSERT_TRUE(lib->cartridges(recorded, &error)) << error;
   ASSERT_FALSE(recorded.empty());
 
-  tapectl_test::Demo_Daemon daemon(run_dir, tapectl_test::free_loopback_port());
+  system_test::Demo_Daemon daemon(run_dir, system_test::free_loopback_port());
   ASSERT_TRUE(daemon.start(error)) << error;
   const std::string list = "/d2/r/tapectl/list?serial_number=" + changer.serial_number;
-  const tapectl_test::Http_Reply r = daemon.get(list);
+  const Http_Reply r = daemon.get(list);
   ASSERT_EQ(200, r.status) << r.body;
   json_spirit::Value reply;
   ASSERT_TRUE(json_spirit::read(r.body, reply)) << r.body;
@@ -98,7 +98,7 @@ TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
   // A restart keeps the replayed positions and the inventory.
   EXPECT_EQ(0, daemon.stop());
   ASSERT_TRUE(daemon.start(error)) << error;
-  const tapectl_test::Http_Reply again = daemon.get(list);
+  const Http_Reply again = daemon.get(list);
   EXPECT_EQ(200, again.status);
   EXPECT_EQ(r.body, again.body);
   EXPECT_EQ(0, daemon.stop());

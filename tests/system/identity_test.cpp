@@ -11,18 +11,13 @@
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/controller/tapectl/tests/e2e_support.h"
+#include "tests/system/system_support.h"
 
 using json_spirit::Object;
 using json_spirit::Value;
-using tapectl_test::Demo_Daemon;
-using tapectl_test::Http_Reply;
-using tapectl_test::Library_View;
+using namespace system_test;
 
 namespace {
-
-const char SERIAL[] = "EMU-LIB-0001";
-const char CHANGER_SG[] = "/dev/sg10";
 
 // The library's drives and tagged slots as the list reply gives them:
 // "drive_number:serial:dev_name:sg_name ..." and a slot view.
@@ -59,7 +54,7 @@ Listed list(const Demo_Daemon& d) {
 // The stored drives in the list reply's form.
 std::string stored_drives(const std::string& db) {
   int status = 0;
-  std::string text = tapectl_test::run_command(
+  std::string text = run_command(
       "sqlite3 -separator : '" + db +
           "' \"select d.drive_number, d.serial_number, d.dev_name, d.sg_name from drive d join "
           "changer c on c.id = d.changer_id where c.serial_number = '" +
@@ -72,48 +67,40 @@ std::string stored_drives(const std::string& db) {
   return status == 0 ? out : "sqlite3 failed: " + text;
 }
 
-std::string describe(const Library_View& v) {
-  std::ostringstream out;
-  for (const auto& s : v.slots) out << s.first << "=" << s.second << " ";
-  return out.str();
-}
-
-void set_dvcid(const std::string& library_file, const std::string& dvcid) {
-  Value lib;
-  ASSERT_TRUE(json_spirit::load_json(library_file, lib, 1));
-  lib.get_obj()["changers"].get_array()[0].get_obj()["dvcid"] = dvcid;
-  const std::string tmp = library_file + ".tmp";
-  std::ofstream(tmp) << json_spirit::write(lib);
-  ASSERT_EQ(0, std::rename(tmp.c_str(), library_file.c_str()));
+// The tagged slots only (the list reply has no drive-to-slot pairs).
+std::string describe_slots(const Library_View& v) {
+  Library_View slots;
+  slots.slots = v.slots;
+  return describe(slots);
 }
 
 class E2E_Identity_Test : public Temp_Dir {};
 
 TEST_F(E2E_Identity_Test, IdentifiersAndLoadingGiveTheSameMapping) {
-  ASSERT_TRUE(tapectl_test::have_program("sqlite3")) << "sqlite3 is not installed";
-  ASSERT_TRUE(tapectl_test::have_program("mtx")) << "mtx is not installed";
-  const int port = tapectl_test::free_loopback_port();
+  ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
+  ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
+  const int port = free_loopback_port();
   ASSERT_GT(port, 0);
   Demo_Daemon d(dir_ + "/run", port);
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;
-  const std::string db = d.dir() + "/state/media_controller.db";
+  const std::string db = d.db_file();
 
   const Listed by_identifier = list(d);
   ASSERT_TRUE(by_identifier.slots.ok) << by_identifier.slots.error;
   EXPECT_NE(std::string::npos, d.log_text().find("2 by serial number")) << d.log_text();
   EXPECT_EQ(by_identifier.drives, stored_drives(db));
-  const Library_View mtx = tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG);
+  const Library_View mtx = mtx_view(d.library_file(), CHANGER_SG);
   ASSERT_TRUE(mtx.ok) << mtx.error;
-  EXPECT_EQ(describe(mtx), describe(by_identifier.slots));
-  EXPECT_EQ(describe(tapectl_test::sqlite_view(db, SERIAL)), describe(by_identifier.slots));
+  EXPECT_EQ(describe_slots(mtx), describe_slots(by_identifier.slots));
+  EXPECT_EQ(describe_slots(sqlite_view(db, SERIAL)), describe_slots(by_identifier.slots));
 
-  ASSERT_NO_FATAL_FAILURE(set_dvcid(d.dir() + "/library.json", "none"));
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(d.library_file(), "dvcid", "\"none\""));
   const Listed by_loading = list(d);
   ASSERT_TRUE(by_loading.slots.ok) << by_loading.slots.error;
   EXPECT_NE(std::string::npos, d.log_text().find("0 by serial number")) << d.log_text();
   EXPECT_EQ(by_identifier.drives, by_loading.drives);
-  EXPECT_EQ(describe(by_identifier.slots), describe(by_loading.slots));
+  EXPECT_EQ(describe_slots(by_identifier.slots), describe_slots(by_loading.slots));
   EXPECT_EQ(by_loading.drives, stored_drives(db));
   EXPECT_EQ(0, d.stop());
 }

@@ -16,7 +16,7 @@
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/controller/tapectl/tests/e2e_support.h"
+#include "tests/system/system_support.h"
 
 namespace {
 
@@ -41,15 +41,15 @@ std::string preload(const std::string& library_file) {
 class Round_Trip_Test : public Temp_Dir {
  protected:
   // The three views of the library behind `daemon` at one moment.
-  std::vector<std::string> views(const tapectl_test::Demo_Daemon& daemon) {
+  std::vector<std::string> views(const system_test::Demo_Daemon& daemon) {
     const std::string library_file = daemon.dir() + "/library.json";
     std::vector<std::string> v;
-    const tapectl_test::Http_Reply r = daemon.get("/d2/r/tapectl/list?serial_number=RT-LIB-1");
+    const Http_Reply r = daemon.get("/d2/r/tapectl/list?serial_number=RT-LIB-1");
     EXPECT_EQ(200, r.status) << r.body;
     v.push_back(r.body);
     int status = -1;
     v.push_back(
-        tapectl_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
+        system_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
     EXPECT_EQ(0, status) << v.back();
     std::string error;
     std::shared_ptr<d2t::scsi::Device_Provider> p =
@@ -82,15 +82,15 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
   ASSERT_EQ(0, ::mkdir(replay_dir.c_str(), 0755));
   std::ofstream(original_dir + "/library.json") << ORIGINAL;
   int status = -1;
-  const std::string out = tapectl_test::run_command(
+  const std::string out = system_test::run_command(
       preload(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
           "/bin/d2t_capture /dev/sg60 --drives -o '" + replay_dir + "/capture.json' 2>&1",
       status);
   ASSERT_EQ(0, status) << out;
   std::ofstream(replay_dir + "/library.json") << R"({"changers": [{"capture": "capture.json"}]})";
 
-  tapectl_test::Demo_Daemon a(original_dir, tapectl_test::free_loopback_port());
-  tapectl_test::Demo_Daemon b(replay_dir, tapectl_test::free_loopback_port());
+  system_test::Demo_Daemon a(original_dir, system_test::free_loopback_port());
+  system_test::Demo_Daemon b(replay_dir, system_test::free_loopback_port());
   std::string error;
   ASSERT_TRUE(a.start(error)) << error;
   ASSERT_TRUE(b.start(error)) << error;
@@ -102,7 +102,7 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
   };
   const std::vector<std::string> first = expect_same("at first");
 
-  for (tapectl_test::Demo_Daemon* d : {&a, &b}) {
+  for (system_test::Demo_Daemon* d : {&a, &b}) {
     EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
                            R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})")
                        .status);

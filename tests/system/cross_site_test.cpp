@@ -4,29 +4,24 @@
 // moves and the inventory is untouched.
 #include <gtest/gtest.h>
 
-#include "websvcs/controller/tapectl/tests/e2e_support.h"
+#include "tests/system/system_support.h"
 
-using tapectl_test::Demo_Daemon;
-using tapectl_test::Http_Reply;
-using tapectl_test::Library_View;
+using namespace system_test;
 
 namespace {
 
-const char SERIAL[] = "EMU-LIB-0001";
-const char CHANGER_SG[] = "/dev/sg10";
+class Cross_Site_Test : public Temp_Dir {};
 
-class E2E_Browser_Test : public Temp_Dir {};
-
-TEST_F(E2E_Browser_Test, CrossSiteAndRebindingRequestsMoveNothing) {
-  ASSERT_TRUE(tapectl_test::have_program("sqlite3")) << "sqlite3 is not installed";
-  ASSERT_TRUE(tapectl_test::have_program("mtx")) << "mtx is not installed";
-  Demo_Daemon d(dir_ + "/run", tapectl_test::free_loopback_port());
+TEST_F(Cross_Site_Test, CrossSiteAndRebindingRequestsMoveNothing) {
+  ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
+  ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
+  Demo_Daemon d(dir_ + "/run", free_loopback_port());
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;
   ASSERT_EQ(200, d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL).status);
-  const std::string db_file = d.dir() + "/state/media_controller.db";
-  const Library_View db_before = tapectl_test::sqlite_view(db_file, SERIAL);
-  const Library_View mtx_before = tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG);
+  const std::string db_file = d.db_file();
+  const Library_View db_before = sqlite_view(db_file, SERIAL);
+  const Library_View mtx_before = mtx_view(d.library_file(), CHANGER_SG);
   ASSERT_TRUE(db_before.ok && mtx_before.ok) << db_before.error << mtx_before.error;
 
   const std::string port = std::to_string(d.port());
@@ -57,8 +52,8 @@ TEST_F(E2E_Browser_Test, CrossSiteAndRebindingRequestsMoveNothing) {
     EXPECT_EQ(403, r.status) << row.method << " " << row.target << " " << row.headers;
   }
 
-  const Library_View db_after = tapectl_test::sqlite_view(db_file, SERIAL);
-  const Library_View mtx_after = tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG);
+  const Library_View db_after = sqlite_view(db_file, SERIAL);
+  const Library_View mtx_after = mtx_view(d.library_file(), CHANGER_SG);
   ASSERT_TRUE(db_after.ok && mtx_after.ok) << db_after.error << mtx_after.error;
   EXPECT_EQ(mtx_before.slots, mtx_after.slots);
   EXPECT_EQ(mtx_before.drives, mtx_after.drives);
@@ -69,7 +64,7 @@ TEST_F(E2E_Browser_Test, CrossSiteAndRebindingRequestsMoveNothing) {
 
   // The same move without Origin, as curl or the backup software sends it.
   EXPECT_EQ(200, d.post("/d2/r/tapectl/media/transfer", transfer).status);
-  EXPECT_EQ("A00002L9", tapectl_test::mtx_view(d.dir() + "/library.json", CHANGER_SG).slots.at(11));
+  EXPECT_EQ("A00002L9", mtx_view(d.library_file(), CHANGER_SG).slots.at(11));
   EXPECT_EQ(0, d.stop());
 }
 

@@ -24,22 +24,19 @@
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
-#include "websvcs/controller/tapectl/tests/e2e_support.h"
+#include "tests/system/system_support.h"
 
 using json_spirit::Value;
-using tapectl_test::Demo_Daemon;
-using tapectl_test::Library_View;
+using namespace system_test;
 
 namespace {
 
-const char SERIAL[] = "EMU-LIB-0001";
-
 // Tallies of one client.
 struct Tally {
-  int sent = 0;        // requests written to a connected socket
-  int answered = 0;    // ... that got an HTTP reply
-  int ok = 0;          // ... with status 200
-  int refused = 0;     // connections refused (port closed during a reload)
+  int sent = 0;      // requests written to a connected socket
+  int answered = 0;  // ... that got an HTTP reply
+  int ok = 0;        // ... with status 200
+  int refused = 0;   // connections refused (port closed during a reload)
 };
 
 // One request; false when the connection was refused (nothing was sent).
@@ -52,8 +49,8 @@ bool request(int port, const std::string& method, const std::string& target,
   }
   std::string req = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
   if (method == "POST") {
-    req += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n";
+    req +=
+        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   }
   req += "\r\n" + body;
   if (!s.send_all(req)) {
@@ -75,46 +72,9 @@ void send_once(int port, const std::string& method, const std::string& target,
   }
 }
 
-std::string drive_body(const std::string& drive, const std::string& tag = "") {
-  return R"({"serial_number": ")" + drive + "\"" +
-         (tag.empty() ? "" : R"(, "media_tag": ")" + tag + "\"") + "}";
-}
-
-std::string transfer_body(const std::string& tag, int from, int to) {
-  return std::string(R"({"serial_number": ")") + SERIAL + R"(", "media_tag": ")" + tag +
-         R"(", "from": )" + std::to_string(from) + R"(, "to": )" + std::to_string(to) + "}";
-}
-
-// Where d2t_emu says every labelled cartridge is: slot -> tag (a cartridge
-// in a drive counts for its home slot), and the home slots of the
-// cartridges in drives.
-Library_View emulator_view(const std::string& library_file) {
-  Library_View v;
-  int status = 0;
-  const std::string out = tapectl_test::run_command(
-      std::string(D2T_BINARY_DIR) + "/bin/d2t_emu -f '" + library_file + "' status 2>&1", status);
-  if (status != 0) {
-    v.error = "d2t_emu failed: " + out;
-    return v;
-  }
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    char serial[64], tag[64];
-    int drive = 0, slot = 0;
-    if (std::sscanf(line.c_str(), "%63s drive %d %*s %63[^ ,(]%*[^,], home slot %d", serial, &drive,
-                    tag, &slot) == 4) {
-      v.slots[slot] = tag;
-      v.drives[drive] = slot;
-    } else if (std::sscanf(line.c_str(), "%63s slot %d: %63[^ (]", serial, &slot, tag) == 3 &&
-               std::string(tag) != "(no") {
-      v.slots[slot] = tag;
-    }
-  }
-  v.ok = true;
-  return v;
-}
-
-std::string describe(const Library_View& v) {
+// Slots and the home slots of the loaded cartridges (the emulator and the
+// inventory may number drives differently).
+std::string describe_homes(const Library_View& v) {
   std::ostringstream out;
   for (const auto& s : v.slots) out << s.first << "=" << s.second << " ";
   out << "| loaded from ";
@@ -125,46 +85,30 @@ std::string describe(const Library_View& v) {
   return out.str();
 }
 
-void write_file(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp";
-  std::ofstream(tmp) << text;
-  ASSERT_EQ(0, std::rename(tmp.c_str(), path.c_str()));
-}
-
 // The sample library with moves of about a second.
 void write_library(const std::string& path) {
   Value lib;
-  ASSERT_TRUE(json_spirit::load_json(std::string(D2T_SOURCE_DIR) +
-                                         "/d2t/emulator/samples/library.json",
-                                     lib, 1));
+  ASSERT_TRUE(json_spirit::load_json(
+      std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json", lib, 1));
   json_spirit::Object timing;
   timing["move_ms"] = 700;
   timing["load_ms"] = 300;
   timing["unload_ms"] = 300;
   lib.get_obj()["timing"] = timing;
-  write_file(path, json_spirit::write(lib));
+  ASSERT_TRUE(write_file(path, json_spirit::write(lib)));
 }
 
-void set_faults(const std::string& library_file, const std::string& faults_json) {
-  Value lib;
-  ASSERT_TRUE(json_spirit::load_json(library_file, lib, 1));
-  Value faults;
-  ASSERT_TRUE(json_spirit::read(faults_json, faults));
-  lib.get_obj()["changers"].get_array()[0].get_obj()["faults"] = faults;
-  write_file(library_file, json_spirit::write(lib));
-}
+class Reload_Test : public Temp_Dir {};
 
-class E2E_Reload_Test : public Temp_Dir {};
-
-TEST_F(E2E_Reload_Test, FiveHangupsUnderFourClients) {
+TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   const std::string run = dir_ + "/run";
   ASSERT_EQ(0, ::mkdir(run.c_str(), 0755));
   ASSERT_NO_FATAL_FAILURE(write_library(run + "/library.json"));
   const std::string conf = run + "/media_controller.conf";
-  ASSERT_NO_FATAL_FAILURE(write_file(
+  ASSERT_TRUE(write_file(
       conf, R"({"max_wait_seconds": 30, "load_unload_retries": 1, "drive_faulty_threshold": 3})"));
 
-  Demo_Daemon d(run, tapectl_test::free_loopback_port());
+  Demo_Daemon d(run, free_loopback_port());
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;
   ASSERT_EQ(200, d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL).status);
@@ -194,9 +138,9 @@ TEST_F(E2E_Reload_Test, FiveHangupsUnderFourClients) {
       Tally& t = tallies[2 + i];
       while (!stop) {
         send_once(port, "POST", "/d2/r/tapectl/media/transfer",
-                  transfer_body(moved_tags[i], homes[i], aways[i]), t, give_up);
+                  transfer_body(SERIAL, moved_tags[i], homes[i], aways[i]), t, give_up);
         send_once(port, "POST", "/d2/r/tapectl/media/transfer",
-                  transfer_body(moved_tags[i], aways[i], homes[i]), t, give_up);
+                  transfer_body(SERIAL, moved_tags[i], aways[i], homes[i]), t, give_up);
       }
     });
   }
@@ -206,7 +150,7 @@ TEST_F(E2E_Reload_Test, FiveHangupsUnderFourClients) {
   for (int i = 0; i < 5; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     if (i == 4) {
-      ASSERT_NO_FATAL_FAILURE(write_file(
+      ASSERT_TRUE(write_file(
           conf,
           R"({"max_wait_seconds": 30, "load_unload_retries": 1, "drive_faulty_threshold": 1})"));
     }
@@ -248,18 +192,19 @@ TEST_F(E2E_Reload_Test, FiveHangupsUnderFourClients) {
   // Inventory and emulator agree.
   const Library_View emu = emulator_view(run + "/library.json");
   ASSERT_TRUE(emu.ok) << emu.error;
-  const Library_View db = tapectl_test::sqlite_view(run + "/state/media_controller.db", SERIAL);
+  const Library_View db = sqlite_view(run + "/state/media_controller.db", SERIAL);
   ASSERT_TRUE(db.ok) << db.error;
-  EXPECT_EQ(describe(emu), describe(db));
+  EXPECT_EQ(describe_homes(emu), describe_homes(db));
 
   // The threshold of 1 read by the last reload: the first counted failure
   // makes the drive faulty (3 would leave it at one failure).
-  ASSERT_NO_FATAL_FAILURE(set_faults(
-      run + "/library.json", R"([{"op": "mount", "drive": "EMU-DRV-0002", "times": 1000}])"));
+  ASSERT_NO_FATAL_FAILURE(
+      set_changer_key(run + "/library.json", "faults",
+                      R"([{"op": "mount", "drive": "EMU-DRV-0002", "times": 1000}])"));
   const Http_Reply r = d.post("/d2/r/tapectl/drive/load", drive_body("EMU-DRV-0002", "A00005L9"));
   EXPECT_EQ(500, r.status) << r.body;
   EXPECT_NE(std::string::npos, r.body.find("\"faulty\":true")) << r.body;
-  ASSERT_NO_FATAL_FAILURE(set_faults(run + "/library.json", "[]"));
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(run + "/library.json", "faults", "[]"));
 
   EXPECT_EQ(0, d.stop()) << d.log_text();
   std::printf("%d requests sent during five reloads\n", sent);

@@ -1,0 +1,317 @@
+// The whole daemon on the sample emulated library, driven as an operator
+// drives it (tapectl, with a bearer token) and as the backup software does
+// (HTTP): every subcommand, --json equal to the route's reply, exit
+// statuses; after every move the web reply, the SQLite inventory and the
+// emulated library (mtx) agree; a failed load is explained in the log,
+// counted in the metrics and shown by tapectl status; bad requests are
+// refused; a restart resumes the inventory and the cartridges' positions.
+#include <gtest/gtest.h>
+
+#include "json_spirit/json_helpers.h"
+#include "json_spirit/json_spirit.h"
+#include "tests/system/system_support.h"
+
+using json_spirit::Object;
+using json_spirit::Value;
+using namespace system_test;
+
+namespace {
+
+const char TOKEN[] = "system-test-token-0123456789";
+
+// The slots of a refresh reply as a view (tagged slots only).
+Library_View refresh_view(const Demo_Daemon& d) {
+  Library_View v;
+  const Http_Reply r = d.get(std::string("/d2/r/tapectl/changer/refresh?serial_number=") + SERIAL);
+  if (r.status != 200) {
+    v.error = "refresh answered " + std::to_string(r.status) + " " + r.body;
+    return v;
+  }
+  const Object body = parse_body(r).get_obj();
+  for (const Value& s : body.at("slots").get_array()) {
+    const std::string* tag = json_spirit::object_get_str(s.get_obj(), "media_tag");
+    if (tag != nullptr && !tag->empty()) v.slots[s.get_obj().at("slot_number").get_int()] = *tag;
+  }
+  for (const Value& dv : body.at("drives").get_array()) {
+    const Object& o = dv.get_obj();
+    int slot = 0;
+    if (!json_spirit::object_get(o, "slot_number", slot) || slot <= 0) continue;
+    v.drives[o.at("drive_number").get_int()] = slot;
+    // A loaded cartridge still belongs to its home slot.
+    const std::string* tag = json_spirit::object_get_str(o, "media_tag");
+    if (tag != nullptr && !tag->empty()) v.slots[slot] = *tag;
+  }
+  v.ok = true;
+  return v;
+}
+
+// Web reply, inventory and emulator tell the same story.
+void expect_three_views_agree(const Demo_Daemon& d) {
+  const Library_View web = refresh_view(d);
+  ASSERT_TRUE(web.ok) << web.error;
+  const Library_View db = sqlite_view(d.db_file(), SERIAL);
+  ASSERT_TRUE(db.ok) << db.error;
+  EXPECT_EQ(describe(web), describe(db)) << "web reply and inventory differ";
+  const Library_View mtx = mtx_view(d.library_file(), CHANGER_SG);
+  ASSERT_TRUE(mtx.ok) << mtx.error;
+  EXPECT_EQ(describe(web), describe(mtx)) << "web reply and emulated library differ";
+}
+
+class Daemon_Test : public Temp_Dir {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(Temp_Dir::SetUp());
+    ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
+    ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
+    port_ = free_loopback_port();
+    ASSERT_GT(port_, 0);
+  }
+  std::string run_dir() const { return dir_ + "/run"; }
+  std::string token_file() {
+    const std::string path = dir_ + "/token";
+    std::ofstream(path) << TOKEN << "\n";
+    return path;
+  }
+
+  int port_ = 0;
+  std::string error_;
+};
+
+TEST_F(Daemon_Test, OperatorSessionWithTapectl) {
+  Demo_Daemon d(run_dir(), port_, token_file());
+  ASSERT_TRUE(d.start(error_)) << error_;
+
+  // A rescan moves cartridges: it asks first.
+  Cli_Run r = d.tapectl(std::string("rescan ") + SERIAL, "n\n");
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("MOVES CARTRIDGES")) << r.err;
+  r = d.tapectl(std::string("rescan ") + SERIAL, "y\n");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(std::string("Library ") + SERIAL)) << r.out;
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
+
+  r = d.tapectl("status");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(DRIVE_1)) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("26 slots:")) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find('\033')) << "colour on a pipe";
+  EXPECT_EQ(1, d.tapectl("status NO-SUCH-LIBRARY").status);
+
+  // --json is the route's reply as it is, for every read.
+  const std::pair<const char*, std::string> reads[] = {
+      {"status --json", "/d2/r/tapectl/inventory"},
+      {"--json status EMU-LIB-0001", "/d2/r/tapectl/inventory?serial_number=EMU-LIB-0001"},
+      {"libraries --json", "/d2/r/tapectl/info"},
+      {"ops --json", "/d2/r/tapectl/operations"},
+  };
+  for (const auto& read : reads) {
+    r = d.tapectl(read.first);
+    EXPECT_EQ(0, r.status) << read.first << ": " << r.err;
+    EXPECT_EQ(d.get(read.second).body + "\n", r.out) << read.first;
+  }
+  r = d.tapectl("libraries");
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find(SERIAL));
+  EXPECT_EQ(0, d.tapectl("ops").status);
+
+  // Moves: load, a refused load (the cartridge is in the other drive),
+  // unload, a slot-to-slot move (its reply as the route gives it), a move
+  // from the slot it left, refresh.
+  r = d.tapectl(std::string("load ") + DRIVE_1 + " A00001L9");
+  ASSERT_EQ(0, r.status) << r.err;
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
+  r = d.tapectl("status");
+  EXPECT_NE(std::string::npos, r.out.find("*d")) << r.out;  // its home slot points at the drive
+  r = d.tapectl(std::string("load ") + DRIVE_2 + " A00001L9");
+  EXPECT_EQ(1, r.status) << r.out;
+  EXPECT_NE(std::string::npos, r.err.find("the daemon answered 500")) << r.err;
+  EXPECT_EQ(0, d.tapectl(std::string("unload ") + DRIVE_1).status);
+  r = d.tapectl(std::string("move ") + SERIAL + " A00002L9 2 11 --json");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("{\"is_porter\":false,\"media_tag\":\"A00002L9\",\"slot_number\":11}\n", r.out);
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
+  r = d.tapectl(std::string("move ") + SERIAL + " A00002L9 2 11");  // slot 2 is empty now
+  EXPECT_EQ(1, r.status);
+  EXPECT_FALSE(r.err.empty());
+  r = d.tapectl(std::string("refresh ") + SERIAL);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(" 11  A00002L9")) << r.out;
+
+  // A load whose mount the library keeps refusing: the log says which
+  // cartridge, drive and sense; the metrics count a failed load; status
+  // shows the drive's failure.
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(
+      d.library_file(), "faults",
+      std::string(R"([{"op": "mount", "drive": ")") + DRIVE_2 + R"(", "times": 100}])"));
+  r = d.tapectl(std::string("load ") + DRIVE_2 + " A00003L9");
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("Failed to load media")) << r.err;
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(d.library_file(), "faults", "[]"));
+  const std::string log = d.log_text();
+  const std::string::size_type line = log.find("Failed to load cartridge A00003L9");
+  ASSERT_NE(std::string::npos, line) << log;
+  const std::string said = log.substr(line, log.find('\n', line) - line);
+  EXPECT_NE(std::string::npos, said.find(std::string("drive ") + DRIVE_2)) << said;
+  EXPECT_NE(std::string::npos, said.find("sense ABORTED COMMAND")) << said;
+  EXPECT_NE(std::string::npos, said.find("(0B/00/00)")) << said;
+  const std::string metrics = d.get("/metrics").body;
+  EXPECT_NE(std::string::npos, metrics.find(std::string("d2t_moves_total{library=\"") + SERIAL +
+                                            "\",kind=\"load\",result=\"failed\"} 1\n"))
+      << metrics;
+  // Two loads answered 500: the refused one above and this one.
+  EXPECT_NE(
+      std::string::npos,
+      metrics.find("d2t_http_requests_total{route=\"/d2/r/tapectl/drive/load\",code=\"500\"} 2\n"))
+      << metrics;
+  r = d.tapectl(std::string("status --json ") + SERIAL);
+  EXPECT_NE(std::string::npos, r.out.find(std::string("\"serial_number\":\"") + DRIVE_2 +
+                                          "\",\"lun\":0,\"target_name\":\"3:0:1\""))
+      << r.out;
+  Value inv;
+  ASSERT_TRUE(json_spirit::read(r.out, inv)) << r.out;
+  for (const auto& drive : inv.get_array()[0].get_obj().at("drives").get_array())
+    EXPECT_EQ(drive.get_obj().at("serial_number").get_str() == DRIVE_2 ? 1 : 0,
+              drive.get_obj().at("failures").get_int());
+  r = d.tapectl("status");
+  EXPECT_NE(std::string::npos, r.out.find(std::string(DRIVE_2) + "  /dev/st0  -          -     1 "))
+      << r.out;
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
+
+  // Usage, help, token and reachability.
+  EXPECT_EQ(2, d.tapectl("load").status);
+  EXPECT_EQ(2, d.tapectl("frobnicate").status);
+  EXPECT_EQ(2, d.tapectl("status --timeout x").status);
+  r = run_tapectl("--help");
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("Exit status"));
+  r = run_tapectl("unload --help");
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("tapectl unload DRIVE"));
+  r = run_tapectl("--url " + d.url() + " status");  // no token
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("401")) << r.err;
+  r = run_tapectl("status --url http://127.0.0.1:" + std::to_string(free_loopback_port()));
+  EXPECT_EQ(3, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("cannot reach")) << r.err;
+
+  EXPECT_EQ(0, d.stop());
+  // After a clean stop the inventory and the library still agree.
+  const Library_View db = sqlite_view(d.db_file(), SERIAL);
+  const Library_View mtx = mtx_view(d.library_file(), CHANGER_SG);
+  ASSERT_TRUE(db.ok && mtx.ok) << db.error << mtx.error;
+  EXPECT_EQ(describe(mtx), describe(db));
+  EXPECT_EQ("A00002L9", db.slots.at(11));
+  EXPECT_EQ(0u, db.slots.count(2));
+}
+
+TEST_F(Daemon_Test, RefusesBadRequests) {
+  Demo_Daemon d(run_dir(), port_);
+  ASSERT_TRUE(d.start(error_)) << error_;
+
+  // The list reply's and info's shapes on the sample library.
+  Http_Reply r = d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL);
+  ASSERT_EQ(200, r.status) << r.body;
+  const Value list = parse_body(r);
+  ASSERT_EQ(json_spirit::array_type, list.type()) << r.body;
+  ASSERT_EQ(1u, list.get_array().size());
+  const Object& lib = list.get_array()[0].get_obj();
+  EXPECT_EQ(SERIAL, lib.at("serial_number").get_str());
+  EXPECT_EQ(2u, lib.at("drives").get_array().size());
+  EXPECT_EQ(26u, lib.at("slots").get_array().size());
+  r = d.get("/d2/r/tapectl/info");
+  ASSERT_EQ(200, r.status);
+  const Object info = parse_body(r).get_obj();
+  EXPECT_EQ(36u, info.at("host_uuid").get_str().size());
+  ASSERT_EQ(1u, info.at("changers").get_array().size());
+  EXPECT_EQ(SERIAL, info.at("changers").get_array()[0].get_obj().at("serial_number").get_str());
+
+  // Routing and methods; the handlers' own checks are covered by their
+  // tests, a few here show the daemon passes them on.
+  const struct {
+    const char* method;
+    const char* target;
+    const char* body;
+    int status;
+    const char* message;  // the start of the reply's message
+  } rows[] = {
+      {"GET", "/d2/r/tapectl/nothing", "", 404, ""},
+      {"GET", "/d2/r/other", "", 404, ""},
+      {"GET", "/d2/r/tapectl/drive/load", "", 405, ""},
+      {"GET", "/d2/r/tapectl/media/transfer", "", 405, ""},
+      {"DELETE", "/d2/r/tapectl/info", "", 405, ""},
+      {"POST", "/d2/r/tapectl/list?serial_number=X", "{}", 405, ""},
+      {"GET", "/d2/r/tapectl/list", "", 400, "Need 'serial_number' in query string."},
+      {"GET", "/d2/r/tapectl/changer/refresh?serial_number=NO-SUCH-LIBRARY", "", 500,
+       "Failed to refresh changer"},
+      {"POST", "/d2/r/tapectl/media/transfer", R"({"serial_number": "EMU-LIB-0001", )", 400,
+       "Malformed JSON body"},
+      {"POST", "/d2/r/tapectl/media/transfer", R"([1, 2, 3])", 400,
+       "Request body is expected as JSON object."},
+      {"POST", "/d2/r/tapectl/media/transfer",
+       R"({"serial_number": "EMU-LIB-0001", "media_tag": "A00001L9", "from": 4294967297, "to": 11})",
+       400, "'from' is expected as int in request body."},
+      {"POST", "/d2/r/tapectl/media/transfer",
+       R"({"serial_number": "EMU-LIB-0001", "media_tag": "A00001L9", "from": 1, "to": 99})", 400,
+       "Target slot doesn't exist"},
+      {"POST", "/d2/r/tapectl/drive/load", "[]", 400, ""},
+      {"POST", "/d2/r/tapectl/drive/unload", "{", 400, ""},
+  };
+  for (const auto& row : rows) {
+    r = d.request(row.method, row.target, row.body);
+    EXPECT_EQ(row.status, r.status) << row.target << " " << row.body << " -> " << r.body;
+    EXPECT_EQ(0u, message_of(r).find(row.message)) << row.target << " " << row.body;
+  }
+
+  // A body above the limit is refused without being read.
+  const std::string big = "{\"x\": \"" + std::string(2 * 1024 * 1024, 'a') + "\"}";
+  EXPECT_EQ(413, d.post("/d2/r/tapectl/media/transfer", big).status);
+
+  // Still serving.
+  EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status);
+  EXPECT_EQ(0, d.stop());
+}
+
+TEST_F(Daemon_Test, RestartResumesInventoryAndPositions) {
+  {
+    Demo_Daemon d(run_dir(), port_);
+    ASSERT_TRUE(d.start(error_)) << error_;
+    ASSERT_EQ(200, d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL).status);
+    const Http_Reply r =
+        d.post("/d2/r/tapectl/media/transfer", transfer_body(SERIAL, "A00005L9", 5, 13));
+    ASSERT_EQ(200, r.status) << r.body;
+    EXPECT_EQ(0, d.stop());
+  }
+  Demo_Daemon again(run_dir(), port_);
+  ASSERT_TRUE(again.start(error_)) << error_;
+  // No rescan: the refresh finds the library in the kept inventory, and the
+  // cartridge where it was moved.
+  const Library_View web = refresh_view(again);
+  ASSERT_TRUE(web.ok) << web.error;
+  EXPECT_EQ("A00005L9", web.slots.count(13) ? web.slots.at(13) : "");
+  EXPECT_EQ(0u, web.slots.count(5));
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(again));
+  EXPECT_EQ(0, again.stop());
+}
+
+// A port taken between picking and listening: the start moves to another
+// port instead of waiting for a daemon that can never answer.
+TEST_F(Daemon_Test, StartMovesOnWhenThePortIsTaken) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(fd, 1));
+  ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
+  const int taken = ntohs(a.sin_port);
+
+  Demo_Daemon d(run_dir(), taken);
+  EXPECT_TRUE(d.start(error_)) << error_;
+  EXPECT_NE(taken, d.port());
+  EXPECT_EQ(0, d.stop());
+  ::close(fd);
+}
+
+}  // namespace

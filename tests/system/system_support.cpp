@@ -1,0 +1,375 @@
+#include "tests/system/system_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "json_spirit/json_helpers.h"
+
+namespace system_test {
+
+const char SERIAL[] = "EMU-LIB-0001";
+const char CHANGER_SG[] = "/dev/sg10";
+const char DRIVE_1[] = "EMU-DRV-0001";
+const char DRIVE_2[] = "EMU-DRV-0002";
+
+namespace {
+
+// Waits for `pid` up to `seconds`; its exit status (signal: 128 + number),
+// or -1 when it is still running.
+int wait_exit(pid_t pid, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (r < 0) return -1;
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::string trimmed(const std::string& s) {
+  const std::size_t e = s.find_last_not_of(" \r\n\t");
+  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+}  // namespace
+
+int free_loopback_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok ? ntohs(a.sin_port) : -1;
+}
+
+Demo_Daemon::Demo_Daemon(const std::string& dir, int port, const std::string& token_file)
+    : dir_(dir), port_(port), token_file_(token_file) {
+  if (!token_file_.empty()) token_ = trimmed(read_file(token_file_));
+}
+
+Demo_Daemon::~Demo_Daemon() {
+  if (pid_ > 0) kill_now();
+}
+
+bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
+  // The port was free when it was picked but another process may have
+  // taken it since: a daemon that exits during start-up gets another try
+  // on another port.
+  for (int attempt = 1;; ++attempt) {
+    bool exited = false;
+    if (start_once(error, deadline_seconds, exited)) return true;
+    if (!exited || attempt == 3) return false;
+    port_ = free_loopback_port();
+  }
+}
+
+bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exited) {
+  const std::string script = std::string(D2T_SOURCE_DIR) + "/scripts/demo";
+  const std::string log = dir_ + ".log";
+  const std::string port = std::to_string(port_);
+  exited = false;
+  const std::size_t log_start = log_text().size();  // earlier attempts' lines
+  pid_ = ::fork();
+  if (pid_ < 0) {
+    error = "fork failed";
+    return false;
+  }
+  if (pid_ == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, STDOUT_FILENO);
+      ::dup2(fd, STDERR_FILENO);
+      ::close(fd);
+    }
+    if (token_file_.empty()) {
+      ::execl("/bin/bash", "bash", script.c_str(), "--no-build", "--build-dir", D2T_BINARY_DIR,
+              "--dir", dir_.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
+    } else {
+      ::execl("/bin/bash", "bash", script.c_str(), "--no-build", "--build-dir", D2T_BINARY_DIR,
+              "--dir", dir_.c_str(), "--port", port.c_str(), "--token-file", token_file_.c_str(),
+              static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      exited = true;
+      error = "the daemon exited during start-up:\n" + log_text();
+      return false;
+    }
+    // The web service could not listen (the daemon itself stays up).
+    if (log_text().find("Failed to start the web service", log_start) != std::string::npos) {
+      error = "the web service did not start:\n" + log_text();
+      kill_now();
+      exited = true;
+      return false;
+    }
+    // A readiness probe must not hang on a port some other program holds
+    // without answering: a short guard.
+    Test_Socket probe(static_cast<unsigned>(port_), 2);
+    if (probe.ok() &&
+        probe.send_all("GET /d2/r/tapectl/info HTTP/1.1\r\nHost: localhost\r\n" + auth_header() +
+                       "Connection: close\r\n\r\n") &&
+        parse_reply(probe.read_all()).status == 200) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      error = "the daemon did not answer in time:\n" + log_text();
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+int Demo_Daemon::stop(int deadline_seconds) {
+  if (pid_ <= 0) return -2;
+  ::kill(pid_, SIGINT);
+  const int status = wait_exit(pid_, deadline_seconds);
+  if (status == -1) kill_now();
+  pid_ = -1;
+  return status;
+}
+
+void Demo_Daemon::kill_now() {
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string Demo_Daemon::log_text() const { return read_file(dir_ + ".log"); }
+
+std::string Demo_Daemon::auth_header() const {
+  return token_.empty() ? std::string() : "Authorization: Bearer " + token_ + "\r\n";
+}
+
+Http_Reply Demo_Daemon::request(const std::string& method, const std::string& target,
+                                const std::string& body) const {
+  return http_request(static_cast<unsigned>(port_), method, target, body, auth_header());
+}
+
+Cli_Run Demo_Daemon::tapectl(const std::string& args, const std::string& input) const {
+  return run_tapectl("--url " + url() +
+                         (token_file_.empty() ? "" : " --token-file " + shell_quote(token_file_)) +
+                         " " + args,
+                     input);
+}
+
+Cli_Run run_tapectl(const std::string& args, const std::string& input) {
+  Cli_Run r;
+  char dir_template[] = "/tmp/system_tapectl.XXXXXX";
+  if (::mkdtemp(dir_template) == nullptr) return r;
+  const std::string dir = dir_template;
+  const std::string in = dir + "/stdin", err = dir + "/stderr";
+  std::ofstream(in) << input;
+  r.out = run_command(std::string(D2T_BINARY_DIR) + "/bin/tapectl " + args + " <" +
+                          shell_quote(in) + " 2>" + shell_quote(err),
+                      r.status);
+  r.err = read_file(err);
+  std::remove(in.c_str());
+  std::remove(err.c_str());
+  ::rmdir(dir.c_str());
+  return r;
+}
+
+std::string describe(const Library_View& v) {
+  std::ostringstream out;
+  for (const auto& s : v.slots) out << s.first << "=" << s.second << " ";
+  out << "| drives ";
+  for (const auto& d : v.drives) out << d.first << "<-" << d.second << " ";
+  return out.str();
+}
+
+Library_View mtx_view(const std::string& library_file, const std::string& changer_sg) {
+  Library_View v;
+  int status = 0;
+  const std::string out = run_command(
+      "LD_PRELOAD=" + shell_quote(std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so") +
+          " D2T_EMULATOR=" + shell_quote(library_file) + " mtx -f " + shell_quote(changer_sg) +
+          " status 2>&1",
+      status);
+  if (status != 0) {
+    v.error = "mtx failed: " + out;
+    return v;
+  }
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t tag_at = line.find("VolumeTag");
+    std::string tag;
+    if (tag_at != std::string::npos) {
+      std::size_t eq = line.find('=', tag_at);
+      if (eq != std::string::npos) {
+        std::size_t b = line.find_first_not_of(' ', eq + 1);
+        std::size_t e = line.find_last_not_of(' ');
+        if (b != std::string::npos && e >= b) tag = line.substr(b, e - b + 1);
+      }
+    }
+    int n = 0, home = 0;
+    if (std::sscanf(line.c_str(), " Data Transfer Element %d:Full (Storage Element %d", &n,
+                    &home) == 2) {
+      v.drives[n] = home;
+      if (!tag.empty()) v.slots[home] = tag;  // the inventory keeps the tag at home
+    } else if (std::sscanf(line.c_str(), " Storage Element %d", &n) == 1 &&
+               line.find(":Full") != std::string::npos && !tag.empty()) {
+      v.slots[n] = tag;
+    }
+  }
+  v.ok = true;
+  return v;
+}
+
+Library_View emulator_view(const std::string& library_file) {
+  Library_View v;
+  int status = 0;
+  const std::string out = run_command(
+      std::string(D2T_BINARY_DIR) + "/bin/d2t_emu -f " + shell_quote(library_file) + " status 2>&1",
+      status);
+  if (status != 0) {
+    v.error = "d2t_emu failed: " + out;
+    return v;
+  }
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    char serial[64], tag[64];
+    int drive = 0, slot = 0;
+    if (std::sscanf(line.c_str(), "%63s drive %d %*s %63[^ ,(]%*[^,], home slot %d", serial, &drive,
+                    tag, &slot) == 4) {
+      v.slots[slot] = tag;
+      v.drives[drive] = slot;
+    } else if (std::sscanf(line.c_str(), "%63s slot %d: %63[^ (]", serial, &slot, tag) == 3 &&
+               std::string(tag) != "(no") {
+      v.slots[slot] = tag;
+    }
+  }
+  v.ok = true;
+  return v;
+}
+
+Library_View sqlite_view(const std::string& db_file, const std::string& serial) {
+  Library_View v;
+  // Serial numbers of the tests hold no quotes; a plain SQL literal will do.
+  const std::string where = " where c.serial_number='" + serial + "'";
+  const std::string queries[2] = {
+      "select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id" + where +
+          " and s.media_tag is not null and s.media_tag<>''",
+      "select d.drive_number, d.slot_number from drive d join changer c on c.id=d.changer_id" +
+          where + " and d.slot_number is not null"};
+  for (int q = 0; q < 2; ++q) {
+    int status = 0;
+    const std::string out = run_command("sqlite3 -readonly -separator '|' " + shell_quote(db_file) +
+                                            " " + shell_quote(queries[q]) + " 2>&1",
+                                        status);
+    if (status != 0) {
+      v.error = "sqlite3 failed: " + out;
+      return v;
+    }
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t bar = line.find('|');
+      if (bar == std::string::npos) continue;
+      const int key = std::atoi(line.c_str());
+      if (q == 0) {
+        v.slots[key] = line.substr(bar + 1);
+      } else {
+        v.drives[key] = std::atoi(line.c_str() + bar + 1);
+      }
+    }
+  }
+  v.ok = true;
+  return v;
+}
+
+void set_changer_key(const std::string& library_file, const std::string& key,
+                     const std::string& value_json) {
+  json_spirit::Value lib, value;
+  ASSERT_TRUE(json_spirit::load_json(library_file, lib, 1)) << library_file;
+  ASSERT_TRUE(json_spirit::read(value_json, value)) << value_json;
+  lib.get_obj()["changers"].get_array()[0].get_obj()[key] = value;
+  ASSERT_TRUE(write_file(library_file, json_spirit::write(lib))) << library_file;
+}
+
+std::string drive_body(const std::string& drive, const std::string& tag) {
+  return R"({"serial_number": ")" + drive + "\"" +
+         (tag.empty() ? "" : R"(, "media_tag": ")" + tag + "\"") + "}";
+}
+
+std::string transfer_body(const std::string& changer, const std::string& tag, int from, int to) {
+  return R"({"serial_number": ")" + changer + R"(", "media_tag": ")" + tag + R"(", "from": )" +
+         std::to_string(from) + R"(, "to": )" + std::to_string(to) + "}";
+}
+
+json_spirit::Value parse_body(const Http_Reply& r) {
+  json_spirit::Value v;
+  return json_spirit::read(r.body, v) ? v : json_spirit::Value();
+}
+
+std::string message_of(const Http_Reply& r) {
+  const json_spirit::Value v = parse_body(r);
+  const std::string* m = v.type() == json_spirit::obj_type
+                             ? json_spirit::object_get_str(v.get_obj(), "message")
+                             : nullptr;
+  return m ? *m : std::string();
+}
+
+std::string run_command(const std::string& command, int& status) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  status = -1;
+  if (p == nullptr) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = ::pclose(p);
+  status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+bool have_program(const std::string& program) {
+  int status = 0;
+  run_command("command -v " + program + " >/dev/null 2>&1", status);
+  return status == 0;
+}
+
+std::string shell_quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string read_file(const std::string& path) {
+  std::stringstream ss;
+  ss << std::ifstream(path).rdbuf();
+  return ss.str();
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp);
+    out << text;
+    if (!out.flush()) return false;
+  }
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace system_test

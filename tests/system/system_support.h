@@ -1,0 +1,142 @@
+// Support for the system tests: the whole daemon (scripts/demo: starter
+// with the tape controller and its web service on an emulated library) as
+// a child process, HTTP calls and tapectl runs against it, and the views
+// of one emulated library that must agree (the web replies, the SQLite
+// inventory read with sqlite3, the emulator read with mtx through the
+// preload library or with d2t_emu).
+#ifndef TESTS_SYSTEM_SYSTEM_SUPPORT_H
+#define TESTS_SYSTEM_SYSTEM_SUPPORT_H
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+
+#include "json_spirit/json_spirit.h"
+#include "websvcs/server/tests/support.h"
+
+namespace system_test {
+
+// The sample library of scripts/demo: its changer, its device and drives.
+extern const char SERIAL[];      // "EMU-LIB-0001"
+extern const char CHANGER_SG[];  // "/dev/sg10"
+extern const char DRIVE_1[];     // "EMU-DRV-0001"
+extern const char DRIVE_2[];     // "EMU-DRV-0002"
+
+// A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0,
+// read back, released).
+int free_loopback_port();
+
+// What a run of tapectl gave.
+struct Cli_Run {
+  int status = -1;  // exit status; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// scripts/demo --no-build on the test's build tree, run as a child
+// process (it execs starter, so the child is the daemon). Its output goes
+// to `dir` + ".log". Killed when destroyed if still running.
+class Demo_Daemon {
+ public:
+  // `token_file` non-empty: the daemon requires that bearer token, and
+  // every request and tapectl run below sends it.
+  Demo_Daemon(const std::string& dir, int port, const std::string& token_file = "");
+  ~Demo_Daemon();
+  Demo_Daemon(const Demo_Daemon&) = delete;
+  Demo_Daemon& operator=(const Demo_Daemon&) = delete;
+
+  // Starts the daemon and waits (up to `deadline_seconds`) until it
+  // answers the info request with 200. False with `error` set otherwise.
+  // When the web service cannot listen (its port was taken meanwhile) the
+  // daemon is tried again on another free port; port() tells the one in
+  // use.
+  bool start(std::string& error, int deadline_seconds = 180);
+  // SIGINT, then waits for the exit; the exit status (-1 when it had to be
+  // killed, -2 when it was not running).
+  int stop(int deadline_seconds = 180);
+  bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }  // the daemon's process (scripts/demo execs it)
+
+  int port() const { return port_; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  const std::string& dir() const { return dir_; }
+  std::string library_file() const { return dir_ + "/library.json"; }
+  std::string db_file() const { return dir_ + "/state/media_controller.db"; }
+  std::string log_text() const;  // what the daemon wrote to its log
+
+  // One request with "Connection: close" (and the token, if any).
+  Http_Reply request(const std::string& method, const std::string& target,
+                     const std::string& body = "") const;
+  Http_Reply get(const std::string& target) const { return request("GET", target); }
+  Http_Reply post(const std::string& target, const std::string& body) const {
+    return request("POST", target, body);
+  }
+  // build/bin/tapectl --url <this daemon> [--token-file F] `args`, with
+  // `input` on its standard input.
+  Cli_Run tapectl(const std::string& args, const std::string& input = "") const;
+
+ private:
+  bool start_once(std::string& error, int deadline_seconds, bool& exited);
+  void kill_now();  // SIGKILL and reap; not running afterwards
+  std::string auth_header() const;
+
+  std::string dir_;
+  int port_;
+  std::string token_;  // read from the token file; "" for none
+  std::string token_file_;
+  pid_t pid_ = -1;
+};
+
+// tapectl with exactly `args` (no URL or token added).
+Cli_Run run_tapectl(const std::string& args, const std::string& input = "");
+
+// Slot number -> tag ("" for a cartridge without label); empty slots are
+// absent. Drives: drive number -> slot whose cartridge it holds.
+struct Library_View {
+  bool ok = false;
+  std::string error;
+  std::map<int, std::string> slots;
+  std::map<int, int> drives;
+};
+// "slot=tag ... | drives n<-slot ..." for comparing views in one line.
+std::string describe(const Library_View& v);
+
+// What `mtx -f <changer_sg> status` says, run with the preload library and
+// D2T_EMULATOR=<library_file>. A cartridge in a drive counts for its home
+// slot.
+Library_View mtx_view(const std::string& library_file, const std::string& changer_sg);
+// What `d2t_emu -f <library_file> status` says, in the same form.
+Library_View emulator_view(const std::string& library_file);
+// What the SQLite inventory holds for the changer `serial` (tables read
+// with the sqlite3 command-line tool). Slots with a NULL or "" tag are
+// absent; drives with a NULL slot too.
+Library_View sqlite_view(const std::string& db_file, const std::string& serial);
+
+// Sets key `key` of the first changer of an emulated library file to the
+// JSON `value_json` (e.g. "faults", "dvcid"), replacing the file in one
+// rename; a running daemon picks it up. Test assertions on failure.
+void set_changer_key(const std::string& library_file, const std::string& key,
+                     const std::string& value_json);
+
+// Request bodies of the drive and transfer routes.
+std::string drive_body(const std::string& drive, const std::string& tag = "");
+std::string transfer_body(const std::string& changer, const std::string& tag, int from, int to);
+// The reply's body as JSON (null when it is not JSON), and its "message".
+json_spirit::Value parse_body(const Http_Reply& r);
+std::string message_of(const Http_Reply& r);
+
+// Runs a shell command; its standard output, and its exit status in
+// `status` (-1 when it did not exit normally).
+std::string run_command(const std::string& command, int& status);
+// True when `program` is found on PATH.
+bool have_program(const std::string& program);
+// `s` as one single-quoted shell word.
+std::string shell_quote(const std::string& s);
+std::string read_file(const std::string& path);
+// Writes `text` to `path` through a temporary file and a rename.
+bool write_file(const std::string& path, const std::string& text);
+
+}  // namespace system_test
+
+#endif
