@@ -242,7 +242,7 @@ class Operations_Handler : public JSON_RESTful_Handler {
   }
 };
 
-TEST_F(Cli_Files, HttpsWithTheDaemonsCertificate) {
+TEST_F(Cli_Files, HttpsWithTheDaemonsCertificateAndNoPlainHttp) {
   Web_Config config;
   config.port = 0;
   ASSERT_TRUE(make_test_certificate(dir_, config.tls_certificate, config.tls_key));
@@ -259,9 +259,15 @@ TEST_F(Cli_Files, HttpsWithTheDaemonsCertificate) {
   Ran r = run(ops);
   EXPECT_EQ(EXIT_OK, r.status) << r.err;
   EXPECT_EQ("No operation running or queued.\n", r.out);
+  EXPECT_EQ("https://127.0.0.1:" + std::to_string(server.port()), server.url());
   // Not trusted by the system's store: the handshake fails, nothing sent.
   ops.ca_file.clear();
   EXPECT_EQ(EXIT_UNREACHABLE, run(ops).status);
+  // Plain http to the TLS port: the connection closes without an answer.
+  Test_Socket plain(server.port(), 30);
+  ASSERT_TRUE(plain.ok());
+  plain.send_all("GET /d2/r/tapectl/operations HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(std::string::npos, plain.read_all().find("HTTP/1.")) << "plain http answered";
 }
 
 TEST(Cli, TablesAlignAndMarkCartridgesInDrives) {

@@ -1,47 +1,18 @@
-// https on the server: a certificate made at test time, a key others may
-// read refused, plain http to the TLS port closed, and the start-up
-// warnings about exposure.
+// The server's TLS files: a certificate made at test time, a key others
+// may read refused, and the start-up warnings about exposure. https and
+// plain http against a running server: tapectl's cli_test, which talks to
+// it as the operator does.
 #include "websvcs/server/tls.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "json_spirit/json_spirit.h"
-#include "websvcs/framework/framework.h"
 #include "websvcs/server/http_server.h"
 #include "websvcs/server/tests/support.h"
 #include "websvcs/server/tests/tls_support.h"
 
 namespace {
-
-class Hello_Handler : public JSON_RESTful_Handler {
- public:
-  CONCURRENCY concurrency() const override { return THREAD; }
-  int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
-    return ch->send_value(json_spirit::Value("hello"));
-  }
-};
-
-size_t append(char* data, size_t size, size_t n, void* out) {
-  static_cast<std::string*>(out)->append(data, size * n);
-  return size * n;
-}
-
-// GET `url` with libcurl trusting `ca_file`; the status (0: no reply) and
-// the body.
-long https_get(const std::string& url, const std::string& ca_file, std::string& body) {
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &append);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  long status = 0;
-  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
-  return status;
-}
 
 class Tls_Test : public Temp_Dir {
  protected:
@@ -51,30 +22,11 @@ class Tls_Test : public Temp_Dir {
     config_.port = 0;
     config_.tls_certificate = cert_;
     config_.tls_key = key_;
-    routes_.add("/hello", false, hello_);
   }
   std::string cert_, key_;
   Web_Config config_;
   Route_Table routes_;
-  Hello_Handler hello_;
 };
-
-TEST_F(Tls_Test, ServesHttpsAndClosesPlainHttp) {
-  Http_Server server(config_, routes_, "");
-  std::string error;
-  ASSERT_TRUE(server.start(error)) << error;
-  EXPECT_EQ("https://127.0.0.1:" + std::to_string(server.port()), server.url());
-  std::string body;
-  EXPECT_EQ(200, https_get(server.url() + "/hello", cert_, body));
-  EXPECT_EQ("\"hello\"", body);
-  // A client that does not trust the certificate gets no reply.
-  EXPECT_EQ(0, https_get(server.url() + "/hello", "/dev/null", body));
-  // Plain http to the TLS port: the connection closes without an answer.
-  Test_Socket s(server.port(), 30);
-  ASSERT_TRUE(s.ok());
-  s.send_all("GET /hello HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-  EXPECT_EQ(std::string::npos, s.read_all().find("HTTP/1."));
-}
 
 TEST_F(Tls_Test, RefusesKeysOthersMayReadAndFilesThatAreNotPem) {
   std::string error;
