@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace tapectl {
@@ -97,6 +98,13 @@ Http_Result http_call(const Http_Request& request) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, "tapectl");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  // A proxy from the environment serves remote daemons only: the local
+  // one is reached directly, so its token never passes through a proxy.
+  const char* env_no_proxy = std::getenv("no_proxy");
+  if (env_no_proxy == nullptr) env_no_proxy = std::getenv("NO_PROXY");
+  std::string no_proxy = "localhost,127.0.0.1,::1";
+  if (env_no_proxy != nullptr && *env_no_proxy) no_proxy += std::string(",") + env_no_proxy;
+  curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, request.timeout_seconds * 1000L);
   if (!request.ca_file.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, request.ca_file.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &on_body);
