@@ -58,6 +58,7 @@ bool host_allowed(const char* host, const std::vector<std::string>& allowed_name
 
 bool origin_allowed(const char* origin, const char* host, const std::string& own_url) {
   if (!origin) return true;
-  const std::string own = host ? "http://" + std::string(host) : own_url;
+  const char* scheme = own_url.compare(0, 8, "https://") == 0 ? "https://" : "http://";
+  const std::string own = host ? scheme + std::string(host) : own_url;
   return strcasecmp(origin, own.c_str()) == 0;
 }

@@ -21,7 +21,8 @@
 bool host_allowed(const char* host, const std::vector<std::string>& allowed_names);
 
 // True when the Origin header value `origin` is absent (null) or is the
-// server's own origin: "http://" followed by the Host header `host` the
+// server's own origin: "http://" ("https://" when `own_url` is an https
+// URL) followed by the Host header `host` the
 // browser addressed (compared without regard to case), or `own_url` when
 // the request has no Host. "null" and every other origin are false.
 bool origin_allowed(const char* origin, const char* host, const std::string& own_url);

@@ -9,6 +9,7 @@
 
 #include "json_spirit/json_spirit.h"
 #include "websvcs/server/http_server.h"
+#include "websvcs/server/request_guard.h"
 #include "websvcs/server/tests/support.h"
 #include "websvcs/server/tests/tls_support.h"
 
@@ -56,6 +57,12 @@ TEST_F(Tls_Test, RefusesKeysOthersMayReadAndFilesThatAreNotPem) {
   ASSERT_TRUE(json_spirit::read(R"({"tls_certificate": "/c.pem", "tls_key": "/k.pem"})", v));
   ASSERT_TRUE(parse_web_config(v, parsed, error)) << error;
   EXPECT_EQ("/k.pem", parsed.tls_key);
+}
+
+TEST(Tls_Origin, BrowsersOnHttpsSendTheirOwnOriginWithHttps) {
+  const std::string own = "https://127.0.0.1:8870";
+  EXPECT_TRUE(origin_allowed("https://localhost:8870", "localhost:8870", own));
+  EXPECT_FALSE(origin_allowed("http://localhost:8870", "localhost:8870", own));
 }
 
 TEST(Exposure, WarnsOfCleartextOffLoopbackAndOfNoToken) {
