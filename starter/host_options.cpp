@@ -3,9 +3,9 @@
 #include <ace/ACE.h>
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
-
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "runtime/make_reactor.h"
@@ -44,8 +44,9 @@ Host_Options parse_host_options(int argc, char** argv) {
   return options;
 }
 
-ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads) {
+ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads, bool& failed) {
   threads = 0;
+  failed = true;
   const Host_Options options = parse_host_options(argc, argv);
 
   if (options.background) {
@@ -53,13 +54,17 @@ ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads) {
     // world-writable, so the inherited umask is put back.
     const mode_t umask_before = ::umask(0);
     ::umask(umask_before);
-    if (ACE::daemonize("/", true, "<unknown>") == -1) return nullptr;
+    if (ACE::daemonize("/", true, "<unknown>") == -1) {
+      ACE_ERROR((LM_ERROR, "Failed to run in the background, errno=%d, %m\n", errno));
+      return nullptr;
+    }
     ::umask(umask_before);
     // Every descriptor was closed, the log output among them.
     reopen_log_sink();
   }
 
-  switch_identity(options.identity);
+  if (!switch_identity(options.identity)) return nullptr;
+  failed = false;
 
   const char* type = options.reactor;
   if (type == nullptr || *type == '\0') return nullptr;
@@ -78,8 +83,8 @@ ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads) {
   if (threads < 2) {
     ACE_DEBUG((LM_INFO, "Created '%s' reactor\n", type));
   } else {
-    ACE_DEBUG((LM_INFO, "Created '%s' reactor with %u threads\n", type,
-               static_cast<unsigned>(threads)));
+    ACE_DEBUG(
+        (LM_INFO, "Created '%s' reactor with %u threads\n", type, static_cast<unsigned>(threads)));
   }
   return reactor;
 }

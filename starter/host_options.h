@@ -15,21 +15,23 @@
 class ACE_Reactor;
 
 struct Host_Options {
-  std::uint64_t threads = 0;    // --threads (unsigned decimal, leading digits)
+  std::uint64_t threads = 0;      // --threads (unsigned decimal, leading digits)
   const char* reactor = nullptr;  // --reactor; borrowed from the argument vector
-  bool background = false;      // --background
-  Identity_Request identity;    // --user, --primary-group, each --group
+  bool background = false;        // --background
+  Identity_Request identity;      // --user, --primary-group, each --group
 };
 
 // Reads the host options from `argv` (argument 0 skipped). Unknown options,
 // options without their argument and other words are ignored.
 Host_Options parse_host_options(int argc, char** argv);
 
-// Applies the host options in this order: daemonise (--background; on
-// failure returns null at once), switch identity, create the reactor named
-// by --reactor. Returns the new reactor (owned by the caller) or null when
-// none was asked for or it could not be created (logged). `threads` is set
-// to 0 on entry and to the thread count only when a reactor is returned.
-ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads);
+// Applies the host options in this order: daemonise (--background), switch
+// identity, create the reactor named by --reactor. Returns the new reactor
+// (owned by the caller) or null when none was asked for or it could not be
+// created (logged). `threads` is set to 0 on entry and to the thread count
+// only when a reactor is returned. `failed` is set when daemonising or the
+// identity switch failed (logged; null is returned at once): the host
+// must not go on.
+ACE_Reactor* get_reactor(int argc, char** argv, std::uint64_t& threads, bool& failed);
 
 #endif

@@ -2,8 +2,8 @@
 //
 // The host may be asked on its command line to run as another user, with
 // another primary group and with extra supplementary groups. Every failure
-// here is logged (LM_ERROR) and start-up goes on with whatever identity the
-// process then has.
+// here is logged (LM_ERROR); the identity switch fails closed: a part of
+// the requested identity that cannot be applied ends the start.
 
 #ifndef STARTER_IDENTITY_H
 #define STARTER_IDENTITY_H
@@ -53,8 +53,12 @@ struct Identity_Request {
 //   3. the named supplementary groups, appended to the current list with
 //      setgroups (before the uid changes, while the process may still set
 //      groups);
-//   4. for a user: setuid, unless it is already the real uid.
-// Every failure is logged; the function always returns.
-void switch_identity(const Identity_Request& request);
+//   4. for a user: setuid, unless it is already the real uid;
+//   5. for a user other than root: checks that no real, effective or saved
+//      uid or gid of root is left, and no supplementary group root (unless
+//      root's group is the requested primary group).
+// Returns false when any name does not resolve, any step fails or the
+// check finds root left (each logged); the caller must not go on.
+bool switch_identity(const Identity_Request& request);
 
 #endif

@@ -3,7 +3,6 @@
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 #include <ace/Log_Record.h>
-
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -31,10 +30,14 @@ struct Priority_Name {
 };
 
 const Priority_Name PRIORITIES[] = {
-    {"trace", LM_TRACE, "TRACE"},         {"debug", LM_DEBUG, "DEBUG"},
-    {"info", LM_INFO, "INFO"},            {"notice", LM_NOTICE, "NOTICE"},
-    {"warning", LM_WARNING, "WARNING"},   {"error", LM_ERROR, "ERROR"},
-    {"critical", LM_CRITICAL, "CRITICAL"}, {"alert", LM_ALERT, "ALERT"},
+    {"trace", LM_TRACE, "TRACE"},
+    {"debug", LM_DEBUG, "DEBUG"},
+    {"info", LM_INFO, "INFO"},
+    {"notice", LM_NOTICE, "NOTICE"},
+    {"warning", LM_WARNING, "WARNING"},
+    {"error", LM_ERROR, "ERROR"},
+    {"critical", LM_CRITICAL, "CRITICAL"},
+    {"alert", LM_ALERT, "ALERT"},
     {"emergency", LM_EMERGENCY, "EMERGENCY"},
 };
 
@@ -89,8 +92,8 @@ struct Line_Head {
   unsigned generation = 0;  // g_fork_generation when the ids were asked for
   long pid = 0;
   long tid = 0;
-  time_t second = -1;      // the second `stamp` shows
-  char stamp[32] = "";     // "YYYY-MM-DD HH:MM:SS"
+  time_t second = -1;   // the second `stamp` shows
+  char stamp[32] = "";  // "YYYY-MM-DD HH:MM:SS"
   size_t stamp_length = 0;
 };
 thread_local Line_Head t_head;
@@ -191,8 +194,7 @@ int Log_Sink::reset() {
   fd_ino_ = old_ino;
   struct stat st;
   const int rc = ::stat(config_.path.c_str(), &st);
-  const bool moved =
-      rc == 0 ? st.st_dev != old_dev || st.st_ino != old_ino : errno == ENOENT;
+  const bool moved = rc == 0 ? st.st_dev != old_dev || st.st_ino != old_ino : errno == ENOENT;
   if (old_fd < 0 || moved) open_error_ = error;
   return 0;
 }
@@ -218,9 +220,11 @@ bool Log_Sink::owns_fd_i() const {
 int Log_Sink::open_i() {
   switch (config_.target) {
     case Log_Config::TO_FILE: {
-      // An explicit mode: the umask may be 0 after daemonising.
-      const int fd =
-          ::open(config_.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+      // An explicit mode: the umask may be 0 after daemonising. Opened as
+      // root, so a symbolic link is refused (ELOOP): it could point the
+      // daemon's writes at any file.
+      const int fd = ::open(config_.path.c_str(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
       if (fd < 0) return -1;
       struct stat st;
       if (::fstat(fd, &st) != 0) {
@@ -370,10 +374,13 @@ void install_log_sink() {
   log->priority_mask(priority_mask_from(config.lowest), ACE_Log_Msg::PROCESS);
 
   if (!config.priority_valid) {
-    ACE_ERROR((LM_WARNING, "Unknown log priority D2T_LOG_PRIORITY=%C, using debug\n",
-               priority.c_str()));
+    ACE_ERROR(
+        (LM_WARNING, "Unknown log priority D2T_LOG_PRIORITY=%C, using debug\n", priority.c_str()));
   }
-  if (open_errno != 0) {
+  if (open_errno == ELOOP) {
+    ACE_ERROR((LM_WARNING, "Log file %C is a symbolic link: refused, logging to stderr\n",
+               config.path.c_str()));
+  } else if (open_errno != 0) {
     errno = open_errno;
     ACE_ERROR((LM_WARNING, "Failed to open log file %C, errno=%d, %m, logging to stderr\n",
                config.path.c_str(), open_errno));

@@ -35,9 +35,9 @@ struct Log_Config {
   enum Target { TO_STDERR, TO_FILE, TO_SYSLOG };
 
   Target target = TO_STDERR;
-  std::string path;               // the log file when target is TO_FILE
+  std::string path;  // the log file when target is TO_FILE
   ACE_Log_Priority lowest = LM_DEBUG;
-  bool priority_valid = true;     // false when the priority text was not understood
+  bool priority_valid = true;  // false when the priority text was not understood
 };
 
 // Reads the configuration from the two texts (either may be null or empty).
@@ -110,10 +110,10 @@ class Log_Sink : public ACE_Log_Msg_Backend {
   ssize_t log_i(ACE_Log_Priority priority, const char* text);
 
   Log_Config config_;
-  int fd_ = -1;          // log file descriptor; -1 for stderr and syslog
+  int fd_ = -1;                                 // log file descriptor; -1 for stderr and syslog
   unsigned long long fd_dev_ = 0, fd_ino_ = 0;  // identity of the file at fd_
-  int open_error_ = 0;   // errno of an unreported failed open
-  bool journal_ = false; // standard error is the systemd journal
+  int open_error_ = 0;                          // errno of an unreported failed open
+  bool journal_ = false;                        // standard error is the systemd journal
   bool syslog_open_ = false;
   ACE_Thread_Mutex lock_;  // guards fd_, journal_ and syslog_open_
 };

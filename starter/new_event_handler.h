@@ -21,8 +21,7 @@ void new_event_handler() {
     errno = ENOMEM;
     return;
   }
-  handler->reference_counting_policy().value(
-      ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
+  handler->reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
   ACE_Event_Handler_var creation_reference(handler);
   handler->open(ACE_Reactor::instance());
 }

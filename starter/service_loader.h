@@ -5,9 +5,10 @@
 // load, a factory that is missing or returns null, a service whose init
 // fails) only as a debug message, so a host that lets it read them cannot
 // tell a healthy start from one that loaded nothing. The host therefore
-// opens the configurator without its sources and feeds them itself, one by
-// one, through ACE_Service_Config::process_file and process_directive,
-// whose results count the failures.
+// opens the configurator without its sources, reads them itself
+// (service_directives.h) and feeds it one directive at a time through
+// ACE_Service_Config::process_directive, whose result counts the failures,
+// remembering which directive each running service came from.
 
 #ifndef STARTER_SERVICE_LOADER_H
 #define STARTER_SERVICE_LOADER_H
@@ -43,21 +44,29 @@ int load_service_sources(const Service_Sources& sources);
 // loaded.
 std::vector<std::string> loaded_service_names();
 
-// Finalises and removes every service in the repository, the last loaded
-// first, so that a service is finalised before those it was configured
-// after (and may depend on). Returns the number removed.
-int remove_all_services();
-
-// One reload: finalises and removes every service (remove_all_services),
-// then reads the sources of the host's command line `argv` again
-// (directories listed anew) and loads them. Failures are logged, never
-// fatal: the services that loaded run. Returns the number of failures.
+// One reload, from the sources of the host's command line `argv` read
+// again (directories listed anew). Returns the number of failures; on
+// failure nothing has changed.
 //
-// Removing everything first, the web service before the controller it
-// calls, means no request is in flight while the objects it uses are
-// replaced: the web service's fini lets the requests it accepted finish and
-// answer, and only then does the controller's service go.
+//   1. Every source is read; one that cannot be read ends the reload.
+//   2. The running services are kept, in load order, while each one's
+//      directive reads as before, the files its directive names hold the
+//      same bytes, and (for a Hosted_Service) prepare_reload() says KEEP.
+//      The first that differs and every service loaded after it (they may
+//      depend on it) are replaced.
+//   3. Those are taken out of the repository, still running, and the new
+//      directives are loaded in their place (a new web service takes over
+//      the old one's listening socket).
+//   4. All loaded: kept services are told to take what they staged, and
+//      the old services are finalised on the retirer's thread (their
+//      requests finish there). One failed: the new services are
+//      finalised the same way, the old ones go back into the repository
+//      in their order, and the kept ones drop what they staged.
 int reload_services(int argc, char** argv);
+
+// Tells every service that the host is stopping (Hosted_Service::stopping),
+// the last loaded first, and then the services still being retired.
+void services_stopping();
 
 // Opens the configurator with the words of `argv` other than the sources
 // (configurator logging, -b/-p, -s, -d, -n/-y; its default "svc.conf" is

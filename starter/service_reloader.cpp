@@ -1,7 +1,6 @@
 #include "starter/service_reloader.h"
 
 #include <ace/Log_Msg.h>
-
 #include <pthread.h>
 #include <string.h>
 
@@ -36,9 +35,8 @@ bool Service_Reloader::request(int sig) {
   if (pending_) {
     ACE_DEBUG((LM_INFO, "Signal %d (%s) caught: a reload is already waiting to run\n", sig, name));
   } else if (running_) {
-    ACE_DEBUG((LM_INFO,
-               "Signal %d (%s) caught: reconfiguring again after the reload in progress\n", sig,
-               name));
+    ACE_DEBUG((LM_INFO, "Signal %d (%s) caught: reconfiguring again after the reload in progress\n",
+               sig, name));
   } else {
     ACE_DEBUG((LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", sig, name));
   }

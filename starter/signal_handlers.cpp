@@ -4,7 +4,6 @@
 #include <ace/Log_Msg.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
-
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>

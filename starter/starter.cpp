@@ -19,6 +19,7 @@
 #include <ace/Thread_Manager.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -32,6 +33,7 @@
 #include "starter/open_service_config.h"
 #include "starter/service_loader.h"
 #include "starter/service_reloader.h"
+#include "starter/service_retirer.h"
 #include "starter/signal_handlers.h"
 #include "starter/system_info.h"
 #include "starter/systemd_handler.h"
@@ -40,11 +42,14 @@
 // program's dynamic symbol table.
 template const unsigned long& std::max<unsigned long>(const unsigned long&, const unsigned long&);
 template const long& std::max<long>(const long&, const long&);
-template void std::swap<std::less<std::string>>(std::less<std::string>&,
-                                                std::less<std::string>&);
+template void std::swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string>&);
 template void std::swap<unsigned long>(unsigned long&, unsigned long&);
 
 namespace {
+
+// How long a stop waits for services a reload replaced; below the systemd
+// unit's TimeoutStopSec (600 s).
+const std::chrono::seconds STOP_LIMIT(540);
 
 // Makes the program carry the string ordering code (exported to the
 // libraries it loads).
@@ -109,10 +114,18 @@ int main(int argc, char** argv) {
   init_stl_symbols();
 
   // 3. Host options, identity, reactor.
+  // Daemonising and the identity switch fail closed: a host that could not
+  // drop root as asked does not start.
   std::uint64_t threads = 0;
   std::unique_ptr<ACE_Reactor> previous_reactor;
-  if (ACE_Reactor* reactor = get_reactor(argc, argv, threads)) {
+  bool host_failed = false;
+  if (ACE_Reactor* reactor = get_reactor(argc, argv, threads, host_failed)) {
     previous_reactor.reset(ACE_Reactor::instance(reactor, true));
+  }
+  if (host_failed) {
+    ACE_ERROR(
+        (LM_ERROR, "Failed to run as the requested user and groups; exiting with status 1\n"));
+    return 1;
   }
 
   // 4. Host name for the log records.
@@ -139,8 +152,8 @@ int main(int argc, char** argv) {
     failed = load_service_sources(sources);
   }
   if (failed != 0) {
-    ACE_ERROR((LM_ERROR, "%d service configuration(s) failed to load; exiting with status 1\n",
-               failed));
+    ACE_ERROR(
+        (LM_ERROR, "%d service configuration(s) failed to load; exiting with status 1\n", failed));
     service_reloader().stop();
     ACE_Service_Config::fini_svcs();
     ACE_Service_Config::close();
@@ -152,15 +165,26 @@ int main(int argc, char** argv) {
   // banner on.
   log_system_info();
   new_event_handler<Systemd_Handler>();
-  service_reloader().start([argc, argv] { reload_services(argc, argv); });
+  service_reloader().start([argc, argv] {
+    notify_reload_begins();
+    notify_reload_ended(reload_services(argc, argv) == 0);
+  });
   log_product_info();
 
   // 10. Run until a termination signal ends the loop.
   run_event_loops(threads);
 
-  // 11. Finalise, after a reload in progress has finished.
+  // 11. Finalise, after a reload in progress has finished: every service
+  // hears of the stop first (so work not started is refused while the
+  // services that answer for it still run), then they are finalised, the
+  // last loaded first, and so are the ones a reload is still retiring.
   service_reloader().stop();
+  services_stopping();
   ACE_Service_Config::fini_svcs();
+  if (!service_retirer().stop(STOP_LIMIT)) {
+    ACE_ERROR((LM_ERROR, "Services replaced by a reload still finishing after %d s; exiting\n",
+               static_cast<int>(STOP_LIMIT.count())));
+  }
   ACE_Service_Config::close();
   stop_signal_handlers();
 

@@ -3,7 +3,6 @@
 #include <ace/ACE.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_unistd.h>
-
 #include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -45,8 +44,8 @@ std::int16_t get_vm_swappiness(const char* path) {
 void log_system_info(const char* swappiness_path) {
   const std::int16_t swappiness = get_vm_swappiness(swappiness_path);
   if (swappiness < 0) {
-    ACE_ERROR((LM_ERROR,
-               "Failed to get vm swappiness from /proc/sys/vm/swappiness, errno=%d, %m\n", errno));
+    ACE_ERROR((LM_ERROR, "Failed to get vm swappiness from /proc/sys/vm/swappiness, errno=%d, %m\n",
+               errno));
   }
 
   struct utsname uts;
@@ -54,7 +53,8 @@ void log_system_info(const char* swappiness_path) {
   const ACE_UINT64 memory_gib = (get_system_memory() + (ACE_UINT64(1) << 29)) >> 30;
   ACE_DEBUG((LM_INFO,
              // One line, so the text can be found as it appears in the log.
-             "system info: sysname=%s, nodename=%s, release=%s, version=%s, machine=%s, processors=%d, memory=%QG, nofile=%d, swappiness=%d\n",
+             "system info: sysname=%s, nodename=%s, release=%s, version=%s, machine=%s, "
+             "processors=%d, memory=%QG, nofile=%d, swappiness=%d\n",
              uts.sysname, uts.nodename, uts.release, uts.version, uts.machine,
              static_cast<int>(ACE_OS::num_processors()), memory_gib, ACE::max_handles(),
              static_cast<int>(swappiness)));

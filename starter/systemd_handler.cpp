@@ -3,14 +3,15 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
-
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "runtime/environ.h"
@@ -30,6 +31,11 @@ template <typename F>
 F find_function(void* handle, const char* name) {
   return reinterpret_cast<F>(::dlsym(handle, name));
 }
+
+// The sd_notify of the open handler (null while none is open), for
+// notifications sent outside the reactor (reloads).
+std::mutex g_notify_lock;
+sd_notify_t g_notify = nullptr;  // guarded by g_notify_lock
 
 const char* dl_error_text() {
   const char* text = ::dlerror();
@@ -51,6 +57,26 @@ std::uint64_t notify_interval_usec(std::uint64_t usec, const char* interval_text
   return std::max(usec / 3, std::min(MIN_INTERVAL_USEC, usec / 2));
 }
 
+bool notify_systemd(const std::string& state) {
+  std::lock_guard<std::mutex> guard(g_notify_lock);
+  if (g_notify == nullptr) return false;
+  g_notify(0, state.c_str());
+  return true;
+}
+
+void notify_reload_begins() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const unsigned long long usec =
+      static_cast<unsigned long long>(now.tv_sec) * 1000000ULL + now.tv_nsec / 1000;
+  notify_systemd("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(usec) + "\n");
+}
+
+void notify_reload_ended(bool succeeded) {
+  notify_systemd(succeeded ? "READY=1\nSTATUS=Reload succeeded\n"
+                           : "READY=1\nSTATUS=Reload failed; the services run on unchanged\n");
+}
+
 Systemd_Handler::Systemd_Handler() = default;
 
 Systemd_Handler::~Systemd_Handler() { close(); }
@@ -67,6 +93,10 @@ int Systemd_Handler::open(ACE_Reactor* reactor) {
 }
 
 int Systemd_Handler::close() {
+  {
+    std::lock_guard<std::mutex> guard(g_notify_lock);
+    if (handle_ != nullptr) g_notify = nullptr;
+  }
   ACE_Reactor* reactor = this->reactor();
   if (reactor != nullptr) {
     this->reactor(nullptr);
@@ -172,11 +202,11 @@ int Systemd_Handler::open_i(ACE_Reactor* reactor) {
                static_cast<suseconds_t>(interval_usec % 1000000));
 
   // 7. The repeating timer, carrying sd_notify as its argument.
-  notify_timer_id_ = reactor->schedule_timer(this, reinterpret_cast<const void*>(notify), interval,
-                                             interval);
+  notify_timer_id_ =
+      reactor->schedule_timer(this, reinterpret_cast<const void*>(notify), interval, interval);
   if (notify_timer_id_ == -1) {
-    ACE_ERROR_RETURN(
-        (LM_ERROR, "Failed to schedule systemd notify timer, errno=%d, %m\n", errno), -1);
+    ACE_ERROR_RETURN((LM_ERROR, "Failed to schedule systemd notify timer, errno=%d, %m\n", errno),
+                     -1);
   }
 
   // 8. Tell the journal directly, and the log.
@@ -188,5 +218,7 @@ int Systemd_Handler::open_i(ACE_Reactor* reactor) {
   // 9. Ready, and a first watchdog tick.
   notify(0, "READY=1\n");
   notify(0, "WATCHDOG=1\n");
+  std::lock_guard<std::mutex> guard(g_notify_lock);
+  g_notify = notify;
   return 0;
 }

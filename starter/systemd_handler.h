@@ -22,6 +22,7 @@
 #include <ace/Event_Handler.h>
 
 #include <cstdint>
+#include <string>
 
 class ACE_Reactor;
 
@@ -34,6 +35,16 @@ class ACE_Reactor;
 //     long that a short watchdog timeout (below 6 seconds) would starve:
 //     then half the timeout.
 std::uint64_t notify_interval_usec(std::uint64_t usec, const char* interval_text);
+
+// Sends `state` (lines "NAME=value\n") to systemd through the handler that
+// sent READY=1; false, sending nothing, when no handler is open. Any
+// thread.
+bool notify_systemd(const std::string& state);
+
+// What a reload tells systemd: "RELOADING=1" with the monotonic time
+// before it, "READY=1" and a "STATUS=" line saying how it went after it.
+void notify_reload_begins();
+void notify_reload_ended(bool succeeded);
 
 class Systemd_Handler : public ACE_Event_Handler {
  public:
@@ -63,7 +74,7 @@ class Systemd_Handler : public ACE_Event_Handler {
  private:
   int open_i(ACE_Reactor* reactor);
 
-  void* handle_ = nullptr;           // dlopen handle of the client library
+  void* handle_ = nullptr;  // dlopen handle of the client library
   long notify_timer_id_ = -1;
 };
 

@@ -75,16 +75,27 @@ TEST(Identity, LookupsByNameAndNumber) {
   EXPECT_EQ(1, log.count("Failed to get 3999999999 password entry, errno=2, "));
 }
 
-TEST(Identity, AlreadyTheTargetIdentityChangesNothing) {
+// Already the target identity: nothing to change, success. A name that
+// does not resolve fails closed before anything changes.
+TEST(Identity, AlreadyTheTargetIdentityChangesNothingAndUnknownNamesFail) {
   Log_Capture log;
   Identity_Request request;
   const std::string uid = std::to_string(::getuid());
   request.user = uid.c_str();
-  request.primary_group = "no_such_group_d2t";  // falls back to the user's group
-  switch_identity(request);
-  EXPECT_EQ(1, log.count("Failed to get no_such_group_d2t group entry"));
+  EXPECT_TRUE(switch_identity(request));
+  for (const char* field : {"primary group", "user", "group"}) {
+    SCOPED_TRACE(field);
+    Identity_Request bad = request;
+    if (std::string(field) == "primary group") bad.primary_group = "no_such_group_d2t";
+    if (std::string(field) == "user") bad.user = "no_such_user_d2t";
+    if (std::string(field) == "group") bad.groups.push_back("no_such_group_d2t");
+    EXPECT_FALSE(switch_identity(bad));
+  }
+  EXPECT_EQ(2, log.count("Failed to get no_such_group_d2t group entry"));
+  EXPECT_EQ(1, log.count("Failed to get no_such_user_d2t password entry"));
   EXPECT_EQ(0, log.count("Failed to set"));
   EXPECT_EQ(0, log.count("Failed to init groups"));
+  EXPECT_EQ(uid, std::to_string(::getuid()));
 }
 
 TEST(System_Info, SwappinessAndItsFailures) {
@@ -177,6 +188,21 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   EXPECT_EQ(0, unwritable.take_open_error()) << "reported once";
   const std::string line = unwritable.format(LM_INFO, "x\n");
   EXPECT_EQ("x\n", line.substr(line.size() - 2));
+
+  // A symbolic link is refused, whatever it points at; its target is never
+  // written.
+  const std::string target = dir.write("target", "");
+  const std::string link = dir.path() + "/link.log";
+  ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+  Log_Sink linked(parse_log_config(link.c_str(), nullptr));
+  EXPECT_EQ(0, linked.open(nullptr));
+  EXPECT_EQ(ELOOP, linked.take_open_error());
+  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
+  record.msg_data("must not reach the target\n");
+  linked.log(record);
+  struct stat target_st;
+  ASSERT_EQ(0, ::stat(target.c_str(), &target_st));
+  EXPECT_EQ(0, target_st.st_size);
 }
 
 // A second open (the configurator's, after the switch to the service user)

@@ -50,24 +50,43 @@ TEST(Open_Service_Config, DirectoriesYieldTheirConfFilesInByteOrder) {
   EXPECT_EQ((Words{"starter", "-f", d + "/.conf", "-f", d + "/Z.conf", "-f", d + "/a.conf", "-f",
                    d + "/b.conf", "-f", d + "/f.conf", "-f", t + "/x.conf", "-f",
                    "/etc/whatever.txt", "-f", "/no/such/dir", "-f", t + "//x.conf"}),
-            translate({"starter", "-f", d, "-f", t, "-f", "/etc/whatever.txt", "-f",
-                       "/no/such/dir", "-f", t + "/"}));
+            translate({"starter", "-f", d, "-f", t, "-f", "/etc/whatever.txt", "-f", "/no/such/dir",
+                       "-f", t + "/"}));
 }
 
 TEST(Open_Service_Config, TranslatesConfiguratorOptionsAndDropsHostOnes) {
-  EXPECT_EQ((Words{"/bin/starter", "-b", "-d", "-n", "-y", "-k", "host:1", "-p", "/run/x.pid",
-                   "-s", "10", "-S", "static X \"a b\""}),
-            translate({"/bin/starter", "--threads", "4", "-b", "--thread-pool", "7", "-d", "-n",
-                       "word", "-y", "--reactor", "tp", "-k", "host:1", "-p", "/run/x.pid", "-s",
-                       "10", "--unknown", "-S", "static X \"a b\""}));
+  EXPECT_EQ((Words{"/bin/starter", "-b", "-d", "-n", "-y", "-k", "host:1", "-p", "/run/x.pid", "-s",
+                   "10", "-S", "static X \"a b\""}),
+            translate({"/bin/starter",
+                       "--threads",
+                       "4",
+                       "-b",
+                       "--thread-pool",
+                       "7",
+                       "-d",
+                       "-n",
+                       "word",
+                       "-y",
+                       "--reactor",
+                       "tp",
+                       "-k",
+                       "host:1",
+                       "-p",
+                       "/run/x.pid",
+                       "-s",
+                       "10",
+                       "--unknown",
+                       "-S",
+                       "static X \"a b\""}));
   EXPECT_EQ((Words{"starter"}), translate({"starter"}));
   EXPECT_EQ((Words{"dummy", "-d"}), translate({"-d"}, false)) << "without skipping";
 }
 
 TEST(Host_Options, ReadsLongOptionsAndSkipsTheRest) {
-  Words args = {"starter", "-f",      "dir", "--threads",       "8x", "--reactor",
-                "tp",      "-d",      "--background", "--user", "1000", "--group",
-                "a",       "--primary-group", "g",    "--group", "b",    "word"};
+  Words args = {"starter",   "-f",      "dir", "--threads",       "8x",
+                "--reactor", "tp",      "-d",  "--background",    "--user",
+                "1000",      "--group", "a",   "--primary-group", "g",
+                "--group",   "b",       "word"};
   std::vector<char*> argv = argv_of(args);
   const Host_Options o = parse_host_options(static_cast<int>(args.size()), argv.data());
   EXPECT_EQ(8u, o.threads);
