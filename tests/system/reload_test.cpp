@@ -189,8 +189,8 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
     return n;
   }()) << log;
 
-  // Inventory and emulator agree.
-  const Library_View emu = emulator_view(run + "/library.json");
+  // Inventory and emulated library agree.
+  const Library_View emu = mtx_view(run + "/library.json", CHANGER_SG);
   ASSERT_TRUE(emu.ok) << emu.error;
   const Library_View db = sqlite_view(run + "/state/media_controller.db", SERIAL);
   ASSERT_TRUE(db.ok) << db.error;

@@ -238,33 +238,6 @@ Library_View mtx_view(const std::string& library_file, const std::string& change
   return v;
 }
 
-Library_View emulator_view(const std::string& library_file) {
-  Library_View v;
-  int status = 0;
-  const std::string out = run_command(
-      std::string(D2T_BINARY_DIR) + "/bin/d2t_emu -f " + shell_quote(library_file) + " status 2>&1",
-      status);
-  if (status != 0) {
-    v.error = "d2t_emu failed: " + out;
-    return v;
-  }
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    char serial[64], tag[64];
-    int drive = 0, slot = 0;
-    if (std::sscanf(line.c_str(), "%63s drive %d %*s %63[^ ,(]%*[^,], home slot %d", serial, &drive,
-                    tag, &slot) == 4) {
-      v.slots[slot] = tag;
-      v.drives[drive] = slot;
-    } else if (std::sscanf(line.c_str(), "%63s slot %d: %63[^ (]", serial, &slot, tag) == 3 &&
-               std::string(tag) != "(no") {
-      v.slots[slot] = tag;
-    }
-  }
-  v.ok = true;
-  return v;
-}
-
 Library_View sqlite_view(const std::string& db_file, const std::string& serial) {
   Library_View v;
   // Serial numbers of the tests hold no quotes; a plain SQL literal will do.

@@ -3,7 +3,7 @@
 // a child process, HTTP calls and tapectl runs against it, and the views
 // of one emulated library that must agree (the web replies, the SQLite
 // inventory read with sqlite3, the emulator read with mtx through the
-// preload library or with d2t_emu).
+// preload library).
 #ifndef TESTS_SYSTEM_SYSTEM_SUPPORT_H
 #define TESTS_SYSTEM_SYSTEM_SUPPORT_H
 
@@ -106,8 +106,6 @@ std::string describe(const Library_View& v);
 // D2T_EMULATOR=<library_file>. A cartridge in a drive counts for its home
 // slot.
 Library_View mtx_view(const std::string& library_file, const std::string& changer_sg);
-// What `d2t_emu -f <library_file> status` says, in the same form.
-Library_View emulator_view(const std::string& library_file);
 // What the SQLite inventory holds for the changer `serial` (tables read
 // with the sqlite3 command-line tool). Slots with a NULL or "" tag are
 // absent; drives with a NULL slot too.
