@@ -1,7 +1,7 @@
 // Every capture of d2t/emulator/captures, replayed: the daemon (scripts/
 // demo on the replayed library) lists the library over HTTP with every
-// drive identified and every cartridge where the capture says it is, and
-// lists it the same after a restart.
+// drive identified and every cartridge where the capture says it is. (A
+// restart keeps a replayed library's positions: the round trip test.)
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -95,12 +95,6 @@ TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
     }
   }
 
-  // A restart keeps the replayed positions and the inventory.
-  EXPECT_EQ(0, daemon.stop());
-  ASSERT_TRUE(daemon.start(error)) << error;
-  const Http_Reply again = daemon.get(list);
-  EXPECT_EQ(200, again.status);
-  EXPECT_EQ(r.body, again.body);
   EXPECT_EQ(0, daemon.stop());
 }
 

@@ -1,8 +1,9 @@
 // libFuzzer target for the request path. The input is a method byte, a
 // flags byte, a request target line and a body; the request runs through a
-// dispatching handler exactly as the server runs it. Properties: the run
-// always ends with a reply sent, its status is a valid HTTP status, and the
-// body is empty or one well-formed JSON document.
+// dispatching handler exactly as the server runs it. Properties: the
+// handler runs at most once, the run always ends with a reply sent, its
+// status is a valid HTTP status, and the body is empty or one well-formed
+// JSON document.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,15 +22,21 @@ class Fuzz_Handler : public JSON_RESTful_Handler_Impl2 {
       : JSON_RESTful_Handler_Impl2(~0UL, loopback_only ? AUTH_LOOPBACK : AUTH_SERVER) {}
   const char* get_uri_suffix_pattern() const override { return "{a}/b"; }
   int handle_get(JSON_RESTful_Channel* ch, Parsed_Request& req) override {
+    ++calls;
     json_spirit::Object o;
     for (const auto& kv : req.query_string) o[kv.first] = kv.second;
     return ch->send_value(o);
   }
   int handle_post(JSON_RESTful_Channel* ch, Parsed_Request& req) override {
+    ++calls;
     return ch->send_value(req.body);
   }
   // A handler that fails without sending: the framework completes the reply.
-  int handle_put(JSON_RESTful_Channel*, Parsed_Request&) override { return -1; }
+  int handle_put(JSON_RESTful_Channel*, Parsed_Request&) override {
+    ++calls;
+    return -1;
+  }
+  int calls = 0;
 };
 
 [[noreturn]] void fail(const char* what, const std::string& body) {
@@ -55,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ch.set_body(body);
   Fuzz_Handler h((flags & 4) != 0);
   ch.run(h);
+  if (h.calls > 1) fail("the handler ran more than once", target);
   if (!ch.sent() && !ch.body().empty()) fail("a body without a sent reply", ch.body());
   const int status = ch.reply_status();
   if (status < 100 || status > 599) fail("reply status outside 100..599", std::to_string(status));

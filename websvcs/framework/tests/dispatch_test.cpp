@@ -2,8 +2,6 @@
 // of JSON_RESTful_Handler_Impl2, driven through the in-memory channel.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "json_spirit/json_spirit.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/memory_channel.h"
@@ -174,32 +172,6 @@ TEST(Dispatch, ExceptionBecomes500AndNullChannelIsRefused) {
   Echo_Handler h;
   json_spirit::Value body;
   EXPECT_EQ(-1, h.handle_request(nullptr, body));
-}
-
-// Deterministic random requests (fixed seed, fixed budget): whatever
-// arrives, the handler runs at most once and exactly one well-formed reply
-// comes out.
-TEST(Dispatch, RandomRequestsGetOneWellFormedReply) {
-  std::mt19937 rng(20240611);
-  auto random_text = [&rng](const std::string& alphabet, std::size_t max_len) {
-    std::string s(std::uniform_int_distribution<std::size_t>(0, max_len)(rng), ' ');
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    for (char& c : s) c = alphabet[pick(rng)];
-    return s;
-  };
-  for (int i = 0; i < 3000; ++i) {
-    Echo_Handler h;
-    int method = std::uniform_int_distribution<int>(0, 10)(rng);
-    std::string target = "/r?" + random_text("ab=&%+0123456789fFzZ/?#", 24);
-    std::string body = random_text("{}[]\":,0123456789.eE-+ truefalsnul\\\x01\xff", 40);
-    Outcome o = run(h, {method, target, body.c_str()});
-    ASSERT_LE(h.calls, 1);
-    ASSERT_TRUE(o.status == 200 || o.status == 400 || o.status == 405) << o.status;
-    json_spirit::Value v;
-    if (!o.body.empty()) {
-      ASSERT_TRUE(json_spirit::read(o.body, v)) << o.body;
-    }
-  }
 }
 
 }  // namespace
