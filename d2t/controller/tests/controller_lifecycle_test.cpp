@@ -5,6 +5,7 @@
 #include "d2t/controller/tape_controller_service.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/tools/tools.h"
+#include "database/manager.h"
 #include "json_spirit/json_helpers.h"
 
 using namespace controller_test;
@@ -111,9 +112,31 @@ TEST_F(Lifecycle_Test, ReloadKeepsAControllerInUseAndRereadsItsConfiguration) {
   request.reset();
   EXPECT_FALSE(watch.expired());  // the process's reference again
 
+  // A replacement loaded before the old service goes shares the
+  // controller: the old one's fini leaves it running. A kept service takes
+  // the new configuration only when the reload is done.
+  Tape_Controller_Service third;
+  ASSERT_EQ(0, third.init(0, nullptr));
   ASSERT_EQ(0, second.fini());
+  EXPECT_FALSE(watch.expired());
+  EXPECT_EQ(Hosted_Service::KEEP, third.prepare_reload());
+  write_config("{\"drive_faulty_threshold\": 7}");
+  third.finish_reload(false);
+  EXPECT_EQ(5, Tape_Controller::acquire()->faulty_threshold());
+  third.finish_reload(true);
+  EXPECT_EQ(7, Tape_Controller::acquire()->faulty_threshold());
+
+  ASSERT_EQ(0, third.fini());
   EXPECT_TRUE(watch.expired());  // nobody used it: freed at once
   EXPECT_EQ(nullptr, Tape_Controller::acquire());
+
+  // Without its inventory database the service does not start.
+  database::sql::Legacy_Manager::instance()->reset_for_testing();
+  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
+      "sqlite:" + config_file() + "/media_controller.db"));  // under a file
+  Tape_Controller_Service no_database;
+  EXPECT_EQ(-1, no_database.init(0, nullptr));
+  EXPECT_EQ(0, no_database.fini());
 }
 
 }  // namespace
