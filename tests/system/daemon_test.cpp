@@ -7,6 +7,7 @@
 // the inventory and the cartridges' positions; refused requests, also
 // cross-site ones, move nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
@@ -71,6 +72,7 @@ class Daemon_Test : public Temp_Dir {
   std::string token_file() {
     const std::string path = dir_ + "/token";
     std::ofstream(path) << TOKEN << "\n";
+    chmod(path.c_str(), 0600);  // the daemon refuses a token others can read
     return path;
   }
 
@@ -256,7 +258,7 @@ TEST_F(Daemon_Test, RefusedRequestsMoveNothing) {
       {"GET", "/d2/r/tapectl/drive/load", "", 405, ""},
       {"GET", "/d2/r/tapectl/media/transfer", "", 405, ""},
       {"DELETE", "/d2/r/tapectl/info", "", 405, ""},
-      {"POST", "/d2/r/tapectl/list?serial_number=X", "{}", 405, ""},
+      {"POST", "/d2/r/tapectl/list?serial_number=X", "{}", 413, "This request takes no body"},
       {"POST", "/d2/r/tapectl/media/transfer", R"({"serial_number": "EMU-LIB-0001", )", 400,
        "Malformed JSON body"},
   };
@@ -282,6 +284,9 @@ TEST_F(Daemon_Test, RefusedRequestsMoveNothing) {
       {"GET", std::string("/d2/r/tapectl/list?serial_number=") + SERIAL, "", evil_origin},
       {"POST", "/d2/r/tapectl/media/transfer", transfer, rebound},
       {"GET", "/d2/r/tapectl/info", "", rebound},
+      // An image tag on any page: no Origin, but the browser says who asks.
+      {"GET", std::string("/d2/r/tapectl/list?serial_number=") + SERIAL, "",
+       "Sec-Fetch-Site: cross-site\r\n"},
   };
   for (const auto& row : foreign) {
     Test_Socket s(static_cast<unsigned int>(d.port()));

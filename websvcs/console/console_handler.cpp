@@ -17,7 +17,8 @@ const char* const SECURITY_POLICY =
 }  // namespace
 
 int Console_Handler::init(int argc, char** argv) {
-  const std::string dir = argc > 0 && argv[0] && *argv[0] ? argv[0] : console::default_console_dir();
+  const std::string dir =
+      argc > 0 && argv[0] && *argv[0] ? argv[0] : console::default_console_dir();
   if (!files_.load(dir, load_error_)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Console disabled: %C\n"), load_error_.c_str()));
   }
@@ -30,10 +31,10 @@ int Console_Handler::handle_request(JSON_RESTful_Channel* channel, json_spirit::
     channel->response()->header("Allow", "GET, HEAD");
     return channel->send_error(405, -1, "Method not allowed");
   }
-  if (!load_error_.empty()) {
-    const std::string message = "The console files are not installed: " + load_error_;
-    return channel->send_error(503, -1, message.c_str());
-  }
+  // Why the files are missing (with their folder) was logged at init; the
+  // reply names no path.
+  if (!load_error_.empty())
+    return channel->send_error(503, -1, "The console files are not installed");
   const std::string& suffix = channel->request().uri_suffix();
   const console::Static_File* f = files_.find(suffix.empty() ? "index.html" : suffix);
   if (f == nullptr) return channel->send_error(404, -1, "No such console file");

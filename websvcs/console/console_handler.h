@@ -28,6 +28,8 @@ class Console_Handler : public JSON_RESTful_Handler {
   int init(int argc, char** argv) override;
   // Read-only after init: requests run concurrently.
   CONCURRENCY concurrency() const override { return THREAD; }
+  // Serves files from memory and reads no body.
+  unsigned int traits() const override { return READ_ONLY; }
   int handle_request(JSON_RESTful_Channel* channel, json_spirit::Value& body) override;
 
  private:

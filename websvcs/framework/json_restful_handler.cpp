@@ -14,11 +14,11 @@ int JSON_RESTful_Handler::fini() { return 0; }
 
 JSON_RESTful_Handler::CONCURRENCY JSON_RESTful_Handler::concurrency() const { return INHERITED; }
 
+unsigned int JSON_RESTful_Handler::traits() const { return TAKES_BODY; }
+
 namespace {
 
-bool blank(const std::string& s) {
-  return s.find_first_not_of(" \t\r\n") == std::string::npos;
-}
+bool blank(const std::string& s) { return s.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 }  // namespace
 

@@ -32,6 +32,19 @@ class JSON_RESTful_Handler {
   virtual int fini();
   // The default is INHERITED.
   virtual CONCURRENCY concurrency() const;
+
+  // What the server may rely on about this handler's requests (bits):
+  //   READ_ONLY: it answers without waiting for robot work or a library's
+  //     queue (from memory, the database, or a device listing), so the
+  //     server runs its requests on workers kept for such requests, and
+  //     they answer while robot work fills the others.
+  //   TAKES_BODY: some request it serves reads a body. A request to a
+  //     handler without it that carries a body is refused before the body
+  //     is read.
+  enum TRAIT { READ_ONLY = 1, TAKES_BODY = 2 };
+  // The default is TAKES_BODY: a handler that says nothing may read a body
+  // and may wait.
+  virtual unsigned int traits() const;
   // Handles one request. `body` is the parsed JSON body (null when the
   // request had none); the handler may move from it. Replies through
   // `channel`. Returns 0, or the result of the send call it made; a

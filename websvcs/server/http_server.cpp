@@ -20,6 +20,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "ace/Log_Msg.h"
 #include "d2t/metrics/metrics.h"
@@ -27,6 +28,7 @@
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/query_string.h"
 #include "websvcs/server/connection_probe.h"
+#include "websvcs/server/header_deadlines.h"
 #include "websvcs/server/request_guard.h"
 #include "websvcs/server/token.h"
 
@@ -35,10 +37,10 @@
 // decodes it) and deleted when the request completes.
 struct Http_Server::Request_State {
   Request_State(Http_Server& s, const char* uri)
-      : server(s), raw_uri(uri ? uri : ""), arrived(std::chrono::steady_clock::now()) {
-    server.request_began();
+      : server(s), raw_uri(uri ? uri : ""), arrived(std::chrono::steady_clock::now()) {}
+  ~Request_State() {
+    if (handled) server.handler_ended();
   }
-  ~Request_State() { server.request_ended(); }
   Request_State(const Request_State&) = delete;
   Request_State& operator=(const Request_State&) = delete;
 
@@ -59,6 +61,8 @@ struct Http_Server::Request_State {
   // Set when the request went to a worker; the worker fills `channel` and
   // resumes the connection, and the next access call sends the reply.
   bool dispatched = false;
+  // Counted by the server's drain from the hand-over to a worker on.
+  bool handled = false;
   std::unique_ptr<JSON_RESTful_Channel> channel;
   // Answers the handler's client_connected() while the connection is
   // suspended; finished before it is resumed.
@@ -83,6 +87,16 @@ const std::chrono::milliseconds WORKER_IDLE_TIME(30000);
 // Open files the process needs besides its connections (database,
 // devices, logs, plug-ins).
 const rlim_t OTHER_FILES = 256;
+// Workers kept for read-only routes (Route::read_only), so that they
+// answer whatever the other workers wait for.
+const std::size_t RESERVED_WORKERS = 8;
+
+// The deadline record of a connection (see on_connection), or null.
+Header_Deadlines::Entry* deadline_entry(struct MHD_Connection* conn) {
+  const union MHD_ConnectionInfo* info =
+      MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? static_cast<Header_Deadlines::Entry*>(info->socket_context) : nullptr;
+}
 
 std::string client_address(struct MHD_Connection* conn) {
   const union MHD_ConnectionInfo* info =
@@ -124,6 +138,9 @@ void request_completed(Request_State& st, struct MHD_Connection* conn,
   const std::string remote = st.remote.empty() ? client_address(conn) : st.remote;
   const std::string path = d2t::log_text(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
   const std::string status = st.status ? std::to_string(st.status) : std::string("-");
+  Header_Deadlines::Entry* entry = deadline_entry(conn);
+  if (st.server.header_deadlines().cut(entry)) toe = MHD_REQUEST_TERMINATED_TIMEOUT_REACHED;
+  st.server.header_deadlines().request_ended(entry);
   char line[512];
   std::snprintf(line, sizeof line, "HTTP %s \"%s %s\" %s %llu bytes %.3f ms%s",
                 remote.empty() ? "-" : remote.c_str(),
@@ -134,8 +151,25 @@ void request_completed(Request_State& st, struct MHD_Connection* conn,
   if (st.status) d2t::metrics::record_http(st.route_path, st.status, seconds);
 }
 
-void* on_uri(void* cls, const char* uri, struct MHD_Connection*) {
-  return new (std::nothrow) Request_State(*static_cast<Http_Server*>(cls), uri);
+void* on_uri(void* cls, const char* uri, struct MHD_Connection* conn) {
+  Http_Server& server = *static_cast<Http_Server*>(cls);
+  server.header_deadlines().request_line(deadline_entry(conn));
+  return new (std::nothrow) Request_State(server, uri);
+}
+
+// Connections taken in and closed: their header deadlines. A closing
+// connection is reported before its socket is closed.
+void on_connection(void* cls, struct MHD_Connection* conn, void** socket_context,
+                   enum MHD_ConnectionNotificationCode code) {
+  Header_Deadlines& deadlines = static_cast<Http_Server*>(cls)->header_deadlines();
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const union MHD_ConnectionInfo* info =
+        MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = info ? deadlines.opened(info->connect_fd) : nullptr;
+  } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    deadlines.closed(static_cast<Header_Deadlines::Entry*>(*socket_context));
+    *socket_context = nullptr;
+  }
 }
 
 void on_completed(void*, struct MHD_Connection* conn, void** con_cls,
@@ -147,11 +181,33 @@ void on_completed(void*, struct MHD_Connection* conn, void** con_cls,
   *con_cls = nullptr;
 }
 
+// The library reports each connection it refuses over a limit; a client
+// opening thousands must not flood the log. Such reports are logged at
+// most once per LIMIT_REPORT_INTERVAL, with how many went unlogged.
+const std::chrono::seconds LIMIT_REPORT_INTERVAL(60);
+std::mutex limit_report_mutex;
+std::chrono::steady_clock::time_point last_limit_report;  // guarded by limit_report_mutex
+unsigned long unlogged_limit_reports = 0;                 // guarded by limit_report_mutex
+
 void on_library_message(void*, const char* fmt, va_list ap) {
   char buf[512];
   std::vsnprintf(buf, sizeof buf, fmt, ap);
   std::size_t n = std::strlen(buf);
   while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r')) buf[--n] = '\0';
+  if (std::strstr(buf, "connection limit")) {
+    std::lock_guard<std::mutex> lock(limit_report_mutex);
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    if (last_limit_report != std::chrono::steady_clock::time_point() &&
+        now - last_limit_report < LIMIT_REPORT_INTERVAL) {
+      ++unlogged_limit_reports;
+      return;
+    }
+    ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: %C (%lu more since the last such line)\n"), buf,
+               unlogged_limit_reports));
+    last_limit_report = now;
+    unlogged_limit_reports = 0;
+    return;
+  }
   ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: %C\n"), buf));
 }
 
@@ -190,6 +246,31 @@ MHD_Result header_into_request(void* cls, enum MHD_ValueKind, const char* key, c
   return MHD_YES;
 }
 
+// Whether the request announces a body: a Content-Length above 0, or a
+// Transfer-Encoding (chunked).
+bool announces_body(struct MHD_Connection* conn) {
+  if (MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING))
+    return true;
+  const char* length =
+      MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  return length && length[std::strspn(length, "0")] != '\0';
+}
+
+// The 403 for a Host that is refused: names it (escaped) and the key that
+// allows it; logged once per Host.
+MHD_Result refuse_host(Http_Server& server, struct MHD_Connection* conn, Request_State& st,
+                       const char* host) {
+  const std::string shown = d2t::log_text(host ? host : "", 128);
+  if (server.refused_hosts().first_refusal(shown))
+    ACE_DEBUG((LM_WARNING,
+               ACE_TEXT("Web server: refused requests naming Host %C (first from %C); if it is "
+                        "a name of this server, add it to \"allowed_hosts\" in web.conf\n"),
+               shown.c_str(), st.remote.c_str()));
+  const std::string message =
+      "Host name not allowed: " + shown + " is not listed in \"allowed_hosts\" in web.conf";
+  return refuse(conn, &st, 403, message.c_str());
+}
+
 // First call for a request: everything that can be decided from the
 // request line and headers, before any of the body is read.
 MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
@@ -198,13 +279,14 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   // whether a route exists.
   const char* host = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
   if (!host_allowed(host, server.config().allowed_hosts))
-    return refuse(conn, &st, 403, "Host name not allowed");
+    return refuse_host(server, conn, st, host);
   if (!origin_allowed(MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_ORIGIN),
                       host, server.url()))
     return refuse(conn, &st, 403, "Cross-origin request refused");
-  // The route is looked up before the token check but not told: only a
+  // The route is looked up before the checks below but not told: only a
   // GET or HEAD of a public route (the console's page) passes without the
-  // token; every other unauthenticated request gets 401, never 400 or 404.
+  // token, or when another site's page asks; every other unauthenticated
+  // request gets 401, never 400 or 404.
   std::string::size_type q = st.raw_uri.find('?');
   std::string raw_path = st.raw_uri.substr(0, q);
   if (q != std::string::npos) st.query = st.raw_uri.substr(q + 1);
@@ -213,7 +295,11 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   const bool path_ok =
       percent_decode(raw_path, st.path, false) && st.path.find('?') == std::string::npos;
   st.route = path_ok ? server.routes().find(st.path, st.suffix) : nullptr;
-  const bool open = st.route && st.route->open() && (st.method == "GET" || st.method == "HEAD");
+  const bool reading = st.method == "GET" || st.method == "HEAD";
+  const bool open = st.route && st.route->open() && reading;
+  if (!fetch_site_allowed(MHD_lookup_connection_value(conn, MHD_HEADER_KIND, "Sec-Fetch-Site"),
+                          open))
+    return refuse(conn, &st, 403, "Cross-site request refused");
   if (!open && !server.token().empty() &&
       !bearer_token_matches(
           server.token(),
@@ -222,6 +308,9 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   if (!path_ok) return refuse(conn, &st, 400, "Malformed request path");
   if (st.route) st.route_path = st.route->path();
   if (!st.route) return refuse(conn, &st, 404, "No such resource");
+  // Bodies are refused before any of them is read where none is used.
+  if ((reading || !st.route->takes_body()) && announces_body(conn))
+    return refuse(conn, &st, 413, "This request takes no body", nullptr, true);
   const char* length =
       MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
   if (length) {
@@ -269,10 +358,17 @@ MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_St
   rq.set_uri_suffix(st.suffix);
   rq.set_remote_addr(st.remote);
   MHD_get_connection_values(conn, MHD_HEADER_KIND, &header_into_request, &rq);
+  // A stop that has begun waits only for the handlers already counted.
+  if (!server.handler_began()) {
+    st.probe->finish();
+    return refuse(conn, &st, 503, "The server is stopping", nullptr, true);
+  }
+  st.handled = true;
   st.dispatched = true;
   MHD_suspend_connection(conn);
   Request_State* state = &st;
-  if (!server.workers().submit([conn, state] { run_handler(conn, *state); })) {
+  Worker_Pool& workers = st.route->read_only() ? server.reserved_workers() : server.workers();
+  if (!workers.submit([conn, state] { run_handler(conn, *state); })) {
     st.channel->send_error(503, -1, "The server is busy");
     st.channel->complete(-1);
     st.probe->finish();
@@ -294,6 +390,7 @@ MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const
     return MHD_NO;  // too slow a sender: close the connection
   if (!st->started) {
     st->started = true;
+    server.header_deadlines().headers_complete(deadline_entry(conn));
     st->method = method ? method : "";
     st->remote = client_address(conn);
     return start_request(server, conn, *st);
@@ -379,7 +476,12 @@ bool make_address(const std::string& text, unsigned int port, sockaddr_storage& 
 
 Http_Server::Http_Server(const Web_Config& config, const Route_Table& routes,
                          const std::string& token)
-    : config_(config), routes_(routes), token_(token), daemon_(nullptr), port_(0) {}
+    : config_(config),
+      routes_(routes),
+      token_(token),
+      daemon_(nullptr),
+      port_(0),
+      reserved_workers_count_(RESERVED_WORKERS) {}
 
 Http_Server::~Http_Server() { stop(); }
 
@@ -421,7 +523,9 @@ bool Http_Server::start(std::string& error, int listener) {
                config_.max_connections));
   const unsigned int polling_threads =
       config_.max_connections < POLLING_THREADS ? 1 : POLLING_THREADS;
-  workers_.reset(new Worker_Pool(config_.max_connections, WORKER_IDLE_TIME));
+  workers_.reset(new Worker_Pool(normal_workers_ ? normal_workers_ : config_.max_connections,
+                                 WORKER_IDLE_TIME));
+  reserved_workers_.reset(new Worker_Pool(reserved_workers_count_, WORKER_IDLE_TIME));
 
   // The polling threads inherit the mask of the thread that creates the
   // daemon: block the signals the process handles elsewhere, and restore.
@@ -430,6 +534,9 @@ bool Http_Server::start(std::string& error, int listener) {
   for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGPIPE}) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   access_log_.reset(new Access_Log);
+  header_deadlines_.reset(
+      new Header_Deadlines(std::chrono::seconds(config_.header_timeout_seconds),
+                           std::chrono::seconds(config_.connection_timeout_seconds)));
   // A socket handed over replaces the address to bind.
   struct MHD_OptionItem where[2] = {{MHD_OPTION_SOCK_ADDR, 0, &ss}, {MHD_OPTION_END, 0, nullptr}};
   if (listener >= 0) where[0] = {MHD_OPTION_LISTEN_SOCKET, listener, nullptr};
@@ -439,13 +546,18 @@ bool Http_Server::start(std::string& error, int listener) {
       MHD_OPTION_ARRAY, where, MHD_OPTION_THREAD_POOL_SIZE, polling_threads,
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned int>(config_.connection_timeout_seconds),
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(config_.max_connections),
-      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed,
-      nullptr, MHD_OPTION_ARRAY, tls_options, MHD_OPTION_END);
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      static_cast<unsigned int>(config_.max_connections_per_address), MHD_OPTION_URI_LOG_CALLBACK,
+      &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr,
+      MHD_OPTION_NOTIFY_CONNECTION, &on_connection, this, MHD_OPTION_ARRAY, tls_options,
+      MHD_OPTION_END);
   int saved_errno = errno;
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (!daemon_) {
     if (listener >= 0) close(listener);
     workers_.reset();
+    reserved_workers_.reset();
+    header_deadlines_.reset();
     access_log_.reset();
     error = "cannot listen on " + config_.listen + " port " + std::to_string(config_.port) + ": " +
             std::strerror(saved_errno);
@@ -474,9 +586,10 @@ bool Http_Server::stop(std::chrono::steady_clock::duration limit) {
     if (draining_) return false;  // an earlier stop gave up waiting
     draining_ = true;
   }
-  // No new connections; the ones open finish their requests. Every
-  // request in flight ends in on_completed (a suspended one once its
-  // worker resumed it), so none is suspended when the daemon stops.
+  // No new connections. The requests whose handler has started finish and
+  // send their reply; each ends in on_completed (once its worker resumed
+  // it), so none is suspended when the daemon stops. Connections still
+  // sending a request are not waited for: stopping the daemon closes them.
   MHD_socket listener = MHD_quiesce_daemon(daemon_);
   // Refuse new clients at once rather than leave them in the backlog,
   // unless another server accepts on the same socket; the descriptor
@@ -496,8 +609,11 @@ bool Http_Server::stop(std::chrono::steady_clock::duration limit) {
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   if (listener != MHD_INVALID_SOCKET) close(listener);
+  header_deadlines_.reset();  // every connection is closed
   workers_->stop();
   workers_.reset();
+  reserved_workers_->stop();
+  reserved_workers_.reset();
   access_log_.reset();  // after writing every line
   tls_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -505,12 +621,19 @@ bool Http_Server::stop(std::chrono::steady_clock::duration limit) {
   return true;
 }
 
-void Http_Server::request_began() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++in_flight_;
+void Http_Server::set_worker_limits(std::size_t normal, std::size_t reserved) {
+  normal_workers_ = normal;
+  reserved_workers_count_ = reserved ? reserved : 1;
 }
 
-void Http_Server::request_ended() {
+bool Http_Server::handler_began() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (draining_) return false;
+  ++in_flight_;
+  return true;
+}
+
+void Http_Server::handler_ended() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (--in_flight_ == 0) drained_.notify_all();
 }

@@ -6,26 +6,32 @@
 // connection suspended, so a handler that waits minutes for a robot blocks
 // no other request and no polling thread. Before any handler runs the
 // server answers by itself, in this order:
-//   403  an Origin header that is not the server's own origin, or a Host
-//        header naming neither a loopback address, "localhost" nor one of
-//        allowed_hosts (see request_guard.h)
+//   403  a Host header naming a host other than "localhost" or one of
+//        allowed_hosts (an address always passes), an Origin header that
+//        is not the server's own origin, or Sec-Fetch-Site "cross-site" or
+//        "same-site" other than on GET or HEAD of a public route (see
+//        request_guard.h)
 //   401  a token is configured and the request lacks "Authorization:
 //        Bearer <token>" (before the route lookup: never 404 instead)
 //   400  a request path that does not percent-decode (or decodes to "?" or
 //        a NUL)
 //   404  no route serves the path
+//   413  a body on GET or HEAD or to a route that takes none (never read)
 //   413  the body is larger than max_body_bytes: at once when
 //        Content-Length says so (the body is never read), otherwise when
 //        the body ends (what exceeds the limit is discarded, not kept; a
 //        body that goes on far past the limit has its connection closed)
 // Everything else goes to the route's handler (see run_json_restful_handler
 // for 400 on a malformed JSON body and for how the reply is completed).
-// Idle connections are closed after connection_timeout_seconds; a request
-// whose headers and body take longer than request_read_timeout_seconds to
-// arrive has its connection closed (checked when the headers are complete
-// and at each piece of body, so a client trickling its headers is only
-// bounded by the idle timeout and the header size limit); at
-// max_connections further clients wait in the listen backlog.
+// Idle connections are closed after connection_timeout_seconds; a
+// connection whose headers are not complete within header_timeout_seconds
+// is closed (header_deadlines.h); a request whose headers and body take
+// longer than request_read_timeout_seconds to arrive has its connection
+// closed (checked when the headers are complete and at each piece of
+// body); a client address over max_connections_per_address has its new
+// connections closed as they are accepted; at max_connections further
+// clients wait in the listen backlog. Read-only routes (Route::read_only)
+// run on workers of their own.
 //
 // Every request that reached the server ends in request_completed() (see
 // http_server.cpp), whatever became of it: the one place that makes the
@@ -41,6 +47,8 @@
 #include <string>
 
 #include "websvcs/server/access_log.h"
+#include "websvcs/server/header_deadlines.h"
+#include "websvcs/server/request_guard.h"
 #include "websvcs/server/route_table.h"
 #include "websvcs/server/tls.h"
 #include "websvcs/server/web_config.h"
@@ -77,17 +85,23 @@ class Http_Server {
   // stops; the socket is shut down only when its last server stops, so
   // connections are never refused in between.
   int share_listener() const;
-  // Stops accepting connections, lets every request in progress finish
-  // and send its reply (a request arriving meanwhile on an open connection
-  // gets 503 and the connection is closed), then closes the connections
-  // and stops the threads. Handlers are not called afterwards, so the
-  // routes may then be destroyed. Idempotent; true.
+  // Stops accepting connections, lets every request whose handler has
+  // started finish and send its reply (a request whose headers or body
+  // complete meanwhile gets 503 and its connection is closed), then closes
+  // the connections, those still sending a request included, and stops
+  // the threads. Handlers are not called afterwards, so the routes may
+  // then be destroyed. Idempotent; true.
   //
   // With `limit`, requests still in progress after that long are left to
   // finish on their own: stop returns false with the server no longer
   // accepting but its threads running, and the server and its routes must
   // then be left alone (never destroyed) until the process ends.
   bool stop(std::chrono::steady_clock::duration limit = std::chrono::steady_clock::duration::max());
+
+  // Threads for handler calls, before start(): `normal` for most routes
+  // (0: max_connections, the default), `reserved` for read-only routes
+  // (default 8). For tests that fill the workers.
+  void set_worker_limits(std::size_t normal, std::size_t reserved);
 
   bool running() const { return daemon_ != nullptr; }
   // The port listened on (the one chosen when the configuration said 0).
@@ -102,10 +116,15 @@ class Http_Server {
   const Route_Table& routes() const { return routes_; }
   const std::string& token() const { return token_; }
   Worker_Pool& workers() { return *workers_; }
+  Worker_Pool& reserved_workers() { return *reserved_workers_; }
   Access_Log& access_log() { return *access_log_; }
-  // Requests between their request line and their completion.
-  void request_began();
-  void request_ended();
+  Header_Deadlines& header_deadlines() { return *header_deadlines_; }
+  Refused_Hosts& refused_hosts() { return refused_hosts_; }
+  // Requests from their hand-over to a handler to their completion: what
+  // stop() waits for. handler_began() is false once stopping has begun
+  // (the request is then not handed over).
+  bool handler_began();
+  void handler_ended();
   bool draining() const;
 
  private:
@@ -119,8 +138,13 @@ class Http_Server {
   // Set once the daemon runs; read by request threads building the
   // server's own origin, hence atomic.
   std::atomic<unsigned int> port_;
+  std::size_t normal_workers_ = 0;
+  std::size_t reserved_workers_count_;
   std::unique_ptr<Worker_Pool> workers_;
+  std::unique_ptr<Worker_Pool> reserved_workers_;
   std::unique_ptr<Access_Log> access_log_;
+  std::unique_ptr<Header_Deadlines> header_deadlines_;
+  Refused_Hosts refused_hosts_;
   mutable std::mutex mutex_;
   std::condition_variable drained_;
   unsigned int in_flight_ = 0;  // guarded by mutex_

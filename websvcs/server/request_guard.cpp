@@ -1,12 +1,11 @@
-// Host and Origin checks against browser-driven requests.
+// Host, Origin and Sec-Fetch-Site checks against browser-driven requests.
 #include "websvcs/server/request_guard.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
-
-#include "websvcs/framework/json_restful_request.h"
 
 namespace {
 
@@ -48,8 +47,9 @@ bool host_allowed(const char* host, const std::vector<std::string>& allowed_name
   std::string name;
   bool bracketed = false;
   if (!host_part(host, name, bracketed)) return false;
-  if (bracketed) return name.find(':') != std::string::npos && is_loopback_address(name);
-  if (is_loopback_address(name)) return true;
+  unsigned char address[16];
+  if (bracketed) return inet_pton(AF_INET6, name.c_str(), address) == 1;
+  if (inet_pton(AF_INET, name.c_str(), address) == 1) return true;
   name = lower(name);
   if (name.size() > 1 && name.back() == '.') name.pop_back();
   if (name == "localhost") return true;
@@ -61,4 +61,15 @@ bool origin_allowed(const char* origin, const char* host, const std::string& own
   const char* scheme = own_url.compare(0, 8, "https://") == 0 ? "https://" : "http://";
   const std::string own = host ? scheme + std::string(host) : own_url;
   return strcasecmp(origin, own.c_str()) == 0;
+}
+
+bool fetch_site_allowed(const char* site, bool public_read) {
+  if (!site || public_read) return true;
+  return strcasecmp(site, "cross-site") != 0 && strcasecmp(site, "same-site") != 0;
+}
+
+bool Refused_Hosts::first_refusal(const std::string& host) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (seen_.size() >= capacity_) return false;
+  return seen_.insert(host).second;
 }

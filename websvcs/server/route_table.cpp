@@ -38,8 +38,7 @@ std::string resolve_library_path(const std::string& name, const std::string& bas
 
 std::string own_module_dir() {
   Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(&own_module_dir), &info) == 0 || !info.dli_fname)
-    return ".";
+  if (dladdr(reinterpret_cast<void*>(&own_module_dir), &info) == 0 || !info.dli_fname) return ".";
   std::string f = info.dli_fname;
   std::string::size_type slash = f.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -53,7 +52,9 @@ Route::Route(const std::string& path, bool prefix, JSON_RESTful_Handler* handler
       handler_(handler),
       gobbler_(gobbler),
       library_(std::move(library)),
-      serialise_(handler->concurrency() != JSON_RESTful_Handler::THREAD) {}
+      serialise_(handler->concurrency() != JSON_RESTful_Handler::THREAD),
+      read_only_((handler->traits() & JSON_RESTful_Handler::READ_ONLY) != 0),
+      takes_body_((handler->traits() & JSON_RESTful_Handler::TAKES_BODY) != 0) {}
 
 Route::~Route() {
   if (gobbler_) {
@@ -63,8 +64,7 @@ Route::~Route() {
   // library_ is released after the handler is gone.
 }
 
-int Route::run(JSON_RESTful_Channel& channel, const std::string& body_text,
-               std::string* failure) {
+int Route::run(JSON_RESTful_Channel& channel, const std::string& body_text, std::string* failure) {
   if (!serialise_) return run_json_restful_handler(*handler_, channel, body_text, failure);
   std::lock_guard<std::mutex> lock(serial_);
   return run_json_restful_handler(*handler_, channel, body_text, failure);

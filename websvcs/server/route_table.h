@@ -56,6 +56,11 @@ class Route {
   // GET and HEAD need no bearer token (Web_Route_Config::open).
   bool open() const { return open_; }
   void set_open(bool open) { open_ = open; }
+  // From the handler's traits(): requests answered without waiting for
+  // robot work (run by the reserved workers), and whether any request of
+  // the route may carry a body.
+  bool read_only() const { return read_only_; }
+  bool takes_body() const { return takes_body_; }
   JSON_RESTful_Handler& handler() { return *handler_; }
   // Runs the request through the handler, one at a time for handlers that
   // do not declare THREAD. See run_json_restful_handler.
@@ -69,6 +74,8 @@ class Route {
   JSON_RESTful_Handler_Gobbler gobbler_;
   std::shared_ptr<Plugin_Library> library_;
   bool serialise_;
+  bool read_only_;
+  bool takes_body_;
   std::mutex serial_;
 };
 

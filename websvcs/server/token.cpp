@@ -1,27 +1,64 @@
 // Bearer token file and its constant-time check.
 #include "websvcs/server/token.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 const std::string::size_type MIN_TOKEN_LENGTH = 16;
+// A token file is one word; anything this large is not one.
+const std::string::size_type MAX_FILE_SIZE = 65536;
+
+// Closes its descriptor.
+class Unique_Fd {
+ public:
+  explicit Unique_Fd(int fd) : fd_(fd) {}
+  ~Unique_Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Unique_Fd(const Unique_Fd&) = delete;
+  Unique_Fd& operator=(const Unique_Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
 bool read_token_file(const std::string& path, std::string& token, std::string& error) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) {
-    error = "cannot read token file " + path;
+  // The permissions are checked on the file opened, not on the name.
+  Unique_Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
+    error = "cannot read token file " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string t = s.str();
+  if (!S_ISREG(st.st_mode)) {
+    error = "token file " + path + " is not a regular file";
+    return false;
+  }
+  if (st.st_mode & S_IROTH) {
+    error = "token file " + path +
+            " is readable by others: allow only its owner and group to read it (chmod 0640)";
+    return false;
+  }
+  std::string t;
+  char buf[4096];
+  for (ssize_t n; (n = read(fd.get(), buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || t.size() > MAX_FILE_SIZE) {
+      error = "cannot read token file " + path;
+      return false;
+    }
+    t.append(buf, static_cast<std::size_t>(n));
+  }
   const char* blanks = " \t\r\n";
   std::string::size_type b = t.find_first_not_of(blanks);
   std::string::size_type e = t.find_last_not_of(blanks);

@@ -5,8 +5,11 @@
 #include <string>
 
 // Reads the token from `path`: the file's text without surrounding blanks
-// and line ends. False with a reason in `error` when the file cannot be
-// read or the token is empty or shorter than 16 characters.
+// and line ends. False with a reason naming the file in `error` when it
+// cannot be read, is not a regular file, is readable by others (mode
+// o+r: a token any local user can read protects nothing; 0640 with the
+// service's group is the way to share it), or the token is empty or
+// shorter than 16 characters.
 bool read_token_file(const std::string& path, std::string& token, std::string& error);
 
 // True when `authorization` (the Authorization header's value, null when

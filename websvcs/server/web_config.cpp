@@ -103,7 +103,9 @@ bool parse_route(const Value& v, Web_Route_Config& r, std::string& error) {
 }
 
 // "allowed_hosts": host names as a browser sends them in Host, without
-// port; stored lower case without a trailing dot.
+// port; stored lower case without a trailing dot. IPv6 addresses (with or
+// without brackets) are taken too, though every address passes the Host
+// check anyway.
 bool parse_allowed_hosts(const Object& o, std::vector<std::string>& out, std::string& error) {
   auto a = o.find("allowed_hosts");
   if (a == o.end()) return true;
@@ -114,6 +116,13 @@ bool parse_allowed_hosts(const Object& o, std::vector<std::string>& out, std::st
     std::string name = x.get_str();
     for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (name.size() > 1 && name.back() == '.') name.pop_back();
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+      name = name.substr(1, name.size() - 2);
+    unsigned char address[16];
+    if (inet_pton(AF_INET6, name.c_str(), address) == 1) {
+      out.push_back(name);
+      continue;
+    }
     if (name.empty() || name.size() > 253 ||
         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-.") != std::string::npos) {
       error = "\"allowed_hosts\": \"" + x.get_str() + "\" is not a host name";
@@ -140,13 +149,17 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
   const Object& o = v.get_obj();
   Web_Config c;
   std::uint64_t port = c.port, timeout = c.connection_timeout_seconds,
-                read_timeout = c.request_read_timeout_seconds, conns = c.max_connections;
+                read_timeout = c.request_read_timeout_seconds, conns = c.max_connections,
+                header_timeout = c.header_timeout_seconds,
+                per_address = c.max_connections_per_address;
   if (!get_string(o, "listen", c.listen, error) ||
       !get_unsigned(o, "port", 0, 65535, port, error) ||
       !get_unsigned(o, "max_body_bytes", 1, UINT64_C(1) << 40, c.max_body_bytes, error) ||
       !get_unsigned(o, "connection_timeout_seconds", 1, 86400, timeout, error) ||
       !get_unsigned(o, "request_read_timeout_seconds", 1, 86400, read_timeout, error) ||
       !get_unsigned(o, "max_connections", 1, 100000, conns, error) ||
+      !get_unsigned(o, "header_timeout_seconds", 1, 86400, header_timeout, error) ||
+      !get_unsigned(o, "max_connections_per_address", 1, 100000, per_address, error) ||
       !get_string(o, "token_file", c.token_file, error) ||
       !get_string(o, "tls_certificate", c.tls_certificate, error) ||
       !get_string(o, "tls_key", c.tls_key, error) ||
@@ -156,6 +169,8 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
   c.connection_timeout_seconds = static_cast<unsigned int>(timeout);
   c.request_read_timeout_seconds = static_cast<unsigned int>(read_timeout);
   c.max_connections = static_cast<unsigned int>(conns);
+  c.header_timeout_seconds = static_cast<unsigned int>(header_timeout);
+  c.max_connections_per_address = static_cast<unsigned int>(per_address);
   if (c.listen.empty() || !numeric_address(c.listen)) {
     error = "\"listen\" must be a numeric IPv4 or IPv6 address";
     return false;

@@ -25,11 +25,13 @@ struct Web_Route_Config {
 struct Web_Config {
   static const char* const DEFAULT_LISTEN;  // "127.0.0.1"
   enum { DEFAULT_PORT = 8870 };
-  static const std::uint64_t DEFAULT_MAX_BODY_BYTES = 1048576;
+  static const std::uint64_t DEFAULT_MAX_BODY_BYTES = 65536;
   enum {
     DEFAULT_CONNECTION_TIMEOUT_SECONDS = 30,
     DEFAULT_REQUEST_READ_TIMEOUT_SECONDS = 10,
-    DEFAULT_MAX_CONNECTIONS = 2048
+    DEFAULT_MAX_CONNECTIONS = 2048,
+    DEFAULT_HEADER_TIMEOUT_SECONDS = 10,
+    DEFAULT_MAX_CONNECTIONS_PER_ADDRESS = 64
   };
 
   std::string listen = DEFAULT_LISTEN;  // numeric IPv4 or IPv6 address
@@ -40,13 +42,21 @@ struct Web_Config {
   // that sends slower has its connection closed.
   unsigned int request_read_timeout_seconds = DEFAULT_REQUEST_READ_TIMEOUT_SECONDS;
   unsigned int max_connections = DEFAULT_MAX_CONNECTIONS;
+  // Longest time from accepting a connection (or from the end of the
+  // previous request on it, plus the idle timeout) to a request's complete
+  // headers; the connection is closed past it.
+  unsigned int header_timeout_seconds = DEFAULT_HEADER_TIMEOUT_SECONDS;
+  // Connections one client address may hold at once; more are refused
+  // when accepted.
+  unsigned int max_connections_per_address = DEFAULT_MAX_CONNECTIONS_PER_ADDRESS;
   std::string token_file;  // empty: no token
   // PEM files of the server's certificate (chain) and private key; both
   // set: the server speaks https only. Both empty: plain http.
   std::string tls_certificate;
   std::string tls_key;
   // Host names (lower case, no port, no trailing dot) that requests may
-  // address besides loopback addresses and "localhost".
+  // address besides "localhost" (every IP address passes), and IPv6
+  // addresses without brackets.
   std::vector<std::string> allowed_hosts;
   std::vector<Web_Route_Config> routes;
 };
@@ -54,8 +64,8 @@ struct Web_Config {
 // Reads a configuration object into `out` (missing keys keep their
 // defaults). False with a one-line reason in `error` when a key has the
 // wrong type or an unusable value, when two routes share a path, when an
-// allowed host is not a plain name, when the address is not loopback
-// and no token file is named, or when only one of "tls_certificate" and
+// allowed host is neither a plain name nor an IPv6 address, when the
+// address is not loopback and no token file is named, or when only one of "tls_certificate" and
 // "tls_key" is given.
 bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string& error);
 

@@ -17,6 +17,8 @@ class JSON_RESTful_Changer_Refresh_Handler : public JSON_RESTful_Handler_Impl2 {
   JSON_RESTful_Changer_Refresh_Handler() : JSON_RESTful_Handler_Impl2(~0UL, 0) {}
 
   CONCURRENCY concurrency() const override { return THREAD; }
+  // Reads no body; may wait for the library.
+  unsigned int traits() const override { return 0; }
 
   int handle_get(JSON_RESTful_Channel* channel, Parsed_Request& request) override;
 };

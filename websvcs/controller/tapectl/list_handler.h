@@ -19,6 +19,8 @@ class JSON_RESTful_List_Handler : public JSON_RESTful_Handler_Impl2 {
   // THREAD: a rescan moves cartridges for minutes; requests run in threads
   // of their own and the controller serialises the scans.
   CONCURRENCY concurrency() const override { return THREAD; }
+  // Reads no body; may wait for the library.
+  unsigned int traits() const override { return 0; }
 
   int handle_get(JSON_RESTful_Channel* channel, Parsed_Request& request) override;
 };

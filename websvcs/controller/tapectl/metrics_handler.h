@@ -29,6 +29,8 @@ class Metrics_Handler : public JSON_RESTful_Handler_Impl2 {
  public:
   Metrics_Handler() : JSON_RESTful_Handler_Impl2(~0UL, 0) {}
   CONCURRENCY concurrency() const override { return THREAD; }
+  // Reads no body; answers without waiting for a library.
+  unsigned int traits() const override { return READ_ONLY; }
   int handle_get(JSON_RESTful_Channel* channel, Parsed_Request& request) override;
 };
 

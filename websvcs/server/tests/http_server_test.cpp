@@ -103,10 +103,11 @@ class Sigmask_Handler : public JSON_RESTful_Handler {
   }
 };
 
-// Counts the requests that reached it.
+// Counts the requests that reached it; read-only, takes no body.
 class Counting_Handler : public JSON_RESTful_Handler {
  public:
   CONCURRENCY concurrency() const override { return THREAD; }
+  unsigned int traits() const override { return READ_ONLY; }
   int handle_request(JSON_RESTful_Channel* ch, json_spirit::Value&) override {
     ++calls;
     return ch->send_value(json_spirit::Value(calls.load()));
@@ -241,16 +242,22 @@ TEST_F(Http_Server_Test, StatusOfEveryKindOfRequest) {
 
 TEST_F(Http_Server_Test, LargeBodyIs413WithoutBeingRead) {
   start();
-  // Announce far more than the limit and send none of it: the reply comes
-  // at once, so the server never waited for (or kept) the body.
-  Test_Socket s(port());
-  ASSERT_TRUE(s.ok());
-  ASSERT_TRUE(s.send_all(
-      "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
-      "Content-Length: 1073741824\r\n\r\n"));
-  Http_Reply r = parse_reply(s.read_all());
-  EXPECT_EQ(413, r.status);
-  EXPECT_EQ(413, body_object(r)["status"].get_int());
+  // Announce a body and send none of it: the reply comes at once, so the
+  // server never waited for (or kept) the body. Too large a body, or any
+  // body where none is taken: on GET and HEAD, and to a route whose
+  // handler reads none (/count), whatever the method.
+  for (const char* head : {"POST /d2/r/tapectl/list HTTP/1.1\r\nContent-Length: 1073741824\r\n",
+                           "GET /d2/r/tapectl/list HTTP/1.1\r\nContent-Length: 1048576\r\n",
+                           "HEAD /d2/r/tapectl/list HTTP/1.1\r\nTransfer-Encoding: chunked\r\n",
+                           "POST /count HTTP/1.1\r\nContent-Length: 10\r\n"}) {
+    SCOPED_TRACE(head);
+    Test_Socket s(port());
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(s.send_all(std::string(head) + "Host: localhost\r\n\r\n"));
+    Http_Reply r = parse_reply(s.read_all());
+    EXPECT_EQ(413, r.status);
+  }
+  EXPECT_EQ(0, counting_.calls.load());
 
   EXPECT_EQ(413, http_request(port(), "POST", "/d2/r/tapectl/list",
                               "{\"a\":\"" + std::string(2000, 'x') + "\"}")
@@ -308,6 +315,10 @@ TEST_F(Http_Server_Test, PublicRouteServesItsPageWithoutTheToken) {
 
 TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
   config_.allowed_hosts = {"tapehost.example.com"};
+  routes_.add("/page", false, counting_);
+  std::string suffix;
+  routes_.find("/page", suffix)->set_open(true);
+  Log_Capture log;
   start();
   const std::string p = std::to_string(port());
   const std::string local = "Host: localhost:" + p + "\r\n";
@@ -325,7 +336,18 @@ TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
       // comes before the route lookup.
       {"GET /count HTTP/1.1\r\nHost: evil.example.com:" + p + "\r\n", 403},
       {"GET /nothing HTTP/1.1\r\nHost: evil.example.com:" + p + "\r\n", 403},
-      {"GET /count HTTP/1.1\r\nHost: 10.1.2.3:" + p + "\r\n", 403},
+      // A page of another site, with or without an Origin (an image tag).
+      {"GET /count HTTP/1.1\r\n" + local + "Sec-Fetch-Site: cross-site\r\n", 403},
+      {"POST /count HTTP/1.1\r\n" + local + "Sec-Fetch-Site: same-site\r\n", 403},
+      {"POST /page HTTP/1.1\r\n" + local + "Sec-Fetch-Site: cross-site\r\n", 403},
+      // Addresses: never DNS rebinding, whatever the listen address.
+      {"GET /count HTTP/1.1\r\nHost: 10.1.2.3:" + p + "\r\n", 200},
+      {"GET /count HTTP/1.1\r\nHost: [fd00::5]:" + p + "\r\n", 200},
+      {"GET /count HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\n", 200},
+      // Links to the console's files; the browser's own navigation.
+      {"GET /page HTTP/1.1\r\n" + local + "Sec-Fetch-Site: cross-site\r\n", 200},
+      {"GET /count HTTP/1.1\r\n" + local + "Sec-Fetch-Site: same-origin\r\n", 200},
+      {"GET /count HTTP/1.1\r\n" + local + "Sec-Fetch-Site: none\r\n", 200},
       // The server's own pages, a configured name, callers without Origin.
       {"POST /count HTTP/1.1\r\n" + local + "Origin: http://localhost:" + p + "\r\n", 200},
       {"GET /count HTTP/1.1\r\nHost: tapehost.example.com:" + p + "\r\n", 200},
@@ -343,6 +365,13 @@ TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
     if (row.status == 200) ++served;
     EXPECT_EQ(served, counting_.calls.load());  // refused ones never reached the handler
   }
+  // The refused name is told, with the key that allows it, and logged once.
+  Http_Reply r = raw_request(port(), "GET /count HTTP/1.1\r\nHost: evil.example.com:" + p + "\r\n");
+  const std::string message = body_object(r)["message"].get_str();
+  EXPECT_NE(std::string::npos, message.find("evil.example.com:" + p)) << message;
+  EXPECT_NE(std::string::npos, message.find("\"allowed_hosts\" in web.conf")) << message;
+  EXPECT_EQ(1, log.count("refused requests naming Host evil.example.com:" + p));
+  EXPECT_EQ(LM_WARNING, log.priority_of("refused requests naming Host"));
 }
 
 TEST_F(Http_Server_Test, TokenIsCheckedBeforeTheRouteLookup) {
@@ -469,6 +498,7 @@ int thread_count() {
 }
 
 TEST_F(Http_Server_Test, IdleConnectionsTakeNoThreadAndBlockNoOne) {
+  config_.max_connections_per_address = 1000;
   start();
   ASSERT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list").status);  // workers exist
   const int before = thread_count();
@@ -485,6 +515,89 @@ TEST_F(Http_Server_Test, IdleConnectionsTakeNoThreadAndBlockNoOne) {
   EXPECT_EQ(before, thread_count());
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S").status);
+}
+
+// Sends a header byte every 100 ms until the server closes the connection
+// or `give_up` passes; true when the server closed it.
+bool trickle_until_closed(Test_Socket& s, std::chrono::steady_clock::duration give_up) {
+  if (!s.send_all("GET /count HTTP/1.1\r\nHost: localhost\r\nX-Slow: ")) return true;
+  for (auto until = std::chrono::steady_clock::now() + give_up;
+       std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!s.send_all("a")) return true;
+  }
+  return false;
+}
+
+TEST_F(Http_Server_Test, TricklingHeadersAreCutOffAndHoldNoStop) {
+  config_.header_timeout_seconds = 1;
+  start();
+  {
+    // Each byte well within the idle timeout, the headers never complete.
+    Test_Socket s(port());
+    ASSERT_TRUE(s.ok());
+    EXPECT_TRUE(trickle_until_closed(s, HANG_GUARD));
+  }
+  server_->stop();
+  // Stopping waits for handlers only, not for a client still sending.
+  config_.header_timeout_seconds = 3600;
+  start();
+  Test_Socket s(port());
+  ASSERT_TRUE(s.ok());
+  std::future<bool> trickler =
+      std::async(std::launch::async, [&s] { return trickle_until_closed(s, HANG_GUARD); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::future<void> stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
+  EXPECT_TRUE(trickler.get());
+}
+
+TEST_F(Http_Server_Test, OneAddressCannotTakeEveryConnection) {
+  config_.max_connections_per_address = 4;
+  Log_Capture log;
+  start();
+  std::vector<std::unique_ptr<Test_Socket>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.emplace_back(new Test_Socket(port()));
+    ASSERT_TRUE(held.back()->ok());
+  }
+  // Over the limit: closed at once, unanswered (and not one log line
+  // each). Another address is served.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(0, http_request(port(), "GET", "/count").status);
+  EXPECT_GE(1, log.count("connection limit"));
+  Test_Socket other(port(), 60, "127.0.0.2");
+  ASSERT_TRUE(other.ok());
+  ASSERT_TRUE(other.send_all("GET /count HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  EXPECT_EQ(200, parse_reply(other.read_reply()).status);
+  held.pop_back();  // a slot of its own comes free
+  for (auto until = std::chrono::steady_clock::now() + HANG_GUARD;
+       http_request(port(), "GET", "/count").status != 200;) {
+    ASSERT_LT(std::chrono::steady_clock::now(), until);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+TEST_F(Http_Server_Test, ReadOnlyRoutesAnswerWhileEveryOtherWorkerWaits) {
+  server_.reset(new Http_Server(config_, routes_, ""));
+  server_->set_worker_limits(1, 2);
+  std::string error;
+  ASSERT_TRUE(server_->start(error)) << error;
+  std::promise<void> release;
+  blocking_.release = release.get_future().share();
+  std::future<void> started = blocking_.started.get_future();
+  std::future<int> slow = std::async(
+      std::launch::async, [this] { return http_request(port(), "GET", "/slow").status; });
+  ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
+  // The only normal worker is taken: a second normal request waits ...
+  std::future<int> queued = std::async(std::launch::async, [this] {
+    return http_request(port(), "GET", "/d2/r/tapectl/list").status;
+  });
+  EXPECT_EQ(std::future_status::timeout, queued.wait_for(std::chrono::milliseconds(100)));
+  // ... and the read-only route answers meanwhile.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(200, http_request(port(), "GET", "/count").status);
+  release.set_value();
+  EXPECT_EQ(200, slow.get());
+  EXPECT_EQ(200, queued.get());
 }
 
 // Whether connecting to `port` is refused within the hang guard.

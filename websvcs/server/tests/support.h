@@ -4,10 +4,10 @@
 #define WEBSVCS_SERVER_TESTS_SUPPORT_H
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,10 +20,11 @@ struct Http_Reply {
   std::string body;
 };
 
-// A connected socket, closed on destruction.
+// A socket connected to 127.0.0.1, from `source` when given (another
+// loopback address stands for another client); closed on destruction.
 class Test_Socket {
  public:
-  explicit Test_Socket(unsigned int port, int guard_seconds = 60)
+  explicit Test_Socket(unsigned int port, int guard_seconds = 60, const char* source = nullptr)
       : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
     // Guard against a hung server: a read that waits this long fails the
     // test instead of blocking the suite.
@@ -32,6 +33,12 @@ class Test_Socket {
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    if (source && (inet_pton(AF_INET, source, &a.sin_addr) != 1 ||
+                   bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)) {
+      close(fd_);
+      fd_ = -1;
+      return;
+    }
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
@@ -102,8 +109,8 @@ inline Http_Reply http_request(unsigned int port, const std::string& method,
   std::string req = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
                     "Connection: close\r\n" + extra_headers;
   if (!body.empty() || method == "POST")
-    req += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n";
+    req +=
+        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   req += "\r\n" + body;
   // The server may answer (413) and close before the whole body is sent:
   // a failed send still leaves its reply to read.

@@ -1,6 +1,7 @@
 #include "websvcs/server/web_config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "json_spirit/json_spirit.h"
 #include "websvcs/server/tests/support.h"
@@ -20,13 +21,16 @@ TEST(Web_Config, DefaultsAndFullForm) {
   ASSERT_TRUE(parse("{}", c, error)) << error;
   EXPECT_EQ("127.0.0.1", c.listen);
   EXPECT_EQ(8870u, c.port);
-  EXPECT_EQ(1048576u, c.max_body_bytes);
+  EXPECT_EQ(65536u, c.max_body_bytes);
+  EXPECT_EQ(10u, c.header_timeout_seconds);
+  EXPECT_EQ(64u, c.max_connections_per_address);
   EXPECT_TRUE(c.routes.empty());
   EXPECT_TRUE(c.allowed_hosts.empty());
 
   ASSERT_TRUE(parse(R"({"listen": "::1", "port": 0, "max_body_bytes": 10,
-      "connection_timeout_seconds": 5, "max_connections": 3,
-      "allowed_hosts": ["TapeHost.example.com.", "backup-1"],
+      "connection_timeout_seconds": 5, "max_connections": 3, "header_timeout_seconds": 2,
+      "max_connections_per_address": 4,
+      "allowed_hosts": ["TapeHost.example.com.", "backup-1", "fd00::5", "[FD00::6]"],
       "routes": [{"path": "/d2/r/tapectl/list", "library": "libtapectl_web.so",
                   "factory": "_make_JSON_RESTful_List_Handler"},
                  {"path": "/x", "library": "/abs/l.so", "factory": "_make_X",
@@ -39,7 +43,10 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(10u, c.max_body_bytes);
   EXPECT_EQ(5u, c.connection_timeout_seconds);
   EXPECT_EQ(3u, c.max_connections);
-  EXPECT_EQ((std::vector<std::string>{"tapehost.example.com", "backup-1"}), c.allowed_hosts);
+  EXPECT_EQ(2u, c.header_timeout_seconds);
+  EXPECT_EQ(4u, c.max_connections_per_address);
+  EXPECT_EQ((std::vector<std::string>{"tapehost.example.com", "backup-1", "fd00::5", "fd00::6"}),
+            c.allowed_hosts);
   ASSERT_EQ(3u, c.routes.size());
   EXPECT_EQ("libtapectl_web.so", c.routes[0].library);
   EXPECT_FALSE(c.routes[0].prefix);
@@ -57,6 +64,8 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"port": "8870"})",
       R"({"max_body_bytes": 0})",
       R"({"max_connections": 0})",
+      R"({"header_timeout_seconds": 0})",
+      R"({"max_connections_per_address": 0})",
       R"({"listen": "localhost"})",
       R"({"listen": ""})",
       R"({"routes": {}})",
@@ -64,6 +73,7 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"allowed_hosts": [1]})",
       R"({"allowed_hosts": [""]})",
       R"({"allowed_hosts": ["tapehost:8870"]})",
+      R"({"allowed_hosts": ["[fd00::5]:8870"]})",
       R"({"allowed_hosts": ["*.example.com"]})",
       R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
@@ -110,14 +120,26 @@ TEST_F(Web_Config_File, LoadsOrExplains) {
 
 typedef Temp_Dir Token;
 
-TEST_F(Token, ReadsTrimmedTokenAndRefusesWeakOnes) {
+TEST_F(Token, ReadsTrimmedTokenAndRefusesWeakOrExposedOnes) {
+  // Owner and group may read it; the file is named in every refusal.
+  auto token_file = [this](const std::string& name, const std::string& text, mode_t mode) {
+    std::string p = write(name, text);
+    chmod(p.c_str(), mode);
+    return p;
+  };
   std::string t, error;
-  ASSERT_TRUE(read_token_file(write("t", "  0123456789abcdefXYZ\n"), t, error)) << error;
+  ASSERT_TRUE(read_token_file(token_file("t", "  0123456789abcdefXYZ\n", 0640), t, error)) << error;
   EXPECT_EQ("0123456789abcdefXYZ", t);
-  EXPECT_FALSE(read_token_file(write("short", "abc\n"), t, error));
-  EXPECT_FALSE(read_token_file(write("empty", "\n\n"), t, error));
-  EXPECT_FALSE(read_token_file(write("two", "0123456789abcdef 0123456789abcdef"), t, error));
-  EXPECT_FALSE(read_token_file(dir_ + "/none", t, error));
+  for (const std::string& p :
+       {token_file("short", "abc\n", 0600), token_file("empty", "\n\n", 0600),
+        token_file("two", "0123456789abcdef 0123456789abcdef", 0600),
+        token_file("exposed", "0123456789abcdefXYZ", 0644), dir_ + "/none", dir_}) {
+    EXPECT_FALSE(read_token_file(p, t, error)) << p;
+    EXPECT_NE(std::string::npos, error.find(p)) << error;
+  }
+  EXPECT_NE(std::string::npos, error.find("not a regular file")) << error;
+  read_token_file(dir_ + "/exposed", t, error);
+  EXPECT_NE(std::string::npos, error.find("readable by others")) << error;
 }
 
 TEST(Bearer_Token, MatchesOnlyTheExactToken) {

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "ace/Log_Msg.h"
 #include "ace/OS_NS_stdlib.h"
@@ -70,6 +71,7 @@ TEST_F(Web_Service_Test, ModuleFactoryServesTheConfiguredRoutes) {
 TEST_F(Web_Service_Test, TokenFromFileIsRequired) {
   std::string token = "0123456789abcdef0123";
   std::string tf = write("token", token + "\n");
+  chmod(tf.c_str(), 0640);
   Web_Service svc;
   ASSERT_EQ(0, init(svc, {"-c", config("\"token_file\": \"" + tf + "\",")}));
   EXPECT_EQ(401, http_request(svc.port(), "GET", "/d2/r/tapectl/list").status);
