@@ -16,6 +16,7 @@
 
 #include "ace/Log_Msg.h"
 #include "ace/OS_NS_stdlib.h"
+#include "host/sha256.h"
 
 const char* const Host_Manager::DEFAULT_MACHINE_ID_PATH = "/etc/machine-id";
 const char* const Host_Manager::UUID_FILE_NAME = "host_uuid";
@@ -23,6 +24,13 @@ const char* const Host_Manager::UUID_FILE_NAME = "host_uuid";
 namespace {
 
 const char STATE_DIR_TEMPLATE[] = "/var/opt/quillon/kestrel3/$COMPONENT";
+
+// The key that makes this application's host ids its own: changing it
+// changes every host id, so it never changes.
+const char APPLICATION_KEY[] = "kestrel3-tape/host-id/1:6f2d9c41a8e3475b";
+
+// The longest D2T_HOST_ID accepted (the inventory column's size).
+const std::size_t MAX_HOST_ID = 64;
 
 std::string trimmed_file_text(const std::string& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -55,9 +63,9 @@ bool random_uuid(std::string& out) {
   b[8] = static_cast<unsigned char>((b[8] & 0x3f) | 0x80);  // RFC 4122 variant
   char text[37];
   std::snprintf(text, sizeof text,
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
   out = text;
   return true;
 }
@@ -167,6 +175,21 @@ std::string machine_id_to_uuid(const std::string& id) {
          "-" + l.substr(20);
 }
 
+std::string app_specific_uuid(const std::string& id) {
+  if (machine_id_to_uuid(id).empty()) return std::string();
+  const host::Sha256_Digest d = host::hmac_sha256(APPLICATION_KEY, lower(id));
+  unsigned char b[16];
+  for (int i = 0; i < 16; ++i) b[i] = d[i];
+  b[6] = static_cast<unsigned char>((b[6] & 0x0f) | 0x40);  // version 4
+  b[8] = static_cast<unsigned char>((b[8] & 0x3f) | 0x80);  // RFC 4122 variant
+  char text[37];
+  std::snprintf(text, sizeof text,
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
+  return text;
+}
+
 std::string default_state_dir() {
   const char* env = std::getenv("D2T_STATE_DIR");
   if (env && *env) return env;
@@ -188,7 +211,7 @@ Host_Manager::Host_Manager(const std::string& machine_id_path, const std::string
 std::string Host_Manager::uuid() {
   std::lock_guard<std::mutex> guard(lock_);
   if (!uuid_.empty()) return uuid_;
-  std::string id = machine_id_to_uuid(trimmed_file_text(machine_id_path_));
+  std::string id = app_specific_uuid(trimmed_file_text(machine_id_path_));
   if (!id.empty()) {
     uuid_ = id;
     return uuid_;
@@ -204,4 +227,30 @@ std::string Host_Manager::uuid() {
              state_dir_.c_str(), std::strerror(saved), id.c_str()));
   uuid_ = id;
   return uuid_;
+}
+
+std::string Host_Manager::host_id() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!host_id_.empty()) return host_id_;
+  }
+  std::string id;
+  const char* env = std::getenv("D2T_HOST_ID");
+  if (env && *env) {
+    const std::string given(env);
+    bool printable = given.size() <= MAX_HOST_ID;
+    for (char c : given) printable = printable && c > ' ' && c < 127;
+    if (printable) {
+      id = given;
+    } else {
+      ACE_ERROR((LM_WARNING,
+                 ACE_TEXT("Ignoring D2T_HOST_ID: not 1 to %d printable characters "
+                          "without blanks\n"),
+                 static_cast<int>(MAX_HOST_ID)));
+    }
+  }
+  if (id.empty()) id = uuid();
+  std::lock_guard<std::mutex> guard(lock_);
+  if (host_id_.empty()) host_id_ = id;
+  return host_id_;
 }

@@ -80,7 +80,12 @@ bool read_library(const Connection_var& connection, std::int64_t id, int faulty_
   Array drive_rows;
   if (!read_rows(connection, drives_sql, false, drive_rows)) return false;
 
-  std::map<std::int64_t, std::pair<d2t::Drive_var, int>> drives;
+  struct Drive_Row {
+    d2t::Drive_var drive;
+    int failures;
+    std::string host_id;
+  };
+  std::map<std::int64_t, Drive_Row> drives;
   for (const Value& v : drive_rows) {
     if (v.type() != json_spirit::obj_type) continue;
     const Object& row = v.get_obj();
@@ -93,12 +98,13 @@ bool read_library(const Connection_var& connection, std::int64_t id, int faulty_
     auto slot = slots.find(home);
     if (home > 0 && slot != slots.end()) d->media_tag(slot->second->media_tag());
     d->faulty(faulty_threshold > 0 && failures >= faulty_threshold);
-    drives[int_of(row, "drive_number", 0)] = std::make_pair(d, failures);
+    drives[int_of(row, "drive_number", 0)] = Drive_Row{d, failures, text_of(row, "host_id")};
   }
 
   for (auto& d : drives) {
-    library.changer->drives().push_back(d.second.first);
-    library.failures.push_back(d.second.second);
+    library.changer->drives().push_back(d.second.drive);
+    library.failures.push_back(d.second.failures);
+    library.host_ids.push_back(d.second.host_id);
   }
   for (auto& s : slots) library.changer->add_media(s.second);
   return true;

@@ -22,9 +22,12 @@
 // their stored tag and porter flag; their state is "empty" without a tag,
 // "clean" for a cleaning cartridge's tag and "unknown" otherwise (the
 // inventory does not keep capacities).
+// Libraries shared by several hosts list every host's drives; host_ids
+// says whose each drive is ("" on an inventory only one host ever used).
 struct Stored_Library {
   d2t::Changer_var changer;
-  std::vector<int> failures;  // per entry of changer->drives()
+  std::vector<int> failures;          // per entry of changer->drives()
+  std::vector<std::string> host_ids;  // per entry of changer->drives()
 };
 
 // Reads every stored library, or only the one with `serial_number` when it

@@ -9,6 +9,7 @@
 
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/tape_controller_database_impl.h"
+#include "host/host_manager.h"
 #include "json_spirit/json_helpers.h"
 #include "runtime/environ.h"
 #include "runtime/path_conf.h"
@@ -74,7 +75,8 @@ void Tape_Controller::clock(std::shared_ptr<Controller_Clock> c) {
 
 bool Tape_Controller::open() {
   if (!impl_) {
-    Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl();
+    if (host_id_.empty()) host_id_ = Host_Manager::instance()->host_id();
+    Tape_Controller_Impl* impl = new (std::nothrow) Tape_Controller_Database_Impl(host_id_);
     if (impl == nullptr) {
       errno = ENOMEM;
       return false;

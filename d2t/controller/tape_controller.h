@@ -179,6 +179,11 @@ class Tape_Controller {
   Library_Scheduler& scheduler() { return scheduler_; }
   // The back end, for inspection; null before open().
   Tape_Controller_Impl* impl() const { return impl_.get(); }
+  // host_id(id): the id this host records on its drive rows of a shared
+  // inventory; set before open() ("" until then means
+  // Host_Manager::host_id(), read by open()).
+  void host_id(const std::string& id) { host_id_ = id; }
+  const std::string& host_id() const { return host_id_; }
 
  protected:
   // Reads the configuration file into the three tunables; always true.
@@ -192,7 +197,8 @@ class Tape_Controller {
   // library (in its queue).
   bool update();
   // Stores the listed devices' names in one database transaction: every
-  // stored name is cleared and the present devices' names set again, so a
+  // stored name of this host is cleared and the present devices' names set
+  // again, so a
   // concurrent update of a failure count or a drive's slot (made by device
   // name) sees either the old or the new names, never none. Sets the
   // records' ids. False when the transaction fails (nothing changed).
@@ -203,7 +209,8 @@ class Tape_Controller {
   bool rediscover_names();
   // Inventory id of the changer with this serial number, or -1.
   ACE_INT64 get_changer_id(const std::string& serial_number);
-  // Stored tape device name of a drive; "" when unknown.
+  // Stored tape device name of a drive of this host; "" when unknown or
+  // when the drive is another host's.
   std::string get_drive_name(ACE_INT64 changer_id, ACE_INT32 drive_number) const;
   // Times one load plus unload and sets changer.type() ("virtual" up to
   // TYPE_DETECT_TIME_THD_IN_MS, else "physical"); the inventory is not
@@ -261,6 +268,8 @@ class Tape_Controller {
   std::mutex detection_lock_;
   std::string config_path_;
   std::shared_ptr<Controller_Clock> clock_;
+  // Written by open() before any operation, read-only afterwards.
+  std::string host_id_;
 };
 
 // True when `changer` is not null and has this serial number.

@@ -1,10 +1,10 @@
 #include "d2t/controller/tape_controller_database_impl.h"
 
+#include <ace/Log_Msg.h>
+
 #include <cerrno>
 #include <exception>
 #include <utility>
-
-#include <ace/Log_Msg.h>
 
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
@@ -93,7 +93,21 @@ Binding_Value tag_or_null(const std::string& media_tag) {
 
 bool Tape_Controller_Database_Impl::open() {
   Connection_var connection = connect(__LINE__);
-  return static_cast<bool>(connection);
+  if (!connection) return false;
+  if (!host_id_.empty()) {
+    // One statement, so two hosts starting at once cannot both claim them.
+    Update_SQL claim("drive");
+    claim.set("host_id", host_id_, nullptr)
+        .where(
+            "host_id='' AND NOT EXISTS (SELECT 1 FROM drive WHERE host_id<>'' AND "
+            "host_id<>:me)");
+    claim.bind(":me", host_id_);
+    if (!connection->execute(claim)) {
+      ACE_ERROR(
+          (LM_WARNING, ACE_TEXT("Failed to record this host on the inventory's drive rows\n")));
+    }
+  }
+  return true;
 }
 
 void Tape_Controller_Database_Impl::close() {}
@@ -103,6 +117,7 @@ bool Tape_Controller_Database_Impl::reset() {
   changers.set("sg_name", Binding_Value(), nullptr);
   Update_SQL drives("drive");
   drives.set("sg_name", Binding_Value(), nullptr).set("dev_name", Binding_Value(), nullptr);
+  drives.where("host_id=:host_id").bind(":host_id", host_id_);
 
   Connection_var connection = connect(__LINE__);
   if (!connection) return false;
@@ -206,6 +221,11 @@ ACE_INT64 Tape_Controller_Database_Impl::add_drive(const Object& data) {
       .value(data, "slot_number", nullptr)
       .value(data, "serial_number", nullptr)
       .value(data, "failures", nullptr);
+  if (data.count("host_id") != 0) {
+    sql.value(data, "host_id", nullptr);
+  } else {
+    sql.value("host_id", Binding_Value(host_id_));
+  }
   return run_insert(sql, ACE_TEXT("Failed to add drive\n"), __LINE__);
 }
 
@@ -227,8 +247,10 @@ bool Tape_Controller_Database_Impl::get_drive(ACE_INT64 changer_id, ACE_INT32 dr
 
 bool Tape_Controller_Database_Impl::set_drive_slot(const std::string& dev_name, const Value& data) {
   Update_SQL sql("drive");
-  sql.set("slot_number", Binding_Value(data), nullptr).where("dev_name=:dev_name");
+  sql.set("slot_number", Binding_Value(data), nullptr)
+      .where("dev_name=:dev_name AND host_id=:host_id");
   sql.bind(":dev_name", dev_name);
+  sql.bind(":host_id", host_id_);
   return run_update(sql, __LINE__);
 }
 
@@ -398,7 +420,9 @@ bool Tape_Controller_Database_Impl::transfer(const Object& from, const Object& t
 
 bool Tape_Controller_Database_Impl::update_drive_failure(const std::string& dev_name, int val) {
   Update_SQL sql("drive");
-  sql.set("failures", static_cast<ACE_INT32>(val), nullptr).where("dev_name=:dev_name");
+  sql.set("failures", static_cast<ACE_INT32>(val), nullptr)
+      .where("dev_name=:dev_name AND host_id=:host_id");
   sql.bind(":dev_name", dev_name);
+  sql.bind(":host_id", host_id_);
   return run_update(sql, __LINE__);
 }

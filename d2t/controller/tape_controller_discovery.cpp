@@ -74,7 +74,7 @@ bool Tape_Controller::update_device_name(std::vector<d2t::Changer_var>& changers
     if (!changer.null()) changer_names.push_back({changer->serial_number(), changer->sg_name(), "", 0});
   }
   Controller_Sql sql;
-  if (!sql.connected() || !sql.store_device_names(changer_names, drive_names)) {
+  if (!sql.connected() || !sql.store_device_names(host_id_, changer_names, drive_names)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to reset database\n")));
     return false;
   }
@@ -108,6 +108,9 @@ std::string Tape_Controller::get_drive_name(ACE_INT64 changer_id, ACE_INT32 driv
   if (!impl_) return std::string();
   Object row;
   if (!impl_->get_drive(changer_id, drive_number, row)) return std::string();
+  // Another host's device name names some other drive here.
+  const std::string owner = json_spirit::object_get_str_or_empty(row, "host_id");
+  if (!owner.empty() && owner != host_id_) return std::string();
   // A drive that is not present has a NULL name after reset().
   const std::string* name = json_spirit::object_get_str(row, "dev_name");
   return name ? *name : std::string();
@@ -179,18 +182,34 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
 
   Object changer_row;
   if (!changer->to_json(changer_row)) return false;
-  impl_->clear(changer->serial_number());
-  const ACE_INT64 changer_id = impl_->add_changer(changer_row);
-  if (changer_id < 0) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
-               changer->serial_number().c_str()));
-    return false;
-  }
-
   Controller_Sql sql;
   if (!sql.connected()) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
                "media_controller"));
+    return false;
+  }
+
+  // Other hosts may keep drives of this library in the inventory: the
+  // library's row stays (their rows refer to it) and only this host's
+  // drive rows and the slots are replaced. Cartridges in other hosts'
+  // drives keep their home slots' tags. The library's exclusive lease
+  // keeps every other host's operations on it out meanwhile.
+  std::vector<std::pair<std::int32_t, std::string>> kept_homes;
+  Object stored;
+  ACE_INT64 changer_id = -1;
+  if (impl_->get_changer(changer->serial_number(), stored) &&
+      json_spirit::object_get(stored, "id", changer_id)) {
+    if (!sql.clear_for_scan(changer_id, changer_row, host_id_, kept_homes)) {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
+                 changer->serial_number().c_str()));
+      return false;
+    }
+  } else {
+    changer_id = impl_->add_changer(changer_row);
+  }
+  if (changer_id < 0) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
+               changer->serial_number().c_str()));
     return false;
   }
 
@@ -203,11 +222,15 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
     if (impl_->get_drive(drive->serial_number(), row) && json_spirit::object_get(row, "id", old_id)) {
       sql.delete_drive(old_id);
     }
+    // The scan found this host's drive at the element: a row another host
+    // kept for it is out of date.
+    sql.delete_element_drive(changer_id, static_cast<std::int32_t>(drive->drive_number()));
     json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
         "target_name", drive->target_name())("lun", Value(drive->lun()))("vendor", drive->vendor())(
         "model", drive->model())("serial_number", drive->serial_number())(
         "drive_number", Value(drive->drive_number()))("dev_name", drive->dev_name())(
-        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_.load() : 0));
+        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_.load() : 0))(
+        "host_id", host_id_);
     // The scan emptied the drives, so a slot carried over from an old row
     // is stale; a drive still holds a cartridge only when its unload
     // failed during detection, and then the scan recorded that cartridge.
@@ -222,6 +245,11 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
   for (d2t::Media_var& media : changer->medias()) {
     if (media.null()) continue;
     if (d2t::re::is_clean_media(media->media_tag())) media->state(d2t::MST_CLEAN);
+    if (media->media_tag().empty()) {
+      for (const auto& home : kept_homes) {
+        if (home.first == media->slot_number()) media->media_tag(home.second);
+      }
+    }
     Object slot;
     json_spirit::insert(slot)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
         "slot_number", Value(media->slot_number()))(

@@ -68,9 +68,10 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     std::int64_t changer_id = 0;
     json_spirit::object_get(device, "changer_id", changer_id);
     ACE_INT32 slot32 = 0;
-    std::string holder;
+    std::string holder, holder_host;
     Controller_Sql sql;
-    if (media_tag == nullptr || !sql.find_cartridge(changer_id, *media_tag, slot32, holder)) {
+    if (media_tag == nullptr ||
+        !sql.find_cartridge(changer_id, *media_tag, slot32, holder, holder_host)) {
       result["message"] = "Failed to find media to load";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %s\n"),
                  media_tag ? media_tag->c_str() : "(none)"));
@@ -83,9 +84,16 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     }
     if (!holder.empty() && holder != *serial) {
       result["message"] = "Media is loaded in another drive";
-      ACE_ERROR((LM_ERROR,
-                 ACE_TEXT("Media %s is loaded in drive %s, refusing to load it into drive %s\n"),
-                 media_tag->c_str(), holder.c_str(), serial->c_str()));
+      if (holder_host.empty() || holder_host == host_id_) {
+        ACE_ERROR((LM_ERROR,
+                   ACE_TEXT("Media %s is loaded in drive %s, refusing to load it into drive %s\n"),
+                   media_tag->c_str(), holder.c_str(), serial->c_str()));
+      } else {
+        ACE_ERROR((LM_ERROR,
+                   ACE_TEXT("Media %s is loaded in drive %s of host %C, refusing to load it into "
+                            "drive %s\n"),
+                   media_tag->c_str(), holder.c_str(), holder_host.c_str(), serial->c_str()));
+      }
       return false;
     }
 

@@ -113,18 +113,7 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
     return false;
   }
 
-  // Drives: store the slot whose cartridge each drive holds (null when
-  // empty), and remember those home slots.
   std::unordered_map<ACE_INT32, const std::string*> out_in_drive;
-  for (const d2t::Drive_var& d : changer.drives()) {
-    if (d.null()) continue;
-    const bool loaded = d->slot_number() > 0 && !d->media_tag().empty();
-    if (loaded) out_in_drive.emplace(d->slot_number(), &d->media_tag());
-    const std::string dev_name = get_drive_name(changer_id, static_cast<ACE_INT32>(d->drive_number()));
-    if (dev_name.empty()) continue;
-    impl_->set_drive_slot(dev_name, loaded ? Value(d->slot_number()) : Value());
-  }
-
   // The rows in compact form, indexed once: matching each reported slot
   // costs constant time, so a refresh is linear in the number of slots.
   std::vector<Slot_Row> rows;
@@ -134,6 +123,17 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
                  "media_controller"));
       return false;
+    }
+    // Drives: store the slot whose cartridge each drive holds (null when
+    // empty), and remember those home slots. By element, so the drives of
+    // every host sharing the library are corrected, whatever their
+    // device names.
+    for (const d2t::Drive_var& d : changer.drives()) {
+      if (d.null()) continue;
+      const bool loaded = d->slot_number() > 0 && !d->media_tag().empty();
+      if (loaded) out_in_drive.emplace(d->slot_number(), &d->media_tag());
+      sql.set_element_slot(changer_id, static_cast<std::int32_t>(d->drive_number()),
+                           loaded ? Value(d->slot_number()) : Value());
     }
     if (!sql.slot_rows(changer_id, rows)) return false;
   }

@@ -6,6 +6,9 @@
 #include <memory>
 #include <mutex>
 
+#include "d2t/controller/controller_sql.h"
+#include "d2t/controller/stored_inventory.h"
+#include "d2t/controller/tape_controller_database_impl.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/emulator/emulator.h"
 #include "d2t/tools/provider.h"
@@ -15,6 +18,7 @@
 
 using namespace controller_test;
 using json_spirit::Object;
+using json_spirit::Value;
 
 namespace {
 
@@ -229,7 +233,9 @@ TEST_F(Rescan_Test, DriveMovedFromAnotherLibraryLosesItsStaleSlot) {
   std::int64_t owner = 0;
   int number = -1;
   ASSERT_TRUE(json_spirit::object_get(moved, "changer_id", owner));
-  EXPECT_NE(b_id, owner);  // B's rows were written anew
+  // B's row stays (other hosts' drive rows may refer to it); its drive
+  // rows were written anew.
+  EXPECT_EQ(b_id, owner);
   EXPECT_EQ(changer_id("BBB0001"), owner);
   EXPECT_TRUE(json_spirit::object_get(moved, "drive_number", number));
   EXPECT_EQ(1, number);
@@ -252,3 +258,63 @@ TEST_F(Rescan_Test, LibraryWhoseDrivesAllFailIsRemoved) {
 }
 
 }  // namespace
+
+namespace shared {
+
+// The row another host keeps for its own drive at element 5, with the same
+// device names as this host's drive 1 and slot 3's cartridge loaded.
+ACE_INT64 add_other_hosts_drive(ACE_INT64 changer_id) {
+  Tape_Controller_Database_Impl other("host-b");
+  Object row;
+  json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
+      "target_name", "9:0:5")("lun", Value(0))("drive_number", Value(5))("sg_name", "/dev/sg201")(
+      "dev_name", "/dev/st1")("serial_number", "B-DRIVE")("slot_number", Value(3))(
+      "failures", Value(0));
+  return other.add_drive(row);
+}
+
+}  // namespace shared
+
+// Several hosts share the library and the inventory: this host's rescan,
+// name updates and failure counts touch only its own drive rows, and a
+// cartridge held by the other host's drive is refused with that host named.
+TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
+  controller().host_id("host-a");
+  start({0, 0, 0, {make_changer("CHG0001", 8, 2, 4)}});
+  const ACE_INT64 id = changer_id("CHG0001");
+  ASSERT_GT(shared::add_other_hosts_drive(id), 0);
+
+  rescan_ok("CHG0001");
+  ASSERT_TRUE(controller().rediscover_names());
+  ASSERT_TRUE(controller().impl()->update_drive_failure("/dev/st1", 2));
+  EXPECT_EQ(id, changer_id("CHG0001"));
+  const Object other = drive_row("B-DRIVE");
+  EXPECT_EQ("host-b", str(other, "host_id"));
+  EXPECT_EQ("/dev/st1", str(other, "dev_name"));
+  EXPECT_EQ(0, drive_failures("B-DRIVE"));
+  EXPECT_EQ(3, stored_slot("B-DRIVE"));
+  EXPECT_EQ(2, drive_failures("CHG0001-D1"));
+  EXPECT_EQ("host-a", str(drive_row("CHG0001-D0"), "host_id"));
+  // The home of the other host's cartridge keeps its tag.
+  EXPECT_EQ("CHG0003L9", str(slot_row("CHG0001", 3), "media_tag"));
+
+  std::vector<Stored_Library> stored;
+  ASSERT_TRUE(read_stored_inventory(nullptr, 3, stored));
+  ASSERT_EQ(1u, stored.size());
+  EXPECT_EQ((std::vector<std::string>{"host-a", "host-a", "host-b"}), stored[0].host_ids);
+
+  Log_Capture logs;
+  EXPECT_EQ("Media is loaded in another drive", str(load("CHG0001-D0", "CHG0003L9", false), "message"));
+  EXPECT_TRUE(logs.contains("loaded in drive B-DRIVE of host host-b")) << logs.lines().size();
+
+  // The library goes only when no host has a drive left in it.
+  Controller_Sql sql;
+  Object mine;
+  for (const char* serial : {"CHG0001-D0", "CHG0001-D1"}) {
+    std::int64_t row_id = 0;
+    ASSERT_TRUE(json_spirit::object_get(drive_row(serial), "id", row_id));
+    ASSERT_TRUE(sql.delete_drive(row_id));
+  }
+  controller().remove_unavailable("CHG0001");
+  EXPECT_EQ(id, changer_id("CHG0001"));
+}

@@ -41,6 +41,7 @@ void write_library(YAJL_Gen& g, const Stored_Library& library) {
         g << nullptr;
       }
       g << key("failures") << (i < library.failures.size() ? library.failures[i] : 0);
+      g << key("host_id") << (i < library.host_ids.size() ? library.host_ids[i] : std::string());
     }
   }
   g << key("slots");

@@ -76,6 +76,7 @@ class Test_Controller : public Tape_Controller {
   using Tape_Controller::get_changer_id;
   using Tape_Controller::load_config;
   using Tape_Controller::rediscover_names;
+  using Tape_Controller::remove_unavailable;
 };
 
 using Fake_Controller_Clock = Manual_Controller_Clock;

@@ -106,9 +106,13 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   ASSERT_EQ(1u, libs.size());
   const Object& lib = libs[0].get_obj();
   EXPECT_EQ(0u, one.body.find(R"([{"target_name":"1:0:0","lun":0,"vendor":)"));
-  // The list reply's drive keys, then the three stored ones.
+  // The list reply's drive keys, then the four stored ones (the host is
+  // the one whose scan stored the drive).
+  const std::string host = Tape_Controller::instance()->host_id();
+  ASSERT_FALSE(host.empty());
   EXPECT_NE(std::string::npos,
-            one.body.find(R"("faulty":false,"slot_number":2,"media_tag":"T0002L9","failures":0})"));
+            one.body.find(R"("faulty":false,"slot_number":2,"media_tag":"T0002L9","failures":0,)"
+                          R"("host_id":")" + host + R"("})"));
   const Object& d0 = drive_of(lib.at("drives").get_array(), "LIB-1-D0");
   EXPECT_EQ(json_spirit::null_type, d0.at("slot_number").type());
   EXPECT_EQ(json_spirit::null_type, d0.at("media_tag").type());
