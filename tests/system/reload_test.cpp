@@ -6,10 +6,15 @@
 // afterwards, and a media_controller.conf change made before the last
 // SIGHUP is in effect.
 //
-// A client that finds the port closed (the web service is being replaced)
-// tries again: a refused connection is no request.
+// The port stays open through every reload: no connection is refused. A
+// reload with a broken web.conf, or one whose port is taken, changes
+// nothing: the old service answers on, the log says why, and a later good
+// reload works.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -98,6 +104,29 @@ void write_library(const std::string& path) {
   ASSERT_TRUE(write_file(path, json_spirit::write(lib)));
 }
 
+// A socket listening on 127.0.0.1:port for as long as it lives.
+class Test_Listener {
+ public:
+  explicit Test_Listener(unsigned port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ >= 0 &&
+        (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 1) != 0)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Test_Listener() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
 class Reload_Test : public Temp_Dir {};
 
 TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
@@ -176,6 +205,7 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   for (size_t i = 0; i < tallies.size(); ++i) {
     const Tally& t = tallies[i];
     EXPECT_EQ(t.sent, t.answered) << "client " << i << ": requests without a reply";
+    EXPECT_EQ(0, t.refused) << "client " << i << ": connections refused during a reload";
     sent += t.sent;
     ok += t.ok;
     std::printf("client %zu: sent %d, answered %d, ok %d, refused connections %d\n", i, t.sent,
@@ -205,6 +235,39 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   EXPECT_EQ(500, r.status) << r.body;
   EXPECT_NE(std::string::npos, r.body.find("\"faulty\":true")) << r.body;
   ASSERT_NO_FATAL_FAILURE(set_changer_key(run + "/library.json", "faults", "[]"));
+
+  // Reloads that fail: web.conf broken, then its port taken by another
+  // socket. The old service keeps answering on the old port.
+  const std::string web_conf = run + "/web.conf";
+  const std::string good = read_file(web_conf);
+  const int other_port = free_loopback_port();
+  Test_Listener taken(static_cast<unsigned>(other_port));
+  ASSERT_TRUE(taken.ok());
+  const std::string on_taken_port = std::regex_replace(good, std::regex("\"port\"\\s*:\\s*[0-9]+"),
+                                                       "\"port\": " + std::to_string(other_port));
+  ASSERT_NE(good, on_taken_port);
+  int failed = 0;
+  for (const std::string& bad : {std::string("{ not json"), on_taken_port}) {
+    ASSERT_TRUE(write_file(web_conf, bad));
+    ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
+    ++failed;
+    for (int i = 0; i < 100 && d.log_text().find("Reload failed") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status) << bad;
+  }
+  const std::string after = d.log_text();
+  EXPECT_NE(std::string::npos, after.find("Failed to start the web service")) << after;
+  EXPECT_NE(std::string::npos, after.find("cannot listen on")) << after;
+  ASSERT_TRUE(write_file(web_conf, good + "\n"));
+  ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
+  for (int i = 0; i < 100 && d.log_text().find("Reload done: 1 service(s) kept, 1 replaced by 1") ==
+                                 std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(std::string::npos, d.log_text().find("Reload done: 1 service(s) kept, 1 replaced by 1"))
+      << d.log_text();
+  EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status);
 
   EXPECT_EQ(0, d.stop()) << d.log_text();
   std::printf("%d requests sent during five reloads\n", sent);
