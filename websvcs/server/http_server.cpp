@@ -202,8 +202,11 @@ void on_library_message(void*, const char* fmt, va_list ap) {
       ++unlogged_limit_reports;
       return;
     }
-    ACE_DEBUG((LM_WARNING, ACE_TEXT("Web server: %C (%lu more since the last such line)\n"), buf,
-               unlogged_limit_reports));
+    const std::string more = std::to_string(unlogged_limit_reports);
+    ACE_DEBUG((LM_WARNING,
+               ACE_TEXT("Web server: %C (\"max_connections_per_address\" or "
+                        "\"max_connections\"; %C more since the last such line)\n"),
+               buf, more.c_str()));
     last_limit_report = now;
     unlogged_limit_reports = 0;
     return;
