@@ -127,7 +127,8 @@ void Connection::intrusive_remove_ref(Connection* c) {
   // Last handle gone: never pool a connection with an open transaction.
   if (c->in_transaction_) c->rollback();
   c->last_error_.clear();
-  if (std::shared_ptr<Connection_Pool> pool = c->pool_.lock()) {
+  std::shared_ptr<Connection_Pool> pool = c->pool_.lock();
+  if (pool && !c->discarded_) {
     pool->give_back(c);
   } else {
     delete c;

@@ -77,6 +77,11 @@ class Connection {
   bool rollback();
   bool in_transaction() const { return in_transaction_; }
 
+  // Closes this connection when its last handle goes instead of returning
+  // it to the pool: for a connection left with session state that must
+  // not reach the next user (a lock that could not be released).
+  void discard() { discarded_ = true; }
+
   // The database name this connection was opened for, its SQL dialect.
   const std::string& name() const { return name_; }
   Dialect dialect() const { return dialect_; }
@@ -114,6 +119,7 @@ class Connection {
   long long affected_rows_ = -1;
   std::string last_error_;
   bool in_transaction_ = false;
+  std::atomic<bool> discarded_{false};
 };
 
 typedef ACE_Intrusive_Auto_Ptr<Connection> Connection_var;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "database/advisory_lock.h"
 #include "database/database.h"
 #include "database/tests/support/db_fixture.h"
 
@@ -16,6 +18,16 @@ namespace {
 using namespace database::sql;
 
 class Concurrency : public Engine_Test {};
+
+// A fixed statement without parameters.
+class Plain_Select : public SQL {
+ public:
+  explicit Plain_Select(const char* text) : text_(text) {}
+  std::string text(Dialect) const override { return text_; }
+
+ private:
+  std::string text_;
+};
 
 TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   const int THREADS = 8;
@@ -103,6 +115,65 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   ASSERT_TRUE(cc.fetch(row));
   EXPECT_EQ(row.get_obj().at("count"), json_spirit::Value(THREADS * ROUNDS));
   EXPECT_EQ(row.get_obj().at("number"), json_spirit::Value(-THREADS * ROUNDS));
+}
+
+// Locks by name for processes sharing the database: shared holders run
+// together, an exclusive one waits for them; a holder whose session ends
+// (a host that died) loses its lock, and the layer opens fresh connections
+// in place of the dropped ones. SQLite has one process: always granted.
+TEST_P(Concurrency, AdvisoryLocksExcludeAcrossSessionsAndGoWithThem) {
+  std::string error;
+  Advisory_Lock a, b, x;
+  ASSERT_TRUE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::SHARED, true, a, error)) << error;
+  ASSERT_TRUE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::SHARED, false, b, error)) << error;
+  if (GetParam() == SQLITE) {
+    EXPECT_TRUE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::EXCLUSIVE, false, x, error));
+    return;
+  }
+  EXPECT_FALSE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::EXCLUSIVE, false, x, error));
+  EXPECT_EQ("", error);  // busy, not broken
+  EXPECT_TRUE(Advisory_Lock::take(DB, "robot:L2", Advisory_Lock::EXCLUSIVE, false, x, error));
+  x.release();
+
+  // A waiting exclusive request is granted once both shared holders went.
+  std::atomic<bool> granted{false};
+  std::thread waiter([&] {
+    std::string e;
+    Advisory_Lock w;
+    granted = Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::EXCLUSIVE, true, w, e);
+  });
+  a.release();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(granted.load());
+  b.release();
+  waiter.join();
+  EXPECT_TRUE(granted.load());
+
+  // The holder's session is killed: the lock is free, its release is
+  // harmless, and the connections after it work.
+  ASSERT_TRUE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::EXCLUSIVE, true, x, error));
+  {
+    Connection_var killer = connect();
+    // Only the session holding this test's lock: other tests share the server.
+    Plain_Select kill(
+        "SELECT count(pg_terminate_backend(l.pid)) AS n FROM pg_locks l, (SELECT "
+        "hashtextextended(current_schema() || '/robot:L1', 0) AS k) h WHERE l.locktype='advisory' "
+        "AND l.objsubid=1 AND l.classid::bigint=((h.k >> 32) & 4294967295) AND "
+        "l.objid::bigint=(h.k & 4294967295)");
+    Result_Set r;
+    ASSERT_TRUE(killer->query(kill, r)) << killer->last_error();
+    ASSERT_EQ(json_spirit::Value(1LL), r.rows.at(0).at(0));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(Advisory_Lock::take(DB, "robot:L1", Advisory_Lock::EXCLUSIVE, false, a, error))
+      << error;
+  x.release();
+  a.release();
+  for (int i = 0; i < 3; ++i) {
+    Connection_var c = connect();
+    ASSERT_TRUE(c);
+    EXPECT_GE(count(*c, "owner"), 0) << c->last_error();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Concurrency, testing::Values(SQLITE, POSTGRESQL), engine_name);
