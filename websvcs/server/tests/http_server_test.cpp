@@ -531,6 +531,7 @@ bool trickle_until_closed(Test_Socket& s, std::chrono::steady_clock::duration gi
 
 TEST_F(Http_Server_Test, TricklingHeadersAreCutOffAndHoldNoStop) {
   config_.header_timeout_seconds = 1;
+  Log_Capture log;
   start();
   {
     // Each byte well within the idle timeout, the headers never complete.
@@ -539,6 +540,8 @@ TEST_F(Http_Server_Test, TricklingHeadersAreCutOffAndHoldNoStop) {
     EXPECT_TRUE(trickle_until_closed(s, HANG_GUARD));
   }
   server_->stop();
+  EXPECT_EQ(1, log.count("\"- /count\" - 0 bytes"));
+  EXPECT_EQ(1, log.count("not completed: timed out"));
   // Stopping waits for handlers only, not for a client still sending.
   config_.header_timeout_seconds = 3600;
   start();
