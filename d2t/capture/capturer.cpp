@@ -241,8 +241,7 @@ void locate_drives(Capture& capture) {
       for (const Raw_Page& p : report.pages) {
         if (p.type != d2t::scsi::ELEMENT_DATA_TRANSFER) continue;
         for (const auto& d : p.descriptors)
-          if (identifier_names(descriptor_identifier(d, p.flags), serial))
-            drive.element_address = descriptor_address(d);
+          if (descriptor_names(d, p.flags, serial)) drive.element_address = descriptor_address(d);
       }
     }
   }

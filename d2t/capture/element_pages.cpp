@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "d2t/scsi/drive_naming.h"
+
 namespace d2t {
 namespace capture {
 
@@ -50,16 +52,40 @@ std::vector<std::uint8_t> descriptor_identifier(const std::vector<std::uint8_t>&
   return std::vector<std::uint8_t>(d.begin() + begin, d.begin() + end);
 }
 
-bool identifier_names(const std::vector<std::uint8_t>& identifier, const std::string& serial) {
-  std::size_t e = identifier.size();
-  while (e > 0 && (identifier[e - 1] == ' ' || identifier[e - 1] == 0)) --e;
-  if (serial.empty() || e < serial.size()) return false;
-  // The serial starts the identifier, follows a blank or NUL, or fills the
-  // serial field of a T10 vendor id (after vendor 8 and product 16).
-  const std::size_t at = e - serial.size();
-  if (at != 0 && at != 24 && identifier[at - 1] != ' ' && identifier[at - 1] != 0) return false;
-  return std::equal(serial.begin(), serial.end(), identifier.begin() + (e - serial.size()),
-                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+namespace {
+
+// The identifier header's code set and type; false when the descriptor has
+// no identifier.
+bool identifier_kind(const std::vector<std::uint8_t>& d, std::uint8_t page_flags,
+                     std::uint8_t& code_set, std::uint8_t& type) {
+  const std::size_t off = 12 + ((page_flags & 0x80) ? 36 : 0) + ((page_flags & 0x40) ? 36 : 0);
+  if (d.size() < off + 4) return false;
+  code_set = d[off] & 0x0F;
+  type = d[off + 1] & 0x0F;
+  return true;
+}
+
+}  // namespace
+
+std::string descriptor_serial(const std::vector<std::uint8_t>& d, std::uint8_t page_flags) {
+  std::uint8_t code_set = 0, type = 0;
+  if (!identifier_kind(d, page_flags, code_set, type)) return std::string();
+  const std::vector<std::uint8_t> id = descriptor_identifier(d, page_flags);
+  return d2t::scsi::identifier_serial(code_set, type, std::string(id.begin(), id.end()));
+}
+
+bool descriptor_names(const std::vector<std::uint8_t>& d, std::uint8_t page_flags,
+                      const std::string& serial) {
+  d2t::scsi::Element_Identity element;
+  if (!identifier_kind(d, page_flags, element.code_set, element.id_type)) return false;
+  const std::vector<std::uint8_t> id = descriptor_identifier(d, page_flags);
+  element.identifier.assign(id.begin(), id.end());
+  element.serial =
+      d2t::scsi::identifier_serial(element.code_set, element.id_type, element.identifier);
+  d2t::scsi::Drive_Identity host;
+  host.unit_serial = serial;
+  return d2t::scsi::drive_naming(std::string(), element, host).identifier ==
+         d2t::scsi::Verdict::YES;
 }
 
 }  // namespace capture

@@ -41,10 +41,15 @@ bool split_element_status(const std::uint8_t* data, std::size_t len, Raw_Report&
 std::vector<std::uint8_t> descriptor_identifier(const std::vector<std::uint8_t>& d,
                                                 std::uint8_t page_flags);
 
-// Whether identifier bytes name the drive with unit serial number `serial`
-// (trimmed): the identifier, blanks and NULs trimmed, ends with it as a
-// whole word or as the serial field of a T10 vendor id.
-bool identifier_names(const std::vector<std::uint8_t>& identifier, const std::string& serial);
+// The serial number a descriptor's device identifier carries
+// (d2t::scsi::identifier_serial); "" when none or binary.
+std::string descriptor_serial(const std::vector<std::uint8_t>& d, std::uint8_t page_flags);
+
+// Whether a descriptor's device identifier names the drive whose unit
+// serial number is `serial`, by the rule every caller uses
+// (d2t/scsi/drive_naming.h).
+bool descriptor_names(const std::vector<std::uint8_t>& d, std::uint8_t page_flags,
+                      const std::string& serial);
 
 // Address in the first two bytes of a descriptor.
 inline std::uint16_t descriptor_address(const std::vector<std::uint8_t>& d) {

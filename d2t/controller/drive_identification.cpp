@@ -7,8 +7,10 @@
 #include "d2t/controller/drive_identity.h"
 #include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
+#include "d2t/tools/diagnosis.h"
 #include "d2t/tools/identity.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "database/database.h"
 #include "database/transaction.h"
 #include "json_spirit/json_helpers.h"
@@ -20,10 +22,42 @@ bool Identified::took(const d2t::Drive_var& d) const {
   return !d.null() && std::find(hosts.begin(), hosts.end(), d.get()) != hosts.end();
 }
 
+bool Identified::is_foreign(const d2t::Drive_var& d) const {
+  return !d.null() && std::find(foreign.begin(), foreign.end(), d.get()) != foreign.end();
+}
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\0')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
+  return s.substr(b, e - b);
+}
+
+// Host drives that identifiers place in another library than `library`.
+void mark_foreign(const std::string& changer_sg, const std::string& library,
+                  const std::vector<d2t::tools::Drive_Identity>& hosts,
+                  const std::vector<d2t::Drive_var>& records, Identified& out) {
+  std::vector<std::vector<d2t::tools::Element_Identity>> others;
+  d2t::tools::other_changer_identities(changer_sg, others);
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    bool foreign = hosts[h].placed && !trimmed(hosts[h].automation_serial).empty() &&
+                   trimmed(hosts[h].automation_serial) != trimmed(library);
+    for (const auto& ids : others)
+      for (const d2t::tools::Element_Identity& e : ids)
+        foreign = foreign || d2t::scsi::drive_naming(std::string(), e, hosts[h]).names();
+    if (foreign) out.foreign.push_back(records[h].get());
+  }
+}
+
+}  // namespace
+
 Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_var>& drives) {
   Identified out;
   std::vector<d2t::Drive_var>& elements = changer.drives();
   out.element.assign(elements.size(), false);
+  out.elsewhere.assign(elements.size(), false);
   std::vector<d2t::tools::Element_Identity> ids;
   if (!d2t::tools::changer_identities(changer.sg_name(), ids)) {
     ACE_ERROR((LM_WARNING,
@@ -34,22 +68,44 @@ Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_v
   }
   std::vector<d2t::tools::Drive_Identity> hosts;
   std::vector<d2t::Drive_var> host_records;
+  // Whether every tape drive of the host answered: only then can the
+  // identifiers show that an element has no drive here.
+  bool every_host_read = d2t::tools::listing_left_out().empty();
   for (const d2t::Drive_var& d : drives) {
     if (d.null()) continue;
     d2t::tools::Drive_Identity id;
-    if (!d2t::tools::drive_identity(d->sg_name(), id)) continue;  // left to load-and-watch
+    if (!d2t::tools::drive_identity(d->sg_name(), id)) {
+      every_host_read = false;
+      continue;  // left to load-and-watch
+    }
     hosts.push_back(std::move(id));
     host_records.push_back(d);
   }
+  mark_foreign(changer.sg_name(), changer.serial_number(), hosts, host_records, out);
 
-  const Drive_Match m = match_drives(changer.serial_number(), ids, hosts);
+  const Drive_Match m = match_drives(changer.serial_number(), ids, hosts, every_host_read);
   for (const std::string& text : m.conflicts) {
     ACE_ERROR((LM_WARNING,
                ACE_TEXT("Drive identification of %C is ambiguous: %C; left to load-and-watch\n"),
-               changer.serial_number().c_str(), text.c_str()));
+               d2t::log_text(changer.serial_number()).c_str(), text.c_str()));
+  }
+  for (const std::string& text : m.disagreements) {
+    ACE_ERROR((LM_WARNING,
+               ACE_TEXT("Drive identification of %C: the evidence disagrees: %C; left to "
+                        "load-and-watch\n"),
+               d2t::log_text(changer.serial_number()).c_str(), text.c_str()));
   }
   std::size_t placed = 0;
   for (std::size_t e = 0; e < ids.size(); ++e) {
+    if (m.elsewhere[e]) {
+      for (std::size_t i = 0; i < elements.size(); ++i)
+        if (!elements[i].null() && elements[i]->drive_number() == ids[e].drive_number)
+          out.elsewhere[i] = true;
+      ACE_DEBUG((LM_INFO, ACE_TEXT("Drive element %d of %C is not attached to this host\n"),
+                 static_cast<int>(ids[e].drive_number),
+                 d2t::log_text(changer.serial_number()).c_str()));
+      continue;
+    }
     if (m.host[e] < 0) continue;
     // The element's entry in the drive list: the one with its number.
     for (std::size_t i = 0; i < elements.size(); ++i) {

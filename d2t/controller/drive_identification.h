@@ -21,7 +21,13 @@ namespace identify {
 
 struct Identified {
   std::vector<bool> element;             // per entry of changer.drives(): placed
+  std::vector<bool> elsewhere;           // per entry: another host's drive
   std::vector<const d2t::Drive*> hosts;  // the host drive records placed
+  // Host drives that identifiers place in another library: their VPD 0xB3
+  // names it, or its element identifiers name them.
+  std::vector<const d2t::Drive*> foreign;
+  bool is_elsewhere(std::size_t i) const { return i < elsewhere.size() && elsewhere[i]; }
+  bool is_foreign(const d2t::Drive_var& d) const;
   bool placed(std::size_t i) const { return i < element.size() && element[i]; }
   bool took(const d2t::Drive_var& d) const;
 };
@@ -29,9 +35,12 @@ struct Identified {
 // Reads the changer's drive element identifiers and the identity of every
 // host drive in `drives`, matches them (drive_identity.h) and puts each
 // identified host record (given its element's drive_number) in place of
-// its element in changer.drives(). Logs per library how many elements
-// each route identified and every ambiguity. Moves nothing; devices that
-// do not answer only leave elements unidentified.
+// its element in changer.drives(). Marks the elements the identifiers show
+// to be another host's drives and the host drives they place in other
+// libraries. Logs per library how many elements each route identified,
+// every ambiguity and disagreement, and once per element not attached
+// here. Moves nothing; devices that do not answer only leave elements
+// unidentified.
 Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_var>& drives);
 
 struct Cycle_Settings {

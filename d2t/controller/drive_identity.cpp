@@ -3,51 +3,32 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "d2t/scsi/drive_naming.h"
+#include "d2t/util/log_text.h"
+
 namespace d2t {
 namespace identify {
 
 namespace {
 
-std::string trimmed(const std::string& s) {
+// A host drive's serial number, trimmed and made fit for a log line.
+std::string serial_text(const std::string& s) {
   std::size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\0')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
-  return s.substr(b, e - b);
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+  return d2t::log_text(s.substr(b, e - b), 64);
 }
 
 bool binary(const d2t::tools::Element_Identity& e) { return e.code_set == 1; }
-
-// Whether the element's identifier names the host.
-bool names(const d2t::tools::Element_Identity& e, const d2t::tools::Drive_Identity& h,
-           Route& route) {
-  if (e.identifier.empty()) return false;
-  if (binary(e)) {
-    for (const d2t::tools::Drive_Designator& d : h.designators) {
-      if (d.code_set == 1 && d.type == e.id_type && d.value == e.identifier) {
-        route = Route::DESIGNATOR;
-        return true;
-      }
-    }
-    return false;
-  }
-  const std::string serial = trimmed(h.unit_serial);
-  const std::string id = trimmed(e.serial);
-  if (serial.empty() || id.empty()) return false;
-  if (id == serial || ends_with(id, serial)) {
-    route = Route::SERIAL;
-    return true;
-  }
-  return false;
-}
 
 std::string address_text(std::uint16_t a) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%04X", a);
   return buf;
+}
+
+std::string element_text(const d2t::tools::Element_Identity& e) {
+  return "drive element " + std::to_string(e.drive_number) + " (" + address_text(e.address) + ")";
 }
 
 }  // namespace
@@ -72,45 +53,67 @@ std::size_t Drive_Match::count(Route r) const {
 
 Drive_Match match_drives(const std::string& library_serial,
                          const std::vector<d2t::tools::Element_Identity>& elements,
-                         const std::vector<d2t::tools::Drive_Identity>& hosts) {
-  const std::string library = trimmed(library_serial);
-  // Every tie, element by element.
+                         const std::vector<d2t::tools::Drive_Identity>& hosts,
+                         bool every_host_read) {
+  // Every tie, element by element, and the pairs whose evidence disagrees.
   std::vector<std::vector<std::pair<int, Route>>> ties(elements.size());
-  for (std::size_t h = 0; h < hosts.size(); ++h) {
-    const d2t::tools::Drive_Identity& host = hosts[h];
-    if (host.placed) {
-      if (trimmed(host.automation_serial) != library) continue;  // another library's drive
-      for (std::size_t e = 0; e < elements.size(); ++e)
-        if (elements[e].address == host.element_address)
-          ties[e].emplace_back(static_cast<int>(h), Route::ELEMENT_ADDRESS);
-      continue;
-    }
-    for (std::size_t e = 0; e < elements.size(); ++e) {
-      Route route = Route::NONE;
-      if (names(elements[e], host, route)) ties[e].emplace_back(static_cast<int>(h), route);
+  std::vector<bool> element_doubtful(elements.size(), false), host_doubtful(hosts.size(), false);
+  Drive_Match m;
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    for (std::size_t h = 0; h < hosts.size(); ++h) {
+      const d2t::scsi::Naming n = d2t::scsi::drive_naming(library_serial, elements[e], hosts[h]);
+      if (n.disagrees()) {
+        element_doubtful[e] = host_doubtful[h] = true;
+        m.disagreements.push_back(
+            element_text(elements[e]) + ": " +
+            (n.address == d2t::scsi::Verdict::YES
+                 ? "host drive " + serial_text(hosts[h].unit_serial) +
+                       " places itself there by element address, but the element's identifier "
+                       "names another drive"
+                 : "the element's identifier names host drive " +
+                       serial_text(hosts[h].unit_serial) +
+                       ", which places itself at element address " +
+                       address_text(hosts[h].element_address)));
+      } else if (n.names()) {
+        ties[e].emplace_back(static_cast<int>(h), n.address == d2t::scsi::Verdict::YES
+                                                      ? Route::ELEMENT_ADDRESS
+                                                  : binary(elements[e]) ? Route::DESIGNATOR
+                                                                        : Route::SERIAL);
+      }
     }
   }
+  // A host whose evidence disagrees anywhere is tied to nothing.
+  for (auto& t : ties)
+    t.erase(std::remove_if(t.begin(), t.end(),
+                           [&](const std::pair<int, Route>& tie) {
+                             return host_doubtful[static_cast<std::size_t>(tie.first)];
+                           }),
+            t.end());
 
-  Drive_Match m;
   m.host.assign(elements.size(), -1);
   m.route.assign(elements.size(), Route::NONE);
+  m.elsewhere.assign(elements.size(), false);
   std::vector<int> elements_of_host(hosts.size(), 0);
   for (const auto& t : ties)
     for (const auto& tie : t) ++elements_of_host[tie.first];
 
   for (std::size_t e = 0; e < elements.size(); ++e) {
-    const std::string where = "drive element " + std::to_string(elements[e].drive_number) + " (" +
-                              address_text(elements[e].address) + ")";
+    if (element_doubtful[e]) continue;
+    const std::string where = element_text(elements[e]);
     if (ties[e].size() > 1) {
       std::string text = where + " names " + std::to_string(ties[e].size()) + " host drives:";
-      for (const auto& tie : ties[e]) text += " " + trimmed(hosts[tie.first].unit_serial);
+      for (const auto& tie : ties[e]) text += " " + serial_text(hosts[tie.first].unit_serial);
       m.conflicts.push_back(text);
       continue;
     }
-    if (ties[e].empty()) continue;
+    if (ties[e].empty()) {
+      m.elsewhere[e] =
+          d2t::scsi::attached_elsewhere(library_serial, elements[e], hosts, every_host_read);
+      continue;
+    }
     const int h = ties[e][0].first;
     if (elements_of_host[h] > 1) {
-      m.conflicts.push_back(where + ": host drive " + trimmed(hosts[h].unit_serial) +
+      m.conflicts.push_back(where + ": host drive " + serial_text(hosts[h].unit_serial) +
                             " is named by " + std::to_string(elements_of_host[h]) +
                             " drive elements");
       continue;

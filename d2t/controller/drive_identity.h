@@ -31,27 +31,35 @@ struct Drive_Match {
   // `hosts`, or -1, and the route that tied them.
   std::vector<int> host;
   std::vector<Route> route;
+  // Per element: the identifiers show it has no drive on this host
+  // (d2t::scsi::attached_elsewhere); never set for an element with a host.
+  std::vector<bool> elsewhere;
   // One line per ambiguity (an element that names two host drives, a host
   // drive that two elements name), for the log. The elements concerned
   // are left unidentified.
   std::vector<std::string> conflicts;
+  // One line per element and host whose evidence disagrees (the host's
+  // VPD 0xB4 places it at the element and the element's identifier names
+  // another drive, or the identifier names the host and its VPD 0xB4
+  // another element), saying which. The element and every element that
+  // host would be tied to are left unidentified.
+  std::vector<std::string> disagreements;
   std::size_t count(Route r) const;
 };
 
-// Ties elements to hosts:
-// - a host whose VPD 0xB3 names `library_serial` (both trimmed) is tied to
-//   the element at its VPD 0xB4 address, and to nothing else;
-// - a host whose VPD 0xB3 names another library is never tied here;
-// - every other host is tied to each element whose text identifier equals
-//   its unit serial number (both trimmed; for a T10 identifier the serial
-//   field), or ends with it, or whose binary identifier equals one of its
-//   VPD 0x83 designators of the same type byte for byte.
-// An element is identified when exactly one host is tied to it and that
-// host is tied to no other element. Hosts without a unit serial and
-// elements without an identifier match through the element address only.
+// Ties elements to hosts by the rule of d2t/scsi/drive_naming.h, pair by
+// pair: a pair is tied when the evidence names the host and nothing
+// contradicts it (route ELEMENT_ADDRESS when the host's VPD 0xB3/0xB4
+// place it at the element, else SERIAL or DESIGNATOR by the element's
+// identifier). A host whose VPD 0xB3 names another library is tied by its
+// identifiers only. An element is identified when exactly one host is
+// tied to it, that host is tied to no other element, and no evidence about
+// either disagrees. `every_host_read`: `hosts` holds every tape drive the
+// host lists (none left out for not answering), which `elsewhere` needs.
 Drive_Match match_drives(const std::string& library_serial,
                          const std::vector<d2t::tools::Element_Identity>& elements,
-                         const std::vector<d2t::tools::Drive_Identity>& hosts);
+                         const std::vector<d2t::tools::Drive_Identity>& hosts,
+                         bool every_host_read);
 
 // The media type of a barcode: its last two characters ("L9" of
 // "A00001L9"); empty for a tag shorter than three characters.

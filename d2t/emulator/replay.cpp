@@ -55,15 +55,6 @@ Identity_Fields standard_identity(const std::vector<Exchange>& list) {
   return f;
 }
 
-// The serial an identifier carries: the serial field of a T10 vendor id
-// (type 1), else the whole identifier; trimmed.
-std::string identifier_serial(const std::vector<std::uint8_t>& d, std::uint8_t flags) {
-  std::vector<std::uint8_t> id = d2t::capture::descriptor_identifier(d, flags);
-  std::size_t off = 12 + ((flags & 0x80) ? 36 : 0) + ((flags & 0x40) ? 36 : 0);
-  bool t10 = d.size() > off + 1 && (d[off + 1] & 0x0F) == 1 && id.size() > 24;
-  return t10 ? trimmed(id.data() + 24, id.size() - 24) : trimmed(id.data(), id.size());
-}
-
 const char* const SHAPE_KEYS[] = {"storage_slots", "porter_slots", "drives", "cartridges", "fill"};
 
 }  // namespace
@@ -240,11 +231,9 @@ void Replay_Changer::configure(Changer_Config& out) const {
       const Replay_Pages& set = pages_[4][ids ? 1 : 0];
       auto d = set.descriptors.find(drive_addresses[k]);
       if (d == set.descriptors.end()) continue;
-      const std::vector<std::uint8_t> identifier =
-          d2t::capture::descriptor_identifier(d->second, set.flags);
       for (std::size_t i = 0; i < capture_.drives.size() && placed[k] < 0; ++i) {
         if (used[i] || capture_.drives[i].element_address >= 0) continue;
-        if (d2t::capture::identifier_names(identifier,
+        if (d2t::capture::descriptor_names(d->second, set.flags,
                                            d2t::capture::recorded_serial(capture_.drives[i]))) {
           placed[k] = static_cast<std::int32_t>(i);
           used[i] = true;
@@ -280,7 +269,8 @@ void Replay_Changer::configure(Changer_Config& out) const {
       // No device on this host: the element alone, named by its identifier.
       const Replay_Pages& set = pages(4, true);
       auto d = set.descriptors.find(drive_addresses[k]);
-      if (d != set.descriptors.end()) dc.serial_number = identifier_serial(d->second, set.flags);
+      if (d != set.descriptors.end())
+        dc.serial_number = d2t::capture::descriptor_serial(d->second, set.flags);
       dc.sg_name.clear();
     }
     out.drives.push_back(std::move(dc));

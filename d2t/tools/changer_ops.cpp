@@ -4,8 +4,9 @@
 #include <vector>
 
 #include "d2t/tools/changer_access.h"
-#include "d2t/tools/drive_access.h"
 #include "d2t/tools/diagnosis.h"
+#include "d2t/tools/drive_access.h"
+#include "d2t/tools/identity.h"
 #include "d2t/tools/tools.h"
 
 namespace d2t {
@@ -59,17 +60,19 @@ bool build_records(const Changer_Access& access, ACE_INT64 changer_id,
   return true;
 }
 
-// False when the changer identifies the drive element `address` and the
-// device answers with another serial number: a stale device name that now
-// belongs to another drive, whose tape must not be ejected.
+// False when the changer's identifier of the drive element `address`
+// says the device is another drive (d2t/scsi/drive_naming.h): a stale
+// device name that now belongs to another drive, whose tape must not be
+// ejected.
 bool same_drive(Changer_Access& access, std::uint16_t address, Scsi_Device& drive) {
   std::vector<Element> e;
   if (!access.read_elements(d2t::scsi::ELEMENT_DATA_TRANSFER, address, 1, e, nullptr).ok() ||
-      e.size() != 1 || e[0].address != address || e[0].device_serial.empty())
+      e.size() != 1 || e[0].address != address)
     return true;  // nothing to compare with
-  std::string serial;
-  if (!unit_serial(drive, serial).ok() || serial.empty()) return true;
-  return serial == e[0].device_serial;
+  Drive_Identity host;
+  if (!unit_serial(drive, host.unit_serial).ok()) return true;
+  return d2t::scsi::drive_naming(std::string(), element_identity(e[0]), host).identifier !=
+         d2t::scsi::Verdict::NO;
 }
 
 // The blame of a load or unload that ended with `r` (`move`: the result of

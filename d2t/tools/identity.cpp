@@ -6,12 +6,23 @@
 
 #include "d2t/scsi/vpd.h"
 #include "d2t/tools/changer_access.h"
+#include "d2t/tools/provider.h"
 #include "d2t/tools/scsi_device.h"
 
 namespace d2t {
 namespace tools {
 
 using d2t::scsi::Result;
+
+Element_Identity element_identity(const d2t::scsi::Element& e) {
+  Element_Identity id;
+  id.address = e.address;
+  id.code_set = e.device_id_code_set;
+  id.id_type = e.device_id_type;
+  id.identifier = e.device_id;
+  id.serial = e.device_serial;
+  return id;
+}
 
 bool changer_identities(const std::string& changer_sg, std::vector<Element_Identity>& out) {
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
@@ -30,13 +41,8 @@ bool changer_identities(const std::string& changer_sg, std::vector<Element_Ident
   for (const d2t::scsi::Element& e : elements) {
     std::int32_t number = access->drive_number(e.address);
     if (number < 0) continue;
-    Element_Identity id;
+    Element_Identity id = element_identity(e);
     id.drive_number = static_cast<std::uint32_t>(number);
-    id.address = e.address;
-    id.code_set = e.device_id_code_set;
-    id.id_type = e.device_id_type;
-    id.identifier = e.device_id;
-    id.serial = e.device_serial;
     found.push_back(std::move(id));
   }
   out.swap(found);
@@ -92,6 +98,50 @@ bool drive_identity(const std::string& device, Drive_Identity& out) {
   }
   out = std::move(id);
   return true;
+}
+
+namespace {
+
+bool listed(d2t::scsi::Device_Kind kind, std::vector<d2t::scsi::Device_Entry>& out) {
+  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(nullptr);
+  std::vector<d2t::scsi::Device_Entry> entries;
+  if (!provider || !provider->list(entries, nullptr)) return false;
+  for (const d2t::scsi::Device_Entry& e : entries)
+    if (e.kind == kind) out.push_back(e);
+  return true;
+}
+
+}  // namespace
+
+bool host_drive_identities(std::vector<std::pair<std::string, Drive_Identity>>& out,
+                           bool& all_read) {
+  out.clear();
+  all_read = true;
+  std::vector<d2t::scsi::Device_Entry> tapes;
+  if (!listed(d2t::scsi::Device_Kind::TAPE, tapes)) {
+    all_read = false;
+    return false;
+  }
+  for (const d2t::scsi::Device_Entry& e : tapes) {
+    Drive_Identity id;
+    if (drive_identity(e.sg_name, id))
+      out.emplace_back(e.sg_name, std::move(id));
+    else
+      all_read = false;
+  }
+  return true;
+}
+
+void other_changer_identities(const std::string& except_sg,
+                              std::vector<std::vector<Element_Identity>>& out) {
+  out.clear();
+  std::vector<d2t::scsi::Device_Entry> changers;
+  if (!listed(d2t::scsi::Device_Kind::CHANGER, changers)) return;
+  for (const d2t::scsi::Device_Entry& e : changers) {
+    if (e.sg_name == except_sg) continue;
+    std::vector<Element_Identity> ids;
+    if (changer_identities(e.sg_name, ids)) out.push_back(std::move(ids));
+  }
 }
 
 }  // namespace tools

@@ -8,38 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "d2t/scsi/drive_naming.h"
+#include "d2t/scsi/element_status.h"
+
 namespace d2t {
 namespace tools {
 
-// The changer's identifier of one data transfer element (READ ELEMENT
-// STATUS with DVCID).
-struct Element_Identity {
-  std::uint32_t drive_number = 0;  // 0-based, element order (tools.h numbering)
-  std::uint16_t address = 0;       // the element's address
-  std::uint8_t code_set = 0;       // 1 binary, 2 ASCII, 3 UTF-8 (0 taken as text)
-  std::uint8_t id_type = 0;        // 0 vendor specific, 1 T10 vendor id, 2 EUI-64, 3 NAA
-  std::string identifier;          // the identifier's bytes as sent; empty: none
-  std::string serial;              // text identifier's serial (type 1: the serial
-                                   // field), trimmed; empty for a binary one
-};
+// The identities compared by the rule of d2t/scsi/drive_naming.h.
+using d2t::scsi::Drive_Designator;
+using d2t::scsi::Drive_Identity;
+using d2t::scsi::Element_Identity;
 
-// One identifier of a host tape drive (VPD 0x83 designator).
-struct Drive_Designator {
-  std::uint8_t code_set = 0;
-  std::uint8_t type = 0;
-  std::string value;  // bytes as sent
-};
-
-// What a host tape drive says about itself.
-struct Drive_Identity {
-  std::string unit_serial;                    // VPD 0x80, trimmed; empty when not read
-  std::vector<Drive_Designator> designators;  // VPD 0x83, when listed in VPD 0x00
-  // VPD 0xB3 and 0xB4, when the drive lists and answers both: the serial
-  // number of the library that holds it and its element address there.
-  bool placed = false;
-  std::string automation_serial;
-  std::uint16_t element_address = 0;
-};
+// The identity a data transfer element's status carries (drive_number
+// left 0).
+Element_Identity element_identity(const d2t::scsi::Element& e);
 
 // The identifier of every data transfer element of the changer, in element
 // order (one entry per element; `identifier` empty when the changer gives
@@ -53,6 +35,18 @@ bool changer_identities(const std::string& changer_sg, std::vector<Element_Ident
 // answered leave their fields empty. False only when the device cannot be
 // opened or answers none of 0x00 and 0x80.
 bool drive_identity(const std::string& device, Drive_Identity& out);
+
+// The identity of every tape drive the host lists, by sg name; `all_read`
+// false when some listed drive could not be read (left out). False when
+// the devices cannot be listed.
+bool host_drive_identities(std::vector<std::pair<std::string, Drive_Identity>>& out,
+                           bool& all_read);
+
+// The element identities of every changer the host lists except
+// `except_sg`, one list per changer. Changers that cannot be read are
+// left out.
+void other_changer_identities(const std::string& except_sg,
+                              std::vector<std::vector<Element_Identity>>& out);
 
 }  // namespace tools
 }  // namespace d2t

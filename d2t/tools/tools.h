@@ -103,11 +103,13 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
 // Moves a cartridge between two slots.
 bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int retries);
 
-// Every drive of the library ends up empty (cartridges go back to their
-// source slot, or to the first empty storage slot). Each drive is ejected
-// through its tape device when the changer's device identifier maps it to
-// a listed drive. False when any drive stays loaded; the others are still
-// emptied.
+// Every drive of the library that may be this host's ends up empty
+// (cartridges go back to their source slot, or to the first empty storage
+// slot). A drive element the identifiers show to be another host's
+// (d2t/scsi/drive_naming.h, attached_elsewhere) is left as it is. Each
+// drive is ejected through its tape device when the changer's device
+// identifier names exactly one listed drive. False when any drive that was
+// to be emptied stays loaded; the others are still emptied.
 bool unload_all(const std::string& changer_sg, int retries);
 
 // True when a cartridge is in the drive and it is ready; waits up to

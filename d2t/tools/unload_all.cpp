@@ -1,37 +1,20 @@
 // unload_all: empties every drive of a library.
-#include <map>
 #include <string>
 #include <vector>
 
 #include "d2t/tools/changer_access.h"
 #include "d2t/tools/drive_access.h"
+#include "d2t/tools/identity.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
 
 namespace d2t {
 namespace tools {
 
+using d2t::scsi::attached_elsewhere;
+using d2t::scsi::drive_naming;
 using d2t::scsi::Element;
 using d2t::scsi::Result;
-
-namespace {
-
-// Tape devices of the host by INQUIRY serial number, read once per call.
-std::map<std::string, std::string> tape_devices_by_serial() {
-  std::map<std::string, std::string> out;
-  std::shared_ptr<d2t::scsi::Device_Provider> provider = device_provider(nullptr);
-  std::vector<d2t::scsi::Device_Entry> entries;
-  if (!provider || !provider->list(entries, nullptr)) return out;
-  for (const d2t::scsi::Device_Entry& e : entries) {
-    if (e.kind != d2t::scsi::Device_Kind::TAPE) continue;
-    std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(e.sg_name, nullptr);
-    std::string serial;
-    if (dev && unit_serial(*dev, serial).ok() && !serial.empty()) out.emplace(serial, e.sg_name);
-  }
-  return out;
-}
-
-}  // namespace
 
 bool unload_all(const std::string& changer_sg, int retries) {
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, nullptr, nullptr);
@@ -52,10 +35,19 @@ bool unload_all(const std::string& changer_sg, int retries) {
   }
   if (full_drives.empty()) return true;
 
-  std::map<std::string, std::string> tapes = tape_devices_by_serial();
+  std::vector<std::pair<std::string, Drive_Identity>> tapes;
+  bool all_read = false;
+  host_drive_identities(tapes, all_read);
+  std::vector<Drive_Identity> hosts;
+  for (const auto& t : tapes) hosts.push_back(t.second);
+  std::string library;
+  unit_serial(access->device(), library);
   const std::uint32_t storage = access->map().storage_count;
   bool all_done = true;
   for (const Element* d : full_drives) {
+    // A drive of another host sharing the library is left alone.
+    const Element_Identity id = element_identity(*d);
+    if (attached_elsewhere(library, id, hosts, all_read)) continue;
     // Home slot when it is known and empty, else the first empty storage
     // slot.
     std::int32_t dest = 0;
@@ -70,12 +62,18 @@ bool unload_all(const std::string& changer_sg, int retries) {
       all_done = false;  // nowhere to put it
       continue;
     }
-    // Eject through the drive's own device when it can be found; the
-    // changer unloads the drive itself otherwise (or refuses, reported by
-    // the move).
-    auto tape = d->device_serial.empty() ? tapes.end() : tapes.find(d->device_serial);
-    if (tape != tapes.end()) {
-      if (std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(tape->second, nullptr))
+    // Eject through the drive's own device when exactly one host drive is
+    // named by the element; the changer unloads the drive itself otherwise
+    // (or refuses, reported by the move).
+    const std::string* device = nullptr;
+    int named = 0;
+    for (const auto& t : tapes) {
+      if (!drive_naming(library, id, t.second).names()) continue;
+      device = &t.first;
+      ++named;
+    }
+    if (named == 1) {
+      if (std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(*device, nullptr))
         eject(*drive, retries);
     }
     if (access->move(d->address, dest_addr, retries).ok())

@@ -221,20 +221,53 @@ TEST(Drive_Matcher, RoutesAndAmbiguities) {
   hosts[5].automation_serial = "LIB-1  ";
   hosts[5].element_address = 0x101;
 
-  d2t::identify::Drive_Match m = d2t::identify::match_drives("LIB-1", elements, hosts);
-  EXPECT_EQ((std::vector<int>{1, 5, 2, -1, -1}), m.host);
+  d2t::identify::Drive_Match m = d2t::identify::match_drives("LIB-1", elements, hosts, true);
+  // 0x104: a host whose VPD 0xB3 names another library is still tied by
+  // its serial number.
+  EXPECT_EQ((std::vector<int>{1, 5, 2, -1, 4}), m.host);
   EXPECT_EQ(Route::SERIAL, m.route[0]);
   EXPECT_EQ(Route::ELEMENT_ADDRESS, m.route[1]);
   EXPECT_EQ(Route::DESIGNATOR, m.route[2]);
   EXPECT_EQ(1u, m.conflicts.size());  // element 0x103
-  EXPECT_EQ(1u, m.count(Route::SERIAL));
+  EXPECT_EQ(2u, m.count(Route::SERIAL));
+  EXPECT_TRUE(m.disagreements.empty());
 
   // One host named by two elements: neither is identified.
   elements[4] = element(0x104, "1013000999");
-  m = d2t::identify::match_drives("LIB-1", elements, hosts);
+  m = d2t::identify::match_drives("LIB-1", elements, hosts, true);
   EXPECT_EQ(-1, m.host[0]);
   EXPECT_EQ(-1, m.host[4]);
   EXPECT_EQ(3u, m.conflicts.size());
+}
+
+// Collisions of the serial rule, and evidence that disagrees.
+TEST(Drive_Matcher, CollisionsAndDisagreementsFallBackToLoading) {
+  // "DRV11" belongs to a drive of another host: host "1" is not it, and
+  // the element is known to have no drive here.
+  std::vector<d2t::tools::Element_Identity> elements = {element(0x100, "DRV11"),
+                                                        element(0x101, "000123")};
+  std::vector<d2t::tools::Drive_Identity> hosts = {host("1"), host("123")};
+  d2t::identify::Drive_Match m = d2t::identify::match_drives("LIB-1", elements, hosts, true);
+  EXPECT_EQ((std::vector<int>{-1, 1}), m.host);
+  EXPECT_EQ((std::vector<bool>{true, false}), m.elsewhere);
+  // Not every host answered: the element may be ours after all.
+  m = d2t::identify::match_drives("LIB-1", elements, hosts, false);
+  EXPECT_EQ((std::vector<bool>{false, false}), m.elsewhere);
+
+  // Every host's 0xB4 shifted by one element against the identifiers:
+  // nothing is tied, and each disagreement is named.
+  elements = {element(0x100, "D0"), element(0x101, "D1"), element(0x102, "D2")};
+  hosts = {host("D0"), host("D1"), host("D2")};
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    hosts[i].placed = true;
+    hosts[i].automation_serial = "LIB-1";
+    hosts[i].element_address = static_cast<std::uint16_t>(0x101 + i);
+  }
+  m = d2t::identify::match_drives("LIB-1", elements, hosts, true);
+  EXPECT_EQ((std::vector<int>{-1, -1, -1}), m.host);
+  EXPECT_EQ((std::vector<bool>{false, false, false}), m.elsewhere);
+  ASSERT_FALSE(m.disagreements.empty());
+  EXPECT_NE(std::string::npos, m.disagreements[0].find("element address 0x0101"));
 }
 
 TEST(Capacity_Assignment, ByRecordThenTypeThenNativeThenFirstMeasured) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "d2t/scsi/bytes.h"
+#include "d2t/scsi/drive_naming.h"
 #include "d2t/scsi/element_status.h"
 #include "d2t/scsi/vpd.h"
 
@@ -240,6 +241,114 @@ TEST(Vpd_Decoder, DeviceIdentificationDesignators) {
   Bytes with_stray = vpd(0x83, stray);
   ASSERT_TRUE(parse_device_identification(with_stray.data(), with_stray.size(), out));
   EXPECT_EQ(2u, out.size());
+}
+
+// The one rule that ties an element's identifier to a host drive.
+TEST(Drive_Naming, SerialRuleTable) {
+  struct Row {
+    const char* id_serial;
+    const char* serial;
+    bool names;
+  } const rows[] = {
+      {"DRV11", "1", false},  // short serial: equal identifiers only
+      {"DRV11", "DRV11", true},
+      {"000123", "123", true},  // leading zeros pad
+      {"123", "000123", true},
+      {"0", "000", true},
+      {"VENDOR-1013000999", "1013000999", true},  // a prefix ending in a separator
+      {"IBM ULT3580 1013000999", "1013000999", true},
+      {"XYZ_00012345", "12345", true},  // separator, then zeros
+      {"XYZ012345", "12345", false},    // letters and a zero are no boundary
+      {"A1013000999", "1013000999", false},
+      {"1013000999", "013000999", false},  // zeros pad a number, never cut one
+      {"DRV-11", "11", false},             // short: no tail match even at a separator
+      {"D0001", "LIB-D0001", false},       // the serial longer than the identifier
+      {"", "X", false},
+      {"X", "", false},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(r.names, serial_names(r.id_serial, r.serial)) << r.id_serial << " / " << r.serial;
+  // Blanks and NULs around either side are no part of it.
+  EXPECT_TRUE(serial_names(std::string(" \0LIB-D0001 \0", 13), "D0001 "));
+}
+
+TEST(Drive_Naming, EvidenceAgreesDisagreesOrSaysNothing) {
+  auto element = [](std::uint16_t address, std::uint8_t code_set, std::uint8_t type,
+                    const std::string& id) {
+    Element_Identity e;
+    e.address = address;
+    e.code_set = code_set;
+    e.id_type = type;
+    e.identifier = id;
+    e.serial = identifier_serial(code_set, type, id);
+    return e;
+  };
+  auto host = [](const std::string& serial, const std::string& library = "",
+                 std::uint16_t address = 0) {
+    Drive_Identity h;
+    h.unit_serial = serial;
+    h.placed = !library.empty();
+    h.automation_serial = library;
+    h.element_address = address;
+    return h;
+  };
+  const std::string t10 =
+      "VENDOR  PRODUCT-16-BYTES"
+      "SER-0001";
+  const Element_Identity e_t10 = element(0x100, CODE_SET_ASCII, DESIGNATOR_T10, t10);
+  EXPECT_EQ("SER-0001", e_t10.serial);
+  EXPECT_EQ("", identifier_serial(CODE_SET_ASCII, DESIGNATOR_T10, "VENDOR  PRODUCT"));
+  EXPECT_EQ("", identifier_serial(CODE_SET_BINARY, DESIGNATOR_NAA, "\x50\x01"));
+
+  struct Case {
+    const char* what;
+    Element_Identity e;
+    Drive_Identity h;
+    Verdict address, identifier;
+    bool names, disagrees;
+  } const cases[] = {
+      {"identifier only", e_t10, host("SER-0001"), Verdict::UNKNOWN, Verdict::YES, true, false},
+      {"another drive", e_t10, host("SER-0002"), Verdict::UNKNOWN, Verdict::NO, false, false},
+      {"both agree", e_t10, host("SER-0001", "LIB ", 0x100), Verdict::YES, Verdict::YES, true,
+       false},
+      {"0xB4 here, identifier elsewhere", e_t10, host("SER-0002", "LIB", 0x100), Verdict::YES,
+       Verdict::NO, false, true},
+      {"identifier here, 0xB4 elsewhere", e_t10, host("SER-0001", "LIB", 0x101), Verdict::NO,
+       Verdict::YES, false, true},
+      {"0xB3 of another library: identifier decides", e_t10, host("SER-0001", "OTHER", 0x101),
+       Verdict::UNKNOWN, Verdict::YES, true, false},
+      {"no identifier: 0xB4 decides", element(0x100, 0, 0, ""), host("X", "LIB", 0x100),
+       Verdict::YES, Verdict::UNKNOWN, true, false},
+      {"host without serial", e_t10, host(""), Verdict::UNKNOWN, Verdict::UNKNOWN, false, false},
+  };
+  for (const Case& c : cases) {
+    const Naming n = drive_naming("LIB", c.e, c.h);
+    EXPECT_EQ(c.address, n.address) << c.what;
+    EXPECT_EQ(c.identifier, n.identifier) << c.what;
+    EXPECT_EQ(c.names, n.names()) << c.what;
+    EXPECT_EQ(c.disagrees, n.disagrees()) << c.what;
+  }
+
+  // Binary identifiers against designators of the same type.
+  const std::string naa("\x50\x01\x02\x03\x04\x05\x06\x07", 8);
+  const Element_Identity e_naa = element(0x101, CODE_SET_BINARY, DESIGNATOR_NAA, naa);
+  Drive_Identity with_naa = host("S1"), other_naa = host("S2"), no_naa = host("S3");
+  with_naa.designators.push_back({CODE_SET_BINARY, DESIGNATOR_NAA, naa});
+  other_naa.designators.push_back({CODE_SET_BINARY, DESIGNATOR_NAA, std::string(8, 'x')});
+  no_naa.designators.push_back({CODE_SET_BINARY, DESIGNATOR_EUI64, naa});
+  EXPECT_EQ(Verdict::YES, drive_naming("LIB", e_naa, with_naa).identifier);
+  EXPECT_EQ(Verdict::NO, drive_naming("LIB", e_naa, other_naa).identifier);
+  EXPECT_EQ(Verdict::UNKNOWN, drive_naming("LIB", e_naa, no_naa).identifier);
+
+  // Elsewhere only when every host was read and each one says "not it".
+  const std::vector<Drive_Identity> others = {host("SER-0002"), host("1"), host("Z", "LIB", 0x101)};
+  EXPECT_TRUE(attached_elsewhere("LIB", e_t10, others, true));
+  EXPECT_FALSE(attached_elsewhere("LIB", e_t10, others, false));
+  EXPECT_FALSE(attached_elsewhere("LIB", e_t10, {host("SER-0002"), host("")}, true));
+  EXPECT_FALSE(attached_elsewhere("LIB", e_t10, {host("SER-0001")}, true));
+  EXPECT_FALSE(attached_elsewhere("LIB", element(0x100, 0, 0, ""), {host("A")}, true));
+  EXPECT_FALSE(attached_elsewhere("LIB", e_naa, {no_naa}, true));
+  EXPECT_TRUE(attached_elsewhere("LIB", e_naa, {other_naa}, true));
 }
 
 }  // namespace

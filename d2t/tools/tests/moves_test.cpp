@@ -1,5 +1,7 @@
 // mount, unmount, transfer and unload_all against the emulated library:
 // each move checked against where the emulator says the cartridges are.
+#include <atomic>
+
 #include "d2t/tools/tests/emulated_library.h"
 
 namespace d2t {
@@ -70,6 +72,59 @@ TEST_F(Moves, UnmountNeverEjectsAnotherDrivesTape) {
   EXPECT_EQ("slot 1", where("A00001L9"));
   EXPECT_EQ("drive 1", where("A00002L9"));
   EXPECT_TRUE(drive_ready(DRIVE1_SG, 0));  // still threaded
+}
+
+// The changer's identifier carries the drive's serial behind a prefix:
+// the unload still ejects through the drive's own device.
+TEST_F(Moves, PrefixedIdentifierStillEjectsThroughItsDrive) {
+  std::string text = testing::LIBRARY_JSON;
+  text.replace(text.find("\"t10\""), 5, "\"serial\"");
+  text.insert(text.find("\"dev_name\": \"/dev/st1\""),
+              R"("element_identifier": "VND-EMU-DRV-0001", )");
+  TearDown();
+  start(text);
+  auto ejects = std::make_shared<std::atomic<int>>(0);
+  struct Counting : d2t::scsi::Transport {
+    std::unique_ptr<d2t::scsi::Transport> inner;
+    std::shared_ptr<std::atomic<int>> ejects;
+    d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+      if (cmd.cdb_len > 0 && cmd.cdb[0] == 0x1B) ++*ejects;
+      return inner->execute(cmd);
+    }
+  };
+  wrap([ejects](std::unique_ptr<d2t::scsi::Transport> t) {
+    auto c = std::make_unique<Counting>();
+    c->inner = std::move(t);
+    c->ejects = ejects;
+    return std::unique_ptr<d2t::scsi::Transport>(std::move(c));
+  });
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count_));
+  EXPECT_EQ(1, ejects->load());
+  EXPECT_EQ("slot 1", where("A00001L9"));
+  // Drive 1's device is not the element's drive: never ejected through.
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+  ASSERT_TRUE(unmount(CHANGER, DRIVE1_SG, 0, 1, "A00001L9", 3, count_));
+  EXPECT_EQ(1, ejects->load());
+  // unload_all finds the drive through the same rule.
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+  ASSERT_TRUE(unload_all(CHANGER, 3));
+  EXPECT_EQ(2, ejects->load());
+  EXPECT_EQ("slot 1", where("A00001L9"));
+}
+
+// A library shared with another host: its drive is left loaded.
+TEST_F(Moves, UnloadAllLeavesAnotherHostsDriveAlone) {
+  std::string text = testing::LIBRARY_JSON;
+  text.replace(text.find(R"("sg_name": "/dev/sg11", "dev_name": "/dev/st0")"), 46,
+               R"("attached": false)");
+  TearDown();
+  start(text);
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+  ASSERT_TRUE(mount(CHANGER, 1, 2, "A00002L9", 3, count_));
+  ASSERT_TRUE(unload_all(CHANGER, 3));
+  EXPECT_EQ("slot 1", where("A00001L9"));
+  EXPECT_EQ("drive 1", where("A00002L9"));
 }
 
 TEST_F(Moves, TransferBetweenSlotsAndPorters) {
