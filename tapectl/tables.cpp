@@ -64,9 +64,14 @@ std::string slot_grid(const Array& slots, const std::map<int, std::string>& in_d
     c.insert(0, c.size() < 3 ? 3 - c.size() : 0, ' ');
     c += is_porter ? "P " : "  ";
     auto drive = in_drive.find(n);
+    bool occupied = false;  // a cartridge without a label has no tag
+    json_spirit::object_get(s, "occupied", occupied);
     if (drive != in_drive.end()) {
       c += "*" + drive->second;
       ++empty;
+    } else if (occupied && (tag.type() != json_spirit::str_type || tag.get_str().empty())) {
+      c += "(no label)";
+      ++full;
     } else if (state == "empty" || tag.type() == json_spirit::null_type) {
       c += "-";
       ++empty;

@@ -68,16 +68,16 @@ bool Controller_Sql::count_drives(std::int64_t changer_id, std::int64_t& count) 
 bool Controller_Sql::slot_rows(std::int64_t changer_id, std::vector<Slot_Row>& rows) {
   if (!connected()) return false;
   Select_SQL select("slot", nullptr);
-  select.select("slot_number").select("media_tag").select("is_porter");
+  select.select("slot_number").select("media_tag").select("is_porter").select("occupied");
   select.where("changer_id=:changer_id", false);
   select.bind(":changer_id", static_cast<long long>(changer_id));
   Result_Set result;
-  if (!connection_->query(select, result) || result.columns.size() != 3) return false;
+  if (!connection_->query(select, result) || result.columns.size() != 4) return false;
   rows.clear();
   rows.reserve(result.rows.size());
   for (std::vector<json_spirit::Value>& r : result.rows) {
     Slot_Row row;
-    if (r.size() == 3 && slot_row_from_values(r[0], r[1], r[2], row))
+    if (r.size() == 4 && slot_row_from_values(r[0], r[1], r[2], r[3], row))
       rows.push_back(std::move(row));
     std::vector<json_spirit::Value>().swap(r);  // give the memory back as we go
   }

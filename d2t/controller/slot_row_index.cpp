@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "d2t/util/media.h"
 #include "json_spirit/json_helpers.h"
 
 namespace {
@@ -14,6 +15,11 @@ bool int_value(const json_spirit::Value& v, int& out) {
   return true;
 }
 
+// 1 or 0 for a boolean, -1 for anything else.
+int bool_or_unknown(const json_spirit::Value& v) {
+  return v.type() == json_spirit::bool_type ? (v.get_bool() ? 1 : 0) : -1;
+}
+
 }  // namespace
 
 bool match_slot_number(const json_spirit::Value& row, ACE_INT32 slot_number) {
@@ -23,15 +29,19 @@ bool match_slot_number(const json_spirit::Value& row, ACE_INT32 slot_number) {
 }
 
 bool slot_row_from_values(const json_spirit::Value& slot_number, const json_spirit::Value& media_tag,
-                          const json_spirit::Value& is_porter, Slot_Row& row) {
+                          const json_spirit::Value& is_porter, const json_spirit::Value& occupied,
+                          Slot_Row& row) {
   int n = 0;
   if (!int_value(slot_number, n)) return false;
   row.slot_number = n;
   row.has_tag = media_tag.type() == json_spirit::str_type || media_tag.type() == json_spirit::secure_str_type;
   row.media_tag = row.has_tag ? media_tag.get_str() : std::string();
-  row.is_porter = is_porter.type() == json_spirit::bool_type ? (is_porter.get_bool() ? 1 : 0) : -1;
+  row.is_porter = bool_or_unknown(is_porter);
+  row.occupied = bool_or_unknown(occupied);
   return true;
 }
+
+bool slot_occupied(const d2t::Media& m) { return m.state() != d2t::MST_EMPTY; }
 
 std::vector<Slot_Row> slot_rows_from_objects(const json_spirit::Array& rows) {
   std::vector<Slot_Row> out;
@@ -43,7 +53,8 @@ std::vector<Slot_Row> slot_rows_from_objects(const json_spirit::Array& rows) {
       return it == o.end() ? json_spirit::Value::null : it->second;
     };
     Slot_Row row;
-    if (slot_row_from_values(get("slot_number"), get("media_tag"), get("is_porter"), row)) {
+    if (slot_row_from_values(get("slot_number"), get("media_tag"), get("is_porter"),
+                             get("occupied"), row)) {
       out.push_back(row);
     }
   }

@@ -17,6 +17,10 @@
 
 #include "json_spirit/json_spirit_value.h"
 
+namespace d2t {
+class Media;
+}
+
 // True when `row` is an object whose "slot_number" reads as an int equal
 // to `slot_number`; false for a non-object, a missing key or another number.
 bool match_slot_number(const json_spirit::Value& row, ACE_INT32 slot_number);
@@ -27,12 +31,19 @@ struct Slot_Row {
   bool has_tag = false;    // media_tag is a string (not NULL)
   std::string media_tag;
   int is_porter = -1;      // 0 or 1; -1 when the value is not a boolean
+  int occupied = -1;       // 0 or 1; -1 when the value is not a boolean
 };
 
-// Fills `row` from the three column values; false when `slot_number` does
-// not read as an int (such a row matches no slot).
+// Fills `row` from the column values; false when `slot_number` does not
+// read as an int (such a row matches no slot).
 bool slot_row_from_values(const json_spirit::Value& slot_number, const json_spirit::Value& media_tag,
-                          const json_spirit::Value& is_porter, Slot_Row& row);
+                          const json_spirit::Value& is_porter, const json_spirit::Value& occupied,
+                          Slot_Row& row);
+
+// True when the element status a medium was read from reported a cartridge
+// in its slot (labelled or not): what the inventory's slot.occupied keeps.
+// The home slot of a cartridge that is in a drive is not occupied.
+bool slot_occupied(const d2t::Media& m);
 
 // Slot rows in compact form from rows as objects keyed by column name
 // (non-objects and rows without an int slot number are left out).

@@ -23,6 +23,7 @@ namespace {
 
 const database::sql::Val_Tran PORTER_AS_BOOL[] = {
     {"is_porter", 9, {database::sql::VTT_BOOL, 0}},
+    {"occupied", 8, {database::sql::VTT_BOOL, 0}},
     {nullptr, 0, {database::sql::VTT_NONE, 0}},
 };
 
@@ -66,6 +67,9 @@ bool read_library(const Connection_var& connection, std::int64_t id, int faulty_
     bool porter = false;
     json_spirit::object_get(row, "is_porter", porter);
     m->is_porter(porter);
+    bool occupied = false;
+    json_spirit::object_get(row, "occupied", occupied);
+    if (occupied) library.occupied.insert(m->slot_number());
     if (m->media_tag().empty()) {
       m->state(d2t::MST_EMPTY);
     } else {
@@ -146,6 +150,34 @@ bool read_stored_inventory(const std::string* serial_number, int faulty_threshol
   }
   for (auto& l : sorted) out.push_back(std::move(l.second));
   return true;
+}
+
+const char* slot_contents_name(Slot_Contents contents) {
+  switch (contents) {
+    case Slot_Contents::EMPTY:
+      return "empty";
+    case Slot_Contents::FULL:
+      return "full";
+    case Slot_Contents::IN_DRIVE:
+      return "in_drive";
+    case Slot_Contents::UNLABELLED:
+      return "unlabelled";
+    case Slot_Contents::CLEANING:
+      return "cleaning";
+    case Slot_Contents::PORTER:
+      return "porter";
+  }
+  return "empty";
+}
+
+Slot_Contents slot_contents(const Stored_Library& library, const d2t::Media& slot) {
+  if (slot.is_porter()) return Slot_Contents::PORTER;
+  if (home_of_loaded(library, slot.slot_number())) return Slot_Contents::IN_DRIVE;
+  if (slot.media_tag().empty()) {
+    return library.occupied.count(slot.slot_number()) != 0 ? Slot_Contents::UNLABELLED
+                                                           : Slot_Contents::EMPTY;
+  }
+  return slot.state() == d2t::MST_CLEAN ? Slot_Contents::CLEANING : Slot_Contents::FULL;
 }
 
 bool home_of_loaded(const Stored_Library& library, int slot_number) {

@@ -7,6 +7,7 @@
 #ifndef D2T_CONTROLLER_STORED_INVENTORY_H
 #define D2T_CONTROLLER_STORED_INVENTORY_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,35 @@
 // row keeps it); faulty() is failures >= the threshold given. Slots carry
 // their stored tag and porter flag; their state is "empty" without a tag,
 // "clean" for a cleaning cartridge's tag and "unknown" otherwise (the
-// inventory does not keep capacities).
+// inventory does not keep capacities); `occupied` says which slots the
+// last element status or move saw a cartridge in, labelled or not.
 // Libraries shared by several hosts list every host's drives; host_ids
 // says whose each drive is ("" on an inventory only one host ever used).
 struct Stored_Library {
   d2t::Changer_var changer;
   std::vector<int> failures;          // per entry of changer->drives()
   std::vector<std::string> host_ids;  // per entry of changer->drives()
+  std::set<int> occupied;             // slot numbers
 };
+
+// What a stored slot holds, as the read-only routes and metrics report it.
+enum class Slot_Contents {
+  EMPTY,       // no cartridge
+  FULL,        // its own labelled data cartridge
+  IN_DRIVE,    // the home slot of a cartridge that a drive holds
+  UNLABELLED,  // a cartridge without a label
+  CLEANING,    // a cleaning cartridge
+  PORTER,      // an import/export slot, whatever it holds
+};
+
+// "empty", "full", "in_drive", "unlabelled", "cleaning", "porter".
+const char* slot_contents_name(Slot_Contents contents);
+
+// The contents of `slot` (one of library.changer->medias()). The tag
+// decides for a labelled slot, so an inventory stored before occupancy was
+// recorded counts its labelled cartridges right; occupancy tells an
+// unlabelled cartridge from an empty slot.
+Slot_Contents slot_contents(const Stored_Library& library, const d2t::Media& slot);
 
 // Reads every stored library, or only the one with `serial_number` when it
 // is not null (none found: true, `out` empty). Libraries in the order of

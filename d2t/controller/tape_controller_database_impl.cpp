@@ -6,6 +6,8 @@
 #include <exception>
 #include <utility>
 
+#include "d2t/controller/slot_row_index.h"
+#include "d2t/util/media.h"
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
 
@@ -24,10 +26,11 @@ namespace {
 
 const char* const DATABASE_NAME = "media_controller";
 
-// Slot reads hand is_porter back as a JSON boolean whatever the engine
-// stores for it.
+// Slot reads hand is_porter and occupied back as JSON booleans whatever the
+// engine stores for them.
 const database::sql::Val_Tran PORTER_AS_BOOL[] = {
     {"is_porter", 9, {database::sql::VTT_BOOL, 0}},
+    {"occupied", 8, {database::sql::VTT_BOOL, 0}},
     {nullptr, 0, {database::sql::VTT_NONE, 0}},
 };
 
@@ -261,7 +264,29 @@ bool Tape_Controller_Database_Impl::set_drive_slot(const std::string& serial_num
   Update_SQL sql("drive");
   sql.set("slot_number", slot, nullptr).where("serial_number=:serial_number");
   sql.bind(":serial_number", serial_number);
-  return run_update(sql, __LINE__);
+
+  // The home slot the drive's row names (the new one on a load, the old one
+  // on an unload) holds the cartridge exactly when the drive does not.
+  Update_SQL home("slot");
+  home.set("occupied", slot_number <= 0, nullptr)
+      .where(
+          "changer_id=(SELECT changer_id FROM drive WHERE serial_number=:serial_number) AND "
+          "slot_number=(SELECT slot_number FROM drive WHERE serial_number=:serial_number)");
+  home.bind(":serial_number", serial_number);
+
+  Connection_var connection = connect(__LINE__);
+  if (!connection) return false;
+  database::Transaction transaction(connection);
+  if (!transaction.begin(false)) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to begin transaction at %N:%l\n")));
+    return false;
+  }
+  // Leaving without commit rolls both back. Unloading: the old home first,
+  // while the drive row still names it; loading: after the row names it.
+  if (slot_number <= 0 && !connection->execute(home)) return false;
+  if (!connection->execute(sql)) return false;
+  if (slot_number > 0 && !connection->execute(home)) return false;
+  return transaction.commit();
 }
 
 bool Tape_Controller_Database_Impl::set_drive_name(ACE_INT64 id, const std::string& sg_name,
@@ -277,15 +302,16 @@ ACE_INT64 Tape_Controller_Database_Impl::add_slot(const Object& data) {
   sql.value(data, "changer_id", nullptr)
       .value(data, "slot_number", nullptr)
       .value(data, "media_tag", nullptr)
-      .value(data, "is_porter", nullptr);
+      .value(data, "is_porter", nullptr)
+      .value(data, "occupied", nullptr);
   return run_insert(sql, ACE_TEXT("Failed to add slot\n"), __LINE__);
 }
 
 ACE_INT64 Tape_Controller_Database_Impl::add_slot(ACE_INT64 changer_id, const d2t::Media& m) {
   Object data;
   json_spirit::insert(data)("changer_id", changer_id)("slot_number", m.slot_number())(
-      "media_tag", m.media_tag().empty() ? Value::null : Value(m.media_tag()))("is_porter",
-                                                                               m.is_porter());
+      "media_tag", m.media_tag().empty() ? Value::null : Value(m.media_tag()))(
+      "is_porter", m.is_porter())("occupied", slot_occupied(m));
   return Tape_Controller_Database_Impl::add_slot(data);
 }
 
@@ -330,6 +356,7 @@ bool Tape_Controller_Database_Impl::get_slot(const std::string& changer_serial, 
       .add_key("s.media_tag", "media_tag")
       .add_key("s.slot_number", "slot_number")
       .add_key("s.is_porter", "is_porter")
+      .add_key("s.occupied", "occupied")
       .join("changer", "c", "s.changer_id=c.id")
       .where("serial_number=:serial_number AND slot_number=:slot", false);
   sql.bind(":serial_number", changer_serial);
@@ -379,6 +406,7 @@ bool Tape_Controller_Database_Impl::update_slot(ACE_INT64 changer_id, const d2t:
   Update_SQL sql("slot");
   sql.set("media_tag", tag_or_null(m.media_tag()), nullptr)
       .set("is_porter", m.is_porter(), nullptr)
+      .set("occupied", slot_occupied(m), nullptr)
       .where("changer_id=:changer_id AND slot_number=:slot_number");
   sql.bind(":changer_id", changer_id);
   sql.bind(":slot_number", static_cast<ACE_INT64>(m.slot_number()));
@@ -390,11 +418,14 @@ bool Tape_Controller_Database_Impl::transfer(const Object& from, const Object& t
     // Every key is read before the database is reached, so a malformed
     // record changes nothing.
     Update_SQL from_sql("slot");
-    from_sql.set("media_tag", Binding_Value(), nullptr).where("id=:media_id");
+    from_sql.set("media_tag", Binding_Value(), nullptr)
+        .set("occupied", false, nullptr)
+        .where("id=:media_id");
     from_sql.bind(":media_id", json_spirit::object_get_int64_or_throw(from, "media_id"));
 
     Update_SQL to_sql("slot");
     to_sql.set("media_tag", json_spirit::object_get_str_or_throw(from, "media_tag"), nullptr)
+        .set("occupied", true, nullptr)
         .where("id=:media_id");
     to_sql.bind(":media_id", json_spirit::object_get_int64_or_throw(to, "media_id"));
 

@@ -254,8 +254,8 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
     json_spirit::insert(slot)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
         "slot_number", Value(media->slot_number()))(
         "media_tag", media->media_tag().empty() ? Value() : Value(media->media_tag()))(
-        "state", Value(d2t::media_state_to_name(media->state())))("is_porter",
-                                                                  Value(media->is_porter()));
+        "state", Value(d2t::media_state_to_name(media->state())))(
+        "is_porter", Value(media->is_porter()))("occupied", Value(slot_occupied(*media)));
     if (impl_->add_slot(slot) < 0) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add slot\n")));
       media.reset();

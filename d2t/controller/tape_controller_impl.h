@@ -65,14 +65,17 @@ class Tape_Controller_Impl {
   // (JSON null stores NULL).
   virtual bool set_drive_slot(const std::string& dev_name, const json_spirit::Value& data) = 0;
   // Sets slot_number of the drive with this serial number; 0 or a negative
-  // number stores NULL (no cartridge loaded).
+  // number stores NULL (no cartridge loaded). In the same transaction the
+  // home slot is marked unoccupied on a load and occupied on an unload.
   virtual bool set_drive_slot(const std::string& serial_number, ACE_INT64 slot_number) = 0;
   virtual bool set_drive_name(ACE_INT64 id, const std::string& sg_name, const std::string& dev_name) = 0;
 
-  // Adds a slot row from the keys changer_id, slot_number, media_tag and
-  // is_porter of `data`; the new id, or -1 (also for a duplicate slot number).
+  // Adds a slot row from the keys changer_id, slot_number, media_tag,
+  // is_porter and occupied of `data` (a missing key takes the column's
+  // default); the new id, or -1 (also for a duplicate slot number).
   virtual ACE_INT64 add_slot(const json_spirit::Object& data) = 0;
-  // Adds a slot row for a medium; an empty media tag stores NULL.
+  // Adds a slot row for a medium; an empty media tag stores NULL, occupied
+  // is slot_occupied(m).
   virtual ACE_INT64 add_slot(ACE_INT64 changer_id, const d2t::Media& m) = 0;
   // Replaces `result` with the changer's slot rows (is_porter as a JSON
   // boolean, no particular order).
@@ -83,7 +86,8 @@ class Tape_Controller_Impl {
   virtual bool get_slot(ACE_INT64 changer_id, ACE_INT32 slot_number, json_spirit::Object& result) = 0;
   // For the slot `slot` of the changer with serial `changer_serial`:
   // media_id (the slot row id), sg_name (the changer's), media_tag,
-  // slot_number and is_porter. This is the record transfer() takes.
+  // slot_number, is_porter and occupied. This is the record transfer()
+  // takes.
   virtual bool get_slot(const std::string& changer_serial, ACE_INT32 slot, json_spirit::Object& result) = 0;
   // True exactly when the slot exists and its media_tag is NULL.
   virtual bool slot_empty(ACE_INT64 changer_id, ACE_INT32 slot_number) = 0;
@@ -91,11 +95,13 @@ class Tape_Controller_Impl {
   virtual ACE_INT32 get_empty_slot(ACE_INT64 changer_id) = 0;
   // Stores `media_tag` as text (an empty text stays an empty string).
   virtual bool set_media_tag(ACE_INT64 changer_id, ACE_INT32 slot_number, const std::string& media_tag) = 0;
-  // Writes the medium's tag (NULL when empty) and porter flag into its slot.
+  // Writes the medium's tag (NULL when empty), porter flag and occupancy
+  // (slot_occupied(m)) into its slot.
   virtual bool update_slot(ACE_INT64 changer_id, const d2t::Media& m) = 0;
   // Records that the cartridge of slot record `from` now sits in slot record
-  // `to` (records as given by get_slot(changer_serial, slot, ...)). All or
-  // nothing: on false the inventory is unchanged.
+  // `to` (records as given by get_slot(changer_serial, slot, ...)): the tag
+  // and the occupancy move. All or nothing: on false the inventory is
+  // unchanged.
   virtual bool transfer(const json_spirit::Object& from, const json_spirit::Object& to) = 0;
   // Sets the failure count of the drive with this device name.
   virtual bool update_drive_failure(const std::string& dev_name, int val) = 0;

@@ -162,6 +162,7 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
     }
     bool stale = row->has_tag ? row->media_tag != report->media_tag() : !report->media_tag().empty();
     if (!stale && row->is_porter >= 0) stale = (row->is_porter == 1) != report->is_porter();
+    if (!stale && row->occupied >= 0) stale = (row->occupied == 1) != slot_occupied(*report);
     if (stale) impl_->update_slot(changer_id, *report);
   }
   return true;

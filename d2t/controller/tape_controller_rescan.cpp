@@ -30,6 +30,7 @@ bool Tape_Controller::rescan(const std::string& serial_number,
   if (!d2t::tools::lsscsi(changers, drives)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices\n")));
     D2T_LOG_LISTING_CAUSE();
+    d2t::metrics::record_scan(serial_number, false, 0);
     return false;
   }
   for (const std::string& why : d2t::tools::listing_left_out())
@@ -44,7 +45,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     const auto started = std::chrono::steady_clock::now();
     const bool scanned = scan_tapelib(*changer, drives);
     d2t::metrics::record_scan(
-        serial_number, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        serial_number, scanned,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     if (!scanned) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to scan %s, changer serial_number: %s.\n"),
                  changer->sg_name().c_str(), changer->serial_number().c_str()));

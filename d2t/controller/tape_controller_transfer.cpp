@@ -65,7 +65,10 @@ Tape_Controller::Transfer_Status Tape_Controller::transfer_media(const std::stri
   if (!impl_->get_slot(serial_number, from, source)) return TRANSFER_NO_SOURCE;
   if (!impl_->get_slot(serial_number, to, target)) return TRANSFER_NO_TARGET;
   const std::string* target_tag = json_spirit::object_get_str(target, "media_tag");
-  if (target_tag != nullptr && !target_tag->empty()) return TRANSFER_TARGET_FULL;
+  bool target_occupied = false;  // a cartridge without a label has no tag
+  json_spirit::object_get(target, "occupied", target_occupied);
+  if ((target_tag != nullptr && !target_tag->empty()) || target_occupied)
+    return TRANSFER_TARGET_FULL;
   // An empty tag means an empty slot here as for the target: a request for
   // tag "" must not send the robot to fetch from a slot believed empty.
   const std::string* source_tag = json_spirit::object_get_str(source, "media_tag");

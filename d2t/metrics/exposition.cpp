@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace d2t {
 namespace metrics {
@@ -51,8 +52,13 @@ std::string format_value(double value) {
   char buf[40];
   if (value == std::floor(value) && std::fabs(value) < 1e15) {
     std::snprintf(buf, sizeof buf, "%.0f", value);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.17g", value);
+    return buf;
+  }
+  // The fewest significant digits that read back as the same double:
+  // 0.025 rather than 0.025000000000000001.
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
+    if (std::strtod(buf, nullptr) == value) break;
   }
   return buf;
 }

@@ -39,8 +39,9 @@ struct Family {
 std::string escape_label_value(const std::string& value);
 // `text` with \\ for a backslash and \n for a line feed.
 std::string escape_help(const std::string& text);
-// A sample value: integers without a fraction, "+Inf", "-Inf", "NaN",
-// anything else with enough digits to read back the same double.
+// A sample value or bucket bound: integers without a fraction, "+Inf",
+// "-Inf", "NaN", anything else in the shortest form that reads back as the
+// same double ("0.025").
 std::string format_value(double value);
 // Appends the family (HELP, TYPE, then every sample) to `out`. A family
 // without samples writes only its HELP and TYPE lines.

@@ -2,6 +2,7 @@
 #include "d2t/metrics/metrics.h"
 
 #include <string>
+#include <utility>
 
 namespace d2t {
 namespace metrics {
@@ -29,14 +30,22 @@ struct Registry {
                                 "Duration of cartridge moves by library and kind.",
                                 {"library", "kind"},
                                 MOVE_BOUNDS};
-  Histogram_Family scan_seconds{
-      "d2t_scan_duration_seconds", "Duration of library scans.", {"library"}, SCAN_BOUNDS};
+  Counter_Family scans{
+      "d2t_scans_total", "Library scans by library and result.", {"library", "result"}};
+  Histogram_Family scan_seconds{"d2t_scan_duration_seconds",
+                                "Duration of library scans that completed.",
+                                {"library"},
+                                SCAN_BOUNDS};
   Counter_Family http{
       "d2t_http_requests_total", "HTTP requests by route and status code.", {"route", "code"}};
   Histogram_Family http_seconds{"d2t_http_request_duration_seconds",
                                 "Duration of HTTP requests by route.",
                                 {"route"},
                                 HTTP_BOUNDS};
+  Counter_Family inventory_read_errors{
+      "d2t_inventory_read_errors_total", "Scrapes that could not read the stored inventory.", {}};
+
+  Registry() { inventory_read_errors.add({}, 0); }  // shown as 0 from the start
 };
 
 // Built on first use, never destroyed: threads may still record while the
@@ -56,9 +65,12 @@ void record_move(const std::string& library, const char* kind, bool ok, double s
   registry().move_seconds.observe({library, k}, seconds);
 }
 
-void record_scan(const std::string& library, double seconds) {
-  registry().scan_seconds.observe({library}, seconds);
+void record_scan(const std::string& library, bool ok, double seconds) {
+  registry().scans.add({library, result_of(ok)});
+  if (ok) registry().scan_seconds.observe({library}, seconds);
 }
+
+void record_inventory_read_error() { registry().inventory_read_errors.add({}); }
 
 void record_http(const std::string& route, int code, double seconds) {
   registry().http.add({route, std::to_string(code)});
@@ -67,8 +79,21 @@ void record_http(const std::string& route, int code, double seconds) {
 
 std::vector<Family> collect() {
   Registry& r = registry();
-  return {r.moves.collect(), r.move_seconds.collect(), r.scan_seconds.collect(), r.http.collect(),
-          r.http_seconds.collect()};
+  Family build{"d2t_build_info", "Version and source revision of this build.", "gauge", {}};
+  build.samples.push_back(
+      {build.name, {{"version", D2T_BUILD_VERSION}, {"revision", D2T_BUILD_REVISION}}, 1});
+  return {r.moves.collect(),
+          r.move_seconds.collect(),
+          r.scans.collect(),
+          r.scan_seconds.collect(),
+          r.http.collect(),
+          r.http_seconds.collect(),
+          r.inventory_read_errors.collect(),
+          std::move(build)};
+}
+
+double scans(const std::string& library, bool ok) {
+  return registry().scans.value({library, result_of(ok)});
 }
 
 double moves(const std::string& library, const char* kind, bool ok) {

@@ -119,8 +119,9 @@ TEST_P(Inventory_Database_Test, EmptyMeansNullAndPorterIsBoolean) {
   std::vector<int> porters;
   for (const Value& v : slots) {
     const Object& s = v.get_obj();
-    EXPECT_EQ(5u, s.size());
+    EXPECT_EQ(6u, s.size());
     ASSERT_EQ(json_spirit::bool_type, s.at("is_porter").type());
+    ASSERT_EQ(json_spirit::bool_type, s.at("occupied").type());
     EXPECT_EQ(json_spirit::int_type, s.at("slot_number").type());
     EXPECT_EQ(Value(changer_id_), s.at("changer_id"));
     if (s.at("is_porter").get_bool()) porters.push_back(s.at("slot_number").get_int());
@@ -180,6 +181,39 @@ TEST_P(Inventory_Database_Test, HostileTextIsStoredAsData) {
   EXPECT_EQ(2 * n, scalar("SELECT count(*) FROM slot"));
   EXPECT_TRUE(impl_.clear("' OR '1'='1"));
   EXPECT_EQ(n - 1, scalar("SELECT count(*) FROM changer"));
+}
+
+// A slot is occupied when the element status saw a cartridge there, with
+// or without a label; a load empties the home slot, an unload fills it, a
+// transfer moves the occupancy with the tag.
+TEST_P(Inventory_Database_Test, OccupancyFollowsElementStatusLoadsAndMoves) {
+  make_library();
+  auto occupied = [&](int slot) {
+    Object s;
+    EXPECT_TRUE(impl_.get_slot(changer_id_, slot, s)) << slot;
+    return s["occupied"];
+  };
+  d2t::Media unlabelled = medium(4, "");
+  unlabelled.state(d2t::MST_FULL);
+  ASSERT_GT(impl_.add_slot(changer_id_, unlabelled), 0);
+  d2t::Media t1 = medium(1, "T1");
+  t1.state(d2t::MST_FULL);
+  ASSERT_TRUE(impl_.update_slot(changer_id_, t1));
+  EXPECT_EQ(Value(true), occupied(1));
+  EXPECT_EQ(Value(false), occupied(2));
+  EXPECT_EQ(Value(true), occupied(4));
+  EXPECT_EQ(Value(true), slot_record(4)["occupied"]);  // what a transfer checks its target by
+
+  ASSERT_TRUE(impl_.set_drive_slot(std::string("DRV0"), ACE_INT64(1)));
+  EXPECT_EQ(Value(false), occupied(1));
+  EXPECT_EQ(Value(true), occupied(4));
+  ASSERT_TRUE(impl_.set_drive_slot(std::string("DRV0"), ACE_INT64(0)));
+  EXPECT_EQ(Value(true), occupied(1));
+  EXPECT_EQ(0, scalar("SELECT count(*) FROM drive WHERE slot_number IS NOT NULL"));
+
+  ASSERT_TRUE(impl_.transfer(slot_record(1), slot_record(2)));
+  EXPECT_EQ(Value(false), occupied(1));
+  EXPECT_EQ(Value(true), occupied(2));
 }
 
 // Reset clears the device names of every changer and drive and nothing

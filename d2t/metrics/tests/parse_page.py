@@ -1,5 +1,6 @@
 """Reads the page of metrics_sample_page with the Prometheus client's text
-parser and checks that names, label values and numbers survive."""
+parser and checks that names, label values and numbers survive, that
+bucket bounds are short, and that each slot is counted once in its state."""
 import subprocess
 import sys
 
@@ -32,14 +33,36 @@ check("moves failed", value("d2t_moves_total", library=EVIL, kind="load", result
 check("bucket 600", value("d2t_move_duration_seconds_bucket", library=EVIL, kind="load", le="600"), 1.0)
 check("bucket inf", value("d2t_move_duration_seconds_bucket", library=EVIL, kind="load", le="+Inf"), 2.0)
 check("sum", value("d2t_move_duration_seconds_sum", library=EVIL, kind="load"), 712.5)
-check("scan count", value("d2t_scan_duration_seconds_count", library=EVIL), 1.0)
+check("scans", [value("d2t_scans_total", library=EVIL, result=r) for r in ("ok", "failed")], [1.0, 1.0])
+check("scan count (completed only)", value("d2t_scan_duration_seconds_count", library=EVIL), 1.0)
 check("http", value("d2t_http_requests_total", route="/d2/r/tapectl/info", code="200"), 1.0)
+# Bounds in their shortest form, as written on the page (the parser would
+# also accept the long form, so the text is read).
+bounds = sorted({line.split('le="')[1].split('"')[0]
+                 for line in page.splitlines() if line.startswith("d2t_http_request_duration_seconds_bucket")})
+check("short bounds", [b for b in bounds if len(b) > 6], [])
+check("0.025 bound", "0.025" in bounds, True)
+check("read errors", value("d2t_inventory_read_errors_total"), 0.0)
+build = [s for s in families["d2t_build_info"].samples]
+check("build info", [(s.value, bool(s.labels.get("version")), bool(s.labels.get("revision"))) for s in build],
+      [(1.0, True, True)])
 check("faulty", value("d2t_drive_faulty", library=EVIL, drive="D\\1"), 1.0)
-check("types", {n: f.type for n, f in families.items()}, {
-    "d2t_moves": "counter", "d2t_move_duration_seconds": "histogram",
+check("failures", value("d2t_drive_failures", library=EVIL, drive="D\\1"), 3.0)
+check("readable", value("d2t_inventory_readable"), 1.0)
+check("slots", {s: value("d2t_slots", library=EVIL, state=s)
+                for s in ("full", "empty", "in_drive", "unlabelled", "cleaning", "porter")},
+      {"full": 1.0, "empty": 1.0, "in_drive": 1.0, "unlabelled": 1.0, "cleaning": 1.0, "porter": 1.0})
+check("unreadable", value("unreadable_d2t_inventory_readable"), 0.0)
+check("unreadable families kept", sorted(n for n in families if n.startswith("unreadable_")),
+      ["unreadable_d2t_drive_failures", "unreadable_d2t_drive_faulty", "unreadable_d2t_inventory_readable",
+       "unreadable_d2t_slots"])
+check("help", families["help_check"].documentation, "Help with \\ and\nnewline.")
+check("types", {n: f.type for n, f in families.items() if n.startswith("d2t_")}, {
+    "d2t_moves": "counter", "d2t_move_duration_seconds": "histogram", "d2t_scans": "counter",
     "d2t_scan_duration_seconds": "histogram", "d2t_http_requests": "counter",
-    "d2t_http_request_duration_seconds": "histogram", "d2t_drive_faulty": "gauge"})
-check("help", families["d2t_drive_faulty"].documentation, "Help with \\ and\nnewline.")
+    "d2t_http_request_duration_seconds": "histogram", "d2t_inventory_read_errors": "counter",
+    "d2t_build_info": "gauge", "d2t_inventory_readable": "gauge", "d2t_drive_failures": "gauge",
+    "d2t_drive_faulty": "gauge", "d2t_slots": "gauge"})
 
 if errors:
     print("\n".join(errors))

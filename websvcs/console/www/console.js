@@ -220,6 +220,8 @@
     if (slot.is_porter) return 'porter';
     if (state.inDrive.has(slot.slot_number)) return 'indrive';
     const tag = slot.media_tag;
+    // A cartridge without a label has no tag: the inventory says the slot holds one.
+    if (slot.occupied && !tag) return 'unlabelled';
     if (slot.state === 'empty' || tag === undefined || tag === null) return 'empty';
     if (slot.state === 'clean' || /^CLN/i.test(tag)) return 'cleaning';
     return 'full';
@@ -242,10 +244,10 @@
     for (const d of drives) {
       if (d.slot_number !== null && d.slot_number !== undefined) state.inDrive.set(d.slot_number, d);
     }
-    const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0 };
+    const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0, unlabelled: 0 };
     for (const s of state.slots) counts[slotKind(s)]++;
     $('lib-counts').innerHTML = lib
-      ? ['full', 'indrive', 'empty', 'cleaning', 'porter'].map((k) =>
+      ? ['full', 'indrive', 'unlabelled', 'empty', 'cleaning', 'porter'].map((k) =>
         '<span><b>' + counts[k] + '</b> ' + (k === 'indrive' ? 'in drives' : k) + '</span>').join('')
       : '<span>Not in the inventory yet: a rescan reads it (and moves cartridges).</span>';
     if (!state.inventoryRoute) {
@@ -315,7 +317,7 @@
       const kind = slotKind(s);
       const tag = s.media_tag === undefined || s.media_tag === null ? '' : s.media_tag;
       const loaded = s.state !== 'empty' && s.media_tag !== undefined && s.media_tag !== null;
-      let label = loaded ? (tag || '(no label)') : 'empty';
+      let label = loaded || kind === 'unlabelled' ? (tag || '(no label)') : 'empty';
       const holder = kind === 'indrive' ? state.inDrive.get(s.slot_number) : null;
       parts.push('<div class="cell ' + kind + (s.slot_number === state.selected ? ' selected' : '') +
         (s.slot_number === foundSlot ? ' found' : '') + '" data-slot="' + s.slot_number +

@@ -48,7 +48,10 @@ void write_library(YAJL_Gen& g, const Stored_Library& library) {
   {
     YAJL_Array_Guard slots(g);
     for (const d2t::Media_var& m : c.medias()) {
-      if (m.get() != nullptr) g << m;
+      if (m.get() == nullptr) continue;
+      YAJL_Map_Guard slot(g);
+      write_media_keys(g, *m);
+      g << key("occupied") << (library.occupied.count(m->slot_number()) != 0);
     }
   }
 }

@@ -9,7 +9,10 @@
 //        "failures" (its consecutive failure count). With serial_number
 //        the one library, or [] when none is stored; without it every
 //        stored library, in serial-number order. Slot states are those of
-//        stored_inventory.h.
+//        stored_inventory.h; each slot object carries one more key after
+//        those of the list reply: "occupied" (the last element status or
+//        move put a cartridge there, labelled or not; false for the home
+//        slot of a cartridge that is in a drive).
 //   500  "Failed to read the inventory" when the database cannot be read
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_INVENTORY_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_INVENTORY_HANDLER_H

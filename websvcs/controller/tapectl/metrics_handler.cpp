@@ -11,12 +11,20 @@
 
 namespace m = d2t::metrics;
 
-std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& libraries) {
+std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& libraries,
+                                          bool readable) {
+  m::Family up{"d2t_inventory_readable",
+               "1 when this scrape could read the stored inventory, else 0.",
+               "gauge",
+               {{"d2t_inventory_readable", {}, readable ? 1.0 : 0.0}}};
   m::Family failures{
       "d2t_drive_failures", "Consecutive failures of each drive, as stored.", "gauge", {}};
   m::Family faulty{
       "d2t_drive_faulty", "1 when the drive is faulty (failures at the threshold).", "gauge", {}};
-  m::Family slots{"d2t_slots", "Slots of each library by state.", "gauge", {}};
+  m::Family slots{"d2t_slots", "Slots of each library by what they hold.", "gauge", {}};
+  const Slot_Contents states[] = {Slot_Contents::FULL,     Slot_Contents::EMPTY,
+                                  Slot_Contents::IN_DRIVE, Slot_Contents::UNLABELLED,
+                                  Slot_Contents::CLEANING, Slot_Contents::PORTER};
   for (const Stored_Library& l : libraries) {
     if (l.changer.null()) continue;
     const std::string& library = l.changer->serial_number();
@@ -28,37 +36,33 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
           {failures.name, labels, static_cast<double>(i < l.failures.size() ? l.failures[i] : 0)});
       faulty.samples.push_back({faulty.name, labels, drives[i]->faulty() ? 1.0 : 0.0});
     }
-    double full = 0, empty = 0, cleaning = 0, porter = 0;
+    double counts[sizeof states / sizeof states[0]] = {};
     for (const d2t::Media_var& s : l.changer->medias()) {
       if (s.null()) continue;
-      if (s->is_porter()) {
-        ++porter;
-      } else if (s->state() == d2t::MST_EMPTY || home_of_loaded(l, s->slot_number())) {
-        ++empty;
-      } else if (s->state() == d2t::MST_CLEAN) {
-        ++cleaning;
-      } else {
-        ++full;
+      const Slot_Contents contents = slot_contents(l, *s);
+      for (std::size_t i = 0; i < sizeof states / sizeof states[0]; ++i) {
+        if (states[i] == contents) ++counts[i];
       }
     }
-    const std::pair<const char*, double> counts[] = {
-        {"full", full}, {"empty", empty}, {"cleaning", cleaning}, {"porter", porter}};
-    for (const auto& c : counts) {
-      slots.samples.push_back({slots.name, {{"library", library}, {"state", c.first}}, c.second});
+    for (std::size_t i = 0; i < sizeof states / sizeof states[0]; ++i) {
+      slots.samples.push_back({slots.name,
+                               {{"library", library}, {"state", slot_contents_name(states[i])}},
+                               counts[i]});
     }
   }
-  return {failures, faulty, slots};
+  return {up, failures, faulty, slots};
 }
 
 int Metrics_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&) {
-  std::vector<m::Family> families = m::collect();
   std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
   const int threshold = controller ? controller->faulty_threshold()
                                    : static_cast<int>(d2t::MAX_DRIVE_CONSECUTIVE_FAILURES);
   std::vector<Stored_Library> libraries;
-  if (read_stored_inventory(nullptr, threshold, libraries)) {
-    for (m::Family& f : inventory_families(libraries)) families.push_back(std::move(f));
-  }
+  // The reader has logged why it failed; the page says so in its gauges.
+  const bool readable = read_stored_inventory(nullptr, threshold, libraries);
+  if (!readable) m::record_inventory_read_error();
+  std::vector<m::Family> families = m::collect();
+  for (m::Family& f : inventory_families(libraries, readable)) families.push_back(std::move(f));
   return channel->send_text(m::render(families), m::TEXT_CONTENT_TYPE);
 }
 

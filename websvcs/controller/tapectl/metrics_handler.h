@@ -2,17 +2,26 @@
 // (d2t/metrics/metrics.h), Content-Type "text/plain; version=0.0.4", plus
 // gauges computed from the stored inventory when the page is served:
 //
+//   d2t_inventory_readable             1 when this scrape read the stored
+//                                      inventory, 0 when it could not (the
+//                                      families below then have no samples,
+//                                      but their HELP and TYPE stay)
 //   d2t_drive_failures{library,drive}  consecutive failures of the drive
 //   d2t_drive_faulty{library,drive}    1 when the drive counts as faulty
-//   d2t_slots{library,state}           slots by state: "full" (holds its
-//                                      cartridge), "empty" (no cartridge, or
-//                                      its cartridge is in a drive),
-//                                      "cleaning" (a cleaning cartridge),
-//                                      "porter" (import/export slots)
+//   d2t_slots{library,state}           slots by what they hold (every state
+//                                      written for every library, 0 too):
+//                                      "full" (its labelled data cartridge),
+//                                      "empty" (no cartridge), "in_drive"
+//                                      (home of a cartridge in a drive),
+//                                      "unlabelled" (a cartridge without a
+//                                      label), "cleaning" (a cleaning
+//                                      cartridge), "porter" (import/export
+//                                      slots, whatever they hold); see
+//                                      slot_contents() in stored_inventory.h
 //
 // No device is touched and no controller lock is taken: a scrape answers
-// while a scan or a move runs. When the inventory cannot be read the page
-// still carries the counters (the failure is logged).
+// while a scan or a move runs. A failed read also counts in
+// d2t_inventory_read_errors_total (the reader logs it).
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_METRICS_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_METRICS_HANDLER_H
 
@@ -22,8 +31,10 @@
 #include "d2t/metrics/exposition.h"
 #include "websvcs/framework/framework.h"
 
-// The three inventory families for `libraries`, in the order above.
-std::vector<d2t::metrics::Family> inventory_families(const std::vector<Stored_Library>& libraries);
+// The four inventory families for `libraries`, in the order above;
+// `readable` is whether the read that gave them succeeded.
+std::vector<d2t::metrics::Family> inventory_families(const std::vector<Stored_Library>& libraries,
+                                                     bool readable);
 
 class Metrics_Handler : public JSON_RESTful_Handler_Impl2 {
  public:

@@ -24,6 +24,12 @@ YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Media_var& media) {
   const d2t::Media* m = media.get();
   if (m == nullptr) return g;
   YAJL_Map_Guard map(g);
+  write_media_keys(g, *m);
+  return g;
+}
+
+void write_media_keys(YAJL_Gen& g, const d2t::Media& media) {
+  const d2t::Media* m = &media;
   const d2t::Media_State state = m->state();
   g << key("slot_number") << static_cast<int>(m->slot_number());
   g << key("state") << d2t::media_state_to_name(state);
@@ -35,7 +41,6 @@ YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Media_var& media) {
     if (!m->label().empty()) g << key("label") << m->label();
     if (!m->media_pool_uuid().empty()) g << key("media_pool_uuid") << m->media_pool_uuid();
   }
-  return g;
 }
 
 YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Drive_var& drive) {

@@ -30,8 +30,10 @@ YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Media_var& media);
 YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Drive_var& drive);
 YAJL_Gen& operator<<(YAJL_Gen& g, const d2t::Changer_var& changer);
 
-// The keys and values of a drive object, in the order above, into a map the
+// The keys and values of a slot object, in the order above, into a map the
 // caller opened (for replies that add keys after them).
+void write_media_keys(YAJL_Gen& g, const d2t::Media& m);
+// The keys and values of a drive object, likewise.
 void write_drive_keys(YAJL_Gen& g, const d2t::Drive& d);
 // The library object's keys before "drives", likewise.
 void write_changer_keys(YAJL_Gen& g, const d2t::Changer& c);

@@ -123,6 +123,12 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   EXPECT_EQ("T0002L9", slots[1].get_obj().at("media_tag").get_str());  // home of the loaded one
   EXPECT_EQ("empty", slots[4].get_obj().at("state").get_str());
   EXPECT_TRUE(slots[8].get_obj().at("is_porter").get_bool());
+  // Occupancy: the unlabelled cartridge (slot 7) has no tag but is there;
+  // the home of the loaded one (slot 2) is not.
+  const bool occupied[] = {true, false, true, true, false, true, true, false, false};
+  for (int i = 0; i < 9; ++i)
+    EXPECT_EQ(occupied[i], slots[i].get_obj().at("occupied").get_bool()) << i;
+  EXPECT_EQ(0u, slots[6].get_obj().count("media_tag"));
 }
 
 TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
@@ -136,11 +142,14 @@ TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
            "d2t_drive_failures{library=\"LIB-1\",drive=\"LIB-1-D0\"} 3\n",
            "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D0\"} 1\n",
            "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D1\"} 0\n",
-           // Slots 1, 3, 4 hold their cartridges; 2 (its cartridge in a
-           // drive), 5, 8 and 7 (its cartridge has no label, so the inventory
-           // records none) are empty; 6 holds the cleaning one; 9 is the porter.
+           // Slots 1, 3, 4 hold their cartridges; 2 is the home of the one
+           // in a drive; 7 holds one without a label; 5 and 8 are empty; 6
+           // holds the cleaning one; 9 is the porter. Each counted once.
+           "d2t_inventory_readable 1\n",
            "d2t_slots{library=\"LIB-1\",state=\"full\"} 3\n",
-           "d2t_slots{library=\"LIB-1\",state=\"empty\"} 4\n",
+           "d2t_slots{library=\"LIB-1\",state=\"empty\"} 2\n",
+           "d2t_slots{library=\"LIB-1\",state=\"in_drive\"} 1\n",
+           "d2t_slots{library=\"LIB-1\",state=\"unlabelled\"} 1\n",
            "d2t_slots{library=\"LIB-1\",state=\"cleaning\"} 1\n",
            "d2t_slots{library=\"LIB-1\",state=\"porter\"} 1\n",
            "# TYPE d2t_moves_total counter\n",
