@@ -30,6 +30,17 @@ bool get_string(const Object& o, const char* key, std::string& out, std::string&
   return true;
 }
 
+bool get_bool(const Object& o, const char* key, bool& out, std::string& error) {
+  auto it = o.find(key);
+  if (it == o.end()) return true;
+  if (it->second.type() != json_spirit::bool_type) {
+    error = std::string("\"") + key + "\" must be true or false";
+    return false;
+  }
+  out = it->second.get_bool();
+  return true;
+}
+
 bool get_unsigned(const Object& o, const char* key, std::uint64_t min, std::uint64_t max,
                   std::uint64_t& out, std::string& error) {
   auto it = o.find(key);
@@ -163,7 +174,8 @@ bool parse_web_config(const json_spirit::Value& v, Web_Config& out, std::string&
       !get_string(o, "token_file", c.token_file, error) ||
       !get_string(o, "tls_certificate", c.tls_certificate, error) ||
       !get_string(o, "tls_key", c.tls_key, error) ||
-      !parse_allowed_hosts(o, c.allowed_hosts, error))
+      !parse_allowed_hosts(o, c.allowed_hosts, error) ||
+      !get_bool(o, "default_routes", c.default_routes, error))
     return false;
   c.port = static_cast<unsigned int>(port);
   c.connection_timeout_seconds = static_cast<unsigned int>(timeout);

@@ -59,6 +59,9 @@ struct Web_Config {
   // addresses without brackets.
   std::vector<std::string> allowed_hosts;
   std::vector<Web_Route_Config> routes;
+  // "default_routes": whether the service serves the built-in routes
+  // (default_routes.h) under those of `routes`.
+  bool default_routes = true;
 };
 
 // Reads a configuration object into `out` (missing keys keep their

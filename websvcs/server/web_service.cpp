@@ -12,6 +12,7 @@
 #include "ace/Log_Msg.h"
 #include "ace/OS_NS_stdlib.h"
 #include "ace/OS_NS_string.h"
+#include "websvcs/server/default_routes.h"
 #include "websvcs/server/token.h"
 
 const char* const Web_Service::DEFAULT_CONFIG = "/etc/opt/quillon/kestrel3/$COMPONENT/web.conf";
@@ -101,6 +102,7 @@ int Web_Service::init(int argc, ACE_TCHAR* argv[]) {
   std::unique_ptr<Route_Table> routes(new (std::nothrow) Route_Table);
   if (!routes)
     ACE_ERROR_RETURN((LM_ERROR, ACE_TEXT("Failed to start the web service: out of memory\n")), -1);
+  if (config.default_routes) config.routes = merge_routes(default_routes(), config.routes);
   if (!routes->load(config.routes, own_module_dir(), error))
     ACE_ERROR_RETURN((LM_ERROR, ACE_TEXT("Failed to start the web service: %C\n"), error.c_str()),
                      -1);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <set>
+
 #include "json_spirit/json_spirit.h"
+#include "websvcs/server/default_routes.h"
 #include "websvcs/server/tests/support.h"
 #include "websvcs/server/token.h"
 
@@ -25,11 +28,12 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(10u, c.header_timeout_seconds);
   EXPECT_EQ(64u, c.max_connections_per_address);
   EXPECT_TRUE(c.routes.empty());
+  EXPECT_TRUE(c.default_routes);
   EXPECT_TRUE(c.allowed_hosts.empty());
 
   ASSERT_TRUE(parse(R"({"listen": "::1", "port": 0, "max_body_bytes": 10,
       "connection_timeout_seconds": 5, "max_connections": 3, "header_timeout_seconds": 2,
-      "max_connections_per_address": 4,
+      "max_connections_per_address": 4, "default_routes": false,
       "allowed_hosts": ["TapeHost.example.com.", "backup-1", "fd00::5", "[FD00::6]"],
       "routes": [{"path": "/d2/r/tapectl/list", "library": "libtapectl_web.so",
                   "factory": "_make_JSON_RESTful_List_Handler"},
@@ -45,6 +49,7 @@ TEST(Web_Config, DefaultsAndFullForm) {
   EXPECT_EQ(3u, c.max_connections);
   EXPECT_EQ(2u, c.header_timeout_seconds);
   EXPECT_EQ(4u, c.max_connections_per_address);
+  EXPECT_FALSE(c.default_routes);
   EXPECT_EQ((std::vector<std::string>{"tapehost.example.com", "backup-1", "fd00::5", "fd00::6"}),
             c.allowed_hosts);
   ASSERT_EQ(3u, c.routes.size());
@@ -69,6 +74,7 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"listen": "localhost"})",
       R"({"listen": ""})",
       R"({"routes": {}})",
+      R"({"default_routes": "no"})",
       R"({"allowed_hosts": "tapehost"})",
       R"({"allowed_hosts": [1]})",
       R"({"allowed_hosts": [""]})",
@@ -90,6 +96,29 @@ TEST(Web_Config, RefusesBadValues) {
     EXPECT_FALSE(parse(text, c, error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
+}
+
+// A web.conf written before a route was added still gets it: the file's
+// routes replace built-in ones by path and add the others after them.
+TEST(Web_Config, FileRoutesLayOverTheBuiltInOnes) {
+  const std::vector<Web_Route_Config> builtin = default_routes();
+  Web_Config c;
+  std::string error;
+  ASSERT_TRUE(parse(R"({"routes": [
+      {"path": "/extra", "library": "x.so", "factory": "_make_X"},
+      {"path": "/metrics", "library": "m.so", "factory": "_make_M"}]})",
+                    c, error))
+      << error;
+  const std::vector<Web_Route_Config> merged = merge_routes(builtin, c.routes);
+  ASSERT_EQ(builtin.size() + 1, merged.size());
+  for (std::size_t i = 0; i < builtin.size(); ++i) {
+    EXPECT_EQ(builtin[i].path, merged[i].path);
+    EXPECT_EQ(builtin[i].path == "/metrics" ? "m.so" : builtin[i].library, merged[i].library);
+  }
+  EXPECT_EQ("/extra", merged.back().path);
+  std::set<std::string> paths;
+  for (const Web_Route_Config& r : builtin) EXPECT_TRUE(paths.insert(r.path).second) << r.path;
+  EXPECT_EQ(1u, paths.count("/d2/r/tapectl/operations"));
 }
 
 TEST(Web_Config, RemoteListenNeedsAToken) {

@@ -22,7 +22,7 @@ class Web_Service_Test : public Temp_Dir {
     ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS);  // keep the test output quiet
   }
   std::string config(const std::string& extra = "") {
-    return write("web.conf", R"({"port": 0, )" + extra + R"( "routes": [
+    return write("web.conf", R"({"port": 0, "default_routes": false, )" + extra + R"( "routes": [
         {"path": "/d2/r/tapectl/list", "library": ")" +
                                  PLUGIN + R"(",
          "factory": "_make_Test_Echo_Handler"}]})");
