@@ -1,21 +1,28 @@
-// Reload under load: the daemon on an emulated library whose moves take
-// about a second, four clients loading, unloading and transferring, and
-// SIGHUP five times meanwhile. Every request that reached the daemon is
-// answered, the daemon survives (also under AddressSanitizer, where a use
-// of a freed controller aborts it), inventory and emulator agree
-// afterwards, and a media_controller.conf change made before the last
-// SIGHUP is in effect.
+// Reload and stop of the daemon as a process, on emulated libraries with
+// mechanical timing.
 //
-// The port stays open through every reload: no connection is refused. A
-// reload with a broken web.conf, or one whose port is taken, changes
-// nothing: the old service answers on, the log says why, and a later good
-// reload works.
+// Under load: four clients loading, unloading and transferring, SIGHUP
+// five times meanwhile. The port stays open through every reload (no
+// connection refused), every request is answered, the daemon survives
+// (also under AddressSanitizer, where a use of a freed controller aborts
+// it), and inventory and emulator agree afterwards. A reload with a broken
+// web.conf, or one whose port is taken, changes nothing: the old service
+// answers on, the log says why, and a later good reload works.
+//
+// During a scan: info answered every 100 ms through three SIGHUPs, and a
+// media_controller.conf change made before the last one in effect after
+// it. A client trickling header bytes holds neither a reload nor the stop;
+// a daemon on 0.0.0.0 serves tapectl and any address in Host. A start
+// whose inventory cannot be opened ends with status 1 and no READY=1.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -91,17 +99,49 @@ std::string describe_homes(const Library_View& v) {
   return out.str();
 }
 
-// The sample library with moves of about a second.
-void write_library(const std::string& path) {
+// The sample library with mechanical timing (milliseconds per move, and per
+// load or unload of a tape); with `dvcid` "none" a scan finds the drives by
+// loading cartridges into them.
+void write_library(const std::string& path, int move_ms, int load_ms,
+                   const std::string& dvcid = "") {
   Value lib;
   ASSERT_TRUE(json_spirit::load_json(
       std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json", lib, 1));
   json_spirit::Object timing;
-  timing["move_ms"] = 700;
-  timing["load_ms"] = 300;
-  timing["unload_ms"] = 300;
+  timing["move_ms"] = move_ms;
+  timing["load_ms"] = load_ms;
+  timing["unload_ms"] = load_ms;
   lib.get_obj()["timing"] = timing;
+  if (!dvcid.empty()) lib.get_obj()["changers"].get_array()[0].get_obj()["dvcid"] = dvcid;
   ASSERT_TRUE(write_file(path, json_spirit::write(lib)));
+}
+
+// media_controller.conf with one try per load and the given threshold.
+bool write_controller_conf(const std::string& path, int drive_faulty_threshold) {
+  return write_file(path, R"({"max_wait_seconds": 60, "load_unload_retries": 1, )"
+                          R"("drive_faulty_threshold": )" +
+                              std::to_string(drive_faulty_threshold) + "}");
+}
+
+// How often `text` occurs in `log`.
+std::size_t count_of(const std::string& log, const std::string& text) {
+  std::size_t n = 0;
+  for (std::size_t p = 0; (p = log.find(text, p)) != std::string::npos; ++p) ++n;
+  return n;
+}
+
+// Waits up to `seconds` until the daemon's log holds `text` `n` times.
+bool wait_for_log(const Demo_Daemon& d, const std::string& text, std::size_t n, int seconds = 30) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (count_of(d.log_text(), text) < n) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
 // A socket listening on 127.0.0.1:port for as long as it lives.
@@ -132,10 +172,8 @@ class Reload_Test : public Temp_Dir {};
 TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   const std::string run = dir_ + "/run";
   ASSERT_EQ(0, ::mkdir(run.c_str(), 0755));
-  ASSERT_NO_FATAL_FAILURE(write_library(run + "/library.json"));
-  const std::string conf = run + "/media_controller.conf";
-  ASSERT_TRUE(write_file(
-      conf, R"({"max_wait_seconds": 30, "load_unload_retries": 1, "drive_faulty_threshold": 3})"));
+  ASSERT_NO_FATAL_FAILURE(write_library(run + "/library.json", 700, 300));
+  ASSERT_TRUE(write_controller_conf(run + "/media_controller.conf", 3));
 
   Demo_Daemon d(run, free_loopback_port());
   std::string error;
@@ -174,15 +212,9 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
     });
   }
 
-  // Five reloads while the clients run; the threshold changes before the
-  // last one.
+  // Five reloads while the clients run.
   for (int i = 0; i < 5; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    if (i == 4) {
-      ASSERT_TRUE(write_file(
-          conf,
-          R"({"max_wait_seconds": 30, "load_unload_retries": 1, "drive_faulty_threshold": 1})"));
-    }
     ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -213,11 +245,7 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   }
   EXPECT_GT(ok, 8) << "too little work got done";
   const std::string log = d.log_text();
-  EXPECT_EQ(5u, [&] {
-    size_t n = 0;
-    for (size_t p = 0; (p = log.find("Signal 1 (Hangup) caught", p)) != std::string::npos; ++p) ++n;
-    return n;
-  }()) << log;
+  EXPECT_EQ(5u, count_of(log, "Signal 1 (Hangup) caught")) << log;
 
   // Inventory and emulated library agree.
   const Library_View emu = mtx_view(run + "/library.json", CHANGER_SG);
@@ -225,16 +253,6 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   const Library_View db = sqlite_view(run + "/state/media_controller.db", SERIAL);
   ASSERT_TRUE(db.ok) << db.error;
   EXPECT_EQ(describe_homes(emu), describe_homes(db));
-
-  // The threshold of 1 read by the last reload: the first counted failure
-  // makes the drive faulty (3 would leave it at one failure).
-  ASSERT_NO_FATAL_FAILURE(
-      set_changer_key(run + "/library.json", "faults",
-                      R"([{"op": "mount", "drive": "EMU-DRV-0002", "times": 1000}])"));
-  const Http_Reply r = d.post("/d2/r/tapectl/drive/load", drive_body("EMU-DRV-0002", "A00005L9"));
-  EXPECT_EQ(500, r.status) << r.body;
-  EXPECT_NE(std::string::npos, r.body.find("\"faulty\":true")) << r.body;
-  ASSERT_NO_FATAL_FAILURE(set_changer_key(run + "/library.json", "faults", "[]"));
 
   // Reloads that fail: web.conf broken, then its port taken by another
   // socket. The old service keeps answering on the old port.
@@ -251,8 +269,7 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
     ASSERT_TRUE(write_file(web_conf, bad));
     ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
     ++failed;
-    for (int i = 0; i < 100 && d.log_text().find("Reload failed") == std::string::npos; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    wait_for_log(d, "Reload failed", static_cast<std::size_t>(failed), 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status) << bad;
   }
@@ -261,16 +278,248 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   EXPECT_NE(std::string::npos, after.find("cannot listen on")) << after;
   ASSERT_TRUE(write_file(web_conf, good + "\n"));
   ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
-  for (int i = 0; i < 100 && d.log_text().find("Reload done: 1 service(s) kept, 1 replaced by 1") ==
-                                 std::string::npos;
-       ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_NE(std::string::npos, d.log_text().find("Reload done: 1 service(s) kept, 1 replaced by 1"))
+  EXPECT_TRUE(wait_for_log(d, "Reload done: 1 service(s) kept, 1 replaced by 1", 1, 10))
       << d.log_text();
   EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status);
 
   EXPECT_EQ(0, d.stop()) << d.log_text();
   std::printf("%d requests sent during five reloads\n", sent);
+}
+
+// A scan of about 12 s (drives found by loading, moves of 0.5 s, loads and
+// unloads of 1 s) with SIGHUP three times during it, and a client asking
+// info every 100 ms: every request is answered without a long gap, the
+// scan answers, and a threshold changed before the last SIGHUP holds for a
+// load after it.
+TEST_F(Reload_Test, InfoAnswersThroughThreeHangupsDuringAScan) {
+  using Clock = std::chrono::steady_clock;
+  const std::string run = dir_ + "/run";
+  ASSERT_EQ(0, ::mkdir(run.c_str(), 0755));
+  ASSERT_NO_FATAL_FAILURE(write_library(run + "/library.json", 500, 1000, "none"));
+  const std::string conf = run + "/media_controller.conf";
+  ASSERT_TRUE(write_controller_conf(conf, 3));
+  Demo_Daemon d(run, free_loopback_port());
+  std::string error;
+  ASSERT_TRUE(d.start(error)) << error;
+
+  std::atomic<bool> scanned(false);
+  Http_Reply scan;
+  const Clock::time_point started = Clock::now();
+  double scan_seconds = 0;
+  std::thread scanner([&] {
+    scan = d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL);
+    scan_seconds = seconds_since(started);
+    scanned = true;
+  });
+  int asked = 0, answered = 0;
+  double longest_gap = 0;
+  std::thread poller([&] {
+    Clock::time_point last = Clock::now();
+    for (Clock::time_point next = last; !scanned; next += std::chrono::milliseconds(100)) {
+      std::this_thread::sleep_until(next);
+      ++asked;
+      if (d.get("/d2/r/tapectl/info").status != 200) continue;
+      ++answered;
+      longest_gap = std::max(longest_gap, seconds_since(last));
+      last = Clock::now();
+    }
+  });
+
+  const int hangup_ms[3] = {1500, 4000, 6500};
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(hangup_ms[i]));
+    if (i == 2) {
+      ASSERT_TRUE(write_controller_conf(conf, 1));
+    }
+    EXPECT_FALSE(scanned) << "the scan ended before SIGHUP " << i + 1;
+    ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
+  }
+  scanner.join();
+  poller.join();
+  std::printf("scan %.1f s; info asked %d times, answered %d, longest gap %.0f ms\n", scan_seconds,
+              asked, answered, longest_gap * 1000);
+  EXPECT_EQ(200, scan.status) << scan.body;
+  EXPECT_EQ(asked, answered);
+  EXPECT_LT(longest_gap, 1.0);
+  EXPECT_TRUE(wait_for_log(d, "Reload done", 3)) << d.log_text();
+
+  // The threshold of 1 read by the last reload: the first counted failure
+  // makes the drive faulty (3 would leave it at one failure).
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(
+      d.library_file(), "faults", R"([{"op": "mount", "drive": "EMU-DRV-0002", "times": 1000}])"));
+  const Http_Reply r = d.post("/d2/r/tapectl/drive/load", drive_body(DRIVE_2, "A00005L9"));
+  EXPECT_EQ(500, r.status) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("\"faulty\":true")) << r.body;
+  EXPECT_EQ(0, d.stop()) << d.log_text();
+}
+
+// A client that sends a request line, then one header byte every 100 ms
+// until the server cuts it off; the seconds that took (-1: not within 20 s).
+std::future<double> trickle(int port) {
+  return std::async(std::launch::async, [port] {
+    const auto started = std::chrono::steady_clock::now();
+    Test_Socket s(static_cast<unsigned>(port), 2);
+    if (!s.ok() || !s.send_all("GET /d2/r/tapectl/info HTTP/1.1\r\nX-Slow: ")) return 0.0;
+    while (seconds_since(started) < 20) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!s.send_all("a")) return seconds_since(started);
+    }
+    return -1.0;
+  });
+}
+
+// With a token, a reload moves the web service to 0.0.0.0 on another port
+// with a header time-out of 2 s. tapectl by 127.0.0.1 and a request naming
+// the host by an address (Host 10.1.2.3) are served. A client trickling
+// header bytes is cut off after the time-out and holds neither a reload
+// nor the stop.
+TEST_F(Reload_Test, TricklingClientHoldsNeitherReloadNorStop) {
+  const std::string token_file = dir_ + "/token", token = "reload-test-token";
+  ASSERT_TRUE(write_file(token_file, token + "\n"));
+  ASSERT_EQ(0, ::chmod(token_file.c_str(), 0600));
+  Demo_Daemon d(dir_ + "/run", free_loopback_port(), token_file);
+  std::string error;
+  ASSERT_TRUE(d.start(error)) << error;
+
+  const std::string web_conf = d.dir() + "/web.conf";
+  Value conf;
+  ASSERT_TRUE(json_spirit::load_json(web_conf, conf, 1));
+  const int port = free_loopback_port();
+  const int header_timeout = 2;
+  conf.get_obj()["listen"] = "0.0.0.0";
+  conf.get_obj()["port"] = port;
+  conf.get_obj()["header_timeout_seconds"] = header_timeout;
+  ASSERT_TRUE(write_file(web_conf, json_spirit::write(conf)));
+  ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
+  ASSERT_TRUE(wait_for_log(d, "Reload done", 1)) << d.log_text();
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(port);
+  int status = 0;
+  EXPECT_EQ("200", run_command("curl -s -o /dev/null -w '%{http_code}' -H 'Authorization: Bearer " +
+                                   token + "' -H 'Host: 10.1.2.3:" + std::to_string(port) + "' " +
+                                   url + "/d2/r/tapectl/info",
+                               status));
+  const Cli_Run cli = run_tapectl("--url " + url + " --token-file " + token_file + " status");
+  EXPECT_EQ(0, cli.status) << cli.out << cli.err;
+
+  // A reload that replaces the web service while a client trickles.
+  std::future<double> held = trickle(port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  conf.get_obj()["max_connections_per_address"] = 32;
+  ASSERT_TRUE(write_file(web_conf, json_spirit::write(conf)));
+  auto t = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
+  ASSERT_TRUE(wait_for_log(d, "Reload done", 2)) << d.log_text();
+  const double reload_seconds = seconds_since(t);
+  const double cut_seconds = held.get();
+
+  // The stop, with another client trickling to the new service.
+  held = trickle(port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  t = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, d.stop()) << d.log_text();
+  const double stop_seconds = seconds_since(t);
+  const double stop_cut_seconds = held.get();
+  std::printf("trickling client: reload %.2f s, cut after %.2f s; stop %.2f s, cut after %.2f s\n",
+              reload_seconds, cut_seconds, stop_seconds, stop_cut_seconds);
+  EXPECT_LT(reload_seconds, header_timeout);
+  EXPECT_GT(cut_seconds, 0);
+  EXPECT_LT(cut_seconds, header_timeout + 1);
+  EXPECT_LT(stop_seconds, header_timeout + 1);
+  EXPECT_GT(stop_cut_seconds, 0);
+}
+
+// The datagrams a service manager would receive (NOTIFY_SOCKET).
+class Notify_Socket {
+ public:
+  explicit Notify_Socket(const std::string& path)
+      : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Notify_Socket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  // Everything received so far, datagrams one after the other.
+  std::string received() {
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;) text_.append(buf, n);
+    return text_;
+  }
+
+ private:
+  int fd_;
+  std::string text_;
+};
+
+// starter hosting the controller alone on the sample library, its
+// notifications sent by the stand-in for systemd's client library to
+// `notify_path`; its exit status (-1: still running after a minute, then
+// killed). With `ready` it is stopped (SIGTERM) once READY=1 arrives.
+int run_starter(const std::string& dir, const std::string& database_url, Notify_Socket& notify,
+                const std::string& notify_path, bool ready) {
+  const std::string services = dir + "/services";
+  ::mkdir(services.c_str(), 0755);
+  ::mkdir((dir + "/state").c_str(), 0700);
+  write_file(services + "/10-tape-controller.conf",
+             std::string("dynamic Tape_Controller_Service Service_Object * ") + D2T_BINARY_DIR +
+                 "/lib/libtapemgr.so:_make_Tape_Controller_Service() \"\"\n");
+  write_file(dir + "/library.json",
+             read_file(std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json"));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open((dir + "/starter.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ::dup2(fd, STDOUT_FILENO);
+    ::dup2(fd, STDERR_FILENO);
+    ::setenv("COMPONENT", "tape", 1);
+    ::setenv("D2T_EMULATOR", (dir + "/library.json").c_str(), 1);
+    ::setenv("D2T_STATE_DIR", (dir + "/state").c_str(), 1);
+    ::setenv("D2T_DATABASE_URL", database_url.c_str(), 1);
+    ::setenv("NOTIFY_SOCKET", notify_path.c_str(), 1);
+    ::setenv("LIBSYSTEMD_FILENAME",
+             (std::string(D2T_BINARY_DIR) + "/lib/libd2t_systemd_stub.so").c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "60000000", 1);
+    const std::string starter = std::string(D2T_BINARY_DIR) + "/bin/starter";
+    ::execl(starter.c_str(), "starter", "-f", services.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  for (int i = 0; i < 600; ++i) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (ready && notify.received().find("READY=1") != std::string::npos) ::kill(pid, SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// starter whose controller cannot open its inventory exits 1 and never
+// tells systemd it is ready; with an inventory it can open, it does.
+TEST_F(Reload_Test, UnopenableInventoryEndsTheStartWithoutReady) {
+  const std::string notify_path = dir_ + "/notify";
+  Notify_Socket notify(notify_path);
+  ASSERT_TRUE(notify.ok());
+  // A database file below a regular file cannot be created.
+  EXPECT_EQ(1, run_starter(dir_, "sqlite:" + dir_ + "/library.json/inventory.db", notify,
+                           notify_path, false))
+      << read_file(dir_ + "/starter.log");
+  EXPECT_EQ("", notify.received());
+  EXPECT_NE(std::string::npos,
+            read_file(dir_ + "/starter.log").find("its inventory database cannot be opened"))
+      << read_file(dir_ + "/starter.log");
+
+  EXPECT_EQ(0,
+            run_starter(dir_, "sqlite:" + dir_ + "/state/inventory.db", notify, notify_path, true))
+      << read_file(dir_ + "/starter.log");
+  EXPECT_NE(std::string::npos, notify.received().find("READY=1")) << notify.received();
 }
 
 }  // namespace
