@@ -69,6 +69,13 @@ bool Advisory_Lock::take(const std::string& database, const std::string& key, Mo
                          Advisory_Lock& out, std::string& error) {
   out.release();
   error.clear();
+  if (Legacy_Manager::instance()->location_kind(database) == Location::SQLITE) {
+    // One process owns the file: nobody to exclude, nothing to connect.
+    out.key_ = key;
+    out.mode_ = mode;
+    out.held_ = true;
+    return true;
+  }
   Connection_var connection = Legacy_Manager::instance()->get_connection_r(database);
   if (!connection) {
     error = "cannot connect to database '" + database + "'";

@@ -259,6 +259,16 @@ std::string Legacy_Manager::location_of(const std::string& name) {
   return redacted(resolve(name, error));
 }
 
+Location::Kind Legacy_Manager::location_kind(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = pools_.find(name);
+  if (it != pools_.end()) return it->second->location().kind;
+  std::string error;
+  const std::string text = resolve(name, error);
+  if (text.empty()) return Location::NONE;
+  return Location::parse(text, name).kind;
+}
+
 std::string Legacy_Manager::last_error(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = errors_.find(name);

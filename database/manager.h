@@ -97,6 +97,9 @@ class Legacy_Manager {
   // The location text that name resolves to now (for messages and tests;
   // passwords are shown as "***").
   std::string location_of(const std::string& name);
+  // The engine that name resolves to now (NONE when it cannot be
+  // resolved); connects to nothing.
+  Location::Kind location_kind(const std::string& name);
   // Why the last get_connection_r(name) failed; empty after a success.
   std::string last_error(const std::string& name);
 

@@ -3,6 +3,7 @@
 #include "d2t/controller/tape_controller.h"
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
@@ -33,7 +34,12 @@ bool Tape_Controller::update() {
     // A status read and the writes that follow from it: a refresh.
     Library_Operation refresh;
     refresh.kind = Library_Operation::REFRESH;
-    Library_Scheduler::Ticket ticket = scheduler_.enter(changer->serial_number(), refresh);
+    Library_Turn turn;
+    std::string why;
+    if (!turn.enter(scheduler_, changer->serial_number(), refresh, why)) {
+      log_lease_failure(changer->serial_number(), why);
+      continue;
+    }
     if (d2t::tools::changer_status(*changer)) {
       update_slots(changer->id(), *changer);
     } else {

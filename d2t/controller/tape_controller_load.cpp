@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
@@ -50,8 +51,14 @@ bool Tape_Controller::load(const Object& request, Object& result) {
   operation.kind = Library_Operation::LOAD;
   operation.drive = *serial;
   if (media_tag != nullptr) operation.media_tag = *media_tag;
-  Library_Scheduler::Ticket ticket = scheduler_.enter(
-      json_spirit::object_get_str_or_empty(device, "changer_serial_number"), operation);
+  const std::string library = json_spirit::object_get_str_or_empty(device, "changer_serial_number");
+  Library_Turn turn;
+  std::string why;
+  if (!turn.enter(scheduler_, library, operation, why)) {
+    log_lease_failure(library, why);
+    result["message"] = "Failed to prepare devices";
+    return false;
+  }
   try {
     // What the inventory says now, after the wait: an operation on this
     // drive that ran before may have changed it.

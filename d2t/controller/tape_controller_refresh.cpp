@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/slot_row_index.h"
 #include "d2t/tools/diagnosis.h"
@@ -48,7 +49,12 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
   }
   Library_Operation operation;
   operation.kind = Library_Operation::REFRESH;
-  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
+  Library_Turn turn;
+  std::string why;
+  if (!turn.enter(scheduler_, serial_number, operation, why)) {
+    log_lease_failure(serial_number, why);
+    return false;
+  }
   try {
     std::vector<d2t::Changer_var> changers;
     std::vector<d2t::Drive_var> drives;

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
@@ -25,7 +26,12 @@ bool Tape_Controller::rescan(const std::string& serial_number,
   }
   Library_Operation operation;
   operation.kind = Library_Operation::RESCAN;
-  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
+  Library_Turn turn;
+  std::string why;
+  if (!turn.enter(scheduler_, serial_number, operation, why)) {
+    log_lease_failure(serial_number, why);
+    return false;
+  }
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list scsi devices\n")));
@@ -67,7 +73,7 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     }
   }
   remove_unavailable(serial_number);
-  ticket.release();
+  turn.release();
   d2t::refresh_devices();
   return true;
 }
@@ -92,8 +98,9 @@ bool Tape_Controller::remove_unavailable(const std::string& own) {
     // when it still has no drive once it is ours.
     Library_Operation operation;
     operation.kind = Library_Operation::RESCAN;
-    Library_Scheduler::Ticket other = scheduler_.try_enter(row.second, operation);
-    if (!other.held()) continue;
+    Library_Turn other;
+    std::string why;
+    if (!other.try_enter(scheduler_, row.second, operation, why)) continue;
     if (sql.count_drives(row.first, count) && count == 0) sql.delete_changer(row.first);
   }
   return true;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
@@ -42,7 +43,12 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
   json_spirit::object_get(from, "slot_number", operation.from);
   json_spirit::object_get(to, "slot_number", operation.to);
   operation.media_tag = json_spirit::object_get_str_or_empty(from, "media_tag");
-  Library_Scheduler::Ticket ticket = scheduler_.enter(library, operation);
+  Library_Turn turn;
+  std::string why;
+  if (!turn.enter(scheduler_, library, operation, why)) {
+    log_lease_failure(library, why);
+    return false;
+  }
   return move_between_slots(from, to);
 }
 
@@ -61,7 +67,12 @@ Tape_Controller::Transfer_Status Tape_Controller::transfer_media(const std::stri
   operation.media_tag = media_tag;
   // The checks and the move see the same library: nothing else of it runs
   // in between.
-  Library_Scheduler::Ticket ticket = scheduler_.enter(serial_number, operation);
+  Library_Turn turn;
+  std::string why;
+  if (!turn.enter(scheduler_, serial_number, operation, why)) {
+    log_lease_failure(serial_number, why);
+    return TRANSFER_MOVE_FAILED;
+  }
   if (!impl_->get_slot(serial_number, from, source)) return TRANSFER_NO_SOURCE;
   if (!impl_->get_slot(serial_number, to, target)) return TRANSFER_NO_TARGET;
   const std::string* target_tag = json_spirit::object_get_str(target, "media_tag");

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/move_report.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
@@ -30,8 +31,14 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     Library_Operation operation;
     operation.kind = Library_Operation::UNLOAD;
     operation.drive = serial;
-    Library_Scheduler::Ticket ticket = scheduler_.enter(
-        json_spirit::object_get_str_or_empty(device, "changer_serial_number"), operation);
+    const std::string library =
+        json_spirit::object_get_str_or_empty(device, "changer_serial_number");
+    Library_Turn turn;
+    std::string why;
+    if (!turn.enter(scheduler_, library, operation, why)) {
+      log_lease_failure(library, why);
+      return false;
+    }
     // What the inventory says now, after the wait.
     Object now;
     if (impl_->get_tape_device(serial, now)) {

@@ -1,0 +1,53 @@
+// Library turns: the local ticket, then the lease across hosts.
+#include "d2t/controller/robot_lease.h"
+
+#include <ace/Log_Msg.h>
+
+#include "d2t/util/log_text.h"
+
+namespace {
+
+const char* const DATABASE_NAME = "media_controller";
+
+database::sql::Advisory_Lock::Mode mode_of(const Library_Operation& operation) {
+  return operation.exclusive() ? database::sql::Advisory_Lock::EXCLUSIVE
+                               : database::sql::Advisory_Lock::SHARED;
+}
+
+}  // namespace
+
+void log_lease_failure(const std::string& library, const std::string& error) {
+  ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to take the robot lease of library %C: %C\n"),
+             d2t::log_text(library).c_str(), d2t::log_text(error).c_str()));
+}
+
+std::string robot_lease_key(const std::string& serial_number) { return "robot:" + serial_number; }
+
+bool Library_Turn::enter(Library_Scheduler& scheduler, const std::string& library,
+                         const Library_Operation& operation, std::string& error) {
+  release();
+  ticket_ = scheduler.enter(library, operation);
+  if (database::sql::Advisory_Lock::take(DATABASE_NAME, robot_lease_key(library),
+                                         mode_of(operation), true, lease_, error))
+    return true;
+  ticket_.release();
+  return false;
+}
+
+bool Library_Turn::try_enter(Library_Scheduler& scheduler, const std::string& library,
+                             const Library_Operation& operation, std::string& error) {
+  release();
+  error.clear();
+  ticket_ = scheduler.try_enter(library, operation);
+  if (!ticket_.held()) return false;
+  if (database::sql::Advisory_Lock::take(DATABASE_NAME, robot_lease_key(library),
+                                         mode_of(operation), false, lease_, error))
+    return true;
+  ticket_.release();
+  return false;
+}
+
+void Library_Turn::release() {
+  lease_.release();
+  ticket_.release();
+}

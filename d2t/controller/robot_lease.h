@@ -1,0 +1,62 @@
+// A library's turn to move its robot, on this host and across the hosts
+// that share the library through one inventory database.
+//
+// On this host an operation first waits in its library's queue
+// (Library_Scheduler: arrival order, the exclusion rule). Once its ticket
+// is granted it takes the library's robot lease in the inventory database:
+// shared for loads and unloads, exclusive for rescan, refresh and transfer,
+// keyed by the library's serial number (PostgreSQL advisory lock held on a
+// connection of its own; see database/advisory_lock.h). So the scheduler's
+// rule holds across hosts too: an exclusive operation on one host excludes
+// every operation on that library on every host, and loads and unloads of
+// different drives run together (two hosts never share a drive).
+//
+// Order across hosts: each host sends its operations to the database in
+// its own arrival order (one lease request per granted ticket), and the
+// database grants lease requests in the order they reach it, a shared
+// request queuing behind a waiting exclusive one. Between hosts the order
+// is therefore the order of arrival at the database server; no host can
+// starve another's rescan or refresh. Every operation holds one lease at a
+// time and only non-waiting attempts are made while holding one, so hosts
+// cannot deadlock on leases.
+//
+// A host that dies loses its leases when the server ends its session.
+// With an inventory that is not shared (SQLite) the lease holds nothing.
+#ifndef D2T_CONTROLLER_ROBOT_LEASE_H
+#define D2T_CONTROLLER_ROBOT_LEASE_H
+
+#include <string>
+
+#include "d2t/controller/library_scheduler.h"
+#include "database/advisory_lock.h"
+
+class Library_Turn {
+ public:
+  // Waits for the library's ticket, then for its lease. False, nothing
+  // held, when the lease cannot be taken (the database is unreachable or
+  // refused): `error` says why, for the caller's log line.
+  bool enter(Library_Scheduler& scheduler, const std::string& library,
+             const Library_Operation& operation, std::string& error);
+  // Takes ticket and lease only when neither has to wait; false (nothing
+  // held, `error` empty) when either is busy.
+  bool try_enter(Library_Scheduler& scheduler, const std::string& library,
+                 const Library_Operation& operation, std::string& error);
+
+  bool held() const { return ticket_.held() && lease_.held(); }
+  // Gives the lease back, then the ticket (nothing when not held).
+  void release();
+  ~Library_Turn() { release(); }
+
+ private:
+  Library_Scheduler::Ticket ticket_;
+  database::sql::Advisory_Lock lease_;
+};
+
+// Logs, once where an operation gives up, that the lease of `library`
+// could not be taken and why (the database's words, escaped).
+void log_lease_failure(const std::string& library, const std::string& error);
+
+// The lease name of library `serial_number`.
+std::string robot_lease_key(const std::string& serial_number);
+
+#endif
