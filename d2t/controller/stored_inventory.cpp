@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "d2t/tools/tools.h"
 #include "d2t/util/drive.h"
@@ -48,35 +49,91 @@ std::string text_of(const Object& row, const char* key) {
   return json_spirit::object_get_str_or_empty(row, key);
 }
 
-// Reads the drives and slots of the changer `id` into `library`.
-bool read_library(const Connection_var& connection, std::int64_t id, int faulty_threshold,
-                  Stored_Library& library) {
-  Select_SQL slots_sql("slot", nullptr);
-  slots_sql.where("changer_id=:changer_id", false);
-  slots_sql.bind(":changer_id", id);
-  Array slot_rows;
-  if (!read_rows(connection, slots_sql, true, slot_rows)) return false;
+// Slot rows read per query: bounds the rows held at once as JSON.
+const int SLOT_ROWS_PER_READ = 2000;
 
-  std::map<int, d2t::Media_var> slots;
-  for (const Value& v : slot_rows) {
-    if (v.type() != json_spirit::obj_type) continue;
-    const Object& row = v.get_obj();
-    d2t::Media_var m(new d2t::Media());
-    m->slot_number(static_cast<ACE_INT32>(int_of(row, "slot_number", 0)));
-    m->media_tag(text_of(row, "media_tag"));
-    bool porter = false;
-    json_spirit::object_get(row, "is_porter", porter);
-    m->is_porter(porter);
-    bool occupied = false;
-    json_spirit::object_get(row, "occupied", occupied);
-    if (occupied) library.occupied.insert(m->slot_number());
-    if (m->media_tag().empty()) {
-      m->state(d2t::MST_EMPTY);
-    } else {
-      m->state(d2t::re::is_clean_media(m->media_tag()) ? d2t::MST_CLEAN : d2t::MST_UNKNOWN);
-    }
-    slots[m->slot_number()] = m;
+// The slot record of `row`; its occupancy goes into `occupied`.
+d2t::Media_var media_of(const Object& row, std::set<int>& occupied) {
+  d2t::Media_var m(new d2t::Media());
+  m->slot_number(static_cast<ACE_INT32>(int_of(row, "slot_number", 0)));
+  m->media_tag(text_of(row, "media_tag"));
+  bool porter = false;
+  json_spirit::object_get(row, "is_porter", porter);
+  m->is_porter(porter);
+  bool full = false;
+  json_spirit::object_get(row, "occupied", full);
+  if (full) occupied.insert(m->slot_number());
+  if (m->media_tag().empty()) {
+    m->state(d2t::MST_EMPTY);
+  } else {
+    m->state(d2t::re::is_clean_media(m->media_tag()) ? d2t::MST_CLEAN : d2t::MST_UNKNOWN);
   }
+  return m;
+}
+
+// Reads the slots of the changer `id` numbered `from` or more (at most
+// `count` of them when it is positive) in slot-number order, a bounded
+// number of rows per query.
+bool read_slots(const Connection_var& connection, std::int64_t id, int from, int count,
+                std::vector<d2t::Media_var>& slots, std::set<int>& occupied) {
+  int after = from - 1;
+  while (count <= 0 || static_cast<int>(slots.size()) < count) {
+    const int want = count <= 0
+                         ? SLOT_ROWS_PER_READ
+                         : std::min(SLOT_ROWS_PER_READ, count - static_cast<int>(slots.size()));
+    Select_SQL sql("slot", nullptr);
+    sql.where("changer_id=:changer_id", false).where("slot_number>:after", true);
+    sql.bind(":changer_id", id).bind(":after", after);
+    sql.order_by("slot_number").limit(want);
+    Array rows;
+    if (!read_rows(connection, sql, true, rows)) return false;
+    for (const Value& v : rows) {
+      if (v.type() != json_spirit::obj_type) continue;
+      slots.push_back(media_of(v.get_obj(), occupied));
+      after = std::max(after, static_cast<int>(slots.back()->slot_number()));
+    }
+    if (static_cast<int>(rows.size()) < want) break;
+  }
+  return true;
+}
+
+bool count_slots(const Connection_var& connection, std::int64_t id, std::int64_t& count) {
+  Select_SQL sql("slot", nullptr);
+  sql.add_key("count(*)", "n").where("changer_id=:changer_id", false).bind(":changer_id", id);
+  Array rows;
+  if (!read_rows(connection, sql, false, rows) || rows.size() != 1 ||
+      rows[0].type() != json_spirit::obj_type)
+    return false;
+  count = int_of(rows[0].get_obj(), "n", 0);
+  return true;
+}
+
+// The tag stored in the slot `home` of the changer `id`: taken from
+// `slots` when the slot is among them, read otherwise (a ranged read).
+std::string home_tag(const Connection_var& connection, std::int64_t id,
+                     const std::vector<d2t::Media_var>& slots, int home) {
+  auto it = std::lower_bound(slots.begin(), slots.end(), home, [](const d2t::Media_var& m, int n) {
+    return static_cast<int>(m->slot_number()) < n;
+  });
+  if (it != slots.end() && static_cast<int>((*it)->slot_number()) == home)
+    return (*it)->media_tag();
+  std::vector<d2t::Media_var> one;
+  std::set<int> ignored;
+  if (!read_slots(connection, id, home, 1, one, ignored) || one.empty() ||
+      static_cast<int>(one[0]->slot_number()) != home)
+    return std::string();
+  return one[0]->media_tag();
+}
+
+// Reads the drives and slots (those of `range` when not null) of the
+// changer `id` into `library`.
+bool read_library(const Connection_var& connection, std::int64_t id, int faulty_threshold,
+                  const Slot_Range* range, Stored_Library& library) {
+  std::vector<d2t::Media_var>& slots = library.changer->medias();
+  if (!read_slots(connection, id, range ? range->from : 1, range ? range->count : 0, slots,
+                  library.occupied))
+    return false;
+  if (range && !count_slots(connection, id, library.slot_count)) return false;
 
   Select_SQL drives_sql("drive", nullptr);
   drives_sql.where("changer_id=:changer_id", false);
@@ -99,8 +156,7 @@ bool read_library(const Connection_var& connection, std::int64_t id, int faulty_
     const int home = static_cast<int>(int_of(row, "slot_number", 0));
     d->slot_number(home > 0 ? home : 0);
     d->media_tag(std::string());
-    auto slot = slots.find(home);
-    if (home > 0 && slot != slots.end()) d->media_tag(slot->second->media_tag());
+    if (home > 0) d->media_tag(home_tag(connection, id, slots, home));
     d->faulty(faulty_threshold > 0 && failures >= faulty_threshold);
     drives[int_of(row, "drive_number", 0)] = Drive_Row{d, failures, text_of(row, "host_id")};
   }
@@ -110,14 +166,13 @@ bool read_library(const Connection_var& connection, std::int64_t id, int faulty_
     library.failures.push_back(d.second.failures);
     library.host_ids.push_back(d.second.host_id);
   }
-  for (auto& s : slots) library.changer->add_media(s.second);
   return true;
 }
 
 }  // namespace
 
 bool read_stored_inventory(const std::string* serial_number, int faulty_threshold,
-                           std::vector<Stored_Library>& out) {
+                           std::vector<Stored_Library>& out, const Slot_Range* range) {
   out.clear();
   Connection_var connection =
       database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
@@ -141,7 +196,7 @@ bool read_stored_inventory(const std::string* serial_number, int faulty_threshol
     Stored_Library library;
     library.changer = d2t::Changer_var(new d2t::Changer());
     library.changer->load_from_json(v);
-    ok = read_library(connection, int_of(v.get_obj(), "id", -1), faulty_threshold, library);
+    ok = read_library(connection, int_of(v.get_obj(), "id", -1), faulty_threshold, range, library);
     sorted.emplace(library.changer->serial_number(), std::move(library));
   }
   if (!ok) {
@@ -150,6 +205,14 @@ bool read_stored_inventory(const std::string* serial_number, int faulty_threshol
   }
   for (auto& l : sorted) out.push_back(std::move(l.second));
   return true;
+}
+
+bool home_of_loaded(const Stored_Library& library, int slot_number) {
+  if (library.changer.null() || slot_number <= 0) return false;
+  const auto& drives = library.changer->drives();
+  return std::any_of(drives.begin(), drives.end(), [&](const d2t::Drive_var& d) {
+    return d.get() != nullptr && d->slot_number() == slot_number;
+  });
 }
 
 const char* slot_contents_name(Slot_Contents contents) {
@@ -178,12 +241,4 @@ Slot_Contents slot_contents(const Stored_Library& library, const d2t::Media& slo
                                                            : Slot_Contents::EMPTY;
   }
   return slot.state() == d2t::MST_CLEAN ? Slot_Contents::CLEANING : Slot_Contents::FULL;
-}
-
-bool home_of_loaded(const Stored_Library& library, int slot_number) {
-  if (library.changer.null() || slot_number <= 0) return false;
-  const auto& drives = library.changer->drives();
-  return std::any_of(drives.begin(), drives.end(), [&](const d2t::Drive_var& d) {
-    return d.get() != nullptr && d->slot_number() == slot_number;
-  });
 }

@@ -7,6 +7,7 @@
 #ifndef D2T_CONTROLLER_STORED_INVENTORY_H
 #define D2T_CONTROLLER_STORED_INVENTORY_H
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,6 +32,14 @@ struct Stored_Library {
   std::vector<int> failures;          // per entry of changer->drives()
   std::vector<std::string> host_ids;  // per entry of changer->drives()
   std::set<int> occupied;             // slot numbers
+  std::int64_t slot_count = 0;        // all stored slots (set by ranged reads)
+};
+
+// A part of the slots of each library: the slots numbered `from` or more,
+// at most `count` of them, in slot-number order.
+struct Slot_Range {
+  int from = 1;
+  int count = 0;
 };
 
 // What a stored slot holds, as the read-only routes and metrics report it.
@@ -54,10 +63,13 @@ Slot_Contents slot_contents(const Stored_Library& library, const d2t::Media& slo
 
 // Reads every stored library, or only the one with `serial_number` when it
 // is not null (none found: true, `out` empty). Libraries in the order of
-// their serial numbers. False when the database cannot be reached or read
-// (logged once here); `out` is then empty.
+// their serial numbers. With `range` only the slots in it are read, and
+// each library's `slot_count` is the number of all its stored slots.
+// Slot rows are read a bounded number at a time, so no copy of the whole
+// slot table is held besides the records. False when the database cannot
+// be reached or read (logged once here); `out` is then empty.
 bool read_stored_inventory(const std::string* serial_number, int faulty_threshold,
-                           std::vector<Stored_Library>& out);
+                           std::vector<Stored_Library>& out, const Slot_Range* range = nullptr);
 
 // True when the slot `slot_number` of `library` is the home of a cartridge
 // that one of its drives holds.

@@ -49,13 +49,47 @@ int JSON_RESTful_Channel::send_generator(JSON_Generator& gen) {
   // A finished document refuses any further value with
   // yajl_gen_generation_complete; anything else means the generator left it
   // open (or wrote nothing), and half a document must not go out.
-  bool complete = produced && g.get() &&
-                  yajl_gen_null(g.get()) == yajl_gen_generation_complete;
+  bool complete = produced && g.get() && yajl_gen_null(g.get()) == yajl_gen_generation_complete;
   if (!complete) {
     send_error(500, -1, "Failed to generate the reply");
     return -1;
   }
   return store(g.text(), JSON_TYPE) ? 0 : -1;
+}
+
+int JSON_RESTful_Channel::send_stream(std::unique_ptr<JSON_Stream> stream) {
+  if (sent_ || !stream) return -1;
+  std::unique_ptr<JSON_Stream_Reader> reader(new JSON_Stream_Reader(std::move(stream)));
+  if (!reader->fill(STREAM_PRIME_BYTES)) {
+    send_error(500, -1, "Failed to generate the reply");
+    return -1;
+  }
+  if (!reader->complete()) {
+    if (!store(std::string(), JSON_TYPE)) return -1;
+    stream_ = std::move(reader);
+    return 0;
+  }
+  std::string body(reader->waiting(), '\0');
+  if (reader->read(&body[0], body.size()) != static_cast<long>(body.size())) {
+    send_error(500, -1, "Failed to generate the reply");
+    return -1;
+  }
+  return store(body, JSON_TYPE) ? 0 : -1;
+}
+
+void JSON_RESTful_Channel::drain_stream() {
+  if (!stream_) return;
+  std::unique_ptr<JSON_Stream_Reader> reader = std::move(stream_);
+  std::string body;
+  char buf[16384];
+  long n = 0;
+  while ((n = reader->read(buf, sizeof buf)) > 0) body.append(buf, static_cast<std::size_t>(n));
+  if (n < 0) {
+    sent_ = false;
+    send_error(500, -1, "Failed to generate the reply");
+    return;
+  }
+  body_ = std::move(body);
 }
 
 int JSON_RESTful_Channel::send_text(const std::string& body, const char* content_type) {

@@ -40,7 +40,9 @@ Memory_Channel& Memory_Channel::set_body(const std::string& text) {
 }
 
 int Memory_Channel::run(JSON_RESTful_Handler& handler) {
-  return run_json_restful_handler(handler, *this, body_text_);
+  const int r = run_json_restful_handler(handler, *this, body_text_);
+  drain_stream();
+  return r;
 }
 
 json_spirit::Value Memory_Channel::body_json() const {

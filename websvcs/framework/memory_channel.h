@@ -29,7 +29,8 @@ class Memory_Channel : public JSON_RESTful_Channel {
   Memory_Channel& set_body(const std::string& text);
 
   // run_json_restful_handler on this channel with the body set; returns the
-  // handler's result. A channel serves one run.
+  // handler's result. A streamed reply is read whole into body(). A channel
+  // serves one run.
   int run(JSON_RESTful_Handler& handler);
 
   // The reply body parsed as JSON; null when empty or not JSON.

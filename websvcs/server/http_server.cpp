@@ -30,6 +30,7 @@
 #include "websvcs/server/connection_probe.h"
 #include "websvcs/server/header_deadlines.h"
 #include "websvcs/server/request_guard.h"
+#include "websvcs/server/streamed_response.h"
 #include "websvcs/server/token.h"
 
 // What one request keeps between the calls of the access handler. Created
@@ -67,9 +68,11 @@ struct Http_Server::Request_State {
   // Answers the handler's client_connected() while the connection is
   // suspended; finished before it is resumed.
   std::shared_ptr<Connection_Probe> probe;
-  // The reply queued: status (0 while none) and body size.
+  // The reply queued: status (0 while none) and body size; a streamed
+  // body counts its bytes in `streamed_bytes` as they go out.
   int status = 0;
   std::uint64_t reply_bytes = 0;
+  std::shared_ptr<std::uint64_t> streamed_bytes;
 };
 
 namespace {
@@ -137,6 +140,7 @@ void request_completed(Request_State& st, struct MHD_Connection* conn,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - st.arrived).count();
   const std::string remote = st.remote.empty() ? client_address(conn) : st.remote;
   const std::string path = d2t::log_text(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
+  if (st.streamed_bytes) st.reply_bytes = *st.streamed_bytes;
   const std::string status = st.status ? std::to_string(st.status) : std::string("-");
   Header_Deadlines::Entry* entry = deadline_entry(conn);
   if (st.server.header_deadlines().cut(entry)) toe = MHD_REQUEST_TERMINATED_TIMEOUT_REACHED;
@@ -216,11 +220,17 @@ void on_library_message(void*, const char* fmt, va_list ap) {
 
 // Queues the channel's reply; records what was queued in `st` (null when
 // the request has no state).
-MHD_Result transmit(struct MHD_Connection* conn, const JSON_RESTful_Channel& ch,
-                    Request_State* st) {
+MHD_Result transmit(struct MHD_Connection* conn, JSON_RESTful_Channel& ch, Request_State* st) {
   const std::string& body = ch.body();
-  struct MHD_Response* resp = MHD_create_response_from_buffer(
-      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  std::shared_ptr<std::uint64_t> streamed;
+  struct MHD_Response* resp = nullptr;
+  if (ch.stream()) {
+    streamed = std::make_shared<std::uint64_t>(0);
+    resp = make_streamed_response(std::move(ch.stream()), streamed);
+  } else {
+    resp = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                           MHD_RESPMEM_MUST_COPY);
+  }
   if (!resp) return MHD_NO;
   if (!ch.content_type().empty())
     MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, ch.content_type().c_str());
@@ -231,6 +241,7 @@ MHD_Result transmit(struct MHD_Connection* conn, const JSON_RESTful_Channel& ch,
   if (st && r == MHD_YES) {
     st->status = ch.reply_status();
     st->reply_bytes = body.size();
+    st->streamed_bytes = streamed;
   }
   return r;
 }

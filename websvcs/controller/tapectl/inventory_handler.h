@@ -13,17 +13,48 @@
 //        those of the list reply: "occupied" (the last element status or
 //        move put a cartridge there, labelled or not; false for the home
 //        slot of a cartridge that is in a drive).
+//        With from=N&count=M (both positive integers, serial_number
+//        required) only the slots numbered N or more are listed, at most M
+//        of them, in slot-number order, and the library object gains a key
+//        after "slots": "slot_count", the number of all its stored slots.
+//        A client shows the first screen at once and reads the rest in
+//        such pages. Without from and count the reply is the whole one.
+//   400  "Need 'serial_number' with 'from' and 'count'",
+//        "'from' and 'count' must both be positive integers"
 //   500  "Failed to read the inventory" when the database cannot be read
+// Large replies are streamed to the connection as they are written
+// (library_stream.h).
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_INVENTORY_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_INVENTORY_HANDLER_H
 
 #include <vector>
 
 #include "d2t/controller/stored_inventory.h"
+#include "websvcs/controller/tapectl/library_stream.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/json_generator.h"
 
-// The reply body: the array of `libraries` (which must outlive it).
+// The reply body written piece by piece; keeps the libraries. `ranged`
+// adds each library's "slot_count" after its slots.
+class Inventory_Stream : public Library_Stream {
+ public:
+  Inventory_Stream(std::vector<Stored_Library> libraries, bool ranged)
+      : libraries_(std::move(libraries)), ranged_(ranged) {}
+
+ protected:
+  std::size_t library_count() const override { return libraries_.size(); }
+  const d2t::Changer* library(std::size_t i) const override { return libraries_[i].changer.get(); }
+  void write_drives(YAJL_Gen& g, std::size_t i) const override;
+  void write_slot(YAJL_Gen& g, std::size_t i, const d2t::Media& m) const override;
+  void write_after_slots(YAJL_Gen& g, std::size_t i) const override;
+
+ private:
+  std::vector<Stored_Library> libraries_;
+  bool ranged_;
+};
+
+// The whole reply body in one go: the array of `libraries` (which must
+// outlive it), the same text as Inventory_Stream's.
 class Inventory_Generator : public JSON_Generator {
  public:
   explicit Inventory_Generator(const std::vector<Stored_Library>& libraries)

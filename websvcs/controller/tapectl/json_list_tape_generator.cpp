@@ -4,13 +4,13 @@
 #include "websvcs/controller/tapectl/tape_generator_helper.h"
 #include "websvcs/framework/yajl_gen.h"
 
-bool JSON_List_Tape_Generator::generate(yajl_gen_t* g) {
-  YAJL_Gen gen(g, false);
-  {
-    YAJL_Array_Guard list(gen);
-    for (const d2t::Changer_var& c : devices_) {
-      if (c.get() != nullptr) gen << c;
-    }
+void List_Tape_Stream::write_drives(YAJL_Gen& g, std::size_t i) const {
+  for (const d2t::Drive_var& d : devices_[i]->drives()) {
+    if (d.get() != nullptr) g << d;
   }
-  return gen.ok();
+}
+
+bool JSON_List_Tape_Generator::generate(yajl_gen_t* g) {
+  List_Tape_Stream stream(devices_);
+  return write_whole(stream, g);
 }

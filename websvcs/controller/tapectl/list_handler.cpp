@@ -21,8 +21,8 @@ int JSON_RESTful_List_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_
   std::vector<d2t::Changer_var> changers;
   const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
   if (controller && controller->rescan(serial->second, changers)) {
-    JSON_List_Tape_Generator generator(changers);
-    return channel->send_generator(generator);
+    return channel->send_stream(
+        std::unique_ptr<JSON_Stream>(new List_Tape_Stream(std::move(changers))));
   }
   channel->response()->status(500, nullptr);
   ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));

@@ -1,8 +1,7 @@
-#include "websvcs/framework/json_restful_channel.h"
-
 #include <gtest/gtest.h>
 
 #include "json_spirit/json_spirit.h"
+#include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/memory_channel.h"
 #include "websvcs/framework/yajl_gen.h"
 
@@ -127,6 +126,72 @@ TEST(Channel, GeneratorBodyIsSentOnlyWhenComplete) {
     EXPECT_EQ(500, ch.reply_status()) << m;
     EXPECT_EQ(json_spirit::obj_type, parse(ch.body()).type()) << m;
   }
+}
+
+// An array of `count` numbers written `per_piece` at a time; fails at
+// number `fail_at` when it is set.
+class Counting_Stream : public JSON_Stream {
+ public:
+  Counting_Stream(int count, int per_piece, int fail_at = -1)
+      : count_(count), per_piece_(per_piece), fail_at_(fail_at) {}
+  bool next(yajl_gen_t* raw, bool& done) override {
+    YAJL_Gen g(raw);
+    if (next_ == 0) g.note(yajl_gen_array_open(raw));
+    for (int n = 0; n < per_piece_ && next_ < count_; ++n, ++next_) {
+      if (next_ == fail_at_) return false;
+      g << 100000 + next_;
+    }
+    if (next_ == count_) {
+      g.note(yajl_gen_array_close(raw));
+      done = true;
+    }
+    return g.ok();
+  }
+  static std::string whole(int count) {
+    std::string s = "[";
+    for (int i = 0; i < count; ++i) s += (i ? "," : "") + std::to_string(100000 + i);
+    return s + "]";
+  }
+
+ private:
+  int count_, per_piece_, fail_at_;
+  int next_ = 0;
+};
+
+TEST(Channel, StreamedBodyIsKeptBackOnlyWhenLargeAndReadsAsTheWholeText) {
+  // Fits the first piece: an ordinary body.
+  JSON_RESTful_Channel small;
+  EXPECT_EQ(0, small.send_stream(std::unique_ptr<JSON_Stream>(new Counting_Stream(10, 3))));
+  EXPECT_EQ(Counting_Stream::whole(10), small.body());
+  EXPECT_FALSE(small.stream());
+  EXPECT_EQ(-1, small.send_stream(std::unique_ptr<JSON_Stream>(new Counting_Stream(1, 1))));
+
+  // Beyond it: kept for the server, read in odd sizes, byte for byte.
+  const int N = 40000;  // ~280 KB, several pieces past the first
+  JSON_RESTful_Channel large;
+  EXPECT_EQ(0, large.send_stream(std::unique_ptr<JSON_Stream>(new Counting_Stream(N, 700))));
+  ASSERT_TRUE(large.stream());
+  EXPECT_TRUE(large.body().empty());
+  EXPECT_EQ(200, large.reply_status());
+  std::string text;
+  char buf[1237];
+  long n = 0;
+  while ((n = large.stream()->read(buf, sizeof buf)) > 0) text.append(buf, n);
+  EXPECT_EQ(0, n);
+  EXPECT_EQ(Counting_Stream::whole(N), text);
+  EXPECT_EQ(text.size(), large.stream()->bytes_read());
+
+  // Failing at once: a 500 error. Failing later: the read fails, and a
+  // memory channel turns that into a 500 error too.
+  JSON_RESTful_Channel early;
+  EXPECT_EQ(-1, early.send_stream(std::unique_ptr<JSON_Stream>(new Counting_Stream(N, 700, 5))));
+  EXPECT_EQ(500, early.reply_status());
+  EXPECT_FALSE(early.stream());
+  JSON_RESTful_Channel late;
+  EXPECT_EQ(0, late.send_stream(std::unique_ptr<JSON_Stream>(new Counting_Stream(N, 700, N - 5))));
+  while ((n = late.stream()->read(buf, sizeof buf)) > 0) {
+  }
+  EXPECT_EQ(-1, n);
 }
 
 TEST(Channel, ResponseHeadersRefuseLineBreaks) {

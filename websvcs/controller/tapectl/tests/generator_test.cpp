@@ -7,6 +7,7 @@
 #include "d2t/util/changer.h"
 #include "websvcs/controller/tapectl/json_list_tape_generator.h"
 #include "websvcs/controller/tapectl/tape_generator_helper.h"
+#include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/yajl_gen.h"
 
 namespace {
@@ -75,7 +76,8 @@ TEST(Slot_Object, KeysDependOnStateLabelAndPool) {
   no_pool->used(1);
   no_pool->label("weekly");
   const std::vector<std::pair<d2t::Media_var, std::string>> rows = {
-      {slot(5, d2t::MST_EMPTY, "IGNORED"), R"({"slot_number":5,"state":"empty","is_porter":false})"},
+      {slot(5, d2t::MST_EMPTY, "IGNORED"),
+       R"({"slot_number":5,"state":"empty","is_porter":false})"},
       {slot(6, d2t::MST_CLEAN, "CLN001L1"),
        R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1"})"},
       {slot(9, d2t::MST_UNKNOWN, "", true),
@@ -131,6 +133,38 @@ TEST(List_Generator, LibrariesInListOrderWithDrivesAndSlots) {
   // Empty and all-null lists give an empty array.
   EXPECT_EQ("[]", render_list({}));
   EXPECT_EQ("[]", render_list({d2t::Changer_var(), d2t::Changer_var()}));
+}
+
+TEST(List_Generator, StreamedReplyIsTheWholeOneByteForByte) {
+  // Two libraries of several pieces of slots each, in every slot shape.
+  std::vector<d2t::Changer_var> list;
+  for (const char* serial : {"LIB-A", "LIB-B"}) {
+    d2t::Changer_var c = changer(serial);
+    c->add_drive(drive(0, std::string(serial) + "-0"));
+    for (int i = 1; i <= 3 * static_cast<int>(Library_Stream::SLOTS_PER_PIECE) + 7; ++i) {
+      const d2t::Media_State state = i % 3 == 0   ? d2t::MST_EMPTY
+                                     : i % 7 == 0 ? d2t::MST_CLEAN
+                                                  : d2t::MST_FULL;
+      d2t::Media_var m = slot(i, state, "T" + std::to_string(i) + "L9", i % 11 == 0);
+      m->capacity(18000000000000ULL);
+      if (i % 5 == 0) m->label("weekly \"" + std::to_string(i) + "\"");
+      c->add_media(m);
+    }
+    c->add_media(d2t::Media_var());
+    list.push_back(c);
+  }
+  const std::string whole = "[" + render(list[0]) + "," + render(list[1]) + "]";
+  ASSERT_GT(whole.size(), 3 * JSON_RESTful_Channel::STREAM_PRIME_BYTES);
+  JSON_RESTful_Channel ch;
+  ASSERT_EQ(0, ch.send_stream(std::unique_ptr<JSON_Stream>(new List_Tape_Stream(list))));
+  ASSERT_TRUE(ch.stream());
+  std::string streamed;
+  char buf[4093];
+  long n = 0;
+  while ((n = ch.stream()->read(buf, sizeof buf)) > 0) streamed.append(buf, n);
+  EXPECT_EQ(0, n);
+  EXPECT_EQ(whole, streamed);
+  EXPECT_EQ(whole, render_list(list));
 }
 
 TEST(List_Generator, ReportsAFailedGenerator) {

@@ -129,6 +129,27 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   for (int i = 0; i < 9; ++i)
     EXPECT_EQ(occupied[i], slots[i].get_obj().at("occupied").get_bool()) << i;
   EXPECT_EQ(0u, slots[6].get_obj().count("media_tag"));
+
+  // A page of the slots: the same objects, the drives whole (a home slot
+  // outside the page still names its cartridge), and the count of all.
+  const Reply page =
+      run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1&from=4&count=3");
+  ASSERT_EQ(200, page.status) << page.body;
+  const Object& plib = page.json.get_array()[0].get_obj();
+  EXPECT_EQ(lib.at("drives"), plib.at("drives"));
+  EXPECT_EQ(Array(slots.begin() + 3, slots.begin() + 6), plib.at("slots").get_array());
+  EXPECT_EQ(9, plib.at("slot_count").get_int());
+  EXPECT_NE(std::string::npos, page.body.find(R"(],"slot_count":9}])"));
+  const Reply past =
+      run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1&from=9&count=5");
+  EXPECT_EQ(1u, past.json.get_array()[0].get_obj().at("slots").get_array().size());
+  for (const char* bad :
+       {"?from=1&count=5", "?serial_number=LIB-1&from=1", "?serial_number=LIB-1&from=0&count=5",
+        "?serial_number=LIB-1&from=1&count=-1", "?serial_number=LIB-1&from=1&count=99999999999",
+        "?serial_number=LIB-1&from=x&count=1"}) {
+    EXPECT_EQ(400, run(h, METHOD_GET, std::string("/d2/r/tapectl/inventory") + bad).status) << bad;
+  }
+  EXPECT_EQ(0, watch_->calls_.load());
 }
 
 TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
@@ -206,7 +227,8 @@ TEST(Listing_Log, ADeviceLeftOutIsNamedWithItsError) {
   tapectl_test::Log_Capture logs;
   JSON_RESTful_Controller_Info_Handler h;
   EXPECT_EQ(200, run(h, METHOD_GET, "/d2/r/tapectl/info").status);
-  EXPECT_TRUE(logs.contains("Device left out of the listing: cannot open /dev/sg3: Permission denied"));
+  EXPECT_TRUE(
+      logs.contains("Device left out of the listing: cannot open /dev/sg3: Permission denied"));
   d2t::tools::set_device_provider(nullptr);
 }
 
