@@ -124,6 +124,10 @@ class Tape_Controller {
   // fills `result` with the library's own keys plus "drives" and "slots".
   // On failure `result` stays empty (the cause is logged).
   bool refresh(const std::string& serial_number, json_spirit::Object& result);
+  // The same, leaving the refreshed library record (drives and slots as the
+  // changer reported them) in `refreshed`, for replies written piece by
+  // piece (refresh_status.h gives the shape); unchanged on failure.
+  bool refresh(const std::string& serial_number, d2t::Changer& refreshed);
 
   // Moves the cartridge of slot row `from` into slot row `to` (rows as
   // get_slot gives them; the library is the one whose changer device the

@@ -1,15 +1,15 @@
 // Slot refresh: bring one library's slot rows and its drives' stored slots
 // in line with the changer's element status.
-#include "d2t/controller/tape_controller.h"
-
 #include <algorithm>
 #include <exception>
 #include <unordered_map>
 
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
+#include "d2t/controller/refresh_status.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/slot_row_index.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
 #include "json_spirit/json_helpers.h"
@@ -18,31 +18,14 @@ using json_spirit::Array;
 using json_spirit::Object;
 using json_spirit::Value;
 
-namespace {
-
-// The drives and slots as the changer reports them now.
-void write_status(const d2t::Changer& changer, Object& result) {
-  Array& drives = json_spirit::to_new_array(result["drives"]);
-  for (const d2t::Drive_var& d : changer.drives()) {
-    if (d.null()) continue;
-    Object& o = json_spirit::append_new_object(drives);
-    json_spirit::insert(o)("drive_number", Value(d->drive_number()))(
-        "slot_number", Value(d->slot_number()))("media_tag", Value(d->media_tag()));
-  }
-  Array& slots = json_spirit::to_new_array(result["slots"]);
-  slots.reserve(changer.medias().size());
-  for (const d2t::Media_var& m : changer.medias()) {
-    if (m.null()) continue;
-    Object& o = json_spirit::append_new_object(slots);
-    json_spirit::insert(o)("slot_number", Value(m->slot_number()))(
-        "state", Value(d2t::media_state_to_name(m->state())))("media_tag", Value(m->media_tag()))(
-        "is_porter", Value(m->is_porter()));
-  }
+bool Tape_Controller::refresh(const std::string& serial_number, Object& result) {
+  d2t::Changer changer;
+  if (!refresh(serial_number, changer)) return false;
+  write_refresh_status(changer, result);
+  return true;
 }
 
-}  // namespace
-
-bool Tape_Controller::refresh(const std::string& serial_number, Object& result) {
+bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& refreshed) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
@@ -60,7 +43,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     std::vector<d2t::Drive_var> drives;
     if (!d2t::tools::lsscsi(changers, drives)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
-    D2T_LOG_LISTING_CAUSE();
+      D2T_LOG_LISTING_CAUSE();
       return false;
     }
     for (const std::string& why : d2t::tools::listing_left_out())
@@ -75,7 +58,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     }
     Object row;
     if (!impl_->get_changer(serial_number, row)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("No mediumx with serial_number '%s'.\n"), serial_number.c_str()));
+      ACE_ERROR(
+          (LM_ERROR, ACE_TEXT("No mediumx with serial_number '%s'.\n"), serial_number.c_str()));
       return false;
     }
 
@@ -88,7 +72,8 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
     // No move lands between the status read and the writes it causes: the
     // refresh runs alone on its library.
     if (!d2t::tools::changer_status(changer)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of device: '%s' with serial_number: '%s'.\n"),
+      ACE_ERROR((LM_ERROR,
+                 ACE_TEXT("Failed to get status of device: '%s' with serial_number: '%s'.\n"),
                  changer.sg_name().c_str(), serial_number.c_str()));
       return false;
     }
@@ -101,10 +86,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, Object& result) 
       impl_->set_changer_type(id, changer.type());
     }
 
-    Object out;
-    changer.to_json(out);
-    write_status(changer, out);
-    result.swap(out);
+    refreshed = std::move(changer);
     return true;
   } catch (const std::exception& e) {
     // An exception must not escape into the web server's request thread.
@@ -166,7 +148,8 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
       impl_->add_slot(changer_id, *report);
       continue;
     }
-    bool stale = row->has_tag ? row->media_tag != report->media_tag() : !report->media_tag().empty();
+    bool stale =
+        row->has_tag ? row->media_tag != report->media_tag() : !report->media_tag().empty();
     if (!stale && row->is_porter >= 0) stale = (row->is_porter == 1) != report->is_porter();
     if (!stale && row->occupied >= 0) stale = (row->occupied == 1) != slot_occupied(*report);
     if (stale) impl_->update_slot(changer_id, *report);

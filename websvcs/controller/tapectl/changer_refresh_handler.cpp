@@ -2,11 +2,11 @@
 #include "websvcs/controller/tapectl/changer_refresh_handler.h"
 
 #include <cerrno>
+#include <memory>
 #include <new>
 
-#include <memory>
-
 #include "d2t/controller/tape_controller.h"
+#include "websvcs/controller/tapectl/refresh_stream.h"
 
 int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* channel,
                                                      Parsed_Request& request) {
@@ -14,9 +14,10 @@ int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* chann
   if (serial == request.query_string.end()) {
     return channel->send_error(400, -1, "Need 'serial_number' in query string.");
   }
-  json_spirit::Object result;
+  d2t::Changer_var refreshed(new d2t::Changer());
   const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
-  if (controller && controller->refresh(serial->second, result)) return channel->send_value(result);
+  if (controller && controller->refresh(serial->second, *refreshed))
+    return channel->send_stream(std::unique_ptr<JSON_Stream>(new Refresh_Stream(refreshed)));
   return channel->send_error(500, -1, "Failed to refresh changer");
 }
 

@@ -4,8 +4,11 @@
 
 #include <vector>
 
+#include "d2t/controller/refresh_status.h"
 #include "d2t/util/changer.h"
+#include "json_spirit/json_spirit.h"
 #include "websvcs/controller/tapectl/json_list_tape_generator.h"
+#include "websvcs/controller/tapectl/refresh_stream.h"
 #include "websvcs/controller/tapectl/tape_generator_helper.h"
 #include "websvcs/framework/json_restful_channel.h"
 #include "websvcs/framework/yajl_gen.h"
@@ -165,6 +168,32 @@ TEST(List_Generator, StreamedReplyIsTheWholeOneByteForByte) {
   EXPECT_EQ(0, n);
   EXPECT_EQ(whole, streamed);
   EXPECT_EQ(whole, render_list(list));
+}
+
+TEST(Refresh_Stream, WritesTheWholeReplyTextPieceByPiece) {
+  d2t::Changer_var c = changer("LIB-R");
+  c->add_drive(drive(0, "R-0"));
+  c->drives()[0]->slot_number(4);
+  c->drives()[0]->media_tag("T4L9");
+  c->add_drive(d2t::Drive_var());
+  for (int i = 1; i <= 3 * static_cast<int>(Refresh_Stream::SLOTS_PER_PIECE) + 3; ++i) {
+    // Tags a writer may escape differently: quotes, control and non-ASCII.
+    const std::string tag =
+        i % 9 == 0 ? "Q\"\\\t\x01\xc3\xa9" + std::to_string(i) : "T" + std::to_string(i);
+    c->add_media(slot(i, i % 4 == 0 ? d2t::MST_EMPTY : d2t::MST_FULL, i % 4 ? tag : "", i > 1500));
+  }
+  c->add_media(d2t::Media_var());
+  json_spirit::Object whole;
+  write_refresh_status(*c, whole);
+  JSON_RESTful_Channel ch;
+  ASSERT_EQ(0, ch.send_stream(std::unique_ptr<JSON_Stream>(new Refresh_Stream(c))));
+  ASSERT_TRUE(ch.stream());
+  std::string streamed;
+  char buf[999];
+  long n = 0;
+  while ((n = ch.stream()->read(buf, sizeof buf)) > 0) streamed.append(buf, n);
+  EXPECT_EQ(0, n);
+  EXPECT_EQ(json_spirit::write(whole), streamed);
 }
 
 TEST(List_Generator, ReportsAFailedGenerator) {
