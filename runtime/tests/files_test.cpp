@@ -142,8 +142,8 @@ TEST(Path_Conf, EmptyPrefixGivesEmptyPath) {
   EXPECT_EQ(Path_Conf("", false, "c.conf", 0750).str(), "");
   EXPECT_EQ(Path_Conf(nullptr, false, "c.conf", 0750).str(), "");
   EXPECT_EQ(Path_Conf("", "x", false, "c.conf", 0750).str(), "");
-  ASSERT_EQ(capture.records_.size(), 3u);
-  for (const auto& r : capture.records_) {
+  ASSERT_EQ(capture.entries().size(), 3u);
+  for (const auto& r : capture.entries()) {
     EXPECT_EQ(r.priority, LM_EMERGENCY);
     EXPECT_NE(r.text.find("prefix is NULL or \"\":"), std::string::npos) << r.text;
   }
@@ -164,11 +164,11 @@ TEST(Path_Conf, CreatesTheWholeExpandedPrefix) {
   Log_Capture capture;
   EXPECT_EQ(Path_Conf(under_file.c_str(), "sub", true).str(), under_file + "/sub")
       << "a creation failure is logged and the path still built";
-  ASSERT_EQ(capture.records_.size(), 1u);
-  EXPECT_EQ(capture.records_[0].priority, LM_ERROR);
-  EXPECT_EQ(capture.records_[0].text.rfind("Failed to mkdir " + under_file + "/sub, errno=20, ", 0),
-            0u)
-      << capture.records_[0].text;
+  ASSERT_EQ(capture.entries().size(), 1u);
+  EXPECT_EQ(capture.entries()[0].priority, LM_ERROR);
+  EXPECT_EQ(
+      capture.entries()[0].text.rfind("Failed to mkdir " + under_file + "/sub, errno=20, ", 0), 0u)
+      << capture.entries()[0].text;
 }
 
 TEST(Compat_Open, EveryFormGivesCloseOnExec) {

@@ -53,9 +53,9 @@ TEST(Environ, InvalidNames) {
   EXPECT_FALSE(set_env("", "x"));
   EXPECT_FALSE(append_env("", "x"));
   EXPECT_FALSE(prepend_env(nullptr, "x"));
-  ASSERT_EQ(capture.records_.size(), 6u);
-  EXPECT_EQ(capture.records_[0].priority, LM_EMERGENCY);
-  EXPECT_NE(capture.records_[0].text.find("name is NULL or \"\":"), std::string::npos);
+  ASSERT_EQ(capture.entries().size(), 6u);
+  EXPECT_EQ(capture.entries()[0].priority, LM_EMERGENCY);
+  EXPECT_NE(capture.entries()[0].text.find("name is NULL or \"\":"), std::string::npos);
   EXPECT_FALSE(set_env("A=B", "x")) << "the C library refuses names with '='";
 }
 
@@ -110,11 +110,11 @@ TEST(Make_Reactor, UnknownKindsAreSilentAndThreadPoolNeedsTwoThreads) {
   for (const char* kind : {"TP", "Select", "", "poll", "tp ", static_cast<const char*>(nullptr)}) {
     EXPECT_EQ(get_reactor_factory(kind, 4), nullptr) << (kind ? kind : "null");
   }
-  EXPECT_TRUE(capture.records_.empty());
+  EXPECT_TRUE(capture.entries().empty());
   EXPECT_EQ(get_reactor_factory("tp", 0), nullptr);
   EXPECT_EQ(get_reactor_factory("tp", 1), nullptr);
-  ASSERT_EQ(capture.records_.size(), 2u);
-  EXPECT_EQ(capture.records_[1].priority, LM_ERROR);
-  EXPECT_EQ(capture.records_[1].text,
+  ASSERT_EQ(capture.entries().size(), 2u);
+  EXPECT_EQ(capture.entries()[1].priority, LM_ERROR);
+  EXPECT_EQ(capture.entries()[1].text,
             "The number of threads (1) of thread pool reactor is less than 2");
 }

@@ -1,51 +1,18 @@
-// Helpers shared by the emulator tests: a temporary folder and library
-// files written into it.
+// Helpers shared by the emulator tests: a temporary folder, files written
+// whole, and a small library.
 #ifndef D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 #define D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <fstream>
 #include <string>
+
+#include "testing/temp_dir.h"
 
 namespace d2t {
 namespace emulator {
 namespace testing_support {
 
-// A fresh folder under TMPDIR (or /tmp), removed with its content.
-class Temp_Dir {
- public:
-  Temp_Dir() {
-    const char* base = ::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/d2t_emu_XXXXXX";
-    char* made = ::mkdtemp(&pattern[0]);
-    path_ = made ? made : "";
-  }
-  ~Temp_Dir() {
-    if (!path_.empty()) {
-      std::string cmd = "rm -rf '" + path_ + "'";
-      if (::system(cmd.c_str()) != 0) {
-      }
-    }
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void write_file(const std::string& path, const std::string& text) {
-  // Written beside and renamed, as an operator's editor or a test would,
-  // so readers never see half a file.
-  std::string tmp = path + ".new";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << text;
-  }
-  ::rename(tmp.c_str(), path.c_str());
-}
+using test_support::Temp_Dir;
+using test_support::write_file;
 
 // A library with one changer "LIB-1" (/dev/sg5): `slots` storage slots,
 // 2 porter slots, two drives DRV-A (/dev/sg7, /dev/st1) and DRV-B

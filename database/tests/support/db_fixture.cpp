@@ -10,16 +10,6 @@ namespace database_test {
 
 using namespace database::sql;
 
-Temp_Dir::Temp_Dir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "d2t-db-XXXXXX").string();
-  if (::mkdtemp(&templ[0])) path_ = templ;
-}
-
-Temp_Dir::~Temp_Dir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
 std::string engine_name(const testing::TestParamInfo<Engine>& info) {
   return info.param == SQLITE ? "SQLite" : "PostgreSQL";
 }

@@ -10,21 +10,11 @@
 #include <string>
 
 #include "database/database.h"
+#include "testing/temp_dir.h"
 
 namespace database_test {
 
-// A folder removed with its content when the object goes.
-class Temp_Dir {
- public:
-  Temp_Dir();
-  ~Temp_Dir();
-  Temp_Dir(const Temp_Dir&) = delete;
-  Temp_Dir& operator=(const Temp_Dir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test_support::Temp_Dir;
 
 enum Engine { SQLITE, POSTGRESQL };
 std::string engine_name(const testing::TestParamInfo<Engine>& info);

@@ -1,16 +1,16 @@
 #include "d2t/controller/tests/support/controller_fixture.h"
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 
-#include "d2t/emulator/emulator.h"
 #include "d2t/emulator/library.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
 #include "database/manager.h"
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/emulated_library.h"
+#include "testing/temp_dir.h"
 
 using json_spirit::Array;
 using json_spirit::insert;
@@ -94,14 +94,7 @@ void Controller_Test::write_library(const Library_Layout& layout) {
   }
   root["changers"] = changers;
 
-  const std::string tmp = library_file_ + ".tmp";
-  std::ofstream(tmp) << json_spirit::write(Value(root));
-  ASSERT_EQ(0, std::rename(tmp.c_str(), library_file_.c_str()));
-  std::string error;
-  std::shared_ptr<d2t::scsi::Device_Provider> provider =
-      d2t::emulator::make_provider(library_file_, &error);
-  ASSERT_TRUE(provider) << error;
-  d2t::tools::set_device_provider(provider);
+  ASSERT_TRUE(test_support::install_library(library_file_, json_spirit::write(Value(root))));
 }
 
 void Controller_Test::set_faults(const std::vector<Fault_Layout>& faults) {
@@ -121,7 +114,7 @@ Test_Controller& Controller_Test::controller() {
 bool Controller_Test::open_controller() { return controller().open(); }
 
 void Controller_Test::write_config(const std::string& text) {
-  std::ofstream(config_file()) << text;
+  test_support::write_file(config_file(), text);
 }
 
 void Controller_Test::start(const Library_Layout& layout, const std::string& config) {
@@ -187,16 +180,7 @@ int Controller_Test::stored_slot(const std::string& drive_serial) {
 }
 
 std::string Controller_Test::where_is(const std::string& barcode) {
-  std::string error;
-  std::shared_ptr<d2t::emulator::Library> lib = d2t::emulator::Library::open(library_file_, &error);
-  std::vector<d2t::emulator::Cartridge_Info> carts;
-  if (!lib || !lib->cartridges(carts, &error)) return "error: " + error;
-  for (const auto& c : carts) {
-    if (c.barcode != barcode) continue;
-    if (c.place == d2t::emulator::Place::DRIVE) return "drive:" + std::to_string(c.drive);
-    return "slot:" + std::to_string(c.slot);
-  }
-  return "";
+  return test_support::where_is(library_file_, barcode);
 }
 
 void Controller_Test::expect_consistent() {

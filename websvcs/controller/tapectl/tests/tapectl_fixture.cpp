@@ -1,44 +1,16 @@
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
 
-#include <ace/Log_Msg.h>
-#include <ace/Log_Record.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <memory>
+#include <vector>
 
 #include "d2t/controller/tape_controller.h"
-#include "d2t/emulator/emulator.h"
-#include "d2t/emulator/library.h"
 #include "d2t/tools/provider.h"
 #include "database/manager.h"
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/emulated_library.h"
 
 namespace tapectl_test {
-
-Log_Capture::Log_Capture() {
-  ACE_LOG_MSG->msg_callback(this);
-  ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
-}
-
-Log_Capture::~Log_Capture() {
-  ACE_LOG_MSG->msg_callback(nullptr);
-  ACE_LOG_MSG->clr_flags(ACE_Log_Msg::MSG_CALLBACK);
-}
-
-void Log_Capture::log(ACE_Log_Record& record) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  lines_.emplace_back(record.msg_data());
-}
-
-bool Log_Capture::contains(const std::string& text) const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return std::any_of(lines_.begin(), lines_.end(),
-                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
 
 json_spirit::Object Reply::obj() const {
   return json.type() == json_spirit::obj_type ? json.get_obj() : json_spirit::Object();
@@ -92,12 +64,10 @@ std::string sample_library(const std::string& faults) {
 }
 
 void Tapectl_Test::SetUp() {
-  ASSERT_NO_FATAL_FAILURE(Temp_Dir::SetUp());
-  library_file_ = dir_ + "/library.json";
   Tape_Controller::close_instance();
   database::sql::Legacy_Manager::instance()->reset_for_testing();
-  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure(
-      "sqlite:" + dir_ + "/media_controller.db"));
+  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure("sqlite:" + dir_ +
+                                                                   "/media_controller.db"));
   d2t::tools::set_clock(std::make_shared<d2t::tools::Manual_Clock>());
 }
 
@@ -106,18 +76,10 @@ void Tapectl_Test::TearDown() {
   d2t::tools::set_device_provider(nullptr);
   d2t::tools::set_clock(nullptr);
   database::sql::Legacy_Manager::instance()->reset_for_testing();
-  Temp_Dir::TearDown();
 }
 
 void Tapectl_Test::use_library(const std::string& library_text) {
-  const std::string tmp = library_file_ + ".tmp";
-  std::ofstream(tmp) << library_text;
-  ASSERT_EQ(0, std::rename(tmp.c_str(), library_file_.c_str()));
-  std::string error;
-  std::shared_ptr<d2t::scsi::Device_Provider> provider =
-      d2t::emulator::make_provider(library_file_, &error);
-  ASSERT_TRUE(provider) << error;
-  d2t::tools::set_device_provider(provider);
+  ASSERT_TRUE(test_support::install_library(library_file_, library_text));
 }
 
 bool Tapectl_Test::open_controller() {
@@ -139,17 +101,7 @@ void Tapectl_Test::open_sample() {
 }
 
 std::string Tapectl_Test::where_is(const std::string& barcode) {
-  std::string error;
-  std::shared_ptr<d2t::emulator::Library> lib = d2t::emulator::Library::open(library_file_, &error);
-  if (!lib) return "error: " + error;
-  std::vector<d2t::emulator::Cartridge_Info> carts;
-  if (!lib->cartridges(carts, &error)) return "error: " + error;
-  for (const auto& c : carts) {
-    if (c.barcode == barcode && c.place == d2t::emulator::Place::DRIVE)
-      return "drive:" + std::to_string(c.drive);
-    if (c.barcode == barcode) return "slot:" + std::to_string(c.slot);
-  }
-  return "";
+  return test_support::where_is(library_file_, barcode);
 }
 
 json_spirit::Object Tapectl_Test::slot_row(const std::string& changer_serial, int slot) {

@@ -6,33 +6,19 @@
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 #define WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 
-#include <ace/Log_Msg_Callback.h>
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "json_spirit/json_spirit_value.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/memory_channel.h"
-#include "websvcs/server/tests/support.h"
 
 namespace tapectl_test {
 
-// Log lines written by the threads that attached it.
-class Log_Capture : public ACE_Log_Msg_Callback {
- public:
-  Log_Capture();
-  ~Log_Capture() override;
-  void log(ACE_Log_Record& record) override;
-  bool contains(const std::string& text) const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test_support::Log_Capture;
 
 // The reply of one request run through a handler.
 struct Reply {
@@ -61,8 +47,8 @@ std::string move_body(const std::string& tag, int from, int to,
 // changer's "faults" array.
 std::string sample_library(const std::string& faults = "[]");
 
-// dir_ (from ::Temp_Dir) holds the library file and the inventory.
-class Tapectl_Test : public ::Temp_Dir {
+// dir_ holds the library file and the inventory.
+class Tapectl_Test : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -82,7 +68,9 @@ class Tapectl_Test : public ::Temp_Dir {
   json_spirit::Object slot_row(const std::string& changer_serial, int slot);
   json_spirit::Object drive_row(const std::string& drive_serial);
 
-  std::string library_file_;
+  test_support::Temp_Dir tmp_{"tapectl_test"};
+  const std::string dir_ = tmp_.path();
+  const std::string library_file_ = tmp_.file("library.json");
 };
 
 }  // namespace tapectl_test
