@@ -7,6 +7,7 @@
 #ifndef D2T_CONTROLLER_TESTS_INVENTORY_FIXTURE_H
 #define D2T_CONTROLLER_TESTS_INVENTORY_FIXTURE_H
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>

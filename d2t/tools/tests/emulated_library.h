@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -19,6 +18,8 @@
 #include "d2t/scsi/sense.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "testing/emulated_library.h"
+#include "testing/temp_dir.h"
 
 namespace d2t {
 namespace tools {
@@ -113,16 +114,11 @@ class Emulated_Library : public ::testing::Test {
  protected:
   void SetUp() override { start(LIBRARY_JSON); }
 
+  // A fresh library: cartridges where `json` seeds them.
   void start(const std::string& json) {
-    char tmpl[] = "/tmp/d2t_tools_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-    file_ = (dir_ / "library.json").string();
-    std::ofstream(file_) << json;
+    std::remove((file_ + ".state").c_str());
+    ASSERT_TRUE(test_support::install_library(file_, json));
     std::string error;
-    std::shared_ptr<d2t::scsi::Device_Provider> p = d2t::emulator::make_provider(file_, &error);
-    ASSERT_TRUE(p) << error;
-    set_device_provider(p);
     library_ = d2t::emulator::Library::open(file_, &error);
     ASSERT_TRUE(library_) << error;
     clock_ = std::make_shared<Fake_Clock>();
@@ -141,22 +137,15 @@ class Emulated_Library : public ::testing::Test {
     set_device_provider(nullptr);
     set_clock(nullptr);
     library_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   // Where the emulator says the cartridge `barcode` is: "slot N",
   // "drive N" or "nowhere".
   std::string where(const std::string& barcode) {
-    std::vector<d2t::emulator::Cartridge_Info> all;
-    std::string error;
-    EXPECT_TRUE(library_->cartridges(all, &error)) << error;
-    for (const auto& c : all) {
-      if (c.barcode != barcode) continue;
-      if (c.place == d2t::emulator::Place::DRIVE) return "drive " + std::to_string(c.drive);
-      return "slot " + std::to_string(c.slot);
-    }
-    return "nowhere";
+    std::string at = test_support::where_is(file_, barcode);
+    if (at.empty()) return "nowhere";
+    std::replace(at.begin(), at.end(), ':', ' ');
+    return at;
   }
 
   // Every cartridge is in exactly one place: as many as were seeded.
@@ -201,8 +190,8 @@ class Emulated_Library : public ::testing::Test {
   const std::string DRIVE0_SG = "/dev/sg12";
   const std::string DRIVE0_NST = "/dev/nst1";
   const std::string DRIVE1_SG = "/dev/sg11";
-  std::filesystem::path dir_;
-  std::string file_;
+  test_support::Temp_Dir dir_{"d2t_tools"};
+  const std::string file_ = dir_.file("library.json");
   std::shared_ptr<d2t::emulator::Library> library_;
   std::shared_ptr<Fake_Clock> clock_;
   bool count_ = false;  // count_failure of the last mount or unmount

@@ -8,7 +8,6 @@
 #include "database/manager.h"
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
-#include "testing/emulated_library.h"
 
 namespace tapectl_test {
 
@@ -65,27 +64,20 @@ std::string sample_library(const std::string& faults) {
 
 void Tapectl_Test::SetUp() {
   Tape_Controller::close_instance();
-  database::sql::Legacy_Manager::instance()->reset_for_testing();
-  ASSERT_TRUE(database::sql::Legacy_Manager::instance()->configure("sqlite:" + dir_ +
-                                                                   "/media_controller.db"));
+  ASSERT_NO_FATAL_FAILURE(Library_Test::SetUp());
   d2t::tools::set_clock(std::make_shared<d2t::tools::Manual_Clock>());
 }
 
 void Tapectl_Test::TearDown() {
   Tape_Controller::close_instance();
-  d2t::tools::set_device_provider(nullptr);
   d2t::tools::set_clock(nullptr);
-  database::sql::Legacy_Manager::instance()->reset_for_testing();
-}
-
-void Tapectl_Test::use_library(const std::string& library_text) {
-  ASSERT_TRUE(test_support::install_library(library_file_, library_text));
+  Library_Test::TearDown();
 }
 
 bool Tapectl_Test::open_controller() {
   Tape_Controller* c = Tape_Controller::instance();
   if (c == nullptr) return false;
-  c->config_path(dir_ + "/media_controller.conf");  // absent: defaults
+  c->config_path(dir_.file("media_controller.conf"));  // absent: defaults
   c->clock(std::make_shared<Manual_Controller_Clock>());
   return c->open();
 }
@@ -98,24 +90,6 @@ void Tapectl_Test::open_sample() {
   bool found = false;
   for (const d2t::Changer_var& c : changers) found = found || match_changer(c, "LIB-1");
   ASSERT_TRUE(found) << "the sample library was not scanned";
-}
-
-std::string Tapectl_Test::where_is(const std::string& barcode) {
-  return test_support::where_is(library_file_, barcode);
-}
-
-json_spirit::Object Tapectl_Test::slot_row(const std::string& changer_serial, int slot) {
-  json_spirit::Object row;
-  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-  if (impl) impl->get_slot(changer_serial, slot, row);
-  return row;
-}
-
-json_spirit::Object Tapectl_Test::drive_row(const std::string& drive_serial) {
-  json_spirit::Object row;
-  Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-  if (impl) impl->get_drive(drive_serial, row);
-  return row;
 }
 
 }  // namespace tapectl_test

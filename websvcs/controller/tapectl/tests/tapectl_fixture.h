@@ -1,8 +1,7 @@
-// Test fixture for the tape-control handlers: an emulated tape library in a
-// temporary folder, a fresh SQLite inventory beside it, the process's
+// Test fixture for the tape-control handlers: the emulated library and
+// SQLite inventory of test_support::Library_Test, the process's
 // Tape_Controller opened on both (with fake clocks, so nothing really
-// waits), and helpers to run a handler through an in-memory channel and to
-// read the emulator's and the inventory's view of the cartridges.
+// waits), and running a handler through an in-memory channel.
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 #define WEBSVCS_CONTROLLER_TAPECTL_TESTS_TAPECTL_FIXTURE_H
 
@@ -11,8 +10,8 @@
 #include <string>
 
 #include "json_spirit/json_spirit_value.h"
+#include "testing/library_fixture.h"
 #include "testing/log_capture.h"
-#include "testing/temp_dir.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/framework/memory_channel.h"
 
@@ -47,30 +46,18 @@ std::string move_body(const std::string& tag, int from, int to,
 // changer's "faults" array.
 std::string sample_library(const std::string& faults = "[]");
 
-// dir_ holds the library file and the inventory.
-class Tapectl_Test : public ::testing::Test {
+// The library and inventory of Library_Test with the process's controller.
+class Tapectl_Test : public test_support::Library_Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  Tape_Controller* tested() override { return Tape_Controller::instance(); }
 
-  // Writes `library_text` as the library file and uses it as the host's
-  // devices; later calls keep cartridge positions (faults may change).
-  void use_library(const std::string& library_text);
   // Opens the controller on the library and inventory; true on success.
   bool open_controller();
   // use_library(sample_library()), open, and rescan "LIB-1" so that the
   // inventory holds it.
   void open_sample();
-
-  // Where the emulator has a cartridge: "slot:<n>", "drive:<n>" or "".
-  std::string where_is(const std::string& barcode);
-  // Inventory rows.
-  json_spirit::Object slot_row(const std::string& changer_serial, int slot);
-  json_spirit::Object drive_row(const std::string& drive_serial);
-
-  test_support::Temp_Dir tmp_{"tapectl_test"};
-  const std::string dir_ = tmp_.path();
-  const std::string library_file_ = tmp_.file("library.json");
 };
 
 }  // namespace tapectl_test
