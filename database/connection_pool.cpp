@@ -101,7 +101,15 @@ Connection_var Connection_Pool::acquire(std::string& error) {
 
 void Connection_Pool::give_back(Connection* c) {
   std::unique_ptr<Connection> owned(c);
-  if (!c->healthy()) return;
+  if (!c->healthy()) {
+    // The server went away (restart, network): the idle connections went
+    // with it. Close them all, so the next callers open fresh ones instead
+    // of each failing on a dead one.
+    std::vector<std::unique_ptr<Connection>> dead;
+    std::lock_guard<std::mutex> lock(mutex_);
+    dead.swap(idle_);
+    return;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_ || idle_.size() >= MAX_IDLE) return;  // closed when `owned` goes
   idle_.push_back(std::move(owned));

@@ -30,6 +30,7 @@ class Connection_Pool : public std::enable_shared_from_this<Connection_Pool> {
   // database cannot be opened or its schema cannot be brought up to date.
   Connection_var acquire(std::string& error);
   // Takes back a connection whose last handle went (Connection calls it).
+  // One that lost its server closes, and every idle one with it.
   void give_back(Connection* c);
   // Closes the idle connections; those in use close when released.
   void close();

@@ -211,8 +211,11 @@ std::string Pg_Connection::begin_text(bool read_only) const {
 bool Pg_Connection::healthy() const {
   if (PQstatus(conn_) != CONNECTION_OK) return false;
   // Reading what is pending notices a server that closed the connection
-  // while it sat idle in the pool.
-  PQconsumeInput(conn_);
+  // while it sat idle in the pool: the first read may take the server's
+  // farewell message, the second then meets the end of the stream.
+  for (int i = 0; i < 2 && PQstatus(conn_) == CONNECTION_OK; ++i) {
+    if (!PQconsumeInput(conn_)) break;
+  }
   return PQstatus(conn_) == CONNECTION_OK;
 }
 

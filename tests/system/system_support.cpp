@@ -99,14 +99,17 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
       ::dup2(fd, STDERR_FILENO);
       ::close(fd);
     }
-    if (token_file_.empty()) {
-      ::execl("/bin/bash", "bash", script.c_str(), "--no-build", "--build-dir", D2T_BINARY_DIR,
-              "--dir", dir_.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
-    } else {
-      ::execl("/bin/bash", "bash", script.c_str(), "--no-build", "--build-dir", D2T_BINARY_DIR,
-              "--dir", dir_.c_str(), "--port", port.c_str(), "--token-file", token_file_.c_str(),
-              static_cast<char*>(nullptr));
+    std::vector<std::string> args = {"bash",  script, "--no-build", "--build-dir", D2T_BINARY_DIR,
+                                     "--dir", dir_,   "--port",     port};
+    if (!token_file_.empty()) {
+      args.push_back("--token-file");
+      args.push_back(token_file_);
     }
+    args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    ::execv("/bin/bash", argv.data());
     ::_exit(127);
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);

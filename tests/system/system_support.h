@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "json_spirit/json_spirit.h"
 #include "websvcs/server/tests/support.h"
@@ -55,6 +56,9 @@ class Demo_Daemon {
   // SIGINT, then waits for the exit; the exit status (-1 when it had to be
   // killed, -2 when it was not running).
   int stop(int deadline_seconds = 180);
+  // More arguments for scripts/demo (e.g. "--database", URL), set before
+  // start().
+  void extra_args(const std::vector<std::string>& args) { extra_args_ = args; }
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }  // the daemon's process (scripts/demo execs it)
 
@@ -86,6 +90,7 @@ class Demo_Daemon {
   std::string token_;  // read from the token file; "" for none
   std::string token_file_;
   pid_t pid_ = -1;
+  std::vector<std::string> extra_args_;
 };
 
 // tapectl with exactly `args` (no URL or token added).

@@ -1,0 +1,233 @@
+// Two daemons, one emulated library, one PostgreSQL inventory: each host
+// loads and unloads its own drives while both refresh and one rescans; the
+// inventory, both hosts' replies and the emulator agree afterwards, no
+// drive row is lost, a host killed mid-move leaves its lease behind at
+// once, and a database restart fails only the operations in flight.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "json_spirit/json_helpers.h"
+#include "tests/system/system_support.h"
+
+namespace system_test {
+namespace {
+
+const char* const LIBRARY = "EMU-LIB-0001";
+
+// The library file of host `h` (1 or 2): four drives, the first two
+// attached to host 1, the others to host 2, one state file for both;
+// mechanical timing short enough for a quick test.
+std::string library_json(int h) {
+  std::string drives;
+  for (int n = 1; n <= 4; ++n) {
+    const bool attached = (h == 1) == (n <= 2);
+    if (!drives.empty()) drives += ",\n";
+    drives += "{\"serial_number\": \"EMU-DRV-000" + std::to_string(n) +
+              "\", \"vendor\": \"EMULATED\", \"model\": \"LTO-9\", \"target_name\": \"3:0:" +
+              std::to_string(n) + "\", \"lun\": 0, \"sg_name\": \"/dev/sg1" + std::to_string(n) +
+              "\", \"dev_name\": \"/dev/st" + std::to_string(n - 1) +
+              "\", \"attached\": " + (attached ? "true" : "false") + "}";
+  }
+  std::string cartridges;
+  for (int s = 1; s <= 8; ++s) {
+    if (!cartridges.empty()) cartridges += ", ";
+    cartridges +=
+        "{\"slot\": " + std::to_string(s) + ", \"barcode\": \"A0000" + std::to_string(s) + "L9\"}";
+  }
+  return "{\"state_file\": \"../library.state\",\n"
+         "\"timing\": {\"move_ms\": 150, \"load_ms\": 100, \"unload_ms\": 100},\n"
+         "\"changers\": [{\"serial_number\": \"EMU-LIB-0001\", \"vendor\": \"EMULATED\", "
+         "\"model\": \"TAPE LIBRARY\", \"target_name\": \"3:0:0\", \"lun\": 0, "
+         "\"sg_name\": \"/dev/sg10\", \"storage_slots\": 12, \"porter_slots\": 0, "
+         "\"dvcid\": \"t10\",\n\"drives\": [" +
+         drives + "],\n\"cartridges\": [" + cartridges + "]}]}\n";
+}
+
+// The stored library as the inventory route gives it: slot -> tag, drive
+// element -> home slot, drive serial -> host id.
+struct Stored {
+  Library_View view;
+  std::map<std::string, std::string> hosts;
+};
+
+Stored stored_view(const Demo_Daemon& d) {
+  Stored s;
+  const Http_Reply r = d.get(std::string("/d2/r/tapectl/inventory?serial_number=") + LIBRARY);
+  const json_spirit::Value v = parse_body(r);
+  if (r.status != 200 || v.type() != json_spirit::array_type || v.get_array().size() != 1) {
+    s.view.error = "inventory: " + std::to_string(r.status) + " " + r.body;
+    return s;
+  }
+  const json_spirit::Object& lib = v.get_array()[0].get_obj();
+  for (const json_spirit::Value& slot : lib.at("slots").get_array()) {
+    const std::string tag = json_spirit::object_get_str_or_empty(slot.get_obj(), "media_tag");
+    if (!tag.empty()) s.view.slots[slot.get_obj().at("slot_number").get_int()] = tag;
+  }
+  for (const json_spirit::Value& drive : lib.at("drives").get_array()) {
+    const json_spirit::Object& o = drive.get_obj();
+    s.hosts[o.at("serial_number").get_str()] = o.at("host_id").get_str();
+    if (o.at("slot_number").type() == json_spirit::int_type)
+      s.view.drives[o.at("drive_number").get_int()] = o.at("slot_number").get_int();
+  }
+  s.view.ok = true;
+  return s;
+}
+
+class Multi_Host_Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/multi_host_test.XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(tmpl));
+    dir_ = tmpl;
+    ::chmod(tmpl, 0755);  // the server runs as another user when the test is root
+    int status = 0;
+    const std::string out =
+        run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " start " +
+                        shell_quote(dir_ + "/pg") + " 2>&1",
+                    status);
+    if (status != 0) GTEST_SKIP() << "no PostgreSQL server: " << out;
+    url_ = out.substr(0, out.find('\n'));
+    for (int h = 1; h <= 2; ++h) {
+      const std::string home = dir_ + "/host" + std::to_string(h);
+      run_command("mkdir -p " + shell_quote(home), status);
+      ASSERT_EQ(0, status);
+      ASSERT_TRUE(write_file(home + "/library.json", library_json(h)));
+      ASSERT_TRUE(write_file(home + "/media_controller.conf",
+                             "{\"max_wait_seconds\": 2, \"load_unload_retries\": 1, "
+                             "\"drive_faulty_threshold\": 3}\n"));
+      hosts_.emplace_back(new Demo_Daemon(home, free_loopback_port()));
+      hosts_.back()->extra_args({"--database", url_, "--host-id", "host" + std::to_string(h)});
+    }
+    std::string error;
+    for (auto& h : hosts_) ASSERT_TRUE(h->start(error)) << error;
+  }
+  void TearDown() override {
+    for (auto& h : hosts_) h->stop();
+    hosts_.clear();
+    int status = 0;
+    if (!url_.empty())
+      run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " stop " +
+                      shell_quote(dir_ + "/pg") + " 2>&1",
+                  status);
+    run_command("rm -rf " + shell_quote(dir_), status);
+  }
+
+  Demo_Daemon& host(int h) { return *hosts_[h - 1]; }
+  std::string list_target() const {
+    return std::string("/d2/r/tapectl/list?serial_number=") + LIBRARY;
+  }
+  std::string refresh_target() const {
+    return std::string("/d2/r/tapectl/changer/refresh?serial_number=") + LIBRARY;
+  }
+  // The inventory (read on both hosts) and the emulator agree, and every
+  // drive is stored under its host.
+  void expect_agreement() {
+    const Stored one = stored_view(host(1)), two = stored_view(host(2));
+    ASSERT_TRUE(one.view.ok) << one.view.error;
+    EXPECT_EQ(describe(one.view), describe(two.view));
+    const Library_View emulator = mtx_view(host(1).library_file(), "/dev/sg10");
+    ASSERT_TRUE(emulator.ok) << emulator.error;
+    EXPECT_EQ(describe(emulator), describe(one.view));
+    EXPECT_EQ((std::map<std::string, std::string>{{"EMU-DRV-0001", "host1"},
+                                                  {"EMU-DRV-0002", "host1"},
+                                                  {"EMU-DRV-0003", "host2"},
+                                                  {"EMU-DRV-0004", "host2"}}),
+              one.hosts);
+  }
+
+  std::string dir_, url_;
+  std::vector<std::unique_ptr<Demo_Daemon>> hosts_;
+};
+
+TEST_F(Multi_Host_Test, HostsShareTheLibraryThroughLeases) {
+  ASSERT_EQ(200, host(1).get(list_target()).status);
+  ASSERT_EQ(200, host(2).get(list_target()).status);
+  expect_agreement();
+
+  // Each host works its own drives while both refresh and host 2 rescans.
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  const char* drives[4] = {"EMU-DRV-0001", "EMU-DRV-0002", "EMU-DRV-0003", "EMU-DRV-0004"};
+  for (int d = 0; d < 4; ++d) {
+    workers.emplace_back([&, d] {
+      Demo_Daemon& h = host(d < 2 ? 1 : 2);
+      for (int round = 0; round < 3; ++round) {
+        const std::string tag = "A0000" + std::to_string(d * 2 + round % 2 + 1) + "L9";
+        if (h.post("/d2/r/tapectl/drive/load", drive_body(drives[d], tag)).status != 200)
+          ++failures;
+        if (h.post("/d2/r/tapectl/drive/unload", drive_body(drives[d])).status != 200) ++failures;
+      }
+    });
+  }
+  workers.emplace_back([&] {
+    for (int round = 0; round < 4; ++round) {
+      if (host(1 + round % 2).get(refresh_target()).status != 200) ++failures;
+    }
+    if (host(2).get(list_target()).status != 200) ++failures;
+  });
+  for (std::thread& t : workers) t.join();
+  EXPECT_EQ(0, failures.load());
+  expect_agreement();
+
+  // A cartridge in host 1's drive is refused to host 2, naming host 1.
+  ASSERT_EQ(200,
+            host(1).post("/d2/r/tapectl/drive/load", drive_body(drives[0], "A00001L9")).status);
+  const Http_Reply refused =
+      host(2).post("/d2/r/tapectl/drive/load", drive_body(drives[2], "A00001L9"));
+  EXPECT_EQ(500, refused.status);
+  EXPECT_EQ("Media is loaded in another drive", message_of(refused));
+  EXPECT_NE(std::string::npos, host(2).log_text().find("of host host1"));
+
+  // Host 1 dies in the middle of an unload: host 2's refresh (exclusive)
+  // starts at once, and corrects the inventory from the library.
+  std::thread dying([&] { host(1).post("/d2/r/tapectl/drive/unload", drive_body(drives[0])); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  ::kill(host(1).pid(), SIGKILL);
+  dying.join();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(200, host(2).get(refresh_target()).status);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  const Stored after = stored_view(host(2));
+  const Library_View emulator = mtx_view(host(2).library_file(), "/dev/sg10");
+  EXPECT_EQ(describe(emulator), describe(after.view));
+}
+
+TEST_F(Multi_Host_Test, ADatabaseRestartFailsOnlyWhatIsInFlight) {
+  ASSERT_EQ(200, host(1).get(list_target()).status);
+  ASSERT_EQ(200, host(2).get(list_target()).status);
+  int status = 0;
+  const std::string out =
+      run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " restart " +
+                      shell_quote(dir_ + "/pg") + " 2>&1",
+                  status);
+  ASSERT_EQ(0, status) << out;
+  // The pooled connections died with the server: the first operations may
+  // fail (clearly), later ones succeed without a daemon restart.
+  for (int h = 1; h <= 2; ++h) {
+    int ok = 0;
+    for (int attempt = 0; attempt < 3 && ok == 0; ++attempt) {
+      const Http_Reply r = host(h).get(refresh_target());
+      if (r.status == 200) ++ok;
+    }
+    const std::string log = host(h).log_text();
+    EXPECT_EQ(1, ok) << "host" << h << ": "
+                     << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+  }
+  ASSERT_EQ(
+      200, host(1).post("/d2/r/tapectl/drive/load", drive_body("EMU-DRV-0002", "A00003L9")).status);
+  expect_agreement();
+}
+
+}  // namespace
+}  // namespace system_test
