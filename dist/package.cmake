@@ -13,7 +13,9 @@ set(D2T_PACKAGE_NAME kestrel3-${D2T_COMPONENT})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${D2T_PACKAGE_NAME})
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The product version (3.0.0-1, cmake/D2tRevision.cmake): later than the
+# first release's 3.0.0, so dpkg upgrades from it.
+set(CPACK_PACKAGE_VERSION ${D2T_PRODUCT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quillon")
 set(CPACK_PACKAGE_CONTACT "Kestrel3 maintainers <kestrel3@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Kestrel3 tape-library control daemon")
@@ -26,7 +28,12 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY ${CMAKE_INSTALL_PREFIX})
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
-set(CPACK_STRIP_FILES ON)
+# The programs and libraries are stripped into the package and their debug
+# information goes to kestrel3-<component>-dbgsym (a .ddeb of
+# /usr/lib/debug/.build-id/...), which needs a build with -g
+# (RelWithDebInfo, as scripts/package configures).
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # <name>_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_NAME ${D2T_PACKAGE_NAME})
@@ -35,6 +42,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends: from the ELF files' needs; the tree's own libraries are found in
 # the build tree (they are part of this package).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# And what the maintainer scripts run: useradd and groupadd where
+# systemd-sysusers is missing, deb-systemd-helper and deb-systemd-invoke.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd, init-system-helpers (>= 1.52)")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
