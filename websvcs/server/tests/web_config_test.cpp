@@ -145,6 +145,8 @@ TEST_F(Web_Config_File, LoadsOrExplains) {
   ASSERT_TRUE(load_web_config(D2T_SOURCE_DIR "/dist/web.conf", c, error)) << error;
   EXPECT_TRUE(c.allowed_hosts.empty());
   EXPECT_LE(1024u, c.max_connections);
+  EXPECT_EQ("/etc/opt/quillon/kestrel3/tape/token", c.token_file);  // made at install
+  EXPECT_TRUE(c.routes.empty());  // the built-in ones serve
 }
 
 typedef Temp_Dir Token;
