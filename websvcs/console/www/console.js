@@ -113,16 +113,33 @@
   // Every library: what the host sees now (info) and what the inventory
   // holds, asked at once; the selected library is drawn from the same
   // reply, so the first picture needs one inventory read.
+  //
+  // The inventory is read as a page: every library with its drives and its
+  // first screenful of slots (and "slot_count", the number of all), so the
+  // first picture does not wait for a library of 50,000 slots. The rest of
+  // the selected library follows at once (pollCurrent); a library already
+  // read whole is kept until that read replaces it.
   async function loadLibraries() {
     const info = request('GET', API + '/info').then((r) => {
       state.hostUuid = r.data && r.data.host_uuid || '';
       state.seen = r.data && Array.isArray(r.data.changers) ? r.data.changers : [];
     }, (e) => showError('Listing the host\'s libraries failed', e));
-    const inventory = !state.inventoryRoute ? null : request('GET', API + '/inventory').then((r) => {
-      state.stored = new Map();
-      for (const lib of r.data || []) state.stored.set(lib.serial_number, lib);
-      state.libraryText = '';
-      if (!window.consoleFirstDataMs) window.consoleFirstDataMs = Math.round(performance.now());
+    const page = '/inventory?from=1&count=' + firstPageSlots();
+    const inventory = !state.inventoryRoute ? null : request('GET', API + page).then((r) => {
+      const stored = new Map();
+      for (const lib of r.data || []) {
+        const known = state.stored.get(lib.serial_number);
+        stored.set(lib.serial_number, known && !partial(known) && lib.serial_number === state.current
+          ? known : lib);
+      }
+      state.stored = stored;
+      if (!window.consoleFirstDataMs) {
+        // The first picture does not wait for the host's device listing.
+        window.consoleFirstDataMs = Math.round(performance.now());
+        if (!state.current) state.current = knownSerials()[0] || '';
+        drawLibraries();
+        drawLibrary();
+      }
     }, (e) => {
       if (e.status === 404) state.inventoryRoute = false;
       else showError('Reading the inventory failed', e);
@@ -134,6 +151,24 @@
     drawLibraries();
     drawLibrary();
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+    const lib = state.stored.get(state.current);
+    if (lib && partial(lib)) {
+      state.libraryText = '';
+      await pollCurrent();
+    }
+  }
+
+  // Slots enough to fill the largest grid the window can show, twice over.
+  function firstPageSlots() {
+    const cols = Math.ceil(Math.max(window.innerWidth, 800) / CELL_W);
+    const rows = Math.ceil(Math.max(window.innerHeight, 600) / CELL_H);
+    return Math.max(200, 2 * cols * rows);
+  }
+
+  // True for a library of a page read that holds only some of its slots.
+  function partial(lib) {
+    return typeof lib.slot_count === 'number' && Array.isArray(lib.slots) &&
+      lib.slots.length < lib.slot_count;
   }
 
   function knownSerials() {
@@ -206,7 +241,8 @@
     const serials = knownSerials();
     $('libraries').innerHTML = serials.map((s) => {
       const lib = state.stored.get(s) || seenChanger(s) || {};
-      const note = state.stored.has(s) ? (lib.slots || []).length + ' slots' : 'not in the inventory';
+      const count = typeof lib.slot_count === 'number' ? lib.slot_count : (lib.slots || []).length;
+      const note = state.stored.has(s) ? count + ' slots' : 'not in the inventory';
       return '<button type="button" data-library="' + esc(s) + '"' +
         (s === state.current ? ' class="current"' : '') + '>' + esc(s) +
         '<small>' + esc([lib.vendor, lib.model].filter(Boolean).join(' ')) + ' · ' + esc(note) +
@@ -246,7 +282,9 @@
     }
     const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0, unlabelled: 0 };
     for (const s of state.slots) counts[slotKind(s)]++;
-    $('lib-counts').innerHTML = lib
+    $('lib-counts').innerHTML = lib && partial(lib)
+      ? '<span>Slots 1–' + state.slots.length + ' of <b>' + lib.slot_count + '</b> shown; reading the rest…</span>'
+      : lib
       ? ['full', 'indrive', 'unlabelled', 'empty', 'cleaning', 'porter'].map((k) =>
         '<span><b>' + counts[k] + '</b> ' + (k === 'indrive' ? 'in drives' : k) + '</span>').join('')
       : '<span>Not in the inventory yet: a rescan reads it (and moves cartridges).</span>';
@@ -260,6 +298,9 @@
     }
     drawDrives(drives);
     drawGrid(true);
+    if (lib && !partial(lib) && state.slots.length && !window.consoleAllSlotsMs) {
+      window.consoleAllSlotsMs = Math.round(performance.now());
+    }
     drawSelection();
     drawOperations();
   }
@@ -296,7 +337,10 @@
 
   function drawGrid(force) {
     const grid = $('grid');
-    const n = state.slots.length;
+    // A library read in part so far scrolls over all its slots; those not
+    // read yet are drawn as placeholders until they are.
+    const lib = state.stored.get(state.current);
+    const n = lib && partial(lib) ? lib.slot_count : state.slots.length;
     const cols = Math.max(1, Math.floor((grid.clientWidth - 6) / CELL_W));
     const rows = Math.ceil(n / cols);
     if (cols !== gridCols) force = true;
@@ -314,6 +358,10 @@
     const end = Math.min(n, last * cols);
     for (let i = first * cols; i < end; ++i) {
       const s = state.slots[i];
+      if (!s) {
+        parts.push('<div class="cell loading" title="not read yet"><b>…</b><i></i></div>');
+        continue;
+      }
       const kind = slotKind(s);
       const tag = s.media_tag === undefined || s.media_tag === null ? '' : s.media_tag;
       const loaded = s.state !== 'empty' && s.media_tag !== undefined && s.media_tag !== null;

@@ -80,8 +80,6 @@ int Inventory_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&
   Slot_Range range;
   const bool ranged = from != request.query_string.end() || count != request.query_string.end();
   if (ranged) {
-    if (serial == request.query_string.end())
-      return channel->send_error(400, -1, "Need 'serial_number' with 'from' and 'count'");
     if (from == request.query_string.end() || count == request.query_string.end() ||
         !positive_int(from->second, range.from) || !positive_int(count->second, range.count))
       return channel->send_error(400, -1, "'from' and 'count' must both be positive integers");

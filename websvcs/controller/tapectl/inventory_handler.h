@@ -13,14 +13,14 @@
 //        those of the list reply: "occupied" (the last element status or
 //        move put a cartridge there, labelled or not; false for the home
 //        slot of a cartridge that is in a drive).
-//        With from=N&count=M (both positive integers, serial_number
-//        required) only the slots numbered N or more are listed, at most M
-//        of them, in slot-number order, and the library object gains a key
-//        after "slots": "slot_count", the number of all its stored slots.
-//        A client shows the first screen at once and reads the rest in
-//        such pages. Without from and count the reply is the whole one.
-//   400  "Need 'serial_number' with 'from' and 'count'",
-//        "'from' and 'count' must both be positive integers"
+//        With from=N&count=M (both positive integers) only the slots
+//        numbered N or more are listed in each library, at most M of them,
+//        in slot-number order, and each library object gains a key after
+//        "slots": "slot_count", the number of all its stored slots. A
+//        client shows the first screen at once and reads the rest after.
+//        Without from and count the reply is the whole one.
+//   400  "'from' and 'count' must both be positive integers" (also when
+//        only one is given)
 //   500  "Failed to read the inventory" when the database cannot be read
 // Large replies are streamed to the connection as they are written
 // (library_stream.h).

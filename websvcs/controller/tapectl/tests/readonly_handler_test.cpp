@@ -112,7 +112,8 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   ASSERT_FALSE(host.empty());
   EXPECT_NE(std::string::npos,
             one.body.find(R"("faulty":false,"slot_number":2,"media_tag":"T0002L9","failures":0,)"
-                          R"("host_id":")" + host + R"("})"));
+                          R"("host_id":")" +
+                          host + R"("})"));
   const Object& d0 = drive_of(lib.at("drives").get_array(), "LIB-1-D0");
   EXPECT_EQ(json_spirit::null_type, d0.at("slot_number").type());
   EXPECT_EQ(json_spirit::null_type, d0.at("media_tag").type());
@@ -143,8 +144,9 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   const Reply past =
       run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1&from=9&count=5");
   EXPECT_EQ(1u, past.json.get_array()[0].get_obj().at("slots").get_array().size());
+  EXPECT_EQ(page.body, run(h, METHOD_GET, "/d2/r/tapectl/inventory?from=4&count=3").body);
   for (const char* bad :
-       {"?from=1&count=5", "?serial_number=LIB-1&from=1", "?serial_number=LIB-1&from=0&count=5",
+       {"?count=5", "?serial_number=LIB-1&from=1", "?serial_number=LIB-1&from=0&count=5",
         "?serial_number=LIB-1&from=1&count=-1", "?serial_number=LIB-1&from=1&count=99999999999",
         "?serial_number=LIB-1&from=x&count=1"}) {
     EXPECT_EQ(400, run(h, METHOD_GET, std::string("/d2/r/tapectl/inventory") + bad).status) << bad;
