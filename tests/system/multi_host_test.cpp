@@ -25,35 +25,6 @@ namespace {
 
 const char* const LIBRARY = "EMU-LIB-0001";
 
-// The library file of host `h` (1 or 2): four drives, the first two
-// attached to host 1, the others to host 2, one state file for both;
-// mechanical timing short enough for a quick test.
-std::string library_json(int h) {
-  std::string drives;
-  for (int n = 1; n <= 4; ++n) {
-    const bool attached = (h == 1) == (n <= 2);
-    if (!drives.empty()) drives += ",\n";
-    drives += "{\"serial_number\": \"EMU-DRV-000" + std::to_string(n) +
-              "\", \"vendor\": \"EMULATED\", \"model\": \"LTO-9\", \"target_name\": \"3:0:" +
-              std::to_string(n) + "\", \"lun\": 0, \"sg_name\": \"/dev/sg1" + std::to_string(n) +
-              "\", \"dev_name\": \"/dev/st" + std::to_string(n - 1) +
-              "\", \"attached\": " + (attached ? "true" : "false") + "}";
-  }
-  std::string cartridges;
-  for (int s = 1; s <= 8; ++s) {
-    if (!cartridges.empty()) cartridges += ", ";
-    cartridges +=
-        "{\"slot\": " + std::to_string(s) + ", \"barcode\": \"A0000" + std::to_string(s) + "L9\"}";
-  }
-  return "{\"state_file\": \"../library.state\",\n"
-         "\"timing\": {\"move_ms\": 150, \"load_ms\": 100, \"unload_ms\": 100},\n"
-         "\"changers\": [{\"serial_number\": \"EMU-LIB-0001\", \"vendor\": \"EMULATED\", "
-         "\"model\": \"TAPE LIBRARY\", \"target_name\": \"3:0:0\", \"lun\": 0, "
-         "\"sg_name\": \"/dev/sg10\", \"storage_slots\": 12, \"porter_slots\": 0, "
-         "\"dvcid\": \"t10\",\n\"drives\": [" +
-         drives + "],\n\"cartridges\": [" + cartridges + "]}]}\n";
-}
-
 // The stored library as the inventory route gives it: slot -> tag, drive
 // element -> home slot, drive serial -> host id.
 struct Stored {
@@ -102,7 +73,9 @@ class Multi_Host_Test : public ::testing::Test {
       const std::string home = dir_ + "/host" + std::to_string(h);
       run_command("mkdir -p " + shell_quote(home), status);
       ASSERT_EQ(0, status);
-      ASSERT_TRUE(write_file(home + "/library.json", library_json(h)));
+      // Drives 1 and 2 are host 1's, 3 and 4 host 2's.
+      ASSERT_TRUE(
+          write_file(home + "/library.json", shared_library_json(h == 1 ? 0x3 : 0xC, 150, 100)));
       ASSERT_TRUE(write_file(home + "/media_controller.conf",
                              "{\"max_wait_seconds\": 2, \"load_unload_retries\": 1, "
                              "\"drive_faulty_threshold\": 3}\n"));

@@ -284,6 +284,33 @@ void set_changer_key(const std::string& library_file, const std::string& key,
   ASSERT_TRUE(write_file(library_file, json_spirit::write(lib))) << library_file;
 }
 
+std::string shared_library_json(unsigned attached, int move_ms, int drive_ms) {
+  std::string drives;
+  for (int n = 1; n <= 4; ++n) {
+    const std::string i = std::to_string(n);
+    if (!drives.empty()) drives += ",\n";
+    drives += "{\"serial_number\": \"EMU-DRV-000" + i +
+              "\", \"vendor\": \"EMULATED\", \"model\": \"LTO-9\", \"target_name\": \"3:0:" + i +
+              "\", \"lun\": 0, \"sg_name\": \"/dev/sg1" + i + "\", \"dev_name\": \"/dev/st" +
+              std::to_string(n - 1) +
+              "\", \"attached\": " + ((attached >> (n - 1)) & 1 ? "true" : "false") + "}";
+  }
+  std::string cartridges;
+  for (int s = 1; s <= 8; ++s) {
+    if (!cartridges.empty()) cartridges += ", ";
+    cartridges +=
+        "{\"slot\": " + std::to_string(s) + ", \"barcode\": \"A0000" + std::to_string(s) + "L9\"}";
+  }
+  return "{\"state_file\": \"../library.state\",\n\"timing\": {\"move_ms\": " +
+         std::to_string(move_ms) + ", \"load_ms\": " + std::to_string(drive_ms) +
+         ", \"unload_ms\": " + std::to_string(drive_ms) +
+         "},\n\"changers\": [{\"serial_number\": \"EMU-LIB-0001\", \"vendor\": \"EMULATED\", "
+         "\"model\": \"TAPE LIBRARY\", \"target_name\": \"3:0:0\", \"lun\": 0, "
+         "\"sg_name\": \"/dev/sg10\", \"storage_slots\": 12, \"porter_slots\": 0, "
+         "\"dvcid\": \"t10\",\n\"drives\": [" +
+         drives + "],\n\"cartridges\": [" + cartridges + "]}]}\n";
+}
+
 std::string drive_body(const std::string& drive, const std::string& tag) {
   return R"({"serial_number": ")" + drive + "\"" +
          (tag.empty() ? "" : R"(, "media_tag": ")" + tag + "\"") + "}";

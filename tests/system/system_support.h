@@ -122,6 +122,15 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial);
 void set_changer_key(const std::string& library_file, const std::string& key,
                      const std::string& value_json);
 
+// The library file of one host sharing the emulated library EMU-LIB-0001
+// (sg /dev/sg10, 12 slots, DVCID t10) with others: four drives
+// EMU-DRV-0001..4 (/dev/sg11..14, /dev/st0..3), drive n attached here when
+// bit n-1 of `attached` is set; cartridges A00001L9..A00008L9 in slots
+// 1..8; the state file "../library.state", shared by every host's file
+// kept in a sibling folder. Moves take `move_ms`, loads and unloads
+// `drive_ms`.
+std::string shared_library_json(unsigned attached, int move_ms, int drive_ms);
+
 // Request bodies of the drive and transfer routes.
 std::string drive_body(const std::string& drive, const std::string& tag = "");
 std::string transfer_body(const std::string& changer, const std::string& tag, int from, int to);
