@@ -49,12 +49,14 @@ std::string library_json(const Library_Layout& layout) {
     insert(o)("serial_number", c.serial_number)("target_name", c.target_name)("lun", 0)(
         "sg_name", c.sg_name)("storage_slots", c.storage_slots)("porter_slots", c.porter_slots);
     if (!c.dvcid.empty()) o["dvcid"] = c.dvcid;
+    if (c.automation_address_shift) o["automation_address_shift"] = c.automation_address_shift;
     Array drives, carts, faults;
     for (const Drive_Layout& d : c.drives) {
       Object od;
       insert(od)("serial_number", d.serial_number)("target_name", d.target_name)("lun", 0)(
           "sg_name", d.sg_name)("dev_name", d.dev_name);
       if (c.automation_vpd) od["automation_vpd"] = true;
+      if (!d.attached) od["attached"] = false;
       auto id = c.element_identifier.find(d.serial_number);
       if (id != c.element_identifier.end()) od["element_identifier"] = id->second;
       drives.push_back(od);

@@ -21,6 +21,7 @@ namespace test_support {
 // The emulated library, as written into the library file.
 struct Drive_Layout {
   std::string serial_number, target_name, sg_name, dev_name;
+  bool attached = true;  // false: another host's drive, no device here
 };
 
 struct Cartridge_Layout {
@@ -46,6 +47,7 @@ struct Changer_Layout {
   int porter_slots = 0;
   std::string dvcid;            // empty: the emulator's default ("none")
   bool automation_vpd = false;  // every drive answers VPD 0xB3/0xB4
+  int automation_address_shift = 0;  // added to what VPD 0xB4 says
   // By drive serial: what the changer reports instead of that serial.
   std::map<std::string, std::string> element_identifier;
   std::vector<Drive_Layout> drives;

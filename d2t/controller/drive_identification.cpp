@@ -101,9 +101,6 @@ Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_v
       for (std::size_t i = 0; i < elements.size(); ++i)
         if (!elements[i].null() && elements[i]->drive_number() == ids[e].drive_number)
           out.elsewhere[i] = true;
-      ACE_DEBUG((LM_INFO, ACE_TEXT("Drive element %d of %C is not attached to this host\n"),
-                 static_cast<int>(ids[e].drive_number),
-                 d2t::log_text(changer.serial_number()).c_str()));
       continue;
     }
     if (m.host[e] < 0) continue;

@@ -38,8 +38,7 @@ struct Identified {
 // its element in changer.drives(). Marks the elements the identifiers show
 // to be another host's drives and the host drives they place in other
 // libraries. Logs per library how many elements each route identified,
-// every ambiguity and disagreement, and once per element not attached
-// here. Moves nothing; devices that do not answer only leave elements
+// every ambiguity and disagreement. Moves nothing; devices that do not answer only leave elements
 // unidentified.
 Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_var>& drives);
 

@@ -35,15 +35,16 @@
 #ifndef D2T_CONTROLLER_TAPE_CONTROLLER_H
 #define D2T_CONTROLLER_TAPE_CONTROLLER_H
 
+#include <ace/Basic_Types.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include <ace/Basic_Types.h>
-
 #include "d2t/controller/controller_clock.h"
+#include "d2t/controller/drive_reservations.h"
 #include "d2t/controller/library_scheduler.h"
 #include "d2t/controller/tape_controller_impl.h"
 #include "d2t/util/changer.h"
@@ -270,6 +271,9 @@ class Tape_Controller {
   // scan loads at the same moment would be taken for it. Held only by the
   // identification step of a rescan.
   std::mutex detection_lock_;
+  // The candidates of that identification, reserved against every load,
+  // unload and type-detection mount of any library (drive_reservations.h).
+  Drive_Reservations drive_reservations_;
   std::string config_path_;
   std::shared_ptr<Controller_Clock> clock_;
   // Written by open() before any operation, read-only afterwards.

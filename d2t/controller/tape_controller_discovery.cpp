@@ -146,6 +146,8 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
   }
   if (media.null()) return false;
 
+  // Not while a scan watches this drive to identify an element.
+  Drive_Reservations::Hold drive_use = drive_reservations_.use(drive->serial_number());
   const ACE_UINT64 start = clock_->now_ms();
   bool count_failure = false;
   Move_Attempt attempt{d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),

@@ -59,6 +59,8 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     result["message"] = "Failed to prepare devices";
     return false;
   }
+  // Not while a scan watches this drive to identify an element.
+  Drive_Reservations::Hold drive_use = drive_reservations_.use(*serial);
   try {
     // What the inventory says now, after the wait: an operation on this
     // drive that ran before may have changed it.

@@ -2,8 +2,6 @@
 // tape device is which drive element by loading cartridges, measure and
 // classify the cartridges, and time the moves to tell physical libraries
 // from virtual ones. Only the in-memory records change here.
-#include "d2t/controller/tape_controller.h"
-
 #include <algorithm>
 #include <deque>
 #include <map>
@@ -12,8 +10,11 @@
 #include "d2t/controller/drive_identification.h"
 #include "d2t/controller/drive_identity.h"
 #include "d2t/controller/move_report.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
+#include "json_spirit/json_helpers.h"
 
 namespace {
 
@@ -46,25 +47,65 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
   // need no cartridge; loading finds the others.
   const d2t::identify::Identified known = d2t::identify::identify_drives(changer, drives);
 
-  // Host drives without a cartridge are the candidates; those behind the
-  // changer's own SCSI target are the likeliest and are tried first.
+  // The candidates: host drives that nothing places elsewhere (no element
+  // of this library, no identifier of another library, no stored row of
+  // another library). Those behind the changer's own SCSI target are the
+  // likeliest and are tried first.
+  const ACE_INT64 own_id = get_changer_id(changer.serial_number());
+  auto stored_elsewhere = [&](const d2t::Drive_var& drive) {
+    json_spirit::Object row;
+    std::int64_t changer_id = 0;
+    return impl_->get_drive(drive->serial_number(), row) &&
+           json_spirit::object_get(row, "changer_id", changer_id) && changer_id != own_id;
+  };
   std::deque<d2t::Drive_var> candidates;
   for (const d2t::Drive_var& drive : drives) {
-    if (drive.null() || known.took(drive) || d2t::tools::drive_ready(drive->sg_name(), 0)) continue;
+    if (drive.null() || known.took(drive) || known.is_foreign(drive) || stored_elsewhere(drive))
+      continue;
     if (drive->target_name() == changer.target_name()) {
       candidates.push_front(drive);
     } else {
       candidates.push_back(drive);
     }
   }
+  std::vector<d2t::Drive_var>& elements = changer.drives();
+  // An element the identifiers show to be no drive of this host is another
+  // host's only when no host drive is left that loading could find.
+  std::vector<bool> elsewhere(elements.size(), false);
+  bool loading = false;
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    elsewhere[i] = known.is_elsewhere(i) && candidates.empty();
+    if (elsewhere[i])
+      ACE_DEBUG((LM_INFO, ACE_TEXT("Drive element %d of %C is not attached to this host\n"),
+                 static_cast<int>(i), d2t::log_text(changer.serial_number()).c_str()));
+    loading = loading || (!elements[i].null() && !known.placed(i) && !elsewhere[i]);
+  }
+  // While elements are identified by loading, no other load, unload or
+  // type detection runs on a candidate, in any library; then the drives
+  // already holding a cartridge are no candidates.
+  Drive_Reservations::Hold reservation;
+  if (loading) {
+    std::vector<std::string> serials;
+    for (const d2t::Drive_var& c : candidates) serials.push_back(c->serial_number());
+    reservation = drive_reservations_.reserve(serials);
+  }
+  for (d2t::Drive_var& c : candidates)
+    if (!loading || d2t::tools::drive_ready(c->sg_name(), 0)) c.reset();
+  auto candidates_left = [&] {
+    return std::any_of(candidates.begin(), candidates.end(),
+                       [](const d2t::Drive_var& c) { return !c.null(); });
+  };
 
   const int polls = std::max(max_wait_seconds_ / static_cast<int>(d2t::LOAD_UNLOAD_RETRY_INTERVAL), 1);
   const int unload_retries = load_unload_retries_ * faulty_threshold_;
   ACE_UINT64 total_ms = 0;
   ACE_UINT64 cycles = 0;
-  std::vector<d2t::Drive_var>& elements = changer.drives();
 
   for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (elsewhere[i]) {
+      elements[i].reset();  // another host's drive: left out, as an unidentified one
+      continue;
+    }
     if (elements[i].null() || known.placed(i)) continue;
     d2t::Drive_var d = elements[i];
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %s\n"),
@@ -73,8 +114,11 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
 
     bool found = false;
     int mount_failures = 0;
+    int unanswered = 0;  // cartridges loaded in a row that no candidate reported
     for (const d2t::Media_var& mv : changer.medias()) {
       if (mv.null()) continue;
+      // No drive of this host can be the element: stop loading it.
+      if (!candidates_left() || unanswered >= faulty_threshold_) break;
       d2t::Media& m = *mv;
       if ((m.state() != d2t::MST_FULL && m.state() != d2t::MST_BLANK) || m.media_tag().empty()) {
         continue;
@@ -104,6 +148,22 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
             break;
           }
           if (d2t::tools::drive_ready(candidate->sg_name(), 0)) {
+            // A drive whose cartridge memory names another cartridge holds
+            // someone else's tape: neither the element nor a candidate.
+            std::string barcode;
+            if (!m.media_tag().empty() &&
+                d2t::tools::cartridge_barcode(candidate->sg_name(), barcode) &&
+                barcode != m.media_tag()) {
+              ACE_ERROR((LM_WARNING,
+                         ACE_TEXT("Drive %C became ready with cartridge %C while %C was loaded "
+                                  "into drive element %d of %C; not taken for it\n"),
+                         d2t::log_text(candidate->serial_number()).c_str(),
+                         d2t::log_text(barcode).c_str(), d2t::log_text(m.media_tag()).c_str(),
+                         static_cast<int>(d->drive_number()),
+                         d2t::log_text(changer.serial_number()).c_str()));
+              candidate.reset();
+              continue;
+            }
             candidate->drive_number(d->drive_number());
             elements[i] = candidate;
             d = candidate;
@@ -116,6 +176,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
         if (poll + 1 < polls) clock_->sleep_seconds(static_cast<unsigned>(d2t::LOAD_UNLOAD_RETRY_INTERVAL));
       }
 
+      unanswered = found || !cleaning_drive.null() ? 0 : unanswered + 1;
       if (found && m.capacity() == 0) {
         ACE_UINT64 capacity = 0;
         if (d2t::tools::get_media_capacity(d->sg_name(), m.media_tag(), capacity)) {

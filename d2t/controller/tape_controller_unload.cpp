@@ -39,6 +39,8 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
       log_lease_failure(library, why);
       return false;
     }
+    // Not while a scan watches this drive to identify an element.
+    Drive_Reservations::Hold drive_use = drive_reservations_.use(serial);
     // What the inventory says now, after the wait.
     Object now;
     if (impl_->get_tape_device(serial, now)) {

@@ -221,14 +221,13 @@ bool parse_changer(const Object& o, Changer_Config& c, std::string& err) {
     err = "unknown \"dvcid\" \"" + dvcid + "\"";
     return false;
   }
-  if (!get_str(o, "serial_number", c.serial_number, err) ||
-      !get_str(o, "vendor", c.vendor, err) ||
-      !get_str(o, "model", c.model, err) ||
-      !get_str(o, "revision", c.revision, err) ||
-      !get_str(o, "target_name", c.target_name, err) ||
-      !get_u32(o, "lun", c.lun, err) || !get_str(o, "sg_name", c.sg_name, err) ||
+  if (!get_str(o, "serial_number", c.serial_number, err) || !get_str(o, "vendor", c.vendor, err) ||
+      !get_str(o, "model", c.model, err) || !get_str(o, "revision", c.revision, err) ||
+      !get_str(o, "target_name", c.target_name, err) || !get_u32(o, "lun", c.lun, err) ||
+      !get_str(o, "sg_name", c.sg_name, err) ||
       !get_u32(o, "storage_slots", c.storage_slots, err) ||
-      !get_u32(o, "porter_slots", c.porter_slots, err))
+      !get_u32(o, "porter_slots", c.porter_slots, err) ||
+      !get_u32(o, "automation_address_shift", c.automation_address_shift, err))
     return false;
   if (c.serial_number.empty() || c.sg_name.empty()) {
     err = "a changer needs \"serial_number\" and \"sg_name\"";

@@ -13,6 +13,9 @@
 //           identifier), "t10" (type 1: vendor, product, serial),
 //           "serial" (type 0: the serial alone), "reject" (CHECK
 //           CONDITION, ILLEGAL REQUEST, invalid field in CDB),
+//       "automation_address_shift": n added to the element address every
+//           drive reports in VPD 0xB4 (a library that numbers its elements
+//           differently there than in its element status); default 0,
 //       "drives": [ {"serial_number", "vendor", "model", "revision",
 //                    "target_name", "lun", "sg_name", "dev_name",
 //                    "automation_vpd": true lists and answers VPD 0xB3
@@ -137,6 +140,7 @@ struct Changer_Config {
   std::uint32_t storage_slots = 0;
   std::uint32_t porter_slots = 0;
   Dvcid dvcid = Dvcid::NONE;
+  std::uint32_t automation_address_shift = 0;
   std::vector<Drive_Config> drives;
   std::vector<Cartridge_Config> cartridges;
   Fill_Config fill;

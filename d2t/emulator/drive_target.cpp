@@ -103,7 +103,8 @@ class Drive_Target : public Target {
       id.lun = d.lun;
       id.automation_vpd = d.automation_vpd;
       id.automation_serial = c.serial_number;
-      id.element_address = static_cast<std::uint16_t>(DRIVE_BASE + drive_);
+      id.element_address =
+          static_cast<std::uint16_t>(DRIVE_BASE + drive_ + c.automation_address_shift);
     }
     return id;
   }

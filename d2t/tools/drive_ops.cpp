@@ -67,6 +67,20 @@ bool cleaning_tape(const std::string& device) {
   return false;
 }
 
+bool cartridge_barcode(const std::string& device, std::string& barcode) {
+  std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(device, nullptr);
+  if (!drive) return false;
+  std::vector<std::uint8_t> buf;
+  std::vector<d2t::scsi::Attribute> attrs;
+  if (!read_attributes(*drive, d2t::scsi::MAM_BARCODE, buf, attrs).ok()) return false;
+  for (const d2t::scsi::Attribute& a : attrs) {
+    if (a.id != d2t::scsi::MAM_BARCODE || a.format != 1) continue;
+    barcode = d2t::scsi::trimmed_ascii(a.value, a.length);
+    return !barcode.empty();
+  }
+  return false;
+}
+
 bool get_media_capacity(const std::string& device, const std::string& media_tag,
                         ACE_UINT64& capacity) {
   std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(device, nullptr);

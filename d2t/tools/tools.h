@@ -123,6 +123,11 @@ bool drive_ready(const std::string& device, int wait_seconds);
 // memory's medium type attribute is 1.
 bool cleaning_tape(const std::string& device);
 
+// The barcode the loaded cartridge's memory holds (attribute 0x0806),
+// trimmed. False when the drive holds no ready cartridge or its memory
+// has no barcode.
+bool cartridge_barcode(const std::string& device, std::string& barcode);
+
 // Capacity in bytes of the loaded cartridge: its memory's maximum
 // capacity attribute (MiB) times 1048576. False, `capacity` unchanged, when
 // the drive holds no ready cartridge, the attribute is missing or zero, or

@@ -31,26 +31,35 @@ class Counting_Provider : public d2t::scsi::Device_Provider {
   std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
     std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, error);
     if (!t) return t;
-    return std::unique_ptr<d2t::scsi::Transport>(new Counting(std::move(t), moves_));
+    return std::unique_ptr<d2t::scsi::Transport>(new Counting(std::move(t), moves_, loads_));
   }
   int moves() const { return moves_.load(); }
+  // MOVE MEDIUM commands into drive element `n` (address 0x100 + n).
+  int loads_into(int n) const { return loads_[n].load(); }
 
  private:
   class Counting : public d2t::scsi::Transport {
    public:
-    Counting(std::unique_ptr<d2t::scsi::Transport> t, std::atomic<int>& moves)
-        : t_(std::move(t)), moves_(moves) {}
+    Counting(std::unique_ptr<d2t::scsi::Transport> t, std::atomic<int>& moves,
+             std::atomic<int> (&loads)[16])
+        : t_(std::move(t)), moves_(moves), loads_(loads) {}
     d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
-      if (cmd.cdb_len > 0 && cmd.cdb[0] == 0xA5) ++moves_;
+      if (cmd.cdb_len >= 8 && cmd.cdb[0] == 0xA5) {
+        ++moves_;
+        const int to = cmd.cdb[6] << 8 | cmd.cdb[7];
+        if (to >= 0x100 && to < 0x110) ++loads_[to - 0x100];
+      }
       return t_->execute(cmd);
     }
 
    private:
     std::unique_ptr<d2t::scsi::Transport> t_;
     std::atomic<int>& moves_;
+    std::atomic<int> (&loads_)[16];
   };
   std::shared_ptr<d2t::scsi::Device_Provider> inner_;
   std::atomic<int> moves_{0};
+  std::atomic<int> loads_[16] = {};
 };
 
 class Identity_Test : public Controller_Test {
@@ -136,6 +145,61 @@ TEST_F(Identity_Test, MismatchAndDuplicateFallBackForThoseElementsOnly) {
   rescan_ok("CHG0001");
   expect_mapped(4);
   expect_consistent();
+}
+
+// A library whose VPD 0xB4 numbers the elements one off against its
+// identifiers: no drive is trusted, every one is found by loading.
+TEST_F(Identity_Test, ShiftedElementAddressesFallBackToLoadingAndEndUpRight) {
+  Changer_Layout c = library("t10");
+  c.automation_vpd = true;
+  c.automation_address_shift = 1;
+  write_library({0, 0, 0, {c}});
+  count_moves();
+  ASSERT_TRUE(open_controller());
+  rescan_ok("CHG0001");
+  expect_mapped(4);
+  for (int i = 0; i < 4; ++i) EXPECT_GE(counter_->loads_into(i), 1) << i;
+  expect_consistent();
+}
+
+// Elements 0 and 1 are drives of another host, each holding that host's
+// cartridge; this host sees elements 2 and 3.
+TEST_F(Identity_Test, SharedLibraryLeavesTheOtherHostsDrivesAlone) {
+  for (const char* dvcid : {"t10", "none"}) {
+    SCOPED_TRACE(dvcid);
+    Changer_Layout c = library(dvcid);
+    c.drives[0].attached = c.drives[1].attached = false;
+    c.cartridges[0].slot = c.cartridges[1].slot = 0;
+    c.cartridges[0].drive = 0;
+    c.cartridges[1].drive = 1;
+    write_library({0, 0, 0, {c}});
+    count_moves();
+    ASSERT_TRUE(open_controller());
+    rescan_ok("CHG0001");
+    if (std::string(dvcid) == "t10") {
+      // Known to be elsewhere: neither unloaded nor loaded.
+      EXPECT_EQ("drive:0", where_is(c.cartridges[0].barcode));
+      EXPECT_EQ("drive:1", where_is(c.cartridges[1].barcode));
+      EXPECT_EQ(0, counter_->loads_into(0));
+      EXPECT_EQ(0, counter_->loads_into(1));
+    } else {
+      // Not known: emptied, then loaded until no candidate answers.
+      EXPECT_GE(counter_->loads_into(0), 1);
+      EXPECT_LE(counter_->loads_into(0), controller().faulty_threshold());
+      EXPECT_LE(counter_->loads_into(1), controller().faulty_threshold());
+    }
+    for (int i : {2, 3}) {
+      const json_spirit::Object row = drive_row("CHG0001-D" + std::to_string(i));
+      std::int64_t number = -1;
+      EXPECT_TRUE(json_spirit::object_get(row, "drive_number", number)) << i;
+      EXPECT_EQ(i, number);
+      EXPECT_EQ("/dev/st" + std::to_string(i), str(row, "dev_name"));
+    }
+    EXPECT_TRUE(drive_row("CHG0001-D0").empty());
+    EXPECT_TRUE(drive_row("CHG0001-D1").empty());
+    TearDown();
+    SetUp();
+  }
 }
 
 // Capacities by media type: a measured L9 does not make an L7 18 TB. The

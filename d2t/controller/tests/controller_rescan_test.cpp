@@ -227,6 +227,9 @@ TEST_F(Rescan_Test, DriveMovedFromAnotherLibraryLosesItsStaleSlot) {
 
   b.drives.push_back(a.drives[1]);  // the drive is moved into library B
   a.drives.pop_back();
+  // B names its drives: a drive stored under another library is never a
+  // candidate of identification by loading, only identifiers move it.
+  b.dvcid = "t10";
   write_library({0, 0, 0, {a, b}});
   ASSERT_FALSE(rescan("BBB0001").null());
   const Object moved = drive_row("AAA0001-D1");
