@@ -4,6 +4,7 @@
 #include "d2t/util/drive.h"
 #include "d2t/util/media.h"
 #include "json_spirit/json_helpers.h"
+#include "json_spirit/json_spirit.h"
 
 using json_spirit::Array;
 using json_spirit::Object;
@@ -22,6 +23,40 @@ void write_refresh_slot(const d2t::Media& m, Object& o) {
   json_spirit::insert(o)("slot_number", Value(m.slot_number()))(
       "state", Value(d2t::media_state_to_name(m.state())))("media_tag", Value(m.media_tag()))(
       "is_porter", Value(m.is_porter()));
+}
+
+namespace {
+
+// Text json_spirit writes as it is between quotes: printable ASCII other
+// than the quote and the backslash.
+bool written_as_is(const std::string& s) {
+  for (const char c : s) {
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string refresh_slot_text(const d2t::Media& m) {
+  const char* state = d2t::media_state_to_name(m.state());
+  if (!written_as_is(m.media_tag()) || !written_as_is(state)) {
+    Object o;
+    write_refresh_slot(m, o);
+    return json_spirit::write(o);
+  }
+  // The keys in the order the writer gives them (sorted).
+  std::string t;
+  t.reserve(80 + m.media_tag().size());
+  t += m.is_porter() ? "{\"is_porter\":true" : "{\"is_porter\":false";
+  t += ",\"media_tag\":\"";
+  t += m.media_tag();
+  t += "\",\"slot_number\":";
+  t += std::to_string(m.slot_number());
+  t += ",\"state\":\"";
+  t += state;
+  t += "\"}";
+  return t;
 }
 
 void write_refresh_status(const d2t::Changer& changer, Object& result) {

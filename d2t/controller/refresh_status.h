@@ -10,6 +10,8 @@
 #ifndef D2T_CONTROLLER_REFRESH_STATUS_H
 #define D2T_CONTROLLER_REFRESH_STATUS_H
 
+#include <string>
+
 #include "d2t/util/changer.h"
 #include "json_spirit/json_spirit_value.h"
 
@@ -17,6 +19,10 @@
 void add_refresh_drives(const d2t::Changer& changer, json_spirit::Array& drives);
 // Fills `o` (empty) with the object of one slot.
 void write_refresh_slot(const d2t::Media& slot, json_spirit::Object& o);
+// The JSON text of one slot's object, exactly as json_spirit::write writes
+// the object of write_refresh_slot (built directly when its tag needs no
+// escaping, through that object otherwise).
+std::string refresh_slot_text(const d2t::Media& slot);
 // The whole report of `changer` into `result` (replacing its contents).
 void write_refresh_status(const d2t::Changer& changer, json_spirit::Object& result);
 

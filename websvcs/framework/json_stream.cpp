@@ -1,8 +1,6 @@
 // Reading a JSON reply body piece by piece.
 #include "websvcs/framework/json_stream.h"
 
-#include <malloc.h>
-
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -12,20 +10,9 @@ JSON_Stream_Reader::JSON_Stream_Reader(std::unique_ptr<JSON_Stream> stream)
   if (!g_ || !stream_) failed_ = true;
 }
 
-namespace {
-
-// A reply at least this large held records of a large library: the memory
-// they leave free is given back to the system at once, so the next large
-// request (possibly in another thread, with another malloc arena) does not
-// add to it.
-const std::uint64_t TRIM_AFTER_BYTES = 1048576;
-
-}  // namespace
-
 JSON_Stream_Reader::~JSON_Stream_Reader() {
   stream_.reset();
   if (g_) yajl_gen_free(g_);
-  if (read_total_ >= TRIM_AFTER_BYTES) malloc_trim(0);
 }
 
 std::size_t JSON_Stream_Reader::waiting() const {

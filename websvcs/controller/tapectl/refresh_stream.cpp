@@ -39,9 +39,8 @@ bool Refresh_Stream::next(yajl_gen_t* raw, bool& done) {
     const std::vector<d2t::Media_var>& slots = changer_->medias();
     for (std::size_t n = 0; n < SLOTS_PER_PIECE && slot_ < slots.size(); ++slot_) {
       if (slots[slot_].null()) continue;
-      json_spirit::Object o;
-      write_refresh_slot(*slots[slot_], o);
-      write_as_is(g, o);
+      const std::string text = refresh_slot_text(*slots[slot_]);
+      g.note(yajl_gen_number(raw, text.data(), text.size()));
       ++n;
     }
     if (slot_ < slots.size()) return g.ok();
