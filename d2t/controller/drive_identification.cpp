@@ -63,7 +63,7 @@ Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_v
     ACE_ERROR((LM_WARNING,
                ACE_TEXT("Failed to read the drive identifiers of %C; its drives are found by "
                         "loading\n"),
-               changer.sg_name().c_str()));
+               d2t::log_text(changer.sg_name()).c_str()));
     return out;
   }
   std::vector<d2t::tools::Drive_Identity> hosts;
@@ -121,7 +121,8 @@ Identified identify_drives(d2t::Changer& changer, const std::vector<d2t::Drive_v
                       "element address, %d by serial number, %d by designator; %d left to "
                       "load-and-watch\n"),
              static_cast<int>(placed), static_cast<int>(elements.size()),
-             changer.serial_number().c_str(), static_cast<int>(m.count(Route::ELEMENT_ADDRESS)),
+             d2t::log_text(changer.serial_number()).c_str(),
+             static_cast<int>(m.count(Route::ELEMENT_ADDRESS)),
              static_cast<int>(m.count(Route::SERIAL)), static_cast<int>(m.count(Route::DESIGNATOR)),
              static_cast<int>(elements.size() - placed)));
   return out;
@@ -195,9 +196,9 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
   Move_Report load_report({d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
                            static_cast<int>(drive->drive_number()), drive->serial_number(),
                            m.slot_number(), 0, m.media_tag()});
-  if (!load_report.finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(), m.slot_number(),
-                                            m.media_tag(), settings.load_unload_retries,
-                                            count_failure))) {
+  if (!load_report.finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(),
+                                            m.slot_number(), m.media_tag(),
+                                            settings.load_unload_retries, count_failure))) {
     if (changer.type().empty()) changer.type(stored);
     return;
   }
@@ -217,7 +218,8 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
                              drive->serial_number(), m.slot_number(), 0, m.media_tag()});
   if (unload_report.finish(d2t::tools::unmount(
           changer.sg_name(), drive->dev_name(), drive->drive_number(), m.slot_number(),
-          m.media_tag(), settings.load_unload_retries * settings.faulty_threshold, count_failure))) {
+          m.media_tag(), settings.load_unload_retries * settings.faulty_threshold,
+          count_failure))) {
     const ACE_UINT64 ms = load_ms + (settings.clock.now_ms() - unload_start);
     changer.type(ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
                                                                                 : "physical");
@@ -273,7 +275,7 @@ bool record_capacities(const d2t::Changer& changer) {
   ok = ok && transaction.commit();
   if (!ok) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to record the cartridge capacities of %C\n"),
-               changer.serial_number().c_str()));
+               d2t::log_text(changer.serial_number()).c_str()));
   }
   return ok;
 }

@@ -7,6 +7,7 @@
 
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
+#include "d2t/util/log_text.h"
 
 namespace {
 
@@ -24,11 +25,11 @@ const char* verb_of(const char* kind) {
 
 std::string describe_failed_move(const Move_Attempt& a, const std::string& outcome) {
   const std::string verb = verb_of(a.kind);
-  std::string line =
-      "Failed to " + verb + " cartridge " + (a.cartridge.empty() ? "(no label)" : a.cartridge);
+  std::string line = "Failed to " + verb + " cartridge " +
+                     (a.cartridge.empty() ? "(no label)" : d2t::log_text(a.cartridge));
   std::string drive;
   if (!a.drive.empty() || a.drive_element >= 0) {
-    drive = "drive " + (a.drive.empty() ? std::string("?") : a.drive);
+    drive = "drive " + (a.drive.empty() ? std::string("?") : d2t::log_text(a.drive));
     if (a.drive_element >= 0) drive += " (element " + std::to_string(a.drive_element) + ")";
   }
   if (verb == "load") {
@@ -40,8 +41,8 @@ std::string describe_failed_move(const Move_Attempt& a, const std::string& outco
   } else {
     line += " from slot " + std::to_string(a.slot) + " to slot " + std::to_string(a.to_slot);
   }
-  if (!a.changer.empty()) line += " of changer " + a.changer;
-  if (!a.library.empty()) line += " (library " + a.library + ")";
+  if (!a.changer.empty()) line += " of changer " + d2t::log_text(a.changer);
+  if (!a.library.empty()) line += " (library " + d2t::log_text(a.library) + ")";
   if (std::strcmp(a.kind, d2t::metrics::MOVE_SCAN_LOAD) == 0 ||
       std::strcmp(a.kind, d2t::metrics::MOVE_SCAN_UNLOAD) == 0)
     line += " during a scan";

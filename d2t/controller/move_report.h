@@ -39,7 +39,7 @@ class Move_Report {
 // The log line of a failed move, without the trailing newline, e.g.
 // "Failed to load cartridge A00001L9 from slot 1 into drive EMU-DRV-0001
 // (element 0) of changer /dev/sg10 (library EMU-LIB-0001): sense NOT READY,
-// medium not present (02/3A/00)".
+// medium not present (02/3A/00)". Names and tags are escaped (log_text).
 std::string describe_failed_move(const Move_Attempt& attempt, const std::string& outcome);
 
 #endif

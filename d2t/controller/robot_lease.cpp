@@ -24,9 +24,12 @@ void log_lease_failure(const std::string& library, const std::string& error) {
 std::string robot_lease_key(const std::string& serial_number) { return "robot:" + serial_number; }
 
 bool Library_Turn::enter(Library_Scheduler& scheduler, const std::string& library,
-                         const Library_Operation& operation, std::string& error) {
+                         const Library_Operation& operation, std::string& error,
+                         const Queue_Caller& caller) {
   release();
-  ticket_ = scheduler.enter(library, operation);
+  error.clear();
+  ticket_ = scheduler.enter(library, operation, caller);
+  if (!ticket_.held()) return false;
   if (database::sql::Advisory_Lock::take(DATABASE_NAME, robot_lease_key(library),
                                          mode_of(operation), true, lease_, error))
     return true;

@@ -25,6 +25,7 @@
 #ifndef D2T_CONTROLLER_ROBOT_LEASE_H
 #define D2T_CONTROLLER_ROBOT_LEASE_H
 
+#include <memory>
 #include <string>
 
 #include "d2t/controller/library_scheduler.h"
@@ -32,17 +33,25 @@
 
 class Library_Turn {
  public:
-  // Waits for the library's ticket, then for its lease. False, nothing
-  // held, when the lease cannot be taken (the database is unreachable or
-  // refused): `error` says why, for the caller's log line.
+  // Waits for the library's ticket (for `caller`), then for its lease.
+  // False, nothing held, when the ticket was not granted (ticket() says
+  // whether it was turned away or joined another operation; `error`
+  // empty), or when the lease cannot be taken (the database is
+  // unreachable or refused): `error` says why, for the caller's log line.
   bool enter(Library_Scheduler& scheduler, const std::string& library,
-             const Library_Operation& operation, std::string& error);
+             const Library_Operation& operation, std::string& error,
+             const Queue_Caller& caller = Queue_Caller());
   // Takes ticket and lease only when neither has to wait; false (nothing
   // held, `error` empty) when either is busy.
   bool try_enter(Library_Scheduler& scheduler, const std::string& library,
                  const Library_Operation& operation, std::string& error);
 
   bool held() const { return ticket_.held() && lease_.held(); }
+  // The library's ticket: why it was not granted, what a joined operation
+  // shared.
+  const Library_Scheduler::Ticket& ticket() const { return ticket_; }
+  // Held: what the callers that joined this operation receive.
+  void share(std::shared_ptr<const Shared_Result> result) { ticket_.share(std::move(result)); }
   // Gives the lease back, then the ticket (nothing when not held).
   void release();
   ~Library_Turn() { release(); }

@@ -1,14 +1,17 @@
-// Controller lifecycle: the singleton, open/close and media_controller.conf.
+// Controller lifecycle: the singleton, open/close, media_controller.conf and
+// the way every operation enters its library's queue.
 #include "d2t/controller/tape_controller.h"
+
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <mutex>
 #include <new>
 
-#include <sys/stat.h>
-
 #include "d2t/controller/controller_log.h"
 #include "d2t/controller/tape_controller_database_impl.h"
+#include "d2t/tools/provider.h"
+#include "d2t/util/log_text.h"
 #include "host/host_manager.h"
 #include "json_spirit/json_helpers.h"
 #include "runtime/environ.h"
@@ -31,7 +34,11 @@ std::weak_ptr<Tape_Controller> g_live;
 
 std::shared_ptr<Tape_Controller> Tape_Controller::install() {
   std::lock_guard<std::mutex> guard(g_instance_mutex);
-  if (!g_instance) g_instance = g_live.lock();
+  if (!g_instance) {
+    g_instance = g_live.lock();
+    // Taken back by a new service: it serves again.
+    if (g_instance) g_instance->scheduler_.resume();
+  }
   if (!g_instance) {
     Tape_Controller* fresh = new (std::nothrow) Tape_Controller();
     if (fresh == nullptr) {
@@ -84,6 +91,13 @@ bool Tape_Controller::open() {
     impl_.reset(impl);
   }
   if (!impl_->open()) return false;
+  std::string emulated;
+  if (d2t::tools::on_emulator(&emulated)) {
+    ACE_ERROR((LM_WARNING,
+               ACE_TEXT("Running on the emulated tape library %C (D2T_EMULATOR), not on real "
+                        "hardware\n"),
+               d2t::log_text(emulated.empty() ? "(set by the program)" : emulated).c_str()));
+  }
   if (!load_config()) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to load tape library config.\n")));
   }
@@ -125,5 +139,39 @@ bool Tape_Controller::load_config() {
     int value = 0;
     if (json_spirit::object_get(o, t.key, value)) t.value = value;
   }
+  // The queue's limits: a key that is missing, not an integer or out of
+  // range (a time-out of 0 or less, a negative bound) keeps the value.
+  int timeout = -1;
+  int max_queued = -1;
+  if (json_spirit::object_get(o, "queue_timeout_seconds", timeout) && timeout <= 0) {
+    ACE_ERROR(
+        (LM_WARNING, ACE_TEXT("Ignoring queue_timeout_seconds %d: must be at least 1\n"), timeout));
+  }
+  if (json_spirit::object_get(o, "max_queued_operations", max_queued) && max_queued < 0) {
+    ACE_ERROR((LM_WARNING, ACE_TEXT("Ignoring max_queued_operations %d: must be 0 or more\n"),
+               max_queued));
+  }
+  scheduler_.limits(timeout, max_queued);
   return true;
+}
+
+bool Tape_Controller::enter_turn(Library_Turn& turn, const std::string& library,
+                                 const Library_Operation& operation, Queue_Request* queue,
+                                 bool may_join) {
+  Queue_Caller caller;
+  if (queue != nullptr) caller.still_wanted = queue->still_wanted;
+  caller.may_join = may_join;
+  std::string why;
+  if (turn.enter(scheduler_, library, operation, why, caller)) return true;
+  const Library_Scheduler::Ticket& ticket = turn.ticket();
+  if (ticket.refusal() != Queue_Refusal::NONE) {
+    if (queue != nullptr) {
+      queue->refused = ticket.refusal();
+      queue->library = library;
+      queue->operation = operation;
+    }
+  } else if (!ticket.joined()) {
+    log_lease_failure(library, why);
+  }
+  return false;
 }

@@ -27,6 +27,15 @@
 // while requests run (reload_config); the seams are set before requests
 // arrive.
 //
+// Turned away unstarted (see Library_Scheduler): an operation still
+// waiting when the service stops (stop_queues), one that waited longer
+// than "queue_timeout_seconds", one that arrives while its library has
+// "max_queued_operations" waiting, and one whose client hung up before it
+// started. A rescan or refresh that finds an identical one waiting joins
+// it and gets the same answer. The operations take an optional
+// Queue_Request through which a web request passes its client's check and
+// learns why its operation was turned away.
+//
 // Lifetime: the process's controller is shared. A caller that uses it for
 // a while (a web request) holds it through acquire(); close_instance()
 // drops only the process's own reference, so a controller in use is never
@@ -38,6 +47,7 @@
 #include <ace/Basic_Types.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,11 +56,25 @@
 #include "d2t/controller/controller_clock.h"
 #include "d2t/controller/drive_reservations.h"
 #include "d2t/controller/library_scheduler.h"
+#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/tape_controller_impl.h"
 #include "d2t/util/changer.h"
 #include "d2t/util/drive.h"
 #include "d2t/util/media.h"
 #include "json_spirit/json_spirit_value.h"
+
+// What a web request brings to the operation it asks for, and what it
+// learns back when the operation was turned away unstarted.
+struct Queue_Request {
+  // False once the request's client has gone away; null: always wanted.
+  std::function<bool()> still_wanted;
+  // Out: why the operation was turned away (NONE when it ran, or failed
+  // on its own), the library and what the operation was (for a drive
+  // request, the cartridge when the inventory names one).
+  Queue_Refusal refused = Queue_Refusal::NONE;
+  std::string library;
+  Library_Operation operation;
+};
 
 class Tape_Controller {
  public:
@@ -97,12 +121,23 @@ class Tape_Controller {
   // Calls the back end's close(); impl_ stays.
   void close();
 
+  // For a real stop of the service (Tape_Controller_Service::stopping),
+  // never for a reload: every
+  // operation waiting in a library's queue, and every later one, is turned
+  // away ("Service is stopping") without touching a device; operations
+  // already running finish and are recorded. A controller taken back by
+  // install() accepts operations again.
+  void stop_queues() { scheduler_.stop(); }
+
   // Full rediscovery of the library with `serial_number`. `changers` (empty
   // on entry) receives one entry per listed library, in listing order;
   // every entry but the scanned and stored library is null. True also when
   // no library matched or the scan or store failed (those entries null);
   // false only without a back end or when the devices cannot be listed.
-  bool rescan(const std::string& serial_number, std::vector<d2t::Changer_var>& changers);
+  // False also when the rescan was turned away (`queue`, when given, says
+  // why).
+  bool rescan(const std::string& serial_number, std::vector<d2t::Changer_var>& changers,
+              Queue_Request* queue = nullptr);
 
   // Loads the cartridge `request["media_tag"]` into the drive
   // `request["serial_number"]`, unloading the drive first when the
@@ -112,23 +147,29 @@ class Tape_Controller {
   // another drive", the log names that drive; no failure is counted). On
   // failure `result` holds "message" and, when the drive is to be taken as
   // faulty, "faulty": true. Only failures that are the drive's own count
-  // against it (d2t::tools::Blame).
-  bool load(const json_spirit::Object& request, json_spirit::Object& result);
+  // against it (d2t::tools::Blame). Turned away: "message" is the
+  // refusal's text (queue_refusal_message) and `queue` says why.
+  bool load(const json_spirit::Object& request, json_spirit::Object& result,
+            Queue_Request* queue = nullptr);
 
   // Sends the cartridge in drive `request["serial_number"]` back to its
   // home slot and records the drive empty. Failure keys as for load (some
-  // failures leave `result` empty).
-  bool unload(const json_spirit::Object& request, json_spirit::Object& result);
+  // failures leave `result` empty; turned away as for load).
+  bool unload(const json_spirit::Object& request, json_spirit::Object& result,
+              Queue_Request* queue = nullptr);
 
   // Re-reads the element status of the library `serial_number`, brings the
   // inventory's slot rows and the drives' stored slots in line with it and
   // fills `result` with the library's own keys plus "drives" and "slots".
-  // On failure `result` stays empty (the cause is logged).
-  bool refresh(const std::string& serial_number, json_spirit::Object& result);
+  // On failure `result` stays empty (the cause is logged, or `queue` says
+  // why it was turned away).
+  bool refresh(const std::string& serial_number, json_spirit::Object& result,
+               Queue_Request* queue = nullptr);
   // The same, leaving the refreshed library record (drives and slots as the
   // changer reported them) in `refreshed`, for replies written piece by
   // piece (refresh_status.h gives the shape); unchanged on failure.
-  bool refresh(const std::string& serial_number, d2t::Changer& refreshed);
+  bool refresh(const std::string& serial_number, d2t::Changer& refreshed,
+               Queue_Request* queue = nullptr);
 
   // Moves the cartridge of slot row `from` into slot row `to` (rows as
   // get_slot gives them; the library is the one whose changer device the
@@ -143,15 +184,16 @@ class Tape_Controller {
   // as it was before the move) as far as they were found.
   enum Transfer_Status {
     TRANSFER_DONE,
-    TRANSFER_NO_SOURCE,     // no slot `from` in the library
-    TRANSFER_NO_TARGET,     // no slot `to`
-    TRANSFER_TARGET_FULL,   // the inventory has a cartridge in `to`
-    TRANSFER_MISMATCH,      // `from` holds no cartridge or another one
-    TRANSFER_MOVE_FAILED    // the move or its record failed (logged)
+    TRANSFER_NO_SOURCE,    // no slot `from` in the library
+    TRANSFER_NO_TARGET,    // no slot `to`
+    TRANSFER_TARGET_FULL,  // the inventory has a cartridge in `to`
+    TRANSFER_MISMATCH,     // `from` holds no cartridge or another one
+    TRANSFER_MOVE_FAILED,  // the move or its record failed (logged)
+    TRANSFER_TURNED_AWAY   // not started; `queue` (when given) says why
   };
   Transfer_Status transfer_media(const std::string& serial_number, ACE_INT32 from, ACE_INT32 to,
                                  const std::string& media_tag, json_spirit::Object& source,
-                                 json_spirit::Object& target);
+                                 json_spirit::Object& target, Queue_Request* queue = nullptr);
 
   // The libraries with running or queued operations now (see
   // Library_Scheduler::snapshot for the shape). Never waits for a robot.
@@ -164,7 +206,8 @@ class Tape_Controller {
                 json_spirit::Object& result);
 
   // Tunables (media_controller.conf keys "max_wait_seconds",
-  // "load_unload_retries", "drive_faulty_threshold").
+  // "load_unload_retries", "drive_faulty_threshold"; "queue_timeout_seconds"
+  // and "max_queued_operations" go to the scheduler).
   int max_wait_seconds() const { return max_wait_seconds_.load(); }
   int load_unload_retries() const { return load_unload_retries_.load(); }
   int faulty_threshold() const { return faulty_threshold_.load(); }
@@ -191,8 +234,17 @@ class Tape_Controller {
   const std::string& host_id() const { return host_id_; }
 
  protected:
-  // Reads the configuration file into the three tunables; always true.
+  // Reads the configuration file into the tunables and the scheduler's
+  // limits; always true.
   bool load_config();
+  // Takes `turn` (ticket, then lease) of `operation` on `library` for the
+  // caller `queue` describes (null: a caller that always wants it),
+  // joining an identical waiting operation when `may_join`. True when
+  // held. False when it was turned away (`queue` learns why and what it
+  // was), when it joined another (turn.ticket().joined()), or when the
+  // lease could not be taken (logged here).
+  bool enter_turn(Library_Turn& turn, const std::string& library,
+                  const Library_Operation& operation, Queue_Request* queue, bool may_join = false);
   // The configuration file's path: config_path_, else CONFIG_ENV, else
   // CONFIG_TEMPLATE expanded.
   std::string config_file() const;

@@ -1,14 +1,14 @@
 // Device discovery: device names and slots of known libraries (update),
 // the type measurement used by refresh, and storing a scanned library.
-#include "d2t/controller/tape_controller.h"
-
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
+#include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Object;
@@ -35,16 +35,12 @@ bool Tape_Controller::update() {
     Library_Operation refresh;
     refresh.kind = Library_Operation::REFRESH;
     Library_Turn turn;
-    std::string why;
-    if (!turn.enter(scheduler_, changer->serial_number(), refresh, why)) {
-      log_lease_failure(changer->serial_number(), why);
-      continue;
-    }
+    if (!enter_turn(turn, changer->serial_number(), refresh, nullptr)) continue;
     if (d2t::tools::changer_status(*changer)) {
       update_slots(changer->id(), *changer);
     } else {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get status of changer %s\n"),
-                 changer->sg_name().c_str()));
+                 d2t::log_text(changer->sg_name()).c_str()));
     }
   }
   return true;
@@ -77,7 +73,8 @@ bool Tape_Controller::update_device_name(std::vector<d2t::Changer_var>& changers
       drive_names.push_back({drive->serial_number(), drive->sg_name(), drive->dev_name(), 0});
   }
   for (const d2t::Changer_var& changer : changers) {
-    if (!changer.null()) changer_names.push_back({changer->serial_number(), changer->sg_name(), "", 0});
+    if (!changer.null())
+      changer_names.push_back({changer->serial_number(), changer->sg_name(), "", 0});
   }
   Controller_Sql sql;
   if (!sql.connected() || !sql.store_device_names(host_id_, changer_names, drive_names)) {
@@ -150,22 +147,29 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
   Drive_Reservations::Hold drive_use = drive_reservations_.use(drive->serial_number());
   const ACE_UINT64 start = clock_->now_ms();
   bool count_failure = false;
-  Move_Attempt attempt{d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
-                       static_cast<int>(drive->drive_number()), drive->serial_number(),
-                       media->slot_number(), 0, media->media_tag()};
+  Move_Attempt attempt{d2t::metrics::MOVE_SCAN_LOAD,
+                       changer.serial_number(),
+                       changer.sg_name(),
+                       static_cast<int>(drive->drive_number()),
+                       drive->serial_number(),
+                       media->slot_number(),
+                       0,
+                       media->media_tag()};
   if (!Move_Report(attempt).finish(d2t::tools::mount(changer.sg_name(), drive->drive_number(),
                                                      media->slot_number(), media->media_tag(),
                                                      load_unload_retries_, count_failure))) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%s) %d to %d.\n"), media->media_tag().c_str(),
-               media->slot_number(), static_cast<int>(drive->drive_number())));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to mount(%s) %d to %d.\n"),
+               d2t::log_text(media->media_tag()).c_str(), media->slot_number(),
+               static_cast<int>(drive->drive_number())));
     return false;
   }
   attempt.kind = d2t::metrics::MOVE_SCAN_UNLOAD;
   if (!Move_Report(attempt).finish(d2t::tools::unmount(
           changer.sg_name(), drive->dev_name(), drive->drive_number(), media->slot_number(),
           media->media_tag(), load_unload_retries_, count_failure))) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"), media->media_tag().c_str(),
-               media->slot_number(), static_cast<int>(drive->drive_number())));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount(%s) %d to %d.\n"),
+               d2t::log_text(media->media_tag()).c_str(), media->slot_number(),
+               static_cast<int>(drive->drive_number())));
     // The cartridge stays in the drive: record it there (its home slot
     // keeps the tag), so that an unload can send it home later.
     impl_->set_drive_slot(drive->dev_name(), Value(media->slot_number()));
@@ -177,7 +181,7 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
   }
   const ACE_UINT64 elapsed = clock_->now_ms() - start;
   changer.type(elapsed <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
-                                                                                    : "physical");
+                                                                                   : "physical");
   return true;
 }
 
@@ -192,8 +196,8 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
   if (!changer->to_json(changer_row)) return false;
   Controller_Sql sql;
   if (!sql.connected()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
-               "media_controller"));
+    ACE_ERROR(
+        (LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"), "media_controller"));
     return false;
   }
 
@@ -209,7 +213,7 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
       json_spirit::object_get(stored, "id", changer_id)) {
     if (!sql.clear_for_scan(changer_id, changer_row, host_id_, kept_homes)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
-                 changer->serial_number().c_str()));
+                 d2t::log_text(changer->serial_number()).c_str()));
       return false;
     }
   } else {
@@ -217,7 +221,7 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
   }
   if (changer_id < 0) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to add changer, serial_number: %s.\n"),
-               changer->serial_number().c_str()));
+               d2t::log_text(changer->serial_number()).c_str()));
     return false;
   }
 
@@ -227,7 +231,8 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
     // old row and delete that row.
     Object row;
     std::int64_t old_id = 0;
-    if (impl_->get_drive(drive->serial_number(), row) && json_spirit::object_get(row, "id", old_id)) {
+    if (impl_->get_drive(drive->serial_number(), row) &&
+        json_spirit::object_get(row, "id", old_id)) {
       sql.delete_drive(old_id);
     }
     // The scan found this host's drive at the element: a row another host
@@ -237,8 +242,8 @@ bool Tape_Controller::add_tape_library(d2t::Changer_var& changer) {
         "target_name", drive->target_name())("lun", Value(drive->lun()))("vendor", drive->vendor())(
         "model", drive->model())("serial_number", drive->serial_number())(
         "drive_number", Value(drive->drive_number()))("dev_name", drive->dev_name())(
-        "sg_name", drive->sg_name())("failures", Value(drive->faulty() ? faulty_threshold_.load() : 0))(
-        "host_id", host_id_);
+        "sg_name", drive->sg_name())(
+        "failures", Value(drive->faulty() ? faulty_threshold_.load() : 0))("host_id", host_id_);
     // The scan emptied the drives, so a slot carried over from an old row
     // is stale; a drive still holds a cartridge only when its unload
     // failed during detection, and then the scan recorded that cartridge.

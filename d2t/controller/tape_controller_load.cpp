@@ -1,18 +1,18 @@
 // Media load: put a cartridge, named by its media tag, into a drive named
 // by its serial number, emptying the drive first.
-#include "d2t/controller/tape_controller.h"
-
 #include <algorithm>
 #include <cstring>
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
+#include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Object;
@@ -34,12 +34,13 @@ void blame_drive(Tape_Controller_Impl& impl, d2t::tools::Blame blame, const std:
 
 }  // namespace
 
-bool Tape_Controller::load(const Object& request, Object& result) {
+bool Tape_Controller::load(const Object& request, Object& result, Queue_Request* queue) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
   }
-  const std::string* serial = json_spirit::object_get_any_ptr<std::string>(request, "serial_number");
+  const std::string* serial =
+      json_spirit::object_get_any_ptr<std::string>(request, "serial_number");
   Object device;
   if (serial == nullptr || !find_drive(*serial, "load", device)) {
     result["message"] = "Failed to prepare devices";
@@ -53,10 +54,10 @@ bool Tape_Controller::load(const Object& request, Object& result) {
   if (media_tag != nullptr) operation.media_tag = *media_tag;
   const std::string library = json_spirit::object_get_str_or_empty(device, "changer_serial_number");
   Library_Turn turn;
-  std::string why;
-  if (!turn.enter(scheduler_, library, operation, why)) {
-    log_lease_failure(library, why);
-    result["message"] = "Failed to prepare devices";
+  if (!enter_turn(turn, library, operation, queue)) {
+    const Queue_Refusal refusal = turn.ticket().refusal();
+    result["message"] = refusal != Queue_Refusal::NONE ? queue_refusal_message(refusal)
+                                                       : "Failed to prepare devices";
     return false;
   }
   // Not while a scan watches this drive to identify an element.
@@ -67,7 +68,7 @@ bool Tape_Controller::load(const Object& request, Object& result) {
     if (!impl_->get_tape_device(*serial, device)) {
       result["message"] = "Failed to prepare devices";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"),
-                 serial->c_str()));
+                 d2t::log_text(*serial).c_str()));
       return false;
     }
 
@@ -83,12 +84,13 @@ bool Tape_Controller::load(const Object& request, Object& result) {
         !sql.find_cartridge(changer_id, *media_tag, slot32, holder, holder_host)) {
       result["message"] = "Failed to find media to load";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media with tag %s\n"),
-                 media_tag ? media_tag->c_str() : "(none)"));
+                 media_tag ? d2t::log_text(*media_tag).c_str() : "(none)"));
       return false;
     }
     if (slot32 == -1) {
       result["message"] = "Invalid slot_number of media to load";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%s'\n"), media_tag->c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get slot_number with media '%s'\n"),
+                 d2t::log_text(*media_tag).c_str()));
       return false;
     }
     if (!holder.empty() && holder != *serial) {
@@ -96,12 +98,14 @@ bool Tape_Controller::load(const Object& request, Object& result) {
       if (holder_host.empty() || holder_host == host_id_) {
         ACE_ERROR((LM_ERROR,
                    ACE_TEXT("Media %s is loaded in drive %s, refusing to load it into drive %s\n"),
-                   media_tag->c_str(), holder.c_str(), serial->c_str()));
+                   d2t::log_text(*media_tag).c_str(), d2t::log_text(holder).c_str(),
+                   d2t::log_text(*serial).c_str()));
       } else {
         ACE_ERROR((LM_ERROR,
                    ACE_TEXT("Media %s is loaded in drive %s of host %C, refusing to load it into "
                             "drive %s\n"),
-                   media_tag->c_str(), holder.c_str(), holder_host.c_str(), serial->c_str()));
+                   d2t::log_text(*media_tag).c_str(), d2t::log_text(holder).c_str(),
+                   d2t::log_text(holder_host).c_str(), d2t::log_text(*serial).c_str()));
       }
       return false;
     }
@@ -128,7 +132,7 @@ bool Tape_Controller::load(const Object& request, Object& result) {
       if (failures != 0) impl_->update_drive_failure(dev_name, 0);
       if (impl_->set_drive_slot(*serial, static_cast<ACE_INT64>(slot32))) {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| load '%s' from slot %d to drive '%s'.\n"),
-                   media_tag->c_str(), slot32, serial->c_str()));
+                   d2t::log_text(*media_tag).c_str(), slot32, d2t::log_text(*serial).c_str()));
         return true;
       }
       // The inventory cannot say where the cartridge is: put it back. The
@@ -151,7 +155,8 @@ bool Tape_Controller::load(const Object& request, Object& result) {
 
 bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Object& device) {
   if (!impl_->get_tape_device(serial, device)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"),
+               d2t::log_text(serial).c_str()));
     return false;
   }
   const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
@@ -170,10 +175,11 @@ bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Ob
   if (json_spirit::object_get_str_or_empty(device, "sg_name").empty() ||
       json_spirit::object_get_str_or_empty(device, "dev_name").empty()) {
     if (std::strcmp(verb, "load") == 0)
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"), serial.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to load media.\n"),
+                 d2t::log_text(serial).c_str()));
     else
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find devices for '%s' to unload media.\n"),
-                 serial.c_str()));
+                 d2t::log_text(serial).c_str()));
     return false;
   }
   return true;
@@ -189,11 +195,12 @@ bool Tape_Controller::pre_load(const Object& request, Object& device) {
     std::vector<d2t::Drive_var> drives;
     if (!d2t::list_devices(changers, drives, false)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
-    D2T_LOG_LISTING_CAUSE();
+      D2T_LOG_LISTING_CAUSE();
       return false;
     }
 
-    const std::string changer_serial = json_spirit::object_get_str_or_throw(device, "changer_serial_number");
+    const std::string changer_serial =
+        json_spirit::object_get_str_or_throw(device, "changer_serial_number");
     auto changer = std::find_if(changers.begin(), changers.end(), [&](const d2t::Changer_var& c) {
       return match_changer(c, changer_serial);
     });

@@ -12,20 +12,33 @@
 #include "d2t/controller/tape_controller.h"
 #include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Array;
 using json_spirit::Object;
 using json_spirit::Value;
 
-bool Tape_Controller::refresh(const std::string& serial_number, Object& result) {
+namespace {
+
+// What a refresh leaves for the identical requests that joined it.
+struct Refresh_Answer : Shared_Result {
+  explicit Refresh_Answer(const d2t::Changer& c) : changer(c) {}
   d2t::Changer changer;
-  if (!refresh(serial_number, changer)) return false;
+};
+
+}  // namespace
+
+bool Tape_Controller::refresh(const std::string& serial_number, Object& result,
+                              Queue_Request* queue) {
+  d2t::Changer changer;
+  if (!refresh(serial_number, changer, queue)) return false;
   write_refresh_status(changer, result);
   return true;
 }
 
-bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& refreshed) {
+bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& refreshed,
+                              Queue_Request* queue) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
@@ -33,10 +46,15 @@ bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& re
   Library_Operation operation;
   operation.kind = Library_Operation::REFRESH;
   Library_Turn turn;
-  std::string why;
-  if (!turn.enter(scheduler_, serial_number, operation, why)) {
-    log_lease_failure(serial_number, why);
-    return false;
+  if (!enter_turn(turn, serial_number, operation, queue, true)) {
+    // Turned away, failed, or answered by the identical refresh it joined
+    // (which shares nothing when it failed).
+    const std::shared_ptr<const Refresh_Answer> answer =
+        std::dynamic_pointer_cast<const Refresh_Answer>(turn.ticket().result());
+    if (!turn.ticket().joined() || turn.ticket().refusal() != Queue_Refusal::NONE || !answer)
+      return false;
+    refreshed = answer->changer;
+    return true;
   }
   try {
     std::vector<d2t::Changer_var> changers;
@@ -53,13 +71,13 @@ bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& re
     });
     if (listed == changers.end()) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find changer(serial_number: %s).\n"),
-                 serial_number.c_str()));
+                 d2t::log_text(serial_number).c_str()));
       return false;
     }
     Object row;
     if (!impl_->get_changer(serial_number, row)) {
-      ACE_ERROR(
-          (LM_ERROR, ACE_TEXT("No mediumx with serial_number '%s'.\n"), serial_number.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("No mediumx with serial_number '%s'.\n"),
+                 d2t::log_text(serial_number).c_str()));
       return false;
     }
 
@@ -74,7 +92,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& re
     if (!d2t::tools::changer_status(changer)) {
       ACE_ERROR((LM_ERROR,
                  ACE_TEXT("Failed to get status of device: '%s' with serial_number: '%s'.\n"),
-                 changer.sg_name().c_str(), serial_number.c_str()));
+                 d2t::log_text(changer.sg_name()).c_str(), d2t::log_text(serial_number).c_str()));
       return false;
     }
     std::int64_t id = -1;
@@ -86,6 +104,7 @@ bool Tape_Controller::refresh(const std::string& serial_number, d2t::Changer& re
       impl_->set_changer_type(id, changer.type());
     }
 
+    turn.share(std::make_shared<Refresh_Answer>(changer));
     refreshed = std::move(changer);
     return true;
   } catch (const std::exception& e) {

@@ -1,14 +1,24 @@
 // Rescan of one library and removal of libraries left without drives.
-#include "d2t/controller/tape_controller.h"
-
 #include <chrono>
 
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
+#include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/diagnosis.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
+
+namespace {
+
+// What a rescan leaves for the identical requests that joined it.
+struct Rescan_Answer : Shared_Result {
+  explicit Rescan_Answer(const std::vector<d2t::Changer_var>& c) : changers(c) {}
+  std::vector<d2t::Changer_var> changers;
+};
+
+}  // namespace
 
 bool match_changer(d2t::Changer_var changer, const std::string& serial_number) {
   return !changer.null() && changer->serial_number() == serial_number;
@@ -19,7 +29,7 @@ bool match_drive(d2t::Drive_var drive, const std::string& serial_number) {
 }
 
 bool Tape_Controller::rescan(const std::string& serial_number,
-                             std::vector<d2t::Changer_var>& changers) {
+                             std::vector<d2t::Changer_var>& changers, Queue_Request* queue) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
@@ -27,10 +37,15 @@ bool Tape_Controller::rescan(const std::string& serial_number,
   Library_Operation operation;
   operation.kind = Library_Operation::RESCAN;
   Library_Turn turn;
-  std::string why;
-  if (!turn.enter(scheduler_, serial_number, operation, why)) {
-    log_lease_failure(serial_number, why);
-    return false;
+  if (!enter_turn(turn, serial_number, operation, queue, true)) {
+    // Turned away, failed, or answered by the identical rescan it joined
+    // (which shares nothing when it failed).
+    const std::shared_ptr<const Rescan_Answer> answer =
+        std::dynamic_pointer_cast<const Rescan_Answer>(turn.ticket().result());
+    if (!turn.ticket().joined() || turn.ticket().refusal() != Queue_Refusal::NONE || !answer)
+      return false;
+    changers = answer->changers;
+    return true;
   }
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
@@ -55,7 +70,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     if (!scanned) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to scan %s, changer serial_number: %s.\n"),
-                 changer->sg_name().c_str(), changer->serial_number().c_str()));
+                 d2t::log_text(changer->sg_name()).c_str(),
+                 d2t::log_text(changer->serial_number()).c_str()));
       changer.reset();
     }
   }
@@ -68,11 +84,12 @@ bool Tape_Controller::rescan(const std::string& serial_number,
     if (changer.null()) continue;
     if (!add_tape_library(changer)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to update tape library, changer serial_number: %s.\n"),
-                 changer->serial_number().c_str()));
+                 d2t::log_text(changer->serial_number()).c_str()));
       changer.reset();
     }
   }
   remove_unavailable(serial_number);
+  turn.share(std::make_shared<Rescan_Answer>(changers));
   turn.release();
   d2t::refresh_devices();
   return true;
@@ -81,8 +98,8 @@ bool Tape_Controller::rescan(const std::string& serial_number,
 bool Tape_Controller::remove_unavailable(const std::string& own) {
   Controller_Sql sql;
   if (!sql.connected()) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"),
-               "media_controller"));
+    ACE_ERROR(
+        (LM_ERROR, ACE_TEXT("Failed to connect to database '%C' at %N:%l\n"), "media_controller"));
     return false;
   }
   std::vector<std::pair<std::int64_t, std::string>> rows;

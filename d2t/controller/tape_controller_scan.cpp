@@ -41,7 +41,7 @@ bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive
 
 bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
   ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drives of tape library %s\n"),
-             changer.sg_name().c_str()));
+             d2t::log_text(changer.sg_name()).c_str()));
 
   // Drives that the changer's identifiers or their own VPD pages place
   // need no cartridge; loading finds the others.
@@ -110,7 +110,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
     d2t::Drive_var d = elements[i];
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("SCAN_PROGRESS_REPORT:start detect drive %d (total: %d) of %s\n"),
                static_cast<int>(d->drive_number()), static_cast<int>(elements.size()),
-               changer.sg_name().c_str()));
+               d2t::log_text(changer.sg_name()).c_str()));
 
     bool found = false;
     int mount_failures = 0;
@@ -205,7 +205,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
         d->slot_number(m.slot_number());
         d->media_tag(m.media_tag());
         ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
-                   changer.sg_name().c_str(), d->dev_name().c_str(),
+                   d2t::log_text(changer.sg_name()).c_str(), d2t::log_text(d->dev_name()).c_str(),
                    static_cast<int>(d->drive_number())));
       }
       if (found || d->faulty()) break;
@@ -213,7 +213,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
 
     if (!found) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %s\n"), static_cast<int>(d->drive_number()),
-                 changer.sg_name().c_str()));
+                 d2t::log_text(changer.sg_name()).c_str()));
       elements[i].reset();
     }
   }

@@ -62,7 +62,10 @@ void Tape_Controller_Service::finish_reload(bool done) {
   if (Tape_Controller* controller = Tape_Controller::instance()) controller->reload_config();
 }
 
-void Tape_Controller_Service::stopping() {}
+void Tape_Controller_Service::stopping() {
+  const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
+  if (controller) controller->stop_queues();
+}
 
 extern "C" ACE_Service_Object* _make_Tape_Controller_Service(void (**gobbler)(void*)) {
   if (gobbler != nullptr) *gobbler = &_gobble_Tape_Controller_Service;

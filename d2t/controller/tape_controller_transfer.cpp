@@ -1,14 +1,14 @@
 // Media transfer between two slots of one library, and slot lookup.
-#include "d2t/controller/tape_controller.h"
-
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/move_report.h"
+#include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Object;
@@ -34,7 +34,7 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
     Controller_Sql sql;
     if (!sql.changer_serial(*sg_name, library)) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer: no library with changer device %s\n"),
-                 sg_name->c_str()));
+                 d2t::log_text(*sg_name).c_str()));
       return false;
     }
   }
@@ -44,18 +44,15 @@ bool Tape_Controller::transfer(const Object& from, const Object& to) {
   json_spirit::object_get(to, "slot_number", operation.to);
   operation.media_tag = json_spirit::object_get_str_or_empty(from, "media_tag");
   Library_Turn turn;
-  std::string why;
-  if (!turn.enter(scheduler_, library, operation, why)) {
-    log_lease_failure(library, why);
-    return false;
-  }
+  if (!enter_turn(turn, library, operation, nullptr)) return false;
   return move_between_slots(from, to);
 }
 
 Tape_Controller::Transfer_Status Tape_Controller::transfer_media(const std::string& serial_number,
                                                                  ACE_INT32 from, ACE_INT32 to,
                                                                  const std::string& media_tag,
-                                                                 Object& source, Object& target) {
+                                                                 Object& source, Object& target,
+                                                                 Queue_Request* queue) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return TRANSFER_NO_SOURCE;
@@ -68,10 +65,9 @@ Tape_Controller::Transfer_Status Tape_Controller::transfer_media(const std::stri
   // The checks and the move see the same library: nothing else of it runs
   // in between.
   Library_Turn turn;
-  std::string why;
-  if (!turn.enter(scheduler_, serial_number, operation, why)) {
-    log_lease_failure(serial_number, why);
-    return TRANSFER_MOVE_FAILED;
+  if (!enter_turn(turn, serial_number, operation, queue)) {
+    return turn.ticket().refusal() != Queue_Refusal::NONE ? TRANSFER_TURNED_AWAY
+                                                          : TRANSFER_MOVE_FAILED;
   }
   if (!impl_->get_slot(serial_number, from, source)) return TRANSFER_NO_SOURCE;
   if (!impl_->get_slot(serial_number, to, target)) return TRANSFER_NO_TARGET;
@@ -96,23 +92,25 @@ bool Tape_Controller::move_between_slots(const Object& from, const Object& to) {
     const int from_slot = json_spirit::object_get_int_or_throw(from, "slot_number");
     const int to_slot = json_spirit::object_get_int_or_throw(to, "slot_number");
     if (sg_name == nullptr || sg_name->empty()) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d: no changer device in slot record\n"),
+      ACE_ERROR((LM_ERROR,
+                 ACE_TEXT("Failed to transfer %d to %d: no changer device in slot record\n"),
                  from_slot, to_slot));
       return false;
     }
 
     std::string library;
     Controller_Sql().changer_serial(*sg_name, library);
-    Move_Report report({d2t::metrics::MOVE_TRANSFER, library, *sg_name, -1, std::string(), from_slot,
-                        to_slot, json_spirit::object_get_str_or_empty(from, "media_tag")});
+    Move_Report report({d2t::metrics::MOVE_TRANSFER, library, *sg_name, -1, std::string(),
+                        from_slot, to_slot,
+                        json_spirit::object_get_str_or_empty(from, "media_tag")});
     if (!report.finish(d2t::tools::transfer(*sg_name, from_slot, to_slot, load_unload_retries_))) {
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to transfer %d to %d by %s.\n"), from_slot, to_slot,
-                 sg_name->c_str()));
+                 d2t::log_text(*sg_name).c_str()));
       return false;
     }
     if (impl_->transfer(from, to)) {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| transfer media from slot %d to slot %d.\n"), from_slot,
-                 to_slot));
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| transfer media from slot %d to slot %d.\n"),
+                 from_slot, to_slot));
       return true;
     }
     // The inventory still shows the cartridge in the source slot: put it

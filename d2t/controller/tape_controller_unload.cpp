@@ -1,19 +1,36 @@
 // Media unload: send the cartridge in a drive back to its home slot (the
 // slot it was loaded from) and record the drive empty.
-#include "d2t/controller/tape_controller.h"
-
 #include <exception>
 
 #include "d2t/controller/controller_log.h"
-#include "d2t/controller/robot_lease.h"
 #include "d2t/controller/move_report.h"
+#include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tape_controller.h"
 #include "d2t/metrics/metrics.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Object;
 
-bool Tape_Controller::unload(const Object& request, Object& result) {
+namespace {
+
+// The tag the inventory keeps for the cartridge in the drive that `device`
+// describes (its home slot's); "" when it names none.
+std::string cartridge_in(Tape_Controller_Impl& impl, const Object& device) {
+  int slot_number = 0;
+  std::int64_t changer_id = 0;
+  Object slot;
+  if (!json_spirit::object_get(device, "slot_number", slot_number) ||
+      !json_spirit::object_get(device, "changer_id", changer_id) ||
+      !impl.get_slot(static_cast<ACE_INT64>(changer_id), slot_number, slot))
+    return "";
+  return json_spirit::object_get_str_or_empty(slot, "media_tag");
+}
+
+}  // namespace
+
+bool Tape_Controller::unload(const Object& request, Object& result, Queue_Request* queue) {
   if (!impl_) {
     D2T_LOG_IMPL_NULL();
     return false;
@@ -23,7 +40,8 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     Object device;
     if (!impl_->get_tape_device(serial, device)) {
       result["message"] = "Failed to prepare devices";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"), serial.c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"),
+                 d2t::log_text(serial).c_str()));
       return false;
     }
     if (!find_drive(serial, "unload", device)) return false;
@@ -34,9 +52,11 @@ bool Tape_Controller::unload(const Object& request, Object& result) {
     const std::string library =
         json_spirit::object_get_str_or_empty(device, "changer_serial_number");
     Library_Turn turn;
-    std::string why;
-    if (!turn.enter(scheduler_, library, operation, why)) {
-      log_lease_failure(library, why);
+    if (!enter_turn(turn, library, operation, queue)) {
+      const Queue_Refusal refusal = turn.ticket().refusal();
+      if (refusal != Queue_Refusal::NONE) result["message"] = queue_refusal_message(refusal);
+      if (queue != nullptr && refusal != Queue_Refusal::NONE)
+        queue->operation.media_tag = cartridge_in(*impl_, device);
       return false;
     }
     // Not while a scan watches this drive to identify an element.
@@ -70,7 +90,7 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
       // The inventory says the drive is empty; it is, unless it reports a
       // tape (then the inventory is wrong and nothing can be sent home).
       ACE_ERROR((LM_WARNING, ACE_TEXT("Unload media from drive %s, but no media loaded\n"),
-                 dev_name.c_str()));
+                 d2t::log_text(dev_name).c_str()));
       return !d2t::tools::drive_ready(no_rewind, 0);
     }
     int drive_number = 0;
@@ -90,7 +110,8 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
     const std::string* media_tag = json_spirit::object_get_str(slot, "media_tag");
     if (media_tag == nullptr) {
       result["message"] = "Failed to check media to unload";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to find media tag of slot %d, changer_id=%q to unload\n"),
+      ACE_ERROR((LM_ERROR,
+                 ACE_TEXT("Failed to find media tag of slot %d, changer_id=%q to unload\n"),
                  slot_number, static_cast<ACE_INT64>(changer_id)));
       return false;
     }
@@ -107,11 +128,11 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
       }
       if (impl_->set_drive_slot(serial, static_cast<ACE_INT64>(0))) {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("D2T_TRACE| unload %s to slot %d from drive '%s'.\n"),
-                   media_tag->c_str(), slot_number, serial.c_str()));
+                   d2t::log_text(*media_tag).c_str(), slot_number, d2t::log_text(serial).c_str()));
         return true;
       }
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%s) slot to null after unload.\n"),
-                 serial.c_str()));
+                 d2t::log_text(serial).c_str()));
       return false;
     }
 
@@ -122,7 +143,7 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
       result["faulty"] = true;
     }
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount %s to slot %d from drive %s\n"),
-               media_tag->c_str(), slot_number, serial.c_str()));
+               d2t::log_text(*media_tag).c_str(), slot_number, d2t::log_text(serial).c_str()));
     return false;
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));

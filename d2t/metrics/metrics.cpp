@@ -42,6 +42,9 @@ struct Registry {
                                 "Duration of HTTP requests by route.",
                                 {"route"},
                                 HTTP_BOUNDS};
+  Counter_Family abandoned{"d2t_http_abandoned_total",
+                           "Requests dropped unstarted because their client went away, by route.",
+                           {"route"}};
   Counter_Family inventory_read_errors{
       "d2t_inventory_read_errors_total", "Scrapes that could not read the stored inventory.", {}};
 
@@ -70,6 +73,8 @@ void record_scan(const std::string& library, bool ok, double seconds) {
   if (ok) registry().scan_seconds.observe({library}, seconds);
 }
 
+void record_abandoned(const std::string& route) { registry().abandoned.add({route}); }
+
 void record_inventory_read_error() { registry().inventory_read_errors.add({}); }
 
 void record_http(const std::string& route, int code, double seconds) {
@@ -82,13 +87,10 @@ std::vector<Family> collect() {
   Family build{"d2t_build_info", "Version and source revision of this build.", "gauge", {}};
   build.samples.push_back(
       {build.name, {{"version", D2T_BUILD_VERSION}, {"revision", D2T_BUILD_REVISION}}, 1});
-  return {r.moves.collect(),
-          r.move_seconds.collect(),
-          r.scans.collect(),
-          r.scan_seconds.collect(),
-          r.http.collect(),
-          r.http_seconds.collect(),
-          r.inventory_read_errors.collect(),
+  return {r.moves.collect(),     r.move_seconds.collect(),
+          r.scans.collect(),     r.scan_seconds.collect(),
+          r.http.collect(),      r.http_seconds.collect(),
+          r.abandoned.collect(), r.inventory_read_errors.collect(),
           std::move(build)};
 }
 
@@ -103,6 +105,8 @@ double moves(const std::string& library, const char* kind, bool ok) {
 double http_requests(const std::string& route, int code) {
   return registry().http.value({route, std::to_string(code)});
 }
+
+double abandoned(const std::string& route) { return registry().abandoned.value({route}); }
 
 std::string render(const std::vector<Family>& families) {
   std::string out;

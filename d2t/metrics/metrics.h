@@ -15,6 +15,10 @@
 //                                             counted by d2t_scans_total only)
 //   d2t_http_requests_total{route,code}       counter
 //   d2t_http_request_duration_seconds{route}  histogram
+//   d2t_http_abandoned_total{route}           counter; requests whose
+//                                             client went away before
+//                                             their operation started (it
+//                                             was dropped, nothing moved)
 //   d2t_inventory_read_errors_total           counter: scrapes that could
 //                                             not read the stored inventory
 //   d2t_build_info{version,revision}          gauge, always 1: the product
@@ -54,6 +58,9 @@ void record_scan(const std::string& library, bool ok, double seconds);
 // served it (or another bounded text, never the raw request path), `code`
 // the reply status.
 void record_http(const std::string& route, int code, double seconds);
+// Counts one request of `route` (a configured route path) dropped because
+// its client went away before its operation started.
+void record_abandoned(const std::string& route);
 
 // Counts one failed read of the stored inventory by a scrape.
 void record_inventory_read_error();
@@ -64,6 +71,7 @@ std::vector<Family> collect();
 double moves(const std::string& library, const char* kind, bool ok);
 double scans(const std::string& library, bool ok);
 double http_requests(const std::string& route, int code);
+double abandoned(const std::string& route);
 
 // The page: every family of `families` written in turn.
 std::string render(const std::vector<Family>& families);

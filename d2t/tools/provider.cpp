@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "d2t/emulator/emulator.h"
+#include "d2t/emulator/provider.h"
 #include "d2t/scsi/sysfs_provider.h"
 #include "d2t/tools/tools.h"
 
@@ -64,6 +65,17 @@ std::shared_ptr<d2t::scsi::Device_Provider> device_provider(std::string* error) 
     s.chosen = std::make_shared<d2t::scsi::Sysfs_Device_Provider>("/sys", "/dev");
   }
   return s.chosen;
+}
+
+bool on_emulator(std::string* file) {
+  const char* emulator = std::getenv("D2T_EMULATOR");
+  const std::string named = emulator ? emulator : "";
+  if (file) *file = named;
+  Seams& s = seams();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.injected)
+    return dynamic_cast<d2t::emulator::Emulated_Provider*>(s.injected.get()) != nullptr;
+  return !named.empty();
 }
 
 void set_clock(std::shared_ptr<Clock> c) {

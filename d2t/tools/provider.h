@@ -48,6 +48,12 @@ void set_device_provider(std::shared_ptr<d2t::scsi::Device_Provider> provider);
 // `error` set when the emulated library cannot be opened.
 std::shared_ptr<d2t::scsi::Device_Provider> device_provider(std::string* error);
 
+// True when the devices are (or, on first use, will be) the emulator's: an
+// emulated provider was set, or none was and D2T_EMULATOR names a library
+// file. `file` (when given) receives D2T_EMULATOR's value ("" when unset).
+// Never opens the library. Thread-safe.
+bool on_emulator(std::string* file);
+
 // Uses `clock` for waits and retry intervals; nullptr restores the
 // monotonic system clock. Thread-safe.
 void set_clock(std::shared_ptr<Clock> clock);

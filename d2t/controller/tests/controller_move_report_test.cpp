@@ -1,5 +1,5 @@
 // The log line of a failed move names what was tried and why it failed;
-// every move is counted.
+// every move is counted. Names from devices and requests are escaped.
 #include <gtest/gtest.h>
 
 #include "d2t/controller/move_report.h"
@@ -17,13 +17,13 @@ TEST(Move_Report, FailedMovesSayWhatAndWhyAndAreCounted) {
   load.cartridge = "A00003L9";
   EXPECT_EQ(
       "Failed to load cartridge A00003L9 from slot 3 into drive DRV-1 (element 0) of changer "
-      "/dev/sg10 (library LIB \"1\"): sense HARDWARE ERROR (04/44/00)",
+      "/dev/sg10 (library LIB%20%221%22): sense HARDWARE ERROR (04/44/00)",
       describe_failed_move(load, "sense HARDWARE ERROR (04/44/00)"));
   Move_Attempt unload = load;
   unload.kind = d2t::metrics::MOVE_SCAN_UNLOAD;
   EXPECT_EQ(
       "Failed to unload cartridge A00003L9 from drive DRV-1 (element 0) to slot 3 of changer "
-      "/dev/sg10 (library LIB \"1\") during a scan: x",
+      "/dev/sg10 (library LIB%20%221%22) during a scan: x",
       describe_failed_move(unload, "x"));
   Move_Attempt transfer;
   transfer.kind = d2t::metrics::MOVE_TRANSFER;

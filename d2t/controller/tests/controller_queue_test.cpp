@@ -229,8 +229,80 @@ TEST_F(Queue_Test, LoadOfACartridgeInAnotherDriveIsRefused) {
   EXPECT_EQ("drive:0", where_is("CHG0001L9"));
   EXPECT_EQ(0, drive_failures("CHG0001-D0"));
 
-  EXPECT_EQ("Failed to find media to load", str(load("CHG0001-D0", "NOPE0001L9", false), "message"));
+  EXPECT_EQ("Failed to find media to load",
+            str(load("CHG0001-D0", "NOPE0001L9", false), "message"));
   EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  expect_consistent();
+}
+
+// Ten identical rescans while one waits behind a load held in mid-move:
+// one rescan runs and every caller gets the library it stored. A load whose
+// client went away while it waited never starts; stopping the queues turns
+// away a waiting load, and later ones, while the running load finishes.
+TEST_F(Queue_Test, WaitingRescansJoinAndUnwantedOrStoppedLoadsNeverMove) {
+  ASSERT_NO_FATAL_FAILURE(start_gated({1000, 0, 0, {make_changer("AAA0001", 12, 4, 8)}}));
+  std::atomic<int> rescans{0};
+  controller().scheduler().listener([&](const Library_Scheduler::Event& e) {
+    if (e.started && e.operation.kind == Library_Operation::RESCAN) ++rescans;
+  });
+  gate_->set_open(false);
+  std::thread running([&] { load("AAA0001-D0", "AAA0001L9", true); });
+  ASSERT_TRUE(gate_->wait_for_sleepers(1));
+  std::atomic<bool> wanted{true};
+  Queue_Request gone;
+  gone.still_wanted = [&] { return wanted.load(); };
+  std::thread abandoned([&] {
+    Object r;
+    EXPECT_FALSE(controller().load(request("AAA0001-D0", "AAA0002L9"), r, &gone));
+  });
+  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "load | load"));
+  std::vector<std::thread> lists;
+  std::atomic<int> listed{0};
+  for (int i = 0; i < 10; ++i) {
+    lists.emplace_back([&] {
+      std::vector<d2t::Changer_var> changers;
+      if (controller().rescan("AAA0001", changers) &&
+          std::any_of(changers.begin(), changers.end(),
+                      [](const d2t::Changer_var& c) { return match_changer(c, "AAA0001"); }))
+        ++listed;
+    });
+  }
+  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "load | load rescan"));
+  for (int i = 0; i < 6000 && controller().scheduler().joined("AAA0001") != 9; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(9u, controller().scheduler().joined("AAA0001"));
+  wanted = false;
+  gate_->set_open(true);
+  running.join();
+  abandoned.join();
+  for (std::thread& t : lists) t.join();
+  EXPECT_EQ(Queue_Refusal::ABANDONED, gone.refused);
+  EXPECT_EQ("AAA0002L9", gone.operation.media_tag);
+  EXPECT_EQ(1, rescans.load());
+  EXPECT_EQ(10, listed.load());
+  EXPECT_EQ("slot:2", where_is("AAA0002L9"));  // never moved
+
+  gate_->set_open(false);
+  std::thread moving([&] { load("AAA0001-D0", "AAA0003L9", true); });
+  ASSERT_TRUE(gate_->wait_for_sleepers(1));
+  Queue_Request stopped;
+  std::thread waiting([&] {
+    Object r;
+    EXPECT_FALSE(controller().load(request("AAA0001-D0", "AAA0004L9"), r, &stopped));
+    EXPECT_EQ("Service is stopping", str(r, "message"));
+  });
+  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "load | load"));
+  controller().stop_queues();
+  waiting.join();
+  EXPECT_EQ(Queue_Refusal::STOPPING, stopped.refused);
+  Object refused;
+  EXPECT_FALSE(controller().refresh("AAA0001", refused));
+  gate_->set_open(true);
+  moving.join();  // the running load finished and was recorded
+  controller().scheduler().listener(nullptr);
+  controller().scheduler().resume();
+  EXPECT_EQ("drive:0", where_is("AAA0003L9"));
+  EXPECT_EQ("slot:4", where_is("AAA0004L9"));
   expect_consistent();
 }
 

@@ -3,8 +3,11 @@
 // snapshot and the event listener, never through time.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,14 +28,28 @@ Library_Operation op(Library_Operation::Kind kind, const std::string& drive = ""
   return o;
 }
 
-// An operation entered on a thread of its own; it holds its place until
-// finish() and records that it started.
+// What a runner of a joinable operation shares.
+struct Text_Result : Shared_Result {
+  explicit Text_Result(std::string t) : text(std::move(t)) {}
+  std::string text;
+};
+
+// An operation entered on a thread of its own; once enter() returned
+// ("started": it runs, or was turned away, or joined another) it holds its
+// place until finish(). A runner shares `share` when it is not empty.
 class Client {
  public:
-  Client(Library_Scheduler& s, const std::string& library, const Library_Operation& o)
+  Client(Library_Scheduler& s, const std::string& library, const Library_Operation& o,
+         const Queue_Caller& caller = Queue_Caller(), const std::string& share = "")
       : started_future_(started_.get_future()), finish_future_(finish_.get_future()) {
-    thread_ = std::thread([this, &s, library, o] {
-      Library_Scheduler::Ticket t = s.enter(library, o);
+    thread_ = std::thread([this, &s, library, o, caller, share] {
+      Library_Scheduler::Ticket t = s.enter(library, o, caller);
+      held_ = t.held();
+      refusal_ = t.refusal();
+      joined_ = t.joined();
+      auto answer = std::dynamic_pointer_cast<const Text_Result>(t.result());
+      if (answer) answer_ = answer->text;
+      if (held_ && !share.empty()) t.share(std::make_shared<Text_Result>(share));
       started_.set_value();
       finish_future_.wait();
     });
@@ -51,11 +68,20 @@ class Client {
     if (!finished_) finish_.set_value();
     finished_ = true;
   }
+  // After wait_started().
+  bool held() const { return held_; }
+  Queue_Refusal refusal() const { return refusal_; }
+  bool joined() const { return joined_; }
+  const std::string& answer() const { return answer_; }
 
  private:
   std::promise<void> started_, finish_;
   std::future<void> started_future_, finish_future_;
   bool finished_ = false;
+  bool held_ = false;
+  Queue_Refusal refusal_ = Queue_Refusal::NONE;
+  bool joined_ = false;
+  std::string answer_;
   std::thread thread_;
 };
 
@@ -80,7 +106,8 @@ std::string queue_of(const Library_Scheduler& s, const std::string& library) {
 }
 
 // Waits (generously) until the library's queue reads `expected`.
-void expect_queue(const Library_Scheduler& s, const std::string& library, const std::string& expected) {
+void expect_queue(const Library_Scheduler& s, const std::string& library,
+                  const std::string& expected) {
   for (int i = 0; i < 6000 && queue_of(s, library) != expected; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(expected, queue_of(s, library));
@@ -163,8 +190,9 @@ TEST(Library_Scheduler, ExclusiveOperationsRunAloneUnderLoad) {
   for (int t = 0; t < 6; ++t) {
     threads.emplace_back([&s, t] {
       for (int i = 0; i < 300; ++i) {
-        const Library_Operation o = t == 0 ? op(Library_Operation::TRANSFER)
-                                           : op(Library_Operation::UNLOAD, "D" + std::to_string(t % 3));
+        const Library_Operation o =
+            t == 0 ? op(Library_Operation::TRANSFER)
+                   : op(Library_Operation::UNLOAD, "D" + std::to_string(t % 3));
         Library_Scheduler::Ticket ticket = s.enter("LIB", o);
         std::this_thread::yield();
       }
@@ -216,6 +244,148 @@ TEST(Library_Scheduler, SnapshotShowsRunningAndQueuedOperations) {
   t.release();
   waiting.join();
   EXPECT_TRUE(s.snapshot().empty());
+}
+
+// Counts the starts of each kind ("load", "rescan", ...).
+class Start_Count {
+ public:
+  explicit Start_Count(Library_Scheduler& s) {
+    s.listener([this](const Library_Scheduler::Event& e) {
+      std::lock_guard<std::mutex> g(m_);
+      if (e.started) ++starts_[Library_Operation::kind_name(e.operation.kind)];
+    });
+  }
+  int operator()(const std::string& kind) {
+    std::lock_guard<std::mutex> g(m_);
+    return starts_[kind];
+  }
+
+ private:
+  std::mutex m_;
+  std::map<std::string, int> starts_;
+};
+
+Queue_Caller wanted_while(const std::atomic<bool>& here, bool may_join = false) {
+  Queue_Caller c;
+  c.still_wanted = [&here] { return here.load(); };
+  c.may_join = may_join;
+  return c;
+}
+
+// Turned away without starting: waiting and new operations once stopped
+// (the running one goes on), an operation that waited past the time-out
+// (on the scheduler's clock) and one that finds the library's waiting
+// room full. A stopped scheduler that resumes serves again.
+TEST(Library_Scheduler, StopTimeOutAndBoundTurnOperationsAway) {
+  auto clock = std::make_shared<Manual_Controller_Clock>();
+  Library_Scheduler s(clock);
+  Start_Count starts(s);
+  s.limits(60, 2);
+  Client running(s, "LIB", op(Library_Operation::RESCAN));
+  running.wait_started();
+  Client waited(s, "LIB", op(Library_Operation::LOAD, "D0"));
+  expect_queue(s, "LIB", "run rescan/ | wait load/D0");
+  clock->sleep_seconds(30);
+  Client later(s, "LIB", op(Library_Operation::LOAD, "D1"));
+  expect_queue(s, "LIB", "run rescan/ | wait load/D0 load/D1");
+  EXPECT_EQ(Queue_Refusal::FULL, s.enter("LIB", op(Library_Operation::UNLOAD, "D2")).refusal());
+  EXPECT_STREQ("Too many operations waiting for the library",
+               queue_refusal_message(Queue_Refusal::FULL));
+
+  clock->sleep_seconds(31);  // the first waited 61 s, the second 31 s
+  s.wake();
+  waited.wait_started();
+  EXPECT_EQ(Queue_Refusal::TIMED_OUT, waited.refusal());
+  EXPECT_FALSE(waited.held());
+  expect_queue(s, "LIB", "run rescan/ | wait load/D1");
+
+  s.stop();
+  later.wait_started();
+  EXPECT_EQ(Queue_Refusal::STOPPING, later.refusal());
+  EXPECT_EQ(Queue_Refusal::STOPPING, s.enter("LIB-B", op(Library_Operation::REFRESH)).refusal());
+  EXPECT_FALSE(s.try_enter("LIB-C", op(Library_Operation::RESCAN)).held());
+  expect_queue(s, "LIB", "run rescan/ | wait");
+  running.finish();
+  EXPECT_EQ(0, starts("load"));
+  EXPECT_EQ(0, starts("unload"));
+  EXPECT_EQ(0, starts("refresh"));
+
+  s.resume();
+  s.limits(60, 0);  // no waiting room: an operation that need not wait still runs
+  EXPECT_TRUE(s.enter("LIB-D", op(Library_Operation::LOAD, "D0")).held());
+}
+
+// Ten identical rescans while one waits: one runs, every caller gets its
+// answer; an operation of another kind never joins.
+TEST(Library_Scheduler, IdenticalWaitingRescansRunOnce) {
+  Library_Scheduler s;
+  Start_Count starts(s);
+  std::atomic<bool> here{true};
+  Client running(s, "LIB", op(Library_Operation::LOAD, "D0"));
+  running.wait_started();
+  Client first(s, "LIB", op(Library_Operation::RESCAN), wanted_while(here, true), "ten libraries");
+  expect_queue(s, "LIB", "run load/D0 | wait rescan/");
+  std::vector<std::unique_ptr<Client>> joined;
+  for (int i = 0; i < 9; ++i)
+    joined.emplace_back(
+        new Client(s, "LIB", op(Library_Operation::RESCAN), wanted_while(here, true)));
+  Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(here, true));
+  expect_queue(s, "LIB", "run load/D0 | wait rescan/ refresh/");
+  for (int i = 0; i < 6000 && s.joined("LIB") != 9; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(9u, s.joined("LIB"));
+
+  running.finish();
+  first.wait_started();
+  EXPECT_TRUE(first.held());
+  first.finish();
+  for (auto& c : joined) {
+    c->wait_started();
+    EXPECT_TRUE(c->joined());
+    EXPECT_EQ(Queue_Refusal::NONE, c->refusal());
+    EXPECT_EQ("ten libraries", c->answer());
+  }
+  refresh.wait_started();
+  EXPECT_TRUE(refresh.held());
+  EXPECT_EQ(1, starts("rescan"));
+}
+
+// A waiting operation whose client went away is dropped, before it starts
+// or while it still waits (seen at the next poll), and the operations
+// behind it go on; a joined operation runs while any of its callers is
+// still there.
+TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
+  Library_Scheduler s;
+  s.poll_interval(std::chrono::milliseconds(10));
+  Start_Count starts(s);
+  std::atomic<bool> there{true}, gone{false}, leaves{true}, leader{true};
+  Client running(s, "LIB", op(Library_Operation::LOAD, "D0"));
+  running.wait_started();
+  Client dropped(s, "LIB", op(Library_Operation::UNLOAD, "D0"), wanted_while(leaves));
+  Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(leader, true));
+  expect_queue(s, "LIB", "run load/D0 | wait unload/D0 refresh/");
+  Client joined(s, "LIB", op(Library_Operation::REFRESH), wanted_while(there, true));
+  for (int i = 0; i < 6000 && s.joined("LIB") != 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(1u, s.joined("LIB"));
+  leader = false;
+  leaves = false;  // while the load still runs
+  dropped.wait_started();
+  EXPECT_EQ(Queue_Refusal::ABANDONED, dropped.refusal());
+  expect_queue(s, "LIB", "run load/D0 | wait refresh/");
+
+  running.finish();
+  refresh.wait_started();
+  EXPECT_TRUE(refresh.held());  // its own client left, the joined one did not
+  refresh.finish();
+  joined.wait_started();
+  EXPECT_TRUE(joined.joined());
+  EXPECT_EQ(0, starts("unload"));
+
+  Client alone(s, "LIB", op(Library_Operation::RESCAN), wanted_while(gone));
+  alone.wait_started();  // nothing to wait for, yet asked before it starts
+  EXPECT_EQ(Queue_Refusal::ABANDONED, alone.refusal());
+  EXPECT_EQ(0, starts("rescan"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "d2t/controller/tape_controller.h"
+#include "websvcs/controller/tapectl/queue_reply.h"
 #include "websvcs/controller/tapectl/refresh_stream.h"
 
 int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* channel,
@@ -15,9 +16,12 @@ int JSON_RESTful_Changer_Refresh_Handler::handle_get(JSON_RESTful_Channel* chann
     return channel->send_error(400, -1, "Need 'serial_number' in query string.");
   }
   d2t::Changer_var refreshed(new d2t::Changer());
+  Queue_Request queue = queue_request(channel);
   const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
-  if (controller && controller->refresh(serial->second, *refreshed))
+  if (controller && controller->refresh(serial->second, *refreshed, &queue))
     return channel->send_stream(std::unique_ptr<JSON_Stream>(new Refresh_Stream(refreshed)));
+  int sent = 0;
+  if (answer_turned_away(channel, queue, sent)) return sent;
   return channel->send_error(500, -1, "Failed to refresh changer");
 }
 

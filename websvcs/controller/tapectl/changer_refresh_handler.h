@@ -7,6 +7,9 @@
 //   200  the refresh result object
 //   400  "Need 'serial_number' in query string."
 //   500  "Failed to refresh changer" (the controller logged the cause)
+//   503  the refresh was turned away unstarted (queue_reply.h)
+// A refresh that arrives while an identical one waits joins it and gets
+// the same answer.
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_CHANGER_REFRESH_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_CHANGER_REFRESH_HANDLER_H
 

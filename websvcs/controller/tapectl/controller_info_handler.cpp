@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "d2t/tools/diagnosis.h"
+#include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "d2t/util/log_text.h"
 #include "host/host_manager.h"
 #include "json_spirit/json_helpers.h"
 
@@ -17,11 +19,19 @@ int JSON_RESTful_Controller_Info_Handler::handle_get(JSON_RESTful_Channel* chann
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
   if (!d2t::tools::lsscsi(changers, drives)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list devices: %C\n"), d2t::tools::listing_error().c_str()));
+    ACE_ERROR(
+        (LM_ERROR, ACE_TEXT("Failed to list devices: %C\n"), d2t::tools::listing_error().c_str()));
     return channel->send_error(500, -1, "Failed to list devices");
   }
   for (const std::string& why : d2t::tools::listing_left_out())
     ACE_ERROR((LM_WARNING, ACE_TEXT("Device left out of the listing: %C\n"), why.c_str()));
+  std::string emulated;
+  if (d2t::tools::on_emulator(&emulated)) {
+    ACE_DEBUG((LM_INFO,
+               ACE_TEXT("info: devices listed from the emulated tape library %C, not from "
+                        "real hardware\n"),
+               d2t::log_text(emulated.empty() ? "(set by the program)" : emulated).c_str()));
+  }
 
   json_spirit::Object info;
   info["host_uuid"] = Host_Manager::instance()->uuid();

@@ -8,6 +8,8 @@
 //   400  no body: the body is not a JSON object
 //   500  the controller's response object: {"message": ...} and, when the
 //        drive is to be taken as faulty, "faulty": true
+//   503  turned away unstarted (queue_reply.h): {"status", "code",
+//        "message"} with the refusal's text
 //   otherwise nothing is sent and the framework completes the reply (200)
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_DRIVE_LOAD_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_DRIVE_LOAD_HANDLER_H

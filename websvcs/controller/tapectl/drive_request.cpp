@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "websvcs/controller/tapectl/queue_reply.h"
+
 int check_drive_request(JSON_RESTful_Channel* channel, const char* path) {
   const JSON_RESTful_Request& request = channel->request();
   // A path that only starts with the handler's path is served too.
@@ -27,8 +29,11 @@ int run_drive_request(JSON_RESTful_Channel* channel, const json_spirit::Value& b
   }
   const json_spirit::Object& request = body.get_obj();
   json_spirit::Object result;
+  Queue_Request queue = queue_request(channel);
   const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
-  if (controller && ((*controller).*operation)(request, result)) return 0;
+  if (controller && ((*controller).*operation)(request, result, &queue)) return 0;
+  int sent = 0;
+  if (answer_turned_away(channel, queue, sent)) return sent;
   channel->response()->status(500, nullptr);
   return channel->send_value(result);
 }

@@ -13,9 +13,11 @@ int check_drive_request(JSON_RESTful_Channel* channel, const char* path);
 // Runs `operation` (Tape_Controller::load or ::unload) on a body that passed
 // the checks, holding the controller for the whole call (the controller
 // queues it behind other work on the drive's library). 400 without a body
-// when `body` is not an object; 0 and nothing sent on success; 500 with the
-// controller's response object on failure.
-typedef bool (Tape_Controller::*Drive_Operation)(const json_spirit::Object&, json_spirit::Object&);
+// when `body` is not an object; 0 and nothing sent on success; 503 when the
+// operation was turned away unstarted (queue_reply.h); 500 with the
+// controller's response object on other failures.
+typedef bool (Tape_Controller::*Drive_Operation)(const json_spirit::Object&, json_spirit::Object&,
+                                                 Queue_Request*);
 int run_drive_request(JSON_RESTful_Channel* channel, const json_spirit::Value& body,
                       Drive_Operation operation);
 

@@ -7,6 +7,11 @@
 //   400  "Need 'serial_number' in query string."
 //   500  no body, when the rescan fails (no inventory, devices not listed);
 //        logged as "Failed to list tape devices"
+//   503  the rescan was turned away unstarted (queue_reply.h): "Service is
+//        stopping", "Timed out waiting for the library", "Too many
+//        operations waiting for the library"
+// A list that arrives while an identical one waits joins it and gets the
+// same answer.
 #ifndef WEBSVCS_CONTROLLER_TAPECTL_LIST_HANDLER_H
 #define WEBSVCS_CONTROLLER_TAPECTL_LIST_HANDLER_H
 

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "d2t/controller/tape_controller.h"
+#include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
+#include "websvcs/controller/tapectl/queue_reply.h"
 
 namespace {
 
@@ -29,7 +31,11 @@ bool read_slot_number(const json_spirit::Object& body, const char* key, ACE_INT3
   return true;
 }
 
-std::string dump(const json_spirit::Value& v) { return json_spirit::JSON_Dump(v, false); }
+// A request body or slot row for a log line: as JSON, escaped and cut
+// like every outside text.
+std::string dump(const json_spirit::Value& v) {
+  return d2t::log_text(json_spirit::JSON_Dump(v, false), 512);
+}
 
 }  // namespace
 
@@ -59,13 +65,19 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
   // The controller checks the slots and moves as one operation of the
   // library: no other move or refresh of it comes between them.
   json_spirit::Object source, target;
+  Queue_Request queue = queue_request(channel);
   const std::shared_ptr<Tape_Controller> controller = Tape_Controller::acquire();
   const Tape_Controller::Transfer_Status status =
-      controller ? controller->transfer_media(*serial_number, from, to, *media_tag, source, target)
-                 : Tape_Controller::TRANSFER_NO_SOURCE;
+      controller
+          ? controller->transfer_media(*serial_number, from, to, *media_tag, source, target, &queue)
+          : Tape_Controller::TRANSFER_NO_SOURCE;
+  int sent = 0;
   switch (status) {
     case Tape_Controller::TRANSFER_DONE:
       break;
+    case Tape_Controller::TRANSFER_TURNED_AWAY:
+      if (answer_turned_away(channel, queue, sent)) return sent;
+      return channel->send_error(503, -1, queue_refusal_message(queue.refused));
     case Tape_Controller::TRANSFER_NO_SOURCE:
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get source slot, request dump: '%s'.\n"),
                  dump(request.body).c_str()));

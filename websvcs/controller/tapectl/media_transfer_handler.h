@@ -15,6 +15,7 @@
 //   400  "Target slot is full"            (a non-empty tag in the target)
 //   400  "Media mismatches with slot"     (source tag null, "" or another)
 //   500  "Failed to transfer media"       (move or inventory update failed)
+//   503  turned away unstarted, before the slot checks (queue_reply.h)
 //   200  the target slot after the move: {"is_porter", "media_tag",
 //        "slot_number"}
 // Keys other than the four are ignored. The four slot checks are logged.

@@ -1,13 +1,15 @@
 // The drive load and unload handlers: path and method checks, the body
-// check, success without a body of their own, and the controller's failure
-// object passed on with 500.
+// check, success without a body of their own, the controller's failure
+// object passed on with 500, and operations turned away unstarted (503).
 #include <gtest/gtest.h>
 
 #include "d2t/controller/tape_controller.h"
+#include "d2t/metrics/metrics.h"
 #include "json_spirit/json_helpers.h"
 #include "websvcs/controller/tapectl/drive_load_handler.h"
 #include "websvcs/controller/tapectl/drive_unload_handler.h"
 #include "websvcs/controller/tapectl/tests/tapectl_fixture.h"
+#include "websvcs/framework/memory_channel.h"
 
 using json_spirit::Object;
 using tapectl_test::Reply;
@@ -179,6 +181,45 @@ TEST_F(Drive_Handler_Test, CartridgeInAnotherDriveIsRefusedWithoutBlame) {
   EXPECT_EQ("drive:0", where_is("T0001L9"));
   EXPECT_EQ(200, load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})").status);
   EXPECT_EQ("drive:0", where_is("T0001L9"));
+}
+
+// A request whose client hung up before its operation started: dropped,
+// 503, logged once with what it would have moved, counted under its
+// route; nothing moves. A stopping service answers 503 "Service is
+// stopping". Serial numbers from the request log as one escaped line.
+TEST_F(Drive_Handler_Test, UnwantedOrStoppedRequestsMoveNothing) {
+  ASSERT_NO_FATAL_FAILURE(open_sample());
+  ASSERT_EQ(200, load(R"({"serial_number": "LIB-1-D1", "media_tag": "T0003L9"})").status);
+  const double counted = d2t::metrics::abandoned(LOAD) + d2t::metrics::abandoned(UNLOAD);
+  tapectl_test::Log_Capture logs;
+  for (JSON_RESTful_Handler* handler :
+       std::initializer_list<JSON_RESTful_Handler*>{&load_, &unload_}) {
+    Memory_Channel ch(METHOD_POST, handler == &load_ ? LOAD : UNLOAD);
+    ch.set_body(handler == &load_ ? R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})"
+                                  : R"({"serial_number": "LIB-1-D1"})");
+    ch.request().set_client_probe([] { return false; });
+    ch.run(*handler);
+    EXPECT_EQ(503, ch.reply_status());
+  }
+  EXPECT_EQ(counted + 2, d2t::metrics::abandoned(LOAD) + d2t::metrics::abandoned(UNLOAD));
+  EXPECT_TRUE(
+      logs.contains("client went away before /d2/r/tapectl/drive/load (load, library "
+                    "LIB-1, drive LIB-1-D0, cartridge T0001L9)"));
+  EXPECT_TRUE(
+      logs.contains("client went away before /d2/r/tapectl/drive/unload (unload, "
+                    "library LIB-1, drive LIB-1-D1, cartridge T0003L9)"));
+  EXPECT_EQ("slot:1", where_is("T0001L9"));
+  EXPECT_EQ("drive:1", where_is("T0003L9"));
+
+  Tape_Controller::instance()->stop_queues();
+  const Reply stopped = load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})");
+  Tape_Controller::instance()->scheduler().resume();
+  EXPECT_EQ(503, stopped.status);
+  EXPECT_EQ("Service is stopping", stopped.message());
+  EXPECT_EQ("slot:1", where_is("T0001L9"));
+
+  load("{\"serial_number\": \"LIB\\nFORGED\\u001b[1m\", \"media_tag\": \"T0001L9\"}");
+  EXPECT_TRUE(logs.contains("serial_number 'LIB%0AFORGED%1B[1m'"));
 }
 
 }  // namespace
