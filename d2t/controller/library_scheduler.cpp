@@ -74,7 +74,10 @@ namespace {
 
 // Two operations of one library that may not run at the same time.
 bool conflict(const Library_Operation& a, const Library_Operation& b) {
-  return a.exclusive() || b.exclusive() || a.drive == b.drive;
+  const bool same_cartridge = a.kind == Library_Operation::LOAD &&
+                              b.kind == Library_Operation::LOAD && !a.media_tag.empty() &&
+                              a.media_tag == b.media_tag;
+  return a.exclusive() || b.exclusive() || a.drive == b.drive || same_cartridge;
 }
 
 Value text_or_null(const std::string& s) { return s.empty() ? Value() : Value(s); }

@@ -7,7 +7,8 @@
 //     or check the inventory and then write what they saw, so nothing else
 //     may land in between);
 //   - loads and unloads run together when they name different drives; two
-//     operations on one drive never run together;
+//     operations on one drive never run together, nor two loads of one
+//     cartridge (the later one then finds it in the earlier one's drive);
 //   - strict arrival order: an operation starts only when it conflicts with
 //     no operation that arrived before it and is still running or waiting.
 //     A waiting rescan, refresh or transfer therefore holds back every

@@ -2,6 +2,8 @@
 // loaded drive first, failure counting, and the inventory kept in step.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/tools/tools.h"
 #include "database/database.h"
@@ -39,6 +41,25 @@ TEST_F(Load_Test, RoundTripAndLoadIntoAnOccupiedDrive) {
   load("CHG0001-D0", "CHG0004L9", true);
   EXPECT_EQ("slot:1", where_is("CHG0001L9"));
   EXPECT_EQ("drive:0", where_is("CHG0004L9"));
+  expect_consistent();
+}
+
+// Two loads of one cartridge into two drives at once: the scheduler runs
+// them one after the other, so the second finds the cartridge in the first
+// one's drive and is refused before anything moves; its drive keeps its
+// own cartridge.
+TEST_F(Load_Test, TwoLoadsOfOneCartridgeAtOnce) {
+  load("CHG0001-D1", "CHG0002L9", true);
+  write_library({300, 0, 0, layout_.changers});  // robot time: the loads overlap
+  Object r0, r1;
+  bool ok1 = false;
+  std::thread other([&] { ok1 = controller().load(request("CHG0001-D1", "CHG0003L9"), r1); });
+  const bool ok0 = controller().load(request("CHG0001-D0", "CHG0003L9"), r0);
+  other.join();
+  ASSERT_NE(ok0, ok1);
+  EXPECT_EQ("Media is loaded in another drive", str(ok0 ? r1 : r0, "message"));
+  EXPECT_EQ(ok0 ? "drive:0" : "drive:1", where_is("CHG0003L9"));
+  EXPECT_EQ(ok0 ? "drive:1" : "slot:2", where_is("CHG0002L9"));
   expect_consistent();
 }
 
