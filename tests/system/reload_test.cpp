@@ -11,9 +11,10 @@
 //
 // During a scan: info answered every 100 ms through three SIGHUPs, and a
 // media_controller.conf change made before the last one in effect after
-// it. A client trickling header bytes holds neither a reload nor the stop;
-// a daemon on 0.0.0.0 serves tapectl and any address in Host. A start
-// whose inventory cannot be opened ends with status 1 and no READY=1.
+// it. SIGTERM turns away a load waiting behind a scan, which finishes and
+// is recorded. A client trickling header bytes holds neither a reload nor
+// the stop; a daemon on 0.0.0.0 serves tapectl and any address in Host. A
+// start whose inventory cannot be opened ends with status 1 and no READY=1.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -351,6 +352,48 @@ TEST_F(Reload_Test, InfoAnswersThroughThreeHangupsDuringAScan) {
   EXPECT_EQ(500, r.status) << r.body;
   EXPECT_NE(std::string::npos, r.body.find("\"faulty\":true")) << r.body;
   EXPECT_EQ(0, d.stop()) << d.log_text();
+}
+
+// SIGTERM while a scan runs (drives found by loading) and a load waits
+// behind it: the load answers 503 "Service is stopping" and moves nothing;
+// the scan, already started, finishes, answers and is recorded.
+TEST_F(Reload_Test, StopTurnsAwayAWaitingLoad) {
+  Demo_Daemon d(dir_ + "/run", free_loopback_port());
+  ASSERT_EQ(0, ::mkdir(d.dir().c_str(), 0755));
+  ASSERT_NO_FATAL_FAILURE(write_library(d.library_file(), 300, 600));
+  std::string error;
+  ASSERT_TRUE(d.start(error)) << error;
+  const std::string list = std::string("/d2/r/tapectl/list?serial_number=") + SERIAL;
+  ASSERT_EQ(200, d.get(list).status);  // drives known by their identifiers
+  ASSERT_NO_FATAL_FAILURE(set_changer_key(d.library_file(), "dvcid", "\"none\""));
+
+  std::future<Http_Reply> scan = std::async(std::launch::async, [&] { return d.get(list); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::future<Http_Reply> load = std::async(std::launch::async, [&] {
+    return d.post("/d2/r/tapectl/drive/load", drive_body(DRIVE_1, "A00005L9"));
+  });
+  bool queued = false;
+  for (int i = 0; i < 50 && !queued; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    queued = d.get("/d2/r/tapectl/operations").body.find(R"("kind":"load")") != std::string::npos;
+  }
+  ASSERT_TRUE(queued) << "the load never waited behind the scan";
+  ASSERT_EQ(0, ::kill(d.pid(), SIGTERM));
+
+  const Http_Reply loaded = load.get();
+  EXPECT_EQ(503, loaded.status) << loaded.body;
+  EXPECT_EQ("Service is stopping", message_of(loaded)) << loaded.body;
+  const Http_Reply scanned = scan.get();
+  EXPECT_EQ(200, scanned.status) << scanned.body;
+  EXPECT_EQ(0, d.stop()) << d.log_text();
+
+  const Library_View emu = mtx_view(d.library_file(), CHANGER_SG);
+  ASSERT_TRUE(emu.ok) << emu.error;
+  EXPECT_EQ("A00005L9", emu.slots.at(5));
+  EXPECT_TRUE(emu.drives.empty()) << describe(emu);
+  const Library_View db = sqlite_view(d.db_file(), SERIAL);
+  ASSERT_TRUE(db.ok) << db.error;
+  EXPECT_EQ(describe(emu), describe(db));
 }
 
 // A client that sends a request line, then one header byte every 100 ms
