@@ -154,6 +154,7 @@ bool Tape_Controller_Database_Impl::get_tape_device(const std::string& serial_nu
       .add_key("c.serial_number", "changer_serial_number")
       .add_key("d.changer_id", "changer_id")
       .add_key("d.failures", "failures")
+      .add_key("d.host_id", "host_id")
       .join("drive", "d", "d.changer_id=c.id")
       .where("d.serial_number=:serial_number", false);
   sql.bind(":serial_number", serial_number);

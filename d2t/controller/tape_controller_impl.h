@@ -38,8 +38,9 @@ class Tape_Controller_Impl {
   virtual bool clear(const std::string& serial_number) = 0;
 
   // For the drive with this serial number: drive_id, dev_name, slot_number,
-  // drive_number, sg_name (the changer's), changer_serial_number, changer_id
-  // and failures. False when there is no such drive.
+  // drive_number, sg_name (the changer's), changer_serial_number, changer_id,
+  // failures and host_id (whose drive it is). False when there is no such
+  // drive.
   virtual bool get_tape_device(const std::string& serial_number, json_spirit::Object& device) = 0;
 
   // Adds a changer row from the keys target_name, lun, vendor, model,

@@ -159,6 +159,14 @@ bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Ob
                d2t::log_text(serial).c_str()));
     return false;
   }
+  // Another host's drive: its stored device names are that host's, and
+  // this host has no path to it.
+  const std::string owner = json_spirit::object_get_str_or_empty(device, "host_id");
+  if (!owner.empty() && owner != host_id_) {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Drive %s is attached to host %C, not to this host\n"),
+               serial.c_str(), d2t::log_text(owner).c_str()));
+    return false;
+  }
   const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
   const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
   if (!sg_name.empty() && !dev_name.empty()) return true;

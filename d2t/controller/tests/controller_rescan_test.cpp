@@ -309,6 +309,10 @@ TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
   Log_Capture logs;
   EXPECT_EQ("Media is loaded in another drive", str(load("CHG0001-D0", "CHG0003L9", false), "message"));
   EXPECT_TRUE(logs.contains("loaded in drive B-DRIVE of host host-b")) << logs.lines().size();
+  // The other host's drive is never moved from here, whatever its names.
+  EXPECT_EQ("Failed to prepare devices", str(load("B-DRIVE", "CHG0001L9", false), "message"));
+  EXPECT_TRUE(logs.contains("Drive B-DRIVE is attached to host host-b, not to this host"));
+  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
 
   // The library goes only when no host has a drive left in it.
   Controller_Sql sql;
