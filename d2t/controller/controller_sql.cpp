@@ -1,5 +1,8 @@
 #include "d2t/controller/controller_sql.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "database/database.h"
 
 using namespace database::sql;
@@ -67,21 +70,30 @@ bool Controller_Sql::count_drives(std::int64_t changer_id, std::int64_t& count) 
 
 bool Controller_Sql::slot_rows(std::int64_t changer_id, std::vector<Slot_Row>& rows) {
   if (!connected()) return false;
-  Select_SQL select("slot", nullptr);
-  select.select("slot_number").select("media_tag").select("is_porter").select("occupied");
-  select.where("changer_id=:changer_id", false);
-  select.bind(":changer_id", static_cast<long long>(changer_id));
-  Result_Set result;
-  if (!connection_->query(select, result) || result.columns.size() != 4) return false;
+  // Read SLOT_ROWS_PER_QUERY rows at a time in slot-number order, so the
+  // generic result rows never hold a whole library of 50,000 slots.
+  const int SLOT_ROWS_PER_QUERY = 4096;
   rows.clear();
-  rows.reserve(result.rows.size());
-  for (std::vector<json_spirit::Value>& r : result.rows) {
-    Slot_Row row;
-    if (r.size() == 4 && slot_row_from_values(r[0], r[1], r[2], r[3], row))
-      rows.push_back(std::move(row));
-    std::vector<json_spirit::Value>().swap(r);  // give the memory back as we go
+  long long after = std::numeric_limits<long long>::min();
+  for (;;) {
+    Select_SQL select("slot", nullptr);
+    select.select("slot_number").select("media_tag").select("is_porter").select("occupied");
+    select.where("changer_id=:changer_id", false).where("slot_number>:after", true);
+    select.bind(":changer_id", static_cast<long long>(changer_id)).bind(":after", after);
+    select.order_by("slot_number").limit(SLOT_ROWS_PER_QUERY);
+    Result_Set result;
+    if (!connection_->query(select, result) || result.columns.size() != 4) return false;
+    const long long before = after;
+    for (std::vector<json_spirit::Value>& r : result.rows) {
+      if (r.size() != 4) continue;
+      if (r[0].type() == json_spirit::int_type)
+        after = std::max(after, static_cast<long long>(r[0].get_int64()));
+      Slot_Row row;
+      if (slot_row_from_values(r[0], r[1], r[2], r[3], row)) rows.push_back(std::move(row));
+    }
+    if (result.rows.size() < static_cast<std::size_t>(SLOT_ROWS_PER_QUERY)) return true;
+    if (after == before) return false;  // no slot number to go on from
   }
-  return true;
 }
 
 bool Controller_Sql::delete_changer(std::int64_t id) {

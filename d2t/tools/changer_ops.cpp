@@ -1,4 +1,6 @@
 // changer_status, mount, unmount and transfer: one changer, one move.
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <vector>
@@ -105,11 +107,34 @@ bool changer_status(Changer& changer) {
   std::unique_ptr<Changer_Access> access =
       Changer_Access::open(changer.sg_name(), nullptr, nullptr);
   if (!access) return false;
-  std::vector<Element> elements;
-  if (!access->read_all(elements, nullptr).ok()) return false;
+  // The element status is read and turned into records a bounded number
+  // of elements at a time (storage, then import/export, then drives, as
+  // read_all orders them): a library of 50,000 slots never holds all its
+  // descriptors beside all its records.
+  const d2t::scsi::Element_Map& map = access->map();
+  const struct {
+    d2t::scsi::Element_Type type;
+    std::uint16_t first, count;
+  } parts[] = {
+      {d2t::scsi::ELEMENT_STORAGE, map.storage_first, map.storage_count},
+      {d2t::scsi::ELEMENT_IMPORT_EXPORT, map.import_export_first, map.import_export_count},
+      {d2t::scsi::ELEMENT_DATA_TRANSFER, map.data_transfer_first, map.data_transfer_count}};
+  const std::uint32_t ELEMENTS_PER_BATCH = 2048;
   std::vector<Drive_var> drives;
   std::vector<Media_var> medias;
-  if (!build_records(*access, changer.id(), elements, drives, medias)) return false;
+  std::vector<Element> elements;
+  for (const auto& part : parts) {
+    for (std::uint32_t done = 0; done < part.count; done += ELEMENTS_PER_BATCH) {
+      const auto n = static_cast<std::uint16_t>(std::min(ELEMENTS_PER_BATCH, part.count - done));
+      elements.clear();
+      if (!access
+               ->read_elements(part.type, static_cast<std::uint16_t>(part.first + done), n,
+                               elements, nullptr)
+               .ok() ||
+          !build_records(*access, changer.id(), elements, drives, medias))
+        return false;
+    }
+  }
   changer.drives().swap(drives);
   changer.medias().swap(medias);
   return true;
