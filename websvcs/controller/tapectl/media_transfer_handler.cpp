@@ -100,6 +100,7 @@ int JSON_RESTful_Media_Transfer_Handler::handle_post(JSON_RESTful_Channel* chann
   target["media_tag"] = *media_tag;
   target.erase("sg_name");
   target.erase("media_id");
+  target.erase("occupied");  // the stored occupancy is not part of this reply
   return channel->send_value(target);
 }
 
