@@ -135,23 +135,7 @@ std::string built_library(const char* name) {
   return std::string(D2T_BINARY_DIR "/lib/lib") + name + ".so";
 }
 
-Temp_Dir::Temp_Dir() {
-  char tmpl[] = "/tmp/d2t-starter-XXXXXX";
-  if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-  ::chmod(path_.c_str(), 0755);  // readable by the account the identity tests switch to
-}
-
-Temp_Dir::~Temp_Dir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string Temp_Dir::write(const std::string& name, const std::string& content) const {
-  const std::string full = path_ + "/" + name;
-  std::ofstream(full) << content;
-  return full;
-}
+Temp_Dir::Temp_Dir() : test_support::Temp_Dir("d2t-starter") { ::chmod(path().c_str(), 0755); }
 
 Notify_Socket::Notify_Socket(const std::string& path) {
   fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/temp_dir.h"
+
 class Child_Process {
  public:
   // Starts `argv[0]` with `argv`, the current environment plus `env`
@@ -54,17 +56,11 @@ class Child_Process {
 std::string built_program(const char* name);
 std::string built_library(const char* name);
 
-// A temporary directory removed with its contents on destruction.
-class Temp_Dir {
+// A temporary directory removed with its contents on destruction, readable
+// by the account the identity tests switch to.
+class Temp_Dir : public test_support::Temp_Dir {
  public:
   Temp_Dir();
-  ~Temp_Dir();
-  const std::string& path() const { return path_; }
-  // Writes `content` to path()/name and returns the full path.
-  std::string write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
 };
 
 // A bound datagram socket standing in for systemd's notification socket.

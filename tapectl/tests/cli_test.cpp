@@ -17,7 +17,7 @@
 #include "websvcs/framework/framework.h"
 #include "websvcs/server/http_server.h"
 #include "websvcs/server/tests/support.h"
-#include "websvcs/server/tests/tls_support.h"
+#include "testing/test_certificate.h"
 
 using namespace tapectl;
 

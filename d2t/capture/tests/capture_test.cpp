@@ -20,6 +20,7 @@
 #include "d2t/emulator/tests/test_support.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "testing/wrapping_provider.h"
 
 namespace d2t {
 namespace capture {
@@ -52,25 +53,6 @@ class Recording_Transport : public d2t::scsi::Transport {
   std::shared_ptr<Cdb_Log> log_;
 };
 
-class Recording_Provider : public d2t::scsi::Device_Provider {
- public:
-  Recording_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner,
-                     std::shared_ptr<Cdb_Log> log)
-      : inner_(std::move(inner)), log_(std::move(log)) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
-    return inner_->list(out, error);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
-    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, error);
-    if (!t) return nullptr;
-    return std::make_unique<Recording_Transport>(std::move(t), log_);
-  }
-
- private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
-  std::shared_ptr<Cdb_Log> log_;
-};
-
 class Capture_Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,13 +62,16 @@ class Capture_Test : public ::testing::Test {
     std::shared_ptr<d2t::scsi::Device_Provider> emulated(
         d2t::emulator::make_provider(file_, &error));
     ASSERT_TRUE(emulated) << error;
-    provider_ = std::make_shared<Recording_Provider>(emulated, log_);
+    provider_ = std::make_shared<test_support::Wrapping_Provider>(
+        emulated, [log = log_](std::unique_ptr<d2t::scsi::Transport> t) {
+          return std::make_unique<Recording_Transport>(std::move(t), log);
+        });
   }
 
   Temp_Dir dir_;
   std::string file_;
   std::shared_ptr<Cdb_Log> log_ = std::make_shared<Cdb_Log>();
-  std::shared_ptr<Recording_Provider> provider_;
+  std::shared_ptr<test_support::Wrapping_Provider> provider_;
 };
 
 TEST_F(Capture_Test, SendsOnlyReadOnlyCommandsAndRecordsWhatItAsks) {

@@ -20,6 +20,7 @@
 #include "d2t/tools/tools.h"
 #include "testing/emulated_library.h"
 #include "testing/temp_dir.h"
+#include "testing/wrapping_provider.h"
 
 namespace d2t {
 namespace tools {
@@ -53,26 +54,7 @@ std::string fields(const T&... v) {
   return out.str();
 }
 
-// Hands every transport the inner provider opens to `wrap`, which puts a
-// device with a quirk in front of it.
-class Wrapping_Provider : public d2t::scsi::Device_Provider {
- public:
-  using Wrap =
-      std::function<std::unique_ptr<d2t::scsi::Transport>(std::unique_ptr<d2t::scsi::Transport>)>;
-  Wrapping_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner, Wrap wrap)
-      : inner_(std::move(inner)), wrap_(std::move(wrap)) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* e) override {
-    return inner_->list(out, e);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* e) override {
-    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, e);
-    return t ? wrap_(std::move(t)) : nullptr;
-  }
-
- private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
-  Wrap wrap_;
-};
+using test_support::Wrapping_Provider;
 
 // 24 storage slots and 2 porters; drive 0 is "/dev/sg12" ("/dev/st1"),
 // drive 1 is "/dev/sg11" ("/dev/st0"). Slots 1-10 hold data cartridges,

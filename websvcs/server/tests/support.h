@@ -1,5 +1,6 @@
-// Shared by the server and tape-control tests: a minimal HTTP/1.1 client
-// over a raw socket, and a fixture owning a temporary directory.
+// Shared by the server, tape-control and system tests: the HTTP test
+// client with the socket headers its users write raw requests with, and a
+// fixture owning a temporary directory.
 #ifndef WEBSVCS_SERVER_TESTS_SUPPORT_H
 #define WEBSVCS_SERVER_TESTS_SUPPORT_H
 
@@ -14,135 +15,19 @@
 #include <fstream>
 #include <string>
 
-struct Http_Reply {
-  int status = 0;  // 0: no reply (connection failed or closed early)
-  std::string headers;
-  std::string body;
-};
-
-// A socket connected to 127.0.0.1, from `source` when given (another
-// loopback address stands for another client); closed on destruction.
-class Test_Socket {
- public:
-  explicit Test_Socket(unsigned int port, int guard_seconds = 60, const char* source = nullptr)
-      : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    // Guard against a hung server: a read that waits this long fails the
-    // test instead of blocking the suite.
-    timeval tv{guard_seconds, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    if (source && (inet_pton(AF_INET, source, &a.sin_addr) != 1 ||
-                   bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)) {
-      close(fd_);
-      fd_ = -1;
-      return;
-    }
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Test_Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Test_Socket(const Test_Socket&) = delete;
-  Test_Socket& operator=(const Test_Socket&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  bool send_all(const std::string& s) {
-    std::size_t off = 0;
-    while (off < s.size()) {
-      ssize_t n = ::send(fd_, s.data() + off, s.size() - off, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      off += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  // One reply whose body length is given by Content-Length, leaving the
-  // connection open; what arrived when the peer closes first.
-  std::string read_reply() {
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) > 0;) {
-      out.append(buf, n);
-      std::string::size_type end = out.find("\r\n\r\n");
-      if (end == std::string::npos) continue;
-      std::string::size_type cl = out.find("Content-Length: ");
-      std::size_t length = cl < end ? std::strtoul(out.c_str() + cl + 16, nullptr, 10) : 0;
-      if (out.size() >= end + 4 + length) break;
-    }
-    return out;
-  }
-  // Everything until the peer closes (or the guard timeout).
-  std::string read_all() {
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) > 0;) out.append(buf, n);
-    return out;
-  }
-
- private:
-  int fd_;
-};
-
-inline Http_Reply parse_reply(const std::string& raw) {
-  Http_Reply r;
-  std::string::size_type end = raw.find("\r\n\r\n");
-  if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos) return r;
-  r.status = std::atoi(raw.c_str() + 9);
-  r.headers = raw.substr(0, end);
-  r.body = raw.substr(end + 4);
-  return r;
-}
-
-// Sends one request (with "Connection: close") to 127.0.0.1 and reads the
-// reply.
-inline Http_Reply http_request(unsigned int port, const std::string& method,
-                               const std::string& target, const std::string& body = "",
-                               const std::string& extra_headers = "") {
-  Test_Socket s(port);
-  if (!s.ok()) return Http_Reply();
-  std::string req = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
-                    "Connection: close\r\n" + extra_headers;
-  if (!body.empty() || method == "POST")
-    req +=
-        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-  req += "\r\n" + body;
-  // The server may answer (413) and close before the whole body is sent:
-  // a failed send still leaves its reply to read.
-  s.send_all(req);
-  return parse_reply(s.read_all());
-}
-
-// Whether a server answers GET `target` on `port` within a couple of
-// seconds: a readiness probe, which must not hang on a port that some other
-// program holds without answering.
-inline int http_probe(unsigned int port, const std::string& target) {
-  Test_Socket s(port, 2);
-  if (!s.ok()) return 0;
-  s.send_all("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-  return parse_reply(s.read_all()).status;
-}
+#include "testing/http_client.h"
+#include "testing/temp_dir.h"
 
 // A fresh directory per test, removed afterwards.
 class Temp_Dir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/websvcs_server_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   std::string write(const std::string& name, const std::string& text) {
     std::string p = dir_ + "/" + name;
     std::ofstream(p.c_str()) << text;
     return p;
   }
-  std::string dir_;
+  test_support::Temp_Dir tmp_{"websvcs_server_test"};
+  std::string dir_ = tmp_.path();
 };
 
 #endif

@@ -11,7 +11,7 @@
 #include "websvcs/server/http_server.h"
 #include "websvcs/server/request_guard.h"
 #include "websvcs/server/tests/support.h"
-#include "websvcs/server/tests/tls_support.h"
+#include "testing/test_certificate.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // A self-signed certificate for 127.0.0.1 and localhost, made at test time
 // with the openssl program, for the https tests of the server and tapectl.
-#ifndef WEBSVCS_SERVER_TESTS_TLS_SUPPORT_H
-#define WEBSVCS_SERVER_TESTS_TLS_SUPPORT_H
+#ifndef TESTING_TEST_CERTIFICATE_H
+#define TESTING_TEST_CERTIFICATE_H
 
 #include <sys/stat.h>
 

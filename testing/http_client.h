@@ -1,0 +1,50 @@
+// A minimal HTTP/1.1 client for tests over a raw loopback socket: what a
+// server under test sends, byte for byte, with a guard time on every read.
+#ifndef TESTING_HTTP_CLIENT_H
+#define TESTING_HTTP_CLIENT_H
+
+#include <string>
+
+struct Http_Reply {
+  int status = 0;  // 0: no reply (connection failed or closed early)
+  std::string headers;
+  std::string body;
+};
+
+// A socket connected to 127.0.0.1:`port`, from `source` when given
+// (another loopback address stands for another client); closed on
+// destruction. A read or send that waits `guard_seconds` fails, so a hung
+// server fails the test instead of blocking the suite.
+class Test_Socket {
+ public:
+  explicit Test_Socket(unsigned int port, int guard_seconds = 60, const char* source = nullptr);
+  ~Test_Socket();
+  Test_Socket(const Test_Socket&) = delete;
+  Test_Socket& operator=(const Test_Socket&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  bool send_all(const std::string& s);
+  // One reply whose body length is given by Content-Length, leaving the
+  // connection open; what arrived when the peer closes first.
+  std::string read_reply();
+  // Everything until the peer closes (or the guard time).
+  std::string read_all();
+
+ private:
+  int fd_;
+};
+
+// The status, headers and body of a raw reply; status 0 when it is not one.
+Http_Reply parse_reply(const std::string& raw);
+
+// Sends one request (with "Connection: close") to 127.0.0.1 and reads the
+// reply; a body (or POST) is sent as application/json.
+Http_Reply http_request(unsigned int port, const std::string& method, const std::string& target,
+                        const std::string& body = "", const std::string& extra_headers = "");
+
+// The status a server answers GET `target` on `port` with within a couple
+// of seconds, 0 for none: a readiness probe, which must not hang on a port
+// that some other program holds without answering.
+int http_probe(unsigned int port, const std::string& target);
+
+#endif
