@@ -1,6 +1,7 @@
 // The drive load and unload handlers: path and method checks, the body
 // check, success without a body of their own, the controller's failure
 // object passed on with 500, and operations turned away unstarted (503).
+// Failure counting and refusals are the controller's (its load tests).
 #include <gtest/gtest.h>
 
 #include "d2t/controller/tape_controller.h"
@@ -24,12 +25,6 @@ class Drive_Handler_Test : public tapectl_test::Tapectl_Test {
  protected:
   Reply load(const std::string& body) { return run(load_, METHOD_POST, LOAD, body); }
   Reply unload(const std::string& body) { return run(unload_, METHOD_POST, UNLOAD, body); }
-  // Stored slot of a drive, 0 when none.
-  int drive_slot(const std::string& serial) {
-    int s = 0;
-    json_spirit::object_get(drive_row(serial), "slot_number", s);
-    return s;
-  }
 
   Drive_Load_Handler load_;
   Drive_Unload_Handler unload_;
@@ -42,13 +37,13 @@ TEST_F(Drive_Handler_Test, LoadThenUnloadMovesTheCartridgeAndSendsNothing) {
   EXPECT_EQ(0, r.result);
   EXPECT_EQ("", r.body);
   EXPECT_EQ("drive:0", where_is("T0002L9"));
-  EXPECT_EQ(2, drive_slot("LIB-1-D0"));
+  EXPECT_EQ(2, stored_slot("LIB-1-D0"));
 
   r = unload(R"({"serial_number": "LIB-1-D0"})");
   EXPECT_EQ(200, r.status) << r.body;
   EXPECT_EQ("", r.body);
   EXPECT_EQ("slot:2", where_is("T0002L9"));
-  EXPECT_EQ(0, drive_slot("LIB-1-D0"));
+  EXPECT_EQ(0, stored_slot("LIB-1-D0"));
 
   // Unloading an empty drive is not an error.
   r = unload(R"({"serial_number": "LIB-1-D0"})");
@@ -87,7 +82,7 @@ TEST_F(Drive_Handler_Test, PathMethodAndBodyChecksComeBeforeTheController) {
     EXPECT_EQ(405, run(*c.handler, METHOD_GET, path + "/below").status);
   }
   EXPECT_EQ("slot:1", where_is("T0001L9"));  // nothing reached the robot
-  EXPECT_EQ(0, drive_slot("LIB-1-D1"));
+  EXPECT_EQ(0, stored_slot("LIB-1-D1"));
 
   json_spirit::Value body = json_spirit::Object();
   EXPECT_EQ(0, load_.handle_request(nullptr, body));
@@ -142,45 +137,6 @@ TEST_F(Drive_Handler_Test, HardwareFailureMarksTheDriveFaultyAtOnce) {
   EXPECT_EQ("slot:1", where_is("T0001L9"));
   // The other drive is not affected.
   EXPECT_EQ(200, load(R"({"serial_number": "LIB-1-D1", "media_tag": "T0001L9"})").status);
-}
-
-TEST_F(Drive_Handler_Test, CountedFailuresTurnTheDriveFaultyAtTheThreshold) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  ASSERT_NO_FATAL_FAILURE(use_library(
-      tapectl_test::sample_library(R"([{"op": "mount", "drive": "LIB-1-D0", "times": 1000}])")));
-  const std::string body = R"({"serial_number": "LIB-1-D0", "media_tag": "T0004L9"})";
-  for (int attempt = 1; attempt <= 4; ++attempt) {
-    const Reply r = load(body);
-    ASSERT_EQ(500, r.status) << attempt;
-    EXPECT_EQ("Failed to load media", r.message()) << attempt;
-    // Default threshold 3: the third consecutive failure and later ones.
-    EXPECT_EQ(attempt >= 3 ? 1u : 0u, r.obj().count("faulty")) << attempt << " " << r.body;
-  }
-  // Once the fault is gone a good load resets the count.
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
-  EXPECT_EQ(200, load(body).status);
-  int failures = -1;
-  json_spirit::object_get(drive_row("LIB-1-D0"), "failures", failures);
-  EXPECT_EQ(0, failures);
-  EXPECT_EQ("drive:0", where_is("T0004L9"));
-}
-
-// A load of a cartridge that another drive holds: 500 with exactly the
-// refusal, nothing moved, nothing counted; the holding drive still loads it.
-TEST_F(Drive_Handler_Test, CartridgeInAnotherDriveIsRefusedWithoutBlame) {
-  ASSERT_NO_FATAL_FAILURE(open_sample());
-  ASSERT_EQ(200, load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})").status);
-  for (int attempt = 1; attempt <= 3; ++attempt) {
-    const Reply r = load(R"({"serial_number": "LIB-1-D1", "media_tag": "T0001L9"})");
-    EXPECT_EQ(500, r.status) << attempt;
-    EXPECT_EQ(R"({"message":"Media is loaded in another drive"})", r.body) << attempt;
-  }
-  int failures = -1;
-  json_spirit::object_get(drive_row("LIB-1-D1"), "failures", failures);
-  EXPECT_EQ(0, failures);
-  EXPECT_EQ("drive:0", where_is("T0001L9"));
-  EXPECT_EQ(200, load(R"({"serial_number": "LIB-1-D0", "media_tag": "T0001L9"})").status);
-  EXPECT_EQ("drive:0", where_is("T0001L9"));
 }
 
 // A request whose client hung up before its operation started: dropped,
