@@ -12,9 +12,11 @@
 // During a scan: info answered every 100 ms through three SIGHUPs, and a
 // media_controller.conf change made before the last one in effect after
 // it. SIGTERM turns away a load waiting behind a scan, which finishes and
-// is recorded. A client trickling header bytes holds neither a reload nor
-// the stop; a daemon on 0.0.0.0 serves tapectl and any address in Host. A
-// start whose inventory cannot be opened ends with status 1 and no READY=1.
+// is recorded; a load whose client went away while it waited is never
+// done, and counted. A client trickling header bytes holds neither a
+// reload nor the stop; a daemon on 0.0.0.0 serves tapectl and any address
+// in Host. A start whose inventory cannot be opened ends with status 1 and
+// no READY=1.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -32,6 +34,7 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -354,11 +357,10 @@ TEST_F(Reload_Test, InfoAnswersThroughThreeHangupsDuringAScan) {
   EXPECT_EQ(0, d.stop()) << d.log_text();
 }
 
-// SIGTERM while a scan runs (drives found by loading) and a load waits
-// behind it: the load answers 503 "Service is stopping" and moves nothing;
-// the scan, already started, finishes, answers and is recorded.
-TEST_F(Reload_Test, StopTurnsAwayAWaitingLoad) {
-  Demo_Daemon d(dir_ + "/run", free_loopback_port());
+// A daemon on the sample library (moves of 0.3 s, loads of 0.6 s) whose
+// drives are known, then a scan finding them again by loading, started in
+// the background (several seconds).
+void start_slow_scan(Demo_Daemon& d, std::future<Http_Reply>& scan) {
   ASSERT_EQ(0, ::mkdir(d.dir().c_str(), 0755));
   ASSERT_NO_FATAL_FAILURE(write_library(d.library_file(), 300, 600));
   std::string error;
@@ -366,18 +368,43 @@ TEST_F(Reload_Test, StopTurnsAwayAWaitingLoad) {
   const std::string list = std::string("/d2/r/tapectl/list?serial_number=") + SERIAL;
   ASSERT_EQ(200, d.get(list).status);  // drives known by their identifiers
   ASSERT_NO_FATAL_FAILURE(set_changer_key(d.library_file(), "dvcid", "\"none\""));
-
-  std::future<Http_Reply> scan = std::async(std::launch::async, [&] { return d.get(list); });
+  scan = std::async(std::launch::async, [&d, list] { return d.get(list); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+// Whether a load shows in the operations waiting, within 5 s.
+bool load_queued(const Demo_Daemon& d) {
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (d.get("/d2/r/tapectl/operations").body.find(R"("kind":"load")") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// The load of A00005L9 never happened: it is in its slot, no drive holds a
+// cartridge, and the inventory agrees with the emulator.
+void expect_load_not_done(const Demo_Daemon& d) {
+  const Library_View emu = mtx_view(d.library_file(), CHANGER_SG);
+  ASSERT_TRUE(emu.ok) << emu.error;
+  EXPECT_EQ("A00005L9", emu.slots.at(5));
+  EXPECT_TRUE(emu.drives.empty()) << describe(emu);
+  const Library_View db = sqlite_view(d.db_file(), SERIAL);
+  ASSERT_TRUE(db.ok) << db.error;
+  EXPECT_EQ(describe(emu), describe(db));
+}
+
+// SIGTERM while a scan runs (drives found by loading) and a load waits
+// behind it: the load answers 503 "Service is stopping" and moves nothing;
+// the scan, already started, finishes, answers and is recorded.
+TEST_F(Reload_Test, StopTurnsAwayAWaitingLoad) {
+  Demo_Daemon d(dir_ + "/run", free_loopback_port());
+  std::future<Http_Reply> scan;
+  ASSERT_NO_FATAL_FAILURE(start_slow_scan(d, scan));
   std::future<Http_Reply> load = std::async(std::launch::async, [&] {
     return d.post("/d2/r/tapectl/drive/load", drive_body(DRIVE_1, "A00005L9"));
   });
-  bool queued = false;
-  for (int i = 0; i < 50 && !queued; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    queued = d.get("/d2/r/tapectl/operations").body.find(R"("kind":"load")") != std::string::npos;
-  }
-  ASSERT_TRUE(queued) << "the load never waited behind the scan";
+  ASSERT_TRUE(load_queued(d)) << "the load never waited behind the scan";
   ASSERT_EQ(0, ::kill(d.pid(), SIGTERM));
 
   const Http_Reply loaded = load.get();
@@ -386,14 +413,38 @@ TEST_F(Reload_Test, StopTurnsAwayAWaitingLoad) {
   const Http_Reply scanned = scan.get();
   EXPECT_EQ(200, scanned.status) << scanned.body;
   EXPECT_EQ(0, d.stop()) << d.log_text();
+  expect_load_not_done(d);
+}
 
-  const Library_View emu = mtx_view(d.library_file(), CHANGER_SG);
-  ASSERT_TRUE(emu.ok) << emu.error;
-  EXPECT_EQ("A00005L9", emu.slots.at(5));
-  EXPECT_TRUE(emu.drives.empty()) << describe(emu);
-  const Library_View db = sqlite_view(d.db_file(), SERIAL);
-  ASSERT_TRUE(db.ok) << db.error;
-  EXPECT_EQ(describe(emu), describe(db));
+// A load waiting behind a scan whose client closes its socket is dropped
+// unstarted: once the scan ends the cartridge is still in its slot, the
+// load's route is counted as abandoned once, and the log says so once.
+TEST_F(Reload_Test, LoadOfAClientThatWentAwayIsNeverDone) {
+  Demo_Daemon d(dir_ + "/run", free_loopback_port());
+  std::future<Http_Reply> scan;
+  ASSERT_NO_FATAL_FAILURE(start_slow_scan(d, scan));
+  const std::string body = drive_body(DRIVE_1, "A00005L9");
+  auto client = std::make_unique<Test_Socket>(static_cast<unsigned>(d.port()));
+  ASSERT_TRUE(client->ok());
+  ASSERT_TRUE(
+      client->send_all("POST /d2/r/tapectl/drive/load HTTP/1.1\r\nHost: localhost\r\n"
+                       "Content-Type: application/json\r\nContent-Length: " +
+                       std::to_string(body.size()) + "\r\n\r\n" + body));
+  ASSERT_TRUE(load_queued(d)) << "the load never waited behind the scan";
+  client.reset();
+
+  const Http_Reply scanned = scan.get();
+  EXPECT_EQ(200, scanned.status) << scanned.body;
+  EXPECT_TRUE(wait_for_log(d, "client went away before", 1)) << d.log_text();
+  // The load waits no more, so a second line would already be there.
+  EXPECT_EQ(std::string::npos, d.get("/d2/r/tapectl/operations").body.find(R"("kind":"load")"));
+  EXPECT_EQ(1u, count_of(d.log_text(), "client went away before")) << d.log_text();
+  const std::string metrics = d.get("/metrics").body;
+  EXPECT_NE(std::string::npos,
+            metrics.find("d2t_http_abandoned_total{route=\"/d2/r/tapectl/drive/load\"} 1\n"))
+      << metrics;
+  EXPECT_EQ(0, d.stop()) << d.log_text();
+  expect_load_not_done(d);
 }
 
 // A client that sends a request line, then one header byte every 100 ms
