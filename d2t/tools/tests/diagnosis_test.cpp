@@ -7,31 +7,13 @@
 
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "testing/fixed_provider.h"
 
 namespace {
 
-// Lists one changer; the listing itself or opening the device fails.
-struct Failing_Provider : d2t::scsi::Device_Provider {
-  bool list_ok = true;
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
-    if (!list_ok) {
-      *error = "/tmp/lib.json: \"storage_slots\" must be a non-negative integer";
-      return false;
-    }
-    d2t::scsi::Device_Entry e;
-    e.kind = d2t::scsi::Device_Kind::CHANGER;
-    e.sg_name = "/dev/sg3";
-    out.push_back(e);
-    return true;
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
-    *error = "cannot open " + name + ": Permission denied";
-    return nullptr;
-  }
-};
-
 TEST(Diagnosis, ListingSaysWhyItFailedAndWhatItLeftOut) {
-  auto provider = std::make_shared<Failing_Provider>();
+  auto provider =
+      std::make_shared<test_support::Fixed_Provider>(std::vector<std::string>{"/dev/sg3"});
   d2t::tools::set_device_provider(provider);
   std::vector<d2t::Changer_var> changers;
   std::vector<d2t::Drive_var> drives;
@@ -41,7 +23,7 @@ TEST(Diagnosis, ListingSaysWhyItFailedAndWhatItLeftOut) {
   EXPECT_EQ(std::vector<std::string>{"cannot open /dev/sg3: Permission denied"},
             d2t::tools::listing_left_out());
 
-  provider->list_ok = false;
+  provider->list_error = "/tmp/lib.json: \"storage_slots\" must be a non-negative integer";
   EXPECT_FALSE(d2t::tools::lsscsi(changers, drives));
   EXPECT_NE(std::string::npos, d2t::tools::listing_error().find("\"storage_slots\" must be"));
   d2t::tools::set_device_provider(nullptr);

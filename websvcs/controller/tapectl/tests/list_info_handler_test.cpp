@@ -6,6 +6,7 @@
 #include "d2t/tools/provider.h"
 #include "host/host_manager.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/fixed_provider.h"
 #include "websvcs/controller/tapectl/changer_refresh_handler.h"
 #include "websvcs/controller/tapectl/controller_info_handler.h"
 #include "websvcs/controller/tapectl/drive_load_handler.h"
@@ -25,15 +26,8 @@ const char LIST[] = "/d2/r/tapectl/list";
 const char INFO[] = "/d2/r/tapectl/info";
 const char REFRESH[] = "/d2/r/tapectl/changer/refresh";
 
-// A host whose device listing fails, or lists nothing.
-struct Fixed_Provider : d2t::scsi::Device_Provider {
-  explicit Fixed_Provider(bool ok) : ok_(ok) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>&, std::string*) override { return ok_; }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string&, std::string*) override {
-    return nullptr;
-  }
-  bool ok_;
-};
+using test_support::Fixed_Provider;
+const char LISTING_FAILS[] = "the device listing failed";
 
 typedef tapectl_test::Tapectl_Test List_Handler_Test;
 
@@ -142,7 +136,8 @@ TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
   // Opened, but the devices cannot be listed.
   ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
   ASSERT_TRUE(open_controller());
-  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(false));
+  d2t::tools::set_device_provider(
+      std::make_shared<Fixed_Provider>(std::vector<std::string>(), LISTING_FAILS));
   r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("", r.body);
@@ -168,12 +163,13 @@ TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
   EXPECT_EQ(2u, o.size());
 
   // No changers, and a failed listing.
-  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(true));
+  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>());
   r = run(h, METHOD_GET, INFO);
   ASSERT_EQ(200, r.status) << r.body;
   EXPECT_TRUE(r.obj().at("changers").get_array().empty());
 
-  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>(false));
+  d2t::tools::set_device_provider(
+      std::make_shared<Fixed_Provider>(std::vector<std::string>(), LISTING_FAILS));
   r = run(h, METHOD_GET, INFO);
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to list devices", r.message());

@@ -11,6 +11,7 @@
 #include "d2t/tools/provider.h"
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/fixed_provider.h"
 #include "websvcs/controller/tapectl/controller_info_handler.h"
 #include "websvcs/controller/tapectl/inventory_handler.h"
 #include "websvcs/controller/tapectl/metrics_handler.h"
@@ -205,27 +206,9 @@ TEST_F(Readonly_Test, ReadOnlyRoutesAnswerWhileAScanWaitsOnTheRobot) {
   EXPECT_EQ("[]", run(operations, METHOD_GET, "/d2/r/tapectl/operations").body);
 }
 
-}  // namespace
-
-namespace {
-
-// Lists one changer that cannot be opened.
-struct Unopenable_Provider : d2t::scsi::Device_Provider {
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string*) override {
-    d2t::scsi::Device_Entry e;
-    e.kind = d2t::scsi::Device_Kind::CHANGER;
-    e.sg_name = "/dev/sg3";
-    out.push_back(e);
-    return true;
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
-    *error = "cannot open " + name + ": Permission denied";
-    return nullptr;
-  }
-};
-
 TEST(Listing_Log, ADeviceLeftOutIsNamedWithItsError) {
-  d2t::tools::set_device_provider(std::make_shared<Unopenable_Provider>());
+  d2t::tools::set_device_provider(
+      std::make_shared<test_support::Fixed_Provider>(std::vector<std::string>{"/dev/sg3"}));
   tapectl_test::Log_Capture logs;
   JSON_RESTful_Controller_Info_Handler h;
   EXPECT_EQ(200, run(h, METHOD_GET, "/d2/r/tapectl/info").status);
