@@ -176,6 +176,7 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
       if (buf_.size() < alloc) buf_.resize(alloc);
       int attentions = 0, waits = 0;
       bool dvcid = false;
+      bool dvcid_alone_tried = false;
       for (;;) {
         bool voltag = voltag_ok_;
         dvcid = want_dvcid && dvcid_ok_;
@@ -191,12 +192,23 @@ Result Changer_Access::read_elements(Element_Type type, std::uint16_t first, std
           clock()->sleep_ms(LOAD_UNLOAD_RETRY_INTERVAL * 1000);
           continue;
         }
-        if (invalid_field(r) && dvcid) {
+        // A refused flag is found one flag at a time: without DVCID first,
+        // then, when VolTag alone is refused too, DVCID without VolTag, so
+        // a changer that refuses only one of them keeps the other.
+        if (invalid_field(r) && dvcid && voltag) {
           dvcid_ok_ = false;
           continue;
         }
         if (invalid_field(r) && voltag) {
           voltag_ok_ = false;
+          if (want_dvcid && !dvcid_alone_tried) {
+            dvcid_alone_tried = true;
+            dvcid_ok_ = true;
+          }
+          continue;
+        }
+        if (invalid_field(r) && dvcid) {
+          dvcid_ok_ = false;
           continue;
         }
         break;

@@ -89,6 +89,18 @@ bool fail(const Result& r, bool move, Blame& blame) {
   return false;
 }
 
+// The changer could not be opened: nothing reached a drive, so nothing
+// counts against one.
+bool unreachable(const Result& r, Blame& blame) {
+  blame = Blame::NONE;
+  if (r.ok()) {
+    note_refusal("the changer cannot be opened");
+  } else {
+    note_failure(r);
+  }
+  return false;
+}
+
 // A refusal decided here, before any command was sent.
 bool refuse(Blame& blame, const char* why) {
   blame = Blame::NONE;
@@ -144,7 +156,7 @@ bool mount(const std::string& changer_sg, ACE_UINT32 drive_number, ACE_INT32 slo
            const std::string& media_tag, int retries, Blame& blame) {
   Result r;
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
-  if (!access) return fail(r, false, blame);
+  if (!access) return unreachable(r, blame);
   std::uint16_t drive_addr = 0, slot_addr = 0;
   if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr))
     return refuse(blame, "no such drive or slot element in the changer");
@@ -177,7 +189,7 @@ bool unmount(const std::string& changer_sg, const std::string& drive_dev, ACE_UI
              ACE_INT32 slot, const std::string& /*media_tag*/, int retries, Blame& blame) {
   Result r;
   std::unique_ptr<Changer_Access> access = Changer_Access::open(changer_sg, &r, nullptr);
-  if (!access) return fail(r, false, blame);
+  if (!access) return unreachable(r, blame);
   std::uint16_t drive_addr = 0, slot_addr = 0;
   if (!access->drive_address(drive_number, drive_addr) || !access->slot_address(slot, slot_addr))
     return refuse(blame, "no such drive or slot element in the changer");

@@ -51,13 +51,25 @@ bool changer_identities(const std::string& changer_sg, std::vector<Element_Ident
 
 namespace {
 
-// One VPD page into `buf`; `got` bytes arrived. Retried once after a unit
+// One VPD page into `buf`, whole: asked with 255 bytes first (devices of
+// the older command set take no more), then again with the page's own
+// length when it is longer; `got` bytes arrived. Retried once after a unit
 // attention.
-Result read_vpd(Scsi_Device& dev, std::uint8_t page, std::uint8_t (&buf)[255], std::size_t& got) {
-  auto cdb = d2t::scsi::inquiry_cdb(true, page, sizeof buf);
-  Result r = dev.read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
-  if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
-    r = dev.read(cdb, buf, sizeof buf, got, TIMEOUT_QUICK_MS);
+Result read_vpd(Scsi_Device& dev, std::uint8_t page, std::vector<std::uint8_t>& buf,
+                std::size_t& got) {
+  std::size_t want = 255;
+  Result r;
+  for (int pass = 0; pass < 2; ++pass) {
+    buf.assign(want, 0);
+    auto cdb = d2t::scsi::inquiry_cdb(true, page, static_cast<std::uint16_t>(want));
+    r = dev.read(cdb, buf.data(), want, got, TIMEOUT_QUICK_MS);
+    if (r.is_sense(d2t::scsi::SK_UNIT_ATTENTION))
+      r = dev.read(cdb, buf.data(), want, got, TIMEOUT_QUICK_MS);
+    if (!r.ok() || got < 4) break;
+    const std::size_t full = 4 + (std::size_t(buf[2]) << 8 | buf[3]);
+    if (full <= got || full <= want) break;
+    want = std::min<std::size_t>(full, 0xFFFF);
+  }
   return r;
 }
 
@@ -67,11 +79,11 @@ bool drive_identity(const std::string& device, Drive_Identity& out) {
   std::unique_ptr<Scsi_Device> dev = Scsi_Device::open(device, nullptr);
   if (!dev) return false;
   Drive_Identity id;
-  std::uint8_t buf[255] = {};
+  std::vector<std::uint8_t> buf;
   std::size_t got = 0;
   std::vector<std::uint8_t> pages;
   const bool listed = read_vpd(*dev, d2t::scsi::VPD_SUPPORTED_PAGES, buf, got).ok() &&
-                      d2t::scsi::parse_supported_pages(buf, got, pages);
+                      d2t::scsi::parse_supported_pages(buf.data(), got, pages);
   auto has = [&](std::uint8_t page) {
     return std::find(pages.begin(), pages.end(), page) != pages.end();
   };
@@ -81,7 +93,7 @@ bool drive_identity(const std::string& device, Drive_Identity& out) {
   std::vector<d2t::scsi::Designator> designators;
   if (has(d2t::scsi::VPD_DEVICE_IDENTIFICATION) &&
       read_vpd(*dev, d2t::scsi::VPD_DEVICE_IDENTIFICATION, buf, got).ok() &&
-      d2t::scsi::parse_device_identification(buf, got, designators)) {
+      d2t::scsi::parse_device_identification(buf.data(), got, designators)) {
     for (const d2t::scsi::Designator& d : designators)
       id.designators.push_back({d.code_set, d.type, d.value});
   }
@@ -89,9 +101,9 @@ bool drive_identity(const std::string& device, Drive_Identity& out) {
   std::uint16_t address = 0;
   if (has(d2t::scsi::VPD_AUTOMATION_SERIAL) && has(d2t::scsi::VPD_ELEMENT_ADDRESS) &&
       read_vpd(*dev, d2t::scsi::VPD_AUTOMATION_SERIAL, buf, got).ok() &&
-      d2t::scsi::parse_automation_serial(buf, got, library) && !library.empty() &&
+      d2t::scsi::parse_automation_serial(buf.data(), got, library) && !library.empty() &&
       read_vpd(*dev, d2t::scsi::VPD_ELEMENT_ADDRESS, buf, got).ok() &&
-      d2t::scsi::parse_element_address(buf, got, address)) {
+      d2t::scsi::parse_element_address(buf.data(), got, address)) {
     id.placed = true;
     id.automation_serial = library;
     id.element_address = address;

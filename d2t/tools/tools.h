@@ -58,7 +58,8 @@ namespace tools {
 //                  the request itself was wrong (ILLEGAL REQUEST naming the
 //                  source or the destination: 3B/0E medium source element
 //                  empty, 3B/0D medium destination element full, 21/01
-//                  invalid element address), or the request was refused
+//                  invalid element address), the changer could not be
+//                  opened, or the request was refused
 //                  here before any command was sent (unknown drive or slot
 //                  number, a slot holding another cartridge than the one
 //                  named).

@@ -9,6 +9,7 @@
 #include "d2t/scsi/bytes.h"
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
+#include "d2t/tools/identity.h"
 #include "d2t/tools/scsi_device.h"
 #include "d2t/tools/tests/quirky_changer.h"
 
@@ -45,6 +46,12 @@ TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
   EXPECT_EQ(
       std::regex_replace(SEEDED_SLOTS, std::regex("\\|[A-Z0-9]+\\|"), "||") + "d0||@0 d1||@0 ",
       status_text());
+  // Only VolTag refused: the identifiers are kept (one flag at a time).
+  quirks_.refuse_dvcid = false;
+  std::vector<Element_Identity> ids;
+  ASSERT_TRUE(changer_identities(CHANGER, ids));
+  ASSERT_EQ(2u, ids.size());
+  EXPECT_EQ("EMU-DRV-0001", ids[0].serial);
 }
 
 TEST_F(Quirky_Changer, InquiryLengthFitsTheOlderCommandSet) {
