@@ -131,6 +131,10 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
                    d2t::log_text(*media_tag).c_str(), slot_number, d2t::log_text(serial).c_str()));
         return true;
       }
+      // The cartridge is home but the inventory still places it in the
+      // drive: say so, rather than an empty failure.
+      result["message"] = "Media was moved to slot " + std::to_string(slot_number) +
+                          " but the inventory was not updated";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%s) slot to null after unload.\n"),
                  d2t::log_text(serial).c_str()));
       return false;

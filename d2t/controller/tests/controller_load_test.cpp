@@ -130,6 +130,14 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
   EXPECT_EQ(0, stored_slot("CHG0001-D0"));
   expect_consistent();
+
+  // After an unload the message says where the cartridge went.
+  load("CHG0001-D0", "CHG0005L9", true);
+  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
+  r = unload("CHG0001-D0", false);
+  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  EXPECT_EQ("Media was moved to slot 5 but the inventory was not updated", str(r, "message"));
+  EXPECT_EQ("slot:5", where_is("CHG0005L9"));
 }
 
 // The inventory shows the drive empty: nothing to do, or, when the drive
