@@ -11,6 +11,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "testing/pg_url.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ bool fresh(int engine, std::string& schema) {
   schema = "bench_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
   Connection_var admin = m->get_connection_r("bench_admin");
   if (!admin || !admin->execute_script("CREATE SCHEMA " + schema)) return false;
-  return m->configure(std::string(pg) + " options='-csearch_path=" + schema + "'");
+  return m->configure(test_support::with_search_path(pg, schema));
 }
 
 void drop(const std::string& schema) {

@@ -7,6 +7,8 @@
 // a medium), read_per_s (get_slot by changer id and slot number), update_per_s
 // (update_slot), plus tag_read_per_s for a smaller run of lookups by media tag
 // (the load path), which has no index to use.
+#include <ace/Log_Msg.h>
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,14 +17,12 @@
 #include <memory>
 #include <string>
 
-#include <ace/Log_Msg.h>
-#include <benchmark/benchmark.h>
-
 #include "d2t/controller/media_controller_metadata.h"
 #include "d2t/controller/tape_controller_database_impl.h"
 #include "d2t/util/media.h"
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/pg_url.h"
 
 namespace {
 
@@ -59,15 +59,10 @@ class Bench_Database {
     if (!base || !*base) return;
     base_ = base;
     schema_ = "inventory_bench_" + std::to_string(::getpid());
-    if (!run_script(base_, "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_))
+    if (!run_script(base_,
+                    "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_))
       return;
-    url_ = base_;
-    if (url_.compare(0, 13, "postgresql://") == 0 || url_.compare(0, 11, "postgres://") == 0) {
-      url_ += (url_.find('?') == std::string::npos ? "?" : "&");
-      url_ += "options=-csearch_path%3D" + schema_;
-    } else {
-      url_ += " options='-csearch_path=" + schema_ + "'";
-    }
+    url_ = test_support::with_search_path(base_, schema_);
   }
   ~Bench_Database() {
     manager()->reset_for_testing();

@@ -19,6 +19,7 @@
 #include "d2t/controller/tests/support/test_util.h"
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/pg_url.h"
 
 namespace inventory_test {
 
@@ -54,11 +55,7 @@ class Pg_Schema {
       base_ = base;
       name_ = name;
     }
-    const bool uri =
-        base_.compare(0, 13, "postgresql://") == 0 || base_.compare(0, 11, "postgres://") == 0;
-    if (!uri) return base_ + " options='-csearch_path=" + name_ + "'";
-    return base_ + (base_.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" +
-           name_;
+    return test_support::with_search_path(base_, name_);
   }
   ~Pg_Schema() {
     std::string error;

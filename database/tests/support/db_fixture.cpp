@@ -60,15 +60,6 @@ long long count(Connection& c, const std::string& table, const std::string& wher
   return first_number(c, s);
 }
 
-std::string with_search_path(const std::string& conninfo, const std::string& schema) {
-  if (conninfo.compare(0, 13, "postgresql://") == 0 ||
-      conninfo.compare(0, 11, "postgres://") == 0) {
-    return conninfo + (conninfo.find('?') == std::string::npos ? "?" : "&") +
-           "options=-csearch_path%3D" + schema;
-  }
-  return conninfo + " options='-csearch_path=" + schema + "'";
-}
-
 const char* const Engine_Test::DB = "layer_test";
 
 std::string Engine_Test::fresh_database() {

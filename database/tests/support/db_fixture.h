@@ -10,6 +10,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "testing/pg_url.h"
 #include "testing/temp_dir.h"
 
 namespace database_test {
@@ -60,8 +61,7 @@ long long first_number(database::sql::Connection& c, const database::sql::SQL& s
 long long count(database::sql::Connection& c, const std::string& table,
                 const std::string& where = "");
 
-// Adds search_path=`schema` to a libpq connection string or URI.
-std::string with_search_path(const std::string& conninfo, const std::string& schema);
+using test_support::with_search_path;
 
 }  // namespace database_test
 
