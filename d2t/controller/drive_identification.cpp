@@ -146,14 +146,16 @@ std::string stored_type(Tape_Controller_Impl* impl, const std::string& serial) {
 void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
                        const Cycle_Settings& settings) {
   std::map<std::string, std::uint64_t> known;
-  recorded_capacities(changer.serial_number(), known);
+  std::set<std::string> guessed;
+  recorded_capacities(changer.serial_number(), known, guessed);
   std::map<std::string, bool> type_known;  // media types with a capacity
   for (const auto& k : known) type_known[media_type(k.first)] = true;
-  d2t::Media_var missing, missing_new_type, any_data;
+  d2t::Media_var missing, missing_new_type, any_data, a_guess;
   bool measured_now = false;
   for (const d2t::Media_var& m : changer.medias()) {
     if (!data_cartridge(m)) continue;
     if (any_data.null()) any_data = m;
+    if (a_guess.null() && m->state() == d2t::MST_FULL && guessed.count(m->media_tag())) a_guess = m;
     if (m->state() == d2t::MST_BLANK && m->capacity() != 0) {
       type_known[media_type(m->media_tag())] = true;
       measured_now = true;
@@ -174,7 +176,7 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
   // others then take its capacity); the type alone needs any cartridge.
   d2t::Media_var media = missing_new_type;
   if (media.null() && !measured_now) media = missing;
-  if (media.null() && type_missing) media = any_data;
+  if (media.null() && type_missing) media = a_guess.null() ? any_data : a_guess;
 
   // An identified drive that is empty and can be ejected through.
   d2t::Drive_var drive;
@@ -232,26 +234,34 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
 }
 
 bool recorded_capacities(const std::string& changer_serial,
-                         std::map<std::string, std::uint64_t>& out) {
+                         std::map<std::string, std::uint64_t>& out,
+                         std::set<std::string>& guessed) {
   out.clear();
+  guessed.clear();
   database::sql::Connection_var c =
       database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
   if (!c) return false;
   database::sql::Select_SQL select("media_capacity", nullptr);
-  select.select("media_tag").select("capacity").where("changer_serial=:serial", false);
+  select.select("media_tag")
+      .select("capacity")
+      .select("guessed")
+      .where("changer_serial=:serial", false);
   select.bind(":serial", changer_serial);
   database::sql::Result_Set rows;
-  if (!c->query(select, rows) || rows.columns.size() != 2) return false;
+  if (!c->query(select, rows) || rows.columns.size() != 3) return false;
   for (const std::vector<json_spirit::Value>& r : rows.rows) {
-    if (r.size() != 2 || r[0].type() != json_spirit::str_type ||
+    if (r.size() != 3 || r[0].type() != json_spirit::str_type ||
         r[1].type() != json_spirit::int_type || r[1].get_int64() <= 0)
       continue;
     out[r[0].get_str()] = static_cast<std::uint64_t>(r[1].get_int64());
+    const bool guess = (r[2].type() == json_spirit::bool_type && r[2].get_bool()) ||
+                       (r[2].type() == json_spirit::int_type && r[2].get_int64() != 0);
+    if (guess) guessed.insert(r[0].get_str());
   }
   return true;
 }
 
-bool record_capacities(const d2t::Changer& changer) {
+bool record_capacities(const d2t::Changer& changer, const std::set<std::string>& guessed) {
   database::sql::Connection_var c =
       database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
   if (!c) return false;
@@ -269,7 +279,8 @@ bool record_capacities(const d2t::Changer& changer) {
     database::sql::Insert_SQL insert("media_capacity");
     insert.value("changer_serial", changer.serial_number())
         .value("media_tag", m->media_tag())
-        .value("capacity", static_cast<long long>(m->capacity()));
+        .value("capacity", static_cast<long long>(m->capacity()))
+        .value("guessed", guessed.count(m->media_tag()) != 0);
     ok = c->execute(insert);
   }
   ok = ok && transaction.commit();

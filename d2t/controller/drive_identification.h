@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,21 +57,23 @@ struct Cycle_Settings {
 // cycle for the type ("virtual" up to TYPE_DETECT_TIME_THD_IN_MS). The
 // cartridge is a missing one whose media type has no capacity yet, else
 // (when nothing was measured in this scan) any missing one, else (type
-// only) the first data cartridge; with none of these nothing moves.
+// only) a cartridge whose recorded capacity is a guess, else the first
+// data cartridge; a guess alone moves nothing; with none of these nothing moves.
 // Without a completed cycle the stored type is kept. A failed unload marks
 // the drive faulty and records the cartridge in it.
 void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
                        const Cycle_Settings& settings);
 
 // Capacities the scans recorded for the cartridges of library
-// `changer_serial`, by tag. False (and `out` empty) when they cannot be
-// read.
+// `changer_serial`, by tag, and in `guessed` the tags whose capacity was
+// recorded as a guess. False (and both empty) when they cannot be read.
 bool recorded_capacities(const std::string& changer_serial,
-                         std::map<std::string, std::uint64_t>& out);
+                         std::map<std::string, std::uint64_t>& out, std::set<std::string>& guessed);
 // Replaces the recorded capacities of the library with those of its
 // tagged cartridges in state MST_BLANK (cleaning cartridges left out), in
-// one transaction. False (logged) when they cannot be written.
-bool record_capacities(const d2t::Changer& changer);
+// one transaction; those whose tag is in `guessed` are recorded as
+// guesses. False (logged) when they cannot be written.
+bool record_capacities(const d2t::Changer& changer, const std::set<std::string>& guessed);
 
 }  // namespace identify
 }  // namespace d2t

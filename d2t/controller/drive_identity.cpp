@@ -142,38 +142,54 @@ std::uint64_t native_capacity(const std::string& type) {
 }
 
 void assign_capacities(std::vector<d2t::Media_var>& medias,
-                       const std::map<std::string, std::uint64_t>& known) {
+                       const std::map<std::string, std::uint64_t>& known,
+                       std::set<std::string>& guessed) {
   auto usable = [](const d2t::Media_var& m) { return !m.null() && !m->media_tag().empty(); };
-  // Measured in this scan, by media type, then the first one at all.
-  std::map<std::string, std::uint64_t> by_type;
-  std::uint64_t reference = 0;
+  // Measured in this scan, by media type, then the first one at all; a
+  // capacity taken from a guess stays a guess.
+  struct Source {
+    std::uint64_t bytes;
+    bool guess;
+  };
+  std::map<std::string, Source> by_type;
+  Source reference{0, false};
   for (const d2t::Media_var& m : medias) {
     if (!usable(m) || m->state() != d2t::MST_BLANK || m->capacity() == 0) continue;
-    by_type.emplace(media_type(m->media_tag()), m->capacity());
-    if (reference == 0) reference = m->capacity();
+    guessed.erase(m->media_tag());
+    by_type.emplace(media_type(m->media_tag()), Source{m->capacity(), false});
+    if (reference.bytes == 0) reference = {m->capacity(), false};
   }
-  // Recorded by an earlier scan: taken as they are, and for their type
-  // where nothing was measured now.
+  // Recorded by an earlier scan: measured ones taken as they are, and for
+  // their type where nothing was measured now; a recorded guess yields to
+  // any measurement of its type.
   for (const d2t::Media_var& m : medias) {
     if (!usable(m) || m->state() != d2t::MST_FULL) continue;
     auto k = known.find(m->media_tag());
     if (k == known.end() || k->second == 0) continue;
+    const Source recorded{k->second, guessed.count(m->media_tag()) != 0};
+    auto t = by_type.emplace(media_type(m->media_tag()), recorded).first;
+    if (t->second.guess && !recorded.guess) t->second = recorded;
+    if (reference.bytes == 0 || (reference.guess && !recorded.guess)) reference = recorded;
+    if (recorded.guess) continue;  // given below, where a measurement may replace it
     m->capacity(k->second);
     m->state(d2t::MST_BLANK);
-    by_type.emplace(media_type(m->media_tag()), k->second);
-    if (reference == 0) reference = k->second;
   }
   for (const d2t::Media_var& m : medias) {
     if (!usable(m) || m->state() != d2t::MST_FULL) continue;
     const std::string type = media_type(m->media_tag());
     auto t = by_type.find(type);
-    std::uint64_t capacity = t != by_type.end() ? t->second : native_capacity(type);
-    if (capacity == 0) capacity = reference;
-    if (capacity == 0) {
+    Source capacity = t != by_type.end() ? t->second : Source{native_capacity(type), true};
+    if (capacity.bytes == 0) capacity = {reference.bytes, true};
+    if (capacity.bytes == 0) {
       m->state(d2t::MST_UNKNOWN);
+      guessed.erase(m->media_tag());
     } else {
-      m->capacity(capacity);
+      m->capacity(capacity.bytes);
       m->state(d2t::MST_BLANK);
+      if (capacity.guess)
+        guessed.insert(m->media_tag());
+      else
+        guessed.erase(m->media_tag());
     }
   }
 }

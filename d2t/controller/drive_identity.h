@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,8 +77,15 @@ std::uint64_t native_capacity(const std::string& media_type);
 // native capacity of its media type; the capacity of the first cartridge
 // measured (or, when none was, recorded) in this library. Cartridges in
 // other states are left alone.
+// `guessed` holds on entry the tags whose `known` capacity is a guess, on
+// exit the tags whose capacity is one: taken from the native table, from
+// the first measured cartridge of another type, or from a guess. A
+// cartridge measured now (MST_BLANK on entry) is never a guess, and a
+// recorded guess yields to a capacity of its type measured now or recorded
+// as measured.
 void assign_capacities(std::vector<d2t::Media_var>& medias,
-                       const std::map<std::string, std::uint64_t>& known);
+                       const std::map<std::string, std::uint64_t>& known,
+                       std::set<std::string>& guessed);
 
 }  // namespace identify
 }  // namespace d2t

@@ -26,8 +26,8 @@ const char* type_for_duration(ACE_UINT64 ms) {
 
 bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT(
-        "Failed to unload all drives before rescan, unload all drive manually and retry rescan.\n")));
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive "
+                                  "manually and retry rescan.\n")));
     return false;
   }
   if (!d2t::tools::changer_status(changer)) return false;
@@ -96,7 +96,8 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
                        [](const d2t::Drive_var& c) { return !c.null(); });
   };
 
-  const int polls = std::max(max_wait_seconds_ / static_cast<int>(d2t::LOAD_UNLOAD_RETRY_INTERVAL), 1);
+  const int polls =
+      std::max(max_wait_seconds_ / static_cast<int>(d2t::LOAD_UNLOAD_RETRY_INTERVAL), 1);
   const int unload_retries = load_unload_retries_ * faulty_threshold_;
   ACE_UINT64 total_ms = 0;
   ACE_UINT64 cycles = 0;
@@ -126,11 +127,12 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
 
       bool count_failure = false;
       const ACE_UINT64 load_start = clock_->now_ms();
-      Move_Report load_report({d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(), changer.sg_name(),
-                               static_cast<int>(d->drive_number()), std::string(), m.slot_number(), 0,
-                               m.media_tag()});
-      if (!load_report.finish(d2t::tools::mount(changer.sg_name(), d->drive_number(), m.slot_number(),
-                                                m.media_tag(), load_unload_retries_, count_failure))) {
+      Move_Report load_report({d2t::metrics::MOVE_SCAN_LOAD, changer.serial_number(),
+                               changer.sg_name(), static_cast<int>(d->drive_number()),
+                               std::string(), m.slot_number(), 0, m.media_tag()});
+      if (!load_report.finish(d2t::tools::mount(changer.sg_name(), d->drive_number(),
+                                                m.slot_number(), m.media_tag(),
+                                                load_unload_retries_, count_failure))) {
         if (++mount_failures >= faulty_threshold_) break;
         continue;
       }
@@ -173,7 +175,8 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
           }
         }
         if (found || !cleaning_drive.null()) break;
-        if (poll + 1 < polls) clock_->sleep_seconds(static_cast<unsigned>(d2t::LOAD_UNLOAD_RETRY_INTERVAL));
+        if (poll + 1 < polls)
+          clock_->sleep_seconds(static_cast<unsigned>(d2t::LOAD_UNLOAD_RETRY_INTERVAL));
       }
 
       unanswered = found || !cleaning_drive.null() ? 0 : unanswered + 1;
@@ -187,15 +190,16 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
 
       // Eject through the device that holds the cartridge: the identified
       // drive, or the candidate that reported the cleaning cartridge.
-      const std::string& eject_device = cleaning_drive.null() ? d->dev_name() : cleaning_drive->dev_name();
+      const std::string& eject_device =
+          cleaning_drive.null() ? d->dev_name() : cleaning_drive->dev_name();
       const ACE_UINT64 unload_start = clock_->now_ms();
       Move_Report unload_report({d2t::metrics::MOVE_SCAN_UNLOAD, changer.serial_number(),
                                  changer.sg_name(), static_cast<int>(d->drive_number()),
                                  found ? d->serial_number() : std::string(), m.slot_number(), 0,
                                  m.media_tag()});
-      if (unload_report.finish(d2t::tools::unmount(changer.sg_name(), eject_device, d->drive_number(),
-                                                   m.slot_number(), m.media_tag(), unload_retries,
-                                                   count_failure))) {
+      if (unload_report.finish(d2t::tools::unmount(changer.sg_name(), eject_device,
+                                                   d->drive_number(), m.slot_number(),
+                                                   m.media_tag(), unload_retries, count_failure))) {
         total_ms += load_ms + (clock_->now_ms() - unload_start);
         ++cycles;
       } else {
@@ -204,7 +208,8 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
         // the stored drive names its home slot.
         d->slot_number(m.slot_number());
         d->media_tag(m.media_tag());
-        ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
+        ACE_ERROR((LM_ERROR,
+                   ACE_TEXT("Failed to unmount, sg_name=%C, dev_name=%C, drive_number=%d\n"),
                    d2t::log_text(changer.sg_name()).c_str(), d2t::log_text(d->dev_name()).c_str(),
                    static_cast<int>(d->drive_number())));
       }
@@ -212,8 +217,8 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
     }
 
     if (!found) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %s\n"), static_cast<int>(d->drive_number()),
-                 d2t::log_text(changer.sg_name()).c_str()));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to detect %d of %s\n"),
+                 static_cast<int>(d->drive_number()), d2t::log_text(changer.sg_name()).c_str()));
       elements[i].reset();
     }
   }
@@ -231,8 +236,9 @@ bool Tape_Controller::scan_all_media(d2t::Changer& changer) {
   // their media type (measured, recorded or native), else the first one
   // measured; what they are given is recorded for the next rescan.
   std::map<std::string, std::uint64_t> known;
-  d2t::identify::recorded_capacities(changer.serial_number(), known);
-  d2t::identify::assign_capacities(changer.medias(), known);
-  d2t::identify::record_capacities(changer);
+  std::set<std::string> guessed;
+  d2t::identify::recorded_capacities(changer.serial_number(), known, guessed);
+  d2t::identify::assign_capacities(changer.medias(), known, guessed);
+  d2t::identify::record_capacities(changer, guessed);
   return true;
 }

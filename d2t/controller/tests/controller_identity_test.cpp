@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <set>
 
 #include "d2t/controller/drive_identity.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
@@ -223,7 +224,7 @@ TEST_F(Identity_Test, CapacityPerMediaTypeAndARescanWithoutMoves) {
   for (const d2t::Media_var& m : lib->medias())
     if (!m->media_tag().empty()) capacity[m->media_tag()] = m->capacity();
   EXPECT_EQ(MEASURED, capacity["CHG0001L9"]);
-  EXPECT_EQ(MEASURED, capacity["CHG0002L9"]);  // same type as the measured one
+  EXPECT_EQ(MEASURED, capacity["CHG0002L9"]);           // same type as the measured one
   EXPECT_EQ(12000000000000ULL, capacity["CHG0003L8"]);  // native
   EXPECT_EQ(6000000000000ULL, capacity["CHG0004L7"]);
   EXPECT_FALSE(lib->type().empty());
@@ -350,15 +351,21 @@ TEST(Capacity_Assignment, ByRecordThenTypeThenNativeThenFirstMeasured) {
       media("A00005XX", d2t::MST_FULL, 0),       // same type as the recorded one
       media("A00006ZZ", d2t::MST_FULL, 0),       // unknown type: the first measured
       media("CLN001L1", d2t::MST_CLEAN, 0),      // left alone
+      media("A00007YY", d2t::MST_FULL, 0),       // recorded as a guess
+      media("A00008YY", d2t::MST_FULL, 0),       // same type as that guess
   };
-  d2t::identify::assign_capacities(medias, {{"A00004XX", 777}});
-  const std::uint64_t expected[] = {11000, 11000, 6000000000000ULL, 777, 777, 11000, 0};
+  // A00001L8 was a guess before: measured now, it no longer is one.
+  std::set<std::string> guessed = {"A00001L8", "A00007YY"};
+  d2t::identify::assign_capacities(medias, {{"A00004XX", 777}, {"A00007YY", 555}}, guessed);
+  const std::uint64_t expected[] = {11000, 11000, 6000000000000ULL, 777, 777, 11000, 0, 555, 555};
   for (std::size_t i = 0; i < medias.size(); ++i) {
     EXPECT_EQ(expected[i], medias[i]->capacity()) << i;
     EXPECT_EQ(i == 6 ? d2t::MST_CLEAN : d2t::MST_BLANK, medias[i]->state()) << i;
   }
+  EXPECT_EQ((std::set<std::string>{"A00003L7", "A00006ZZ", "A00007YY", "A00008YY"}), guessed);
   std::vector<d2t::Media_var> none = {media("A00001ZZ", d2t::MST_FULL, 0)};
-  d2t::identify::assign_capacities(none, {});
+  guessed.clear();
+  d2t::identify::assign_capacities(none, {}, guessed);
   EXPECT_EQ(d2t::MST_UNKNOWN, none[0]->state());
   EXPECT_EQ("L9", d2t::identify::media_type("A00001L9"));
   EXPECT_EQ(9000000000000ULL, d2t::identify::native_capacity("M8"));

@@ -3,10 +3,14 @@
 // libraries left without drives.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "d2t/controller/controller_sql.h"
+#include "d2t/controller/drive_identification.h"
 #include "d2t/controller/stored_inventory.h"
 #include "d2t/controller/tape_controller_database_impl.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
@@ -178,6 +182,34 @@ TEST_F(Rescan_Test, CleaningCartridgeIsClassifiedAndSkipped) {
   EXPECT_EQ("/dev/st0", drive_dev("CHG0001-D0"));
   EXPECT_EQ("/dev/st1", drive_dev("CHG0001-D1"));
   expect_consistent();
+  // The native capacity is recorded as a guess. A scan that needs a
+  // cycle anyway (here: the library's type is unknown) measures a guessed
+  // cartridge, and the measurement replaces the guesses.
+  std::map<std::string, std::uint64_t> known;
+  std::set<std::string> guessed;
+  ASSERT_TRUE(d2t::identify::recorded_capacities("CHG0001", known, guessed));
+  EXPECT_EQ(18000000000000ULL, known["DAT002L9"]);
+  EXPECT_EQ((std::set<std::string>{"DAT002L9", "DAT003L9", "DAT004L9"}), guessed);
+  c.cartridges[1].capacity = CAPACITY;
+  c.cartridges[2].capacity = CAPACITY;
+  write_library({0, 0, 0, {c}});
+  std::remove(dir_.file("library.state").c_str());  // the emulator starts over
+  controller_.reset();
+  ASSERT_TRUE(open_controller());
+  {
+    database::sql::Connection_var db =
+        database::sql::Legacy_Manager::instance()->get_connection_r("media_controller");
+    ASSERT_TRUE(db);
+    database::sql::Update_SQL u("changer");
+    u.set("type", std::string(), nullptr).where("serial_number=:serial").bind(":serial", "CHG0001");
+    ASSERT_TRUE(db->execute(u));
+  }
+  lib = rescan("CHG0001");
+  ASSERT_FALSE(lib.null());
+  ASSERT_TRUE(d2t::identify::recorded_capacities("CHG0001", known, guessed));
+  EXPECT_EQ(static_cast<std::uint64_t>(CAPACITY), known["DAT002L9"]);
+  EXPECT_EQ(static_cast<std::uint64_t>(CAPACITY), known["DAT004L9"]);
+  EXPECT_TRUE(guessed.empty());
 }
 
 // A capacity measured on one cartridge is given to every unmeasured one.
@@ -271,8 +303,8 @@ ACE_INT64 add_other_hosts_drive(ACE_INT64 changer_id) {
   Object row;
   json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
       "target_name", "9:0:5")("lun", Value(0))("drive_number", Value(5))("sg_name", "/dev/sg201")(
-      "dev_name", "/dev/st1")("serial_number", "B-DRIVE")("slot_number", Value(3))(
-      "failures", Value(0));
+      "dev_name", "/dev/st1")("serial_number", "B-DRIVE")("slot_number", Value(3))("failures",
+                                                                                   Value(0));
   return other.add_drive(row);
 }
 
@@ -307,7 +339,8 @@ TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
   EXPECT_EQ((std::vector<std::string>{"host-a", "host-a", "host-b"}), stored[0].host_ids);
 
   Log_Capture logs;
-  EXPECT_EQ("Media is loaded in another drive", str(load("CHG0001-D0", "CHG0003L9", false), "message"));
+  EXPECT_EQ("Media is loaded in another drive",
+            str(load("CHG0001-D0", "CHG0003L9", false), "message"));
   EXPECT_TRUE(logs.contains("loaded in drive B-DRIVE of host host-b")) << logs.lines().size();
   // The other host's drive is never moved from here, whatever its names.
   EXPECT_EQ("Failed to prepare devices", str(load("B-DRIVE", "CHG0001L9", false), "message"));
