@@ -50,6 +50,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -301,6 +302,14 @@ class Tape_Controller {
   // `device` (get_tape_device).
   bool unload_drive(const std::string& serial, json_spirit::Object& device,
                     json_spirit::Object& result);
+  // A drive whose stored slot may be wrong: a move on it succeeded but its
+  // result could not be stored (tape_controller_suspect.cpp).
+  void mark_suspect(const std::string& serial);
+  // In the drive's queue, before a load or unload decides anything: when
+  // drive `serial` is marked, reads its element from the changer, stores
+  // what it holds and re-reads `device` (get_tape_device; its device names
+  // kept); the mark goes once that is stored. Nothing for an unmarked drive.
+  void recheck_suspect(const std::string& serial, json_spirit::Object& device);
   // In the library's queue: the move of transfer() and its record.
   bool move_between_slots(const json_spirit::Object& from, const json_spirit::Object& to);
 
@@ -326,6 +335,8 @@ class Tape_Controller {
   // The candidates of that identification, reserved against every load,
   // unload and type-detection mount of any library (drive_reservations.h).
   Drive_Reservations drive_reservations_;
+  std::mutex suspect_lock_;
+  std::set<std::string> suspect_drives_;  // by drive serial
   std::string config_path_;
   std::shared_ptr<Controller_Clock> clock_;
   // Written by open() before any operation, read-only afterwards.

@@ -71,6 +71,7 @@ bool Tape_Controller::load(const Object& request, Object& result, Queue_Request*
                  d2t::log_text(*serial).c_str()));
       return false;
     }
+    recheck_suspect(*serial, device);
 
     // The cartridge must be known in the drive's library, and not in some
     // other drive, before anything moves. A request without a string tag
@@ -136,7 +137,9 @@ bool Tape_Controller::load(const Object& request, Object& result, Queue_Request*
         return true;
       }
       // The inventory cannot say where the cartridge is: put it back. The
-      // failure is reported once, below, whatever the move back did.
+      // failure is reported once, below, whatever the move back did; the
+      // next operation on the drive asks the changer what it holds.
+      mark_suspect(*serial);
       d2t::tools::unmount(sg_name, dev_name, static_cast<ACE_UINT32>(drive_number), slot32,
                           *media_tag, load_unload_retries_, count_failure);
       result["message"] = "Failed to save load info";

@@ -68,6 +68,7 @@ bool Tape_Controller::unload(const Object& request, Object& result, Queue_Reques
       now["dev_name"] = device["dev_name"];
       device.swap(now);
     }
+    recheck_suspect(serial, device);
     return unload_drive(serial, device, result);
   } catch (const std::exception& e) {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Unload input exception: %s\n"), e.what()));
@@ -132,7 +133,9 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
         return true;
       }
       // The cartridge is home but the inventory still places it in the
-      // drive: say so, rather than an empty failure.
+      // drive: say so, rather than an empty failure, and have the next
+      // operation on the drive ask the changer.
+      mark_suspect(serial);
       result["message"] = "Media was moved to slot " + std::to_string(slot_number) +
                           " but the inventory was not updated";
       ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to set drive(%s) slot to null after unload.\n"),

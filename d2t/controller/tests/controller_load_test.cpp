@@ -138,6 +138,19 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   database::sql::Legacy_Manager::instance()->clear_fault_plan();
   EXPECT_EQ("Media was moved to slot 5 but the inventory was not updated", str(r, "message"));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
+  // The stale row is not trusted: the next unload and load of the drive
+  // read its element first, and both succeed.
+  EXPECT_EQ(5, stored_slot("CHG0001-D0"));
+  EXPECT_TRUE(unload("CHG0001-D0", true).empty());
+  EXPECT_EQ(0, stored_slot("CHG0001-D0"));
+  load("CHG0001-D0", "CHG0005L9", true);
+  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
+  unload("CHG0001-D0", false);
+  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  load("CHG0001-D0", "CHG0004L9", true);
+  EXPECT_EQ("drive:0", where_is("CHG0004L9"));
+  EXPECT_EQ("slot:5", where_is("CHG0005L9"));
+  expect_consistent();
 }
 
 // The inventory shows the drive empty: nothing to do, or, when the drive
