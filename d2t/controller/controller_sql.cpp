@@ -74,7 +74,9 @@ bool Controller_Sql::slot_rows(std::int64_t changer_id, std::vector<Slot_Row>& r
   // generic result rows never hold a whole library of 50,000 slots.
   const int SLOT_ROWS_PER_QUERY = 4096;
   rows.clear();
-  long long after = std::numeric_limits<long long>::min();
+  // The first bound must fit the column's own type (PostgreSQL refuses an
+  // integer parameter outside int4 for an integer column).
+  long long after = std::numeric_limits<std::int32_t>::min();
   for (;;) {
     Select_SQL select("slot", nullptr);
     select.select("slot_number").select("media_tag").select("is_porter").select("occupied");

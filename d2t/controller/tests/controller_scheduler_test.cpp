@@ -362,6 +362,7 @@ TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   Client running(s, "LIB", op(Library_Operation::LOAD, "D0"));
   running.wait_started();
   Client dropped(s, "LIB", op(Library_Operation::UNLOAD, "D0"), wanted_while(leaves));
+  expect_queue(s, "LIB", "run load/D0 | wait unload/D0");  // each client has its own thread
   Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(leader, true));
   expect_queue(s, "LIB", "run load/D0 | wait unload/D0 refresh/");
   Client joined(s, "LIB", op(Library_Operation::REFRESH), wanted_while(there, true));

@@ -60,7 +60,8 @@ check("help", families["help_check"].documentation, "Help with \\ and\nnewline."
 check("types", {n: f.type for n, f in families.items() if n.startswith("d2t_")}, {
     "d2t_moves": "counter", "d2t_move_duration_seconds": "histogram", "d2t_scans": "counter",
     "d2t_scan_duration_seconds": "histogram", "d2t_http_requests": "counter",
-    "d2t_http_request_duration_seconds": "histogram", "d2t_inventory_read_errors": "counter",
+    "d2t_http_request_duration_seconds": "histogram", "d2t_http_abandoned": "counter",
+    "d2t_inventory_read_errors": "counter",
     "d2t_build_info": "gauge", "d2t_inventory_readable": "gauge", "d2t_drive_failures": "gauge",
     "d2t_drive_faulty": "gauge", "d2t_slots": "gauge"})
 
