@@ -51,13 +51,14 @@ void log_system_info(const char* swappiness_path) {
   struct utsname uts;
   if (::uname(&uts) != 0) return;
   const ACE_UINT64 memory_gib = (get_system_memory() + (ACE_UINT64(1) << 29)) >> 30;
+  // One literal, so the text can be found as it appears in the log.
+  // clang-format off
   ACE_DEBUG((LM_INFO,
-             // One line, so the text can be found as it appears in the log.
-             "system info: sysname=%s, nodename=%s, release=%s, version=%s, machine=%s, "
-             "processors=%d, memory=%QG, nofile=%d, swappiness=%d\n",
+             "system info: sysname=%s, nodename=%s, release=%s, version=%s, machine=%s, processors=%d, memory=%QG, nofile=%d, swappiness=%d\n",
              uts.sysname, uts.nodename, uts.release, uts.version, uts.machine,
              static_cast<int>(ACE_OS::num_processors()), memory_gib, ACE::max_handles(),
              static_cast<int>(swappiness)));
+  // clang-format on
 }
 
 void log_product_info() {

@@ -26,8 +26,9 @@ const char* type_for_duration(ACE_UINT64 ms) {
 
 bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive "
-                                  "manually and retry rescan.\n")));
+    // clang-format off
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to unload all drives before rescan, unload all drive manually and retry rescan.\n")));
+    // clang-format on
     return false;
   }
   if (!d2t::tools::changer_status(changer)) return false;
