@@ -6,6 +6,7 @@
 #include <ace/Service_Config.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <semaphore.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +54,9 @@ int g_read_fd = -1;
 pthread_t g_relay_thread;
 bool g_relay_running = false;
 pid_t g_relay_pid = -1;  // the process that started the relay thread
+// Posted by the relay thread once it has started and is about to wait for
+// its first record.
+sem_t g_relay_started;
 
 int install(int sig, void (*handler)(int)) {
   struct sigaction sa;
@@ -102,6 +106,7 @@ void dispatch(const Signal_Record& record) {
 }
 
 void* relay_main(void*) {
+  ::sem_post(&g_relay_started);
   Signal_Record record;
   for (;;) {
     const ssize_t n = ::read(g_read_fd, &record, sizeof record);
@@ -140,6 +145,7 @@ int start_relay() {
   for (int sig : RELAYED) sigaddset(&relayed, sig);
   ::pthread_sigmask(SIG_BLOCK, &relayed, &previous);
   g_read_fd = fds[0];
+  ::sem_init(&g_relay_started, 0, 0);
   const int rc = ::pthread_create(&g_relay_thread, nullptr, relay_main, nullptr);
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (rc != 0) {
@@ -148,6 +154,12 @@ int start_relay() {
     g_read_fd = -1;
     errno = rc;
     return -1;
+  }
+  // The configurator's -b forks right after this, with the relay thread
+  // alive. A thread still starting may hold locks of the allocator (or of a
+  // sanitizer's runtime) that the forked copy would then wait for forever;
+  // waiting until it runs its own code leaves it idle in read() at the fork.
+  while (::sem_wait(&g_relay_started) != 0 && errno == EINTR) {
   }
   ::pthread_setname_np(g_relay_thread, "signal-relay");
   g_relay_running = true;
