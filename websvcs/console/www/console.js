@@ -305,8 +305,14 @@
     drawOperations();
   }
 
+  // The host column appears when the library's drives are attached to more
+  // than one host (several daemons sharing one inventory); with one host it
+  // would repeat one id on every row.
   function drawDrives(drives) {
     const picked = pickedSlot();
+    const hosts = new Set(drives.map((d) => d.host_id || ''));
+    const showHost = hosts.size > 1;
+    $('drives-host').hidden = !showHost;
     $('drives').tBodies[0].innerHTML = drives.length ? drives.map((d) => {
       const loaded = d.slot_number !== null && d.slot_number !== undefined;
       const cartridge = loaded
@@ -324,6 +330,7 @@
         '<td class="num">' + esc(d.drive_number) + '</td>' +
         '<td class="tag">' + esc(d.serial_number) + '</td>' +
         '<td>' + esc(d.dev_name || '') + (d.sg_name ? ' <span class="muted">' + esc(d.sg_name) + '</span>' : '') + '</td>' +
+        (showHost ? '<td class="tag host">' + esc(d.host_id || '') + '</td>' : '') +
         '<td class="cartridge">' + cartridge + '</td>' +
         '<td class="num failures">' + esc(d.failures === undefined ? '' : d.failures) + '</td>' +
         '<td class="faulty-flag">' + (d.faulty ? '<b>faulty</b>' : 'no') + '</td>' +
