@@ -1,5 +1,6 @@
 // Lookups, system information and the log sink of the service host.
 
+#include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,8 +17,11 @@
 #include "starter/identity.h"
 #include "starter/log_sink.h"
 #include "starter/system_info.h"
-#include "starter/tests/child_process.h"
-#include "starter/tests/log_capture.h"
+#include "testing/child_process.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
+
+using namespace test_support;
 
 namespace {
 

@@ -1,4 +1,5 @@
-// Collects ACE_Log_Msg records in memory for the duration of a test.
+// Collects the ACE_Log_Msg records of every thread in memory for the
+// duration of a test (testing/log_capture.h: those of chosen threads).
 
 #ifndef STARTER_TESTS_LOG_CAPTURE_H
 #define STARTER_TESTS_LOG_CAPTURE_H

@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "starter/host_options.h"
-#include "starter/tests/child_process.h"
+#include "testing/child_process.h"
+#include "testing/temp_dir.h"
+
+using namespace test_support;
 
 namespace {
 

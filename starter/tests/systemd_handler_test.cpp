@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "starter/tests/child_process.h"
-#include "starter/tests/log_capture.h"
+#include "testing/child_process.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
+
+using namespace test_support;
 
 namespace {
 

@@ -18,13 +18,11 @@
 // in Host. A start whose inventory cannot be opened ends with status 1 and
 // no READY=1.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,10 +40,15 @@
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/child_process.h"
 #include "tests/system/system_support.h"
 
 using json_spirit::Value;
 using namespace system_test;
+using test_support::built_library;
+using test_support::built_program;
+using test_support::Child_Process;
+using test_support::Notify_Socket;
 
 namespace {
 
@@ -523,97 +526,46 @@ TEST_F(Reload_Test, TricklingClientHoldsNeitherReloadNorStop) {
   EXPECT_GT(stop_cut_seconds, 0);
 }
 
-// The datagrams a service manager would receive (NOTIFY_SOCKET).
-class Notify_Socket {
- public:
-  explicit Notify_Socket(const std::string& path)
-      : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Notify_Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  // Everything received so far, datagrams one after the other.
-  std::string received() {
-    char buf[4096];
-    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;) text_.append(buf, n);
-    return text_;
-  }
-
- private:
-  int fd_;
-  std::string text_;
-};
-
-// starter hosting the controller alone on the sample library, its
-// notifications sent by the stand-in for systemd's client library to
-// `notify_path`; its exit status (-1: still running after a minute, then
-// killed). With `ready` it is stopped (SIGTERM) once READY=1 arrives.
-int run_starter(const std::string& dir, const std::string& database_url, Notify_Socket& notify,
-                const std::string& notify_path, bool ready) {
+// starter hosting the controller alone on the sample library, on the
+// inventory `database_url`, its notifications sent by the stand-in for
+// systemd's client library to dir/notify.
+std::unique_ptr<Child_Process> start_starter(const std::string& dir,
+                                             const std::string& database_url) {
   const std::string services = dir + "/services";
   ::mkdir(services.c_str(), 0755);
   ::mkdir((dir + "/state").c_str(), 0700);
   write_file(services + "/10-tape-controller.conf",
-             std::string("dynamic Tape_Controller_Service Service_Object * ") + D2T_BINARY_DIR +
-                 "/lib/libtapemgr.so:_make_Tape_Controller_Service() \"\"\n");
+             "dynamic Tape_Controller_Service Service_Object * " + built_library("tapemgr") +
+                 ":_make_Tape_Controller_Service() \"\"\n");
   write_file(dir + "/library.json",
              read_file(std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json"));
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open((dir + "/starter.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    ::dup2(fd, STDOUT_FILENO);
-    ::dup2(fd, STDERR_FILENO);
-    ::setenv("COMPONENT", "tape", 1);
-    ::setenv("D2T_EMULATOR", (dir + "/library.json").c_str(), 1);
-    ::setenv("D2T_STATE_DIR", (dir + "/state").c_str(), 1);
-    ::setenv("D2T_DATABASE_URL", database_url.c_str(), 1);
-    ::setenv("NOTIFY_SOCKET", notify_path.c_str(), 1);
-    ::setenv("LIBSYSTEMD_FILENAME",
-             (std::string(D2T_BINARY_DIR) + "/lib/libd2t_systemd_stub.so").c_str(), 1);
-    ::setenv("WATCHDOG_USEC", "60000000", 1);
-    const std::string starter = std::string(D2T_BINARY_DIR) + "/bin/starter";
-    ::execl(starter.c_str(), "starter", "-f", services.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  for (int i = 0; i < 600; ++i) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (ready && notify.received().find("READY=1") != std::string::npos) ::kill(pid, SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
+  return std::make_unique<Child_Process>(
+      std::vector<std::string>{built_program("starter"), "-f", services},
+      std::vector<std::string>{"COMPONENT=tape", "D2T_EMULATOR=" + dir + "/library.json",
+                               "D2T_STATE_DIR=" + dir + "/state",
+                               "D2T_DATABASE_URL=" + database_url,
+                               "NOTIFY_SOCKET=" + dir + "/notify",
+                               "LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
+                               "WATCHDOG_USEC=60000000", "-D2T_LOG_FILE", "-JOURNAL_STREAM"});
 }
 
 // starter whose controller cannot open its inventory exits 1 and never
 // tells systemd it is ready; with an inventory it can open, it does.
 TEST_F(Reload_Test, UnopenableInventoryEndsTheStartWithoutReady) {
-  const std::string notify_path = dir_ + "/notify";
-  Notify_Socket notify(notify_path);
-  ASSERT_TRUE(notify.ok());
+  Notify_Socket notify(dir_ + "/notify");
+  ASSERT_TRUE(notify.bound());
   // A database file below a regular file cannot be created.
-  EXPECT_EQ(1, run_starter(dir_, "sqlite:" + dir_ + "/library.json/inventory.db", notify,
-                           notify_path, false))
-      << read_file(dir_ + "/starter.log");
-  EXPECT_EQ("", notify.received());
-  EXPECT_NE(std::string::npos,
-            read_file(dir_ + "/starter.log").find("its inventory database cannot be opened"))
-      << read_file(dir_ + "/starter.log");
+  auto child = start_starter(dir_, "sqlite:" + dir_ + "/library.json/inventory.db");
+  EXPECT_EQ(1, child->exit_code(std::chrono::seconds(60))) << child->output();
+  EXPECT_TRUE(notify.empty());
+  EXPECT_EQ(1, child->count("its inventory database cannot be opened")) << child->output();
 
-  EXPECT_EQ(0,
-            run_starter(dir_, "sqlite:" + dir_ + "/state/inventory.db", notify, notify_path, true))
-      << read_file(dir_ + "/starter.log");
-  EXPECT_NE(std::string::npos, notify.received().find("READY=1")) << notify.received();
+  child = start_starter(dir_, "sqlite:" + dir_ + "/state/inventory.db");
+  std::string ready;  // the start may take longer than one wait of next()
+  for (int i = 0; i < 6 && ready.empty(); ++i) ready = notify.next();
+  EXPECT_EQ("READY=1\n", ready) << child->output();
+  child->signal(SIGTERM);
+  EXPECT_EQ(0, child->exit_code(std::chrono::seconds(60))) << child->output();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "starter/tests/child_process.h"
+#include "testing/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,6 +15,8 @@
 #include <stdexcept>
 
 extern char** environ;
+
+namespace test_support {
 
 Child_Process::Child_Process(const std::vector<std::string>& argv,
                              const std::vector<std::string>& env) {
@@ -123,6 +125,12 @@ int Child_Process::wait_exit(std::chrono::milliseconds deadline) {
   return ended ? status_ : -1;
 }
 
+int Child_Process::exit_code(std::chrono::milliseconds deadline) {
+  const int status = wait_exit(deadline);
+  if (status == -1) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int Child_Process::thread_count() const {
   std::error_code ec;
   std::filesystem::directory_iterator tasks("/proc/" + std::to_string(pid_) + "/task", ec);
@@ -134,8 +142,6 @@ std::string built_program(const char* name) { return std::string(D2T_BINARY_DIR 
 std::string built_library(const char* name) {
   return std::string(D2T_BINARY_DIR "/lib/lib") + name + ".so";
 }
-
-Temp_Dir::Temp_Dir() : test_support::Temp_Dir("d2t-starter") { ::chmod(path().c_str(), 0755); }
 
 Notify_Socket::Notify_Socket(const std::string& path) {
   fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -160,3 +166,5 @@ bool Notify_Socket::empty() {
   char buf[256];
   return ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT) < 0;
 }
+
+}  // namespace test_support

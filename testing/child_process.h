@@ -1,9 +1,8 @@
-// Test support for the service host: a child process whose output is
-// collected by a reader thread (so tests wait for log lines without fixed
-// sleeps), a temporary directory, and a stand-in notification socket.
-
-#ifndef STARTER_TESTS_CHILD_PROCESS_H
-#define STARTER_TESTS_CHILD_PROCESS_H
+// A program of the build run as a child process whose output is collected
+// by a reader thread (so tests wait for log lines without fixed sleeps),
+// and a stand-in for systemd's notification socket.
+#ifndef TESTING_CHILD_PROCESS_H
+#define TESTING_CHILD_PROCESS_H
 
 #include <sys/types.h>
 
@@ -14,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "testing/temp_dir.h"
+namespace test_support {
 
 class Child_Process {
  public:
@@ -37,6 +36,9 @@ class Child_Process {
   // Waits for the child to end: its wait status, or -1 after the deadline
   // (the child is then killed).
   int wait_exit(std::chrono::milliseconds deadline = std::chrono::seconds(20));
+  // wait_exit() as a shell reports it: the exit code, 128 + the signal
+  // that ended the child, or -1 after the deadline.
+  int exit_code(std::chrono::milliseconds deadline = std::chrono::seconds(20));
   int thread_count() const;  // entries of /proc/PID/task
 
  private:
@@ -56,13 +58,6 @@ class Child_Process {
 std::string built_program(const char* name);
 std::string built_library(const char* name);
 
-// A temporary directory removed with its contents on destruction, readable
-// by the account the identity tests switch to.
-class Temp_Dir : public test_support::Temp_Dir {
- public:
-  Temp_Dir();
-};
-
 // A bound datagram socket standing in for systemd's notification socket.
 class Notify_Socket {
  public:
@@ -76,5 +71,7 @@ class Notify_Socket {
   int fd_ = -1;
   bool bound_ = false;
 };
+
+}  // namespace test_support
 
 #endif
