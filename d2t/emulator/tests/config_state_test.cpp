@@ -14,9 +14,8 @@ using testing_support::small_library;
 TEST(Library_File, SampleParsesWithDefaultsAndStateBesideFile) {
   Library_Config lib;
   std::string error;
-  ASSERT_TRUE(load_library(std::string(D2T_SOURCE_DIR) +
-                               "/d2t/emulator/samples/library.json",
-                           lib, &error))
+  ASSERT_TRUE(
+      load_library(std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json", lib, &error))
       << error;
   ASSERT_EQ(lib.changers.size(), 1u);
   const Changer_Config& c = lib.changers[0];
@@ -25,8 +24,8 @@ TEST(Library_File, SampleParsesWithDefaultsAndStateBesideFile) {
   EXPECT_EQ(c.porter_slots, 2u);
   ASSERT_EQ(c.drives.size(), 2u);
   EXPECT_EQ(c.drives[1].no_rewind_name(), "/dev/nst0");
-  EXPECT_EQ(lib.state_file, std::string(D2T_SOURCE_DIR) +
-                                "/d2t/emulator/samples/library.json.state");
+  EXPECT_EQ(lib.state_file,
+            std::string(D2T_SOURCE_DIR) + "/d2t/emulator/samples/library.json.state");
   int cleaning = 0, untagged = 0;
   for (const Cartridge_Config& k : c.cartridges) {
     cleaning += k.cleaning;
@@ -41,8 +40,7 @@ TEST(Library_File, RelativeStateFileIsBesideLibraryFile) {
   ASSERT_TRUE(parse_library(R"({"state_file": "s/x.state", "changers": []})",
                             "/etc/lib/library.json", lib, nullptr));
   EXPECT_EQ(lib.state_file, "/etc/lib/s/x.state");
-  ASSERT_TRUE(parse_library(R"({"state_file": "/var/x.state"})", "lib.json", lib,
-                            nullptr));
+  ASSERT_TRUE(parse_library(R"({"state_file": "/var/x.state"})", "lib.json", lib, nullptr));
   EXPECT_EQ(lib.state_file, "/var/x.state");
 }
 
@@ -135,8 +133,7 @@ TEST(State, TextRoundTripsAndRejectsDamage) {
 
   std::string epoch;
   std::uint64_t generation = 0;
-  ASSERT_TRUE(parse_state_header(text.substr(0, text.find('\n') + 1), epoch,
-                                 generation));
+  ASSERT_TRUE(parse_state_header(text.substr(0, text.find('\n') + 1), epoch, generation));
   EXPECT_EQ(epoch, "00ab");
   EXPECT_EQ(generation, 7u);
 

@@ -15,34 +15,11 @@ namespace d2t {
 namespace emulator {
 namespace {
 
+using testing_support::Answer;
+using testing_support::run;
 using testing_support::small_library;
 using testing_support::Temp_Dir;
 using testing_support::write_file;
-
-struct Answer {
-  bool good = false;
-  std::uint8_t key = 0, asc = 0;
-  std::vector<std::uint8_t> data;
-};
-
-Answer run(d2t::scsi::Transport& t, std::vector<std::uint8_t> cdb, std::size_t len) {
-  Answer a;
-  a.data.assign(len, 0);
-  d2t::scsi::Command cmd;
-  cmd.cdb = cdb.data();
-  cmd.cdb_len = cdb.size();
-  cmd.direction = d2t::scsi::Direction::FROM_DEVICE;
-  cmd.data = a.data.data();
-  cmd.data_len = len;
-  d2t::scsi::Outcome o = t.execute(cmd);
-  a.good = o.status == 0 && o.os_errno == 0;
-  if (o.sense.size() > 12) {
-    a.key = o.sense[2] & 0x0F;
-    a.asc = o.sense[12];
-  }
-  a.data.resize(len - o.resid);
-  return a;
-}
 
 // The library of test_support with its "dvcid" replaced and extra drive
 // keys for DRV-A (drive 0).
@@ -72,7 +49,7 @@ class Identity_Test : public ::testing::Test {
             4096);
     std::vector<d2t::scsi::Element> out;
     d2t::scsi::Element_Report report;
-    if (a.good) {
+    if (a.good()) {
       EXPECT_TRUE(
           d2t::scsi::parse_element_status(a.data.data(), a.data.size(), out, report, nullptr));
     }
@@ -117,9 +94,9 @@ TEST_F(Identity_Test, EachDvcidAnswer) {
   use(library("reject"));
   Answer refused;
   EXPECT_TRUE(drives(true, &refused).empty());
-  EXPECT_FALSE(refused.good);
-  EXPECT_EQ(0x05, refused.key);
-  EXPECT_EQ(0x24, refused.asc);
+  EXPECT_FALSE(refused.good());
+  EXPECT_EQ(0x05, refused.key());
+  EXPECT_EQ(0x24, refused.asc());
   EXPECT_EQ(2u, drives(false).size());
 
   std::string error;
@@ -167,8 +144,8 @@ TEST_F(Identity_Test, AutomationVpdListsAndAnswersTheDrivePlacement) {
   ASSERT_TRUE(d2t::scsi::parse_supported_pages(list.data.data(), list.data.size(), pages));
   EXPECT_EQ((std::vector<std::uint8_t>{0x00, 0x80, 0x83}), pages);
   Answer refused = vpd("/dev/sg6", 0xB4);
-  EXPECT_FALSE(refused.good);
-  EXPECT_EQ(0x24, refused.asc);
+  EXPECT_FALSE(refused.good());
+  EXPECT_EQ(0x24, refused.asc());
 
   std::string error;
   Library_Config config;

@@ -1,11 +1,12 @@
 // Cartridge moves, drive states, persistence and injected faults of the
 // emulated library, checked against its truth after each step.
+#include "d2t/emulator/library.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "d2t/emulator/element_map.h"
-#include "d2t/emulator/library.h"
 #include "test_support.h"
 
 namespace d2t {
@@ -27,7 +28,7 @@ std::map<std::string, std::string> where(Library& lib) {
   EXPECT_TRUE(lib.cartridges(all, &error)) << error;
   std::map<std::string, std::string> out;
   for (const Cartridge_Info& c : all) {
-    std::string w = c.place == Place::DRIVE ? "d" + std::to_string(c.drive)
+    std::string w = c.place == Place::DRIVE    ? "d" + std::to_string(c.drive)
                     : c.place == Place::PORTER ? "p" + std::to_string(c.slot)
                                                : "s" + std::to_string(c.slot);
     EXPECT_TRUE(out.emplace(c.barcode, w).second) << "twice: " << c.barcode;

@@ -49,8 +49,7 @@ class Preload_Test : public ::testing::Test {
 
   // Runs a tool with the emulator preloaded; stdout and stderr together.
   Tool_Run tool(const std::string& args) {
-    std::string cmd = "LD_PRELOAD='" + PRELOAD + "' D2T_EMULATOR='" + file_ +
-                      "' " + args + " 2>&1";
+    std::string cmd = "LD_PRELOAD='" + PRELOAD + "' D2T_EMULATOR='" + file_ + "' " + args + " 2>&1";
     Tool_Run r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -67,7 +66,8 @@ class Preload_Test : public ::testing::Test {
     Tool_Run r = tool("mtx -f /dev/sg5 status");
     EXPECT_EQ(r.status, 0) << r.out;
     std::map<std::string, std::string> out;
-    std::regex drive(R"(Data Transfer Element (\d+):Full \(Storage Element (\d+) Loaded\)(:VolumeTag = (\S*))?)");
+    std::regex drive(
+        R"(Data Transfer Element (\d+):Full \(Storage Element (\d+) Loaded\)(:VolumeTag = (\S*))?)");
     std::regex slot(R"(Storage Element (\d+)( IMPORT/EXPORT)?:Full( :VolumeTag=(\S*))?)");
     std::istringstream in(r.out);
     std::string line;
@@ -86,8 +86,8 @@ class Preload_Test : public ::testing::Test {
     EXPECT_TRUE(lib_->cartridges(all, nullptr));
     std::map<std::string, std::string> out;
     for (const Cartridge_Info& c : all)
-      out[c.place == Place::DRIVE ? "d" + std::to_string(c.drive)
-                                  : "s" + std::to_string(c.slot)] = c.barcode;
+      out[c.place == Place::DRIVE ? "d" + std::to_string(c.drive) : "s" + std::to_string(c.slot)] =
+          c.barcode;
     return out;
   }
 
@@ -99,8 +99,7 @@ class Preload_Test : public ::testing::Test {
 TEST_F(Preload_Test, MtxStatusAndMovesAgreeWithTheTruth) {
   EXPECT_EQ(mtx_status(), truth());
   Tool_Run r = tool("mtx -f /dev/sg5 status");
-  EXPECT_NE(r.out.find("2 Drives, 12 Slots ( 2 Import/Export )"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("2 Drives, 12 Slots ( 2 Import/Export )"), std::string::npos) << r.out;
 
   r = tool("mtx -f /dev/sg5 load 1 0");
   EXPECT_EQ(r.status, 0) << r.out;

@@ -14,51 +14,13 @@ namespace emulator {
 namespace {
 
 using d2t::scsi::Device_Kind;
+using testing_support::Answer;
+using testing_support::move_cdb;
+using testing_support::res_cdb;
+using testing_support::run;
 using testing_support::small_library;
 using testing_support::Temp_Dir;
 using testing_support::write_file;
-
-struct Result {
-  d2t::scsi::Outcome outcome;
-  std::vector<std::uint8_t> data;
-  std::uint8_t key() const { return outcome.sense.size() > 2 ? outcome.sense[2] & 0x0F : 0; }
-  std::uint8_t asc() const { return outcome.sense.size() > 12 ? outcome.sense[12] : 0; }
-  std::uint8_t ascq() const { return outcome.sense.size() > 13 ? outcome.sense[13] : 0; }
-};
-
-Result run(d2t::scsi::Transport& t, std::vector<std::uint8_t> cdb,
-           std::size_t data_len = 0) {
-  Result r;
-  r.data.assign(data_len, 0xEE);
-  d2t::scsi::Command cmd;
-  cmd.cdb = cdb.data();
-  cmd.cdb_len = cdb.size();
-  cmd.direction = data_len ? d2t::scsi::Direction::FROM_DEVICE
-                           : d2t::scsi::Direction::NONE;
-  cmd.data = data_len ? r.data.data() : nullptr;
-  cmd.data_len = data_len;
-  r.outcome = t.execute(cmd);
-  r.data.resize(data_len - r.outcome.resid);
-  return r;
-}
-
-std::vector<std::uint8_t> res_cdb(std::uint8_t type, bool voltag, bool dvcid,
-                                  std::uint16_t start, std::uint16_t count,
-                                  std::uint32_t alloc) {
-  return {0xB8, static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
-          static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start),
-          static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count),
-          static_cast<std::uint8_t>(dvcid ? 1 : 0),
-          static_cast<std::uint8_t>(alloc >> 16), static_cast<std::uint8_t>(alloc >> 8),
-          static_cast<std::uint8_t>(alloc), 0, 0};
-}
-
-std::vector<std::uint8_t> move_cdb(std::uint16_t from, std::uint16_t to) {
-  return {0xA5, 0, 0, 0,
-          static_cast<std::uint8_t>(from >> 8), static_cast<std::uint8_t>(from),
-          static_cast<std::uint8_t>(to >> 8), static_cast<std::uint8_t>(to),
-          0, 0, 0, 0};
-}
 
 class Provider_Test : public ::testing::Test {
  protected:
@@ -70,15 +32,13 @@ class Provider_Test : public ::testing::Test {
     changer_ = provider_->open("/dev/sg5", &error);
     ASSERT_TRUE(changer_) << error;
   }
-  std::vector<d2t::scsi::Element> elements(std::uint8_t type, bool voltag,
-                                           bool dvcid) {
-    Result r = run(*changer_, res_cdb(type, voltag, dvcid, 0, 0xFFFF, 65536), 65536);
-    EXPECT_EQ(r.outcome.status, 0);
+  std::vector<d2t::scsi::Element> elements(std::uint8_t type, bool voltag, bool dvcid) {
+    Answer r = run(*changer_, res_cdb(type, voltag, dvcid, 0, 0xFFFF, 65536), 65536);
+    EXPECT_EQ(r.status, 0);
     std::vector<d2t::scsi::Element> out;
     d2t::scsi::Element_Report report;
     std::string error;
-    EXPECT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out,
-                                                report, &error))
+    EXPECT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, &error))
         << error;
     EXPECT_FALSE(report.truncated);
     return out;
@@ -102,8 +62,8 @@ TEST_F(Provider_Test, ListsDevicesInHostOrderAndOpensEveryName) {
   for (const char* name : {"/dev/sg6", "/dev/st0", "/dev/nst0"}) {
     std::unique_ptr<d2t::scsi::Transport> t = provider_->open(name, nullptr);
     ASSERT_TRUE(t) << name;
-    Result r = run(*t, {0x12, 1, 0x80, 0, 64, 0}, 64);
-    ASSERT_EQ(r.outcome.status, 0);
+    Answer r = run(*t, {0x12, 1, 0x80, 0, 64, 0}, 64);
+    ASSERT_EQ(r.status, 0);
     EXPECT_EQ(std::string(r.data.begin() + 4, r.data.end()), "DRV-B") << name;
   }
   std::string error;
@@ -121,7 +81,7 @@ TEST_F(Provider_Test, ListsDevicesInHostOrderAndOpensEveryName) {
 }
 
 TEST_F(Provider_Test, ElementStatusDecodesToTheTruth) {
-  ASSERT_EQ(run(*changer_, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).outcome.status, 0);
+  ASSERT_EQ(run(*changer_, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).status, 0);
   auto all = elements(0, true, true);
   ASSERT_EQ(all.size(), 1u + 2 + 2 + 10);
   EXPECT_EQ(all[0].type, d2t::scsi::ELEMENT_TRANSPORT);
@@ -152,11 +112,10 @@ TEST_F(Provider_Test, ElementStatusDecodesToTheTruth) {
 
 TEST_F(Provider_Test, ElementStatusHonoursStartCountAndAllocation) {
   // Start inside the storage range, two elements.
-  Result r = run(*changer_, res_cdb(2, true, false, STORAGE_BASE + 2, 2, 4096), 4096);
+  Answer r = run(*changer_, res_cdb(2, true, false, STORAGE_BASE + 2, 2, 4096), 4096);
   std::vector<d2t::scsi::Element> out;
   d2t::scsi::Element_Report report;
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out,
-                                              report, nullptr));
+  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, nullptr));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(report.first_address, STORAGE_BASE + 2);
   EXPECT_EQ(out[0].volume_tag, "CLN001L1");
@@ -164,24 +123,23 @@ TEST_F(Provider_Test, ElementStatusHonoursStartCountAndAllocation) {
   r = run(*changer_, res_cdb(0, true, false, 0, 0xFFFF, 100), 4096);
   ASSERT_EQ(r.data.size(), 100u);
   out.clear();
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out,
-                                              report, nullptr));
+  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, nullptr));
   EXPECT_TRUE(report.truncated);
   EXPECT_EQ(report.available, 15);
-  Result full = run(*changer_, res_cdb(0, true, false, 0, 0xFFFF, report.report_bytes + 8),
+  Answer full = run(*changer_, res_cdb(0, true, false, 0, 0xFFFF, report.report_bytes + 8),
                     report.report_bytes + 8);
   EXPECT_EQ(full.data.size(), report.report_bytes + 8u);
   // Beyond the last element: an empty report. Unknown type: refused.
   r = run(*changer_, res_cdb(3, false, false, PORTER_BASE + 5, 10, 4096), 4096);
-  ASSERT_EQ(r.outcome.status, 0);
+  ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.data[3], 0);
   r = run(*changer_, res_cdb(6, false, false, 0, 10, 4096), 4096);
   EXPECT_EQ(r.key(), 0x05);
 }
 
 TEST_F(Provider_Test, ModeSensePage1DGivesTheAddressMap) {
-  Result r = run(*changer_, {0x1A, 0x08, 0x1D, 0, 255, 0}, 255);
-  ASSERT_EQ(r.outcome.status, 0);
+  Answer r = run(*changer_, {0x1A, 0x08, 0x1D, 0, 255, 0}, 255);
+  ASSERT_EQ(r.status, 0);
   d2t::scsi::Element_Map map;
   ASSERT_TRUE(d2t::scsi::parse_element_map(r.data.data(), r.data.size(), map));
   EXPECT_EQ(map.storage_first, STORAGE_BASE);
@@ -191,20 +149,20 @@ TEST_F(Provider_Test, ModeSensePage1DGivesTheAddressMap) {
   EXPECT_EQ(map.data_transfer_first, DRIVE_BASE);
   EXPECT_EQ(map.data_transfer_count, 2);
   EXPECT_EQ(map.transport_count, 1);
-  Result ten = run(*changer_, {0x5A, 0x08, 0x1D, 0, 0, 0, 0, 0, 255, 0}, 255);
-  ASSERT_EQ(ten.outcome.status, 0);
+  Answer ten = run(*changer_, {0x5A, 0x08, 0x1D, 0, 0, 0, 0, 0, 255, 0}, 255);
+  ASSERT_EQ(ten.status, 0);
   ASSERT_EQ(ten.data.size(), 8u + 20);
   EXPECT_EQ(ten.data[8], 0x1D);
   EXPECT_EQ(run(*changer_, {0x1A, 0, 0x1C, 0, 255, 0}, 255).key(), 0x05);
 }
 
 TEST_F(Provider_Test, FailuresCarrySenseAndRequestSenseRepeatsIt) {
-  Result r = run(*changer_, move_cdb(STORAGE_BASE + 5, STORAGE_BASE + 6));
-  EXPECT_EQ(r.outcome.status, 2);
+  Answer r = run(*changer_, move_cdb(STORAGE_BASE + 5, STORAGE_BASE + 6));
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.key(), 0x05);
   EXPECT_EQ(r.asc(), 0x3B);
   EXPECT_EQ(r.ascq(), 0x0E);
-  Result rs = run(*changer_, {0x03, 0, 0, 0, 18, 0}, 18);
+  Answer rs = run(*changer_, {0x03, 0, 0, 0, 18, 0}, 18);
   ASSERT_EQ(rs.data.size(), 18u);
   EXPECT_EQ(rs.data[12], 0x3B);
   rs = run(*changer_, {0x03, 0, 0, 0, 18, 0}, 18);
@@ -216,16 +174,16 @@ TEST_F(Provider_Test, FailuresCarrySenseAndRequestSenseRepeatsIt) {
 TEST_F(Provider_Test, DriveAnswersReadinessAttributesAndEject) {
   std::unique_ptr<d2t::scsi::Transport> drive = provider_->open("/dev/st1", nullptr);
   ASSERT_TRUE(drive);
-  Result r = run(*drive, {0, 0, 0, 0, 0, 0});
+  Answer r = run(*drive, {0, 0, 0, 0, 0, 0});
   EXPECT_EQ(r.key(), 0x02);
   EXPECT_EQ(r.asc(), 0x3A);
-  ASSERT_EQ(run(*changer_, move_cdb(STORAGE_BASE + 1, DRIVE_BASE)).outcome.status, 0);
+  ASSERT_EQ(run(*changer_, move_cdb(STORAGE_BASE + 1, DRIVE_BASE)).status, 0);
   EXPECT_EQ(run(*drive, {0, 0, 0, 0, 0, 0}).key(), 0x06);
-  EXPECT_EQ(run(*drive, {0, 0, 0, 0, 0, 0}).outcome.status, 0);
+  EXPECT_EQ(run(*drive, {0, 0, 0, 0, 0, 0}).status, 0);
 
   std::vector<std::uint8_t> ra = {0x8C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
   r = run(*drive, ra, 256);
-  ASSERT_EQ(r.outcome.status, 0);
+  ASSERT_EQ(r.status, 0);
   std::vector<d2t::scsi::Attribute> attrs;
   ASSERT_TRUE(d2t::scsi::parse_attributes(r.data.data(), r.data.size(), attrs));
   std::uint64_t max = 0, type = 9;
@@ -237,10 +195,10 @@ TEST_F(Provider_Test, DriveAnswersReadinessAttributesAndEject) {
   EXPECT_EQ(type, 0u);
 
   // Eject, then the changer takes the cartridge home.
-  EXPECT_EQ(run(*drive, {0x1B, 0, 0, 0, 0, 0}).outcome.status, 0);
+  EXPECT_EQ(run(*drive, {0x1B, 0, 0, 0, 0, 0}).status, 0);
   EXPECT_EQ(run(*drive, {0, 0, 0, 0, 0, 0}).asc(), 0x04);
   EXPECT_EQ(run(*drive, ra, 256).key(), 0x02);
-  EXPECT_EQ(run(*changer_, move_cdb(DRIVE_BASE, STORAGE_BASE + 1)).outcome.status, 0);
+  EXPECT_EQ(run(*changer_, move_cdb(DRIVE_BASE, STORAGE_BASE + 1)).status, 0);
   EXPECT_EQ(run(*drive, {0x1B, 0, 0, 0, 0, 0}).asc(), 0x3A);
 
   r = run(*drive, {0x05, 0, 0, 0, 0, 0}, 6);
@@ -271,8 +229,8 @@ TEST(Shared_Library, DriveOfAnotherHostIsAnElementWithoutADevice) {
 
   auto changer = provider->open("/dev/sg5", nullptr);
   ASSERT_TRUE(changer);
-  ASSERT_EQ(run(*changer, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).outcome.status, 0);
-  Result r = run(*changer, res_cdb(4, true, true, 0, 0xFFFF, 4096), 4096);
+  ASSERT_EQ(run(*changer, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).status, 0);
+  Answer r = run(*changer, res_cdb(4, true, true, 0, 0xFFFF, 4096), 4096);
   std::vector<d2t::scsi::Element> drives;
   d2t::scsi::Element_Report report;
   ASSERT_TRUE(
@@ -304,13 +262,12 @@ TEST(Large_Library, FullElementStatusCoversEverySlot) {
   auto changer = provider->open("/dev/sg20", nullptr);
   ASSERT_TRUE(changer);
   const std::uint32_t alloc = 4 << 20;
-  Result r = run(*changer, res_cdb(2, true, false, 0, 0xFFFF, alloc), alloc);
-  ASSERT_EQ(r.outcome.status, 0);
+  Answer r = run(*changer, res_cdb(2, true, false, 0, 0xFFFF, alloc), alloc);
+  ASSERT_EQ(r.status, 0);
   std::vector<d2t::scsi::Element> out;
   d2t::scsi::Element_Report report;
   std::string error;
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out,
-                                              report, &error))
+  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, &error))
       << error;
   ASSERT_EQ(out.size(), 50000u);
   EXPECT_EQ(out.back().address, STORAGE_BASE + 49999);

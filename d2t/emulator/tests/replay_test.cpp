@@ -17,7 +17,11 @@ namespace d2t {
 namespace emulator {
 namespace {
 
-using d2t::capture::Bytes;
+using testing_support::Answer;
+using testing_support::Bytes;
+using testing_support::move_cdb;
+using testing_support::res_cdb;
+using testing_support::run;
 using testing_support::Temp_Dir;
 using testing_support::write_file;
 
@@ -35,61 +39,6 @@ const char ORIGINAL[] = R"({"changers": [{
     {"slot": 1, "barcode": "R00001L9"}, {"slot": 2, "barcode": "R00002L9"},
     {"slot": 5, "barcode": "CLN005L1", "cleaning": true}, {"slot": 7, "barcode": ""},
     {"slot": 13, "barcode": "R00013L9"}, {"drive": 1, "barcode": "R00099L9"}]}]})";
-
-struct Answer {
-  std::uint8_t status = 0;
-  Bytes data, sense;
-  bool operator==(const Answer& o) const {
-    return status == o.status && data == o.data && sense == o.sense;
-  }
-};
-
-Answer run(d2t::scsi::Transport& t, const Bytes& cdb, std::size_t alloc) {
-  Answer a;
-  a.data.assign(alloc, 0xEE);
-  d2t::scsi::Command cmd;
-  cmd.cdb = cdb.data();
-  cmd.cdb_len = cdb.size();
-  cmd.direction = alloc ? d2t::scsi::Direction::FROM_DEVICE : d2t::scsi::Direction::NONE;
-  cmd.data = alloc ? a.data.data() : nullptr;
-  cmd.data_len = alloc;
-  d2t::scsi::Outcome o = t.execute(cmd);
-  a.status = o.status;
-  a.sense = o.sense;
-  a.data.resize(alloc - o.resid);
-  return a;
-}
-
-Bytes res(std::uint8_t type, bool voltag, bool dvcid, std::uint16_t start, std::uint16_t count,
-          std::uint32_t alloc) {
-  return {0xB8,
-          static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
-          static_cast<std::uint8_t>(start >> 8),
-          static_cast<std::uint8_t>(start),
-          static_cast<std::uint8_t>(count >> 8),
-          static_cast<std::uint8_t>(count),
-          static_cast<std::uint8_t>(dvcid ? 1 : 0),
-          static_cast<std::uint8_t>(alloc >> 16),
-          static_cast<std::uint8_t>(alloc >> 8),
-          static_cast<std::uint8_t>(alloc),
-          0,
-          0};
-}
-
-Bytes move(std::uint16_t from, std::uint16_t to) {
-  return {0xA5,
-          0,
-          0,
-          0,
-          static_cast<std::uint8_t>(from >> 8),
-          static_cast<std::uint8_t>(from),
-          static_cast<std::uint8_t>(to >> 8),
-          static_cast<std::uint8_t>(to),
-          0,
-          0,
-          0,
-          0};
-}
 
 class Replay_Test : public ::testing::Test {
  protected:
@@ -127,7 +76,7 @@ class Replay_Test : public ::testing::Test {
           for (std::uint16_t start : {0x0, 0x101, 0x400, 0x1003, 0x2000})
             for (std::uint16_t count : {1, 3, 0xFFFF})
               for (std::uint32_t alloc : {8u, 30u, 100u, 4096u}) {
-                Bytes cdb = res(type, voltag, dvcid, start, count, alloc);
+                Bytes cdb = res_cdb(type, voltag, dvcid, start, count, alloc);
                 ASSERT_EQ(run(*a, cdb, alloc), run(*b, cdb, alloc)) << d2t::capture::to_hex(cdb);
               }
   }
@@ -143,13 +92,15 @@ TEST_F(Replay_Test, AnswersLikeTheOriginalBeforeAndAfterMoves) {
   // Into a drive, out of a drive, slot to porter, porter to slot.
   auto a = original_->open("/dev/sg40", nullptr);
   auto b = replay_->open("/dev/sg40", nullptr);
-  for (const auto& m : {move(0x1000, 0x100), move(0x101, 0x1002), move(0x1004, 0x400),
-                        move(0x1006, 0x401), move(0x400, 0x1009), move(0x1008, 0x101)}) {
+  for (const auto& m :
+       {move_cdb(0x1000, 0x100), move_cdb(0x101, 0x1002), move_cdb(0x1004, 0x400),
+        move_cdb(0x1006, 0x401), move_cdb(0x400, 0x1009), move_cdb(0x1008, 0x101)}) {
     Answer x = run(*a, m, 0), y = run(*b, m, 0);
     ASSERT_EQ(x, y) << d2t::capture::to_hex(m);
   }
   // Refusals agree too: source empty, destination full, no such element.
-  for (const auto& m : {move(0x1000, 0x1001), move(0x1001, 0x1009), move(0x1000, 0x1FFF)})
+  for (const auto& m :
+       {move_cdb(0x1000, 0x1001), move_cdb(0x1001, 0x1009), move_cdb(0x1000, 0x1FFF)})
     ASSERT_EQ(run(*a, m, 0), run(*b, m, 0)) << d2t::capture::to_hex(m);
   ASSERT_NO_FATAL_FAILURE(expect_same_element_status());
 
@@ -197,9 +148,8 @@ TEST_F(Replay_Test, UnrecordedPagesAreInvalidFieldsAndRecordedOnesAreCut) {
   auto b = replay_->open("/dev/sg40", nullptr);
   const Answer refused = run(*b, {0x12, 1, 0xC0, 0, 255, 0}, 255);
   EXPECT_EQ(2, refused.status);
-  ASSERT_GE(refused.sense.size(), 14u);
-  EXPECT_EQ(0x05, refused.sense[2] & 0x0F);
-  EXPECT_EQ(0x24, refused.sense[12]);
+  EXPECT_EQ(0x05, refused.key());
+  EXPECT_EQ(0x24, refused.asc());
   EXPECT_EQ(2, run(*b, {0x1A, 0x08, 0x1C, 0, 255, 0}, 255).status);
   EXPECT_EQ(2, run(*b, {0x12, 0, 0x80, 0, 255, 0}, 255).status);  // page without EVPD
   for (std::uint8_t alloc : {5, 36, 255}) {
@@ -231,8 +181,8 @@ TEST_F(Replay_Test, ServesTheRecordedDvcidVariantThatExists) {
              list.end());
   ASSERT_NO_FATAL_FAILURE(replay_with(c));
   auto b = replay_->open("/dev/sg40", nullptr);
-  EXPECT_EQ(run(*b, res(4, true, false, 0, 10, 4096), 4096),
-            run(*b, res(4, true, true, 0, 10, 4096), 4096));
+  EXPECT_EQ(run(*b, res_cdb(4, true, false, 0, 10, 4096), 4096),
+            run(*b, res_cdb(4, true, true, 0, 10, 4096), 4096));
   // And the reverse: identifiers only.
   c = capture_;
   c.changer.exchanges.erase(std::remove_if(c.changer.exchanges.begin(), c.changer.exchanges.end(),
@@ -243,8 +193,8 @@ TEST_F(Replay_Test, ServesTheRecordedDvcidVariantThatExists) {
   ASSERT_NO_FATAL_FAILURE(replay_with(c));
   auto a = original_->open("/dev/sg40", nullptr);
   b = replay_->open("/dev/sg40", nullptr);
-  EXPECT_EQ(run(*a, res(4, true, true, 0, 10, 4096), 4096),
-            run(*b, res(4, true, false, 0, 10, 4096), 4096));
+  EXPECT_EQ(run(*a, res_cdb(4, true, true, 0, 10, 4096), 4096),
+            run(*b, res_cdb(4, true, false, 0, 10, 4096), 4096));
 }
 
 TEST_F(Replay_Test, KeepsADescriptorLengthThatDisagreesWithTheByteCount) {
@@ -262,10 +212,10 @@ TEST_F(Replay_Test, KeepsADescriptorLengthThatDisagreesWithTheByteCount) {
   ASSERT_FALSE(recorded.empty());
   ASSERT_NO_FATAL_FAILURE(replay_with(c));
   auto b = replay_->open("/dev/sg40", nullptr);
-  Answer whole = run(*b, res(4, true, true, 0x100, 2, 4096), 4096);
+  Answer whole = run(*b, res_cdb(4, true, true, 0x100, 2, 4096), 4096);
   EXPECT_EQ(recorded, whole.data);
   // One element of it: the same announced length and the real bytes.
-  Answer one = run(*b, res(4, true, true, 0x101, 1, 4096), 4096);
+  Answer one = run(*b, res_cdb(4, true, true, 0x101, 1, 4096), 4096);
   ASSERT_GE(one.data.size(), 16u);
   EXPECT_EQ(recorded[10], one.data[10]);
   EXPECT_EQ(recorded[11], one.data[11]);
@@ -278,9 +228,9 @@ TEST_F(Replay_Test, FaultsAndOverridesApply) {
   EXPECT_FALSE(replay_->open("/dev/sg40", nullptr));
   auto b = replay_->open("/dev/sg77", nullptr);
   ASSERT_TRUE(b);
-  Answer refused = run(*b, move(0x1000, 0x100), 0);
+  Answer refused = run(*b, move_cdb(0x1000, 0x100), 0);
   EXPECT_EQ(2, refused.status);
-  EXPECT_EQ(0, run(*b, move(0x1000, 0x100), 0).status);
+  EXPECT_EQ(0, run(*b, move_cdb(0x1000, 0x100), 0).status);
   // A "timing" of the replayed changer replaces the library's.
   std::remove((replay_file_ + ".state").c_str());
   write_file(replay_file_, R"({"timing": {"move_ms": 7000},
@@ -292,13 +242,12 @@ TEST_F(Replay_Test, FaultsAndOverridesApply) {
   Emulated_Provider timed(lib);
   auto t = timed.open("/dev/sg40", nullptr);
   ASSERT_TRUE(t);
-  ASSERT_EQ(0, run(*t, move(0x1001, 0x1003), 0).status);
+  ASSERT_EQ(0, run(*t, move_cdb(0x1001, 0x1003), 0).status);
   EXPECT_EQ(50u, clock->slept_ms());
-  ASSERT_EQ(0, run(*t, move(0x1003, 0x100), 0).status);
+  ASSERT_EQ(0, run(*t, move_cdb(0x1003, 0x100), 0).status);
   EXPECT_EQ(100u, clock->slept_ms());
   const Answer loading = run(*timed.open("/dev/sg41", nullptr), {0, 0, 0, 0, 0, 0}, 0);
-  ASSERT_GE(loading.sense.size(), 14u);
-  EXPECT_EQ(0x04, loading.sense[12]);  // becoming ready: load_ms has not passed
+  EXPECT_EQ(0x04, loading.asc());  // becoming ready: load_ms has not passed
   // Shape keys belong to the capture.
   write_file(replay_file_, R"({"changers": [{"capture": "capture.json", "storage_slots": 3}]})");
   EXPECT_FALSE(make_provider(replay_file_, &error));

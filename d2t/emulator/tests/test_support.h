@@ -1,10 +1,13 @@
 // Helpers shared by the emulator tests: a temporary folder, files written
-// whole, and a small library.
+// whole, a small library, and commands run on an emulated device.
 #ifndef D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 #define D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "d2t/scsi/transport.h"
 #include "testing/temp_dir.h"
 
 namespace d2t {
@@ -25,7 +28,8 @@ inline std::string small_library(int slots = 10, const std::string& timing = "",
          R"("changers": [{
     "serial_number": "LIB-1", "vendor": "EMUVEND", "model": "LIBMODEL",
     "target_name": "2:0:0", "lun": 0, "sg_name": "/dev/sg5",
-    "storage_slots": )" + std::to_string(slots) + R"(, "porter_slots": 2, "dvcid": "t10",
+    "storage_slots": )" +
+         std::to_string(slots) + R"(, "porter_slots": 2, "dvcid": "t10",
     "drives": [
       {"serial_number": "DRV-A", "vendor": "EMUVEND", "model": "TAPEDRIVE",
        "target_name": "2:0:2", "lun": 0, "sg_name": "/dev/sg7", "dev_name": "/dev/st1"},
@@ -36,7 +40,73 @@ inline std::string small_library(int slots = 10, const std::string& timing = "",
       {"slot": 1, "barcode": "T00001L9", "capacity": 18000000000000},
       {"slot": 2, "barcode": "T00002L9", "capacity": 2097152},
       {"slot": 3, "barcode": "CLN001L1", "cleaning": true}
-    ])" + extra + "}]}";
+    ])" + extra +
+         "}]}";
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// What one command got back: status, sense, and the data received.
+struct Answer {
+  std::uint8_t status = 0;
+  int os_errno = 0;
+  Bytes data, sense;
+  bool good() const { return status == 0 && os_errno == 0; }
+  std::uint8_t key() const { return sense.size() > 2 ? sense[2] & 0x0F : 0; }
+  std::uint8_t asc() const { return sense.size() > 12 ? sense[12] : 0; }
+  std::uint8_t ascq() const { return sense.size() > 13 ? sense[13] : 0; }
+  bool operator==(const Answer& o) const {
+    return status == o.status && data == o.data && sense == o.sense;
+  }
+};
+
+// Runs `cdb` on `t`, reading up to `alloc` bytes (none: no data phase).
+inline Answer run(d2t::scsi::Transport& t, const Bytes& cdb, std::size_t alloc = 0) {
+  Answer a;
+  a.data.assign(alloc, 0xEE);
+  d2t::scsi::Command cmd;
+  cmd.cdb = cdb.data();
+  cmd.cdb_len = cdb.size();
+  cmd.direction = alloc ? d2t::scsi::Direction::FROM_DEVICE : d2t::scsi::Direction::NONE;
+  cmd.data = alloc ? a.data.data() : nullptr;
+  cmd.data_len = alloc;
+  const d2t::scsi::Outcome o = t.execute(cmd);
+  a.status = o.status;
+  a.os_errno = o.os_errno;
+  a.sense = o.sense;
+  a.data.resize(alloc - o.resid);
+  return a;
+}
+
+// READ ELEMENT STATUS and MOVE MEDIUM command blocks.
+inline Bytes res_cdb(std::uint8_t type, bool voltag, bool dvcid, std::uint16_t start,
+                     std::uint16_t count, std::uint32_t alloc) {
+  return {0xB8,
+          static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
+          static_cast<std::uint8_t>(start >> 8),
+          static_cast<std::uint8_t>(start),
+          static_cast<std::uint8_t>(count >> 8),
+          static_cast<std::uint8_t>(count),
+          static_cast<std::uint8_t>(dvcid ? 1 : 0),
+          static_cast<std::uint8_t>(alloc >> 16),
+          static_cast<std::uint8_t>(alloc >> 8),
+          static_cast<std::uint8_t>(alloc),
+          0,
+          0};
+}
+inline Bytes move_cdb(std::uint16_t from, std::uint16_t to) {
+  return {0xA5,
+          0,
+          0,
+          0,
+          static_cast<std::uint8_t>(from >> 8),
+          static_cast<std::uint8_t>(from),
+          static_cast<std::uint8_t>(to >> 8),
+          static_cast<std::uint8_t>(to),
+          0,
+          0,
+          0,
+          0};
 }
 
 }  // namespace testing_support
