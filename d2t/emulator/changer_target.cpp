@@ -21,8 +21,8 @@ class Changer_Target : public Target {
   Changer_Target(std::shared_ptr<Library> library, std::string serial)
       : library_(std::move(library)), serial_(std::move(serial)) {}
 
-  Reply execute(const std::uint8_t* cdb, std::size_t cdb_len,
-                const std::uint8_t*, std::size_t) override {
+  Reply execute(const std::uint8_t* cdb, std::size_t cdb_len, const std::uint8_t*,
+                std::size_t) override {
     if (cdb_len < 1) return fail(sense::INVALID_OPCODE);
     if (cdb_len < cdb_length(cdb[0])) return fail(sense::INVALID_FIELD_IN_CDB);
     switch (cdb[0]) {
@@ -67,8 +67,7 @@ class Changer_Target : public Target {
     std::uint8_t page = cdb[2] & 0x3F;
     bool changeable = (cdb[2] & 0xC0) == 0x40;
     if (cdb[3] != 0) return fail(sense::INVALID_FIELD_IN_CDB);  // subpages
-    if (page != 0x1D && page != 0x1F && page != 0x3F)
-      return fail(sense::INVALID_FIELD_IN_CDB);
+    if (page != 0x1D && page != 0x1F && page != 0x3F) return fail(sense::INVALID_FIELD_IN_CDB);
     std::vector<std::uint8_t> pages;
     bool ok = library_->view(
         serial_,
@@ -103,8 +102,8 @@ class Changer_Target : public Target {
     if (request.type > ET_DRIVE) return fail(sense::INVALID_FIELD_IN_CDB);
     Reply r;
     bool rejected = false;
-    bool ok = library_->view(
-        serial_,
+    bool ok = library_->element_status(
+        serial_, request.type, request.start, request.count,
         [&](const Changer_Config& config, const Changer_State& state) {
           // A changer that does not do DVCID refuses the bit.
           rejected = request.device_ids && config.dvcid == Dvcid::REJECT;
@@ -121,8 +120,7 @@ class Changer_Target : public Target {
     if (cdb[10] & 0x01) return fail(sense::INVALID_FIELD_IN_CDB);  // Invert
     std::uint32_t transport = get16(cdb + 2);
     if (transport != TRANSPORT_ADDRESS) return fail(sense::INVALID_ELEMENT);
-    return fail(library_->move_medium(serial_,
-                                      static_cast<std::uint16_t>(get16(cdb + 4)),
+    return fail(library_->move_medium(serial_, static_cast<std::uint16_t>(get16(cdb + 4)),
                                       static_cast<std::uint16_t>(get16(cdb + 6))));
   }
 

@@ -22,8 +22,7 @@ using json_spirit::Value;
 
 // Reading helpers: each returns false and sets `err` when the key holds a
 // value of the wrong kind; a missing key leaves `out` unchanged.
-bool get_str(const Object& o, const char* key, std::string& out,
-             std::string& err) {
+bool get_str(const Object& o, const char* key, std::string& out, std::string& err) {
   auto it = o.find(key);
   if (it == o.end() || it->second.is_null()) return true;
   if (it->second.type() != json_spirit::str_type) {
@@ -34,8 +33,7 @@ bool get_str(const Object& o, const char* key, std::string& out,
   return true;
 }
 
-bool get_u64(const Object& o, const char* key, std::uint64_t& out,
-             std::string& err) {
+bool get_u64(const Object& o, const char* key, std::uint64_t& out, std::string& err) {
   auto it = o.find(key);
   if (it == o.end() || it->second.is_null()) return true;
   if (it->second.type() != json_spirit::int_type ||
@@ -47,8 +45,7 @@ bool get_u64(const Object& o, const char* key, std::uint64_t& out,
   return true;
 }
 
-bool get_u32(const Object& o, const char* key, std::uint32_t& out,
-             std::string& err) {
+bool get_u32(const Object& o, const char* key, std::uint32_t& out, std::string& err) {
   std::uint64_t v = out;
   if (!get_u64(o, key, v, err)) return false;
   if (v > 0xFFFFFFFFull) {
@@ -90,11 +87,16 @@ const Object* as_object(const Value& v, const char* what, std::string& err) {
 }
 
 bool parse_fault_op(const std::string& name, Fault_Op& op) {
-  if (name == "mount") op = Fault_Op::MOUNT;
-  else if (name == "unmount") op = Fault_Op::UNMOUNT;
-  else if (name == "transfer") op = Fault_Op::TRANSFER;
-  else if (name == "ready") op = Fault_Op::READY;
-  else return false;
+  if (name == "mount")
+    op = Fault_Op::MOUNT;
+  else if (name == "unmount")
+    op = Fault_Op::UNMOUNT;
+  else if (name == "transfer")
+    op = Fault_Op::TRANSFER;
+  else if (name == "ready")
+    op = Fault_Op::READY;
+  else
+    return false;
   return true;
 }
 
@@ -122,8 +124,7 @@ bool parse_cartridge(const Object& o, Cartridge_Config& c, std::string& err) {
   std::uint64_t slot = 0, drive = 0;
   bool has_drive = o.count("drive") && !o.at("drive").is_null();
   if (!get_u64(o, "slot", slot, err) || !get_u64(o, "drive", drive, err) ||
-      !get_str(o, "barcode", c.barcode, err) ||
-      !get_u64(o, "capacity", c.capacity, err) ||
+      !get_str(o, "barcode", c.barcode, err) || !get_u64(o, "capacity", c.capacity, err) ||
       !get_bool(o, "cleaning", c.cleaning, err))
     return false;
   if (has_drive == (slot != 0)) {
@@ -142,8 +143,7 @@ bool parse_cartridge(const Object& o, Cartridge_Config& c, std::string& err) {
 bool parse_fault(const Object& o, Fault_Config& f, std::string& err) {
   std::string op;
   if (!get_str(o, "op", op, err) || !get_str(o, "drive", f.drive, err) ||
-      !get_str(o, "changer", f.changer, err) ||
-      !get_u32(o, "times", f.times, err) ||
+      !get_str(o, "changer", f.changer, err) || !get_u32(o, "times", f.times, err) ||
       !get_bool(o, "hardware", f.hardware, err))
     return false;
   if (!parse_fault_op(op, f.op)) {
@@ -196,11 +196,16 @@ bool check_cartridges(const Changer_Config& c, std::string& err) {
 }
 
 bool parse_dvcid(const std::string& name, Dvcid& out) {
-  if (name == "none") out = Dvcid::NONE;
-  else if (name == "t10") out = Dvcid::T10;
-  else if (name == "serial") out = Dvcid::SERIAL;
-  else if (name == "reject") out = Dvcid::REJECT;
-  else return false;
+  if (name == "none")
+    out = Dvcid::NONE;
+  else if (name == "t10")
+    out = Dvcid::T10;
+  else if (name == "serial")
+    out = Dvcid::SERIAL;
+  else if (name == "reject")
+    out = Dvcid::REJECT;
+  else
+    return false;
   return true;
 }
 
@@ -209,8 +214,8 @@ bool parse_timing(const Object& o, Timing& t, bool& present, std::string& err) {
   if (it == o.end() || it->second.is_null()) return true;
   const Object* to = as_object(it->second, "\"timing\"", err);
   present = true;
-  return to && get_u64(*to, "move_ms", t.move_ms, err) &&
-         get_u64(*to, "load_ms", t.load_ms, err) && get_u64(*to, "unload_ms", t.unload_ms, err);
+  return to && get_u64(*to, "move_ms", t.move_ms, err) && get_u64(*to, "load_ms", t.load_ms, err) &&
+         get_u64(*to, "unload_ms", t.unload_ms, err) && get_u64(*to, "status_ms", t.status_ms, err);
 }
 
 bool parse_changer(const Object& o, Changer_Config& c, std::string& err) {
@@ -279,6 +284,11 @@ std::string folder_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// `path` as given in the library file: absolute, or relative to its folder.
+std::string beside(const std::string& library_file, const std::string& path) {
+  return path[0] == '/' ? path : folder_of(library_file) + "/" + path;
+}
+
 // Device names and serial numbers must each name one device.
 bool check_unique(const Library_Config& lib, std::string& err) {
   std::set<std::string> names, serials;
@@ -290,8 +300,8 @@ bool check_unique(const Library_Config& lib, std::string& err) {
   for (const Changer_Config& c : lib.changers) {
     if (!add(names, c.sg_name) || !add(serials, c.serial_number)) return false;
     for (const Drive_Config& d : c.drives) {
-      if (!add(names, d.sg_name) || !add(names, d.dev_name) ||
-          !add(names, d.no_rewind_name()) || !add(serials, d.serial_number))
+      if (!add(names, d.sg_name) || !add(names, d.dev_name) || !add(names, d.no_rewind_name()) ||
+          !add(serials, d.serial_number))
         return false;
     }
   }
@@ -314,16 +324,20 @@ std::string fill_barcode(const Fill_Config& fill, std::uint32_t n) {
 
 const char* fault_op_name(Fault_Op op) {
   switch (op) {
-    case Fault_Op::MOUNT: return "mount";
-    case Fault_Op::UNMOUNT: return "unmount";
-    case Fault_Op::TRANSFER: return "transfer";
-    case Fault_Op::READY: return "ready";
+    case Fault_Op::MOUNT:
+      return "mount";
+    case Fault_Op::UNMOUNT:
+      return "unmount";
+    case Fault_Op::TRANSFER:
+      return "transfer";
+    case Fault_Op::READY:
+      return "ready";
   }
   return "?";
 }
 
-bool parse_library(const std::string& text, const std::string& library_file,
-                   Library_Config& out, std::string* error) {
+bool parse_library(const std::string& text, const std::string& library_file, Library_Config& out,
+                   std::string* error) {
   std::string err;
   Value root;
   if (!json_spirit::read(text, root, &err)) {
@@ -333,18 +347,13 @@ bool parse_library(const std::string& text, const std::string& library_file,
   Library_Config lib;
   lib.library_file = library_file;
   const Object* o = as_object(root, "the library file", err);
-  std::string state_file;
+  std::string state_file, operation_log;
   const Array* changers = nullptr;
+  bool has_timing = false;
   if (o && get_str(*o, "state_file", state_file, err) &&
+      get_str(*o, "operation_log", operation_log, err) &&
       (changers = get_array(*o, "changers", err))) {
-    auto timing = o->find("timing");
-    if (timing != o->end() && !timing->second.is_null()) {
-      const Object* t = as_object(timing->second, "\"timing\"", err);
-      if (!t || !get_u64(*t, "move_ms", lib.timing.move_ms, err) ||
-          !get_u64(*t, "load_ms", lib.timing.load_ms, err) ||
-          !get_u64(*t, "unload_ms", lib.timing.unload_ms, err))
-        changers = nullptr;
-    }
+    if (!parse_timing(*o, lib.timing, has_timing, err)) changers = nullptr;
   }
   if (changers) {
     for (const Value& v : *changers) {
@@ -363,16 +372,14 @@ bool parse_library(const std::string& text, const std::string& library_file,
   }
   if (state_file.empty())
     lib.state_file = library_file + ".state";
-  else if (state_file[0] == '/')
-    lib.state_file = state_file;
   else
-    lib.state_file = folder_of(library_file) + "/" + state_file;
+    lib.state_file = beside(library_file, state_file);
+  if (!operation_log.empty()) lib.operation_log = beside(library_file, operation_log);
   out = std::move(lib);
   return true;
 }
 
-bool load_library(const std::string& library_file, Library_Config& out,
-                  std::string* error) {
+bool load_library(const std::string& library_file, Library_Config& out, std::string* error) {
   int fd = ::open(library_file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (error) *error = library_file + ": " + std::strerror(errno);

@@ -3,8 +3,13 @@
 // A JSON object:
 //   "state_file": path of the state file; relative paths are relative to
 //       the library file's folder; default "<library file>.state".
-//   "timing": {"move_ms", "load_ms", "unload_ms"}: simulated mechanical
-//       time; 0 (default) is instant.
+//   "timing": {"move_ms", "load_ms", "unload_ms", "status_ms"}: simulated
+//       mechanical time (status_ms: a READ ELEMENT STATUS, the robot
+//       taking inventory); 0 (default) is instant.
+//   "operation_log": path of a file to which every move, load, unload and
+//       element status read is appended as one JSON line with its start
+//       and end (operation_log.h); relative paths are relative to the
+//       library file's folder; default none (nothing is recorded).
 //   "changers": [ { "serial_number", "vendor", "model", "revision",
 //       "target_name" ("H:C:T"), "lun", "sg_name", "storage_slots",
 //       "porter_slots",
@@ -60,16 +65,13 @@ class Replay_Changer;   // replay.h
 class Replay_Identity;  // replay.h
 
 // Limits that keep every element inside the address map of emulator.h.
-enum : std::uint32_t {
-  MAX_DRIVES = 0x300,
-  MAX_PORTER_SLOTS = 0xC00,
-  MAX_STORAGE_SLOTS = 0xEFFF
-};
+enum : std::uint32_t { MAX_DRIVES = 0x300, MAX_PORTER_SLOTS = 0xC00, MAX_STORAGE_SLOTS = 0xEFFF };
 
 struct Timing {
   std::uint64_t move_ms = 0;
   std::uint64_t load_ms = 0;
   std::uint64_t unload_ms = 0;
+  std::uint64_t status_ms = 0;
 };
 
 struct Drive_Config {
@@ -154,7 +156,8 @@ struct Changer_Config {
 
 struct Library_Config {
   std::string library_file;
-  std::string state_file;  // resolved path
+  std::string state_file;     // resolved path
+  std::string operation_log;  // resolved path; "" records nothing
   Timing timing;
   std::vector<Changer_Config> changers;
 };
@@ -165,12 +168,11 @@ struct Library_Config {
 // slot counts beyond the address map, a cartridge outside the library or
 // two in one place, a duplicate barcode in one changer, an unknown fault
 // op, an unknown "dvcid", a fill larger than the empty storage slots).
-bool parse_library(const std::string& text, const std::string& library_file,
-                   Library_Config& out, std::string* error);
+bool parse_library(const std::string& text, const std::string& library_file, Library_Config& out,
+                   std::string* error);
 
 // Reads and parses the file.
-bool load_library(const std::string& library_file, Library_Config& out,
-                  std::string* error);
+bool load_library(const std::string& library_file, Library_Config& out, std::string* error);
 
 const char* fault_op_name(Fault_Op op);
 

@@ -1,5 +1,3 @@
-#include "d2t/emulator/library_impl.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +8,8 @@
 
 #include "d2t/emulator/element_map.h"
 #include "d2t/emulator/io.h"
+#include "d2t/emulator/library_impl.h"
+#include "d2t/emulator/operation_log.h"
 #include "json_spirit/json_spirit.h"
 
 namespace d2t {
@@ -30,8 +30,7 @@ long long wall_ns() {
 std::string new_epoch() {
   std::random_device rd;
   std::uint64_t v = (static_cast<std::uint64_t>(rd()) << 32) ^ rd() ^
-                    static_cast<std::uint64_t>(wall_ns()) ^
-                    static_cast<std::uint64_t>(::getpid());
+                    static_cast<std::uint64_t>(wall_ns()) ^ static_cast<std::uint64_t>(::getpid());
   char buf[20];
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
   return buf;
@@ -39,8 +38,7 @@ std::string new_epoch() {
 
 }  // namespace
 
-const Changer_Config* find_config(const Library_Config& lib,
-                                  const std::string& serial) {
+const Changer_Config* find_config(const Library_Config& lib, const std::string& serial) {
   for (const Changer_Config& c : lib.changers)
     if (c.serial_number == serial) return &c;
   return nullptr;
@@ -117,11 +115,9 @@ bool Library_Impl::load_state(bool& dirty, std::string* error) {
     std::uint64_t generation = 0;
     if (n > 0) {
       std::string prefix(head, static_cast<std::size_t>(n));
-      prefix.resize(prefix.find('\n') == std::string::npos
-                        ? prefix.size()
-                        : prefix.find('\n') + 1);
-      if (parse_state_header(prefix, epoch, generation) &&
-          epoch == state_.epoch && generation == state_.generation)
+      prefix.resize(prefix.find('\n') == std::string::npos ? prefix.size() : prefix.find('\n') + 1);
+      if (parse_state_header(prefix, epoch, generation) && epoch == state_.epoch &&
+          generation == state_.generation)
         return true;  // nobody changed it since we read or wrote it
     }
   }
@@ -214,8 +210,7 @@ bool Library_Impl::transact(const Step& fn, std::string* error, bool fresh) {
 Library::Library(std::unique_ptr<Library_Impl> impl) : impl_(std::move(impl)) {}
 Library::~Library() = default;
 
-std::shared_ptr<Library> Library::open(const std::string& library_file,
-                                       std::string* error,
+std::shared_ptr<Library> Library::open(const std::string& library_file, std::string* error,
                                        std::shared_ptr<Clock> clock) {
   auto impl = std::make_unique<Library_Impl>();
   impl->file_ = library_file;
@@ -266,13 +261,31 @@ bool Library::cartridges(std::vector<Cartridge_Info>& out, std::string* error) {
       error);
 }
 
-bool Library::reset(std::string* error) {
-  return impl_->transact(nullptr, error, true);
+bool Library::reset(std::string* error) { return impl_->transact(nullptr, error, true); }
+
+bool Library::element_status(
+    const std::string& changer_serial, std::uint8_t type, std::uint16_t first, std::uint16_t count,
+    const std::function<void(const Changer_Config&, const Changer_State&)>& fn,
+    std::string* error) {
+  std::shared_ptr<const Library_Config> lib = config();
+  Operation_Record record;
+  record.op = "status";
+  record.changer = changer_serial;
+  record.element_type = type;
+  record.first = first;
+  record.count = count;
+  record.start_ms = impl_->clock_->now_ms();
+  const Changer_Config* cc = find_config(*lib, changer_serial);
+  if (cc && timing_of(*lib, *cc).status_ms > 0)
+    impl_->clock_->sleep_ms(timing_of(*lib, *cc).status_ms);
+  record.good = view(changer_serial, fn, error);
+  record.end_ms = impl_->clock_->now_ms();
+  append_operation(lib->operation_log, record);
+  return record.good;
 }
 
 bool Library::view(const std::string& changer_serial,
-                   const std::function<void(const Changer_Config&,
-                                            const Changer_State&)>& fn,
+                   const std::function<void(const Changer_Config&, const Changer_State&)>& fn,
                    std::string* error) {
   bool found = false;
   bool ok = impl_->transact(

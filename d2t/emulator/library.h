@@ -18,7 +18,9 @@
 // an epoch and a generation). Writes go to a temporary file that is fsynced
 // and renamed over the state file, so a crash leaves either the old or the
 // new positions, never a cartridge in two places or in none. Simulated
-// mechanical time is slept outside the lock.
+// mechanical time is slept outside the lock. Moves, loads, unloads and
+// element status reads are appended to the library file's "operation_log"
+// when it names one (operation_log.h).
 #ifndef D2T_EMULATOR_LIBRARY_H
 #define D2T_EMULATOR_LIBRARY_H
 
@@ -50,8 +52,8 @@ struct Cartridge_Info {
   // 1-based slot number as initiators count them (storage slots, then
   // porter slots); 0 while in a drive.
   std::int32_t slot = 0;
-  std::int32_t drive = -1;   // 0-based drive index in element order
-  std::string drive_serial;  // serial of that drive
+  std::int32_t drive = -1;     // 0-based drive index in element order
+  std::string drive_serial;    // serial of that drive
   std::int32_t home_slot = 0;  // slot it came from into the drive; 0 unknown
   bool threaded = false;       // in a drive and loaded (not ejected)
 };
@@ -64,8 +66,7 @@ class Library {
   // the file's cartridges when absent, and a changer whose shape changed
   // in the file is seeded again. Null with `error` set on failure.
   // `clock` defaults to system_clock().
-  static std::shared_ptr<Library> open(const std::string& library_file,
-                                       std::string* error,
+  static std::shared_ptr<Library> open(const std::string& library_file, std::string* error,
                                        std::shared_ptr<Clock> clock = {});
   ~Library();
   Library(const Library&) = delete;
@@ -84,8 +85,8 @@ class Library {
   bool reset(std::string* error);
   // Replaces the "faults" of changer `changer_serial` in the library file
   // (atomic rewrite); running processes pick the new list up.
-  bool set_faults(const std::string& changer_serial,
-                  const std::vector<Fault_Config>& faults, std::string* error);
+  bool set_faults(const std::string& changer_serial, const std::vector<Fault_Config>& faults,
+                  std::string* error);
 
   // --- Device operations (used by the emulated devices). A GOOD code
   // means done; otherwise nothing changed. ---
@@ -94,27 +95,32 @@ class Library {
   // move_ms, plus unload_ms when the source drive still has its tape
   // loaded. Faults: "mount" (into a drive), "unmount" (out of a drive),
   // "transfer" (slot to slot).
-  Sense_Code move_medium(const std::string& changer_serial,
-                         std::uint16_t source, std::uint16_t destination);
+  Sense_Code move_medium(const std::string& changer_serial, std::uint16_t source,
+                         std::uint16_t destination);
   // LOAD UNLOAD on drive `drive` (0-based). Unload sleeps unload_ms when
   // the tape is loaded; load (unless `immediate`) sleeps load_ms.
-  Sense_Code load_unload(const std::string& changer_serial,
-                         std::uint32_t drive, bool load, bool immediate);
+  Sense_Code load_unload(const std::string& changer_serial, std::uint32_t drive, bool load,
+                         bool immediate);
   // TEST UNIT READY: MEDIUM_NOT_PRESENT, INITIALIZING_COMMAND_REQUIRED
   // (ejected tape), BECOMING_READY (until load_ms after the load),
   // CLEANING_CARTRIDGE, then MEDIUM_CHANGED once per load per Library,
   // then GOOD. Fault "ready" answers first.
-  Sense_Code test_unit_ready(const std::string& changer_serial,
-                             std::uint32_t drive);
+  Sense_Code test_unit_ready(const std::string& changer_serial, std::uint32_t drive);
   // The cartridge in a ready drive (for its medium auxiliary memory), or
   // the not-ready code. No unit attention, no fault.
-  Sense_Code loaded_cartridge(const std::string& changer_serial,
-                              std::uint32_t drive, Cartridge_State& out);
+  Sense_Code loaded_cartridge(const std::string& changer_serial, std::uint32_t drive,
+                              Cartridge_State& out);
+  // READ ELEMENT STATUS of `count` elements of `type` from address
+  // `first`: sleeps status_ms (the robot taking inventory), then runs `fn`
+  // on the changer as view() does.
+  bool element_status(const std::string& changer_serial, std::uint8_t type, std::uint16_t first,
+                      std::uint16_t count,
+                      const std::function<void(const Changer_Config&, const Changer_State&)>& fn,
+                      std::string* error);
   // Runs `fn` on a consistent view of one changer (under the lock).
   // False with `error` when the changer is unknown or the state unusable.
   bool view(const std::string& changer_serial,
-            const std::function<void(const Changer_Config&,
-                                     const Changer_State&)>& fn,
+            const std::function<void(const Changer_Config&, const Changer_State&)>& fn,
             std::string* error);
 
  private:

@@ -7,6 +7,7 @@
 
 #include "d2t/emulator/element_map.h"
 #include "d2t/emulator/library_impl.h"
+#include "d2t/emulator/operation_log.h"
 #include "json_spirit/json_spirit.h"
 
 namespace d2t {
@@ -15,15 +16,12 @@ namespace emulator {
 namespace {
 
 // Counts down the first armed fault matching the operation; GOOD when none.
-Sense_Code consume_fault(Library_State& s, Fault_Op op,
-                         const std::string& changer, const std::string& drive,
-                         bool& changed) {
+Sense_Code consume_fault(Library_State& s, Fault_Op op, const std::string& changer,
+                         const std::string& drive, bool& changed) {
   for (Fault_State& f : s.faults) {
     if (f.remaining == 0 || f.fault.op != op) continue;
     if (!f.fault.changer.empty() && f.fault.changer != changer) continue;
-    if (op != Fault_Op::TRANSFER && !f.fault.drive.empty() &&
-        f.fault.drive != drive)
-      continue;
+    if (op != Fault_Op::TRANSFER && !f.fault.drive.empty() && f.fault.drive != drive) continue;
     --f.remaining;
     changed = true;
     return f.fault.hardware ? sense::HARDWARE_FAILURE : sense::ABORTED;
@@ -40,21 +38,18 @@ struct Move_Plan {
 };
 
 // Validates a move and counts down its fault; fills `plan`.
-Sense_Code check_move(const Changer_Config& cc, Changer_State& cs,
-                      Library_State& state, const Timing& timing,
-                      std::uint16_t source, std::uint16_t destination,
+Sense_Code check_move(const Changer_Config& cc, Changer_State& cs, Library_State& state,
+                      const Timing& timing, std::uint16_t source, std::uint16_t destination,
                       Move_Plan& plan, bool& changed) {
   plan.from = element_of_address(cs, source);
   plan.to = element_of_address(cs, destination);
   if (plan.from < 0 || plan.to < 0) return sense::INVALID_ELEMENT;
   Sense_Code fault;
   if (cs.is_drive(plan.to)) {
-    const std::string& serial =
-        cc.drives[plan.to - cs.drive_element(0)].serial_number;
+    const std::string& serial = cc.drives[plan.to - cs.drive_element(0)].serial_number;
     fault = consume_fault(state, Fault_Op::MOUNT, cc.serial_number, serial, changed);
   } else if (cs.is_drive(plan.from)) {
-    const std::string& serial =
-        cc.drives[plan.from - cs.drive_element(0)].serial_number;
+    const std::string& serial = cc.drives[plan.from - cs.drive_element(0)].serial_number;
     fault = consume_fault(state, Fault_Op::UNMOUNT, cc.serial_number, serial, changed);
   } else {
     fault = consume_fault(state, Fault_Op::TRANSFER, cc.serial_number, "", changed);
@@ -66,16 +61,14 @@ Sense_Code check_move(const Changer_Config& cc, Changer_State& cs,
   if (plan.from == plan.to) return sense::OK;
   if (cs.occupant[plan.to] >= 0) return sense::DESTINATION_FULL;
   plan.delay_ms = timing.move_ms;
-  if (cs.is_drive(plan.from) &&
-      cs.drive[plan.from - cs.drive_element(0)].threaded)
+  if (cs.is_drive(plan.from) && cs.drive[plan.from - cs.drive_element(0)].threaded)
     plan.delay_ms += timing.unload_ms;  // the library ejects the tape first
   return sense::OK;
 }
 
 void commit_move(Changer_State& cs, const Move_Plan& plan, std::uint64_t now) {
   if (plan.from == plan.to) return;
-  if (cs.is_drive(plan.from))
-    cs.drive[plan.from - cs.drive_element(0)].threaded = false;
+  if (cs.is_drive(plan.from)) cs.drive[plan.from - cs.drive_element(0)].threaded = false;
   cs.move(plan.from, plan.to);
   if (cs.is_drive(plan.to)) {
     Drive_State& d = cs.drive[plan.to - cs.drive_element(0)];
@@ -91,13 +84,26 @@ bool ready_elapsed(const Drive_State& d, std::uint64_t now, std::uint64_t load_m
 
 }  // namespace
 
-Sense_Code Library::move_medium(const std::string& changer_serial,
-                                std::uint16_t source,
+Sense_Code Library::move_medium(const std::string& changer_serial, std::uint16_t source,
                                 std::uint16_t destination) {
+  Operation_Record record;
+  record.op = "move";
+  record.changer = changer_serial;
+  record.start_ms = impl_->clock_->now_ms();
+  record.source = source;
+  record.destination = destination;
+  std::string log;
+  const auto logged = [&](Sense_Code code) {
+    record.end_ms = impl_->clock_->now_ms();
+    record.good = code.good();
+    append_operation(log, record);
+    return code;
+  };
   Sense_Code result = sense::OK;
   Move_Plan plan;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
+        log = lib.operation_log;
         const Changer_Config* cc = find_config(lib, changer_serial);
         Changer_State* cs = state.find(changer_serial);
         if (!cc || !cs) {
@@ -105,8 +111,12 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
           return false;
         }
         bool changed = false;
-        result = check_move(*cc, *cs, state, timing_of(lib, *cc), source, destination,
-                            plan, changed);
+        result =
+            check_move(*cc, *cs, state, timing_of(lib, *cc), source, destination, plan, changed);
+        for (std::int32_t e : {plan.from, plan.to}) {
+          if (e >= 0 && cs->is_drive(e))
+            record.drive = cc->drives[e - cs->drive_element(0)].serial_number;
+        }
         if (result.good() && plan.delay_ms == 0 && plan.from != plan.to) {
           commit_move(*cs, plan, impl_->clock_->now_ms());
           changed = true;
@@ -114,8 +124,8 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
         return changed;
       },
       nullptr);
-  if (!ok) return sense::HARDWARE_FAILURE;
-  if (!result.good() || plan.delay_ms == 0) return result;
+  if (!ok) return logged(sense::HARDWARE_FAILURE);
+  if (!result.good() || plan.delay_ms == 0) return logged(result);
 
   impl_->clock_->sleep_ms(plan.delay_ms);
   ok = impl_->transact(
@@ -140,23 +150,35 @@ Sense_Code Library::move_medium(const std::string& changer_serial,
         return true;
       },
       nullptr);
-  return ok ? result : sense::HARDWARE_FAILURE;
+  return logged(ok ? result : sense::HARDWARE_FAILURE);
 }
 
-Sense_Code Library::load_unload(const std::string& changer_serial,
-                                std::uint32_t drive, bool load,
+Sense_Code Library::load_unload(const std::string& changer_serial, std::uint32_t drive, bool load,
                                 bool immediate) {
+  Operation_Record record;
+  record.op = load ? "load" : "unload";
+  record.changer = changer_serial;
+  record.start_ms = impl_->clock_->now_ms();
+  std::string log;
+  const auto logged = [&](Sense_Code code) {
+    record.end_ms = impl_->clock_->now_ms();
+    record.good = code.good();
+    append_operation(log, record);
+    return code;
+  };
   Sense_Code result = sense::OK;
   std::uint64_t delay = 0;
   std::string barcode;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
+        log = lib.operation_log;
         const Changer_Config* cc = find_config(lib, changer_serial);
         Changer_State* cs = state.find(changer_serial);
         if (!cc || !cs || drive >= cs->drives) {
           result = sense::HARDWARE_FAILURE;
           return false;
         }
+        record.drive = cc->drives[drive].serial_number;
         bool changed = false;
         if (!load) {
           result = consume_fault(state, Fault_Op::UNMOUNT, cc->serial_number,
@@ -187,10 +209,10 @@ Sense_Code Library::load_unload(const std::string& changer_serial,
         return changed;
       },
       nullptr);
-  if (!ok) return sense::HARDWARE_FAILURE;
-  if (!result.good() || delay == 0) return result;
+  if (!ok) return logged(sense::HARDWARE_FAILURE);
+  if (!result.good() || delay == 0) return logged(result);
   impl_->clock_->sleep_ms(delay);
-  if (load) return result;  // the drive became ready while we waited
+  if (load) return logged(result);  // the drive became ready while we waited
   ok = impl_->transact(
       [&](const Library_Config&, Library_State& state) {
         Changer_State* cs = state.find(changer_serial);
@@ -201,11 +223,10 @@ Sense_Code Library::load_unload(const std::string& changer_serial,
         return true;
       },
       nullptr);
-  return ok ? result : sense::HARDWARE_FAILURE;
+  return logged(ok ? result : sense::HARDWARE_FAILURE);
 }
 
-Sense_Code Library::test_unit_ready(const std::string& changer_serial,
-                                    std::uint32_t drive) {
+Sense_Code Library::test_unit_ready(const std::string& changer_serial, std::uint32_t drive) {
   Sense_Code result = sense::OK;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
@@ -243,8 +264,8 @@ Sense_Code Library::test_unit_ready(const std::string& changer_serial,
   return ok ? result : sense::HARDWARE_FAILURE;
 }
 
-Sense_Code Library::loaded_cartridge(const std::string& changer_serial,
-                                     std::uint32_t drive, Cartridge_State& out) {
+Sense_Code Library::loaded_cartridge(const std::string& changer_serial, std::uint32_t drive,
+                                     Cartridge_State& out) {
   Sense_Code result = sense::OK;
   bool ok = impl_->transact(
       [&](const Library_Config& lib, Library_State& state) {
@@ -271,8 +292,7 @@ Sense_Code Library::loaded_cartridge(const std::string& changer_serial,
   return ok ? result : sense::HARDWARE_FAILURE;
 }
 
-bool Library::set_faults(const std::string& changer_serial,
-                         const std::vector<Fault_Config>& faults,
+bool Library::set_faults(const std::string& changer_serial, const std::vector<Fault_Config>& faults,
                          std::string* error) {
   std::lock_guard<std::mutex> guard(impl_->mutex_);
   Fd fd(::open(impl_->file_.c_str(), O_RDONLY | O_CLOEXEC));

@@ -76,8 +76,8 @@ class Replay_Changer_Target : public Target {
     request.device_ids = (cdb[6] & 0x01) != 0;
     if (request.type > ET_DRIVE) return fail(sense::INVALID_FIELD_IN_CDB);
     Reply r;
-    bool ok = library_->view(
-        serial_,
+    bool ok = library_->element_status(
+        serial_, request.type, request.start, request.count,
         [&](const Changer_Config&, const Changer_State& state) {
           r.data = replay_element_status(*replay_, state, request);
         },

@@ -2,7 +2,9 @@
 // loads and unloads its own drives while both refresh and one rescans; the
 // inventory, both hosts' replies and the emulator agree afterwards, no
 // drive row is lost, a host killed mid-move leaves its lease behind at
-// once, and a database restart fails only the operations in flight.
+// once, and a database restart fails only the operations in flight. The
+// emulator's operation log shows that no two robot operations that exclude
+// each other ran at once, on one host or across both.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +59,63 @@ Stored stored_view(const Demo_Daemon& d) {
   return s;
 }
 
+// One line of the emulator's operation log.
+struct Robot_Operation {
+  std::string op, drive;
+  std::int64_t pid = 0, start = 0, end = 0;
+  // An inventory read (storage elements, more than one) or a move touching
+  // no drive (a transfer): only exclusive operations do either.
+  bool exclusive = false;
+  std::string text;
+};
+
+std::vector<Robot_Operation> robot_operations(const std::string& path) {
+  std::vector<Robot_Operation> out;
+  std::istringstream lines(read_file(path));
+  for (std::string line; std::getline(lines, line);) {
+    json_spirit::Value v;
+    if (!json_spirit::read(line, v) || v.type() != json_spirit::obj_type) continue;
+    const json_spirit::Object& o = v.get_obj();
+    Robot_Operation r;
+    r.op = json_spirit::object_get_str_or_empty(o, "op");
+    r.drive = json_spirit::object_get_str_or_empty(o, "drive");
+    json_spirit::object_get(o, "pid", r.pid);
+    json_spirit::object_get(o, "start_ms", r.start);
+    json_spirit::object_get(o, "end_ms", r.end);
+    std::int64_t type = -1, count = 0;
+    json_spirit::object_get(o, "type", type);
+    json_spirit::object_get(o, "count", count);
+    r.exclusive = (r.op == "move" && r.drive.empty()) ||
+                  (r.op == "status" && (type == 0 || type == 2) && count > 1);
+    r.text = line;
+    out.push_back(r);
+  }
+  return out;
+}
+
+// The rule the leases keep, checked on what the robot did. A read of the
+// storage elements (more than the one element a load or unload checks) is
+// the inventory a refresh, rescan or scan takes, and a move between two
+// slots is a transfer: these run under the exclusive lease, so nothing else
+// may touch the library while they last, on either host. Loads and unloads
+// hold the shared lease: those of different drives may overlap, two of one
+// drive never. A rescan's own moves look like loads to the robot; its
+// inventory reads are what marks it. The library's "status_ms" gives each
+// read robot time, so an exclusive operation leaves an interval, not an
+// instant, to collide with.
+std::vector<std::string> exclusion_breaches(const std::vector<Robot_Operation>& ops) {
+  std::vector<std::string> breaches;
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    for (std::size_t j = i + 1; j < ops.size(); ++j) {
+      const Robot_Operation &a = ops[i], &b = ops[j];
+      if (a.start >= b.end || b.start >= a.end) continue;
+      if (a.exclusive || b.exclusive || (!a.drive.empty() && a.drive == b.drive))
+        breaches.push_back(a.text + " with " + b.text);
+    }
+  }
+  return breaches;
+}
+
 class Multi_Host_Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,8 +135,11 @@ class Multi_Host_Test : public ::testing::Test {
       run_command("mkdir -p " + shell_quote(home), status);
       ASSERT_EQ(0, status);
       // Drives 1 and 2 are host 1's, 3 and 4 host 2's.
-      ASSERT_TRUE(
-          write_file(home + "/library.json", shared_library_json(h == 1 ? 0x3 : 0xC, 150, 100)));
+      // Both hosts' emulators log to one file; a status read takes 100 ms.
+      std::string library = shared_library_json(h == 1 ? 0x3 : 0xC, 150, 100);
+      library.insert(1, "\"operation_log\": \"../robot.jsonl\", ");
+      library.insert(library.find("\"move_ms\""), "\"status_ms\": 100, ");
+      ASSERT_TRUE(write_file(home + "/library.json", library));
       ASSERT_TRUE(write_file(home + "/media_controller.conf",
                              "{\"max_wait_seconds\": 2, \"load_unload_retries\": 1, "
                              "\"drive_faulty_threshold\": 3}\n"));
@@ -152,6 +216,13 @@ TEST_F(Multi_Host_Test, HostsShareTheLibraryThroughLeases) {
   for (std::thread& t : workers) t.join();
   EXPECT_EQ(0, failures.load());
   expect_agreement();
+
+  const std::vector<Robot_Operation> ops = robot_operations(dir_ + "/robot.jsonl");
+  std::set<std::int64_t> readers, movers;
+  for (const Robot_Operation& r : ops) (r.exclusive ? readers : movers).insert(r.pid);
+  EXPECT_LE(2u, readers.size()) << "both daemons took the inventory";
+  EXPECT_LE(2u, movers.size()) << "both daemons moved cartridges";
+  for (const std::string& b : exclusion_breaches(ops)) ADD_FAILURE() << "at once: " << b;
 
   // A cartridge in host 1's drive is refused to host 2, naming host 1.
   ASSERT_EQ(200,
