@@ -313,10 +313,20 @@ void Log_Sink::format_into(std::string& out, ACE_Log_Priority priority, const ch
   const int n = std::snprintf(tail, sizeof tail, ".%03ld %s [%ld:%ld] ",
                               static_cast<long>(now.tv_nsec / 1000000), label_of(priority),
                               head.pid, head.tid);
+  const size_t tail_length = n > 0 ? std::min(static_cast<size_t>(n), sizeof tail - 1) : 0;
+  // Every line of the record gets the head, as every line in the journal
+  // gets its prefix: a record of several lines (a batch of access lines)
+  // reads, and is searched, like as many records.
   out.reserve(head.stamp_length + sizeof tail + length + 1);
-  out.append(head.stamp, head.stamp_length);
-  out.append(tail, n > 0 ? std::min(static_cast<size_t>(n), sizeof tail - 1) : 0);
-  out.append(body, length);
+  size_t start = 0;
+  do {
+    const char* end = static_cast<const char*>(std::memchr(body + start, '\n', length - start));
+    const size_t stop = end != nullptr ? static_cast<size_t>(end - body) + 1 : length;
+    out.append(head.stamp, head.stamp_length);
+    out.append(tail, tail_length);
+    out.append(body + start, stop - start);
+    start = stop;
+  } while (start < length);
   if (!ends_line) out += '\n';
 }
 
@@ -338,7 +348,18 @@ ssize_t Log_Sink::log(ACE_Log_Record& record) {
 
 ssize_t Log_Sink::log_i(ACE_Log_Priority priority, const char* text) {
   if (config_.target == Log_Config::TO_SYSLOG) {
-    ::syslog(syslog_level_of(priority), "%s", text != nullptr ? text : "");
+    // One entry per line, as the other outputs give every line its head.
+    const char* body = text != nullptr ? text : "";
+    const char* end = std::strchr(body, '\n');
+    if (end == nullptr || end[1] == '\0') {
+      ::syslog(syslog_level_of(priority), "%s", body);
+      return 0;
+    }
+    for (; *body != '\0'; body = *end != '\0' ? end + 1 : end) {
+      end = std::strchr(body, '\n');
+      if (end == nullptr) end = body + std::strlen(body);
+      ::syslog(syslog_level_of(priority), "%.*s", static_cast<int>(end - body), body);
+    }
     return 0;
   }
   // One buffer per thread, kept between lines so that a line costs no

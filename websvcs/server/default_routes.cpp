@@ -17,6 +17,13 @@ Web_Route_Config route(const char* path, const char* library, const char* factor
   return r;
 }
 
+// A route whose handler answers from memory at once (Web_Route_Config::
+// at_once): the server answers it on the polling thread.
+Web_Route_Config at_once(Web_Route_Config r) {
+  r.at_once = true;
+  return r;
+}
+
 }  // namespace
 
 std::vector<Web_Route_Config> default_routes() {
@@ -29,12 +36,14 @@ std::vector<Web_Route_Config> default_routes() {
       route("/d2/r/tapectl/media/transfer", TAPECTL, "_make_JSON_RESTful_Media_Transfer_Handler"),
       route("/d2/r/tapectl/drive/load", TAPECTL, "_make_Drive_Load_Handler"),
       route("/d2/r/tapectl/inventory", TAPECTL, "_make_Inventory_Handler"),
-      route("/d2/r/tapectl/operations", TAPECTL, "_make_Operations_Handler"),
+      // A snapshot of the controller's queues, taken under its short lock.
+      at_once(route("/d2/r/tapectl/operations", TAPECTL, "_make_Operations_Handler")),
       route("/metrics", TAPECTL, "_make_Metrics_Handler"),
       route("/d2/r/tapectl/drive/unload", TAPECTL, "_make_Drive_Unload_Handler"),
-      route("/", CONSOLE, "_make_Console_Handler", false, true),
-      route("/ui/", CONSOLE, "_make_Console_Handler", false, true),
-      route("/ui", CONSOLE, "_make_Console_Handler", true, true),
+      // The console's files, read into memory when the handler starts.
+      at_once(route("/", CONSOLE, "_make_Console_Handler", false, true)),
+      at_once(route("/ui/", CONSOLE, "_make_Console_Handler", false, true)),
+      at_once(route("/ui", CONSOLE, "_make_Console_Handler", true, true)),
   };
 }
 

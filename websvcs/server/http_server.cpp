@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -132,8 +133,8 @@ const char* termination_text(enum MHD_RequestTerminationCode toe) {
 }
 
 // Where every request that reached the server ends, answered or not: the
-// access log line (info priority; queued, see access_log.h). Runs in a
-// polling thread.
+// access log line (info priority; buffered, see access_log.h) and the
+// request's metrics. Runs in a polling thread.
 void request_completed(Request_State& st, struct MHD_Connection* conn,
                        enum MHD_RequestTerminationCode toe) {
   const double seconds =
@@ -141,17 +142,18 @@ void request_completed(Request_State& st, struct MHD_Connection* conn,
   const std::string remote = st.remote.empty() ? client_address(conn) : st.remote;
   const std::string path = d2t::log_text(st.raw_uri.substr(0, st.raw_uri.find('?')), 256);
   if (st.streamed_bytes) st.reply_bytes = *st.streamed_bytes;
-  const std::string status = st.status ? std::to_string(st.status) : std::string("-");
+  char status[16] = "-";
+  if (st.status) std::snprintf(status, sizeof status, "%d", st.status);
   Header_Deadlines::Entry* entry = deadline_entry(conn);
   if (st.server.header_deadlines().cut(entry)) toe = MHD_REQUEST_TERMINATED_TIMEOUT_REACHED;
   st.server.header_deadlines().request_ended(entry);
   char line[512];
-  std::snprintf(line, sizeof line, "HTTP %s \"%s %s\" %s %llu bytes %.3f ms%s",
-                remote.empty() ? "-" : remote.c_str(),
-                st.method.empty() ? "-" : d2t::log_text(st.method, 16).c_str(), path.c_str(),
-                status.c_str(), static_cast<unsigned long long>(st.reply_bytes), seconds * 1e3,
-                termination_text(toe));
-  st.server.access_log().write(line);
+  const int n = std::snprintf(line, sizeof line, "HTTP %s \"%s %s\" %s %llu bytes %.3f ms%s",
+                              remote.empty() ? "-" : remote.c_str(),
+                              st.method.empty() ? "-" : d2t::log_text(st.method, 16).c_str(),
+                              path.c_str(), status, static_cast<unsigned long long>(st.reply_bytes),
+                              seconds * 1e3, termination_text(toe));
+  if (n > 0) st.server.access_log().write(line, std::min<std::size_t>(n, sizeof line - 1));
   if (st.status) d2t::metrics::record_http(st.route_path, st.status, seconds);
 }
 
@@ -337,16 +339,22 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
   return MHD_YES;
 }
 
-// Runs on a worker thread while the connection is suspended. The last
-// thing it does is resume the connection: from then on the request state
-// belongs to the polling thread again.
-void run_handler(struct MHD_Connection* conn, Request_State& st) {
+// Runs the request's handler; logs the failure of one that threw (its
+// reply is then a 500 already).
+void run_route(Request_State& st) {
   std::string failure;
   st.route->run(*st.channel, st.body, &failure);
   if (!failure.empty())
     ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to handle %C %C: %C\n"), st.method.c_str(),
                st.path.c_str(), failure.c_str()));
   std::string().swap(st.body);
+}
+
+// Runs on a worker thread while the connection is suspended. The last
+// thing it does is resume the connection: from then on the request state
+// belongs to the polling thread again.
+void run_handler(struct MHD_Connection* conn, Request_State& st) {
+  run_route(st);
   st.probe->finish();
   MHD_resume_connection(conn);
 }
@@ -358,15 +366,24 @@ int connection_fd(struct MHD_Connection* conn) {
   return info ? static_cast<int>(info->connect_fd) : -1;
 }
 
-// The whole request has arrived: hands it to a worker with the connection
-// suspended, so the polling thread goes on serving other connections.
+// The whole request has arrived. A route that answers at once
+// (Route::answers_at_once) is answered here, on the polling thread: its
+// handler never waits, so handing it to a worker and waking this thread
+// again for the reply would cost more than the answer. Any other request
+// goes to a worker with the connection suspended, so the polling thread
+// goes on serving other connections.
 MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_State& st) {
+  const bool at_once = st.route->answers_at_once();
   st.channel.reset(new (std::nothrow) JSON_RESTful_Channel);
-  st.probe = std::make_shared<Connection_Probe>(connection_fd(conn));
   if (!st.channel) return refuse(conn, &st, 500, "Out of memory");
   JSON_RESTful_Request& rq = st.channel->request();
-  std::shared_ptr<Connection_Probe> probe = st.probe;
-  rq.set_client_probe([probe] { return probe->connected(); });
+  if (!at_once) {
+    // The connection is suspended while the handler runs: the probe may
+    // look at its socket until the worker finishes it.
+    st.probe = std::make_shared<Connection_Probe>(connection_fd(conn));
+    std::shared_ptr<Connection_Probe> probe = st.probe;
+    rq.set_client_probe([probe] { return probe->connected(); });
+  }
   rq.set_method(method_from_name(st.method.c_str()));
   rq.set_target(st.query.empty() ? st.path : st.path + "?" + st.query);
   rq.set_uri_suffix(st.suffix);
@@ -374,10 +391,14 @@ MHD_Result dispatch(Http_Server& server, struct MHD_Connection* conn, Request_St
   MHD_get_connection_values(conn, MHD_HEADER_KIND, &header_into_request, &rq);
   // A stop that has begun waits only for the handlers already counted.
   if (!server.handler_began()) {
-    st.probe->finish();
+    if (st.probe) st.probe->finish();
     return refuse(conn, &st, 503, "The server is stopping", nullptr, true);
   }
   st.handled = true;
+  if (at_once) {
+    run_route(st);
+    return transmit(conn, *st.channel, &st);
+  }
   st.dispatched = true;
   MHD_suspend_connection(conn);
   Request_State* state = &st;

@@ -4,7 +4,9 @@
 // threads with epoll), so an idle connection costs a socket and no thread.
 // A complete request is handed to a worker thread (worker_pool.h) with its
 // connection suspended, so a handler that waits minutes for a robot blocks
-// no other request and no polling thread. Before any handler runs the
+// no other request and no polling thread; a route whose handler answers
+// from memory at once (Route::answers_at_once) is answered by the polling
+// thread itself, without that hand-over. Before any handler runs the
 // server answers by itself, in this order:
 //   403  a Host header naming a host other than "localhost" or one of
 //        allowed_hosts (an address always passes), an Origin header that

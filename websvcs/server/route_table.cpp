@@ -70,8 +70,9 @@ int Route::run(JSON_RESTful_Channel& channel, const std::string& body_text, std:
   return run_json_restful_handler(*handler_, channel, body_text, failure);
 }
 
-void Route_Table::add(const std::string& path, bool prefix, JSON_RESTful_Handler& handler) {
+Route& Route_Table::add(const std::string& path, bool prefix, JSON_RESTful_Handler& handler) {
   routes_.emplace_back(new Route(path, prefix, &handler, nullptr, nullptr));
+  return *routes_.back();
 }
 
 bool Route_Table::load(const std::vector<Web_Route_Config>& routes, const std::string& base_dir,
@@ -117,6 +118,7 @@ bool Route_Table::load(const std::vector<Web_Route_Config>& routes, const std::s
     }
     routes_.emplace_back(new Route(r.path, r.prefix, h, gobbler, lib));
     routes_.back()->set_open(r.open);
+    routes_.back()->set_at_once(r.at_once);
   }
   return true;
 }

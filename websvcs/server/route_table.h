@@ -61,6 +61,13 @@ class Route {
   // the route may carry a body.
   bool read_only() const { return read_only_; }
   bool takes_body() const { return takes_body_; }
+  // Whether the server runs the route's requests on the polling thread
+  // that read them, without handing them to a worker: the one rule for
+  // that. Only a route marked so (Web_Route_Config::at_once, set_at_once)
+  // whose handler is thread-safe (concurrency() THREAD: no lock that a slow
+  // request of the same handler could hold), read-only and reads no body.
+  bool answers_at_once() const { return at_once_ && !serialise_ && read_only_ && !takes_body_; }
+  void set_at_once(bool at_once) { at_once_ = at_once; }
   JSON_RESTful_Handler& handler() { return *handler_; }
   // Runs the request through the handler, one at a time for handlers that
   // do not declare THREAD. See run_json_restful_handler.
@@ -70,6 +77,7 @@ class Route {
   std::string path_;
   bool prefix_;
   bool open_ = false;
+  bool at_once_ = false;
   JSON_RESTful_Handler* handler_;
   JSON_RESTful_Handler_Gobbler gobbler_;
   std::shared_ptr<Plugin_Library> library_;
@@ -87,8 +95,9 @@ class Route_Table {
   Route_Table(const Route_Table&) = delete;
   Route_Table& operator=(const Route_Table&) = delete;
 
-  // Adds a handler the caller keeps (no destroyer is called).
-  void add(const std::string& path, bool prefix, JSON_RESTful_Handler& handler);
+  // Adds a handler the caller keeps (no destroyer is called); returns its
+  // route.
+  Route& add(const std::string& path, bool prefix, JSON_RESTful_Handler& handler);
 
   // Loads every route of `routes`: opens each library once (relative names
   // under `base_dir`), calls its factory, then the handler's init() with the

@@ -19,6 +19,11 @@ struct Web_Route_Config {
   // that hold no data of their own (the console's files, whose requests
   // for data still carry the token).
   bool open = false;
+  // The handler answers from memory at once: no device, database or robot
+  // work, no lock held across any wait. Set only by the built-in routes
+  // (default_routes.cpp), never read from web.conf: a route the file
+  // configures runs on the workers. See Route::answers_at_once.
+  bool at_once = false;
   std::vector<std::string> args;  // handed to the handler's init()
 };
 

@@ -593,6 +593,30 @@ TEST_F(Http_Server_Test, ReadOnlyRoutesAnswerWhileEveryOtherWorkerWaits) {
   EXPECT_EQ(200, queued.get());
 }
 
+// A route answered at once runs on the polling thread (no worker is ever
+// started) behind the same guards; a serialised handler never qualifies.
+TEST_F(Http_Server_Test, AtOnceRouteSkipsTheWorkersButNotTheGuards) {
+  std::string suffix;
+  routes_.find("/count", suffix)->set_at_once(true);
+  routes_.find("/serial", suffix)->set_at_once(true);
+  EXPECT_TRUE(routes_.find("/count", suffix)->answers_at_once());
+  EXPECT_FALSE(routes_.find("/serial", suffix)->answers_at_once());
+  const std::string token = "s3cret-token-0123456789";
+  start(token);
+  const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+  EXPECT_EQ(401, http_request(port(), "GET", "/count").status);
+  EXPECT_EQ(
+      403,
+      http_request(port(), "GET", "/count", "", bearer + "Origin: http://evil.example\r\n").status);
+  EXPECT_EQ(0, counting_.calls.load());
+  for (int i = 1; i <= 3; ++i) {
+    const Http_Reply r = http_request(port(), "GET", "/count", "", bearer);
+    EXPECT_EQ(200, r.status);
+    EXPECT_EQ(std::to_string(i), r.body);
+  }
+  EXPECT_EQ(0u, server_->workers().threads() + server_->reserved_workers().threads());
+}
+
 // Whether connecting to `port` is refused within the hang guard.
 bool listener_closes(unsigned int port) {
   for (auto until = std::chrono::steady_clock::now() + HANG_GUARD;
@@ -649,6 +673,17 @@ TEST_F(Http_Server_Test, RequestOnAnOpenConnectionWhileStoppingIsRefused) {
   ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
 }
 
+// Access lines logged so far (several may share one record).
+int access_lines(Log_Capture& log) {
+  int n = 0;
+  for (const Log_Capture::Entry& e : log.entries()) {
+    const std::string text = "\n" + e.text;
+    for (auto at = text.find("\nHTTP "); at != std::string::npos; at = text.find("\nHTTP ", at + 1))
+      ++n;
+  }
+  return n;
+}
+
 TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
   Log_Capture log;
   config_.connection_timeout_seconds = 1;  // the abandoned request ends soon
@@ -667,7 +702,7 @@ TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
   }
   // The server notices the abandoned request in its own time.
   for (auto until = std::chrono::steady_clock::now() + HANG_GUARD;
-       log.count("HTTP ") < 5 && std::chrono::steady_clock::now() < until;)
+       access_lines(log) < 5 && std::chrono::steady_clock::now() < until;)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   server_->stop();
 
@@ -678,7 +713,7 @@ TEST_F(Http_Server_Test, EveryRequestLogsOneAccessLine) {
   EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"GET /count\" 403 "));
   EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"POST /d2/r/tapectl/list\" 413 "));
   EXPECT_EQ(1, log.count("HTTP 127.0.0.1 \"- /d2/r/tapectl/list%0A\" - 0 bytes "));
-  EXPECT_EQ(5, log.count("HTTP "));
+  EXPECT_EQ(5, access_lines(log));
   EXPECT_EQ(0, counting_.calls.load());
 }
 
