@@ -153,31 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> response(data + 1, data + size);
   const std::uint8_t* d = response.empty() ? nullptr : response.data();
   const std::size_t n = response.size();
-  switch (data[0] % 8) {
-    case 0:
-      element_status(d, n);
-      break;
-    case 1:
-      element_map(d, n);
-      break;
-    case 2:
-      inquiry(d, n);
-      break;
-    case 3:
-      unit_serial(d, n);
-      break;
-    case 4:
-      block_limits(d, n);
-      break;
-    case 5:
-      attributes(d, n);
-      break;
-    case 7:
-      vpd(d, n);
-      break;
-    default:
-      sense(d, n);
-      break;
-  }
+  // The selector byte picks one of the decoders, in this order.
+  using Decoder = void (*)(const std::uint8_t*, std::size_t);
+  static const Decoder DECODERS[] = {element_status, element_map, inquiry, unit_serial,
+                                     block_limits,   attributes,  sense,   vpd};
+  DECODERS[data[0] % (sizeof DECODERS / sizeof DECODERS[0])](d, n);
   return 0;
 }
