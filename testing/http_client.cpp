@@ -90,9 +90,18 @@ Http_Reply http_request(unsigned int port, const std::string& method, const std:
   return parse_reply(s.read_all());
 }
 
-int http_probe(unsigned int port, const std::string& target) {
-  Test_Socket s(port, 2);
-  if (!s.ok()) return 0;
-  s.send_all("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-  return parse_reply(s.read_all()).status;
+Test_Listener::Test_Listener(unsigned int port)
+    : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(fd_, 4) == 0 &&
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port_ = ntohs(a.sin_port);
+}
+
+Test_Listener::~Test_Listener() {
+  if (fd_ >= 0) ::close(fd_);
 }

@@ -37,14 +37,26 @@ class Test_Socket {
 // The status, headers and body of a raw reply; status 0 when it is not one.
 Http_Reply parse_reply(const std::string& raw);
 
+// A socket listening on 127.0.0.1:`port` (0: one the system picks) for
+// as long as it lives: a port taken, or a server scripted by the test.
+class Test_Listener {
+ public:
+  explicit Test_Listener(unsigned int port = 0);
+  ~Test_Listener();
+  Test_Listener(const Test_Listener&) = delete;
+  Test_Listener& operator=(const Test_Listener&) = delete;
+  bool ok() const { return port_ != 0; }
+  unsigned int port() const { return port_; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  unsigned int port_ = 0;
+};
+
 // Sends one request (with "Connection: close") to 127.0.0.1 and reads the
 // reply; a body (or POST) is sent as application/json.
 Http_Reply http_request(unsigned int port, const std::string& method, const std::string& target,
                         const std::string& body = "", const std::string& extra_headers = "");
-
-// The status a server answers GET `target` on `port` with within a couple
-// of seconds, 0 for none: a readiness probe, which must not hang on a port
-// that some other program holds without answering.
-int http_probe(unsigned int port, const std::string& target);
 
 #endif

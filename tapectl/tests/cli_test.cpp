@@ -14,10 +14,10 @@
 #include "tapectl/commands.h"
 #include "tapectl/curl_client.h"
 #include "tapectl/tables.h"
+#include "testing/test_certificate.h"
 #include "websvcs/framework/framework.h"
 #include "websvcs/server/http_server.h"
 #include "websvcs/server/tests/support.h"
-#include "testing/test_certificate.h"
 
 using namespace tapectl;
 
@@ -58,29 +58,19 @@ Options command(const std::string& url, const std::string& name, Operands operan
 class Scripted_Server {
  public:
   explicit Scripted_Server(std::string reply) : reply_(std::move(reply)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      return;
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { serve(); });
+    if (listener_.ok()) thread_ = std::thread([this] { serve(); });
   }
   ~Scripted_Server() {
-    ::shutdown(fd_, SHUT_RDWR);
+    ::shutdown(listener_.fd(), SHUT_RDWR);
     if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
     if (thread_.joinable()) thread_.join();
     if (client_ >= 0) ::close(client_);
-    ::close(fd_);
   }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(listener_.port()); }
 
  private:
   void serve() {
-    client_ = ::accept(fd_, nullptr, nullptr);
+    client_ = ::accept(listener_.fd(), nullptr, nullptr);
     if (client_ < 0) return;
     std::string head;
     char buf[4096];
@@ -92,9 +82,8 @@ class Scripted_Server {
     }
   }
   std::string reply_;
-  int fd_ = -1;
+  Test_Listener listener_;
   int client_ = -1;
-  unsigned int port_ = 0;
   std::thread thread_;
 };
 

@@ -316,22 +316,12 @@ TEST_F(Daemon_Test, RefusedRequestsMoveNothing) {
 // A port taken between picking and listening: the start moves to another
 // port instead of waiting for a daemon that can never answer.
 TEST_F(Daemon_Test, StartMovesOnWhenThePortIsTaken) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
-  ASSERT_EQ(0, ::listen(fd, 1));
-  ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
-  const int taken = ntohs(a.sin_port);
-
-  Demo_Daemon d(run_dir(), taken);
+  Test_Listener taken;
+  ASSERT_TRUE(taken.ok());
+  Demo_Daemon d(run_dir(), static_cast<int>(taken.port()));
   EXPECT_TRUE(d.start(error_)) << error_;
-  EXPECT_NE(taken, d.port());
+  EXPECT_NE(static_cast<int>(taken.port()), d.port());
   EXPECT_EQ(0, d.stop());
-  ::close(fd);
 }
 
 }  // namespace

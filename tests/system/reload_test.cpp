@@ -151,29 +151,6 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-// A socket listening on 127.0.0.1:port for as long as it lives.
-class Test_Listener {
- public:
-  explicit Test_Listener(unsigned port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ >= 0 &&
-        (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 1) != 0)) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Test_Listener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
 class Reload_Test : public Temp_Dir {};
 
 TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
@@ -265,9 +242,9 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   // socket. The old service keeps answering on the old port.
   const std::string web_conf = run + "/web.conf";
   const std::string good = read_file(web_conf);
-  const int other_port = free_loopback_port();
-  Test_Listener taken(static_cast<unsigned>(other_port));
+  Test_Listener taken;
   ASSERT_TRUE(taken.ok());
+  const int other_port = static_cast<int>(taken.port());
   const std::string on_taken_port = std::regex_replace(good, std::regex("\"port\"\\s*:\\s*[0-9]+"),
                                                        "\"port\": " + std::to_string(other_port));
   ASSERT_NE(good, on_taken_port);
