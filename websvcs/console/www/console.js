@@ -14,6 +14,7 @@
   const TOKEN_KEY = 'kestrel3.console.token';
   const CELL_W = 104, CELL_H = 46; // as --cell-w and --cell-h in console.css
   const OVERSCAN_ROWS = 4;
+  const PAGE_SLOTS = 4096;       // slots per request when a whole library is read
 
   const $ = (id) => document.getElementById(id);
 
@@ -22,9 +23,8 @@
     seen: [],            // changers of info (seen by the host now)
     stored: new Map(),   // serial -> library of the inventory
     current: '',         // selected library serial
-    libraryText: '',     // last inventory reply text of the current library
     operations: [],
-    slots: [],           // current library's slots, sorted by slot number
+    slots: [],           // current library's slots read so far, from its first, in slot order
     inDrive: new Map(),  // slot number -> drive holding that slot's cartridge
     selected: null,      // slot number of the picked cartridge
     picking: false,      // choosing the target slot of a move
@@ -109,66 +109,185 @@
   }
 
   // ---- Reading the daemon -----------------------------------------------
-
-  // Every library: what the host sees now (info) and what the inventory
-  // holds, asked at once; the selected library is drawn from the same
-  // reply, so the first picture needs one inventory read.
   //
-  // The inventory is read as a page: every library with its drives and its
-  // first screenful of slots (and "slot_count", the number of all), so the
-  // first picture does not wait for a library of 50,000 slots. The rest of
-  // the selected library follows at once (pollCurrent); a library already
-  // read whole is kept until that read replaces it.
+  // The first picture comes from one small read: the inventory as a page
+  // (every library with its drives, the first screenful of its slots and
+  // "slot_count"). Nothing else is asked before it is drawn. Then the host's
+  // device listing (info) is asked, and the rest of the selected library is
+  // read in pages of PAGE_SLOTS slots, one after another: each page is
+  // parsed on its own and the grid is redrawn only when the page holds
+  // slots in view, so the page scrolls while the rest comes in.
+  //
+  // state.slots holds the selected library's slots read so far, in slot
+  // order, from its first slot on: slots not read yet are the ones after
+  // it. Every 3 s the slots in view (and the drives) are read again; the
+  // whole library is read again, in pages, every LIBRARIES_MS and after an
+  // action, which keeps the counts and Find right for slots out of view.
+
+  function inventoryPath(serial, from, count) {
+    return API + '/inventory?' + (serial ? 'serial_number=' + encodeURIComponent(serial) + '&' : '') +
+      'from=' + from + '&count=' + count;
+  }
+
   async function loadLibraries() {
-    const info = request('GET', API + '/info').then((r) => {
-      state.hostUuid = r.data && r.data.host_uuid || '';
-      state.seen = r.data && Array.isArray(r.data.changers) ? r.data.changers : [];
-    }, (e) => showError('Listing the host\'s libraries failed', e));
-    const page = '/inventory?from=1&count=' + firstPageSlots();
-    const inventory = !state.inventoryRoute ? null : request('GET', API + page).then((r) => {
-      const stored = new Map();
-      for (const lib of r.data || []) {
-        const known = state.stored.get(lib.serial_number);
-        stored.set(lib.serial_number, known && !partial(known) && lib.serial_number === state.current
-          ? known : lib);
-      }
-      state.stored = stored;
-      if (!window.consoleFirstDataMs) {
-        // The first picture does not wait for the host's device listing.
-        window.consoleFirstDataMs = Math.round(performance.now());
+    if (state.inventoryRoute) {
+      try {
+        const r = await request('GET', inventoryPath('', 1, firstPageSlots()));
+        const stored = new Map();
+        for (const lib of Array.isArray(r.data) ? r.data : []) stored.set(lib.serial_number, lib);
+        state.stored = stored;
         if (!state.current) state.current = knownSerials()[0] || '';
+        const lib = state.stored.get(state.current);
+        if (lib) takeSlots(0, sortedSlots(lib), false);
+        if (!window.consoleFirstDataMs) window.consoleFirstDataMs = Math.round(performance.now());
         drawLibraries();
         drawLibrary();
+      } catch (e) {
+        if (e.status === 404) state.inventoryRoute = false;
+        else showError('Reading the inventory failed', e);
       }
-    }, (e) => {
-      if (e.status === 404) state.inventoryRoute = false;
-      else showError('Reading the inventory failed', e);
-    });
-    await Promise.all([info, inventory]);
-    if (!state.current || !knownSerials().includes(state.current)) {
-      state.current = knownSerials()[0] || '';
     }
+    readRest();
+    try {
+      const r = await request('GET', API + '/info');
+      state.hostUuid = r.data && r.data.host_uuid || '';
+      state.seen = r.data && Array.isArray(r.data.changers) ? r.data.changers : [];
+    } catch (e) {
+      showError('Listing the host\'s libraries failed', e);
+    }
+    if (!state.current || !knownSerials().includes(state.current)) selectLibrary(knownSerials()[0] || '');
     drawLibraries();
     drawLibrary();
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+  }
+
+  // Slots enough to fill the grid at its largest in this window.
+  function firstPageSlots() {
+    const cols = Math.ceil(Math.max(window.innerWidth, 800) / CELL_W);
+    const rows = Math.ceil(Math.max(window.innerHeight * 0.62, 240) / CELL_H) + OVERSCAN_ROWS + 1;
+    return Math.max(200, cols * rows);
+  }
+
+  function sortedSlots(lib) {
+    return Array.isArray(lib.slots) ? lib.slots.slice().sort((a, b) => a.slot_number - b.slot_number) : [];
+  }
+
+  // True while the selected library's slots are not all read.
+  function partial() {
     const lib = state.stored.get(state.current);
-    if (lib && partial(lib)) {
-      state.libraryText = '';
-      await pollCurrent();
+    return !!lib && typeof lib.slot_count === 'number' && state.slots.length < lib.slot_count;
+  }
+
+  // Puts slots read from the daemon (in slot order, following each other in
+  // the library) into state.slots from index `at` on. Where slots were read
+  // before, their numbers must line up; when they do not, the library
+  // changed (a rescan): what was read from `at` on is dropped for these.
+  // `last`: the read ended the library, so nothing follows them. True when
+  // the numbers lined up.
+  function takeSlots(at, slots, last) {
+    const have = state.slots;
+    if (at > have.length) return false;
+    let same = true;
+    for (let i = 0; i < slots.length && at + i < have.length; ++i) {
+      if (have[at + i].slot_number !== slots[i].slot_number) { same = false; break; }
+    }
+    if (!same) have.length = at;
+    for (let i = 0; i < slots.length; ++i) have[at + i] = slots[i];
+    if (last && have.length > at + slots.length) {
+      have.length = at + slots.length;
+      same = false;
+    }
+    return same;
+  }
+
+  // Takes a library's description from an inventory reply (drives,
+  // "slot_count"); its slots are taken by the caller.
+  function takeLibrary(serial, lib) {
+    const known = state.stored.get(serial);
+    if (lib) state.stored.set(serial, Object.assign({}, lib, { slots: known ? known.slots : [] }));
+    else state.stored.delete(serial);
+  }
+
+  // Reads the selected library whole, in pages; one read at a time, and one
+  // more when asked again meanwhile.
+  const read = { running: false, again: false, generation: 0 };
+
+  async function readRest() {
+    if (read.running) { read.again = true; return; }
+    read.running = true;
+    try {
+      do {
+        read.again = false;
+        await readWhole(state.current, read.generation);
+      } while (read.again);
+    } catch (e) {
+      showError('Reading the inventory failed', e);
+    } finally {
+      read.running = false;
     }
   }
 
-  // Slots enough to fill the largest grid the window can show, twice over.
-  function firstPageSlots() {
-    const cols = Math.ceil(Math.max(window.innerWidth, 800) / CELL_W);
-    const rows = Math.ceil(Math.max(window.innerHeight, 600) / CELL_H);
-    return Math.max(200, 2 * cols * rows);
+  async function readWhole(serial, generation) {
+    if (!serial || !state.inventoryRoute || !state.stored.has(serial)) return;
+    let at = 0;
+    let next = request('GET', inventoryPath(serial, 1, PAGE_SLOTS));
+    for (;;) {
+      const r = await next;
+      if (generation !== read.generation) return;
+      const lib = Array.isArray(r.data) && r.data.length ? r.data[0] : null;
+      const slots = lib ? sortedSlots(lib) : [];
+      // A reply without "slot_count" is the whole library, not a page.
+      const last = !lib || typeof lib.slot_count !== 'number' || slots.length < PAGE_SLOTS ||
+        at + slots.length >= lib.slot_count;
+      // The next page is on its way while this one is taken in.
+      if (!last) {
+        next = request('GET', inventoryPath(serial, slots[slots.length - 1].slot_number + 1, PAGE_SLOTS));
+      }
+      const drivesBefore = JSON.stringify((state.stored.get(serial) || {}).drives);
+      takeLibrary(serial, lib);
+      takeSlots(at, slots, last);
+      if (last) break;
+      if (JSON.stringify(lib.drives) !== drivesBefore || inView(at, slots.length)) {
+        drawLibrary();
+      } else {
+        drawCounts();
+      }
+      at += slots.length;
+    }
+    drawLibrary();
+    if (!window.consoleAllSlotsMs && state.slots.length) {
+      window.consoleAllSlotsMs = Math.round(performance.now());
+    }
   }
 
-  // True for a library of a page read that holds only some of its slots.
-  function partial(lib) {
-    return typeof lib.slot_count === 'number' && Array.isArray(lib.slots) &&
-      lib.slots.length < lib.slot_count;
+  // True when slots [at, at + n) of the grid are drawn now.
+  function inView(at, n) {
+    return at < gridLast * gridCols && at + n > gridFirst * gridCols;
+  }
+
+  // The slots in view and the drives, read again; text compared first, so
+  // an unchanged reply is not parsed.
+  let viewText = '';
+  async function readView() {
+    const serial = state.current;
+    if (!serial || !state.inventoryRoute || !state.stored.has(serial)) return;
+    const at = Math.max(0, Math.min(gridFirst * gridCols, state.slots.length - 1));
+    const from = state.slots.length ? state.slots[at].slot_number : 1;
+    const count = Math.max(1, (gridLast - gridFirst) * gridCols);
+    const path = inventoryPath(serial, from, count);
+    const r = await request('GET', path);
+    if (serial !== state.current || path + r.text === viewText) return;
+    viewText = path + r.text;
+    const lib = Array.isArray(r.data) && r.data.length ? r.data[0] : null;
+    const slots = lib ? sortedSlots(lib) : [];
+    takeLibrary(serial, lib);
+    const end = !lib || slots.length < count;
+    const same = takeSlots(at, slots, end && !read.running);
+    if (!same || (lib && typeof lib.slot_count === 'number' && !read.running &&
+        state.slots.length !== lib.slot_count)) {
+      readRest();  // the library changed out of view
+    }
+    drawLibrary();
   }
 
   function knownSerials() {
@@ -177,21 +296,24 @@
     return serials;
   }
 
+  // Another library is shown: its first page (kept from the last read of
+  // every library) is drawn at once, the rest read after it.
+  function selectLibrary(serial) {
+    if (serial === state.current) return;
+    state.current = serial;
+    read.generation++;
+    const lib = state.stored.get(serial);
+    state.slots = lib ? sortedSlots(lib) : [];
+    viewText = '';
+    clearSelection();
+    foundSlot = null;
+    $('grid').scrollTop = 0;
+    readRest();
+  }
+
   async function pollCurrent() {
-    const serial = state.current;
     const tasks = [];
-    if (serial && state.inventoryRoute) {
-      tasks.push(request('GET', API + '/inventory?serial_number=' + encodeURIComponent(serial))
-        .then((r) => {
-          if (serial !== state.current) return;
-          if (r.text !== state.libraryText) {
-            state.libraryText = r.text;
-            const lib = Array.isArray(r.data) && r.data.length ? r.data[0] : null;
-            if (lib) state.stored.set(serial, lib); else state.stored.delete(serial);
-            drawLibrary();
-          }
-        }, (e) => showError('Reading the inventory failed', e)));
-    }
+    tasks.push(readView().catch((e) => showError('Reading the inventory failed', e)));
     if (state.operationsRoute) {
       tasks.push(request('GET', API + '/operations').then((r) => {
         state.operations = Array.isArray(r.data) ? r.data : [];
@@ -202,14 +324,13 @@
       }));
     }
     await Promise.all(tasks);
-    if (!serial || !state.inventoryRoute) drawLibrary();
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
   }
 
-  // Polls the selected library and the operations every POLL_MS, or less
-  // often when a poll takes long (a very large library): never more than
-  // a fifth of the time is spent waiting for replies, and polls never
-  // overlap. Paused while the tab is hidden.
+  // Polls the slots in view and the operations every POLL_MS, or less
+  // often when a poll takes long: never more than a fifth of the time is
+  // spent waiting for replies, and polls never overlap. Paused while the
+  // tab is hidden.
   let lastLibraries = -Infinity;
   async function pollLoop() {
     const t0 = performance.now();
@@ -274,35 +395,40 @@
     $('lib-detail').textContent = [any.vendor, any.model, any.sg_name,
       seen ? '' : '(not seen by the host now)'].filter(Boolean).join(' · ');
     const drives = lib && Array.isArray(lib.drives) ? lib.drives : [];
-    state.slots = lib && Array.isArray(lib.slots)
-      ? lib.slots.slice().sort((a, b) => a.slot_number - b.slot_number) : [];
     state.inDrive = new Map();
     for (const d of drives) {
       if (d.slot_number !== null && d.slot_number !== undefined) state.inDrive.set(d.slot_number, d);
     }
-    const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0, unlabelled: 0 };
-    for (const s of state.slots) counts[slotKind(s)]++;
-    $('lib-counts').innerHTML = lib && partial(lib)
-      ? '<span>Slots 1–' + state.slots.length + ' of <b>' + lib.slot_count + '</b> shown; reading the rest…</span>'
-      : lib
-      ? ['full', 'indrive', 'unlabelled', 'empty', 'cleaning', 'porter'].map((k) =>
-        '<span><b>' + counts[k] + '</b> ' + (k === 'indrive' ? 'in drives' : k) + '</span>').join('')
-      : '<span>Not in the inventory yet: a rescan reads it (and moves cartridges).</span>';
-    if (!state.inventoryRoute) {
-      $('lib-counts').innerHTML = '<span>This daemon has no inventory route; the console can only ' +
-        'list its libraries.</span>';
-    }
+    drawCounts();
     if (state.selected !== null && !state.slots.some((s) => s.slot_number === state.selected &&
         (slotKind(s) === 'full' || slotKind(s) === 'cleaning'))) {
       clearSelection();
     }
     drawDrives(drives);
     drawGrid(true);
-    if (lib && !partial(lib) && state.slots.length && !window.consoleAllSlotsMs) {
-      window.consoleAllSlotsMs = Math.round(performance.now());
-    }
     drawSelection();
     drawOperations();
+  }
+
+  // The counts of the selected library's slots; while it is read, how far
+  // the read has come.
+  function drawCounts() {
+    const lib = state.stored.get(state.current);
+    let html;
+    if (!state.inventoryRoute) {
+      html = '<span>This daemon has no inventory route; the console can only list its libraries.</span>';
+    } else if (!lib) {
+      html = '<span>Not in the inventory yet: a rescan reads it (and moves cartridges).</span>';
+    } else if (partial()) {
+      html = '<span><b>' + state.slots.length + '</b> of <b>' + lib.slot_count +
+        '</b> slots read; reading the rest…</span>';
+    } else {
+      const counts = { full: 0, empty: 0, cleaning: 0, porter: 0, indrive: 0, unlabelled: 0 };
+      for (const s of state.slots) counts[slotKind(s)]++;
+      html = ['full', 'indrive', 'unlabelled', 'empty', 'cleaning', 'porter'].map((k) =>
+        '<span><b>' + counts[k] + '</b> ' + (k === 'indrive' ? 'in drives' : k) + '</span>').join('');
+    }
+    $('lib-counts').innerHTML = html;
   }
 
   // The host column appears when the library's drives are attached to more
@@ -346,8 +472,7 @@
     const grid = $('grid');
     // A library read in part so far scrolls over all its slots; those not
     // read yet are drawn as placeholders until they are.
-    const lib = state.stored.get(state.current);
-    const n = lib && partial(lib) ? lib.slot_count : state.slots.length;
+    const n = partial() ? state.stored.get(state.current).slot_count : state.slots.length;
     const cols = Math.max(1, Math.floor((grid.clientWidth - 6) / CELL_W));
     const rows = Math.ceil(n / cols);
     if (cols !== gridCols) force = true;
@@ -384,9 +509,10 @@
     }
     box.innerHTML = parts.join('');
     grid.classList.toggle('picking', state.picking);
-    if (!state.firstRender && n > 0) {
+    if (!state.firstRender && state.slots.length > 0) {
       state.firstRender = performance.now();
       window.consoleFirstRenderMs = Math.round(state.firstRender);
+      requestAnimationFrame(() => { window.consoleFirstFrameMs = Math.round(performance.now()); });
       $('footer').textContent = n + ' slots drawn ' + Math.round(state.firstRender) +
         ' ms after the page was opened.';
     }
@@ -560,7 +686,8 @@
       showError(what + ' failed', e);
     } finally {
       state.busy--;
-      state.libraryText = '';
+      viewText = '';
+      readRest();
       await pollCurrent();
     }
   }
@@ -584,7 +711,9 @@
     let i = state.slots.findIndex((s) => (s.media_tag || '').toUpperCase() === q.toUpperCase());
     if (i < 0 && /^\d+$/.test(q)) i = state.slots.findIndex((s) => s.slot_number === Number(q));
     if (i < 0) {
-      showError('Find', new Api_Error(0, 'No slot holds ' + q));
+      showError('Find', new Api_Error(0, partial()
+        ? 'No slot read so far holds ' + q + '; the rest of the library is still being read'
+        : 'No slot holds ' + q));
       return;
     }
     foundSlot = state.slots[i].slot_number;
@@ -597,11 +726,7 @@
     $('libraries').addEventListener('click', (ev) => {
       const b = ev.target.closest('button[data-library]');
       if (!b || b.dataset.library === state.current) return;
-      state.current = b.dataset.library;
-      state.libraryText = '';
-      clearSelection();
-      foundSlot = null;
-      $('grid').scrollTop = 0;
+      selectLibrary(b.dataset.library);
       drawLibraries();
       drawLibrary();
       pollCurrent();
