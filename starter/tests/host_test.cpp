@@ -141,6 +141,13 @@ TEST(System_Info, BannerNamesTheComponentWhenSet) {
   EXPECT_EQ(LM_INFO, entries[2].priority);
 }
 
+// Hands `text` to `sink` as one record of priority `p`.
+void log_record(Log_Sink& sink, const char* text, ACE_Log_Priority p = LM_ERROR) {
+  ACE_Log_Record record(p, ACE_Time_Value(0), 0);
+  record.msg_data(text);
+  sink.log(record);
+}
+
 TEST(Log_Config, TargetPriorityAndMask) {
   Log_Config c = parse_log_config(nullptr, nullptr);
   EXPECT_EQ(Log_Config::TO_STDERR, c.target);
@@ -168,11 +175,8 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   {
     Log_Sink sink(parse_log_config(path.c_str(), nullptr));
     ASSERT_EQ(0, sink.open(nullptr));
-    ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
-    record.msg_data("no newline here");
-    sink.log(record);
-    record.msg_data("two\nlines\n");
-    sink.log(record);
+    log_record(sink, "no newline here");
+    log_record(sink, "two\nlines\n");
   }
   ::umask(old_umask);
   struct stat st;
@@ -203,9 +207,7 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   Log_Sink linked(parse_log_config(link.c_str(), nullptr));
   EXPECT_EQ(0, linked.open(nullptr));
   EXPECT_EQ(ELOOP, linked.take_open_error());
-  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
-  record.msg_data("must not reach the target\n");
-  linked.log(record);
+  log_record(linked, "must not reach the target\n");
   struct stat target_st;
   ASSERT_EQ(0, ::stat(target.c_str(), &target_st));
   EXPECT_EQ(0, target_st.st_size);
@@ -225,9 +227,7 @@ TEST(Log_Sink, ReopenKeepsTheOpenFileWhenItCannotBeOpenedAgain) {
   EXPECT_EQ(0, sink.open(nullptr));
   EXPECT_EQ(0, sink.reset());
   EXPECT_EQ(ENOENT, sink.take_open_error());
-  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
-  record.msg_data("still in the first file");
-  sink.log(record);
+  log_record(sink, "still in the first file");
   std::stringstream text;
   text << std::ifstream(dir.path() + "/moved/host.log").rdbuf();
   EXPECT_NE(std::string::npos, text.str().find("still in the first file")) << text.str();
@@ -297,9 +297,7 @@ volatile std::sig_atomic_t g_reentry_logged = 0;
 // Logs like a fatal-signal handler does, once.
 void log_from_signal_handler(int) {
   if (g_reentry_logged != 0) return;
-  ACE_Log_Record record(LM_ALERT, ACE_Time_Value(0), 0);
-  record.msg_data("logged by the signal handler");
-  g_reentry_sink->log(record);
+  log_record(*g_reentry_sink, "logged by the signal handler", LM_ALERT);
   g_reentry_logged = 1;
 }
 
@@ -321,9 +319,7 @@ TEST(Log_Sink, SignalHandlerLoggingInsideLogDoesNotWaitForTheLock) {
   limit.rlim_cur = 16;
   ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
 
-  ACE_Log_Record record(LM_ERROR, ACE_Time_Value(0), 0);
-  record.msg_data("a line longer than the sixteen bytes the file may hold");
-  sink.log(record);
+  log_record(sink, "a line longer than the sixteen bytes the file may hold");
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   ::sigaction(SIGXFSZ, &old_sa, nullptr);
   EXPECT_EQ(1, g_reentry_logged);

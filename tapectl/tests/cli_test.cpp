@@ -187,15 +187,12 @@ TEST_F(Cli_Files, TargetFromOptionsEnvironmentOrWebConfiguration) {
 
 TEST(Cli, NothingSentIsThreeSentWithoutAnswerIsFour) {
   // A port nobody listens on: refused before anything is sent.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
-  ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
-  ::close(fd);
-  Ran r = run(command("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)), "unload", {"D1"}));
+  unsigned int closed = 0;
+  {
+    Test_Listener gone;
+    closed = gone.port();
+  }
+  Ran r = run(command("http://127.0.0.1:" + std::to_string(closed), "unload", {"D1"}));
   EXPECT_EQ(EXIT_UNREACHABLE, r.status) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("nothing was sent")) << r.err;
 
