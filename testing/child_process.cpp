@@ -125,6 +125,14 @@ int Child_Process::wait_exit(std::chrono::milliseconds deadline) {
   return ended ? status_ : -1;
 }
 
+bool Child_Process::exited() {
+  if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) {
+    reaped_ = true;
+    if (reader_.joinable()) reader_.join();
+  }
+  return reaped_;
+}
+
 int Child_Process::exit_code(std::chrono::milliseconds deadline) {
   const int status = wait_exit(deadline);
   if (status == -1) return -1;

@@ -39,6 +39,9 @@ class Child_Process {
   // wait_exit() as a shell reports it: the exit code, 128 + the signal
   // that ended the child, or -1 after the deadline.
   int exit_code(std::chrono::milliseconds deadline = std::chrono::seconds(20));
+  // True once the child has ended (without waiting); wait_exit() and
+  // exit_code() then give its status at once.
+  bool exited();
   int thread_count() const;  // entries of /proc/PID/task
 
  private:

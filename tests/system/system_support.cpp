@@ -1,6 +1,5 @@
 #include "tests/system/system_support.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,24 +21,6 @@ const char DRIVE_1[] = "EMU-DRV-0001";
 const char DRIVE_2[] = "EMU-DRV-0002";
 
 namespace {
-
-// Waits for `pid` up to `seconds`; its exit status (signal: 128 + number),
-// or -1 when it is still running.
-int wait_exit(pid_t pid, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
-    }
-    if (r < 0) return -1;
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
 
 std::string trimmed(const std::string& s) {
   const std::size_t e = s.find_last_not_of(" \r\n\t");
@@ -65,9 +46,7 @@ Demo_Daemon::Demo_Daemon(const std::string& dir, int port, const std::string& to
   if (!token_file_.empty()) token_ = trimmed(read_file(token_file_));
 }
 
-Demo_Daemon::~Demo_Daemon() {
-  if (pid_ > 0) kill_now();
-}
+Demo_Daemon::~Demo_Daemon() = default;
 
 bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
   // The port was free when it was picked but another process may have
@@ -87,36 +66,21 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
   const std::string port = std::to_string(port_);
   exited = false;
   const std::size_t log_start = log_text().size();  // earlier attempts' lines
-  pid_ = ::fork();
-  if (pid_ < 0) {
-    error = "fork failed";
-    return false;
+  // bash appends the script's output to the log, then runs the script.
+  std::vector<std::string> args = {"/bin/bash", "-c", R"(exec >>"$0" 2>&1 && exec /bin/bash "$@")",
+                                   log, script};
+  args.insert(args.end(),
+              {"--no-build", "--build-dir", D2T_BINARY_DIR, "--dir", dir_, "--port", port});
+  if (!token_file_.empty()) {
+    args.push_back("--token-file");
+    args.push_back(token_file_);
   }
-  if (pid_ == 0) {
-    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-      ::close(fd);
-    }
-    std::vector<std::string> args = {"bash",  script, "--no-build", "--build-dir", D2T_BINARY_DIR,
-                                     "--dir", dir_,   "--port",     port};
-    if (!token_file_.empty()) {
-      args.push_back("--token-file");
-      args.push_back(token_file_);
-    }
-    args.insert(args.end(), extra_args_.begin(), extra_args_.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    ::execv("/bin/bash", argv.data());
-    ::_exit(127);
-  }
+  args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+  daemon_ = std::make_unique<test_support::Child_Process>(args, std::vector<std::string>());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
   for (;;) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
+    if (daemon_->exited()) {
+      daemon_.reset();
       exited = true;
       error = "the daemon exited during start-up:\n" + log_text();
       return false;
@@ -124,7 +88,7 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
     // The web service could not listen (the daemon itself stays up).
     if (log_text().find("Failed to start the web service", log_start) != std::string::npos) {
       error = "the web service did not start:\n" + log_text();
-      kill_now();
+      daemon_.reset();
       exited = true;
       return false;
     }
@@ -146,18 +110,11 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
 }
 
 int Demo_Daemon::stop(int deadline_seconds) {
-  if (pid_ <= 0) return -2;
-  ::kill(pid_, SIGINT);
-  const int status = wait_exit(pid_, deadline_seconds);
-  if (status == -1) kill_now();
-  pid_ = -1;
+  if (!daemon_) return -2;
+  daemon_->signal(SIGINT);
+  const int status = daemon_->exit_code(std::chrono::seconds(deadline_seconds));
+  daemon_.reset();
   return status;
-}
-
-void Demo_Daemon::kill_now() {
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-  pid_ = -1;
 }
 
 std::string Demo_Daemon::log_text() const { return read_file(dir_ + ".log"); }
@@ -363,16 +320,6 @@ std::string read_file(const std::string& path) {
   std::stringstream ss;
   ss << std::ifstream(path).rdbuf();
   return ss.str();
-}
-
-bool write_file(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp);
-    out << text;
-    if (!out.flush()) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace system_test

@@ -10,10 +10,12 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "json_spirit/json_spirit.h"
+#include "testing/child_process.h"
 #include "websvcs/server/tests/support.h"
 
 namespace system_test {
@@ -59,8 +61,9 @@ class Demo_Daemon {
   // More arguments for scripts/demo (e.g. "--database", URL), set before
   // start().
   void extra_args(const std::vector<std::string>& args) { extra_args_ = args; }
-  bool running() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }  // the daemon's process (scripts/demo execs it)
+  bool running() const { return daemon_ != nullptr; }
+  // The daemon's process (scripts/demo execs it); -1 when not running.
+  pid_t pid() const { return daemon_ ? daemon_->pid() : -1; }
 
   int port() const { return port_; }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -82,14 +85,13 @@ class Demo_Daemon {
 
  private:
   bool start_once(std::string& error, int deadline_seconds, bool& exited);
-  void kill_now();  // SIGKILL and reap; not running afterwards
   std::string auth_header() const;
 
   std::string dir_;
   int port_;
   std::string token_;  // read from the token file; "" for none
   std::string token_file_;
-  pid_t pid_ = -1;
+  std::unique_ptr<test_support::Child_Process> daemon_;  // killed when dropped
   std::vector<std::string> extra_args_;
 };
 
@@ -147,7 +149,7 @@ bool have_program(const std::string& program);
 std::string shell_quote(const std::string& s);
 std::string read_file(const std::string& path);
 // Writes `text` to `path` through a temporary file and a rename.
-bool write_file(const std::string& path, const std::string& text);
+using test_support::write_file;
 
 }  // namespace system_test
 
