@@ -1,8 +1,5 @@
 // Where databases live: environment, configuration file, state directory,
 // configure(), and schema lookup through an exported factory.
-#include <ace/Log_Msg.h>
-#include <ace/Log_Msg_Callback.h>
-#include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +8,7 @@
 
 #include "database/database.h"
 #include "database/tests/support/db_fixture.h"
+#include "testing/log_capture.h"
 
 using namespace database::sql;
 
@@ -97,26 +95,6 @@ TEST_F(Config, UrlOverridesFileAndFileOverridesState) {
   EXPECT_EQ(m->location_of("cfg"), "sqlite:" + tmp_.path() + "/env/");
 }
 
-// Counts the log records of this thread that contain a text.
-class Log_Counter : public ACE_Log_Msg_Callback {
- public:
-  explicit Log_Counter(const std::string& text) : text_(text) {
-    ACE_LOG_MSG->msg_callback(this);
-    ACE_LOG_MSG->set_flags(ACE_Log_Msg::MSG_CALLBACK);
-  }
-  ~Log_Counter() override {
-    ACE_LOG_MSG->clr_flags(ACE_Log_Msg::MSG_CALLBACK);
-    ACE_LOG_MSG->msg_callback(nullptr);
-  }
-  void log(ACE_Log_Record& record) override {
-    if (std::string(record.msg_data()).find(text_) != std::string::npos) ++count;
-  }
-  int count = 0;
-
- private:
-  std::string text_;
-};
-
 TEST_F(Config, BadConfigurationGivesNoConnectionAndAReasonLoggedOnce) {
   Legacy_Manager* m = Legacy_Manager::instance();
   const std::string conf = tmp_.path() + "/database.conf";
@@ -134,18 +112,19 @@ TEST_F(Config, BadConfigurationGivesNoConnectionAndAReasonLoggedOnce) {
 
   // A regular file where the database's directory should be: the same
   // failure is logged once, and again only after a success.
-  Log_Counter logged("Failed to open database 'cfg'");
+  test_support::Log_Capture log;
+  const std::string logged = "Failed to open database 'cfg'";
   write(tmp_.path() + "/blocker", "");
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/blocker/x.db"));
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(m->get_connection_r("cfg"));
   EXPECT_FALSE(m->last_error("cfg").empty());
-  EXPECT_EQ(logged.count, 1);
+  EXPECT_EQ(log.count(logged), 1);
   ASSERT_TRUE(m->configure("sqlite:" + tmp_.path() + "/"));
   EXPECT_TRUE(m->get_connection_r("cfg"));
   m->set_fault_plan(Fault_Plan(1, Fault_Plan::FROM_THEN_ON, Fault_Plan::OP_CONNECT));
   EXPECT_FALSE(m->get_connection_r("cfg"));
   EXPECT_FALSE(m->get_connection_r("cfg"));
-  EXPECT_EQ(logged.count, 2);
+  EXPECT_EQ(log.count(logged), 2);
   m->clear_fault_plan();
 
   // An unreachable server.
