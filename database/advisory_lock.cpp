@@ -27,6 +27,27 @@ class Lock_Statement : public SQL {
   const char* function_;
 };
 
+// The session's lock_timeout, in milliseconds.
+class Lock_Timeout : public SQL {
+ public:
+  explicit Lock_Timeout(int ms) { bind(":ms", std::to_string(ms)); }
+  std::string text(Dialect) const override {
+    return "SELECT set_config('lock_timeout', :ms, false) AS ok";
+  }
+};
+
+// The session's lock_timeout back to the server's setting.
+class Default_Lock_Timeout : public SQL {
+ public:
+  std::string text(Dialect) const override {
+    return "SELECT set_config('lock_timeout', reset_val, false) AS ok FROM pg_settings "
+           "WHERE name = 'lock_timeout'";
+  }
+};
+
+// The SQLSTATE of a lock request that waited its lock_timeout out.
+const char* const LOCK_NOT_AVAILABLE = "55P03";
+
 const char* function_for(Advisory_Lock::Mode mode, bool wait) {
   if (mode == Advisory_Lock::SHARED)
     return wait ? "pg_advisory_lock_shared" : "pg_try_advisory_lock_shared";
@@ -65,28 +86,41 @@ Advisory_Lock& Advisory_Lock::operator=(Advisory_Lock&& other) noexcept {
   return *this;
 }
 
-bool Advisory_Lock::take(const std::string& database, const std::string& key, Mode mode, bool wait,
-                         Advisory_Lock& out, std::string& error) {
+void Advisory_Lock::hold(const Connection_var& connection, const std::string& key, Mode mode) {
+  connection_ = connection;
+  key_ = key;
+  mode_ = mode;
+  held_ = true;
+}
+
+bool Advisory_Lock::connect(const std::string& database, const std::string& key, Mode mode,
+                            Advisory_Lock& out, Connection_var& connection, std::string& error) {
   out.release();
   error.clear();
+  connection = Connection_var();
   if (Legacy_Manager::instance()->location_kind(database) == Location::SQLITE) {
     // One process owns the file: nobody to exclude, nothing to connect.
-    out.key_ = key;
-    out.mode_ = mode;
-    out.held_ = true;
+    out.hold(Connection_var(), key, mode);
     return true;
   }
-  Connection_var connection = Legacy_Manager::instance()->get_connection_r(database);
-  if (!connection) {
+  Connection_var c = Legacy_Manager::instance()->get_connection_r(database);
+  if (!c) {
     error = "cannot connect to database '" + database + "'";
     return false;
   }
-  if (connection->dialect() != DIALECT_POSTGRESQL) {
-    out.key_ = key;
-    out.mode_ = mode;
-    out.held_ = true;
+  if (c->dialect() != DIALECT_POSTGRESQL) {
+    out.hold(Connection_var(), key, mode);
     return true;
   }
+  connection = c;
+  return true;
+}
+
+bool Advisory_Lock::take(const std::string& database, const std::string& key, Mode mode, bool wait,
+                         Advisory_Lock& out, std::string& error) {
+  Connection_var connection;
+  if (!connect(database, key, mode, out, connection, error)) return false;
+  if (!connection) return true;
   Lock_Statement lock(function_for(mode, wait), key);
   Result_Set result;
   if (!connection->query(lock, result)) {
@@ -97,11 +131,47 @@ bool Advisory_Lock::take(const std::string& database, const std::string& key, Mo
     return false;
   }
   if (!wait && !granted(result)) return false;  // busy; the connection goes back clean
-  out.connection_ = connection;
-  out.key_ = key;
-  out.mode_ = mode;
-  out.held_ = true;
+  out.hold(connection, key, mode);
   return true;
+}
+
+bool Advisory_Lock::take_waiting(const std::string& database, const std::string& key, Mode mode,
+                                 int round_ms, const std::function<bool()>& keep_waiting,
+                                 Advisory_Lock& out, std::string& error) {
+  Connection_var connection;
+  if (!connect(database, key, mode, out, connection, error)) return false;
+  if (!connection) return true;
+  Result_Set result;
+  if (!connection->query(Lock_Timeout(round_ms > 0 ? round_ms : 1), result)) {
+    error = connection->last_error();
+    connection->discard();
+    return false;
+  }
+  Lock_Statement lock(function_for(mode, true), key);
+  bool held = false;
+  for (;;) {
+    if (connection->query(lock, result)) {
+      held = true;
+      break;
+    }
+    if (connection->last_state() != LOCK_NOT_AVAILABLE) {
+      error = connection->last_error();
+      break;
+    }
+    if (keep_waiting && !keep_waiting()) break;
+  }
+  // The pool's next users of this connection wait as the server says.
+  if (!connection->query(Default_Lock_Timeout(), result)) {
+    if (error.empty() && !held) error = connection->last_error();
+    connection->discard();  // closed when let go, with whatever it holds
+  }
+  if (!error.empty()) {
+    // The lock may have been granted just before the connection failed.
+    connection->discard();
+    return false;
+  }
+  if (held) out.hold(connection, key, mode);
+  return held;
 }
 
 void Advisory_Lock::release() {

@@ -16,6 +16,7 @@
 #ifndef DATABASE_ADVISORY_LOCK_H
 #define DATABASE_ADVISORY_LOCK_H
 
+#include <functional>
 #include <string>
 
 #include "database/connection.h"
@@ -42,6 +43,19 @@ class Advisory_Lock {
   // be reached or refuses (`error` says why). Nothing is logged.
   static bool take(const std::string& database, const std::string& key, Mode mode, bool wait,
                    Advisory_Lock& out, std::string& error);
+  // Takes the lock waiting in rounds: each request waits at most
+  // `round_ms` in the server's queue (its lock_timeout), and between rounds
+  // `keep_waiting` is asked (never while a request waits); the wait ends
+  // when it answers false. A request whose round ended leaves the server's
+  // queue and the next one joins it at its end, so a request that reaches
+  // the server in the moment between two rounds may be granted first;
+  // otherwise the order is the server's. True with `out` held when
+  // granted; false with `out` not held and `error` empty when
+  // `keep_waiting` gave up, or with `error` saying why when the database
+  // cannot be reached or refuses. Nothing is logged.
+  static bool take_waiting(const std::string& database, const std::string& key, Mode mode,
+                           int round_ms, const std::function<bool()>& keep_waiting,
+                           Advisory_Lock& out, std::string& error);
 
   bool held() const { return held_; }
   // Releases the lock now (nothing when not held). The connection returns
@@ -50,6 +64,13 @@ class Advisory_Lock {
   void release();
 
  private:
+  // The connection to lock on: false with `error` when there is none;
+  // true with `connection` null and `out` held when the engine needs no
+  // lock (one process owns it).
+  static bool connect(const std::string& database, const std::string& key, Mode mode,
+                      Advisory_Lock& out, Connection_var& connection, std::string& error);
+  void hold(const Connection_var& connection, const std::string& key, Mode mode);
+
   Connection_var connection_;  // null for an engine without advisory locks
   std::string key_;
   Mode mode_ = SHARED;

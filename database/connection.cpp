@@ -15,6 +15,7 @@ Connection::~Connection() = default;
 
 bool Connection::run_statement(const SQL& statement, Result_Set* out, int op) {
   last_error_.clear();
+  last_state_.clear();
   if (statement.invalid()) {
     last_error_ = statement.error();
     return false;

@@ -63,6 +63,9 @@ class Connection {
   long long affected_rows() const { return affected_rows_; }
   // The reason of the last failure; empty after a success.
   const std::string& last_error() const { return last_error_; }
+  // The SQLSTATE of the last failed statement when the engine gives one
+  // (PostgreSQL); empty otherwise and after a success.
+  const std::string& last_state() const { return last_state_; }
 
   // Transactions; prefer database::Transaction (transaction.h), which
   // rolls back when it goes out of scope uncommitted. begin(false) starts
@@ -105,6 +108,9 @@ class Connection {
   // it instead of handing it out again. Checked when a connection is
   // returned to the pool and again before an idle one is handed out.
   virtual bool healthy() const { return true; }
+
+  // Set by run() when a statement fails with an SQLSTATE.
+  std::string last_state_;
 
  private:
   friend class Connection_Pool;

@@ -164,6 +164,7 @@ bool Pg_Connection::run(const std::string& text, const Bindings& params, bool is
         forget(text);
         continue;
       }
+      last_state_ = state;
       return false;
     }
     const char* tuples = PQcmdTuples(r);

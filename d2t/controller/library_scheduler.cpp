@@ -129,6 +129,19 @@ void Library_Scheduler::Ticket::release() {
   record_ = nullptr;
 }
 
+void Library_Scheduler::Ticket::turn_away(Queue_Refusal refusal) {
+  if (record_ == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(owner_->mutex_);
+    if (owner_->listener_)
+      owner_->listener_(Event{record_->library, record_->id, record_->operation, false});
+    owner_->turn_away(*record_, refusal);
+  }
+  owner_ = nullptr;
+  record_ = nullptr;
+  refusal_ = refusal;
+}
+
 Library_Scheduler::Library_Scheduler(std::shared_ptr<Controller_Clock> clock)
     : clock_(clock ? std::move(clock) : Controller_Clock::system()) {}
 
@@ -171,6 +184,21 @@ void Library_Scheduler::limits(int queue_timeout_seconds, int max_queued) {
     timeout_ms_ = 1000ULL * static_cast<unsigned>(queue_timeout_seconds);
   if (max_queued >= 0) max_queued_ = static_cast<std::size_t>(max_queued);
   for (auto& library : entries_) library.second.changed.notify_all();
+}
+
+Queue_Refusal Library_Scheduler::wait_refusal(ACE_UINT64 since_ms) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (stopped_) return Queue_Refusal::STOPPING;
+  return timed_out(since_ms, clock_->now_ms()) ? Queue_Refusal::TIMED_OUT : Queue_Refusal::NONE;
+}
+
+ACE_UINT64 Library_Scheduler::now_ms() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return clock_->now_ms();
+}
+
+bool Library_Scheduler::timed_out(ACE_UINT64 since_ms, ACE_UINT64 now_ms) const {
+  return now_ms > since_ms && now_ms - since_ms > timeout_ms_;
 }
 
 void Library_Scheduler::wake() {
@@ -270,9 +298,7 @@ Library_Scheduler::Ticket Library_Scheduler::enter(const std::string& library,
 Queue_Refusal Library_Scheduler::refusal_for(Record& record, std::unique_lock<std::mutex>& lock,
                                              bool ask) {
   if (stopped_) return Queue_Refusal::STOPPING;
-  const ACE_UINT64 now = clock_->now_ms();
-  if (now > record.queued_ms && now - record.queued_ms > timeout_ms_)
-    return Queue_Refusal::TIMED_OUT;
+  if (timed_out(record.queued_ms, clock_->now_ms())) return Queue_Refusal::TIMED_OUT;
   if (!ask) return Queue_Refusal::NONE;
   std::vector<std::function<bool()>> callers(1, record.still_wanted);
   if (record.join)

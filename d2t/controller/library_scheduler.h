@@ -141,6 +141,11 @@ class Library_Scheduler {
     void share(std::shared_ptr<const Shared_Result> result);
     // Gives up the place now (nothing when not held).
     void release();
+    // Gives up a held place without having done anything (its turn came
+    // but something else it waited for afterwards did not): as release(),
+    // and refusal() then says why; those that joined it receive the same
+    // refusal. Nothing for a ticket that is not held.
+    void turn_away(Queue_Refusal refusal);
 
    private:
     friend class Library_Scheduler;
@@ -188,6 +193,13 @@ class Library_Scheduler {
   // library may have waiting (>= 0); other values leave a limit as it is.
   // They apply to waiting operations at their next look.
   void limits(int queue_timeout_seconds, int max_queued);
+  // For a wait that follows a granted ticket (the lease across hosts),
+  // bounded as the ticket wait is: STOPPING once stop() was called,
+  // TIMED_OUT once the queue time-out has passed since `since_ms` (a time
+  // of now_ms()), else NONE.
+  Queue_Refusal wait_refusal(ACE_UINT64 since_ms) const;
+  // The scheduler's clock.
+  ACE_UINT64 now_ms() const;
   // Makes every waiter look at the clock, the limits and its callers now.
   void wake();
 
@@ -223,6 +235,9 @@ class Library_Scheduler {
   // Why `record` must leave its queue now, NONE when it may stay (or
   // start). Asks its callers, with `lock` released meanwhile, when `ask`.
   Queue_Refusal refusal_for(Record& record, std::unique_lock<std::mutex>& lock, bool ask);
+  // True when a wait that began at `since_ms` has passed the time-out at
+  // `now_ms`. Called with mutex_ held.
+  bool timed_out(ACE_UINT64 since_ms, ACE_UINT64 now_ms) const;
   // True when `record` conflicts with no record before it in its entry.
   static bool may_start(const Entry& entry, const Record* record);
   void start(const std::string& library, Record& record);

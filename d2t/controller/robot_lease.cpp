@@ -9,6 +9,10 @@ namespace {
 
 const char* const DATABASE_NAME = "media_controller";
 
+// How long one lease request waits in the server's queue before the wait
+// looks at the daemon's stop and the time-out again.
+const int LEASE_ROUND_MS = 250;
+
 database::sql::Advisory_Lock::Mode mode_of(const Library_Operation& operation) {
   return operation.exclusive() ? database::sql::Advisory_Lock::EXCLUSIVE
                                : database::sql::Advisory_Lock::SHARED;
@@ -30,10 +34,22 @@ bool Library_Turn::enter(Library_Scheduler& scheduler, const std::string& librar
   error.clear();
   ticket_ = scheduler.enter(library, operation, caller);
   if (!ticket_.held()) return false;
-  if (database::sql::Advisory_Lock::take(DATABASE_NAME, robot_lease_key(library),
-                                         mode_of(operation), true, lease_, error))
+  // The lease is waited for as the ticket was: turned away when the
+  // scheduler stops or once the queue time-out has passed.
+  const ACE_UINT64 since = scheduler.now_ms();
+  Queue_Refusal refusal = Queue_Refusal::NONE;
+  const auto keep_waiting = [&] {
+    refusal = scheduler.wait_refusal(since);
+    return refusal == Queue_Refusal::NONE;
+  };
+  if (database::sql::Advisory_Lock::take_waiting(DATABASE_NAME, robot_lease_key(library),
+                                                 mode_of(operation), LEASE_ROUND_MS, keep_waiting,
+                                                 lease_, error))
     return true;
-  ticket_.release();
+  if (error.empty())
+    ticket_.turn_away(refusal);
+  else
+    ticket_.release();
   return false;
 }
 

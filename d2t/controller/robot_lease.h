@@ -16,9 +16,17 @@
 // database grants lease requests in the order they reach it, a shared
 // request queuing behind a waiting exclusive one. Between hosts the order
 // is therefore the order of arrival at the database server; no host can
-// starve another's rescan or refresh. Every operation holds one lease at a
-// time and only non-waiting attempts are made while holding one, so hosts
-// cannot deadlock on leases.
+// starve another's rescan or refresh. (A waiting request is renewed every
+// quarter second so that the wait can end; a request arriving in the
+// moment between two renewals may go first.) Every operation holds one
+// lease at a time and only non-waiting attempts are made while holding
+// one, so hosts cannot deadlock on leases.
+//
+// The lease wait is bounded as the ticket wait is: once the queue time-out
+// ("queue_timeout_seconds") has passed while waiting for the lease, or as
+// soon as the scheduler stops, the operation is turned away as the
+// scheduler turns away a waiting one (the ticket says TIMED_OUT or
+// STOPPING, those that joined it hear the same).
 //
 // A host that dies loses its leases when the server ends its session.
 // With an inventory that is not shared (SQLite) the lease holds nothing.
@@ -34,10 +42,11 @@
 class Library_Turn {
  public:
   // Waits for the library's ticket (for `caller`), then for its lease.
-  // False, nothing held, when the ticket was not granted (ticket() says
-  // whether it was turned away or joined another operation; `error`
-  // empty), or when the lease cannot be taken (the database is
-  // unreachable or refused): `error` says why, for the caller's log line.
+  // False, nothing held, when the ticket was not granted or the lease
+  // wait was turned away (ticket() says whether it was turned away and
+  // why, or joined another operation; `error` empty), or when the lease
+  // cannot be taken (the database is unreachable or refused): `error`
+  // says why, for the caller's log line.
   bool enter(Library_Scheduler& scheduler, const std::string& library,
              const Library_Operation& operation, std::string& error,
              const Queue_Caller& caller = Queue_Caller());

@@ -2,9 +2,11 @@
 // what the operations snapshot shows. Waiting is observed through the
 // snapshot and the event listener, never through time.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <memory>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "d2t/controller/library_scheduler.h"
+#include "d2t/controller/robot_lease.h"
+#include "database/database.h"
 #include "json_spirit/json_helpers.h"
 
 using json_spirit::Array;
@@ -313,6 +317,53 @@ TEST(Library_Scheduler, StopTimeOutAndBoundTurnOperationsAway) {
   s.resume();
   s.limits(60, 0);  // no waiting room: an operation that need not wait still runs
   EXPECT_TRUE(s.enter("LIB-D", op(Library_Operation::LOAD, "D0")).held());
+}
+
+// The lease across hosts is waited for as the ticket is: another host
+// holding it exclusively forever turns the operation away once the queue
+// time-out has passed (on the scheduler's clock), or at once when the
+// scheduler stops; the ticket goes back both times, and the lease is
+// granted once free. Needs the PostgreSQL server of D2T_TEST_PGSQL.
+TEST(Library_Scheduler, LeaseWaitEndsAtTheQueueTimeOutOrAStop) {
+  const char* url = std::getenv("D2T_TEST_PGSQL");
+  if (url == nullptr || *url == 0) GTEST_SKIP() << "D2T_TEST_PGSQL is not set";
+  database::sql::Legacy_Manager* manager = database::sql::Legacy_Manager::instance();
+  ASSERT_TRUE(manager->configure(url));
+  const std::string library = "LEASE-" + std::to_string(::getpid());
+  std::string error;
+  database::sql::Advisory_Lock other_host;
+  ASSERT_TRUE(database::sql::Advisory_Lock::take("media_controller", robot_lease_key(library),
+                                                 database::sql::Advisory_Lock::EXCLUSIVE, false,
+                                                 other_host, error))
+      << error;
+
+  auto clock = std::make_shared<Manual_Controller_Clock>();
+  Library_Scheduler s(clock);
+  s.limits(60, 8);
+  const auto turned_away = [&](const std::function<void()>& meanwhile) {
+    auto waiter = std::async(std::launch::async, [&] {
+      Library_Turn turn;
+      std::string why;
+      const bool held = turn.enter(s, library, op(Library_Operation::LOAD, "D0"), why);
+      return held ? Queue_Refusal::NONE : turn.ticket().refusal();
+    });
+    // Waiting for the lease: the ticket runs, the lease does not come.
+    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(600)));
+    expect_queue(s, library, "run load/D0 | wait");
+    meanwhile();
+    EXPECT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
+    EXPECT_EQ(0u, s.libraries());
+    return waiter.get();
+  };
+  EXPECT_EQ(Queue_Refusal::TIMED_OUT, turned_away([&] { clock->sleep_seconds(61); }));
+  EXPECT_EQ(Queue_Refusal::STOPPING, turned_away([&] { s.stop(); }));
+
+  s.resume();
+  other_host.release();
+  Library_Turn turn;
+  EXPECT_TRUE(turn.enter(s, library, op(Library_Operation::REFRESH), error)) << error;
+  turn.release();
+  manager->configure(std::string());
 }
 
 // Ten identical rescans while one waits: one runs, every caller gets its
