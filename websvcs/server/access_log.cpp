@@ -1,6 +1,10 @@
-// Access lines gathered in a buffer and written by a thread of their own.
+// Access lines gathered in per-thread buffers and written in order by a
+// thread of their own.
 #include "websvcs/server/access_log.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
 #include <system_error>
 
 #include "ace/Log_Msg.h"
@@ -10,15 +14,46 @@ namespace {
 // Text of one record of the process log, kept well below the length at
 // which the log cuts a record short (ACE_MAXLOGMSGLEN).
 const std::size_t RECORD_BYTES = 3072;
+const std::size_t ORDER_BYTES = sizeof(std::uint64_t);
 
-// `line` ends in a NUL and may hold several lines, each written with its
+std::atomic<std::uint64_t> g_next_log_id{1};
+
+// The shard this thread last wrote to, and the log it belongs to.
+struct Cached_Shard {
+  std::uint64_t log = 0;
+  void* shard = nullptr;
+};
+thread_local Cached_Shard t_shard;
+
+// `text` ends in a NUL and may hold several lines, each written with its
 // own head.
-void write_line(const char* line) { ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"), line)); }
+void write_record(const char* text) { ACE_DEBUG((LM_INFO, ACE_TEXT("%C\n"), text)); }
+
+// Appends the entries of `lines` (shard format) to `out`.
+template <typename Entry>
+void parse(const std::string& lines, std::vector<Entry>& out) {
+  for (std::size_t at = 0; at + ORDER_BYTES < lines.size();) {
+    Entry e;
+    std::memcpy(&e.order, lines.data() + at, ORDER_BYTES);
+    const std::size_t end = lines.find('\n', at + ORDER_BYTES);
+    e.text = lines.data() + at + ORDER_BYTES;
+    e.length = end - at - ORDER_BYTES;
+    out.push_back(e);
+    at = end + 1;
+  }
+}
+
+void append_line(std::string& to, std::uint64_t order, const char* text, std::size_t length) {
+  to.append(reinterpret_cast<const char*>(&order), ORDER_BYTES);
+  to.append(text, length);
+  to += '\n';
+}
 
 }  // namespace
 
 Access_Log::Access_Log(std::size_t max_queued, std::chrono::milliseconds flush_interval)
-    : max_queued_(max_queued ? max_queued : 1),
+    : id_(g_next_log_id++),
+      max_queued_(max_queued ? max_queued : 1),
       flush_interval_(flush_interval > std::chrono::milliseconds::zero()
                           ? flush_interval
                           : std::chrono::milliseconds(1)) {
@@ -35,61 +70,113 @@ Access_Log::Access_Log(std::size_t max_queued, std::chrono::milliseconds flush_i
 
 Access_Log::~Access_Log() { stop(); }
 
+Access_Log::Shard* Access_Log::shard_of_this_thread() {
+  if (t_shard.log == id_) return static_cast<Shard*>(t_shard.shard);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!running_) return nullptr;
+  const std::thread::id me = std::this_thread::get_id();
+  Shard* shard = nullptr;
+  // A thread that ended may have left its shard to one with its id.
+  for (std::size_t i = 0; i < owners_.size() && !shard; ++i)
+    if (owners_[i] == me) shard = shards_[i].get();
+  if (!shard) {
+    shards_.emplace_back(new Shard);
+    owners_.push_back(me);
+    shard = shards_.back().get();
+  }
+  t_shard.log = id_;
+  t_shard.shard = shard;
+  return shard;
+}
+
 void Access_Log::write(const char* line, std::size_t length) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!running_) {
-    lock.unlock();
-    write_line(std::string(line, length).c_str());
-    return;
+  if (Shard* shard = shard_of_this_thread()) {
+    std::unique_lock<std::mutex> lock(shard->mutex);
+    if (!shard->closed) {
+      if (shard->count >= max_queued_) {
+        ++shard->dropped;
+        return;
+      }
+      append_line(shard->lines, next_order_.fetch_add(1, std::memory_order_relaxed), line, length);
+      ++shard->count;
+      if (shard->lines.size() >= FLUSH_BYTES && !flush_now_.exchange(true)) {
+        lock.unlock();
+        // Not under mutex_: a wake-up lost to a writer about to wait only
+        // delays the lines to the end of its interval.
+        wake_.notify_one();
+      }
+      return;
+    }
   }
-  if (queued_lines_ >= max_queued_) {
-    ++dropped_;
-    return;
-  }
-  queued_.append(line, length);
-  queued_ += '\n';
-  ++queued_lines_;
-  if (queued_.size() < FLUSH_BYTES || flush_now_) return;
-  flush_now_ = true;
-  lock.unlock();
-  wake_.notify_one();
+  write_record(std::string(line, length).c_str());
 }
 
 void Access_Log::run() {
-  std::string batch;
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait_for(lock, flush_interval_, [this] { return flush_now_ || !running_; });
-    flush_now_ = false;
-    if (queued_.empty()) {
-      if (!running_) return;  // stopped, nothing left
-      continue;
-    }
-    // Both buffers keep their storage: a steady flow allocates nothing.
-    batch.swap(queued_);
-    queued_lines_ = 0;
-    const std::size_t dropped = dropped_;
-    dropped_ = 0;
+  while (running_) {
+    wake_.wait_for(lock, flush_interval_, [this] { return flush_now_.load() || !running_; });
     lock.unlock();
-    // As many whole lines per record as fit: each record costs the process
-    // log a lock, its bookkeeping and a write, whatever its length.
-    for (std::size_t start = 0; start < batch.size();) {
-      std::size_t end = batch.find('\n', start);
-      for (std::size_t next = end; next + 1 < batch.size(); end = next) {
-        next = batch.find('\n', next + 1);
-        if (next - start >= RECORD_BYTES) break;
-      }
-      batch[end] = '\0';  // the lines, in place
-      write_line(batch.data() + start);
-      start = end + 1;
-    }
-    batch.clear();
-    if (dropped)
-      ACE_DEBUG((LM_WARNING,
-                 ACE_TEXT("Web server: %B access log lines dropped, the log output was too slow\n"),
-                 static_cast<ACE_UINT64>(dropped)));
+    flush_now_ = false;
+    write_waiting(false);
     lock.lock();
   }
+  lock.unlock();
+  write_waiting(true);
+}
+
+void Access_Log::write_waiting(bool last) {
+  // Every line numbered below `limit` is complete in its shard once the
+  // shard's lock has been taken: its number was drawn under that lock.
+  const std::uint64_t limit = last ? std::numeric_limits<std::uint64_t>::max() : next_order_.load();
+  std::vector<Shard*> shards;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::unique_ptr<Shard>& s : shards_) shards.push_back(s.get());
+  }
+  entries_.clear();
+  held_taken_.clear();
+  held_taken_.swap(held_);
+  parse(held_taken_, entries_);
+  std::size_t dropped = 0;
+  for (Shard* s : shards) {
+    {
+      std::lock_guard<std::mutex> lock(s->mutex);
+      // Both buffers keep their storage: a steady flow allocates nothing.
+      s->taken.clear();
+      s->taken.swap(s->lines);
+      s->count = 0;
+      dropped += s->dropped;
+      s->dropped = 0;
+      if (last) s->closed = true;
+    }
+    parse(s->taken, entries_);
+  }
+  std::sort(entries_.begin(), entries_.end(),
+            [](const Entry& a, const Entry& b) { return a.order < b.order; });
+  // As many whole lines per record as fit: each record costs the process
+  // log a lock, its bookkeeping and a write, whatever its length.
+  record_.clear();
+  for (const Entry& e : entries_) {
+    if (e.order >= limit) {
+      append_line(held_, e.order, e.text, e.length);
+      continue;
+    }
+    if (!record_.empty() && record_.size() + e.length + 1 > RECORD_BYTES) {
+      record_.back() = '\0';
+      write_record(record_.c_str());
+      record_.clear();
+    }
+    record_.append(e.text, e.length);
+    record_ += '\n';
+  }
+  if (!record_.empty()) {
+    record_.back() = '\0';
+    write_record(record_.c_str());
+  }
+  if (dropped)
+    ACE_DEBUG((LM_WARNING,
+               ACE_TEXT("Web server: %B access log lines dropped, the log output was too slow\n"),
+               static_cast<ACE_UINT64>(dropped)));
 }
 
 void Access_Log::stop() {

@@ -5,26 +5,34 @@
 // log's lock while another thread writes, and for the log output (a slow
 // disk, a journal that does not keep up); a polling thread preempted while
 // holding that lock stalls every other. Here a line costs the request only
-// a copy into a buffer under a short lock: no allocation, no wake-up. The
-// writing thread takes the whole buffer every `flush_interval`, or sooner
-// once FLUSH_BYTES wait, and hands its lines to the process log one record
-// each, in the order they were added. stop() writes every line still
-// waiting. When `max_queued` lines wait (the output has stalled), further
-// lines are dropped and counted, and the count is logged as a warning once
-// the output moves again.
+// a copy into a buffer of the calling thread (its lock is taken by no other
+// thread but the writer, for a moment every interval) and a number from a
+// shared counter that keeps the order: no allocation, no wake-up, no wait
+// for another polling thread. The writing thread takes every buffer each
+// `flush_interval`, or sooner once one holds FLUSH_BYTES, and hands the
+// lines to the process log in the order they were added, several whole
+// lines to a record. stop() writes every line still waiting. When
+// `max_queued` lines of one thread wait (the output has stalled), further
+// lines of that thread are dropped and counted, and the count is logged as
+// a warning once the output moves again.
 #ifndef WEBSVCS_SERVER_ACCESS_LOG_H
 #define WEBSVCS_SERVER_ACCESS_LOG_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class Access_Log {
  public:
-  // Waiting lines that wake the writing thread before its interval ends.
+  // Lines of one thread that wake the writing thread before its interval
+  // ends.
   static const std::size_t FLUSH_BYTES = 65536;
 
   explicit Access_Log(std::size_t max_queued = 65536,
@@ -45,17 +53,44 @@ class Access_Log {
   void stop();
 
  private:
-  void run();
+  // The lines of one writing thread: each is its order number (8 bytes),
+  // its text and '\n'.
+  struct Shard {
+    std::mutex mutex;
+    std::string lines;        // guarded by mutex
+    std::size_t count = 0;    // lines held; guarded by mutex
+    std::size_t dropped = 0;  // guarded by mutex
+    bool closed = false;      // stopped: lines are written at once; guarded by mutex
+    std::string taken;        // the writer's: the lines it took last
+  };
+  // A line taken, in a shard's `taken` or in held_taken_.
+  struct Entry {
+    std::uint64_t order;
+    const char* text;
+    std::size_t length;
+  };
 
+  Shard* shard_of_this_thread();
+  void run();
+  // Takes every shard's lines and writes, in order, those numbered before
+  // any line still being added (all of them when `last`: the shards are
+  // then closed); the others are held for the next pass.
+  void write_waiting(bool last);
+
+  const std::uint64_t id_;  // tells this log from one that had its address
   const std::size_t max_queued_;
   const std::chrono::milliseconds flush_interval_;
+  std::atomic<std::uint64_t> next_order_{0};
+  std::atomic<bool> flush_now_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::string queued_;            // lines, each ended by '\n'; guarded by mutex_
-  std::size_t queued_lines_ = 0;  // guarded by mutex_
-  std::size_t dropped_ = 0;       // guarded by mutex_
-  bool flush_now_ = false;        // FLUSH_BYTES reached; guarded by mutex_
-  bool running_ = false;          // guarded by mutex_
+  std::vector<std::unique_ptr<Shard>> shards_;  // guarded by mutex_; never shrinks
+  std::vector<std::thread::id> owners_;         // of each shard; guarded by mutex_
+  bool running_ = false;                        // guarded by mutex_
+  // The writer's own.
+  std::vector<Entry> entries_;
+  std::string held_, held_taken_;  // lines held back, as in a shard
+  std::string record_;
   std::thread thread_;
 };
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <mutex>
+#include <thread>
 
 #include "starter/tests/log_capture.h"
 
@@ -27,16 +29,26 @@ class Stalling_Capture : public Log_Capture {
   bool entered_once_ = false;  // only the writing thread logs
 };
 
-// Lines go out several to a record, each record whole lines.
+// Lines of several threads go out in the order they were added, several
+// to a record, each record whole lines.
 TEST(Access_Log, WritesEveryLineInOrderAtInfoPriority) {
   Log_Capture log;
-  Access_Log access;
+  Access_Log access(65536, std::chrono::milliseconds(1));
+  std::mutex turn;  // makes the order of the threads' lines known
   std::string expected;
-  for (int i = 0; i < 1000; ++i) {
-    const std::string line = "HTTP line " + std::to_string(i) + std::string(i % 300, 'x');
-    access.write(line);
-    expected += line + "\n";
-  }
+  int next = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 250; ++i) {
+        std::lock_guard<std::mutex> lock(turn);
+        const std::string line = "HTTP line " + std::to_string(next) + std::string(next % 300, 'x');
+        ++next;
+        access.write(line);
+        expected += line + "\n";
+      }
+    });
+  for (std::thread& t : threads) t.join();
   access.stop();
   std::string written;
   std::vector<Log_Capture::Entry> entries = log.entries();
