@@ -47,14 +47,8 @@ class Identity_Test : public ::testing::Test {
     Answer a =
         run(*changer, {0xB8, 0x14, 0, 0, 0, 10, static_cast<std::uint8_t>(dvcid), 0, 0x10, 0, 0, 0},
             4096);
-    std::vector<d2t::scsi::Element> out;
-    d2t::scsi::Element_Report report;
-    if (a.good()) {
-      EXPECT_TRUE(
-          d2t::scsi::parse_element_status(a.data.data(), a.data.size(), out, report, nullptr));
-    }
     if (answer) *answer = a;
-    return out;
+    return a.good() ? testing_support::elements_of(a) : std::vector<d2t::scsi::Element>();
   }
   Answer vpd(const char* device, std::uint8_t page) {
     auto t = provider_->open(device, nullptr);

@@ -15,6 +15,7 @@ namespace {
 
 using d2t::scsi::Device_Kind;
 using testing_support::Answer;
+using testing_support::elements_of;
 using testing_support::move_cdb;
 using testing_support::res_cdb;
 using testing_support::run;
@@ -33,13 +34,9 @@ class Provider_Test : public ::testing::Test {
     ASSERT_TRUE(changer_) << error;
   }
   std::vector<d2t::scsi::Element> elements(std::uint8_t type, bool voltag, bool dvcid) {
-    Answer r = run(*changer_, res_cdb(type, voltag, dvcid, 0, 0xFFFF, 65536), 65536);
-    EXPECT_EQ(r.status, 0);
-    std::vector<d2t::scsi::Element> out;
     d2t::scsi::Element_Report report;
-    std::string error;
-    EXPECT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, &error))
-        << error;
+    auto out =
+        elements_of(run(*changer_, res_cdb(type, voltag, dvcid, 0, 0xFFFF, 65536), 65536), &report);
     EXPECT_FALSE(report.truncated);
     return out;
   }
@@ -113,17 +110,15 @@ TEST_F(Provider_Test, ElementStatusDecodesToTheTruth) {
 TEST_F(Provider_Test, ElementStatusHonoursStartCountAndAllocation) {
   // Start inside the storage range, two elements.
   Answer r = run(*changer_, res_cdb(2, true, false, STORAGE_BASE + 2, 2, 4096), 4096);
-  std::vector<d2t::scsi::Element> out;
   d2t::scsi::Element_Report report;
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, nullptr));
+  const auto out = elements_of(r, &report);
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(report.first_address, STORAGE_BASE + 2);
   EXPECT_EQ(out[0].volume_tag, "CLN001L1");
   // Allocation shorter than the report: the header still tells the size.
   r = run(*changer_, res_cdb(0, true, false, 0, 0xFFFF, 100), 4096);
   ASSERT_EQ(r.data.size(), 100u);
-  out.clear();
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, nullptr));
+  elements_of(r, &report);
   EXPECT_TRUE(report.truncated);
   EXPECT_EQ(report.available, 15);
   Answer full = run(*changer_, res_cdb(0, true, false, 0, 0xFFFF, report.report_bytes + 8),
@@ -230,11 +225,7 @@ TEST(Shared_Library, DriveOfAnotherHostIsAnElementWithoutADevice) {
   auto changer = provider->open("/dev/sg5", nullptr);
   ASSERT_TRUE(changer);
   ASSERT_EQ(run(*changer, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).status, 0);
-  Answer r = run(*changer, res_cdb(4, true, true, 0, 0xFFFF, 4096), 4096);
-  std::vector<d2t::scsi::Element> drives;
-  d2t::scsi::Element_Report report;
-  ASSERT_TRUE(
-      d2t::scsi::parse_element_status(r.data.data(), r.data.size(), drives, report, nullptr));
+  const auto drives = elements_of(run(*changer, res_cdb(4, true, true, 0, 0xFFFF, 4096), 4096));
   ASSERT_EQ(drives.size(), 2u);
   EXPECT_TRUE(drives[1].full);
   EXPECT_EQ(drives[1].volume_tag, "T00001L9");
@@ -262,13 +253,7 @@ TEST(Large_Library, FullElementStatusCoversEverySlot) {
   auto changer = provider->open("/dev/sg20", nullptr);
   ASSERT_TRUE(changer);
   const std::uint32_t alloc = 4 << 20;
-  Answer r = run(*changer, res_cdb(2, true, false, 0, 0xFFFF, alloc), alloc);
-  ASSERT_EQ(r.status, 0);
-  std::vector<d2t::scsi::Element> out;
-  d2t::scsi::Element_Report report;
-  std::string error;
-  ASSERT_TRUE(d2t::scsi::parse_element_status(r.data.data(), r.data.size(), out, report, &error))
-      << error;
+  const auto out = elements_of(run(*changer, res_cdb(2, true, false, 0, 0xFFFF, alloc), alloc));
   ASSERT_EQ(out.size(), 50000u);
   EXPECT_EQ(out.back().address, STORAGE_BASE + 49999);
   EXPECT_EQ(out[29999].volume_tag, "X29999L9");

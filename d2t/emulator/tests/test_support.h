@@ -3,10 +3,13 @@
 #ifndef D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 #define D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "d2t/scsi/element_status.h"
 #include "d2t/scsi/transport.h"
 #include "testing/temp_dir.h"
 
@@ -76,6 +79,19 @@ inline Answer run(d2t::scsi::Transport& t, const Bytes& cdb, std::size_t alloc =
   a.sense = o.sense;
   a.data.resize(alloc - o.resid);
   return a;
+}
+
+// The elements of a READ ELEMENT STATUS answer (the test fails when it
+// does not decode); its header in `report` when given.
+inline std::vector<d2t::scsi::Element> elements_of(const Answer& a,
+                                                   d2t::scsi::Element_Report* report = nullptr) {
+  std::vector<d2t::scsi::Element> out;
+  d2t::scsi::Element_Report header;
+  std::string error;
+  EXPECT_TRUE(d2t::scsi::parse_element_status(a.data.data(), a.data.size(), out, header, &error))
+      << error;
+  if (report) *report = header;
+  return out;
 }
 
 // READ ELEMENT STATUS and MOVE MEDIUM command blocks.
