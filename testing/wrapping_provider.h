@@ -1,6 +1,6 @@
 // A device provider that hands every transport another provider opens to a
 // function, which may put a device of its own (a quirk, a recorder) in
-// front of it.
+// front of it; and such a function that shows every command to a watcher.
 #ifndef TESTING_WRAPPING_PROVIDER_H
 #define TESTING_WRAPPING_PROVIDER_H
 
@@ -33,6 +33,25 @@ class Wrapping_Provider : public d2t::scsi::Device_Provider {
   std::shared_ptr<d2t::scsi::Device_Provider> inner_;
   Wrap wrap_;
 };
+
+// Puts in front of every device a transport that shows each command to
+// `see` (from whichever thread sends it) before passing it on.
+inline Wrapping_Provider::Wrap watch_commands(std::function<void(const d2t::scsi::Command&)> see) {
+  struct Watching : d2t::scsi::Transport {
+    std::unique_ptr<d2t::scsi::Transport> inner;
+    std::function<void(const d2t::scsi::Command&)> see;
+    d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
+      see(cmd);
+      return inner->execute(cmd);
+    }
+  };
+  return [see](std::unique_ptr<d2t::scsi::Transport> t) -> std::unique_ptr<d2t::scsi::Transport> {
+    auto w = std::make_unique<Watching>();
+    w->inner = std::move(t);
+    w->see = see;
+    return w;
+  };
+}
 
 }  // namespace test_support
 

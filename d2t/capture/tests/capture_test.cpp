@@ -36,23 +36,6 @@ struct Cdb_Log {
   std::vector<Bytes> cdbs;
 };
 
-class Recording_Transport : public d2t::scsi::Transport {
- public:
-  Recording_Transport(std::unique_ptr<d2t::scsi::Transport> inner, std::shared_ptr<Cdb_Log> log)
-      : inner_(std::move(inner)), log_(std::move(log)) {}
-  d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
-    {
-      std::lock_guard<std::mutex> guard(log_->mutex);
-      log_->cdbs.emplace_back(cmd.cdb, cmd.cdb + cmd.cdb_len);
-    }
-    return inner_->execute(cmd);
-  }
-
- private:
-  std::unique_ptr<d2t::scsi::Transport> inner_;
-  std::shared_ptr<Cdb_Log> log_;
-};
-
 class Capture_Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,9 +46,10 @@ class Capture_Test : public ::testing::Test {
         d2t::emulator::make_provider(file_, &error));
     ASSERT_TRUE(emulated) << error;
     provider_ = std::make_shared<test_support::Wrapping_Provider>(
-        emulated, [log = log_](std::unique_ptr<d2t::scsi::Transport> t) {
-          return std::make_unique<Recording_Transport>(std::move(t), log);
-        });
+        emulated, test_support::watch_commands([log = log_](const d2t::scsi::Command& cmd) {
+          std::lock_guard<std::mutex> guard(log->mutex);
+          log->cdbs.emplace_back(cmd.cdb, cmd.cdb + cmd.cdb_len);
+        }));
   }
 
   Temp_Dir dir_;

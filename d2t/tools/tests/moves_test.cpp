@@ -84,20 +84,9 @@ TEST_F(Moves, PrefixedIdentifierStillEjectsThroughItsDrive) {
   TearDown();
   start(text);
   auto ejects = std::make_shared<std::atomic<int>>(0);
-  struct Counting : d2t::scsi::Transport {
-    std::unique_ptr<d2t::scsi::Transport> inner;
-    std::shared_ptr<std::atomic<int>> ejects;
-    d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
-      if (cmd.cdb_len > 0 && cmd.cdb[0] == 0x1B) ++*ejects;
-      return inner->execute(cmd);
-    }
-  };
-  wrap([ejects](std::unique_ptr<d2t::scsi::Transport> t) {
-    auto c = std::make_unique<Counting>();
-    c->inner = std::move(t);
-    c->ejects = ejects;
-    return std::unique_ptr<d2t::scsi::Transport>(std::move(c));
-  });
+  wrap(test_support::watch_commands([ejects](const d2t::scsi::Command& cmd) {
+    if (cmd.cdb_len > 0 && cmd.cdb[0] == 0x1B) ++*ejects;
+  }));
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ(1, ejects->load());
