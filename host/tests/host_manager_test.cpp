@@ -12,23 +12,15 @@
 
 #include "ace/Log_Msg.h"
 #include "host/sha256.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 class Host_Manager_Test : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/host_manager_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-    state_ = dir_ + "/state/sub";
-    ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  void SetUp() override { ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS); }
   std::string write(const std::string& name, const std::string& text) {
-    std::string p = dir_ + "/" + name;
-    std::ofstream(p.c_str()) << text;
-    return p;
+    return tmp_.write(name, text);
   }
   static std::string read(const std::string& path) {
     std::ifstream in(path.c_str());
@@ -36,8 +28,9 @@ class Host_Manager_Test : public ::testing::Test {
     std::getline(in, s);
     return s;
   }
-  std::string dir_;
-  std::string state_;
+  test_support::Temp_Dir tmp_{"host_manager_test"};
+  const std::string dir_ = tmp_.path();
+  const std::string state_ = dir_ + "/state/sub";
 };
 
 TEST_F(Host_Manager_Test, DerivesTheIdFromAValidMachineIdWithoutShowingIt) {

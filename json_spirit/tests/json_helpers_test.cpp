@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "testing/temp_dir.h"
 
 using namespace json_spirit;
 
@@ -145,11 +146,10 @@ TEST(Json_Helpers, InsertExtractAndBuilders) {
 }
 
 TEST(Json_Helpers, LoadJson) {
-  char dir_template[] = "/tmp/json_helpers_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
-  std::ofstream(dir + "/good.conf") << "{ \"faulty_threshold\": 3 } // comment\n";
-  std::ofstream(dir + "/bad.conf") << "{ \"faulty_threshold\": ";
+  const test_support::Temp_Dir tmp("json_helpers");
+  const std::string dir = tmp.path();
+  tmp.write("good.conf", "{ \"faulty_threshold\": 3 } // comment\n");
+  tmp.write("bad.conf", "{ \"faulty_threshold\": ");
 
   Value v;
   ASSERT_TRUE(load_json(dir + "/good.conf", v, 1));
@@ -160,5 +160,4 @@ TEST(Json_Helpers, LoadJson) {
   EXPECT_FALSE(load_json(dir + "/missing.conf", kept, 1));
   EXPECT_FALSE(load_json(dir, kept, 1)) << "a directory is no JSON file";
   EXPECT_EQ(kept, Value("kept"));
-  std::filesystem::remove_all(dir);
 }

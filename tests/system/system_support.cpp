@@ -137,18 +137,12 @@ Cli_Run Demo_Daemon::tapectl(const std::string& args, const std::string& input) 
 
 Cli_Run run_tapectl(const std::string& args, const std::string& input) {
   Cli_Run r;
-  char dir_template[] = "/tmp/system_tapectl.XXXXXX";
-  if (::mkdtemp(dir_template) == nullptr) return r;
-  const std::string dir = dir_template;
-  const std::string in = dir + "/stdin", err = dir + "/stderr";
-  std::ofstream(in) << input;
+  const test_support::Temp_Dir dir("system_tapectl");
+  const std::string in = dir.write("stdin", input), err = dir / "stderr";
   r.out = run_command(std::string(D2T_BINARY_DIR) + "/bin/tapectl " + args + " <" +
                           shell_quote(in) + " 2>" + shell_quote(err),
                       r.status);
   r.err = read_file(err);
-  std::remove(in.c_str());
-  std::remove(err.c_str());
-  ::rmdir(dir.c_str());
   return r;
 }
 

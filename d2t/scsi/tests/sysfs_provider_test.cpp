@@ -12,6 +12,7 @@
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/sense.h"
 #include "d2t/scsi/sg_transport.h"
+#include "testing/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -23,16 +24,7 @@ namespace {
 // folder.
 class Sysfs_Tree : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/d2t_sysfs_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    root_ = tmpl;
-    fs::create_directories(root_ / "bus" / "scsi" / "devices");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  void SetUp() override { fs::create_directories(root_ / "bus" / "scsi" / "devices"); }
 
   void write(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
@@ -56,7 +48,8 @@ class Sysfs_Tree : public ::testing::Test {
     }
   }
 
-  fs::path root_;
+  test_support::Temp_Dir dir_{"d2t_sysfs"};
+  const fs::path root_ = dir_.path();
 };
 
 TEST_F(Sysfs_Tree, ListsChangersAndTapesInSgOrder) {
