@@ -54,6 +54,8 @@ struct Http_Server::Request_State {
   std::string remote;                             // client address, from the first access call on
   bool started = false;
   bool too_large = false;
+  // No route serves the path; answered once the request is complete.
+  bool not_found = false;
   std::uint64_t discarded = 0;
   std::string body;
   Route* route = nullptr;
@@ -356,7 +358,16 @@ MHD_Result start_request(Http_Server& server, struct MHD_Connection* conn, Reque
     return refuse(conn, &st, 401, "Missing or wrong bearer token", "Bearer");
   if (!path_ok) return refuse(conn, &st, 400, "Malformed request path");
   if (st.route) st.route_path = st.route->path();
-  if (!st.route) return refuse(conn, &st, 404, "No such resource");
+  if (!st.route) {
+    // A reply queued before the request is complete makes the library
+    // close the connection (it will not read what may follow). A request
+    // that announces no body is complete already: its 404 goes out on the
+    // next call and the connection stays open for the client's next
+    // request, as after any other reply. With a body, at once (never read).
+    if (announces_body(conn)) return refuse(conn, &st, 404, "No such resource");
+    st.not_found = true;
+    return MHD_YES;
+  }
   // Bodies are refused before any of them is read where none is used.
   if ((reading || !st.route->takes_body()) && announces_body(conn))
     return refuse(conn, &st, 413, "This request takes no body", nullptr, true);
@@ -479,6 +490,7 @@ MHD_Result on_request(void* cls, struct MHD_Connection* conn, const char*, const
     return MHD_YES;
   }
   if (st->too_large) return refuse(conn, st, 413, "Request body too large");
+  if (st->not_found) return refuse(conn, st, 404, "No such resource");
   return dispatch(server, conn, *st);
 }
 

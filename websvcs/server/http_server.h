@@ -17,7 +17,9 @@
 //        Bearer <token>" (before the route lookup: never 404 instead)
 //   400  a request path that does not percent-decode (or decodes to "?" or
 //        a NUL)
-//   404  no route serves the path
+//   404  no route serves the path (a request that announces no body is
+//        answered once complete, so its connection stays open like after
+//        any reply; any other reply here closes the connection)
 //   413  a body on GET or HEAD or to a route that takes none (never read)
 //   413  the body is larger than max_body_bytes: at once when
 //        Content-Length says so (the body is never read), otherwise when

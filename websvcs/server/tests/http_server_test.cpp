@@ -238,6 +238,19 @@ TEST_F(Http_Server_Test, StatusOfEveryKindOfRequest) {
       EXPECT_EQ(0u, body_object(r)["message"].get_str().find(row.reply));
     }
   }
+  // A 404 leaves the connection open for the next request, as a route's
+  // answer does; one to a request with a body closes it (the body is not
+  // read).
+  Test_Socket kept(port());
+  ASSERT_TRUE(kept.send_all("GET /nothing HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  const Http_Reply missing = parse_reply(kept.read_reply());
+  EXPECT_EQ(404, missing.status);
+  EXPECT_EQ(std::string::npos, missing.headers.find("Connection: close")) << missing.headers;
+  ASSERT_TRUE(kept.send_all("GET /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  EXPECT_EQ(200, parse_reply(kept.read_reply()).status);
+  ASSERT_TRUE(
+      kept.send_all("POST /nothing HTTP/1.1\r\nHost: localhost\r\nContent-Length: 2\r\n\r\n"));
+  EXPECT_EQ(404, parse_reply(kept.read_all()).status);
 }
 
 TEST_F(Http_Server_Test, LargeBodyIs413WithoutBeingRead) {
