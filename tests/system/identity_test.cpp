@@ -2,12 +2,19 @@
 // library (its changer reports T10 drive identifiers) and then the same
 // library with "dvcid": "none", where the drives are found by loading.
 // Both give the same drive mapping; the list reply, the inventory (read
-// with sqlite3) and the emulated library (read with mtx) agree.
+// with sqlite3) and the emulated library (read with mtx) agree. And a scan
+// by loading of one library while clients load and unload cartridges in
+// another library's drives: no drive changes library, no client's
+// cartridge is moved by the scan.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
@@ -26,9 +33,9 @@ struct Listed {
   Library_View slots;
 };
 
-Listed list(const Demo_Daemon& d) {
+Listed list(const Demo_Daemon& d, const std::string& serial = SERIAL) {
   Listed out;
-  const Http_Reply r = d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL);
+  const Http_Reply r = d.get("/d2/r/tapectl/list?serial_number=" + serial);
   Value v;
   if (r.status != 200 || !json_spirit::read(r.body, v) || v.type() != json_spirit::array_type ||
       v.get_array().size() != 1) {
@@ -52,13 +59,13 @@ Listed list(const Demo_Daemon& d) {
 }
 
 // The stored drives in the list reply's form.
-std::string stored_drives(const std::string& db) {
+std::string stored_drives(const std::string& db, const std::string& serial = SERIAL) {
   int status = 0;
   std::string text = run_command(
       "sqlite3 -separator : '" + db +
           "' \"select d.drive_number, d.serial_number, d.dev_name, d.sg_name from drive d join "
           "changer c on c.id = d.changer_id where c.serial_number = '" +
-          SERIAL + "' order by d.drive_number\"",
+          serial + "' order by d.drive_number\"",
       status);
   std::string out;
   std::istringstream lines(text);
@@ -102,6 +109,113 @@ TEST_F(E2E_Identity_Test, IdentifiersAndLoadingGiveTheSameMapping) {
   EXPECT_EQ(by_identifier.drives, by_loading.drives);
   EXPECT_EQ(describe_slots(by_identifier.slots), describe_slots(by_loading.slots));
   EXPECT_EQ(by_loading.drives, stored_drives(db));
+  EXPECT_EQ(0, d.stop());
+}
+
+// Two libraries in one emulated file, with short mechanical times. LIB-B
+// (/dev/sg20, drives /dev/sg21-22) is listed first. LIB-A (/dev/sg30,
+// drives /dev/sg31-32 behind another SCSI target than the changer's)
+// reports no drive identifiers, so its scan loads its elements and watches
+// the host drives in listing order: B's drives would be watched first were
+// they candidates. A's drives are ready as soon as a cartridge is in them
+// (the scan polls every 3 s: a drive loading for longer would cost 3 s per
+// element). Drive i of library X is "X-DRV-i"; cartridges "XX0000nL9" in
+// slots 1..4.
+std::string two_libraries_json() {
+  std::string changers;
+  int sg = 20, st = 4;
+  for (const std::string x : {"B", "A"}) {
+    std::string drives, cartridges;
+    for (int i = 0; i < 2; ++i)
+      drives += std::string(i ? ", " : "") + "{\"serial_number\": \"" + x + "-DRV-" +
+                std::to_string(i) + "\", \"target_name\": \"" + std::to_string(sg) +
+                ":0:" + std::to_string(i) + "\", \"sg_name\": \"/dev/sg" +
+                std::to_string(sg + 1 + i) + "\", \"dev_name\": \"/dev/st" +
+                std::to_string(st + i) + "\"}";
+    for (int slot = 1; slot <= 4; ++slot)
+      cartridges += std::string(slot > 1 ? ", " : "") + "{\"slot\": " + std::to_string(slot) +
+                    ", \"barcode\": \"" + x + x + "0000" + std::to_string(slot) + "L9\"}";
+    changers +=
+        std::string(changers.empty() ? "" : ",\n") + "{\"serial_number\": \"LIB-" + x +
+        "\", \"target_name\": \"" + std::to_string(sg + 1) + ":0:0\", \"sg_name\": \"/dev/sg" +
+        std::to_string(sg) + "\", \"storage_slots\": 6, \"dvcid\": \"none\", " +
+        (x == "A" ? "\"timing\": {\"move_ms\": 50, \"load_ms\": 0, \"unload_ms\": 0}, " : "") +
+        "\"drives\": [" + drives + "], \"cartridges\": [" + cartridges + "]}";
+    sg += 10, st += 2;
+  }
+  return "{\"timing\": {\"move_ms\": 50, \"load_ms\": 100, \"unload_ms\": 100},\n"
+         "\"changers\": [" +
+         changers + "]}\n";
+}
+
+// A client of LIB-B: loads its cartridge (home slot `home`) into drive
+// `drive_number` and unloads it, again and again until `stop`. After every
+// answer the emulated library must hold the cartridge where the answer
+// says it is (a failed operation leaves it where it was); what disagrees
+// is added to `faults`.
+void drive_client(const Demo_Daemon& d, int drive_number, int home, std::atomic<bool>& stop,
+                  std::atomic<int>& loads, std::string& faults) {
+  const std::string drive = "B-DRV-" + std::to_string(drive_number);
+  const std::string tag = "BB0000" + std::to_string(home) + "L9";
+  bool in_drive = false;
+  auto check = [&](const char* after) {
+    const Library_View v = mtx_view(d.library_file(), "/dev/sg20");
+    auto held = v.drives.find(drive_number);
+    const bool there =
+        in_drive ? held != v.drives.end() && held->second == home
+                 : held == v.drives.end() && v.slots.count(home) == 1 && v.slots.at(home) == tag;
+    if (!there) faults += drive + " after " + after + ": " + (v.ok ? describe(v) : v.error) + "\n";
+  };
+  while (!stop.load()) {
+    if (d.post("/d2/r/tapectl/drive/load", drive_body(drive, tag)).status == 200) {
+      in_drive = true;
+      ++loads;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    check("holding");
+    if (d.post("/d2/r/tapectl/drive/unload", drive_body(drive)).status == 200) in_drive = false;
+    check("unload");
+  }
+}
+
+TEST_F(E2E_Identity_Test, ScanByLoadingNeverTakesADriveOfAnotherLibraryInUse) {
+  ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
+  ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
+  ASSERT_EQ(0, ::system(("mkdir -p " + shell_quote(dir_ + "/run")).c_str()));
+  ASSERT_TRUE(write_file(dir_ + "/run/library.json", two_libraries_json()));
+  const int port = free_loopback_port();
+  ASSERT_GT(port, 0);
+  Demo_Daemon d(dir_ + "/run", port);
+  std::string error;
+  ASSERT_TRUE(d.start(error)) << error;
+  const std::string db = d.db_file();
+  const std::string drives_a = "0:A-DRV-0:/dev/st6:/dev/sg31 1:A-DRV-1:/dev/st7:/dev/sg32 ";
+  const std::string drives_b = "0:B-DRV-0:/dev/st4:/dev/sg21 1:B-DRV-1:/dev/st5:/dev/sg22 ";
+  ASSERT_EQ(drives_b, list(d, "LIB-B").drives);
+
+  // Both clients work B's drives all along; A is rescanned 20 times.
+  std::atomic<int> loads{0};
+  std::atomic<bool> stop{false};
+  std::string faults[2];
+  std::vector<std::thread> clients;
+  for (int n = 0; n < 2; ++n)
+    clients.emplace_back(drive_client, std::cref(d), n, n + 1, std::ref(stop), std::ref(loads),
+                         std::ref(faults[n]));
+  for (int run = 0; run < 20 && !HasFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const Listed a = list(d, "LIB-A");
+    ASSERT_TRUE(a.slots.ok) << a.slots.error << d.log_text();
+    EXPECT_EQ(drives_a, a.drives);
+    EXPECT_EQ(drives_a, stored_drives(db, "LIB-A"));
+    EXPECT_EQ(drives_b, stored_drives(db, "LIB-B"));
+    const Library_View in_a = mtx_view(d.library_file(), "/dev/sg30");
+    EXPECT_EQ("1=AA00001L9 2=AA00002L9 3=AA00003L9 4=AA00004L9 | drives ", describe(in_a));
+  }
+  stop = true;
+  for (std::thread& c : clients) c.join();
+  EXPECT_EQ("", faults[0] + faults[1]);
+  EXPECT_GE(loads.load(), 10);
+  EXPECT_EQ(drives_b, list(d, "LIB-B").drives);
   EXPECT_EQ(0, d.stop());
 }
 
