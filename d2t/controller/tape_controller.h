@@ -295,8 +295,23 @@ class Tape_Controller {
   // or "unload") names the operation in the log. False (logged) when the
   // drive or its names cannot be found.
   bool find_drive(const std::string& serial, const char* verb, json_spirit::Object& device);
-  // In the drive's queue: refreshes `device` with live device names and
-  // empties the drive; true when the drive can receive a cartridge.
+  // Takes the turn (enter_turn) of `operation` on drive `serial`, whose
+  // record `device` was read before (find_drive), then the drive's use
+  // (drive_reservations_), and reads the drive again after the wait: its
+  // inventory record into `device`, with the changer's and the drive's
+  // device names as the host lists them now (stored when they changed).
+  // When the record now names another library, turn and use are given
+  // back and that library's queue is waited for instead (twice at most).
+  // HELD, or nothing held and: NOT_ENTERED when turned away (turn.ticket()
+  // says why) or when the lease cannot be taken (logged); DRIVE_LOST when
+  // the drive is gone from the inventory, attached elsewhere, not listed,
+  // or keeps changing library (logged).
+  enum Drive_Turn { HELD, NOT_ENTERED, DRIVE_LOST };
+  Drive_Turn enter_drive_turn(Library_Turn& turn, Drive_Reservations::Hold& use,
+                              const std::string& serial, Library_Operation operation,
+                              Queue_Request* queue, json_spirit::Object& device);
+  // In the drive's turn (enter_drive_turn): empties the drive; true when
+  // the drive can receive a cartridge.
   bool pre_load(const json_spirit::Object& request, json_spirit::Object& device);
   // In the drive's queue: the unload of drive `serial` described by
   // `device` (get_tape_device).

@@ -52,25 +52,15 @@ bool Tape_Controller::load(const Object& request, Object& result, Queue_Request*
   operation.kind = Library_Operation::LOAD;
   operation.drive = *serial;
   if (media_tag != nullptr) operation.media_tag = *media_tag;
-  const std::string library = json_spirit::object_get_str_or_empty(device, "changer_serial_number");
   Library_Turn turn;
-  if (!enter_turn(turn, library, operation, queue)) {
+  Drive_Reservations::Hold drive_use;
+  if (enter_drive_turn(turn, drive_use, *serial, operation, queue, device) != HELD) {
     const Queue_Refusal refusal = turn.ticket().refusal();
     result["message"] = refusal != Queue_Refusal::NONE ? queue_refusal_message(refusal)
                                                        : "Failed to prepare devices";
     return false;
   }
-  // Not while a scan watches this drive to identify an element.
-  Drive_Reservations::Hold drive_use = drive_reservations_.use(*serial);
   try {
-    // What the inventory says now, after the wait: an operation on this
-    // drive that ran before may have changed it.
-    if (!impl_->get_tape_device(*serial, device)) {
-      result["message"] = "Failed to prepare devices";
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to get device with serial_number '%s'.\n"),
-                 d2t::log_text(*serial).c_str()));
-      return false;
-    }
     recheck_suspect(*serial, device);
 
     // The cartridge must be known in the drive's library, and not in some
@@ -199,36 +189,6 @@ bool Tape_Controller::find_drive(const std::string& serial, const char* verb, Ob
 bool Tape_Controller::pre_load(const Object& request, Object& device) {
   try {
     const std::string serial = json_spirit::object_get_str_or_throw(request, "serial_number");
-    const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
-    const std::string dev_name = json_spirit::object_get_str_or_empty(device, "dev_name");
-
-    std::vector<d2t::Changer_var> changers;
-    std::vector<d2t::Drive_var> drives;
-    if (!d2t::list_devices(changers, drives, false)) {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("Failed to list tape devices\n")));
-      D2T_LOG_LISTING_CAUSE();
-      return false;
-    }
-
-    const std::string changer_serial =
-        json_spirit::object_get_str_or_throw(device, "changer_serial_number");
-    auto changer = std::find_if(changers.begin(), changers.end(), [&](const d2t::Changer_var& c) {
-      return match_changer(c, changer_serial);
-    });
-    if (changer == changers.end()) return false;
-    if ((*changer)->sg_name() != sg_name) {
-      update_device_name(changers, drives);
-      device["sg_name"] = (*changer)->sg_name();
-    }
-
-    auto drive = std::find_if(drives.begin(), drives.end(),
-                              [&](const d2t::Drive_var& d) { return match_drive(d, serial); });
-    if (drive == drives.end()) return false;
-    if ((*drive)->dev_name() != dev_name) {
-      update_device_name(changers, drives);
-      device["dev_name"] = (*drive)->dev_name();
-    }
-
     int slot_number = -1;
     json_spirit::object_get(device, "slot_number", slot_number);
     if (slot_number != -1) {

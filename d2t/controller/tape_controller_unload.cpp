@@ -49,24 +49,18 @@ bool Tape_Controller::unload(const Object& request, Object& result, Queue_Reques
     Library_Operation operation;
     operation.kind = Library_Operation::UNLOAD;
     operation.drive = serial;
-    const std::string library =
-        json_spirit::object_get_str_or_empty(device, "changer_serial_number");
     Library_Turn turn;
-    if (!enter_turn(turn, library, operation, queue)) {
+    Drive_Reservations::Hold drive_use;
+    const Drive_Turn entered = enter_drive_turn(turn, drive_use, serial, operation, queue, device);
+    if (entered != HELD) {
       const Queue_Refusal refusal = turn.ticket().refusal();
-      if (refusal != Queue_Refusal::NONE) result["message"] = queue_refusal_message(refusal);
-      if (queue != nullptr && refusal != Queue_Refusal::NONE)
-        queue->operation.media_tag = cartridge_in(*impl_, device);
+      if (refusal != Queue_Refusal::NONE) {
+        result["message"] = queue_refusal_message(refusal);
+        if (queue != nullptr) queue->operation.media_tag = cartridge_in(*impl_, device);
+      } else if (entered == DRIVE_LOST) {
+        result["message"] = "Failed to prepare devices";
+      }
       return false;
-    }
-    // Not while a scan watches this drive to identify an element.
-    Drive_Reservations::Hold drive_use = drive_reservations_.use(serial);
-    // What the inventory says now, after the wait.
-    Object now;
-    if (impl_->get_tape_device(serial, now)) {
-      now["sg_name"] = device["sg_name"];
-      now["dev_name"] = device["dev_name"];
-      device.swap(now);
     }
     recheck_suspect(serial, device);
     return unload_drive(serial, device, result);

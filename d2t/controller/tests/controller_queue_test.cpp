@@ -1,8 +1,9 @@
 // The controller's per-library queues on an emulated library with
 // mechanical timing: a robot held in mid-move (its clock's gate closed)
-// shows who waits for whom without measuring time. Also the device-name
-// store racing failure-count updates, and the refusal of a load whose
-// cartridge is in another drive.
+// shows who waits for whom without measuring time, and what a waiting
+// unload finds once its turn comes. Also the device-name store racing
+// failure-count updates, and the refusal of a load whose cartridge is in
+// another drive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -179,6 +180,37 @@ TEST_F(Queue_Test, RefreshBehindRunningLoadsStartsBeforeLaterLoads) {
   EXPECT_GT(at("+load/AAA0001-D2"), refresh_end);
   EXPECT_GT(at("+load/AAA0001-D3"), refresh_end);
   expect_consistent();
+}
+
+// Unloads waiting behind a transfer while the host renames its devices
+// and loses one drive: once their turn comes they list the devices again,
+// so the one unloads through the new names (and stores them) and the other
+// answers as a drive that cannot be found, counting nothing against it.
+TEST_F(Queue_Test, WaitingUnloadsListTheDevicesAgain) {
+  ASSERT_NO_FATAL_FAILURE(start_gated({1000, 0, 0, {make_changer("AAA0001", 12, 2, 4)}}));
+  load("AAA0001-D0", "AAA0001L9", true);
+  load("AAA0001-D1", "AAA0002L9", true);
+  gate_->set_open(false);
+  std::thread transfer([&] {
+    Object source, target;
+    EXPECT_EQ(Tape_Controller::TRANSFER_DONE,
+              controller().transfer_media("AAA0001", 3, 5, "AAA0003L9", source, target));
+  });
+  ASSERT_TRUE(gate_->wait_for_sleepers(1));
+  Object r0, r1;
+  std::thread unload0([&] { EXPECT_TRUE(controller().unload(request("AAA0001-D0"), r0)); });
+  std::thread unload1([&] { EXPECT_FALSE(controller().unload(request("AAA0001-D1"), r1)); });
+  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "transfer | unload unload"));
+  Changer_Layout renamed = make_changer("AAA0001", 12, 2, 4, 5);
+  renamed.drives[1].attached = false;
+  write_library({0, 0, 0, {renamed}});
+  gate_->set_open(true);
+  for (std::thread* t : {&transfer, &unload0, &unload1}) t->join();
+  EXPECT_EQ("slot:1", where_is("AAA0001L9"));
+  EXPECT_EQ(renamed.drives[0].dev_name, str(drive_row("AAA0001-D0"), "dev_name"));
+  EXPECT_EQ((Object{{"message", "Failed to prepare devices"}}), r1);
+  EXPECT_EQ("drive:1", where_is("AAA0002L9"));
+  EXPECT_EQ(0, drive_failures("AAA0001-D1"));
 }
 
 // Storing device names clears and sets them in one transaction: failure
