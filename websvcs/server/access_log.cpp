@@ -97,10 +97,16 @@ void Access_Log::write(const char* line, std::size_t length) {
         ++shard->dropped;
         return;
       }
-      append_line(shard->lines, next_order_.fetch_add(1, std::memory_order_relaxed), line, length);
+      append_line(shard->lines, next_order_.fetch_add(1), line, length);
       ++shard->count;
-      if (shard->lines.size() >= FLUSH_BYTES && !flush_now_.exchange(true)) {
-        lock.unlock();
+      const bool full = shard->lines.size() >= FLUSH_BYTES && !flush_now_.exchange(true);
+      lock.unlock();
+      if (sleeping_.load()) {
+        // The first line after a quiet spell (see run()).
+        std::lock_guard<std::mutex> guard(mutex_);
+        sleeping_ = false;
+        wake_.notify_one();
+      } else if (full) {
         // Not under mutex_: a wake-up lost to a writer about to wait only
         // delays the lines to the end of its interval.
         wake_.notify_one();
@@ -117,14 +123,22 @@ void Access_Log::run() {
     wake_.wait_for(lock, flush_interval_, [this] { return flush_now_.load() || !running_; });
     lock.unlock();
     flush_now_ = false;
-    write_waiting(false);
+    const std::uint64_t written = write_waiting(false);
     lock.lock();
+    // Everything written and no line since: sleep until one comes, rather
+    // than wake every interval on an idle server. A line numbered after
+    // `sleeping_` was set finds it set (both are sequentially consistent),
+    // and wakes the thread under mutex_, so the wake-up is never lost.
+    sleeping_ = true;
+    if (held_.empty() && next_order_.load() == written)
+      wake_.wait(lock, [this] { return !sleeping_.load() || !running_; });
+    sleeping_ = false;
   }
   lock.unlock();
   write_waiting(true);
 }
 
-void Access_Log::write_waiting(bool last) {
+std::uint64_t Access_Log::write_waiting(bool last) {
   // Every line numbered below `limit` is complete in its shard once the
   // shard's lock has been taken: its number was drawn under that lock.
   const std::uint64_t limit = last ? std::numeric_limits<std::uint64_t>::max() : next_order_.load();
@@ -177,6 +191,7 @@ void Access_Log::write_waiting(bool last) {
     ACE_DEBUG((LM_WARNING,
                ACE_TEXT("Web server: %B access log lines dropped, the log output was too slow\n"),
                static_cast<ACE_UINT64>(dropped)));
+  return limit;
 }
 
 void Access_Log::stop() {

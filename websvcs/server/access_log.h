@@ -7,14 +7,15 @@
 // holding that lock stalls every other. Here a line costs the request only
 // a copy into a buffer of the calling thread (its lock is taken by no other
 // thread but the writer, for a moment every interval) and a number from a
-// shared counter that keeps the order: no allocation, no wake-up, no wait
-// for another polling thread. The writing thread takes every buffer each
-// `flush_interval`, or sooner once one holds FLUSH_BYTES, and hands the
-// lines to the process log in the order they were added, several whole
-// lines to a record. stop() writes every line still waiting. When
-// `max_queued` lines of one thread wait (the output has stalled), further
-// lines of that thread are dropped and counted, and the count is logged as
-// a warning once the output moves again.
+// shared counter that keeps the order: no allocation, no wait for another
+// polling thread, and no wake-up but for the first line after a quiet
+// spell. While lines come, the writing thread takes every buffer each
+// `flush_interval` (sooner once one holds FLUSH_BYTES) and hands the lines
+// to the process log in the order they were added, several whole lines to
+// a record; while none come, it sleeps. stop() writes every line still
+// waiting. When `max_queued` lines of one thread wait (the output has
+// stalled), further lines of that thread are dropped and counted, and the
+// count is logged as a warning once the output moves again.
 #ifndef WEBSVCS_SERVER_ACCESS_LOG_H
 #define WEBSVCS_SERVER_ACCESS_LOG_H
 
@@ -74,14 +75,16 @@ class Access_Log {
   void run();
   // Takes every shard's lines and writes, in order, those numbered before
   // any line still being added (all of them when `last`: the shards are
-  // then closed); the others are held for the next pass.
-  void write_waiting(bool last);
+  // then closed); the others are held for the next pass. Returns the
+  // number below which every line is now written.
+  std::uint64_t write_waiting(bool last);
 
   const std::uint64_t id_;  // tells this log from one that had its address
   const std::size_t max_queued_;
   const std::chrono::milliseconds flush_interval_;
   std::atomic<std::uint64_t> next_order_{0};
   std::atomic<bool> flush_now_{false};
+  std::atomic<bool> sleeping_{false};  // the writer waits for a line; set under mutex_
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::unique_ptr<Shard>> shards_;  // guarded by mutex_; never shrinks
