@@ -64,6 +64,12 @@ bool Drive_Reservations::reserved(const std::string& serial) const {
   return it != drives_.end() && it->second.reserved;
 }
 
+bool Drive_Reservations::held_back(const std::string& serial) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = drives_.find(serial);
+  return it != drives_.end() && (it->second.reserved || it->second.pending != 0);
+}
+
 void Drive_Reservations::release(const std::vector<std::string>& serials, bool reservation) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

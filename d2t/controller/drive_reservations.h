@@ -58,8 +58,11 @@ class Drive_Reservations {
   // Holds back new uses of `serials`, waits until none is in use or
   // reserved by another reservation, then holds them reserved.
   Hold reserve(std::vector<std::string> serials);
-  // Whether `serial` is reserved now (tests, diagnostics).
+  // Whether `serial` is reserved now, and whether a new use of it would
+  // wait now (reserved, or a reservation waits for it) (tests,
+  // diagnostics).
   bool reserved(const std::string& serial) const;
+  bool held_back(const std::string& serial) const;
 
  private:
   struct State {

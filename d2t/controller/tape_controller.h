@@ -325,6 +325,10 @@ class Tape_Controller {
   // what it holds and re-reads `device` (get_tape_device; its device names
   // kept); the mark goes once that is stored. Nothing for an unmarked drive.
   void recheck_suspect(const std::string& serial, json_spirit::Object& device);
+  // After a refresh stored, from the changer's element status, what the
+  // elements `elements` of changer `changer_id` hold: their drives are no
+  // longer marked.
+  void clear_suspects(ACE_INT64 changer_id, const std::set<int>& elements);
   // In the library's queue: the move of transfer() and its record.
   bool move_between_slots(const json_spirit::Object& from, const json_spirit::Object& to);
 

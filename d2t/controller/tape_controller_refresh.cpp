@@ -2,6 +2,7 @@
 // in line with the changer's element status.
 #include <algorithm>
 #include <exception>
+#include <set>
 #include <unordered_map>
 
 #include "d2t/controller/controller_log.h"
@@ -121,6 +122,7 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
   }
 
   std::unordered_map<ACE_INT32, const std::string*> out_in_drive;
+  std::set<int> stored_elements;  // whose drive row now says what they hold
   // The rows in compact form, indexed once: matching each reported slot
   // costs constant time, so a refresh is linear in the number of slots.
   std::vector<Slot_Row> rows;
@@ -138,12 +140,18 @@ bool Tape_Controller::update_slots(ACE_INT64 changer_id, d2t::Changer& changer) 
     for (const d2t::Drive_var& d : changer.drives()) {
       if (d.null()) continue;
       const bool loaded = d->slot_number() > 0 && !d->media_tag().empty();
+      const bool full = !d->media_tag().empty() || d->slot_number() >= 1;
       if (loaded) out_in_drive.emplace(d->slot_number(), &d->media_tag());
-      sql.set_element_slot(changer_id, static_cast<std::int32_t>(d->drive_number()),
-                           loaded ? Value(d->slot_number()) : Value());
+      if (sql.set_element_slot(changer_id, static_cast<std::int32_t>(d->drive_number()),
+                               loaded ? Value(d->slot_number()) : Value()) &&
+          (loaded || !full))
+        stored_elements.insert(static_cast<int>(d->drive_number()));
     }
     if (!sql.slot_rows(changer_id, rows)) return false;
   }
+  // Those drives' rows are right again, whatever an earlier failed write
+  // left in them.
+  clear_suspects(changer_id, stored_elements);
   const Slot_Row_Index index(rows);
 
   for (const d2t::Media_var& m : changer.medias()) {

@@ -1,6 +1,7 @@
 // Drives whose stored slot may be stale: a move on them succeeded but the
 // inventory could not record it. The next load or unload of such a drive
-// asks the changer what the drive holds instead of trusting the row.
+// asks the changer what the drive holds instead of trusting the row; a
+// refresh of its library, which stores every element's state, clears it.
 #include <ace/Log_Msg.h>
 
 #include "d2t/controller/tape_controller.h"
@@ -49,5 +50,25 @@ void Tape_Controller::recheck_suspect(const std::string& serial, Object& device)
     now["sg_name"] = device["sg_name"];
     now["dev_name"] = device["dev_name"];
     device.swap(now);
+  }
+}
+
+void Tape_Controller::clear_suspects(ACE_INT64 changer_id, const std::set<int>& elements) {
+  std::set<std::string> marked;
+  {
+    std::lock_guard<std::mutex> guard(suspect_lock_);
+    marked = suspect_drives_;
+  }
+  for (const std::string& serial : marked) {
+    Object row;
+    std::int64_t row_changer = 0;
+    int drive_number = -1;
+    if (!impl_->get_tape_device(serial, row) ||
+        !json_spirit::object_get(row, "changer_id", row_changer) || row_changer != changer_id ||
+        !json_spirit::object_get(row, "drive_number", drive_number) ||
+        elements.count(drive_number) == 0)
+      continue;
+    std::lock_guard<std::mutex> guard(suspect_lock_);
+    suspect_drives_.erase(serial);
   }
 }

@@ -151,6 +151,20 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   EXPECT_EQ("drive:0", where_is("CHG0004L9"));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
   expect_consistent();
+
+  // A refresh reads the drive's element and clears the mark: the next
+  // load trusts the row again.
+  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
+  unload("CHG0001-D0", false);
+  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  EXPECT_EQ(4, stored_slot("CHG0001-D0"));
+  Object refreshed;
+  ASSERT_TRUE(controller().refresh("CHG0001", refreshed));
+  EXPECT_EQ(0, stored_slot("CHG0001-D0"));
+  Log_Capture logs;
+  load("CHG0001-D0", "CHG0004L9", true);
+  EXPECT_FALSE(logs.contains("corrected from the changer"));
+  expect_consistent();
 }
 
 // The inventory shows the drive empty: nothing to do, or, when the drive

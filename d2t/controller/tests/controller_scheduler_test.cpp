@@ -1,12 +1,14 @@
 // The per-library queues: who runs together, who waits, in which order, and
-// what the operations snapshot shows. Waiting is observed through the
-// snapshot and the event listener, never through time.
+// what the operations snapshot shows; and the drive reservations of a scan
+// that identifies drives by loading. Waiting is observed through the
+// snapshot, the event listener and the order of events, never through time.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "d2t/controller/drive_reservations.h"
 #include "d2t/controller/library_scheduler.h"
 #include "d2t/controller/robot_lease.h"
 #include "database/database.h"
@@ -438,6 +441,49 @@ TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   alone.wait_started();  // nothing to wait for, yet asked before it starts
   EXPECT_EQ(Queue_Refusal::ABANDONED, alone.refusal());
   EXPECT_EQ(0, starts("rescan"));
+}
+
+// A reservation waits for the uses of its drives and holds back new uses
+// from the moment it waits; a drive it does not name is never waited for;
+// holds give their drives back when they go out of scope.
+TEST(Drive_Reservations, ReservationWaitsForUsesAndHoldsNewOnesBack) {
+  Drive_Reservations drives;
+  std::mutex m;
+  std::vector<std::string> events;
+  auto log = [&](const std::string& e) {
+    std::lock_guard<std::mutex> g(m);
+    events.push_back(e);
+  };
+  auto until = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 6000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+  };
+  std::promise<void> end_scan;
+  std::thread scan, load;
+  {
+    Drive_Reservations::Hold loading = drives.use("D1");
+    scan = std::thread([&] {
+      Drive_Reservations::Hold candidates = drives.reserve({"D1", "D2"});
+      log("reserved");
+      end_scan.get_future().wait();
+      log("scan ends");
+    });
+    EXPECT_TRUE(until([&] { return drives.held_back("D2"); }));
+    EXPECT_FALSE(drives.reserved("D1"));  // waits for the load of D1
+    load = std::thread([&] {
+      Drive_Reservations::Hold d2 = drives.use("D2");
+      log("D2 used");
+    });
+    { Drive_Reservations::Hold other = drives.use("D3"); }
+    log("D1 released");
+  }
+  EXPECT_TRUE(until([&] { return drives.reserved("D1") && drives.reserved("D2"); }));
+  end_scan.set_value();
+  scan.join();
+  load.join();
+  EXPECT_EQ((std::vector<std::string>{"D1 released", "reserved", "scan ends", "D2 used"}), events);
+  EXPECT_FALSE(drives.held_back("D1") || drives.held_back("D2"));
 }
 
 }  // namespace
