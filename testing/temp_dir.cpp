@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace test_support {
 
@@ -46,6 +47,12 @@ bool write_file(const std::string& path, const std::string& text) {
     return false;
   }
   return true;
+}
+
+std::string read_file(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(path).rdbuf();
+  return s.str();
 }
 
 }  // namespace test_support

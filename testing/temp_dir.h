@@ -32,6 +32,8 @@ class Temp_Dir {
 // reader (the emulator, a watched configuration) never sees half a file.
 // A failure fails the test (ADD_FAILURE) and returns false.
 bool write_file(const std::string& path, const std::string& text);
+// The whole content of `path`; "" when it cannot be read.
+std::string read_file(const std::string& path);
 
 }  // namespace test_support
 

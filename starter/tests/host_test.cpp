@@ -182,13 +182,12 @@ TEST(Log_Sink, FileGetsWholeLinesAndRestrictiveModeEvenWithUmaskZero) {
   struct stat st;
   ASSERT_EQ(0, ::stat(path.c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 0777);
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  EXPECT_NE(std::string::npos, text.str().find(" ERROR ["));
-  EXPECT_NE(std::string::npos, text.str().find("no newline here\n"));
+  const std::string text = read_file(path);
+  EXPECT_NE(std::string::npos, text.find(" ERROR ["));
+  EXPECT_NE(std::string::npos, text.find("no newline here\n"));
   // Each line of a record carries its own head.
-  EXPECT_NE(std::string::npos, text.str().find("] two\n")) << text.str();
-  EXPECT_NE(std::string::npos, text.str().find("] lines\n")) << text.str();
+  EXPECT_NE(std::string::npos, text.find("] two\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("] lines\n")) << text;
 
   // The configurator stops when the back end's open fails, so a file that
   // cannot be opened is a fallback to standard error, kept for the report.
@@ -228,9 +227,8 @@ TEST(Log_Sink, ReopenKeepsTheOpenFileWhenItCannotBeOpenedAgain) {
   EXPECT_EQ(0, sink.reset());
   EXPECT_EQ(ENOENT, sink.take_open_error());
   log_record(sink, "still in the first file");
-  std::stringstream text;
-  text << std::ifstream(dir.path() + "/moved/host.log").rdbuf();
-  EXPECT_NE(std::string::npos, text.str().find("still in the first file")) << text.str();
+  const std::string text = read_file(dir.path() + "/moved/host.log");
+  EXPECT_NE(std::string::npos, text.find("still in the first file")) << text;
 }
 
 TEST(Log_Sink, JournalLinesCarryTheSyslogLevelOfEachLine) {

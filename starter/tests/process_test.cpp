@@ -35,12 +35,6 @@ std::string caught(int sig) {
   return "Signal " + std::to_string(sig) + " (" + ::strsignal(sig) + ") caught";
 }
 
-std::string read_file(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path).rdbuf();
-  return s.str();
-}
-
 // A temporary folder the account the identity tests switch to can read.
 class Starter_Dir : public Temp_Dir {
  public:

@@ -310,10 +310,4 @@ std::string shell_quote(const std::string& s) {
   return out + "'";
 }
 
-std::string read_file(const std::string& path) {
-  std::stringstream ss;
-  ss << std::ifstream(path).rdbuf();
-  return ss.str();
-}
-
 }  // namespace system_test

@@ -147,8 +147,8 @@ std::string run_command(const std::string& command, int& status);
 bool have_program(const std::string& program);
 // `s` as one single-quoted shell word.
 std::string shell_quote(const std::string& s);
-std::string read_file(const std::string& path);
-// Writes `text` to `path` through a temporary file and a rename.
+// Files read whole, and written through a temporary file and a rename.
+using test_support::read_file;
 using test_support::write_file;
 
 }  // namespace system_test
