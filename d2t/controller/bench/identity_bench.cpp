@@ -6,7 +6,9 @@
 // 0xB3/0xB4). Per route, a first scan (empty inventory) and a second
 // rescan of the same library: cartridge moves, simulated robot seconds and
 // the controller's own wall time. One iteration each; the figures are the
-// counters.
+// counters. Also a library shared with another host: four drive elements,
+// two attached here and the other host's two holding its cartridges,
+// scanned with and without T10 identifiers.
 #include <ace/Log_Msg.h>
 #include <benchmark/benchmark.h>
 
@@ -100,36 +102,27 @@ const Route ROUTES[] = {
     {"drive_vpd", "none", true},
 };
 
-void BM_Rescan_Robot_Time(benchmark::State& state) {
+// One drive of the benchmark libraries: serial "<changer>-D<i>", listed by
+// the host in the reverse order of the elements.
+Object bench_drive(const std::string& changer, int i) {
+  Object d;
+  d["serial_number"] = changer + "-D" + std::to_string(i);
+  d["target_name"] = "2:0:" + std::to_string(i);
+  d["sg_name"] = "/dev/sg" + std::to_string(300 - i);
+  d["dev_name"] = "/dev/st" + std::to_string(i);
+  return d;
+}
+
+// Writes a library of `changer` with realistic mechanics, opens a
+// controller on it and times a first scan and a rescan, each expected to
+// identify `expected` drives.
+void time_rescans(benchmark::State& state, const Object& changer, int expected) {
   ACE_LOG_MSG->priority_mask(LM_ERROR | LM_EMERGENCY | LM_ALERT | LM_CRITICAL,
                              ACE_Log_Msg::PROCESS);
-  const Route& route = ROUTES[state.range(0)];
-  state.SetLabel(route.name);
   char templ[] = "/tmp/identity_bench.XXXXXX";
   const std::string dir = ::mkdtemp(templ) ? templ : "";
   const std::string file = dir + "/library.json";
-  Object changer;
-  changer["serial_number"] = "BENCH001";
-  changer["target_name"] = "1:0:0";
-  changer["sg_name"] = "/dev/sg100";
-  changer["storage_slots"] = 600;
-  changer["dvcid"] = route.dvcid;
-  json_spirit::Array drives;
-  for (int i = 0; i < DRIVES; ++i) {
-    Object d;
-    d["serial_number"] = "BENCH001-D" + std::to_string(i);
-    d["target_name"] = "2:0:" + std::to_string(i);
-    // Listed by the host in the reverse order of the elements.
-    d["sg_name"] = "/dev/sg" + std::to_string(300 - i);
-    d["dev_name"] = "/dev/st" + std::to_string(i);
-    if (route.automation_vpd) d["automation_vpd"] = true;
-    drives.push_back(d);
-  }
-  changer["drives"] = drives;
-  Object fill;
-  fill["cartridges"] = CARTRIDGES;
-  fill["capacity"] = static_cast<std::int64_t>(17000000ULL * 1048576);
-  changer["fill"] = fill;
+  const std::string serial = changer.at("serial_number").get_str();
   Object timing;
   timing["move_ms"] = 3000;
   timing["load_ms"] = 16000;
@@ -168,7 +161,7 @@ void BM_Rescan_Robot_Time(benchmark::State& state) {
       const std::uint64_t robot_before = robot->now_ms();
       const auto wall_before = std::chrono::steady_clock::now();
       std::vector<d2t::Changer_var> changers;
-      bool ok = controller->rescan("BENCH001", changers);
+      bool ok = controller->rescan(serial, changers);
       int identified = 0;
       for (const d2t::Changer_var& c : changers)
         for (const d2t::Drive_var& d : c.null() ? std::vector<d2t::Drive_var>() : c->drives())
@@ -176,7 +169,7 @@ void BM_Rescan_Robot_Time(benchmark::State& state) {
       const double wall_ms =
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall_before)
               .count();
-      if (!ok || identified != DRIVES) state.SkipWithError("rescan did not identify every drive");
+      if (!ok || identified != expected) state.SkipWithError("rescan did not identify every drive");
       const std::string p(pass);
       state.counters[p + "_moves"] = counter->moves.load() - moves_before;
       state.counters[p + "_robot_s"] = (robot->now_ms() - robot_before) / 1000.0;
@@ -191,8 +184,65 @@ void BM_Rescan_Robot_Time(benchmark::State& state) {
   const std::string cmd = "rm -rf '" + dir + "'";
   if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", dir.c_str());
 }
+
+Object filled_changer(const std::string& serial, const char* dvcid) {
+  Object changer;
+  changer["serial_number"] = serial;
+  changer["target_name"] = "1:0:0";
+  changer["sg_name"] = "/dev/sg100";
+  changer["storage_slots"] = 600;
+  changer["dvcid"] = dvcid;
+  Object fill;
+  fill["cartridges"] = CARTRIDGES;
+  fill["capacity"] = static_cast<std::int64_t>(17000000ULL * 1048576);
+  changer["fill"] = fill;
+  return changer;
+}
+
+void BM_Rescan_Robot_Time(benchmark::State& state) {
+  const Route& route = ROUTES[state.range(0)];
+  state.SetLabel(route.name);
+  Object changer = filled_changer("BENCH001", route.dvcid);
+  json_spirit::Array drives;
+  for (int i = 0; i < DRIVES; ++i) {
+    Object d = bench_drive("BENCH001", i);
+    if (route.automation_vpd) d["automation_vpd"] = true;
+    drives.push_back(d);
+  }
+  changer["drives"] = drives;
+  time_rescans(state, changer, DRIVES);
+}
 BENCHMARK(BM_Rescan_Robot_Time)
     ->DenseRange(0, 3)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Four drive elements: 0 and 1 attached here, 2 and 3 another host's, each
+// holding one of that host's cartridges.
+void BM_Shared_Library_Robot_Time(benchmark::State& state) {
+  const bool t10 = state.range(0) == 1;
+  state.SetLabel(t10 ? "shared_t10" : "shared_load_and_watch");
+  Object changer = filled_changer("SHARED01", t10 ? "t10" : "none");
+  json_spirit::Array drives, cartridges;
+  for (int i = 0; i < 4; ++i) {
+    Object d = bench_drive("SHARED01", i);
+    if (i >= 2) {
+      d["attached"] = false;
+      Object c;
+      c["drive"] = i;
+      c["barcode"] = "OTHER" + std::to_string(i) + "L9";
+      c["capacity"] = static_cast<std::int64_t>(17000000ULL * 1048576);
+      cartridges.push_back(c);
+    }
+    drives.push_back(d);
+  }
+  changer["drives"] = drives;
+  changer["cartridges"] = cartridges;
+  time_rescans(state, changer, 2);
+}
+BENCHMARK(BM_Shared_Library_Robot_Time)
+    ->DenseRange(0, 1)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
