@@ -86,8 +86,10 @@ Http_Reply http_request(unsigned int port, const std::string& method, const std:
   req += "\r\n" + body;
   // The server may answer (413) and close before the whole body is sent:
   // a failed send still leaves its reply to read.
-  s.send_all(req);
-  return parse_reply(s.read_all());
+  const bool sent = s.send_all(req);
+  Http_Reply r = parse_reply(s.read_all());
+  r.sent = sent;
+  return r;
 }
 
 Test_Listener::Test_Listener(unsigned int port)

@@ -9,6 +9,7 @@ struct Http_Reply {
   int status = 0;  // 0: no reply (connection failed or closed early)
   std::string headers;
   std::string body;
+  bool sent = false;  // http_request: the whole request went out
 };
 
 // A socket connected to 127.0.0.1:`port`, from `source` when given

@@ -63,23 +63,12 @@ struct Tally {
 // One request; false when the connection was refused (nothing was sent).
 bool request(int port, const std::string& method, const std::string& target,
              const std::string& body, Tally& t) {
-  Test_Socket s(static_cast<unsigned>(port), 300);
-  if (!s.ok()) {
-    ++t.refused;
-    return false;
-  }
-  std::string req = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
-  if (method == "POST") {
-    req +=
-        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-  }
-  req += "\r\n" + body;
-  if (!s.send_all(req)) {
-    ++t.refused;  // reset before the request went out
+  const Http_Reply r = http_request(static_cast<unsigned>(port), method, target, body);
+  if (!r.sent) {
+    ++t.refused;  // no connection, or reset before the request went out
     return false;
   }
   ++t.sent;
-  const Http_Reply r = parse_reply(s.read_all());
   if (r.status != 0) ++t.answered;
   if (r.status == 200) ++t.ok;
   return true;
