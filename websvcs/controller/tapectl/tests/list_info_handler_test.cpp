@@ -100,25 +100,17 @@ TEST_F(List_Handler_Test, RescansAndListsTheLibraryOrRefuses) {
 }
 
 TEST_F(List_Handler_Test, OnlyTheRescannedLibraryOfSeveralIsListed) {
-  ASSERT_NO_FATAL_FAILURE(use_library(R"({
-    "state_file": "library.state",
-    "changers": [
-      {"serial_number": "LIB-A", "target_name": "1:0:0", "sg_name": "/dev/sg10", "storage_slots": 4,
-       "drives": [{"serial_number": "LIB-A-D0", "target_name": "2:0:0", "sg_name": "/dev/sg20",
-                   "dev_name": "/dev/st0"}],
-       "cartridges": [{"slot": 1, "barcode": "A0001L9", "capacity": 1000000}]},
-      {"serial_number": "LIB-B", "target_name": "1:0:1", "sg_name": "/dev/sg11", "storage_slots": 3,
-       "drives": [{"serial_number": "LIB-B-D0", "target_name": "2:0:1", "sg_name": "/dev/sg21",
-                   "dev_name": "/dev/st1"}],
-       "cartridges": [{"slot": 2, "barcode": "B0002L9", "capacity": 1000000}]}
-    ]})"));
+  test_support::Library_Layout two;
+  two.changers = {test_support::make_changer("A-LIB", 4, 1, 1),
+                  test_support::make_changer("B-LIB", 3, 1, 1, 1)};
+  ASSERT_NO_FATAL_FAILURE(write_library(two));
   ASSERT_TRUE(open_controller());
   JSON_RESTful_List_Handler h;
-  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-B");
+  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=B-LIB");
   ASSERT_EQ(200, r.status) << r.body;
   ASSERT_EQ(1u, r.json.get_array().size()) << r.body;
   const Object& lib = r.json.get_array()[0].get_obj();
-  EXPECT_EQ("LIB-B", lib.at("serial_number").get_str());
+  EXPECT_EQ("B-LIB", lib.at("serial_number").get_str());
   EXPECT_EQ(3u, lib.at("slots").get_array().size());
   EXPECT_EQ(1u, lib.at("drives").get_array().size());
 }
