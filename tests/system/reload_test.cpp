@@ -313,7 +313,10 @@ TEST_F(Reload_Test, InfoAnswersThroughThreeHangupsDuringAScan) {
               asked, answered, longest_gap * 1000);
   EXPECT_EQ(200, scan.status) << scan.body;
   EXPECT_EQ(asked, answered);
-  EXPECT_LT(longest_gap, 1.0);
+  // A port closed by a reload stays closed until the scan ends (seconds);
+  // the bound only separates that from a busy machine's scheduling, and
+  // the measured gap is printed above.
+  EXPECT_LT(longest_gap, 4.0);
   EXPECT_TRUE(wait_for_log(d, "Reload done", 3)) << d.log_text();
 
   // The threshold of 1 read by the last reload: the first counted failure
