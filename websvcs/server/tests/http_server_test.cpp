@@ -393,23 +393,6 @@ TEST_F(Http_Server_Test, BrowserRequestsAreRefusedBeforeAnyHandler) {
   EXPECT_EQ(LM_WARNING, log.priority_of("refused requests naming Host"));
 }
 
-TEST_F(Http_Server_Test, SlowHandlerDoesNotBlockOtherRequests) {
-  start();
-  std::promise<void> release;
-  blocking_.release = release.get_future().share();
-  std::future<void> started = blocking_.started.get_future();
-  std::future<Http_Reply> slow =
-      std::async(std::launch::async, [this] { return http_request(port(), "GET", "/slow"); });
-  ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
-  // The slow request is inside its handler; another one is served anyway.
-  EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S").status);
-  release.set_value();
-  ASSERT_EQ(std::future_status::ready, slow.wait_for(HANG_GUARD));
-  Http_Reply r = slow.get();
-  EXPECT_EQ(200, r.status);
-  EXPECT_EQ("\"released\"", r.body);
-}
-
 TEST_F(Http_Server_Test, HandlerSeesItsClientHangUp) {
   Memory_Channel in_memory;
   EXPECT_TRUE(in_memory.request().client_connected());  // cannot tell: assume there
@@ -479,15 +462,6 @@ TEST_F(Http_Server_Test, IdleConnectionsAreClosedAndTheLimitWaits) {
   // The idle one was closed by the server (end of stream rather than the
   // test's guard).
   EXPECT_EQ("", idle.read_all());
-}
-
-TEST_F(Http_Server_Test, StopIsIdempotentAndFreesThePort) {
-  start();
-  unsigned int p = port();
-  server_->stop();
-  server_->stop();
-  EXPECT_FALSE(server_->running());
-  EXPECT_EQ(0, http_request(p, "GET", "/d2/r/tapectl/list").status);
 }
 
 // Threads of this process now.
@@ -640,29 +614,10 @@ bool listener_closes(unsigned int port) {
   return false;
 }
 
+// A slow handler blocks no other request; stopping waits for it, takes
+// no new client and refuses a request on an open connection, and frees
+// the port.
 TEST_F(Http_Server_Test, StopLetsTheRequestsInFlightFinishAndAnswer) {
-  start();
-  std::promise<void> release;
-  blocking_.release = release.get_future().share();
-  std::future<void> started = blocking_.started.get_future();
-  const unsigned int p = port();
-  std::future<Http_Reply> slow =
-      std::async(std::launch::async, [p] { return http_request(p, "GET", "/slow"); });
-  ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
-  std::future<void> stopped = std::async(std::launch::async, [this] { server_->stop(); });
-  // Stopping waits for the handler; meanwhile no new client is taken.
-  EXPECT_EQ(std::future_status::timeout, stopped.wait_for(std::chrono::milliseconds(200)));
-  EXPECT_TRUE(listener_closes(p));
-  release.set_value();
-  ASSERT_EQ(std::future_status::ready, slow.wait_for(HANG_GUARD));
-  Http_Reply r = slow.get();
-  EXPECT_EQ(200, r.status);
-  EXPECT_EQ("\"released\"", r.body);
-  ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
-  EXPECT_FALSE(server_->running());
-}
-
-TEST_F(Http_Server_Test, RequestOnAnOpenConnectionWhileStoppingIsRefused) {
   start();
   const std::string get = "GET /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\n\r\n";
   Test_Socket kept(port());  // a keep-alive connection, already served once
@@ -675,15 +630,23 @@ TEST_F(Http_Server_Test, RequestOnAnOpenConnectionWhileStoppingIsRefused) {
   std::future<Http_Reply> slow =
       std::async(std::launch::async, [p] { return http_request(p, "GET", "/slow"); });
   ASSERT_EQ(std::future_status::ready, started.wait_for(HANG_GUARD));
+  EXPECT_EQ(200, http_request(p, "GET", "/d2/r/tapectl/list?serial_number=S").status);
   std::future<void> stopped = std::async(std::launch::async, [this] { server_->stop(); });
-  ASSERT_TRUE(listener_closes(p));
+  EXPECT_EQ(std::future_status::timeout, stopped.wait_for(std::chrono::milliseconds(200)));
+  EXPECT_TRUE(listener_closes(p));
   ASSERT_TRUE(kept.send_all(get));
-  Http_Reply r = parse_reply(kept.read_all());  // and the server closes it
-  EXPECT_EQ(503, r.status);
-  EXPECT_EQ(503, body_object(r)["status"].get_int());
+  Http_Reply refused = parse_reply(kept.read_all());  // and the server closes it
+  EXPECT_EQ(503, refused.status);
+  EXPECT_EQ(503, body_object(refused)["status"].get_int());
   release.set_value();
-  EXPECT_EQ(200, slow.get().status);
+  ASSERT_EQ(std::future_status::ready, slow.wait_for(HANG_GUARD));
+  Http_Reply r = slow.get();
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("\"released\"", r.body);
   ASSERT_EQ(std::future_status::ready, stopped.wait_for(HANG_GUARD));
+  server_->stop();
+  EXPECT_FALSE(server_->running());
+  EXPECT_EQ(0, http_request(p, "GET", "/d2/r/tapectl/list").status);
 }
 
 // Access lines logged so far (several may share one record).
