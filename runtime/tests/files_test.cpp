@@ -16,7 +16,10 @@
 #include "runtime/environ.h"
 #include "runtime/mkdir_p.h"
 #include "runtime/path_conf.h"
-#include "runtime/tests/support.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
+
+using namespace test_support;
 
 namespace {
 bool is_dir(const std::string& p) {

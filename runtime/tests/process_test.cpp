@@ -17,7 +17,9 @@
 
 #include "runtime/environ.h"
 #include "runtime/make_reactor.h"
-#include "runtime/tests/support.h"
+#include "testing/log_capture.h"
+
+using test_support::Log_Capture;
 
 TEST(Environ, SetAppendPrependAndRemove) {
   const char* name = "ENVIRON_TEST_JOIN";

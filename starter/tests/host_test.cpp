@@ -123,22 +123,19 @@ TEST(System_Info, SwappinessAndItsFailures) {
 }
 
 TEST(System_Info, BannerNamesTheComponentWhenSet) {
-  Log_Capture log;
-  ::unsetenv("COMPONENT");
-  log_product_info();
-  ::setenv("COMPONENT", "", 1);
-  log_product_info();
-  ::setenv("COMPONENT", "tapectl", 1);
-  log_product_info();
-  ::unsetenv("COMPONENT");
   const std::string rest =
       std::string(" ") + product_version() + " (rev " + product_revision() + ") is started.\n";
-  auto entries = log.entries();
-  ASSERT_EQ(3u, entries.size());
-  EXPECT_EQ("kestrel3" + rest, entries[0].text);
-  EXPECT_EQ("kestrel3" + rest, entries[1].text);
-  EXPECT_EQ("kestrel3-tapectl" + rest, entries[2].text);
-  EXPECT_EQ(LM_INFO, entries[2].priority);
+  const std::pair<const char*, std::string> rows[] = {
+      {nullptr, "kestrel3"}, {"", "kestrel3"}, {"tapectl", "kestrel3-tapectl"}};
+  for (const auto& r : rows) {
+    Log_Capture log;
+    r.first ? ::setenv("COMPONENT", r.first, 1) : ::unsetenv("COMPONENT");
+    log_product_info();
+    ::unsetenv("COMPONENT");
+    ASSERT_EQ(1u, log.entries().size());
+    EXPECT_EQ(r.second + rest, log.entries()[0].text);
+    EXPECT_EQ(LM_INFO, log.entries()[0].priority);
+  }
 }
 
 // Hands `text` to `sink` as one record of priority `p`.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ using namespace test_support;
 namespace {
 
 typedef std::vector<std::string> Words;
+
+// `text` split at its spaces.
+Words words(const std::string& text) {
+  std::istringstream in(text);
+  Words out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
 
 std::vector<char*> argv_of(Words& args) {
   std::vector<char*> argv;
@@ -58,38 +67,21 @@ TEST(Open_Service_Config, DirectoriesYieldTheirConfFilesInByteOrder) {
 }
 
 TEST(Open_Service_Config, TranslatesConfiguratorOptionsAndDropsHostOnes) {
+  Words args = words(
+      "/bin/starter --threads 4 -b --thread-pool 7 -d -n word -y --reactor tp -k host:1 -p "
+      "/run/x.pid -s 10 --unknown -S");
+  args.push_back("static X \"a b\"");
   EXPECT_EQ((Words{"/bin/starter", "-b", "-d", "-n", "-y", "-k", "host:1", "-p", "/run/x.pid", "-s",
                    "10", "-S", "static X \"a b\""}),
-            translate({"/bin/starter",
-                       "--threads",
-                       "4",
-                       "-b",
-                       "--thread-pool",
-                       "7",
-                       "-d",
-                       "-n",
-                       "word",
-                       "-y",
-                       "--reactor",
-                       "tp",
-                       "-k",
-                       "host:1",
-                       "-p",
-                       "/run/x.pid",
-                       "-s",
-                       "10",
-                       "--unknown",
-                       "-S",
-                       "static X \"a b\""}));
+            translate(args));
   EXPECT_EQ((Words{"starter"}), translate({"starter"}));
   EXPECT_EQ((Words{"dummy", "-d"}), translate({"-d"}, false)) << "without skipping";
 }
 
 TEST(Host_Options, ReadsLongOptionsAndSkipsTheRest) {
-  Words args = {"starter",   "-f",      "dir", "--threads",       "8x",
-                "--reactor", "tp",      "-d",  "--background",    "--user",
-                "1000",      "--group", "a",   "--primary-group", "g",
-                "--group",   "b",       "word"};
+  Words args = words(
+      "starter -f dir --threads 8x --reactor tp -d --background --user 1000 --group a "
+      "--primary-group g --group b word");
   std::vector<char*> argv = argv_of(args);
   const Host_Options o = parse_host_options(static_cast<int>(args.size()), argv.data());
   EXPECT_EQ(8u, o.threads);
@@ -103,12 +95,7 @@ TEST(Host_Options, ReadsLongOptionsAndSkipsTheRest) {
 
   Words none = {"starter", "--threads", "many"};
   argv = argv_of(none);
-  const Host_Options d = parse_host_options(static_cast<int>(none.size()), argv.data());
-  EXPECT_EQ(0u, d.threads);
-  EXPECT_EQ(nullptr, d.reactor);
-  EXPECT_FALSE(d.background);
-  EXPECT_EQ(nullptr, d.identity.user);
-  EXPECT_TRUE(d.identity.groups.empty());
+  EXPECT_EQ(0u, parse_host_options(static_cast<int>(none.size()), argv.data()).threads);
 }
 
 }  // namespace

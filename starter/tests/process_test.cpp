@@ -35,6 +35,16 @@ std::string caught(int sig) {
   return "Signal " + std::to_string(sig) + " (" + ::strsignal(sig) + ") caught";
 }
 
+// The file at `path` once it holds `text` (or after 20 s, as it is then).
+std::string wait_in_file(const std::string& path, const std::string& text) {
+  std::string content = read_file(path);
+  for (int i = 0; i < 400 && content.find(text) == std::string::npos; ++i) {
+    usleep(50000);
+    content = read_file(path);
+  }
+  return content;
+}
+
 // A temporary folder the account the identity tests switch to can read.
 class Starter_Dir : public Temp_Dir {
  public:
@@ -56,6 +66,12 @@ class Starter_Test : public ::testing::Test {
       EXPECT_TRUE(child->wait_for(BANNER)) << child->output();
     }
     return child;
+  }
+
+  // The environment that has the stub client library notify dir_/notify.
+  std::vector<std::string> notify_env(const std::string& watchdog_usec) const {
+    return {"LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
+            "NOTIFY_SOCKET=" + dir_.path() + "/notify", "WATCHDOG_USEC=" + watchdog_usec};
   }
 
   // Sends SIGTERM and expects a normal exit with status 0.
@@ -169,24 +185,17 @@ TEST_F(Starter_Test, DetachedHostLogsToItsFileAndStopsOnTerm) {
     Child_Process parent({built_program("starter"), flag, "-p", pid_file, "-f", conf},
                          {"D2T_LOG_FILE=" + log, "LIBSYSTEMD_FILENAME=0"});
     EXPECT_EQ(0, parent.exit_code()) << parent.output();
-    pid_t pid = 0;
-    for (int i = 0; i < 400; ++i) {
-      std::ifstream in(pid_file);
-      if (read_file(log).find(BANNER) != std::string::npos && (in >> pid) && pid > 0) break;
-      usleep(50000);
-    }
+    EXPECT_NE(std::string::npos, wait_in_file(log, BANNER).find("Demo_Service(BG)::init"));
+    const pid_t pid = std::atoi(wait_in_file(pid_file, "\n").c_str());
     ASSERT_GT(pid, 0) << read_file(log);
-    EXPECT_NE(std::string::npos, read_file(log).find("Demo_Service(BG)::init"));
     struct stat st;
     ASSERT_EQ(0, ::stat(log.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 0777);
     // The relay started again in the detached process: a reload works.
     ASSERT_EQ(0, ::kill(pid, SIGHUP));
-    for (int i = 0; i < 400 && read_file(log).find("Reload done") == std::string::npos; ++i) {
-      usleep(50000);
-    }
-    EXPECT_NE(std::string::npos,
-              read_file(log).find("Reload done: 1 service(s) kept, 0 replaced by 0"))
+    EXPECT_NE(
+        std::string::npos,
+        wait_in_file(log, "Reload done").find("Reload done: 1 service(s) kept, 0 replaced by 0"))
         << read_file(log);
     ASSERT_EQ(0, ::kill(pid, SIGTERM));
     for (int i = 0; i < 400 && ::kill(pid, 0) == 0; ++i) usleep(50000);
@@ -224,10 +233,7 @@ TEST_F(Starter_Test, BrokenServiceConfigurationExitsNonZeroWithoutReady) {
     ASSERT_TRUE(socket.bound());
     std::vector<std::string> args = {"-f", good};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    auto child = start(args,
-                       {"LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
-                        "NOTIFY_SOCKET=" + dir_.path() + "/notify", "WATCHDOG_USEC=300000"},
-                       false);
+    auto child = start(args, notify_env("300000"), false);
     EXPECT_EQ(1, child->exit_code()) << child->output();
     EXPECT_EQ(1, child->count(c.why)) << child->output();
     EXPECT_EQ(1, child->count("1 service configuration(s) failed to load; exiting with status 1"))
@@ -424,11 +430,7 @@ TEST_F(Identity_Test, LogFileOpenedAsRootServesTheServiceUser) {
   Child_Process child({built_program("starter"), "--user", user_, "--group", extra_, "-f",
                        dir_.write("demo.conf", directive("Demo", "name=U"))},
                       {"D2T_LOG_FILE=" + log, "LIBSYSTEMD_FILENAME=0", "-JOURNAL_STREAM"});
-  std::string text;
-  for (int i = 0; i < 400 && text.find(BANNER) == std::string::npos; ++i) {
-    usleep(50000);
-    text = read_file(log);
-  }
+  const std::string text = wait_in_file(log, BANNER);
   EXPECT_NE(std::string::npos, text.find("Demo_Service(U)::init")) << text;
   EXPECT_EQ(std::string::npos, text.find("Failed")) << text;
   const struct passwd* pw = ::getpwnam(user_.c_str());
@@ -459,10 +461,7 @@ TEST_F(Starter_Test, UnknownUserOrGroupExitsWithStatusOne) {
 TEST_F(Starter_Test, NotifiesReadyOnceThenFeedsTheWatchdog) {
   Notify_Socket socket(dir_.path() + "/notify");
   ASSERT_TRUE(socket.bound());
-  auto child = start({"--reactor", "select"},
-                     {"LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
-                      "NOTIFY_SOCKET=" + dir_.path() + "/notify", "WATCHDOG_USEC=300000"},
-                     false);
+  auto child = start({"--reactor", "select"}, notify_env("300000"), false);
   EXPECT_EQ("READY=1\n", socket.next());
   // The repeating timer sends the next ones, one interval (150 ms) apart.
   for (int i = 0; i < 4; ++i) EXPECT_EQ("WATCHDOG=1\n", socket.next()) << i;
@@ -477,9 +476,7 @@ TEST_F(Starter_Test, NotifiesReloadingThenReadyWithTheOutcome) {
   ASSERT_TRUE(socket.bound());
   const std::string conf = dir_.write("demo.conf", directive("Demo", "name=N"));
   // A watchdog interval of 20 s: no WATCHDOG=1 comes between these.
-  auto child =
-      start({"-f", conf}, {"LIBSYSTEMD_FILENAME=" + built_library("d2t_systemd_stub"),
-                           "NOTIFY_SOCKET=" + dir_.path() + "/notify", "WATCHDOG_USEC=60000000"});
+  auto child = start({"-f", conf}, notify_env("60000000"));
   EXPECT_EQ("READY=1\n", socket.next());
   EXPECT_EQ("WATCHDOG=1\n", socket.next());
   child->signal(SIGHUP);
