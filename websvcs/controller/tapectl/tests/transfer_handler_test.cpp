@@ -63,8 +63,12 @@ TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
   const std::string tag_msg = "'media_tag' is expected as string in request body.";
   const std::string from_msg = "'from' is expected as int in request body.";
   const std::string to_msg = "'to' is expected as int in request body.";
+  // The body of a move of T0003L9 in LIB-1 with these slot fields.
+  auto slots = [](const std::string& fields) {
+    return R"({"serial_number": "LIB-1", "media_tag": "T0003L9", )" + fields + "}";
+  };
   const struct {
-    const char* body;
+    std::string body;
     const std::string& message;
   } cases[] = {
       {"", body_msg},
@@ -76,25 +80,20 @@ TEST_F(Transfer_Handler_Test, FieldChecksInOrder) {
       {R"({"serial_number": null, "media_tag": 2})", serial_msg},
       {R"({"serial_number": "LIB-1", "media_tag": ["T0003L9"], "from": 3, "to": 5})", tag_msg},
       {R"({"serial_number": "LIB-1", "tag": "T0003L9", "from": 3, "to": 5})", tag_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": "3", "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3.0, "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": true, "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": null})", to_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "dest": 5})", to_msg},
+      {slots(R"("from": "3", "to": 5)"), from_msg},
+      {slots(R"("from": 3.0, "to": 5)"), from_msg},
+      {slots(R"("from": true, "to": 5)"), from_msg},
+      {slots(R"("to": 5)"), from_msg},
+      {slots(R"("from": 3, "to": null)"), to_msg},
+      {slots(R"("from": 3, "dest": 5)"), to_msg},
       // Numbers beyond a slot number's range are refused, not cut down to
       // another slot: 4294967299 would otherwise become slot 3.
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 4294967299, "to": 5})",
-       from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 4294967301})",
-       to_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 18446744073709551615, "to": 5})",
-       from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": -9223372036854775808})",
-       to_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 1e300, "to": 5})", from_msg},
-      {R"({"serial_number": "LIB-1", "media_tag": "T0003L9", "from": 3, "to": 99999999999999999999})",
-       to_msg},
+      {slots(R"("from": 4294967299, "to": 5)"), from_msg},
+      {slots(R"("from": 3, "to": 4294967301)"), to_msg},
+      {slots(R"("from": 18446744073709551615, "to": 5)"), from_msg},
+      {slots(R"("from": 3, "to": -9223372036854775808)"), to_msg},
+      {slots(R"("from": 1e300, "to": 5)"), from_msg},
+      {slots(R"("from": 3, "to": 99999999999999999999)"), to_msg},
   };
   for (const auto& c : cases) {
     const Reply r = transfer(c.body);
@@ -115,7 +114,8 @@ TEST_F(Transfer_Handler_Test, SlotChecksInOrderAreLogged) {
   } cases[] = {
       {move_body("T0003L9", 30, 40), "Source slot doesn't exist",
        "Failed to get source slot, request dump: '{"},
-      {move_body("T0003L9", 3, 5, "OTHER"), "Source slot doesn't exist", "Failed to get source slot"},
+      {move_body("T0003L9", 3, 5, "OTHER"), "Source slot doesn't exist",
+       "Failed to get source slot"},
       {move_body("T0003L9", 3, 0), "Target slot doesn't exist",
        "Failed to get target slot, request dump: '{"},
       {move_body("T0003L9", 3, 3), "Target slot is full", "Target slot is full '{"},
