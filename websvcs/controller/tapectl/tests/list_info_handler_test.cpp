@@ -165,6 +165,14 @@ TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
   r = run(h, METHOD_GET, INFO);
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to list devices", r.message());
+
+  // A device that cannot be opened is left out and named with its error.
+  d2t::tools::set_device_provider(
+      std::make_shared<Fixed_Provider>(std::vector<std::string>{"/dev/sg3"}));
+  tapectl_test::Log_Capture logs;
+  EXPECT_EQ(200, run(h, METHOD_GET, INFO).status);
+  EXPECT_TRUE(
+      logs.contains("Device left out of the listing: cannot open /dev/sg3: Permission denied"));
 }
 
 typedef tapectl_test::Tapectl_Test Refresh_Handler_Test;
