@@ -15,52 +15,18 @@
 #include "d2t/emulator/emulator.h"
 #include "d2t/tools/provider.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/wrapping_provider.h"
 
 using namespace controller_test;
 using d2t::identify::Route;
 
 namespace {
 
-// Counts MOVE MEDIUM commands sent to any device.
-class Counting_Provider : public d2t::scsi::Device_Provider {
- public:
-  explicit Counting_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
-      : inner_(std::move(inner)) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
-    return inner_->list(out, error);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
-    std::unique_ptr<d2t::scsi::Transport> t = inner_->open(name, error);
-    if (!t) return t;
-    return std::unique_ptr<d2t::scsi::Transport>(new Counting(std::move(t), moves_, loads_));
-  }
-  int moves() const { return moves_.load(); }
-  // MOVE MEDIUM commands into drive element `n` (address 0x100 + n).
-  int loads_into(int n) const { return loads_[n].load(); }
-
- private:
-  class Counting : public d2t::scsi::Transport {
-   public:
-    Counting(std::unique_ptr<d2t::scsi::Transport> t, std::atomic<int>& moves,
-             std::atomic<int> (&loads)[16])
-        : t_(std::move(t)), moves_(moves), loads_(loads) {}
-    d2t::scsi::Outcome execute(const d2t::scsi::Command& cmd) override {
-      if (cmd.cdb_len >= 8 && cmd.cdb[0] == 0xA5) {
-        ++moves_;
-        const int to = cmd.cdb[6] << 8 | cmd.cdb[7];
-        if (to >= 0x100 && to < 0x110) ++loads_[to - 0x100];
-      }
-      return t_->execute(cmd);
-    }
-
-   private:
-    std::unique_ptr<d2t::scsi::Transport> t_;
-    std::atomic<int>& moves_;
-    std::atomic<int> (&loads_)[16];
-  };
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
-  std::atomic<int> moves_{0};
-  std::atomic<int> loads_[16] = {};
+// MOVE MEDIUM commands sent to any device, and those into each drive
+// element `n` (address 0x100 + n).
+struct Move_Count {
+  std::atomic<int> moves{0};
+  std::atomic<int> loads_into[16] = {};
 };
 
 class Identity_Test : public Controller_Test {
@@ -88,12 +54,18 @@ class Identity_Test : public Controller_Test {
     std::shared_ptr<d2t::scsi::Device_Provider> inner =
         d2t::emulator::make_provider(library_file(), &error);
     ASSERT_TRUE(inner) << error;
-    counter_ = std::make_shared<Counting_Provider>(inner);
-    d2t::tools::set_device_provider(counter_);
+    auto count = counter_ = std::make_shared<Move_Count>();
+    d2t::tools::set_device_provider(std::make_shared<test_support::Wrapping_Provider>(
+        inner, test_support::watch_commands([count](const d2t::scsi::Command& cmd) {
+          if (cmd.cdb_len < 8 || cmd.cdb[0] != 0xA5) return;
+          ++count->moves;
+          const int to = cmd.cdb[6] << 8 | cmd.cdb[7];
+          if (to >= 0x100 && to < 0x110) ++count->loads_into[to - 0x100];
+        })));
   }
-  // Every drive row sits at its element with its own tape device.
-  void expect_mapped(int drives) {
-    for (int i = 0; i < drives; ++i) {
+  // Each drive row of `drives` sits at its element with its own tape device.
+  void expect_mapped(const std::vector<int>& drives = {0, 1, 2, 3}) {
+    for (int i : drives) {
       const std::string serial = "CHG0001-D" + std::to_string(i);
       json_spirit::Object row = drive_row(serial);
       std::int64_t number = -1;
@@ -102,7 +74,7 @@ class Identity_Test : public Controller_Test {
       EXPECT_EQ("/dev/st" + std::to_string(i), str(row, "dev_name")) << serial;
     }
   }
-  std::shared_ptr<Counting_Provider> counter_;
+  std::shared_ptr<Move_Count> counter_;
 };
 
 TEST_F(Identity_Test, EachRoutePlacesEveryDriveWithoutAMount) {
@@ -122,12 +94,12 @@ TEST_F(Identity_Test, EachRoutePlacesEveryDriveWithoutAMount) {
     layout.automation_vpd = c.automation_vpd;
     open_without_mounts(layout);
     rescan_ok("CHG0001");
-    expect_mapped(4);
+    expect_mapped();
     for (const Cartridge_Layout& t : layout.cartridges)
       EXPECT_EQ("slot:" + std::to_string(t.slot), where_is(t.barcode)) << t.barcode;
     // At most the refused attempt to measure a capacity: loading would
     // have tried every element at least once.
-    EXPECT_LT(counter_->moves(), 4);
+    EXPECT_LT(counter_->moves.load(), 4);
     TearDown();
     SetUp();
   }
@@ -144,7 +116,7 @@ TEST_F(Identity_Test, MismatchAndDuplicateFallBackForThoseElementsOnly) {
   write_library({0, 0, 0, {c}});
   ASSERT_TRUE(open_controller());
   rescan_ok("CHG0001");
-  expect_mapped(4);
+  expect_mapped();
   expect_consistent();
 }
 
@@ -158,8 +130,8 @@ TEST_F(Identity_Test, ShiftedElementAddressesFallBackToLoadingAndEndUpRight) {
   count_moves();
   ASSERT_TRUE(open_controller());
   rescan_ok("CHG0001");
-  expect_mapped(4);
-  for (int i = 0; i < 4; ++i) EXPECT_GE(counter_->loads_into(i), 1) << i;
+  expect_mapped();
+  for (int i = 0; i < 4; ++i) EXPECT_GE(counter_->loads_into[i].load(), 1) << i;
   expect_consistent();
 }
 
@@ -181,21 +153,15 @@ TEST_F(Identity_Test, SharedLibraryLeavesTheOtherHostsDrivesAlone) {
       // Known to be elsewhere: neither unloaded nor loaded.
       EXPECT_EQ("drive:0", where_is(c.cartridges[0].barcode));
       EXPECT_EQ("drive:1", where_is(c.cartridges[1].barcode));
-      EXPECT_EQ(0, counter_->loads_into(0));
-      EXPECT_EQ(0, counter_->loads_into(1));
+      EXPECT_EQ(0, counter_->loads_into[0].load());
+      EXPECT_EQ(0, counter_->loads_into[1].load());
     } else {
       // Not known: emptied, then loaded until no candidate answers.
-      EXPECT_GE(counter_->loads_into(0), 1);
-      EXPECT_LE(counter_->loads_into(0), controller().faulty_threshold());
-      EXPECT_LE(counter_->loads_into(1), controller().faulty_threshold());
+      EXPECT_GE(counter_->loads_into[0].load(), 1);
+      EXPECT_LE(counter_->loads_into[0].load(), controller().faulty_threshold());
+      EXPECT_LE(counter_->loads_into[1].load(), controller().faulty_threshold());
     }
-    for (int i : {2, 3}) {
-      const json_spirit::Object row = drive_row("CHG0001-D" + std::to_string(i));
-      std::int64_t number = -1;
-      EXPECT_TRUE(json_spirit::object_get(row, "drive_number", number)) << i;
-      EXPECT_EQ(i, number);
-      EXPECT_EQ("/dev/st" + std::to_string(i), str(row, "dev_name"));
-    }
+    expect_mapped({2, 3});
     EXPECT_TRUE(drive_row("CHG0001-D0").empty());
     EXPECT_TRUE(drive_row("CHG0001-D1").empty());
     TearDown();
@@ -213,13 +179,17 @@ TEST_F(Identity_Test, CapacityPerMediaTypeAndARescanWithoutMoves) {
   write_library({0, 0, 0, {c}});
   count_moves();
   ASSERT_TRUE(open_controller());
-  std::vector<d2t::Changer_var> changers;
-  ASSERT_TRUE(controller().rescan("CHG0001", changers));
-  d2t::Changer_var lib;
-  for (const d2t::Changer_var& ch : changers)
-    if (!ch.null()) lib = ch;
+  const auto rescan = [&] {
+    std::vector<d2t::Changer_var> changers;
+    EXPECT_TRUE(controller().rescan("CHG0001", changers));
+    d2t::Changer_var found;
+    for (const d2t::Changer_var& ch : changers)
+      if (!ch.null()) found = ch;
+    return found;
+  };
+  d2t::Changer_var lib = rescan();
   ASSERT_FALSE(lib.null());
-  EXPECT_EQ(2, counter_->moves());  // one load and unload: the L9 measured
+  EXPECT_EQ(2, counter_->moves.load());  // one load and unload: the L9 measured
   std::map<std::string, std::uint64_t> capacity;
   for (const d2t::Media_var& m : lib->medias())
     if (!m->media_tag().empty()) capacity[m->media_tag()] = m->capacity();
@@ -232,20 +202,16 @@ TEST_F(Identity_Test, CapacityPerMediaTypeAndARescanWithoutMoves) {
   // Every mount fails from now on: the rescan must not need one.
   set_faults({{"mount", "", 1000000, false}});
   count_moves();
-  changers.clear();
-  ASSERT_TRUE(controller().rescan("CHG0001", changers));
-  lib.reset();
-  for (const d2t::Changer_var& ch : changers)
-    if (!ch.null()) lib = ch;
+  lib = rescan();
   ASSERT_FALSE(lib.null());
-  EXPECT_EQ(0, counter_->moves());
+  EXPECT_EQ(0, counter_->moves.load());
   EXPECT_FALSE(lib->type().empty());
   for (const d2t::Media_var& m : lib->medias()) {
     if (!m->media_tag().empty()) {
       EXPECT_EQ(capacity[m->media_tag()], m->capacity()) << m->media_tag();
     }
   }
-  expect_mapped(4);
+  expect_mapped();
 }
 
 // The matcher on plain data.

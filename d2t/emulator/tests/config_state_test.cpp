@@ -33,10 +33,7 @@ TEST(Library_File, SampleParsesWithDefaultsAndStateBesideFile) {
   }
   EXPECT_EQ(cleaning, 1);
   EXPECT_EQ(untagged, 1);
-}
-
-TEST(Library_File, RelativeStateFileIsBesideLibraryFile) {
-  Library_Config lib;
+  // A relative state file is beside the library file.
   ASSERT_TRUE(parse_library(R"({"state_file": "s/x.state", "changers": []})",
                             "/etc/lib/library.json", lib, nullptr));
   EXPECT_EQ(lib.state_file, "/etc/lib/s/x.state");
@@ -45,30 +42,25 @@ TEST(Library_File, RelativeStateFileIsBesideLibraryFile) {
 }
 
 TEST(Library_File, ImpossibleLibrariesAreRefused) {
+  // One changer "L" at /dev/sg1 with `keys` added.
+  const auto changer = [](const std::string& keys) {
+    return R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1", )" + keys + "}]}";
+  };
   const std::string bad[] = {
       "not json",
       R"({"changers": [{"sg_name": "/dev/sg1"}]})",  // no serial
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 2, "cartridges": [{"slot": 3, "barcode": "A"}]}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 2, "cartridges": [{"slot": 1, "barcode": "A"},
-                                             {"slot": 1, "barcode": "B"}]}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 2, "cartridges": [{"slot": 1, "barcode": "A"},
-                                             {"slot": 2, "barcode": "A"}]}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 2, "fill": {"cartridges": 3}}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 4, "cartridges": [{"slot": 4, "barcode": "B00001L9"}],
-          "fill": {"cartridges": 3}}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "faults": [{"op": "explode"}]}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "drives": [{"serial_number": "D", "sg_name": "/dev/sg1"}]}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": 70000}]})",
-      R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-          "storage_slots": -1}]})",
+      changer(R"("storage_slots": 2, "cartridges": [{"slot": 3, "barcode": "A"}])"),
+      changer(R"("storage_slots": 2, "cartridges": [{"slot": 1, "barcode": "A"},
+                                                    {"slot": 1, "barcode": "B"}])"),
+      changer(R"("storage_slots": 2, "cartridges": [{"slot": 1, "barcode": "A"},
+                                                    {"slot": 2, "barcode": "A"}])"),
+      changer(R"("storage_slots": 2, "fill": {"cartridges": 3})"),
+      changer(R"("storage_slots": 4, "cartridges": [{"slot": 4, "barcode": "B00001L9"}],
+                 "fill": {"cartridges": 3})"),
+      changer(R"("faults": [{"op": "explode"}])"),
+      changer(R"("drives": [{"serial_number": "D", "sg_name": "/dev/sg1"}])"),
+      changer(R"("storage_slots": 70000)"),
+      changer(R"("storage_slots": -1)"),
       R"({"timing": {"move_ms": "slow"}})",
   };
   for (const std::string& text : bad) {

@@ -88,9 +88,7 @@ TEST_F(Identity_Test, EachDvcidAnswer) {
   use(library("reject"));
   Answer refused;
   EXPECT_TRUE(drives(true, &refused).empty());
-  EXPECT_FALSE(refused.good());
-  EXPECT_EQ(0x05, refused.key());
-  EXPECT_EQ(0x24, refused.asc());
+  EXPECT_EQ((std::vector<int>{0x05, 0x24}), (std::vector<int>{refused.key(), refused.asc()}));
   EXPECT_EQ(2u, drives(false).size());
 
   std::string error;
