@@ -88,26 +88,21 @@ TEST(Channel, ErrorReplyCarriesStatusCodeAndMessage) {
 }
 
 TEST(Channel, CompleteFillsInWhatTheHandlerLeftOut) {
-  Memory_Channel nothing;
-  nothing.complete(0);
-  EXPECT_EQ(200, nothing.reply_status());
-  EXPECT_TRUE(nothing.sent());
-  EXPECT_EQ("", nothing.body());
-
-  Memory_Channel status_only;
-  status_only.response()->status(404, nullptr);
-  status_only.complete(0);
-  EXPECT_EQ(404, status_only.reply_status());
-  EXPECT_EQ("", status_only.body());
-
-  Memory_Channel failed;
-  failed.complete(-1);
-  EXPECT_EQ(500, failed.reply_status());
-  EXPECT_FALSE(failed.body().empty());
-
-  // A second complete changes nothing.
-  failed.complete(0);
-  EXPECT_EQ(500, failed.reply_status());
+  const struct {
+    int preset;  // status set by the handler, 0 for none
+    int rc, status;
+    bool body;
+  } rows[] = {{0, 0, 200, false}, {404, 0, 404, false}, {0, -1, 500, true}};
+  for (const auto& row : rows) {
+    Memory_Channel ch;
+    if (row.preset) ch.response()->status(row.preset, nullptr);
+    ch.complete(row.rc);
+    EXPECT_TRUE(ch.sent());
+    EXPECT_EQ(row.status, ch.reply_status());
+    EXPECT_EQ(row.body, !ch.body().empty()) << row.rc;
+    ch.complete(0);  // a second complete changes nothing
+    EXPECT_EQ(row.status, ch.reply_status());
+  }
 }
 
 TEST(Channel, GeneratorBodyIsSentOnlyWhenComplete) {
