@@ -431,26 +431,6 @@ TEST_F(Http_Server_Test, ServerThreadsBlockTheTerminationSignals) {
   EXPECT_EQ("6", r.body);  // all six termination signals
 }
 
-TEST_F(Http_Server_Test, TricklingBodyIsCutOff) {
-  config_.request_read_timeout_seconds = 1;
-  start();
-  Test_Socket s(port());
-  ASSERT_TRUE(s.ok());
-  const int BODY = 40;
-  ASSERT_TRUE(
-      s.send_all("POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
-                 "Content-Length: " +
-                 std::to_string(BODY) + "\r\n\r\n"));
-  // One byte at a time, each well within the idle timeout, the whole body
-  // taking longer than the read timeout: the server gives up on it.
-  bool closed = false;
-  for (int i = 0; i < BODY && !closed; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    closed = !s.send_all(" ");
-  }
-  EXPECT_EQ(0, parse_reply(s.read_all()).status);
-}
-
 TEST_F(Http_Server_Test, IdleConnectionsAreClosedAndTheLimitWaits) {
   config_.max_connections = 1;
   config_.connection_timeout_seconds = 1;
@@ -494,16 +474,31 @@ TEST_F(Http_Server_Test, IdleConnectionsTakeNoThreadAndBlockNoOne) {
     EXPECT_EQ(200, http_request(port(), "GET", "/d2/r/tapectl/list?serial_number=S").status);
 }
 
-// Sends a header byte every 100 ms until the server closes the connection
-// or `give_up` passes; true when the server closed it.
-bool trickle_until_closed(Test_Socket& s, std::chrono::steady_clock::duration give_up) {
-  if (!s.send_all("GET /count HTTP/1.1\r\nHost: localhost\r\nX-Slow: ")) return true;
+// Sends `head`, then a byte every 100 ms until the server closes the
+// connection or `give_up` passes; true when the server closed it.
+bool trickle_until_closed(
+    Test_Socket& s, std::chrono::steady_clock::duration give_up,
+    const std::string& head = "GET /count HTTP/1.1\r\nHost: localhost\r\nX-Slow: ") {
+  if (!s.send_all(head)) return true;
   for (auto until = std::chrono::steady_clock::now() + give_up;
        std::chrono::steady_clock::now() < until;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!s.send_all("a")) return true;
   }
   return false;
+}
+
+// Each byte well within the idle timeout, the whole body taking longer
+// than the read timeout: the server gives up on it, unanswered.
+TEST_F(Http_Server_Test, TricklingBodyIsCutOff) {
+  config_.request_read_timeout_seconds = 1;
+  start();
+  Test_Socket s(port());
+  ASSERT_TRUE(s.ok());
+  trickle_until_closed(s, std::chrono::milliseconds(100 * 40),
+                       "POST /d2/r/tapectl/list HTTP/1.1\r\nHost: localhost\r\n"
+                       "Connection: close\r\nContent-Length: 40\r\n\r\n");
+  EXPECT_EQ(0, parse_reply(s.read_all()).status);
 }
 
 TEST_F(Http_Server_Test, TricklingHeadersAreCutOffAndHoldNoStop) {
