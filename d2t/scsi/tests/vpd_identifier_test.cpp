@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "d2t/scsi/bytes.h"
@@ -216,14 +217,12 @@ TEST(Vpd_Decoder, DeviceIdentificationDesignators) {
   std::vector<Designator> out;
   ASSERT_TRUE(parse_device_identification(page.data(), page.size(), out));
   ASSERT_EQ(2u, out.size());
-  EXPECT_EQ(DESIGNATOR_T10, out[0].type);
-  EXPECT_EQ(CODE_SET_ASCII, out[0].code_set);
-  EXPECT_EQ(0, out[0].association);
-  EXPECT_EQ("VENDOR  SER-0001    ", out[0].value);
-  EXPECT_EQ(DESIGNATOR_NAA, out[1].type);
-  EXPECT_EQ(CODE_SET_BINARY, out[1].code_set);
-  EXPECT_EQ(1, out[1].association);
-  EXPECT_EQ(naa, out[1].value);
+  using Fields = std::tuple<int, int, int, std::string>;  // type, code set, association, value
+  const auto fields = [](const Designator& d) {
+    return Fields{d.type, d.code_set, d.association, d.value};
+  };
+  EXPECT_EQ((Fields{DESIGNATOR_T10, CODE_SET_ASCII, 0, "VENDOR  SER-0001    "}), fields(out[0]));
+  EXPECT_EQ((Fields{DESIGNATOR_NAA, CODE_SET_BINARY, 1, naa}), fields(out[1]));
 
   // A designator running past the page length (the page itself inside
   // the data): refused, the output untouched.

@@ -25,28 +25,25 @@ TEST_F(Moves, MountAndUnmountMoveTheCartridge) {
 
 TEST_F(Moves, MountRefusesFullDriveEmptySlotAndWrongCartridge) {
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
-
-  count_ = false;
-  EXPECT_FALSE(mount(CHANGER, 0, 2, "A00002L9", 3, count_));  // drive full
-  EXPECT_TRUE(count_);
-  EXPECT_EQ("slot 2", where("A00002L9"));
-
-  count_ = false;
-  EXPECT_FALSE(mount(CHANGER, 1, 11, "", 3, count_));  // slot empty
-  EXPECT_TRUE(count_);
-
-  count_ = false;
-  EXPECT_FALSE(mount(CHANGER, 1, 3, "A00004L9", 3, count_));  // tag differs
-  EXPECT_TRUE(count_);
-  EXPECT_EQ("slot 3", where("A00003L9"));
-
-  count_ = false;
-  EXPECT_FALSE(mount(CHANGER, 2, 3, "A00003L9", 3, count_));  // no drive 2
-  EXPECT_TRUE(count_);
+  const struct {
+    int drive, slot;
+    const char* tag;
+    const char* why;
+  } refused[] = {{0, 2, "A00002L9", "drive full"},
+                 {1, 11, "", "slot empty"},
+                 {1, 3, "A00004L9", "tag differs"},
+                 {2, 3, "A00003L9", "no drive 2"}};
+  for (const auto& r : refused) {
+    count_ = false;
+    EXPECT_FALSE(mount(CHANGER, r.drive, r.slot, r.tag, 3, count_)) << r.why;
+    EXPECT_TRUE(count_) << r.why;
+  }
   EXPECT_FALSE(mount(CHANGER, 1, 27, "", 3, count_));  // no slot 27
   EXPECT_FALSE(mount(CHANGER, 1, 0, "", 3, count_));
   EXPECT_FALSE(mount("/dev/sg99", 1, 3, "A00003L9", 3, count_));
   EXPECT_TRUE(count_);
+  EXPECT_EQ("slot 2", where("A00002L9"));
+  EXPECT_EQ("slot 3", where("A00003L9"));
   EXPECT_EQ(12u, cartridge_count());
 }
 
