@@ -102,20 +102,13 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
   };
   const std::vector<std::string> first = expect_same("at first");
 
+  const std::pair<std::string, std::string> moves[] = {
+      {"/d2/r/tapectl/drive/load", system_test::drive_body("RT-DRV-1", "RT0002L9")},
+      {"/d2/r/tapectl/media/transfer", system_test::transfer_body("RT-LIB-1", "RT0003L9", 3, 12)},
+      {"/d2/r/tapectl/drive/load", system_test::drive_body("RT-DRV-2", "RT0011L9")},
+      {"/d2/r/tapectl/drive/unload", system_test::drive_body("RT-DRV-1")}};
   for (system_test::Demo_Daemon* d : {&a, &b}) {
-    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
-                           R"({"serial_number": "RT-DRV-1", "media_tag": "RT0002L9"})")
-                       .status);
-    EXPECT_EQ(
-        200,
-        d->post("/d2/r/tapectl/media/transfer",
-                R"({"serial_number": "RT-LIB-1", "media_tag": "RT0003L9", "from": 3, "to": 12})")
-            .status);
-    EXPECT_EQ(200, d->post("/d2/r/tapectl/drive/load",
-                           R"({"serial_number": "RT-DRV-2", "media_tag": "RT0011L9"})")
-                       .status);
-    EXPECT_EQ(200,
-              d->post("/d2/r/tapectl/drive/unload", R"({"serial_number": "RT-DRV-1"})").status);
+    for (const auto& m : moves) EXPECT_EQ(200, d->post(m.first, m.second).status) << m.second;
   }
   const std::vector<std::string> moved = expect_same("after moves");
   EXPECT_NE(first[1], moved[1]);  // the moves happened

@@ -21,29 +21,13 @@ namespace {
 
 const char TOKEN[] = "system-test-token-0123456789";
 
-// The slots of a refresh reply as a view (tagged slots only).
+// The view a refresh reply gives.
 Library_View refresh_view(const Demo_Daemon& d) {
-  Library_View v;
   const Http_Reply r = d.get(std::string("/d2/r/tapectl/changer/refresh?serial_number=") + SERIAL);
-  if (r.status != 200) {
-    v.error = "refresh answered " + std::to_string(r.status) + " " + r.body;
-    return v;
-  }
-  const Object body = parse_body(r).get_obj();
-  for (const Value& s : body.at("slots").get_array()) {
-    const std::string* tag = json_spirit::object_get_str(s.get_obj(), "media_tag");
-    if (tag != nullptr && !tag->empty()) v.slots[s.get_obj().at("slot_number").get_int()] = *tag;
-  }
-  for (const Value& dv : body.at("drives").get_array()) {
-    const Object& o = dv.get_obj();
-    int slot = 0;
-    if (!json_spirit::object_get(o, "slot_number", slot) || slot <= 0) continue;
-    v.drives[o.at("drive_number").get_int()] = slot;
-    // A loaded cartridge still belongs to its home slot.
-    const std::string* tag = json_spirit::object_get_str(o, "media_tag");
-    if (tag != nullptr && !tag->empty()) v.slots[slot] = *tag;
-  }
-  v.ok = true;
+  const Value body = parse_body(r);
+  if (r.status == 200 && body.type() == json_spirit::obj_type) return reply_view(body.get_obj());
+  Library_View v;
+  v.error = "refresh answered " + std::to_string(r.status) + " " + r.body;
   return v;
 }
 

@@ -49,12 +49,7 @@ Listed list(const Demo_Daemon& d, const std::string& serial = SERIAL) {
                   o.at("serial_number").get_str() + ":" + o.at("dev_name").get_str() + ":" +
                   o.at("sg_name").get_str() + " ";
   }
-  for (const Value& sv : lib.at("slots").get_array()) {
-    const std::string* tag = json_spirit::object_get_str(sv.get_obj(), "media_tag");
-    if (tag != nullptr && !tag->empty())
-      out.slots.slots[sv.get_obj().at("slot_number").get_int()] = *tag;
-  }
-  out.slots.ok = true;
+  out.slots = reply_view(lib);
   return out;
 }
 

@@ -45,17 +45,11 @@ Stored stored_view(const Demo_Daemon& d) {
     return s;
   }
   const json_spirit::Object& lib = v.get_array()[0].get_obj();
-  for (const json_spirit::Value& slot : lib.at("slots").get_array()) {
-    const std::string tag = json_spirit::object_get_str_or_empty(slot.get_obj(), "media_tag");
-    if (!tag.empty()) s.view.slots[slot.get_obj().at("slot_number").get_int()] = tag;
-  }
+  s.view = reply_view(lib);
   for (const json_spirit::Value& drive : lib.at("drives").get_array()) {
     const json_spirit::Object& o = drive.get_obj();
     s.hosts[o.at("serial_number").get_str()] = o.at("host_id").get_str();
-    if (o.at("slot_number").type() == json_spirit::int_type)
-      s.view.drives[o.at("drive_number").get_int()] = o.at("slot_number").get_int();
   }
-  s.view.ok = true;
   return s;
 }
 
@@ -124,10 +118,7 @@ class Multi_Host_Test : public ::testing::Test {
     dir_ = tmpl;
     ::chmod(tmpl, 0755);  // the server runs as another user when the test is root
     int status = 0;
-    const std::string out =
-        run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " start " +
-                        shell_quote(dir_ + "/pg") + " 2>&1",
-                    status);
+    const std::string out = pg_cluster("start", status);
     if (status != 0) GTEST_SKIP() << "no PostgreSQL server: " << out;
     url_ = out.substr(0, out.find('\n'));
     for (int h = 1; h <= 2; ++h) {
@@ -153,13 +144,16 @@ class Multi_Host_Test : public ::testing::Test {
     for (auto& h : hosts_) h->stop();
     hosts_.clear();
     int status = 0;
-    if (!url_.empty())
-      run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " stop " +
-                      shell_quote(dir_ + "/pg") + " 2>&1",
-                  status);
+    if (!url_.empty()) pg_cluster("stop", status);
     run_command("rm -rf " + shell_quote(dir_), status);
   }
 
+  // scripts/pg-cluster `verb` on the test's cluster: its output.
+  std::string pg_cluster(const std::string& verb, int& status) const {
+    return run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " " +
+                           verb + " " + shell_quote(dir_ + "/pg") + " 2>&1",
+                       status);
+  }
   Demo_Daemon& host(int h) { return *hosts_[h - 1]; }
   std::string list_target() const {
     return std::string("/d2/r/tapectl/list?serial_number=") + LIBRARY;
@@ -251,10 +245,7 @@ TEST_F(Multi_Host_Test, ADatabaseRestartFailsOnlyWhatIsInFlight) {
   ASSERT_EQ(200, host(1).get(list_target()).status);
   ASSERT_EQ(200, host(2).get(list_target()).status);
   int status = 0;
-  const std::string out =
-      run_command(shell_quote(std::string(D2T_SOURCE_DIR) + "/scripts/pg-cluster") + " restart " +
-                      shell_quote(dir_ + "/pg") + " 2>&1",
-                  status);
+  const std::string out = pg_cluster("restart", status);
   ASSERT_EQ(0, status) << out;
   // The pooled connections died with the server: the first operations may
   // fail (clearly), later ones succeed without a daemon restart.

@@ -30,15 +30,8 @@ std::string trimmed(const std::string& s) {
 }  // namespace
 
 int free_loopback_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-  if (fd >= 0) ::close(fd);
-  return ok ? ntohs(a.sin_port) : -1;
+  const Test_Listener listener;
+  return listener.ok() ? static_cast<int>(listener.port()) : -1;
 }
 
 Demo_Daemon::Demo_Daemon(const std::string& dir, int port, const std::string& token_file)
@@ -221,6 +214,23 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial) 
         v.drives[key] = std::atoi(line.c_str() + bar + 1);
       }
     }
+  }
+  v.ok = true;
+  return v;
+}
+
+Library_View reply_view(const json_spirit::Object& library) {
+  Library_View v;
+  for (const json_spirit::Value& s : library.at("slots").get_array()) {
+    const std::string tag = json_spirit::object_get_str_or_empty(s.get_obj(), "media_tag");
+    if (!tag.empty()) v.slots[s.get_obj().at("slot_number").get_int()] = tag;
+  }
+  for (const json_spirit::Value& d : library.at("drives").get_array()) {
+    int slot = 0;
+    if (!json_spirit::object_get(d.get_obj(), "slot_number", slot) || slot <= 0) continue;
+    v.drives[d.get_obj().at("drive_number").get_int()] = slot;
+    const std::string tag = json_spirit::object_get_str_or_empty(d.get_obj(), "media_tag");
+    if (!tag.empty()) v.slots[slot] = tag;
   }
   v.ok = true;
   return v;

@@ -118,6 +118,10 @@ Library_View mtx_view(const std::string& library_file, const std::string& change
 // absent; drives with a NULL slot too.
 Library_View sqlite_view(const std::string& db_file, const std::string& serial);
 
+// The view one library object of a list, inventory or refresh reply
+// gives (a cartridge in a drive counts for its home slot).
+Library_View reply_view(const json_spirit::Object& library);
+
 // Sets key `key` of the first changer of an emulated library file to the
 // JSON `value_json` (e.g. "faults", "dvcid"), replacing the file in one
 // rename; a running daemon picks it up. Test assertions on failure.
