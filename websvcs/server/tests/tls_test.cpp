@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "json_spirit/json_spirit.h"
+#include "testing/test_certificate.h"
 #include "websvcs/server/http_server.h"
 #include "websvcs/server/request_guard.h"
 #include "websvcs/server/tests/support.h"
-#include "testing/test_certificate.h"
 
 namespace {
 
@@ -48,15 +47,6 @@ TEST_F(Tls_Test, RefusesKeysOthersMayReadAndFilesThatAreNotPem) {
   swapped.tls_certificate = cert_;
   EXPECT_FALSE(tls.load(swapped, error));
   EXPECT_NE(std::string::npos, error.find("missing.pem")) << error;
-
-  // The configuration takes both keys or neither.
-  Web_Config parsed;
-  json_spirit::Value v;
-  ASSERT_TRUE(json_spirit::read(R"({"tls_certificate": "/c.pem"})", v));
-  EXPECT_FALSE(parse_web_config(v, parsed, error));
-  ASSERT_TRUE(json_spirit::read(R"({"tls_certificate": "/c.pem", "tls_key": "/k.pem"})", v));
-  ASSERT_TRUE(parse_web_config(v, parsed, error)) << error;
-  EXPECT_EQ("/k.pem", parsed.tls_key);
 }
 
 TEST(Tls_Origin, BrowsersOnHttpsSendTheirOwnOriginWithHttps) {

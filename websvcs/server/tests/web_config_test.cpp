@@ -81,6 +81,7 @@ TEST(Web_Config, RefusesBadValues) {
       R"({"allowed_hosts": ["tapehost:8870"]})",
       R"({"allowed_hosts": ["[fd00::5]:8870"]})",
       R"({"allowed_hosts": ["*.example.com"]})",
+      R"({"tls_certificate": "/c.pem"})",  // both TLS files or neither
       R"({"routes": [{"path": "nope", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a?b", "library": "l", "factory": "f"}]})",
       R"({"routes": [{"path": "/a/", "library": "l", "factory": "f", "prefix": true}]})",
@@ -146,7 +147,7 @@ TEST_F(Web_Config_File, LoadsOrExplains) {
   EXPECT_TRUE(c.allowed_hosts.empty());
   EXPECT_LE(1024u, c.max_connections);
   EXPECT_EQ("/etc/opt/quillon/kestrel3/tape/token", c.token_file);  // made at install
-  EXPECT_TRUE(c.routes.empty());  // the built-in ones serve
+  EXPECT_TRUE(c.routes.empty());                                    // the built-in ones serve
 }
 
 typedef Temp_Dir Token;
