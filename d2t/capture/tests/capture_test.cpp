@@ -20,6 +20,7 @@
 #include "d2t/emulator/tests/test_support.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
+#include "testing/child_process.h"
 #include "testing/wrapping_provider.h"
 
 namespace d2t {
@@ -151,33 +152,31 @@ TEST_F(Capture_Test, AsksForElementStatusInTheDeviceLayersChunks) {
 // unknown changer have their own exit status and write no file; the file
 // is written privately.
 TEST(Capture_Program, HelpUsageAndUnknownDevice) {
-  const std::string program = std::string(D2T_BINARY_DIR) + "/bin/d2t_capture";
-  auto run = [](const std::string& command, int& status) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int rc = p ? ::pclose(p) : -1;
-    status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+  const std::string program = test_support::built_program("d2t_capture");
+  // The program with `args` (and `env`): its output, `status` its exit code.
+  auto run = [&](const std::vector<std::string>& args, int& status,
+                 const std::vector<std::string>& env = {}) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    test_support::Child_Process p(argv, env);
+    status = p.exit_code();
+    return p.output();
   };
   int status = -1;
-  const std::string help = run(program + " --help", status);
+  const std::string help = run({"--help"}, status);
   EXPECT_EQ(0, status);
   EXPECT_NE(std::string::npos,
             help.find("never moves, initialises, loads, unloads\nor writes anything"))
       << help;
-  run(program + " 2>/dev/null", status);
+  run({}, status);
   EXPECT_EQ(2, status);
-  run(program + " /dev/sg5 --bogus 2>/dev/null", status);
+  run({"/dev/sg5", "--bogus"}, status);
   EXPECT_EQ(2, status);
   Temp_Dir dir;
   write_file(dir.file("library.json"), small_library());
   const std::string out = dir.file("capture.json");
-  run("D2T_EMULATOR=" + dir.file("library.json") + " " + program + " /dev/sg99 -o " + out +
-          " 2>/dev/null",
-      status);
+  const std::vector<std::string> emulated = {"D2T_EMULATOR=" + dir.file("library.json")};
+  run({"/dev/sg99", "-o", out}, status, emulated);
   EXPECT_EQ(1, status);
   EXPECT_NE(0, ::access(out.c_str(), F_OK));
   // Links planted where the output goes are replaced or left alone, never
@@ -186,7 +185,7 @@ TEST(Capture_Program, HelpUsageAndUnknownDevice) {
   write_file(victim, "keep");
   ASSERT_EQ(0, ::symlink(victim.c_str(), out.c_str()));
   ASSERT_EQ(0, ::symlink(victim.c_str(), (out + ".tmp").c_str()));
-  run("D2T_EMULATOR=" + dir.file("library.json") + " " + program + " /dev/sg5 -o " + out, status);
+  run({"/dev/sg5", "-o", out}, status, emulated);
   EXPECT_EQ(0, status);
   struct stat st;
   ASSERT_EQ(0, ::lstat(out.c_str(), &st));

@@ -41,9 +41,9 @@ TEST_F(Lifecycle_Test, ConfigurationChangesOnlyValidKeysAndNeverFailsOpen) {
     if (r.text) write_config(r.text);
     controller_.reset();
     ASSERT_TRUE(open_controller());
-    EXPECT_EQ(r.wait, controller().max_wait_seconds());
-    EXPECT_EQ(r.retries, controller().load_unload_retries());
-    EXPECT_EQ(r.threshold, controller().faulty_threshold());
+    EXPECT_EQ((std::vector<int>{r.wait, r.retries, r.threshold}),
+              (std::vector<int>{controller().max_wait_seconds(), controller().load_unload_retries(),
+                                controller().faulty_threshold()}));
   }
   // A running controller re-reads its file.
   write_config("{\"max_wait_seconds\": 9}");

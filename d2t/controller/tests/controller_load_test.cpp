@@ -2,6 +2,7 @@
 // loaded drive first, failure counting, and the inventory kept in step.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "d2t/controller/tests/support/controller_fixture.h"
@@ -122,9 +123,14 @@ TEST_F(Load_Test, UncountedFailuresAndAFailedUnloadBeforeALoad) {
 TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   database::sql::Fault_Plan plan(1, database::sql::Fault_Plan::ONCE);
   plan.match = "UPDATE drive SET slot_number";
-  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
-  Object r = load("CHG0001-D0", "CHG0005L9", false);
-  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  // `op` with the drive's slot update failing once.
+  const auto failing = [&](const std::function<Object()>& op) {
+    database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
+    const Object r = op();
+    database::sql::Legacy_Manager::instance()->clear_fault_plan();
+    return r;
+  };
+  Object r = failing([&] { return load("CHG0001-D0", "CHG0005L9", false); });
   EXPECT_EQ("Failed to save load info", str(r, "message"));
   EXPECT_FALSE(faulty(r));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
@@ -133,9 +139,7 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
 
   // After an unload the message says where the cartridge went.
   load("CHG0001-D0", "CHG0005L9", true);
-  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
-  r = unload("CHG0001-D0", false);
-  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  r = failing([&] { return unload("CHG0001-D0", false); });
   EXPECT_EQ("Media was moved to slot 5 but the inventory was not updated", str(r, "message"));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
   // The stale row is not trusted: the next unload and load of the drive
@@ -144,9 +148,7 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
   EXPECT_TRUE(unload("CHG0001-D0", true).empty());
   EXPECT_EQ(0, stored_slot("CHG0001-D0"));
   load("CHG0001-D0", "CHG0005L9", true);
-  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
-  unload("CHG0001-D0", false);
-  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  failing([&] { return unload("CHG0001-D0", false); });
   load("CHG0001-D0", "CHG0004L9", true);
   EXPECT_EQ("drive:0", where_is("CHG0004L9"));
   EXPECT_EQ("slot:5", where_is("CHG0005L9"));
@@ -154,9 +156,7 @@ TEST_F(Load_Test, InventoryFailureAfterAGoodMoveSendsTheCartridgeBack) {
 
   // A refresh reads the drive's element and clears the mark: the next
   // load trusts the row again.
-  database::sql::Legacy_Manager::instance()->set_fault_plan(plan);
-  unload("CHG0001-D0", false);
-  database::sql::Legacy_Manager::instance()->clear_fault_plan();
+  failing([&] { return unload("CHG0001-D0", false); });
   EXPECT_EQ(4, stored_slot("CHG0001-D0"));
   Object refreshed;
   ASSERT_TRUE(controller().refresh("CHG0001", refreshed));
