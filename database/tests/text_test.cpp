@@ -82,10 +82,7 @@ TEST(Parameters, NumberedOncePerNameOutsideLiterals) {
   EXPECT_EQ(
       p.text,
       "a=$1 AND b=':a' AND c=\":b\" AND d=$2 AND e=$1 AND f=x::text -- :c\n AND g=$3 /* :d */");
-  ASSERT_EQ(p.names.size(), 3u);
-  EXPECT_EQ(p.names[0], ":a");
-  EXPECT_EQ(p.names[1], ":b");
-  EXPECT_EQ(p.names[2], ":_v1");
+  EXPECT_EQ(p.names, (std::vector<std::string>{":a", ":b", ":_v1"}));
   EXPECT_EQ(to_positional("x='it''s :a' AND y=:y").names.size(), 1u);
   EXPECT_EQ(to_positional("unterminated ':a").names.size(), 0u);
   EXPECT_EQ(to_positional("a: 1").text, "a: 1");

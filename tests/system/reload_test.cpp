@@ -154,33 +154,25 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   ASSERT_EQ(200, d.get(std::string("/d2/r/tapectl/list?serial_number=") + SERIAL).status);
 
   // Clients: two drives each loading and unloading their own cartridge,
-  // two transfers between their own slots.
+  // two transfers between their own slots (each client's two requests).
+  const std::pair<std::string, std::string> steps[4][2] = {
+      {{"/d2/r/tapectl/drive/load", drive_body(DRIVE_1, "A00001L9")},
+       {"/d2/r/tapectl/drive/unload", drive_body(DRIVE_1)}},
+      {{"/d2/r/tapectl/drive/load", drive_body(DRIVE_2, "A00002L9")},
+       {"/d2/r/tapectl/drive/unload", drive_body(DRIVE_2)}},
+      {{"/d2/r/tapectl/media/transfer", transfer_body(SERIAL, "A00003L9", 3, 20)},
+       {"/d2/r/tapectl/media/transfer", transfer_body(SERIAL, "A00003L9", 20, 3)}},
+      {{"/d2/r/tapectl/media/transfer", transfer_body(SERIAL, "A00004L9", 4, 21)},
+       {"/d2/r/tapectl/media/transfer", transfer_body(SERIAL, "A00004L9", 21, 4)}}};
   std::atomic<bool> stop(false), give_up(false);
   std::vector<Tally> tallies(4);
   std::vector<std::thread> clients;
   const int port = d.port();
-  const char* drives[2] = {"EMU-DRV-0001", "EMU-DRV-0002"};
-  const char* drive_tags[2] = {"A00001L9", "A00002L9"};
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 4; ++i) {
     clients.emplace_back([&, i] {
       while (!stop) {
-        send_once(port, "POST", "/d2/r/tapectl/drive/load", drive_body(drives[i], drive_tags[i]),
-                  tallies[i], give_up);
-        send_once(port, "POST", "/d2/r/tapectl/drive/unload", drive_body(drives[i]), tallies[i],
-                  give_up);
-      }
-    });
-  }
-  const char* moved_tags[2] = {"A00003L9", "A00004L9"};
-  const int homes[2] = {3, 4}, aways[2] = {20, 21};
-  for (int i = 0; i < 2; ++i) {
-    clients.emplace_back([&, i] {
-      Tally& t = tallies[2 + i];
-      while (!stop) {
-        send_once(port, "POST", "/d2/r/tapectl/media/transfer",
-                  transfer_body(SERIAL, moved_tags[i], homes[i], aways[i]), t, give_up);
-        send_once(port, "POST", "/d2/r/tapectl/media/transfer",
-                  transfer_body(SERIAL, moved_tags[i], aways[i], homes[i]), t, give_up);
+        for (const auto& step : steps[i])
+          send_once(port, "POST", step.first, step.second, tallies[i], give_up);
       }
     });
   }
