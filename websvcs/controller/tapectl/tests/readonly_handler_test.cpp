@@ -65,14 +65,6 @@ class Readonly_Test : public tapectl_test::Tapectl_Test {
   std::shared_ptr<Watching_Provider> watch_;
 };
 
-const Object& drive_of(const Array& drives, const std::string& serial) {
-  for (const auto& d : drives)
-    if (d.get_obj().at("serial_number").get_str() == serial) return d.get_obj();
-  static const Object none;
-  ADD_FAILURE() << "no drive " << serial;
-  return none;
-}
-
 TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   Inventory_Handler h;
   const Reply one = run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1");
@@ -95,22 +87,23 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
             one.body.find(R"("faulty":false,"slot_number":2,"media_tag":"T0002L9","failures":0,)"
                           R"("host_id":")" +
                           host + R"("})"));
-  const Object& d0 = drive_of(lib.at("drives").get_array(), "LIB-1-D0");
-  EXPECT_EQ(json_spirit::null_type, d0.at("slot_number").type());
-  EXPECT_EQ(json_spirit::null_type, d0.at("media_tag").type());
-  EXPECT_EQ(2, d0.at("failures").get_int());
+  EXPECT_NE(std::string::npos,
+            one.body.find(R"("serial_number":"LIB-1-D0","lun":0,"target_name":"2:0:0",)"
+                          R"("dev_name":"/dev/st0","sg_name":"/dev/sg20","faulty":false,)"
+                          R"("slot_number":null,"media_tag":null,"failures":2,)"));
   const Array& slots = lib.at("slots").get_array();
   ASSERT_EQ(9u, slots.size());
-  EXPECT_EQ("clean", slots[5].get_obj().at("state").get_str());
-  EXPECT_EQ("T0002L9", slots[1].get_obj().at("media_tag").get_str());  // home of the loaded one
-  EXPECT_EQ("empty", slots[4].get_obj().at("state").get_str());
-  EXPECT_TRUE(slots[8].get_obj().at("is_porter").get_bool());
   // Occupancy: the unlabelled cartridge (slot 7) has no tag but is there;
-  // the home of the loaded one (slot 2) is not.
-  const bool occupied[] = {true, false, true, true, false, true, true, false, false};
-  for (int i = 0; i < 9; ++i)
-    EXPECT_EQ(occupied[i], slots[i].get_obj().at("occupied").get_bool()) << i;
-  EXPECT_EQ(0u, slots[6].get_obj().count("media_tag"));
+  // the home of the loaded one (slot 2) names it but is not.
+  for (
+      const char* slot :
+      {R"({"slot_number":2,"state":"unknown","is_porter":false,"media_tag":"T0002L9","occupied":false})",
+       R"({"slot_number":3,"state":"unknown","is_porter":false,"media_tag":"T0003L9","occupied":true})",
+       R"({"slot_number":5,"state":"empty","is_porter":false,"occupied":false})",
+       R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1","occupied":true})",
+       R"({"slot_number":7,"state":"empty","is_porter":false,"occupied":true})",
+       R"({"slot_number":9,"state":"empty","is_porter":true,"occupied":false})"})
+    EXPECT_NE(std::string::npos, one.body.find(slot)) << slot << "\n" << one.body;
 
   // A page of the slots: the same objects, the drives whole (a home slot
   // outside the page still names its cartridge), and the count of all.
