@@ -232,22 +232,13 @@ TEST(Library_Scheduler, SnapshotShowsRunningAndQueuedOperations) {
   ASSERT_EQ(1u, snapshot.size());
   const Object& lib = snapshot[0].get_obj();
   EXPECT_EQ("LIB-A", json_spirit::object_get_str_or_empty(lib, "serial_number"));
-  const Object& running = lib.at("running").get_array().at(0).get_obj();
-  EXPECT_EQ(1, running.at("id").get_int());
-  EXPECT_EQ("transfer", running.at("kind").get_str());
-  EXPECT_TRUE(running.at("drive").is_null());
-  EXPECT_EQ((Array{3, 7}), running.at("slots").get_array());
-  EXPECT_EQ("A00001L9", running.at("media_tag").get_str());
-  EXPECT_EQ("1970-01-01T00:16:40Z", running.at("started_at").get_str());  // 1000000 ms
-  EXPECT_DOUBLE_EQ(3.0, running.at("seconds").get_real());
-  const Object& queued = lib.at("queued").get_array().at(0).get_obj();
-  EXPECT_EQ(2, queued.at("id").get_int());
-  EXPECT_EQ("load", queued.at("kind").get_str());
-  EXPECT_EQ("DRV-1", queued.at("drive").get_str());
-  EXPECT_TRUE(queued.at("slots").get_array().empty());
-  EXPECT_EQ("1970-01-01T00:16:42Z", queued.at("queued_at").get_str());
-  EXPECT_DOUBLE_EQ(1.0, queued.at("seconds").get_real());
-  EXPECT_EQ(0u, queued.count("started_at"));
+  // Started 1000000 ms after the epoch (the manual clock's start).
+  EXPECT_EQ(R"([{"drive":null,"id":1,"kind":"transfer","media_tag":"A00001L9","seconds":3.0,)"
+            R"("slots":[3,7],"started_at":"1970-01-01T00:16:40Z"}])",
+            json_spirit::JSON_Dump(lib.at("running")));
+  EXPECT_EQ(R"([{"drive":"DRV-1","id":2,"kind":"load","media_tag":"A00002L9",)"
+            R"("queued_at":"1970-01-01T00:16:42Z","seconds":1.0,"slots":[]}])",
+            json_spirit::JSON_Dump(lib.at("queued")));
   t.release();
   waiting.join();
   EXPECT_TRUE(s.snapshot().empty());
