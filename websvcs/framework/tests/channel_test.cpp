@@ -36,6 +36,8 @@ class Fixed_Generator : public JSON_Generator {
   Mode mode_;
 };
 
+// The first reply, value or text, is the one sent; a status set before it
+// is kept; a text reply needs a type without line breaks.
 TEST(Channel, OneReplyPerRequest) {
   Memory_Channel ch;
   json_spirit::Object o;
@@ -43,32 +45,29 @@ TEST(Channel, OneReplyPerRequest) {
   EXPECT_EQ(0, ch.send_value(o));
   EXPECT_EQ(-1, ch.send_value(json_spirit::Value("other")));
   EXPECT_EQ(-1, ch.send_error(500, -1, "late"));
+  EXPECT_EQ(-1, ch.send_text("b 2\n", "text/plain"));
   ch.complete(0);
   EXPECT_EQ(200, ch.reply_status());
   EXPECT_EQ("{\"a\":1}", ch.body());
   EXPECT_EQ("application/json", ch.content_type());
 
-  Memory_Channel preset;  // a status set before the send is kept
+  Memory_Channel preset;
   preset.response()->status(500, nullptr);
   EXPECT_EQ(0, preset.send_value(o));
   EXPECT_EQ(500, preset.reply_status());
   EXPECT_EQ("Internal Server Error", preset.response()->reason());
-}
 
-TEST(Channel, TextReplyKeepsBodyAndType) {
-  Memory_Channel ch;
+  Memory_Channel text;
   const char* type = "text/plain; version=0.0.4";
-  EXPECT_EQ(-1, ch.send_text("x", "text/plain\r\nX-Injected: 1"));
-  EXPECT_EQ(-1, ch.send_text("x", nullptr));
-  EXPECT_EQ(-1, ch.send_text("x", ""));
-  EXPECT_FALSE(ch.sent());
-  EXPECT_EQ(0, ch.send_text("a 1\n", type));
-  EXPECT_EQ(-1, ch.send_text("b 2\n", type));
-  EXPECT_EQ(-1, ch.send_value(json_spirit::Value(1)));
-  ch.complete(0);
-  EXPECT_EQ(200, ch.reply_status());
-  EXPECT_EQ("a 1\n", ch.body());
-  EXPECT_EQ(type, ch.content_type());
+  for (const char* bad : {"text/plain\r\nX-Injected: 1", "", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(-1, text.send_text("x", bad));
+  EXPECT_FALSE(text.sent());
+  EXPECT_EQ(0, text.send_text("a 1\n", type));
+  EXPECT_EQ(-1, text.send_value(json_spirit::Value(1)));
+  text.complete(0);
+  EXPECT_EQ(200, text.reply_status());
+  EXPECT_EQ("a 1\n", text.body());
+  EXPECT_EQ(type, text.content_type());
 }
 
 TEST(Channel, ErrorReplyCarriesStatusCodeAndMessage) {
