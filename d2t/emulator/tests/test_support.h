@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "d2t/scsi/cdb.h"
 #include "d2t/scsi/element_status.h"
 #include "d2t/scsi/transport.h"
 #include "testing/temp_dir.h"
@@ -94,35 +95,16 @@ inline std::vector<d2t::scsi::Element> elements_of(const Answer& a,
   return out;
 }
 
-// READ ELEMENT STATUS and MOVE MEDIUM command blocks.
+// READ ELEMENT STATUS and MOVE MEDIUM command blocks, as the initiator
+// builds them.
+inline Bytes bytes_of(const d2t::scsi::Cdb& c) { return Bytes(c.bytes, c.bytes + c.len); }
 inline Bytes res_cdb(std::uint8_t type, bool voltag, bool dvcid, std::uint16_t start,
                      std::uint16_t count, std::uint32_t alloc) {
-  return {0xB8,
-          static_cast<std::uint8_t>(type | (voltag ? 0x10 : 0)),
-          static_cast<std::uint8_t>(start >> 8),
-          static_cast<std::uint8_t>(start),
-          static_cast<std::uint8_t>(count >> 8),
-          static_cast<std::uint8_t>(count),
-          static_cast<std::uint8_t>(dvcid ? 1 : 0),
-          static_cast<std::uint8_t>(alloc >> 16),
-          static_cast<std::uint8_t>(alloc >> 8),
-          static_cast<std::uint8_t>(alloc),
-          0,
-          0};
+  return bytes_of(d2t::scsi::read_element_status_cdb(static_cast<d2t::scsi::Element_Type>(type),
+                                                     start, count, voltag, dvcid, alloc));
 }
 inline Bytes move_cdb(std::uint16_t from, std::uint16_t to) {
-  return {0xA5,
-          0,
-          0,
-          0,
-          static_cast<std::uint8_t>(from >> 8),
-          static_cast<std::uint8_t>(from),
-          static_cast<std::uint8_t>(to >> 8),
-          static_cast<std::uint8_t>(to),
-          0,
-          0,
-          0,
-          0};
+  return bytes_of(d2t::scsi::move_medium_cdb(0, from, to));
 }
 
 }  // namespace testing_support
