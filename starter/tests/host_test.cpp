@@ -11,8 +11,6 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "starter/identity.h"
 #include "starter/log_sink.h"

@@ -2,10 +2,8 @@
 // (answered, nothing sent, sent without answer, https), and tables. The
 // program against a whole daemon: tests/system/daemon_test.cpp.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <fstream>
 #include <sstream>
 #include <thread>
 

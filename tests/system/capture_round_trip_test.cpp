@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "d2t/emulator/emulator.h"

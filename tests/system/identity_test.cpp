@@ -10,8 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>

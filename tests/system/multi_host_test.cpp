@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>

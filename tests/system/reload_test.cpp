@@ -17,20 +17,15 @@
 // reload nor the stop; a daemon on 0.0.0.0 serves tapectl and any address
 // in Host. A start whose inventory cannot be opened ends with status 1 and
 // no READY=1.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <regex>
