@@ -30,6 +30,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -172,69 +173,62 @@ struct World {
     if (!library->set_faults(LIBRARY, faults, &error)) die("cannot set faults: " + error);
   }
 
+  // The slot the inventory's row of drive `serial` names; -1 without one.
+  static int stored_slot(Tape_Controller_Impl* impl, const std::string& serial) {
+    json_spirit::Object drive;
+    int slot = -1;
+    if (impl->get_drive(serial, drive)) json_spirit::object_get(drive, "slot_number", slot);
+    return slot;
+  }
+
   // The invariant between the emulator's truth and the inventory.
   void check() {
     std::string error;
     std::vector<d2t::emulator::Cartridge_Info> truth;
     if (!library->cartridges(truth, &error)) die("emulator state: " + error);
     Tape_Controller_Impl* impl = Tape_Controller::instance()->impl();
-    if (impl == nullptr) die("controller has no inventory");
     json_spirit::Object changer;
-    if (!impl->get_changer(LIBRARY, changer)) die("library missing from the inventory");
     ACE_INT64 changer_id = -1;
-    json_spirit::object_get(changer, "id", changer_id);
     json_spirit::Array slots;
-    if (!impl->get_slots(changer_id, slots)) die("cannot read the slot rows");
+    if (impl == nullptr || !impl->get_changer(LIBRARY, changer) ||
+        !json_spirit::object_get(changer, "id", changer_id) || !impl->get_slots(changer_id, slots))
+      die("cannot read the library's slot rows from the inventory");
 
     std::map<std::string, std::vector<int>> recorded;  // media tag -> slot numbers
     for (const json_spirit::Value& v : slots) {
       if (v.type() != json_spirit::obj_type) die("slot row is not an object");
-      const json_spirit::Object& row = v.get_obj();
-      const std::string* tag = json_spirit::object_get_str(row, "media_tag");
+      const std::string* tag = json_spirit::object_get_str(v.get_obj(), "media_tag");
       int slot = 0;
-      json_spirit::object_get(row, "slot_number", slot);
+      json_spirit::object_get(v.get_obj(), "slot_number", slot);
       if (tag != nullptr && !tag->empty()) recorded[*tag].push_back(slot);
     }
-    std::map<std::string, bool> known;
+    std::set<std::string> loaded;  // drives the library has a cartridge in
     for (const d2t::emulator::Cartridge_Info& c : truth) {
+      const bool in_drive = c.place == d2t::emulator::Place::DRIVE;
+      if (in_drive) loaded.insert(c.drive_serial);
       if (c.barcode.empty()) continue;
-      known[c.barcode] = true;
-      auto it = recorded.find(c.barcode);
-      if (it == recorded.end()) die("cartridge " + c.barcode + " is lost from the inventory");
-      if (it->second.size() != 1) die("cartridge " + c.barcode + " is recorded twice");
-      int expected = c.slot;
-      if (c.place == d2t::emulator::Place::DRIVE) {
-        json_spirit::Object drive;
-        if (!impl->get_drive(c.drive_serial, drive)) die("drive " + c.drive_serial + " missing");
-        expected = -1;
-        json_spirit::object_get(drive, "slot_number", expected);
+      // A cartridge in a drive is recorded in the slot the drive row names.
+      const int expected = in_drive ? stored_slot(impl, c.drive_serial) : c.slot;
+      std::string at;
+      for (int slot : recorded[c.barcode]) at += " " + std::to_string(slot);
+      if (recorded[c.barcode] != std::vector<int>{expected}) {
+        die("cartridge " + c.barcode + " is in " +
+            (in_drive ? "drive " + c.drive_serial + " from slot " : "slot ") +
+            std::to_string(expected) + ", the inventory records it in slots:" + at);
       }
-      if (it->second[0] != expected) {
-        die("cartridge " + c.barcode + " is in slot " + std::to_string(it->second[0]) +
-            " of the inventory, the library says " +
-            (c.place == d2t::emulator::Place::DRIVE ? "drive " + c.drive_serial + " from slot "
-                                                    : "slot ") +
-            std::to_string(expected));
-      }
+      recorded.erase(c.barcode);
     }
+    if (!recorded.empty())
+      die("inventory records " + recorded.begin()->first + " which the library lacks");
     // A drive the library has empty must not claim a cartridge either.
-    std::map<std::string, bool> loaded;
-    for (const d2t::emulator::Cartridge_Info& c : truth) {
-      if (c.place == d2t::emulator::Place::DRIVE) loaded[c.drive_serial] = true;
-    }
     for (const d2t::emulator::Changer_Config& cc : library->config()->changers) {
       for (const d2t::emulator::Drive_Config& dc : cc.drives) {
-        json_spirit::Object drive;
-        int slot = 0;
-        if (!loaded.count(dc.serial_number) && impl->get_drive(dc.serial_number, drive) &&
-            json_spirit::object_get(drive, "slot_number", slot) && slot > 0) {
+        const int slot = stored_slot(impl, dc.serial_number);
+        if (!loaded.count(dc.serial_number) && slot > 0) {
           die("drive " + dc.serial_number + " is empty, the inventory says it holds slot " +
               std::to_string(slot) + "'s cartridge");
         }
       }
-    }
-    for (const auto& r : recorded) {
-      if (!known.count(r.first)) die("inventory records " + r.first + " which the library lacks");
     }
     recent.clear();
   }
