@@ -58,28 +58,36 @@ TEST_F(Blame_Test, MoveAnswersBlameTheDriveOnlyForItsOwnFaults) {
 }
 
 // The library's own refusals and requests refused before any command are
-// not the drive's; the drive's own answer to an eject is.
+// not the drive's, and move nothing; the drive's own answer to an eject is.
 TEST_F(Blame_Test, RefusalsAndEjectAnswers) {
-  Blame blame = Blame::COUNT;
-  EXPECT_FALSE(mount(CHANGER, 0, 11, "", 0, blame));  // slot 11 is empty
-  EXPECT_EQ(Blame::NONE, blame);
-  blame = Blame::COUNT;
-  EXPECT_FALSE(mount(CHANGER, 0, 99, "A00001L9", 0, blame));  // no such slot
-  EXPECT_EQ(Blame::NONE, blame);
-  blame = Blame::COUNT;
-  EXPECT_FALSE(mount(CHANGER, 5, 1, "A00001L9", 0, blame));  // no such drive
-  EXPECT_EQ(Blame::NONE, blame);
-  blame = Blame::COUNT;
-  EXPECT_FALSE(mount(CHANGER, 0, 1, "A00002L9", 0, blame));  // another cartridge
-  EXPECT_EQ(Blame::NONE, blame);
+  Blame blame = Blame::NONE;
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 0, blame));
-  blame = Blame::COUNT;
-  EXPECT_FALSE(mount(CHANGER, 0, 2, "A00002L9", 0, blame));  // drive 0 is full
-  EXPECT_EQ(Blame::NONE, blame);
+  const struct {
+    std::string changer;
+    int drive, slot;
+    const char* tag;
+    const char* why;
+  } refused[] = {
+      {CHANGER, 1, 11, "", "slot empty"},
+      {CHANGER, 1, 99, "A00003L9", "no such slot"},
+      {CHANGER, 1, 0, "", "slot 0"},
+      {CHANGER, 5, 3, "A00003L9", "no such drive"},
+      {CHANGER, 1, 3, "A00002L9", "another cartridge"},
+      {CHANGER, 0, 2, "A00002L9", "drive 0 is full"},
+      {"/dev/sg99", 1, 3, "A00003L9", "no such changer"},
+  };
+  for (const auto& r : refused) {
+    blame = Blame::COUNT;
+    EXPECT_FALSE(mount(r.changer, r.drive, r.slot, r.tag, 0, blame)) << r.why;
+    EXPECT_EQ(Blame::NONE, blame) << r.why;
+  }
   EXPECT_EQ("slot 2", where("A00002L9"));
+  EXPECT_EQ("slot 3", where("A00003L9"));
+  EXPECT_EQ(12u, cartridge_count());
 
-  for (const auto& row : {std::make_pair(check_condition(SK_ILLEGAL_REQUEST, 0x24, 0), Blame::COUNT),
-                          std::make_pair(check_condition(SK_HARDWARE_ERROR, 0x44, 0), Blame::FAULTY)}) {
+  for (const auto& row :
+       {std::make_pair(check_condition(SK_ILLEGAL_REQUEST, 0x24, 0), Blame::COUNT),
+        std::make_pair(check_condition(SK_HARDWARE_ERROR, 0x44, 0), Blame::FAULTY)}) {
     quirks_.unload_answers.assign(1, row.first);
     blame = Blame::NONE;
     EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 0, blame));

@@ -23,30 +23,6 @@ TEST_F(Moves, MountAndUnmountMoveTheCartridge) {
   EXPECT_EQ(12u, cartridge_count());
 }
 
-TEST_F(Moves, MountRefusesFullDriveEmptySlotAndWrongCartridge) {
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
-  const struct {
-    int drive, slot;
-    const char* tag;
-    const char* why;
-  } refused[] = {{0, 2, "A00002L9", "drive full"},
-                 {1, 11, "", "slot empty"},
-                 {1, 3, "A00004L9", "tag differs"},
-                 {2, 3, "A00003L9", "no drive 2"}};
-  for (const auto& r : refused) {
-    count_ = false;
-    EXPECT_FALSE(mount(CHANGER, r.drive, r.slot, r.tag, 3, count_)) << r.why;
-    EXPECT_TRUE(count_) << r.why;
-  }
-  EXPECT_FALSE(mount(CHANGER, 1, 27, "", 3, count_));  // no slot 27
-  EXPECT_FALSE(mount(CHANGER, 1, 0, "", 3, count_));
-  EXPECT_FALSE(mount("/dev/sg99", 1, 3, "A00003L9", 3, count_));
-  EXPECT_TRUE(count_);
-  EXPECT_EQ("slot 2", where("A00002L9"));
-  EXPECT_EQ("slot 3", where("A00003L9"));
-  EXPECT_EQ(12u, cartridge_count());
-}
-
 TEST_F(Moves, UnmountRefusesEmptyDriveAndFullSlot) {
   EXPECT_FALSE(unmount(CHANGER, DRIVE0_NST, 0, 11, "", 3, count_));
   EXPECT_TRUE(count_);
