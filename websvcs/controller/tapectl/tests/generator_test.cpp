@@ -66,6 +66,18 @@ std::string render_list(const std::vector<d2t::Changer_var>& list) {
   return g.text();
 }
 
+// The text `stream` sends through a channel, read `piece` bytes at a time.
+std::string streamed(JSON_Stream* stream, std::size_t piece) {
+  JSON_RESTful_Channel ch;
+  EXPECT_EQ(0, ch.send_stream(std::unique_ptr<JSON_Stream>(stream)));
+  std::string text;
+  std::vector<char> buf(piece);
+  long n = 0;
+  while (ch.stream() && (n = ch.stream()->read(buf.data(), piece)) > 0) text.append(buf.data(), n);
+  EXPECT_EQ(0, n);
+  return text;
+}
+
 TEST(Slot_Object, KeysDependOnStateLabelAndPool) {
   d2t::Media_var blank = slot(1, d2t::MST_BLANK, "T0001L9");
   blank->capacity(18000000000000ULL);
@@ -158,15 +170,7 @@ TEST(List_Generator, StreamedReplyIsTheWholeOneByteForByte) {
   }
   const std::string whole = "[" + render(list[0]) + "," + render(list[1]) + "]";
   ASSERT_GT(whole.size(), 3 * JSON_RESTful_Channel::STREAM_PRIME_BYTES);
-  JSON_RESTful_Channel ch;
-  ASSERT_EQ(0, ch.send_stream(std::unique_ptr<JSON_Stream>(new List_Tape_Stream(list))));
-  ASSERT_TRUE(ch.stream());
-  std::string streamed;
-  char buf[4093];
-  long n = 0;
-  while ((n = ch.stream()->read(buf, sizeof buf)) > 0) streamed.append(buf, n);
-  EXPECT_EQ(0, n);
-  EXPECT_EQ(whole, streamed);
+  EXPECT_EQ(whole, streamed(new List_Tape_Stream(list), 4093));
   EXPECT_EQ(whole, render_list(list));
 }
 
@@ -185,15 +189,7 @@ TEST(Refresh_Stream, WritesTheWholeReplyTextPieceByPiece) {
   c->add_media(d2t::Media_var());
   json_spirit::Object whole;
   write_refresh_status(*c, whole);
-  JSON_RESTful_Channel ch;
-  ASSERT_EQ(0, ch.send_stream(std::unique_ptr<JSON_Stream>(new Refresh_Stream(c))));
-  ASSERT_TRUE(ch.stream());
-  std::string streamed;
-  char buf[999];
-  long n = 0;
-  while ((n = ch.stream()->read(buf, sizeof buf)) > 0) streamed.append(buf, n);
-  EXPECT_EQ(0, n);
-  EXPECT_EQ(json_spirit::write(whole), streamed);
+  EXPECT_EQ(json_spirit::write(whole), streamed(new Refresh_Stream(c), 999));
 }
 
 TEST(List_Generator, ReportsAFailedGenerator) {
