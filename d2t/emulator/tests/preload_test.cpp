@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -12,6 +11,7 @@
 #include "d2t/emulator/element_map.h"
 #include "d2t/emulator/library.h"
 #include "test_support.h"
+#include "testing/child_process.h"
 
 namespace d2t {
 namespace emulator {
@@ -21,12 +21,7 @@ using testing_support::small_library;
 using testing_support::Temp_Dir;
 using testing_support::write_file;
 
-const std::string PRELOAD = std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so";
-
-struct Tool_Run {
-  int status = -1;
-  std::string out;
-};
+const std::string PRELOAD = test_support::built_library("d2t_preload");
 
 std::string find_program(const char* name) {
   for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
@@ -47,29 +42,26 @@ class Preload_Test : public ::testing::Test {
     ASSERT_TRUE(lib_);
   }
 
-  // Runs a tool with the emulator preloaded; stdout and stderr together.
-  Tool_Run tool(const std::string& args) {
-    std::string cmd = "LD_PRELOAD='" + PRELOAD + "' D2T_EMULATOR='" + file_ + "' " + args + " 2>&1";
-    Tool_Run r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+  // Runs a tool ("mtx -f /dev/sg5 status") with the emulator preloaded:
+  // its output (stdout and stderr). The test fails unless it exits 0, or,
+  // when it `fails`, unless it exits otherwise.
+  std::string tool(const std::string& command, bool fails = false) {
+    std::istringstream words(command);
+    std::vector<std::string> argv;
+    for (std::string w; words >> w;) argv.push_back(argv.empty() ? find_program(w.c_str()) : w);
+    test_support::Child_Process p(argv, {"LD_PRELOAD=" + PRELOAD, "D2T_EMULATOR=" + file_});
+    EXPECT_EQ(fails, p.exit_code() != 0) << command << ": " << p.output();
+    return p.output();
   }
 
   // What `mtx status` shows: "s<slot>" / "d<drive>" -> tag ("" when untagged).
   std::map<std::string, std::string> mtx_status() {
-    Tool_Run r = tool("mtx -f /dev/sg5 status");
-    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string text = tool("mtx -f /dev/sg5 status");
     std::map<std::string, std::string> out;
     std::regex drive(
         R"(Data Transfer Element (\d+):Full \(Storage Element (\d+) Loaded\)(:VolumeTag = (\S*))?)");
     std::regex slot(R"(Storage Element (\d+)( IMPORT/EXPORT)?:Full( :VolumeTag=(\S*))?)");
-    std::istringstream in(r.out);
+    std::istringstream in(text);
     std::string line;
     std::smatch m;
     while (std::getline(in, line)) {
@@ -98,16 +90,13 @@ class Preload_Test : public ::testing::Test {
 
 TEST_F(Preload_Test, MtxStatusAndMovesAgreeWithTheTruth) {
   EXPECT_EQ(mtx_status(), truth());
-  Tool_Run r = tool("mtx -f /dev/sg5 status");
-  EXPECT_NE(r.out.find("2 Drives, 12 Slots ( 2 Import/Export )"), std::string::npos) << r.out;
+  const std::string status = tool("mtx -f /dev/sg5 status");
+  EXPECT_NE(status.find("2 Drives, 12 Slots ( 2 Import/Export )"), std::string::npos) << status;
 
-  r = tool("mtx -f /dev/sg5 load 1 0");
-  EXPECT_EQ(r.status, 0) << r.out;
+  tool("mtx -f /dev/sg5 load 1 0");
   EXPECT_EQ(truth()["d0"], "T00001L9");
-  r = tool("mtx -f /dev/sg5 transfer 2 5");
-  EXPECT_EQ(r.status, 0) << r.out;
-  r = tool("mtx -f /dev/sg5 transfer 3 11");  // into the first porter slot
-  EXPECT_EQ(r.status, 0) << r.out;
+  tool("mtx -f /dev/sg5 transfer 2 5");
+  tool("mtx -f /dev/sg5 transfer 3 11");  // into the first porter slot
   EXPECT_EQ(mtx_status(), truth());
   EXPECT_EQ(truth()["s11"], "CLN001L1");
 
@@ -117,38 +106,29 @@ TEST_F(Preload_Test, MtxStatusAndMovesAgreeWithTheTruth) {
   EXPECT_EQ(seen["d1"], "T00002L9");
   EXPECT_EQ(seen, truth());
 
-  r = tool("mtx -f /dev/sg5 unload 1 0");
-  EXPECT_EQ(r.status, 0) << r.out;
+  tool("mtx -f /dev/sg5 unload 1 0");
   EXPECT_EQ(truth()["s1"], "T00001L9");
   // Refused moves fail in mtx and change nothing.
   auto before = truth();
-  r = tool("mtx -f /dev/sg5 load 6 0");
-  EXPECT_NE(r.status, 0) << r.out;
-  r = tool("mtx -f /dev/sg5 transfer 1 11");
-  EXPECT_NE(r.status, 0) << r.out;
+  tool("mtx -f /dev/sg5 load 6 0", true);
+  tool("mtx -f /dev/sg5 transfer 1 11", true);
   EXPECT_EQ(truth(), before);
 }
 
 TEST_F(Preload_Test, Sg3UtilsIdentifyTheDevicesAndTheirReadiness) {
-  Tool_Run r = tool("sg_inq /dev/sg5");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("medium changer"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("EMUVEND"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("LIBMODEL"), std::string::npos) << r.out;
-  r = tool("sg_vpd -p sn /dev/nst1");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("Unit serial number: DRV-A"), std::string::npos) << r.out;
-  r = tool("sg_inq /dev/st0");
-  EXPECT_NE(r.out.find("tape"), std::string::npos) << r.out;
+  std::string out = tool("sg_inq /dev/sg5");
+  for (const char* text : {"medium changer", "EMUVEND", "LIBMODEL"})
+    EXPECT_NE(out.find(text), std::string::npos) << out;
+  out = tool("sg_vpd -p sn /dev/nst1");
+  EXPECT_NE(out.find("Unit serial number: DRV-A"), std::string::npos) << out;
+  out = tool("sg_inq /dev/st0");
+  EXPECT_NE(out.find("tape"), std::string::npos) << out;
 
-  r = tool("sg_turs /dev/sg7");
-  EXPECT_NE(r.status, 0) << r.out;  // no cartridge
+  tool("sg_turs /dev/sg7", true);  // no cartridge
   ASSERT_EQ(lib_->move_medium("LIB-1", STORAGE_BASE, DRIVE_BASE), sense::OK);
-  r = tool("sg_turs /dev/sg7");
-  EXPECT_EQ(r.status, 0) << r.out;
+  tool("sg_turs /dev/sg7");
   // Other paths are untouched by the preload library.
-  r = tool("sg_inq /dev/sg4093");
-  EXPECT_NE(r.status, 0);
+  tool("sg_inq /dev/sg4093", true);
 }
 
 }  // namespace
