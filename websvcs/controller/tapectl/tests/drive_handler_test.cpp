@@ -96,12 +96,8 @@ TEST_F(Drive_Handler_Test, FailuresAnswerWithTheirStatusAndObject) {
     bool is_load;
     const char* body;
     int status;
-    const char* reply;  // whole body, or the start of its message
+    const char* reply;
   } rows[] = {
-      // Malformed JSON is refused before the handler.
-      {true, "{", 400, "Malformed JSON body"},
-      {true, R"({"serial_number": })", 400, "Malformed JSON body"},
-      {true, R"({"serial_number": "LIB-1-D0",})", 400, "Malformed JSON body"},
       // Unknown drive, or a drive named by something other than a string.
       {true, R"({"serial_number": "NO-SUCH", "media_tag": "T0001L9"})", 500, prepare},
       {true, R"({"serial_number": 7, "media_tag": "T0001L9"})", 500, prepare},
@@ -116,11 +112,7 @@ TEST_F(Drive_Handler_Test, FailuresAnswerWithTheirStatusAndObject) {
   for (const auto& row : rows) {
     const Reply r = row.is_load ? load(row.body) : unload(row.body);
     EXPECT_EQ(row.status, r.status) << row.body;
-    if (row.status == 400) {
-      EXPECT_EQ(0u, r.message().find(row.reply)) << r.body;
-    } else {
-      EXPECT_EQ(row.reply, r.body) << row.body;
-    }
+    EXPECT_EQ(row.reply, r.body) << row.body;
   }
 }
 
