@@ -59,6 +59,8 @@ TEST(Library_File, ImpossibleLibrariesAreRefused) {
                  "fill": {"cartridges": 3})"),
       changer(R"("faults": [{"op": "explode"}])"),
       changer(R"("drives": [{"serial_number": "D", "sg_name": "/dev/sg1"}])"),
+      changer(R"("drives": [{"serial_number": "D"}])"),  // attached, without a device
+      changer(R"("drives": [{"serial_number": "D", "attached": "no"}])"),
       changer(R"("storage_slots": 70000)"),
       changer(R"("storage_slots": -1)"),
       R"({"timing": {"move_ms": "slow"}})",

@@ -222,15 +222,6 @@ TEST(Shared_Library, DriveOfAnotherHostIsAnElementWithoutADevice) {
   EXPECT_TRUE(drives[1].full);
   EXPECT_EQ(drives[1].volume_tag, "T00001L9");
   EXPECT_EQ(drives[1].device_serial, "DRV-B");
-
-  // An attached drive still needs its device name.
-  Library_Config lib;
-  EXPECT_FALSE(parse_library(R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-      "drives": [{"serial_number": "D"}]}]})",
-                             "lib.json", lib, nullptr));
-  EXPECT_FALSE(parse_library(R"({"changers": [{"serial_number": "L", "sg_name": "/dev/sg1",
-      "drives": [{"serial_number": "D", "attached": "no"}]}]})",
-                             "lib.json", lib, nullptr));
 }
 
 TEST(Large_Library, FullElementStatusCoversEverySlot) {

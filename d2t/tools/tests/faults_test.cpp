@@ -35,14 +35,13 @@ TEST_F(Faults, MountAndUnmountFaultsCarryTheRightCount) {
   EXPECT_EQ(12u, cartridge_count());
 }
 
-TEST_F(Faults, MountFaultOnOtherDriveDoesNotHitThisOne) {
-  fault(Fault_Op::MOUNT, true, 1, "EMU-DRV-0002");
+TEST_F(Faults, OtherDriveTransferAndReadyFaults) {
+  fault(Fault_Op::MOUNT, true, 1, "EMU-DRV-0002");  // hits drive 1 only
   EXPECT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   EXPECT_FALSE(mount(CHANGER, 1, 2, "A00002L9", 3, count_));
   EXPECT_FALSE(count_);
-}
+  ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count_));
 
-TEST_F(Faults, TransferAndReadyFaults) {
   fault(Fault_Op::TRANSFER, false);
   EXPECT_FALSE(transfer(CHANGER, 1, 11, 3));
   EXPECT_EQ("slot 1", where("A00001L9"));
