@@ -52,18 +52,15 @@ TEST_F(Identity, DriveSideSerialDesignatorsAndPlacement) {
   use(library("none", R"("automation_vpd": true)"));
   Drive_Identity id;
   ASSERT_TRUE(drive_identity("/dev/nst1", id));  // drive 0 by its tape name
-  EXPECT_EQ("EMU-DRV-0001", id.unit_serial);
   ASSERT_EQ(1u, id.designators.size());
-  EXPECT_EQ(1, id.designators[0].type);
-  EXPECT_TRUE(id.placed);
-  EXPECT_EQ("EMU-LIB-0001", id.automation_serial);
-  EXPECT_EQ(0x0100, id.element_address);
+  EXPECT_EQ("EMU-DRV-0001|1|1|EMU-LIB-0001|256",
+            testing::fields(id.unit_serial, int(id.designators[0].type), id.placed,
+                            id.automation_serial, id.element_address));
 
   Drive_Identity other;
   ASSERT_TRUE(drive_identity("/dev/sg11", other));
-  EXPECT_EQ("EMU-DRV-0002", other.unit_serial);
-  EXPECT_FALSE(other.placed);
-  EXPECT_TRUE(other.automation_serial.empty());
+  EXPECT_EQ("EMU-DRV-0002|0|",
+            testing::fields(other.unit_serial, other.placed, other.automation_serial));
   EXPECT_FALSE(drive_identity("/dev/sg99", other));
 }
 
