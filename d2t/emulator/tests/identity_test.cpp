@@ -44,9 +44,7 @@ class Identity_Test : public ::testing::Test {
   // Element status of the drive elements; `answer` keeps the raw reply.
   std::vector<d2t::scsi::Element> drives(bool dvcid, Answer* answer = nullptr) {
     auto changer = provider_->open("/dev/sg5", nullptr);
-    Answer a =
-        run(*changer, {0xB8, 0x14, 0, 0, 0, 10, static_cast<std::uint8_t>(dvcid), 0, 0x10, 0, 0, 0},
-            4096);
+    Answer a = run(*changer, testing_support::res_cdb(4, true, dvcid, 0, 10, 4096), 4096);
     if (answer) *answer = a;
     return a.good() ? testing_support::elements_of(a) : std::vector<d2t::scsi::Element>();
   }

@@ -7,6 +7,7 @@
 #include "d2t/emulator/library.h"
 #include "d2t/scsi/attributes.h"
 #include "d2t/scsi/element_status.h"
+#include "d2t/scsi/tests/element_pages.h"
 #include "test_support.h"
 
 namespace d2t {
@@ -79,21 +80,15 @@ TEST_F(Provider_Test, ListsDevicesInHostOrderAndOpensEveryName) {
 
 TEST_F(Provider_Test, ElementStatusDecodesToTheTruth) {
   ASSERT_EQ(run(*changer_, move_cdb(STORAGE_BASE, DRIVE_BASE + 1)).status, 0);
-  auto all = elements(0, true, true);
+  // Each element as one line (type, address, flags, source, medium, tag, identifier).
+  std::vector<std::string> all;
+  for (const auto& e : elements(0, true, true)) all.push_back(d2t::scsi::testing::describe(e));
   ASSERT_EQ(all.size(), 1u + 2 + 2 + 10);
-  EXPECT_EQ(all[0].type, d2t::scsi::ELEMENT_TRANSPORT);
-  const auto& d1 = all[2];
-  EXPECT_EQ(d1.type, d2t::scsi::ELEMENT_DATA_TRANSFER);
-  EXPECT_TRUE(d1.full);
-  EXPECT_EQ(d1.volume_tag, "T00001L9");
-  EXPECT_TRUE(d1.source_valid);
-  EXPECT_EQ(d1.source, STORAGE_BASE);
-  EXPECT_EQ(all[3].type, d2t::scsi::ELEMENT_IMPORT_EXPORT);
-  const auto& s1 = all[5];
-  EXPECT_EQ(s1.type, d2t::scsi::ELEMENT_STORAGE);
-  EXPECT_FALSE(s1.full);
-  EXPECT_EQ(all[7].volume_tag, "CLN001L1");
-  EXPECT_EQ(all[7].medium_type, d2t::scsi::MEDIUM_CLEANING);
+  EXPECT_EQ("1 0000", all[0]);
+  EXPECT_EQ("4 0101 full from 1000 medium 1 tag T00001L9 id EMUVEND/TAPEDRIVE/DRV-B", all[2]);
+  EXPECT_EQ("3 0400", all[3]);
+  EXPECT_EQ("2 1000", all[5]);
+  EXPECT_EQ("2 1002 full from 1002 medium 2 tag CLN001L1", all[7]);
 
   auto storage = elements(2, false, false);
   ASSERT_EQ(storage.size(), 10u);
