@@ -63,16 +63,8 @@ class Identity_Test : public Controller_Test {
           if (to >= 0x100 && to < 0x110) ++count->loads_into[to - 0x100];
         })));
   }
-  // Each drive row of `drives` sits at its element with its own tape device.
   void expect_mapped(const std::vector<int>& drives = {0, 1, 2, 3}) {
-    for (int i : drives) {
-      const std::string serial = "CHG0001-D" + std::to_string(i);
-      json_spirit::Object row = drive_row(serial);
-      std::int64_t number = -1;
-      EXPECT_TRUE(json_spirit::object_get(row, "drive_number", number)) << serial;
-      EXPECT_EQ(i, number) << serial;
-      EXPECT_EQ("/dev/st" + std::to_string(i), str(row, "dev_name")) << serial;
-    }
+    Controller_Test::expect_mapped("CHG0001", drives);
   }
   std::shared_ptr<Move_Count> counter_;
 };
@@ -179,15 +171,7 @@ TEST_F(Identity_Test, CapacityPerMediaTypeAndARescanWithoutMoves) {
   write_library({0, 0, 0, {c}});
   count_moves();
   ASSERT_TRUE(open_controller());
-  const auto rescan = [&] {
-    std::vector<d2t::Changer_var> changers;
-    EXPECT_TRUE(controller().rescan("CHG0001", changers));
-    d2t::Changer_var found;
-    for (const d2t::Changer_var& ch : changers)
-      if (!ch.null()) found = ch;
-    return found;
-  };
-  d2t::Changer_var lib = rescan();
+  d2t::Changer_var lib = rescan("CHG0001");
   ASSERT_FALSE(lib.null());
   EXPECT_EQ(2, counter_->moves.load());  // one load and unload: the L9 measured
   std::map<std::string, std::uint64_t> capacity;
@@ -202,7 +186,7 @@ TEST_F(Identity_Test, CapacityPerMediaTypeAndARescanWithoutMoves) {
   // Every mount fails from now on: the rescan must not need one.
   set_faults({{"mount", "", 1000000, false}});
   count_moves();
-  lib = rescan();
+  lib = rescan("CHG0001");
   ASSERT_FALSE(lib.null());
   EXPECT_EQ(0, counter_->moves.load());
   EXPECT_FALSE(lib->type().empty());

@@ -41,6 +41,29 @@ void Controller_Test::rescan_ok(const std::string& serial) {
   ASSERT_TRUE(found) << "rescan did not return " << serial;
 }
 
+d2t::Changer_var Controller_Test::rescan(const std::string& serial) {
+  std::vector<d2t::Changer_var> changers;
+  EXPECT_TRUE(controller().rescan(serial, changers));
+  d2t::Changer_var found;
+  for (const d2t::Changer_var& c : changers) {
+    if (c.null()) continue;
+    EXPECT_TRUE(found.null()) << "more than one library returned";
+    found = c;
+  }
+  return found;
+}
+
+void Controller_Test::expect_mapped(const std::string& serial, const std::vector<int>& drives) {
+  for (int i : drives) {
+    const std::string drive = serial + "-D" + std::to_string(i);
+    const Object row = drive_row(drive);
+    std::int64_t number = -1;
+    EXPECT_TRUE(json_spirit::object_get(row, "drive_number", number)) << drive;
+    EXPECT_EQ(i, number) << drive;
+    EXPECT_EQ("/dev/st" + std::to_string(i), str(row, "dev_name")) << drive;
+  }
+}
+
 Object Controller_Test::load(const std::string& drive, const std::string& tag, bool ok) {
   Object result;
   EXPECT_EQ(ok, controller().load(request(drive, tag), result))

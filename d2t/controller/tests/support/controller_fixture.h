@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "d2t/controller/tape_controller.h"
 #include "d2t/controller/tests/support/test_util.h"
@@ -54,6 +55,12 @@ class Controller_Test : public test_support::Library_Test {
 
   // rescan() of `serial`, expecting the library back.
   void rescan_ok(const std::string& serial);
+  // rescan() of `serial`, expecting it to succeed: the one library it gives
+  // back (null when none).
+  d2t::Changer_var rescan(const std::string& serial);
+  // Each drive "<serial>-D<i>" of `drives` is stored at element i with the
+  // tape device "/dev/st<i>".
+  void expect_mapped(const std::string& serial, const std::vector<int>& drives);
 
   // load() / unload() expecting `ok`; the response.
   json_spirit::Object load(const std::string& drive, const std::string& tag, bool ok);
