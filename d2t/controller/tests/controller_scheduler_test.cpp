@@ -112,11 +112,17 @@ std::string queue_of(const Library_Scheduler& s, const std::string& library) {
   return "";
 }
 
-// Waits (generously) until the library's queue reads `expected`.
+// Waits (generously) until `done`; whether it came.
+bool eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 6000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+// Waits until the library's queue reads `expected`.
 void expect_queue(const Library_Scheduler& s, const std::string& library,
                   const std::string& expected) {
-  for (int i = 0; i < 6000 && queue_of(s, library) != expected; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  eventually([&] { return queue_of(s, library) == expected; });
   EXPECT_EQ(expected, queue_of(s, library));
 }
 
@@ -151,9 +157,7 @@ TEST(Library_Scheduler, ArrivalOrderDecidesAndNothingStarves) {
   load2.finish();
   other.finish();
   expect_queue(s, "LIB", "");
-  for (int i = 0; i < 6000 && s.libraries() != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(0u, s.libraries());  // entries exist only while used
+  EXPECT_TRUE(eventually([&] { return s.libraries() == 0; }));  // entries exist only while used
 }
 
 // try_enter never waits: it runs only on an idle library.
@@ -376,9 +380,7 @@ TEST(Library_Scheduler, IdenticalWaitingRescansRunOnce) {
         new Client(s, "LIB", op(Library_Operation::RESCAN), wanted_while(here, true)));
   Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(here, true));
   expect_queue(s, "LIB", "run load/D0 | wait rescan/ refresh/");
-  for (int i = 0; i < 6000 && s.joined("LIB") != 9; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(9u, s.joined("LIB"));
+  ASSERT_TRUE(eventually([&] { return s.joined("LIB") == 9u; })) << s.joined("LIB");
 
   running.finish();
   first.wait_started();
@@ -411,9 +413,7 @@ TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(leader, true));
   expect_queue(s, "LIB", "run load/D0 | wait unload/D0 refresh/");
   Client joined(s, "LIB", op(Library_Operation::REFRESH), wanted_while(there, true));
-  for (int i = 0; i < 6000 && s.joined("LIB") != 1; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(1u, s.joined("LIB"));
+  ASSERT_TRUE(eventually([&] { return s.joined("LIB") == 1u; })) << s.joined("LIB");
   leader = false;
   leaves = false;  // while the load still runs
   dropped.wait_started();
@@ -445,11 +445,6 @@ TEST(Drive_Reservations, ReservationWaitsForUsesAndHoldsNewOnesBack) {
     std::lock_guard<std::mutex> g(m);
     events.push_back(e);
   };
-  auto until = [](const std::function<bool()>& done) {
-    for (int i = 0; i < 6000 && !done(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-  };
   std::promise<void> end_scan;
   std::thread scan, load;
   {
@@ -460,7 +455,7 @@ TEST(Drive_Reservations, ReservationWaitsForUsesAndHoldsNewOnesBack) {
       end_scan.get_future().wait();
       log("scan ends");
     });
-    EXPECT_TRUE(until([&] { return drives.held_back("D2"); }));
+    EXPECT_TRUE(eventually([&] { return drives.held_back("D2"); }));
     EXPECT_FALSE(drives.reserved("D1"));  // waits for the load of D1
     load = std::thread([&] {
       Drive_Reservations::Hold d2 = drives.use("D2");
@@ -469,7 +464,7 @@ TEST(Drive_Reservations, ReservationWaitsForUsesAndHoldsNewOnesBack) {
     { Drive_Reservations::Hold other = drives.use("D3"); }
     log("D1 released");
   }
-  EXPECT_TRUE(until([&] { return drives.reserved("D1") && drives.reserved("D2"); }));
+  EXPECT_TRUE(eventually([&] { return drives.reserved("D1") && drives.reserved("D2"); }));
   end_scan.set_value();
   scan.join();
   load.join();
