@@ -233,22 +233,20 @@ TEST_F(Gapped_Changer, NumbersFollowTheReportedAddresses) {
 }
 
 TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
-  quirks_.move_answers.push_back(check_condition(SK_NOT_READY, 0x04, 0x01));
-  quirks_.move_answers.push_back(busy());
-  quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x28, 0));
+  quirks_.move_answers = {check_condition(SK_NOT_READY, 0x04, 0x01), busy(),
+                          check_condition(SK_UNIT_ATTENTION, 0x28, 0)};
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ(4, quirks_.moves);
   EXPECT_EQ(2u * LOAD_UNLOAD_RETRY_INTERVAL * 1000, clock_->slept_);
   EXPECT_EQ("drive 0", where("A00001L9"));
 
   // Retries run out.
-  for (int i = 0; i < 5; ++i) quirks_.move_answers.push_back(busy());
+  quirks_.move_answers.assign(5, busy());
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 2));
   EXPECT_EQ(3, quirks_.moves);
 
-  quirks_.move_answers.clear();
-  quirks_.move_answers.push_back(check_condition(SK_ABORTED_COMMAND, 0, 0));
+  quirks_.move_answers.assign(1, check_condition(SK_ABORTED_COMMAND, 0, 0));
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 3));
   EXPECT_EQ(1, quirks_.moves);
@@ -256,8 +254,7 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
 
   // A unit attention (library reset) means the move was not made: it is
   // made again even without retries.
-  quirks_.move_answers.clear();
-  quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x29, 0));
+  quirks_.move_answers.assign(1, check_condition(SK_UNIT_ATTENTION, 0x29, 0));
   quirks_.moves = 0;
   const std::uint64_t slept = clock_->slept_;
   EXPECT_TRUE(transfer(CHANGER, 2, 11, 0));
@@ -266,15 +263,13 @@ TEST_F(Quirky_Changer, BusyRobotIsRetriedAbortedMoveIsNot) {
   EXPECT_EQ("slot 11", where("A00002L9"));
   ASSERT_TRUE(transfer(CHANGER, 11, 2, 0));
   // An attention that never clears is not repeated for ever.
-  for (int i = 0; i < 10; ++i)
-    quirks_.move_answers.push_back(check_condition(SK_UNIT_ATTENTION, 0x29, 0));
+  quirks_.move_answers.assign(10, check_condition(SK_UNIT_ATTENTION, 0x29, 0));
   quirks_.moves = 0;
   EXPECT_FALSE(transfer(CHANGER, 2, 11, 1));
   EXPECT_EQ(1 + UNIT_ATTENTION_REPEATS + 1, quirks_.moves);
-  quirks_.move_answers.clear();
 
   // A medium error is counted, not taken as a broken drive.
-  quirks_.move_answers.push_back(check_condition(SK_MEDIUM_ERROR, 0x30, 0x00));
+  quirks_.move_answers.assign(1, check_condition(SK_MEDIUM_ERROR, 0x30, 0x00));
   count_ = false;
   EXPECT_FALSE(mount(CHANGER, 1, 2, "A00002L9", 0, count_));
   EXPECT_TRUE(count_);
