@@ -162,13 +162,6 @@ TEST_F(Replay_Test, UnrecordedPagesAreInvalidFieldsAndRecordedOnesAreCut) {
   }
 }
 
-// Element status answers of the capture, in place.
-template <typename Fn>
-void for_each_res(d2t::capture::Capture& c, Fn fn) {
-  for (d2t::capture::Exchange& x : c.changer.exchanges)
-    if (x.cdb[0] == 0xB8 && x.status == 0) fn(x);
-}
-
 TEST_F(Replay_Test, ServesTheRecordedDvcidVariantThatExists) {
   // The capture without the element status answers asked with (or
   // without) DVCID: asked the missing way, the other variant is served.
@@ -194,13 +187,16 @@ TEST_F(Replay_Test, KeepsADescriptorLengthThatDisagreesWithTheByteCount) {
   // sends them (the identifier header left out of the length).
   d2t::capture::Capture c = capture_;
   Bytes recorded;
-  for_each_res(c, [&](d2t::capture::Exchange& x) {
-    if ((x.cdb[1] & 0x0F) != 4 || !(x.cdb[6] & 1) || x.data.size() < 16) return;
+  for (d2t::capture::Exchange& x : c.changer.exchanges) {
+    // Element status of the drives with identifiers.
+    if (x.cdb[0] != 0xB8 || x.status != 0 || (x.cdb[1] & 0x0F) != 4 || !(x.cdb[6] & 1) ||
+        x.data.size() < 16)
+      continue;
     std::uint16_t len = static_cast<std::uint16_t>(x.data[10] << 8 | x.data[11]);
     x.data[10] = static_cast<std::uint8_t>((len - 4) >> 8);
     x.data[11] = static_cast<std::uint8_t>(len - 4);
     recorded = x.data;
-  });
+  }
   ASSERT_FALSE(recorded.empty());
   ASSERT_NO_FATAL_FAILURE(replay_with(c));
   auto b = replay_->open("/dev/sg40", nullptr);
