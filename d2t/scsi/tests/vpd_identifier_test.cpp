@@ -322,10 +322,9 @@ TEST(Drive_Naming, EvidenceAgreesDisagreesOrSaysNothing) {
   };
   for (const Case& c : cases) {
     const Naming n = drive_naming("LIB", c.e, c.h);
-    EXPECT_EQ(c.address, n.address) << c.what;
-    EXPECT_EQ(c.identifier, n.identifier) << c.what;
-    EXPECT_EQ(c.names, n.names()) << c.what;
-    EXPECT_EQ(c.disagrees, n.disagrees()) << c.what;
+    EXPECT_EQ(std::make_tuple(c.address, c.identifier, c.names, c.disagrees),
+              std::make_tuple(n.address, n.identifier, n.names(), n.disagrees()))
+        << c.what;
   }
 
   // Binary identifiers against designators of the same type.

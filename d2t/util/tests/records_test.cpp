@@ -103,16 +103,10 @@ TEST(Changer_Json, NullColumnsAndBadValues) {
   EXPECT_EQ("kept", c.vendor());
   EXPECT_EQ("S", c.serial_number());
 
-  EXPECT_FALSE(c.load_from_json(json_spirit::Value("not an object")));
-  json_spirit::Object bad;
-  bad["lun"] = "zero";
-  EXPECT_FALSE(c.load_from_json(json_spirit::Value(bad)));
-  json_spirit::Object negative;
-  negative["lun"] = -1;  // does not fit an unsigned lun
-  EXPECT_FALSE(c.load_from_json(json_spirit::Value(negative)));
-  json_spirit::Object huge;
-  huge["lun"] = static_cast<std::int64_t>(1) << 40;
-  EXPECT_FALSE(c.load_from_json(json_spirit::Value(huge)));
+  // Not an object, a lun that is text, negative or wider than the field.
+  for (const char* bad :
+       {R"("row")", R"({"lun": "zero"})", R"({"lun": -1})", R"({"lun": 1099511627776})"})
+    EXPECT_FALSE(c.load_from_json(json(bad))) << bad;
 }
 
 TEST(Media_Json, RoundTripsWithTheStateByNameOrNumber) {
