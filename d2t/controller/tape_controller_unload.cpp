@@ -76,9 +76,7 @@ bool Tape_Controller::unload_drive(const std::string& serial, Object& device, Ob
     const std::string sg_name = json_spirit::object_get_str_or_empty(device, "sg_name");
     std::int64_t changer_id = 0;
     json_spirit::object_get(device, "changer_id", changer_id);
-    d2t::Drive drive;
-    drive.dev_name(dev_name);
-    const std::string no_rewind = drive.no_rewind_device();
+    const std::string no_rewind = d2t::tools::no_rewind_device(dev_name);
 
     int slot_number = 0;
     if (!json_spirit::object_get(device, "slot_number", slot_number)) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "d2t/scsi/bytes.h"
+#include "d2t/scsi/sysfs_provider.h"
 #include "d2t/tools/drive_access.h"
 #include "d2t/tools/provider.h"
 #include "d2t/tools/tools.h"
@@ -30,6 +31,10 @@ bool becoming_ready(const Result& r) {
 bool cleaning_installed(const Result& r) { return r.is_sense(d2t::scsi::SK_NOT_READY, 0x30, 0x03); }
 
 }  // namespace
+
+std::string no_rewind_device(const std::string& dev_name) {
+  return d2t::scsi::non_rewinding_name(dev_name);
+}
 
 bool drive_ready(const std::string& device, int wait_seconds) {
   std::unique_ptr<Scsi_Device> drive = Scsi_Device::open(device, nullptr);

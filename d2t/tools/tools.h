@@ -113,6 +113,12 @@ bool transfer(const std::string& changer_sg, ACE_INT32 from, ACE_INT32 to, int r
 // to be emptied stays loaded; the others are still emptied.
 bool unload_all(const std::string& changer_sg, int retries);
 
+// The non-rewinding tape device of `dev_name`: "<dir>/stN" and the mode
+// variants "<dir>/stN[alm]" gain an "n" ("<dir>/nstN..."); any other name
+// (already non-rewinding, a generic device) is returned as it is. The
+// device listing pairs tape devices by the same rule.
+std::string no_rewind_device(const std::string& dev_name);
+
 // True when a cartridge is in the drive and it is ready; waits up to
 // `wait_seconds` for a drive that is becoming ready (0 = do not wait),
 // polling once a second on the tools clock (provider.h). Unit attentions

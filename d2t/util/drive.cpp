@@ -1,6 +1,5 @@
 #include "d2t/util/drive.h"
 
-#include <cctype>
 
 #include "d2t/util/json_fields.h"
 
@@ -65,23 +64,6 @@ bool Drive::load_from_json(const json_spirit::Value& v) {
          read_int(o, "last_use_time", last_use_time_) && read_int(o, "media_id", media_id_) &&
          read_int(o, "slot_number", slot_number_) && read(o, "media_tag", media_tag_) &&
          read(o, "media_pool_uuid", media_pool_uuid_) && read(o, "faulty", faulty_);
-}
-
-std::string Drive::no_rewind_device() const {
-  std::string::size_type slash = dev_name_.rfind('/');
-  std::string::size_type base = slash == std::string::npos ? 0 : slash + 1;
-  // "st" followed by a unit number and at most one mode letter (st0, st0a,
-  // st0l, st0m); "nst..." and other names are left alone.
-  if (dev_name_.compare(base, 2, "st") != 0) return dev_name_;
-  std::string::size_type i = base + 2;
-  std::string::size_type digits = i;
-  while (i < dev_name_.size() && std::isdigit(static_cast<unsigned char>(dev_name_[i]))) ++i;
-  if (i == digits) return dev_name_;
-  if (i < dev_name_.size() && std::isalpha(static_cast<unsigned char>(dev_name_[i]))) ++i;
-  if (i != dev_name_.size()) return dev_name_;
-  std::string out = dev_name_;
-  out.insert(base, 1, 'n');
-  return out;
 }
 
 }  // namespace d2t

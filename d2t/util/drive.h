@@ -29,12 +29,6 @@ class Drive {
   // value of the wrong type.
   bool load_from_json(const json_spirit::Value& v);
 
-  // The non-rewinding tape device of dev_name: "/dev/stN" (any directory,
-  // any st name with an optional mode letter such as "st0a") becomes
-  // "/dev/nstN" in the same directory. Any other name is returned
-  // unchanged (it is already non-rewinding, or an sg device).
-  std::string no_rewind_device() const;
-
   ACE_INT64 id() const { return id_; }
   void id(ACE_INT64 v) { id_ = v; }
   ACE_INT64 changer_id() const { return changer_id_; }

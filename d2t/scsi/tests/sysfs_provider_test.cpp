@@ -158,11 +158,19 @@ TEST_F(Sysfs_Tree, CommandOnANonScsiNodeIsAnOsError) {
 
 TEST(Non_Rewinding_Name, Table) {
   const std::pair<const char*, const char*> cases[] = {
-      {"/dev/st0", "/dev/nst0"},    {"/x/y/st12", "/x/y/nst12"},
-      {"/dev/nst0", "/dev/nst0"},   {"/dev/sg3", "/dev/sg3"},
-      {"/dev/st", "/dev/st"},       {"/dev/st0a", "/dev/nst0a"},
-      {"/dev/nst0m", "/dev/nst0m"}, {"/dev/st0x", "/dev/st0x"},
-      {"/dev/sta", "/dev/sta"},     {"", ""}};
+      {"/dev/st0", "/dev/nst0"},
+      {"/x/y/st12", "/x/y/nst12"},
+      {"/dev/nst0", "/dev/nst0"},
+      {"/dev/sg3", "/dev/sg3"},
+      {"/dev/st", "/dev/st"},
+      {"/dev/st0a", "/dev/nst0a"},
+      {"/dev/nst0m", "/dev/nst0m"},
+      {"/dev/st0x", "/dev/st0x"},
+      {"/dev/sta", "/dev/sta"},
+      {"st4", "nst4"},
+      {"/dev/st0ab", "/dev/st0ab"},
+      {"/dev/tape/by-id/st0", "/dev/tape/by-id/nst0"},
+      {"", ""}};
   for (const auto& c : cases) EXPECT_EQ(c.second, non_rewinding_name(c.first)) << c.first;
 }
 

@@ -27,28 +27,6 @@ TEST(Media_State_Names, RoundTripAndUnknown) {
   EXPECT_EQ(MST_CLEAN, s);
 }
 
-TEST(No_Rewind_Device, StNamesOnly) {
-  Drive d;
-  const std::pair<const char*, const char*> cases[] = {
-      {"/dev/st0", "/dev/nst0"},
-      {"/dev/st12", "/dev/nst12"},
-      {"/dev/st0a", "/dev/nst0a"},
-      {"/tmp/x/st3", "/tmp/x/nst3"},
-      {"st4", "nst4"},
-      {"/dev/nst0", "/dev/nst0"},
-      {"/dev/sg3", "/dev/sg3"},
-      {"/dev/st", "/dev/st"},
-      {"/dev/stx", "/dev/stx"},
-      {"/dev/st0ab", "/dev/st0ab"},
-      {"/dev/tape/by-id/st0", "/dev/tape/by-id/nst0"},
-      {"", ""},
-  };
-  for (const auto& c : cases) {
-    d.dev_name(c.first);
-    EXPECT_EQ(c.second, d.no_rewind_device()) << c.first;
-  }
-}
-
 TEST(Records, InitResetsEveryField) {
   Drive d;
   d.id(2);
