@@ -44,6 +44,7 @@ int main() {
   loaded->faulty(true);
   library.changer->add_drive(loaded);
   library.failures.push_back(3);
+  library.host_ids.push_back("H\"1");
   library.changer->add_media(slot(1, "T00001L9", d2t::MST_UNKNOWN, false));
   library.changer->add_media(slot(2, "T00002L9", d2t::MST_UNKNOWN, false));
   library.changer->add_media(slot(3, "", d2t::MST_EMPTY, false));

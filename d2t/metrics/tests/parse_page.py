@@ -48,13 +48,15 @@ check("build info", [(s.value, bool(s.labels.get("version")), bool(s.labels.get(
       [(1.0, True, True)])
 check("faulty", value("d2t_drive_faulty", library=EVIL, drive="D\\1"), 1.0)
 check("failures", value("d2t_drive_failures", library=EVIL, drive="D\\1"), 3.0)
+check("drive host", value("d2t_drive_info", library=EVIL, drive="D\\1", host_id='H"1'), 1.0)
 check("readable", value("d2t_inventory_readable"), 1.0)
 check("slots", {s: value("d2t_slots", library=EVIL, state=s)
                 for s in ("full", "empty", "in_drive", "unlabelled", "cleaning", "porter")},
       {"full": 1.0, "empty": 1.0, "in_drive": 1.0, "unlabelled": 1.0, "cleaning": 1.0, "porter": 1.0})
 check("unreadable", value("unreadable_d2t_inventory_readable"), 0.0)
 check("unreadable families kept", sorted(n for n in families if n.startswith("unreadable_")),
-      ["unreadable_d2t_drive_failures", "unreadable_d2t_drive_faulty", "unreadable_d2t_inventory_readable",
+      ["unreadable_d2t_drive_failures", "unreadable_d2t_drive_faulty", "unreadable_d2t_drive_info",
+       "unreadable_d2t_inventory_readable",
        "unreadable_d2t_slots"])
 check("help", families["help_check"].documentation, "Help with \\ and\nnewline.")
 check("types", {n: f.type for n, f in families.items() if n.startswith("d2t_")}, {
@@ -63,7 +65,7 @@ check("types", {n: f.type for n, f in families.items() if n.startswith("d2t_")},
     "d2t_http_request_duration_seconds": "histogram", "d2t_http_abandoned": "counter",
     "d2t_inventory_read_errors": "counter",
     "d2t_build_info": "gauge", "d2t_inventory_readable": "gauge", "d2t_drive_failures": "gauge",
-    "d2t_drive_faulty": "gauge", "d2t_slots": "gauge"})
+    "d2t_drive_faulty": "gauge", "d2t_drive_info": "gauge", "d2t_slots": "gauge"})
 
 if errors:
     print("\n".join(errors))

@@ -21,6 +21,10 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
       "d2t_drive_failures", "Consecutive failures of each drive, as stored.", "gauge", {}};
   m::Family faulty{
       "d2t_drive_faulty", "1 when the drive is faulty (failures at the threshold).", "gauge", {}};
+  m::Family drive_hosts{"d2t_drive_info",
+                        "Always 1: each stored drive of a library and the host it is attached to.",
+                        "gauge",
+                        {}};
   m::Family slots{"d2t_slots", "Slots of each library by what they hold.", "gauge", {}};
   const Slot_Contents states[] = {Slot_Contents::FULL,     Slot_Contents::EMPTY,
                                   Slot_Contents::IN_DRIVE, Slot_Contents::UNLABELLED,
@@ -35,6 +39,9 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
       failures.samples.push_back(
           {failures.name, labels, static_cast<double>(i < l.failures.size() ? l.failures[i] : 0)});
       faulty.samples.push_back({faulty.name, labels, drives[i]->faulty() ? 1.0 : 0.0});
+      m::Labels host = labels;
+      host.push_back({"host_id", i < l.host_ids.size() ? l.host_ids[i] : std::string()});
+      drive_hosts.samples.push_back({drive_hosts.name, host, 1.0});
     }
     double counts[sizeof states / sizeof states[0]] = {};
     for (const d2t::Media_var& s : l.changer->medias()) {
@@ -50,7 +57,7 @@ std::vector<m::Family> inventory_families(const std::vector<Stored_Library>& lib
                                counts[i]});
     }
   }
-  return {up, failures, faulty, slots};
+  return {up, failures, faulty, drive_hosts, slots};
 }
 
 int Metrics_Handler::handle_get(JSON_RESTful_Channel* channel, Parsed_Request&) {

@@ -8,6 +8,12 @@
 //                                      but their HELP and TYPE stay)
 //   d2t_drive_failures{library,drive}  consecutive failures of the drive
 //   d2t_drive_faulty{library,drive}    1 when the drive counts as faulty
+//   d2t_drive_info{library,drive,host_id}
+//                                      always 1: every stored drive of the
+//                                      library, of every host sharing it,
+//                                      and the id of the host it is
+//                                      attached to ("" in an inventory only
+//                                      one host ever used)
 //   d2t_slots{library,state}           slots by what they hold (every state
 //                                      written for every library, 0 too):
 //                                      "full" (its labelled data cartridge),

@@ -139,6 +139,7 @@ TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
            "d2t_drive_failures{library=\"LIB-1\",drive=\"LIB-1-D0\"} 3\n",
            "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D0\"} 1\n",
            "d2t_drive_faulty{library=\"LIB-1\",drive=\"LIB-1-D1\"} 0\n",
+           "d2t_drive_info{library=\"LIB-1\",drive=\"LIB-1-D1\",host_id=\"",
            // Slots 1, 3, 4 hold their cartridges; 2 is the home of the one
            // in a drive; 7 holds one without a label; 5 and 8 are empty; 6
            // holds the cleaning one; 9 is the porter. Each counted once.
