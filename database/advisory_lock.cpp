@@ -45,6 +45,20 @@ class Default_Lock_Timeout : public SQL {
   }
 };
 
+// Whether this session holds the lock named :key (in any mode): a lock
+// request cancelled by lock_timeout may have been granted in the same
+// instant, and the server keeps a session-level lock granted to a
+// statement that then failed.
+class Held_Here : public SQL {
+ public:
+  explicit Held_Here(const std::string& key) { bind(":key", key); }
+  std::string text(Dialect) const override {
+    return "SELECT EXISTS (SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND granted AND "
+           "pid = pg_backend_pid() AND objsubid = 1 AND ((classid::bigint << 32) | "
+           "objid::bigint) = hashtextextended(current_schema() || '/' || :key, 0)) AS ok";
+  }
+};
+
 // The SQLSTATE of a lock request that waited its lock_timeout out.
 const char* const LOCK_NOT_AVAILABLE = "55P03";
 
@@ -156,6 +170,18 @@ bool Advisory_Lock::take_waiting(const std::string& database, const std::string&
     }
     if (connection->last_state() != LOCK_NOT_AVAILABLE) {
       error = connection->last_error();
+      break;
+    }
+    // Granted as the time-out struck: held once, as if it had answered.
+    // Asking again would take it a second time, and one release would
+    // then leave the session holding it after the connection went back to
+    // the pool.
+    if (!connection->query(Held_Here(key), result)) {
+      error = connection->last_error();
+      break;
+    }
+    if (granted(result)) {
+      held = true;
       break;
     }
     if (keep_waiting && !keep_waiting()) break;
