@@ -63,6 +63,9 @@ TEST(Library_File, ImpossibleLibrariesAreRefused) {
       changer(R"("drives": [{"serial_number": "D", "attached": "no"}])"),
       changer(R"("storage_slots": 70000)"),
       changer(R"("storage_slots": -1)"),
+      changer(R"("dvcid": "sometimes")"),
+      changer(
+          R"("drives": [{"serial_number": "D", "sg_name": "/dev/sg2", "automation_vpd": "yes"}])"),
       R"({"timing": {"move_ms": "slow"}})",
   };
   for (const std::string& text : bad) {
