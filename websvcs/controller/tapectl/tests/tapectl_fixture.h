@@ -19,6 +19,14 @@ namespace tapectl_test {
 
 using test_support::Log_Capture;
 
+// The routes of the handlers.
+const char LIST[] = "/d2/r/tapectl/list";
+const char INFO[] = "/d2/r/tapectl/info";
+const char REFRESH[] = "/d2/r/tapectl/changer/refresh";
+const char TRANSFER[] = "/d2/r/tapectl/media/transfer";
+const char LOAD[] = "/d2/r/tapectl/drive/load";
+const char UNLOAD[] = "/d2/r/tapectl/drive/unload";
+
 // The reply of one request run through a handler.
 struct Reply {
   int result = 0;           // what the handler returned
