@@ -1,7 +1,8 @@
-// Builds READ ELEMENT STATUS data for decoder tests.
+// Builds READ ELEMENT STATUS data and VPD pages for decoder tests.
 #ifndef D2T_SCSI_TESTS_ELEMENT_PAGES_H
 #define D2T_SCSI_TESTS_ELEMENT_PAGES_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,9 +24,11 @@ struct Descriptor {
   std::uint16_t source = 0;
   std::uint8_t medium_type = 0;
   std::string tag;         // written when the page has PVolTag
-  std::string identifier;  // written after the tags when not empty
+  std::string identifier;  // written after the tags when not empty, cut at the descriptor's end
   std::uint8_t id_type = 1;
   std::uint8_t code_set = 2;  // ASCII
+  int id_length = -1;         // the identifier's length byte, when not its size
+  std::uint8_t pad = 0;       // the descriptor's bytes after the identifier
 };
 
 inline Descriptor element(std::uint16_t address, bool full = false, const std::string& tag = "") {
@@ -94,11 +97,14 @@ class Pages {
           off += 36;
         }
         if (p.avoltag) off += 36;
-        if (!d.identifier.empty() && p.desc_len >= off + 4 + d.identifier.size()) {
-          b[off] = d.code_set;
-          b[off + 1] = d.id_type;
-          b[off + 3] = static_cast<std::uint8_t>(d.identifier.size());
-          std::memcpy(b + off + 4, d.identifier.data(), d.identifier.size());
+        if (!d.identifier.empty() && off < p.desc_len) {
+          const std::size_t length = d.id_length < 0 ? d.identifier.size() : d.id_length;
+          std::vector<std::uint8_t> id(
+              std::max<std::size_t>(4 + d.identifier.size(), p.desc_len - off), d.pad);
+          id[0] = d.code_set, id[1] = d.id_type, id[2] = 0;
+          id[3] = static_cast<std::uint8_t>(length);
+          std::copy(d.identifier.begin(), d.identifier.end(), id.begin() + 4);
+          std::copy_n(id.begin(), p.desc_len - off, b + off);
         }
         ++count;
       }
@@ -120,6 +126,18 @@ class Pages {
   };
   std::vector<Page> pages_;
 };
+
+inline std::vector<std::uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
+
+// A VPD page: `code`, the page length (`length` when given), then `body`.
+inline std::vector<std::uint8_t> vpd(std::uint8_t code, const std::vector<std::uint8_t>& body,
+                                     int length = -1) {
+  std::vector<std::uint8_t> d(4 + body.size(), 0);
+  d[0] = 0x01, d[1] = code;
+  put_be16(&d[2], static_cast<std::uint16_t>(length < 0 ? body.size() : length));
+  std::copy(body.begin(), body.end(), d.begin() + 4);
+  return d;
+}
 
 }  // namespace testing
 }  // namespace scsi

@@ -88,6 +88,10 @@ TEST(Element_Status_Decoder, Table) {
   }
 }
 
+// Every element type and field; the drive answers VolTag and DVCID with
+// alternate volume tags kept: its identifier follows both tags, its first
+// byte carries a protocol identifier (6, SAS) above the code set, and
+// vendor bytes follow it inside the descriptor length.
 TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   Descriptor cleaning = element(0x1001, true, "CLN001L1");
   cleaning.medium_type = MEDIUM_CLEANING;
@@ -96,14 +100,10 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
   Descriptor drive = element(0x0100, true, "A00004L9");
   drive.svalid = true;
   drive.source = 0x1003;
+  drive.medium_type = MEDIUM_DATA;
   drive.identifier = std::string("IBM     ") + "ULT3580-TD9     " + "1000000001";
-  Descriptor drive2 = element(0x0101);
-  drive2.identifier = "SERIAL-ONLY";
-  drive2.id_type = 0;
-  Descriptor drive3 = element(0x0102);
-  drive3.identifier = std::string("\x50\x05\x07\x63\x12\x34\x56\x78", 8);
-  drive3.id_type = 2;   // EUI-64
-  drive3.code_set = 1;  // binary
+  drive.code_set = 0x62;
+  drive.pad = 0xAA;
 
   auto data = Pages()
                   .page(ELEMENT_TRANSPORT, false, 12)
@@ -113,10 +113,8 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
                   .add(cleaning)
                   .page(ELEMENT_IMPORT_EXPORT, true, TAGGED + 36, true)
                   .add(porter)
-                  .page(ELEMENT_DATA_TRANSFER, true, TAGGED + 4 + 40)
+                  .page(ELEMENT_DATA_TRANSFER, true, TAGGED + 36 + 4 + 40, true)
                   .add(drive)
-                  .add(drive2)
-                  .add(drive3)
                   .page(ELEMENT_STORAGE, false, 12)  // untagged: 12-byte descriptors
                   .add(element(0x2000, true))
                   .bytes();
@@ -128,80 +126,29 @@ TEST(Element_Status_Decoder, FieldsOfEveryElementType) {
       "2 1000 full tag A00001L9",
       "2 1001 full medium 2 tag CLN001L1",
       "3 0400 full impexp",
-      "4 0100 full from 1003 tag A00004L9 id IBM/ULT3580-TD9/1000000001",
-      "4 0101 id //SERIAL-ONLY",
-      "4 0102",  // binary identifier: not decoded
+      "4 0100 full from 1003 medium 1 tag A00004L9 id IBM/ULT3580-TD9/1000000001",
       "2 2000 full",
   };
   ASSERT_EQ(std::size(expected), out.size());
   for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(expected[i], describe(out[i]));
 }
 
-// A data transfer element as a library answers VolTag and DVCID when it
-// also keeps alternate volume tags: the identifier follows both tags, its
-// first byte carries a protocol identifier above the code set, and vendor
-// bytes follow it inside the descriptor length. Written out byte by byte.
-TEST(Element_Status_Decoder, DriveWithBothTagsAndDeviceIdentifier) {
-  const std::size_t DESC = 12 + 36 + 36 + 4 + 34 + 6;  // 128
-  Bytes d(8 + 8 + DESC, 0);
-  auto ascii = [&](std::size_t at, const char* text) {
-    for (std::size_t i = 0; text[i]; ++i) d[at + i] = static_cast<std::uint8_t>(text[i]);
-  };
-  // Element status header: first 0x0100, one element, 136 bytes follow.
-  d[0] = 0x01, d[1] = 0x00, d[2] = 0x00, d[3] = 0x01, d[7] = 8 + DESC;
-  // Page header: data transfer, PVolTag and AVolTag, 128-byte descriptors.
-  d[8] = 0x04, d[9] = 0xC0, d[10] = 0x00, d[11] = DESC, d[15] = DESC;
-  std::size_t b = 16;
-  d[b + 0] = 0x01, d[b + 1] = 0x00;  // address 0x0100
-  d[b + 2] = 0x09;                   // Access, Full
-  d[b + 6] = 0x30, d[b + 7] = 0x05;  // ID and LU valid, target 5
-  d[b + 9] = 0x81;                   // SValid, data medium
-  d[b + 10] = 0x10, d[b + 11] = 0x07;
-  for (std::size_t i = 0; i < 32; ++i) d[b + 12 + i] = d[b + 48 + i] = ' ';
-  ascii(b + 12, "B00007L8");
-  ascii(b + 48, "ALTERNATE");
-  d[b + 84] = 0x62;  // protocol identifier 6 (SAS), code set 2 (ASCII)
-  d[b + 85] = 0x01;  // T10 vendor id
-  d[b + 87] = 34;
-  ascii(b + 88, "IBM     ULT3580-TD8     1013000999");
-  for (std::size_t i = 122; i < DESC; ++i) d[b + i] = 0xAA;
-
-  std::vector<Element> out;
-  Element_Report report;
-  std::string error;
-  ASSERT_TRUE(parse_element_status(d.data(), d.size(), out, report, &error)) << error;
-  ASSERT_EQ(1u, out.size());
-  EXPECT_FALSE(report.truncated);
-  EXPECT_EQ("4 0100 full from 1007 medium 1 tag B00007L8 id IBM/ULT3580-TD8/1013000999",
-            describe(out[0]));
-
-  // Cut inside the identifier by a short allocation length: nothing
-  // decoded, the report says there was more.
-  out.clear();
-  ASSERT_TRUE(parse_element_status(d.data(), 16 + 100, out, report, &error)) << error;
-  EXPECT_TRUE(out.empty());
-  EXPECT_TRUE(report.truncated);
-}
-
 TEST(Element_Map_Decoder, Table) {
-  // Mode parameter header (4) + page 0x1D (20): transport, storage,
-  // import/export and data transfer first addresses and counts.
-  Bytes good(24, 0);
-  good[0] = 23;
-  good[4] = 0x1D;
-  good[5] = 0x12;
+  // Mode parameter header (4), `block` bytes of block descriptors, page
+  // 0x1D (20): transport, storage, import/export and data transfer first
+  // addresses and counts.
   const std::uint16_t fields[] = {0x0000, 1, 0x1000, 50000, 0x0400, 4, 0x0100, 64};
-  for (std::size_t i = 0; i < 8; ++i) put_be16(&good[6 + 2 * i], fields[i]);
-
-  // With an 8-byte block descriptor before the page.
-  Bytes with_bd(good.begin(), good.begin() + 4);
-  with_bd[3] = 8;
-  with_bd.insert(with_bd.end(), 8, 0);
-  with_bd.insert(with_bd.end(), good.begin() + 4, good.end());
-  with_bd[0] = static_cast<std::uint8_t>(with_bd.size() - 1);
-  for (const Bytes* valid : {&good, &with_bd}) {
+  auto mode_data = [&](std::uint8_t block) {
+    Bytes d(4 + block + 20, 0);
+    d[0] = static_cast<std::uint8_t>(d.size() - 1), d[3] = block;
+    d[4 + block] = 0x1D, d[5 + block] = 0x12;
+    for (std::size_t i = 0; i < 8; ++i) put_be16(&d[6 + block + 2 * i], fields[i]);
+    return d;
+  };
+  const Bytes good = mode_data(0);
+  for (const Bytes& valid : {good, mode_data(8)}) {
     Element_Map m;
-    ASSERT_TRUE(parse_element_map(valid->data(), valid->size(), m));
+    ASSERT_TRUE(parse_element_map(valid.data(), valid.size(), m));
     const std::uint16_t got[] = {
         m.transport_first,     m.transport_count,     m.storage_first,       m.storage_count,
         m.import_export_first, m.import_export_count, m.data_transfer_first, m.data_transfer_count};

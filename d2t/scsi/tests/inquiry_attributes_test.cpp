@@ -32,37 +32,6 @@ TEST(Inquiry_Decoder, Table) {
   EXPECT_FALSE(parse_inquiry(nullptr, 0, untouched));
 }
 
-TEST(Unit_Serial_Decoder, Table) {
-  struct Case {
-    const char* name;
-    std::vector<std::uint8_t> data;
-    bool ok;
-    const char* serial;
-  };
-  auto page = [](std::uint8_t code, std::uint16_t len, const std::string& s) {
-    std::vector<std::uint8_t> d(4, 0);
-    d[0] = PERIPHERAL_TAPE;
-    d[1] = code;
-    put_be16(&d[2], len);
-    d.insert(d.end(), s.begin(), s.end());
-    return d;
-  };
-  const Case cases[] = {
-      {"valid padded", page(0x80, 14, "  HU1234567   "), true, "HU1234567"},
-      {"empty serial", page(0x80, 0, ""), true, ""},
-      {"wrong page", page(0x83, 4, "ABCD"), false, nullptr},
-      {"length beyond data", page(0x80, 20, "ABCD"), false, nullptr},
-      {"trailing bytes ignored", page(0x80, 4, "ABCDEFGH"), true, "ABCD"},
-      {"header cut", {0, 0x80, 0}, false, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string serial = "unchanged";
-    EXPECT_EQ(c.ok, parse_unit_serial(c.data.data(), c.data.size(), serial));
-    EXPECT_EQ(c.ok ? c.serial : "unchanged", serial);
-  }
-}
-
 TEST(Block_Limits_Decoder, Table) {
   const std::uint8_t good[] = {0x00, 0x80, 0x00, 0x00, 0x00, 0x01};
   std::uint32_t max = 7, min = 7;

@@ -3,14 +3,14 @@
 // VPD pages 0x00, 0x83, 0xB3 and 0xB4.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "d2t/scsi/bytes.h"
 #include "d2t/scsi/drive_naming.h"
 #include "d2t/scsi/element_status.h"
+#include "d2t/scsi/inquiry.h"
+#include "d2t/scsi/tests/element_pages.h"
 #include "d2t/scsi/vpd.h"
 
 namespace d2t {
@@ -18,31 +18,16 @@ namespace scsi {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::text;
+using testing::vpd;
 
-// Element status of one untagged drive element at 0x0100 whose descriptor
-// is `desc_len` bytes: the 12 fixed bytes, then `id` (identifier header
-// and bytes as given, cut or zero-padded to the descriptor).
-Bytes drive_page(std::size_t desc_len, const Bytes& id) {
-  Bytes d(16 + desc_len, 0);
-  put_be16(&d[2], 1);
-  put_be24(&d[5], static_cast<std::uint32_t>(8 + desc_len));
-  d[8] = ELEMENT_DATA_TRANSFER;
-  put_be16(&d[10], static_cast<std::uint16_t>(desc_len));
-  put_be24(&d[13], static_cast<std::uint32_t>(desc_len));
-  d[16] = 0x01;
-  for (std::size_t i = 0; i < id.size() && 12 + i < desc_len; ++i) d[16 + 12 + i] = id[i];
-  return d;
-}
-
-// Identifier header and bytes: code set, type, length byte, then `text`.
-Bytes identifier(std::uint8_t code_set, std::uint8_t type, const std::string& text,
-                 int length = -1) {
-  Bytes id(4 + text.size(), 0);
-  id[0] = code_set;
-  id[1] = type;
-  id[3] = static_cast<std::uint8_t>(length < 0 ? text.size() : length);
-  if (!text.empty()) std::memcpy(&id[4], text.data(), text.size());
-  return id;
+// An untagged drive element at 0x0100 whose descriptor is `desc_len`
+// bytes, with the identifier `id` of that code set and type.
+Bytes drive_page(std::size_t desc_len, std::uint8_t code_set, std::uint8_t type,
+                 const std::string& id, int length = -1) {
+  testing::Descriptor d = testing::element(0x0100);
+  d.code_set = code_set, d.id_type = type, d.identifier = id, d.id_length = length;
+  return testing::Pages().page(ELEMENT_DATA_TRANSFER, false, desc_len).add(d).bytes();
 }
 
 TEST(Device_Identifier_Decoder, EachTypeAndLayout) {
@@ -50,40 +35,31 @@ TEST(Device_Identifier_Decoder, EachTypeAndLayout) {
   const std::string eui = std::string("\x50\x05\x07\x63\x00\x00\x00\x01", 8);
   struct Case {
     const char* name;
-    std::size_t desc_len;
-    Bytes id;
+    Bytes data;
     const char* vendor_product_serial;  // "V/P/S"
     std::uint8_t type;
     std::size_t id_bytes;  // bytes kept in device_id
   } const cases[] = {
-      {"type 0: the serial alone", 12 + 4 + 12,
-       identifier(2, 0, std::string(" DRV-0001\0\0\0", 12)), "//DRV-0001", 0, 12},
-      {"type 1: vendor, product, serial", 12 + 4 + 34, identifier(2, 1, t10),
-       "VENDOR/PRODUCT-LTO9/SER123", 1, 34},
-      {"type 1 without a serial", 12 + 4 + 24, identifier(2, 1, t10.substr(0, 24)),
+      {"type 0: the serial alone",
+       drive_page(12 + 4 + 12, 2, 0, std::string(" DRV-0001\0\0\0", 12)), "//DRV-0001", 0, 12},
+      {"type 1 without a serial", drive_page(12 + 4 + 24, 2, 1, t10.substr(0, 24)),
        "VENDOR/PRODUCT-LTO9/", 1, 24},
-      {"type 2: binary EUI-64", 12 + 4 + 8, identifier(1, 2, eui), "//", 2, 8},
-      {"type 3: binary NAA", 12 + 4 + 8, identifier(1, 3, eui), "//", 3, 8},
-      {"protocol id above the code set", 12 + 4 + 8, identifier(0x62, 0, "SER-9   "), "//SER-9", 0,
-       8},
-      {"vendor bytes after the identifier", 12 + 4 + 8 + 20,
-       identifier(2, 0, std::string("SER-7\0\0\0", 8)), "//SER-7", 0, 8},
-      {"length past the descriptor: cut at its end", 12 + 4 + 6, identifier(2, 0, "ABCDEFGHIJ", 10),
+      {"type 3: binary NAA", drive_page(12 + 4 + 8, 1, 3, eui), "//", 3, 8},
+      {"length past the descriptor: cut at its end", drive_page(12 + 4 + 6, 2, 0, "ABCDEFGHIJ"),
        "//ABCDEF", 0, 6},
-      {"length past a T10 descriptor", 12 + 4 + 26, identifier(2, 1, t10, 200),
+      {"length past a T10 descriptor", drive_page(12 + 4 + 26, 2, 1, t10, 200),
        "VENDOR/PRODUCT-LTO9/", 1, 26},
-      {"zero length: no identifier", 12 + 4 + 8, identifier(2, 0, "SER", 0), "//", 0, 0},
-      {"room for part of the header only", 12 + 3, identifier(2, 0, "SER"), "//", 0, 0},
-      {"all blanks and NULs", 12 + 4 + 8, identifier(2, 0, std::string("  \0 \0  \0", 8)), "//", 0,
+      {"zero length: no identifier", drive_page(12 + 4 + 8, 2, 0, "SER", 0), "//", 0, 0},
+      {"room for part of the header only", drive_page(12 + 3, 2, 0, "SER"), "//", 0, 0},
+      {"all blanks and NULs", drive_page(12 + 4 + 8, 2, 0, std::string("  \0 \0  \0", 8)), "//", 0,
        8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes data = drive_page(c.desc_len, c.id);
     std::vector<Element> out;
     Element_Report report;
     std::string error;
-    ASSERT_TRUE(parse_element_status(data.data(), data.size(), out, report, &error)) << error;
+    ASSERT_TRUE(parse_element_status(c.data.data(), c.data.size(), out, report, &error)) << error;
     ASSERT_EQ(1u, out.size());
     const Element& e = out[0];
     EXPECT_EQ(c.vendor_product_serial,
@@ -94,7 +70,7 @@ TEST(Device_Identifier_Decoder, EachTypeAndLayout) {
     }
   }
   // The binary identifier is kept byte for byte for matching.
-  Bytes data = drive_page(12 + 4 + 8, identifier(1, 2, eui));
+  Bytes data = drive_page(12 + 4 + 8, 1, 2, eui);
   std::vector<Element> out;
   Element_Report report;
   ASSERT_TRUE(parse_element_status(data.data(), data.size(), out, report, nullptr));
@@ -102,61 +78,7 @@ TEST(Device_Identifier_Decoder, EachTypeAndLayout) {
   EXPECT_EQ(CODE_SET_BINARY, out[0].device_id_code_set);
 }
 
-// The page's byte count and the descriptor length come from the data:
-// a descriptor length that disagrees with what follows never makes the
-// decoder read past the page or the received bytes.
-TEST(Device_Identifier_Decoder, PageAndDescriptorLengthsBoundTheReading) {
-  const Bytes id = identifier(2, 0, "SERIAL-NUMBER-1");
-  // The page says fewer bytes than two descriptors: the second is partial.
-  Bytes two = drive_page(32, id);
-  two.resize(two.size() + 32, 0);
-  std::memcpy(&two[16 + 32], &two[16], 32);
-  put_be16(&two[2], 2);
-  put_be24(&two[5], 8 + 32 + 20);
-  put_be24(&two[13], 32 + 20);
-  std::vector<Element> out;
-  Element_Report report;
-  EXPECT_FALSE(parse_element_status(two.data(), two.size(), out, report, nullptr));
-  EXPECT_TRUE(out.empty());
-
-  // The descriptor length is shorter than identifier header + identifier:
-  // the identifier is cut at the descriptor, the next descriptor starts
-  // where the length says.
-  Bytes shorter = drive_page(12 + 4 + 5, id);
-  Bytes second = drive_page(12 + 4 + 5, identifier(2, 0, "OTHER"));
-  put_be16(&second[16], 0x0101);
-  shorter.resize(shorter.size() + 21, 0);
-  std::memcpy(&shorter[16 + 21], &second[16], 21);
-  put_be16(&shorter[2], 2);
-  put_be24(&shorter[5], 8 + 2 * 21);
-  put_be24(&shorter[13], 2 * 21);
-  ASSERT_TRUE(parse_element_status(shorter.data(), shorter.size(), out, report, nullptr));
-  ASSERT_EQ(2u, out.size());
-  EXPECT_EQ("SERIA", out[0].device_serial);
-  EXPECT_EQ(0x0101, out[1].address);
-  EXPECT_EQ("OTHER", out[1].device_serial);
-
-  // Received data cut inside the identifier (allocation length): the
-  // descriptor is not decoded at all, the report is marked truncated.
-  Bytes full = drive_page(12 + 4 + 15, id);
-  out.clear();
-  ASSERT_TRUE(parse_element_status(full.data(), full.size() - 3, out, report, nullptr));
-  EXPECT_TRUE(out.empty());
-  EXPECT_TRUE(report.truncated);
-}
-
-Bytes vpd(std::uint8_t code, const Bytes& body, int length = -1) {
-  Bytes d(4 + body.size(), 0);
-  d[0] = 0x01;
-  d[1] = code;
-  put_be16(&d[2], static_cast<std::uint16_t>(length < 0 ? body.size() : length));
-  if (!body.empty()) std::memcpy(&d[4], body.data(), body.size());
-  return d;
-}
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-TEST(Vpd_Decoder, SupportedPagesAndDrivePlacement) {
+TEST(Vpd_Decoder, SupportedPagesSerialsAndDrivePlacement) {
   std::vector<std::uint8_t> pages = {0x42};
   Bytes list = vpd(0x00, {0x00, 0x80, 0x83, 0xB3, 0xB4});
   ASSERT_TRUE(parse_supported_pages(list.data(), list.size(), pages));
@@ -165,23 +87,36 @@ TEST(Vpd_Decoder, SupportedPagesAndDrivePlacement) {
   EXPECT_FALSE(parse_supported_pages(cut.data(), cut.size(), pages));
   EXPECT_EQ(5u, pages.size());
 
+  // The unit serial number (0x80) and the automation serial (0xB3).
+  using Parse = bool (*)(const std::uint8_t*, std::size_t, std::string&);
   struct Serial_Case {
     const char* name;
+    Parse parse;
     Bytes data;
     bool ok;
     const char* serial;
   } const serials[] = {
-      {"blank padded", vpd(0xB3, text("  LIB-0001      ")), true, "LIB-0001"},
-      {"NUL padded", vpd(0xB3, text(std::string("LIB-0002\0\0\0\0", 12))), true, "LIB-0002"},
-      {"empty", vpd(0xB3, {}), true, ""},
-      {"length past the data", vpd(0xB3, text("LIB"), 12), false, nullptr},
-      {"bytes after the page ignored", vpd(0xB3, text("LIB-0003XYZ"), 8), true, "LIB-0003"},
-      {"another page", vpd(0xB4, text("LIB")), false, nullptr},
+      {"0x80 blank padded", parse_unit_serial, vpd(0x80, text("  HU1234567   ")), true,
+       "HU1234567"},
+      {"0x80 empty", parse_unit_serial, vpd(0x80, {}), true, ""},
+      {"0x80 another page", parse_unit_serial, vpd(0x83, text("ABCD")), false, nullptr},
+      {"0x80 length past the data", parse_unit_serial, vpd(0x80, text("ABCD"), 20), false, nullptr},
+      {"0x80 bytes after the page", parse_unit_serial, vpd(0x80, text("ABCDEFGH"), 4), true,
+       "ABCD"},
+      {"0x80 header cut", parse_unit_serial, {0, 0x80, 0}, false, nullptr},
+      {"0xB3 NUL padded", parse_automation_serial, vpd(0xB3, text(std::string("LIB-2\0\0\0", 8))),
+       true, "LIB-2"},
+      {"0xB3 empty", parse_automation_serial, vpd(0xB3, {}), true, ""},
+      {"0xB3 length past the data", parse_automation_serial, vpd(0xB3, text("LIB"), 12), false,
+       nullptr},
+      {"0xB3 bytes after the page", parse_automation_serial, vpd(0xB3, text("LIB-0003XYZ"), 8),
+       true, "LIB-0003"},
+      {"0xB3 another page", parse_automation_serial, vpd(0xB4, text("LIB")), false, nullptr},
   };
   for (const Serial_Case& c : serials) {
     SCOPED_TRACE(c.name);
     std::string serial = "unchanged";
-    EXPECT_EQ(c.ok, parse_automation_serial(c.data.data(), c.data.size(), serial));
+    EXPECT_EQ(c.ok, c.parse(c.data.data(), c.data.size(), serial));
     EXPECT_EQ(c.ok ? c.serial : "unchanged", serial);
   }
 
