@@ -37,7 +37,8 @@ TEST(Route_Table, LoadsHandlersAndDestroysThemThroughTheirDestroyer) {
     std::string error;
     std::vector<Web_Route_Config> routes = {
         route("/a", "_make_Test_Echo_Handler"),
-        // A relative name is found under the base directory.
+        // A relative name is found under the base directory, an absolute
+        // one where it names.
         route("/b", "_make_Test_Echo_Handler", base_of(PLUGIN))};
     routes[1].args = {"-x", "y"};
     ASSERT_TRUE(t.load(routes, dir_of(PLUGIN), error)) << error;
@@ -101,13 +102,6 @@ TEST(Route_Table, FindsExactThenLongestPrefix) {
   EXPECT_EQ(nullptr, t.find("/d2/r/tapectl/", suffix));
   EXPECT_EQ(nullptr, t.find("/other", suffix));
   EXPECT_EQ(nullptr, t.find("", suffix));
-}
-
-TEST(Library_Path, RelativeNamesGoUnderTheBase) {
-  EXPECT_EQ("/opt/lib/libx.so", resolve_library_path("libx.so", "/opt/lib"));
-  EXPECT_EQ("/abs/libx.so", resolve_library_path("/abs/libx.so", "/opt/lib"));
-  EXPECT_EQ("libx.so", resolve_library_path("libx.so", ""));
-  EXPECT_FALSE(own_module_dir().empty());
 }
 
 }  // namespace
