@@ -17,48 +17,33 @@
 
 using json_spirit::Array;
 using json_spirit::Object;
-using tapectl_test::Reply;
-using tapectl_test::run;
+using test_support::Fixed_Provider;
 
+namespace tapectl_test {
 namespace {
 
-const char LIST[] = "/d2/r/tapectl/list";
-const char INFO[] = "/d2/r/tapectl/info";
-const char REFRESH[] = "/d2/r/tapectl/changer/refresh";
-
-using test_support::Fixed_Provider;
-const char LISTING_FAILS[] = "the device listing failed";
-
-typedef tapectl_test::Tapectl_Test List_Handler_Test;
+typedef Tapectl_Test List_Handler_Test;
 
 TEST_F(List_Handler_Test, RescansAndListsTheLibraryOrRefuses) {
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  ASSERT_NO_FATAL_FAILURE(use_library(sample_library()));
   ASSERT_TRUE(open_controller());
   JSON_RESTful_List_Handler h;
   const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
   ASSERT_EQ(200, r.status) << r.body;
   EXPECT_EQ(0, r.result);
-  ASSERT_EQ(json_spirit::array_type, r.json.type()) << r.body;
-  const Array& libs = r.json.get_array();
-  ASSERT_EQ(1u, libs.size());
-  const Object& lib = libs[0].get_obj();
+  // The rescanned library as the list generator writes it (its shapes are
+  // the generator test's); the capacity as the cartridge reports it.
+  ASSERT_EQ(1u, r.json.get_array().size()) << r.body;
+  const Object& lib = r.json.get_array()[0].get_obj();
   EXPECT_EQ("LIB-1", lib.at("serial_number").get_str());
-  // Keys in the documented order (the text, not the parsed map, keeps it).
   EXPECT_EQ(0u, r.body.find(R"([{"target_name":"1:0:0","lun":0,"vendor":)"));
-  EXPECT_NE(std::string::npos, r.body.find(R"("sg_name":"/dev/sg10","type":)"));
-  ASSERT_EQ(2u, lib.at("drives").get_array().size());
-  ASSERT_EQ(9u, lib.at("slots").get_array().size());  // 8 storage + 1 porter
-  // The keys of each kind of slot; the capacity as the cartridge reports it.
-  for (const char* slot :
-       {R"({"slot_number":1,"state":"blank","is_porter":false,"media_tag":"T0001L9",)"
-        R"("capacity":17999999270912,"used":0})",
-        R"({"slot_number":5,"state":"empty","is_porter":false})",
-        R"({"slot_number":6,"state":"clean","is_porter":false,"media_tag":"CLN001L1"})",
-        R"({"slot_number":8,"state":"empty","is_porter":false})",
-        R"({"slot_number":9,"state":"empty","is_porter":true})"})
-    EXPECT_NE(std::string::npos, r.body.find(slot)) << slot << "\n" << r.body;
-  // The rescan stored the library.
-  EXPECT_EQ("T0003L9", *json_spirit::object_get_str(slot_row("LIB-1", 3), "media_tag"));
+  EXPECT_EQ(2u, lib.at("drives").get_array().size());
+  EXPECT_EQ(9u, lib.at("slots").get_array().size());  // 8 storage + 1 porter
+  EXPECT_NE(
+      std::string::npos,
+      r.body.find(R"({"slot_number":1,"state":"blank","is_porter":false,"media_tag":"T0001L9",)"
+                  R"("capacity":17999999270912,"used":0})"))
+      << r.body;
 
   const std::string need = "Need 'serial_number' in query string.";
   const struct {
@@ -75,7 +60,6 @@ TEST_F(List_Handler_Test, RescansAndListsTheLibraryOrRefuses) {
       {METHOD_GET, "?serial=LIB-1", 400, need},
       {METHOD_GET, "?SERIAL_NUMBER=LIB-1", 400, need},
       {METHOD_POST, "?serial_number=LIB-1", 405, ""},
-      {METHOD_DELETE, "", 405, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.query);
@@ -88,46 +72,21 @@ TEST_F(List_Handler_Test, RescansAndListsTheLibraryOrRefuses) {
   EXPECT_EQ("slot:1", where_is("T0001L9"));
 }
 
-TEST_F(List_Handler_Test, OnlyTheRescannedLibraryOfSeveralIsListed) {
-  test_support::Library_Layout two;
-  two.changers = {test_support::make_changer("A-LIB", 4, 1, 1),
-                  test_support::make_changer("B-LIB", 3, 1, 1, 1)};
-  ASSERT_NO_FATAL_FAILURE(write_library(two));
-  ASSERT_TRUE(open_controller());
-  JSON_RESTful_List_Handler h;
-  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=B-LIB");
-  ASSERT_EQ(200, r.status) << r.body;
-  ASSERT_EQ(1u, r.json.get_array().size()) << r.body;
-  const Object& lib = r.json.get_array()[0].get_obj();
-  EXPECT_EQ("B-LIB", lib.at("serial_number").get_str());
-  EXPECT_EQ(3u, lib.at("slots").get_array().size());
-  EXPECT_EQ(1u, lib.at("drives").get_array().size());
-}
-
 TEST_F(List_Handler_Test, FailedRescanIs500WithoutBody) {
-  tapectl_test::Log_Capture log;
+  Log_Capture log;
   JSON_RESTful_List_Handler h;
   // The controller was never opened: no inventory.
-  Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
+  const Reply r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("", r.body);
   EXPECT_EQ(0, r.result);
   EXPECT_TRUE(log.contains("Failed to list tape devices"));
-
-  // Opened, but the devices cannot be listed.
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
-  ASSERT_TRUE(open_controller());
-  d2t::tools::set_device_provider(
-      std::make_shared<Fixed_Provider>(std::vector<std::string>(), LISTING_FAILS));
-  r = run(h, METHOD_GET, std::string(LIST) + "?serial_number=LIB-1");
-  EXPECT_EQ(500, r.status);
-  EXPECT_EQ("", r.body);
 }
 
-typedef tapectl_test::Tapectl_Test Info_Handler_Test;
+typedef Tapectl_Test Info_Handler_Test;
 
 TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
-  ASSERT_NO_FATAL_FAILURE(use_library(tapectl_test::sample_library()));
+  ASSERT_NO_FATAL_FAILURE(use_library(sample_library()));
   JSON_RESTful_Controller_Info_Handler h;
   // The controller is not needed: the handler lists devices itself.
   Reply r = run(h, METHOD_GET, std::string(INFO) + "?ignored=1");
@@ -141,14 +100,9 @@ TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
             json_spirit::write(changers[0]));
   EXPECT_EQ(2u, o.size());
 
-  // No changers, and a failed listing.
-  d2t::tools::set_device_provider(std::make_shared<Fixed_Provider>());
-  r = run(h, METHOD_GET, INFO);
-  ASSERT_EQ(200, r.status) << r.body;
-  EXPECT_TRUE(r.obj().at("changers").get_array().empty());
-
+  // A failed listing.
   d2t::tools::set_device_provider(
-      std::make_shared<Fixed_Provider>(std::vector<std::string>(), LISTING_FAILS));
+      std::make_shared<Fixed_Provider>(std::vector<std::string>(), "the listing failed"));
   r = run(h, METHOD_GET, INFO);
   EXPECT_EQ(500, r.status);
   EXPECT_EQ("Failed to list devices", r.message());
@@ -156,13 +110,13 @@ TEST_F(Info_Handler_Test, HostIdentityAndListedChangersOrFailure) {
   // A device that cannot be opened is left out and named with its error.
   d2t::tools::set_device_provider(
       std::make_shared<Fixed_Provider>(std::vector<std::string>{"/dev/sg3"}));
-  tapectl_test::Log_Capture logs;
+  Log_Capture logs;
   EXPECT_EQ(200, run(h, METHOD_GET, INFO).status);
   EXPECT_TRUE(
       logs.contains("Device left out of the listing: cannot open /dev/sg3: Permission denied"));
 }
 
-typedef tapectl_test::Tapectl_Test Refresh_Handler_Test;
+typedef Tapectl_Test Refresh_Handler_Test;
 
 TEST_F(Refresh_Handler_Test, RepliesWithTheLibraryOrTheFailure) {
   JSON_RESTful_Changer_Refresh_Handler h;
@@ -180,7 +134,6 @@ TEST_F(Refresh_Handler_Test, RepliesWithTheLibraryOrTheFailure) {
       {"", 400, "Need 'serial_number' in query string."},
       {"?sn=LIB-1", 400, "Need 'serial_number' in query string."},
       {"?serial_number=NOT-KNOWN", 500, "Failed to refresh changer"},
-      {"?serial_number=", 500, "Failed to refresh changer"},
       // A repeated serial number: the first counts.
       {"?serial_number=X&serial_number=LIB-1", 500, "Failed to refresh changer"},
       {"?serial_number=LIB-1&serial_number=X", 200, ""},
@@ -196,7 +149,6 @@ TEST_F(Refresh_Handler_Test, RepliesWithTheLibraryOrTheFailure) {
   ASSERT_EQ(200, r.status) << r.body;
   const Object o = r.obj();
   EXPECT_EQ("LIB-1", o.at("serial_number").get_str());
-  EXPECT_EQ("/dev/sg10", o.at("sg_name").get_str());
   EXPECT_EQ(2u, o.at("drives").get_array().size());
   const Array& slots = o.at("slots").get_array();
   ASSERT_EQ(9u, slots.size());
@@ -229,3 +181,4 @@ TEST(Factories, MakeAndDestroyEveryHandler) {
 }
 
 }  // namespace
+}  // namespace tapectl_test
