@@ -1,5 +1,5 @@
-// Load and unload through the emulated library: the round trip, emptying a
-// loaded drive first, failure counting, and the inventory kept in step.
+// Load and unload through the emulated library: refusals, emptying a loaded
+// drive first, failure counting, and the inventory kept in step.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -28,29 +28,29 @@ class Load_Test : public Controller_Test {
   }
 };
 
-TEST_F(Load_Test, RoundTripAndLoadIntoAnOccupiedDrive) {
-  EXPECT_TRUE(load("CHG0001-D1", "CHG0003L9", true).empty());
-  EXPECT_EQ("drive:1", where_is("CHG0003L9"));
-  expect_consistent();  // drive 1 records slot 3, whose row keeps its tag
-  EXPECT_TRUE(unload("CHG0001-D1", true).empty());
-  EXPECT_EQ("slot:3", where_is("CHG0003L9"));
-  EXPECT_TRUE(drive_row("CHG0001-D1")["slot_number"].is_null());
-  expect_consistent();
-
-  // A load into a loaded drive sends the old cartridge home first.
+// A load of a cartridge that another drive holds is refused before
+// anything moves: no failure counted, not faulty, the drive keeps its own
+// cartridge. Into the drive that holds it, the load works; a load of an
+// unknown cartridge leaves the drive's cartridge where it is. Two loads of
+// one cartridge into two drives at once: the scheduler runs them one after
+// the other, so the second is refused the same way, and the first sends its
+// drive's cartridge home before it loads.
+TEST_F(Load_Test, LoadOfACartridgeInAnotherDriveIsRefused) {
   load("CHG0001-D0", "CHG0001L9", true);
-  load("CHG0001-D0", "CHG0004L9", true);
-  EXPECT_EQ("slot:1", where_is("CHG0001L9"));
-  EXPECT_EQ("drive:0", where_is("CHG0004L9"));
-  expect_consistent();
-}
-
-// Two loads of one cartridge into two drives at once: the scheduler runs
-// them one after the other, so the second finds the cartridge in the first
-// one's drive and is refused before anything moves; its drive keeps its
-// own cartridge.
-TEST_F(Load_Test, TwoLoadsOfOneCartridgeAtOnce) {
   load("CHG0001-D1", "CHG0002L9", true);
+  Log_Capture logs;
+  EXPECT_EQ((Object{{"message", "Media is loaded in another drive"}}),
+            load("CHG0001-D1", "CHG0001L9", false));
+  EXPECT_TRUE(logs.contains("is loaded in drive CHG0001-D0"));
+  EXPECT_EQ(0, drive_failures("CHG0001-D1"));
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  EXPECT_EQ("drive:1", where_is("CHG0002L9"));
+  EXPECT_TRUE(load("CHG0001-D0", "CHG0001L9", true).empty());
+  EXPECT_EQ("Failed to find media to load",
+            str(load("CHG0001-D0", "NOPE0001L9", false), "message"));
+  EXPECT_EQ("drive:0", where_is("CHG0001L9"));
+  expect_consistent();
+
   write_library({300, 0, 0, layout_.changers});  // robot time: the loads overlap
   Object r0, r1;
   bool ok1 = false;
@@ -60,7 +60,8 @@ TEST_F(Load_Test, TwoLoadsOfOneCartridgeAtOnce) {
   ASSERT_NE(ok0, ok1);
   EXPECT_EQ("Media is loaded in another drive", str(ok0 ? r1 : r0, "message"));
   EXPECT_EQ(ok0 ? "drive:0" : "drive:1", where_is("CHG0003L9"));
-  EXPECT_EQ(ok0 ? "drive:1" : "slot:2", where_is("CHG0002L9"));
+  EXPECT_EQ(ok0 ? "drive:1" : "drive:0", where_is(ok0 ? "CHG0002L9" : "CHG0001L9"));
+  EXPECT_EQ(ok0 ? "slot:1" : "slot:2", where_is(ok0 ? "CHG0001L9" : "CHG0002L9"));
   expect_consistent();
 }
 

@@ -35,28 +35,19 @@ Library_Operation op(Library_Operation::Kind kind, const std::string& drive = ""
   return o;
 }
 
-// What a runner of a joinable operation shares.
-struct Text_Result : Shared_Result {
-  explicit Text_Result(std::string t) : text(std::move(t)) {}
-  std::string text;
-};
-
 // An operation entered on a thread of its own; once enter() returned
 // ("started": it runs, or was turned away, or joined another) it holds its
-// place until finish(). A runner shares `share` when it is not empty.
+// place until finish().
 class Client {
  public:
   Client(Library_Scheduler& s, const std::string& library, const Library_Operation& o,
-         const Queue_Caller& caller = Queue_Caller(), const std::string& share = "")
+         const Queue_Caller& caller = Queue_Caller())
       : started_future_(started_.get_future()), finish_future_(finish_.get_future()) {
-    thread_ = std::thread([this, &s, library, o, caller, share] {
+    thread_ = std::thread([this, &s, library, o, caller] {
       Library_Scheduler::Ticket t = s.enter(library, o, caller);
       held_ = t.held();
       refusal_ = t.refusal();
       joined_ = t.joined();
-      auto answer = std::dynamic_pointer_cast<const Text_Result>(t.result());
-      if (answer) answer_ = answer->text;
-      if (held_ && !share.empty()) t.share(std::make_shared<Text_Result>(share));
       started_.set_value();
       finish_future_.wait();
     });
@@ -79,7 +70,6 @@ class Client {
   bool held() const { return held_; }
   Queue_Refusal refusal() const { return refusal_; }
   bool joined() const { return joined_; }
-  const std::string& answer() const { return answer_; }
 
  private:
   std::promise<void> started_, finish_;
@@ -88,7 +78,6 @@ class Client {
   bool held_ = false;
   Queue_Refusal refusal_ = Queue_Refusal::NONE;
   bool joined_ = false;
-  std::string answer_;
   std::thread thread_;
 };
 
@@ -128,11 +117,14 @@ void expect_queue(const Library_Scheduler& s, const std::string& library,
 
 // Loads of different drives overlap, one drive's operations take turns, a
 // waiting refresh holds back every later arrival and starts as soon as
-// the operations that came before it are done.
+// the operations that came before it are done. try_enter never waits: it
+// runs only on an idle library.
 TEST(Library_Scheduler, ArrivalOrderDecidesAndNothingStarves) {
   Library_Scheduler s;
   Client load0(s, "LIB", op(Library_Operation::LOAD, "D0"));
   load0.wait_started();
+  EXPECT_FALSE(s.try_enter("LIB", op(Library_Operation::RESCAN)).held());
+  EXPECT_TRUE(s.try_enter("LIB-C", op(Library_Operation::RESCAN)).held());
   Client unload0(s, "LIB", op(Library_Operation::UNLOAD, "D0"));  // same drive: waits
   expect_queue(s, "LIB", "run load/D0 | wait unload/D0");
   Client load1(s, "LIB", op(Library_Operation::LOAD, "D1"));  // another drive: runs
@@ -158,22 +150,6 @@ TEST(Library_Scheduler, ArrivalOrderDecidesAndNothingStarves) {
   other.finish();
   expect_queue(s, "LIB", "");
   EXPECT_TRUE(eventually([&] { return s.libraries() == 0; }));  // entries exist only while used
-}
-
-// try_enter never waits: it runs only on an idle library.
-TEST(Library_Scheduler, TryEnterTakesOnlyAnIdleLibrary) {
-  Library_Scheduler s;
-  {
-    Library_Scheduler::Ticket held = s.enter("LIB", op(Library_Operation::LOAD, "D0"));
-    EXPECT_FALSE(s.try_enter("LIB", op(Library_Operation::RESCAN)).held());
-    Library_Scheduler::Ticket idle = s.try_enter("LIB-B", op(Library_Operation::RESCAN));
-    EXPECT_TRUE(idle.held());
-    EXPECT_EQ(2u, s.libraries());
-    Library_Scheduler::Ticket moved = std::move(idle);
-    EXPECT_TRUE(moved.held());
-    EXPECT_FALSE(idle.held());
-  }
-  EXPECT_EQ(0u, s.libraries());
 }
 
 // Many threads mixing every kind: exclusive operations never overlap with
@@ -364,43 +340,10 @@ TEST(Library_Scheduler, LeaseWaitEndsAtTheQueueTimeOutOrAStop) {
   manager->configure(std::string());
 }
 
-// Ten identical rescans while one waits: one runs, every caller gets its
-// answer; an operation of another kind never joins.
-TEST(Library_Scheduler, IdenticalWaitingRescansRunOnce) {
-  Library_Scheduler s;
-  Start_Count starts(s);
-  std::atomic<bool> here{true};
-  Client running(s, "LIB", op(Library_Operation::LOAD, "D0"));
-  running.wait_started();
-  Client first(s, "LIB", op(Library_Operation::RESCAN), wanted_while(here, true), "ten libraries");
-  expect_queue(s, "LIB", "run load/D0 | wait rescan/");
-  std::vector<std::unique_ptr<Client>> joined;
-  for (int i = 0; i < 9; ++i)
-    joined.emplace_back(
-        new Client(s, "LIB", op(Library_Operation::RESCAN), wanted_while(here, true)));
-  Client refresh(s, "LIB", op(Library_Operation::REFRESH), wanted_while(here, true));
-  expect_queue(s, "LIB", "run load/D0 | wait rescan/ refresh/");
-  ASSERT_TRUE(eventually([&] { return s.joined("LIB") == 9u; })) << s.joined("LIB");
-
-  running.finish();
-  first.wait_started();
-  EXPECT_TRUE(first.held());
-  first.finish();
-  for (auto& c : joined) {
-    c->wait_started();
-    EXPECT_TRUE(c->joined());
-    EXPECT_EQ(Queue_Refusal::NONE, c->refusal());
-    EXPECT_EQ("ten libraries", c->answer());
-  }
-  refresh.wait_started();
-  EXPECT_TRUE(refresh.held());
-  EXPECT_EQ(1, starts("rescan"));
-}
-
 // A waiting operation whose client went away is dropped, before it starts
 // or while it still waits (seen at the next poll), and the operations
 // behind it go on; a joined operation runs while any of its callers is
-// still there.
+// still there; an operation of another kind never joins.
 TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   Library_Scheduler s;
   s.poll_interval(std::chrono::milliseconds(10));
@@ -414,11 +357,13 @@ TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   expect_queue(s, "LIB", "run load/D0 | wait unload/D0 refresh/");
   Client joined(s, "LIB", op(Library_Operation::REFRESH), wanted_while(there, true));
   ASSERT_TRUE(eventually([&] { return s.joined("LIB") == 1u; })) << s.joined("LIB");
+  Client rescan(s, "LIB", op(Library_Operation::RESCAN), wanted_while(there, true));
+  expect_queue(s, "LIB", "run load/D0 | wait unload/D0 refresh/ rescan/");
   leader = false;
   leaves = false;  // while the load still runs
   dropped.wait_started();
   EXPECT_EQ(Queue_Refusal::ABANDONED, dropped.refusal());
-  expect_queue(s, "LIB", "run load/D0 | wait refresh/");
+  expect_queue(s, "LIB", "run load/D0 | wait refresh/ rescan/");
 
   running.finish();
   refresh.wait_started();
@@ -426,12 +371,15 @@ TEST(Library_Scheduler, OperationsWhoseClientsWentAwayNeverStart) {
   refresh.finish();
   joined.wait_started();
   EXPECT_TRUE(joined.joined());
+  rescan.wait_started();
+  EXPECT_TRUE(rescan.held());
+  rescan.finish();
   EXPECT_EQ(0, starts("unload"));
 
   Client alone(s, "LIB", op(Library_Operation::RESCAN), wanted_while(gone));
   alone.wait_started();  // nothing to wait for, yet asked before it starts
   EXPECT_EQ(Queue_Refusal::ABANDONED, alone.refusal());
-  EXPECT_EQ(0, starts("rescan"));
+  EXPECT_EQ(1, starts("rescan"));
 }
 
 // A reservation waits for the uses of its drives and holds back new uses
