@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <map>
 #include <regex>
 #include <sstream>
 
@@ -17,9 +16,7 @@ namespace d2t {
 namespace emulator {
 namespace {
 
-using testing_support::small_library;
-using testing_support::Temp_Dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 const std::string PRELOAD = test_support::built_library("d2t_preload");
 
@@ -54,7 +51,7 @@ class Preload_Test : public ::testing::Test {
     return p.output();
   }
 
-  // What `mtx status` shows: "s<slot>" / "d<drive>" -> tag ("" when untagged).
+  // What `mtx status` shows, in the form of where().
   std::map<std::string, std::string> mtx_status() {
     const std::string text = tool("mtx -f /dev/sg5 status");
     std::map<std::string, std::string> out;
@@ -66,20 +63,10 @@ class Preload_Test : public ::testing::Test {
     std::smatch m;
     while (std::getline(in, line)) {
       if (std::regex_search(line, m, drive))
-        out["d" + m[1].str()] = m[4].str();
+        out[m[4].str()] = "d" + m[1].str();
       else if (std::regex_search(line, m, slot))
-        out["s" + m[1].str()] = m[4].str();
+        out[m[4].str()] = (m[2].matched ? "p" : "s") + m[1].str();
     }
-    return out;
-  }
-
-  std::map<std::string, std::string> truth() {
-    std::vector<Cartridge_Info> all;
-    EXPECT_TRUE(lib_->cartridges(all, nullptr));
-    std::map<std::string, std::string> out;
-    for (const Cartridge_Info& c : all)
-      out[c.place == Place::DRIVE ? "d" + std::to_string(c.drive) : "s" + std::to_string(c.slot)] =
-          c.barcode;
     return out;
   }
 
@@ -89,30 +76,30 @@ class Preload_Test : public ::testing::Test {
 };
 
 TEST_F(Preload_Test, MtxStatusAndMovesAgreeWithTheTruth) {
-  EXPECT_EQ(mtx_status(), truth());
+  EXPECT_EQ(mtx_status(), where(*lib_));
   const std::string status = tool("mtx -f /dev/sg5 status");
   EXPECT_NE(status.find("2 Drives, 12 Slots ( 2 Import/Export )"), std::string::npos) << status;
 
   tool("mtx -f /dev/sg5 load 1 0");
-  EXPECT_EQ(truth()["d0"], "T00001L9");
+  EXPECT_EQ(where(*lib_)["T00001L9"], "d0");
   tool("mtx -f /dev/sg5 transfer 2 5");
   tool("mtx -f /dev/sg5 transfer 3 11");  // into the first porter slot
-  EXPECT_EQ(mtx_status(), truth());
-  EXPECT_EQ(truth()["s11"], "CLN001L1");
+  EXPECT_EQ(mtx_status(), where(*lib_));
+  EXPECT_EQ(where(*lib_)["CLN001L1"], "p11");
 
   // A move made by the emulator's own side shows in mtx.
   ASSERT_EQ(lib_->move_medium("LIB-1", STORAGE_BASE + 4, DRIVE_BASE + 1), sense::OK);
   auto seen = mtx_status();
-  EXPECT_EQ(seen["d1"], "T00002L9");
-  EXPECT_EQ(seen, truth());
+  EXPECT_EQ(seen["T00002L9"], "d1");
+  EXPECT_EQ(seen, where(*lib_));
 
   tool("mtx -f /dev/sg5 unload 1 0");
-  EXPECT_EQ(truth()["s1"], "T00001L9");
+  EXPECT_EQ(where(*lib_)["T00001L9"], "s1");
   // Refused moves fail in mtx and change nothing.
-  auto before = truth();
+  auto before = where(*lib_);
   tool("mtx -f /dev/sg5 load 6 0", true);
   tool("mtx -f /dev/sg5 transfer 1 11", true);
-  EXPECT_EQ(truth(), before);
+  EXPECT_EQ(where(*lib_), before);
 }
 
 TEST_F(Preload_Test, Sg3UtilsIdentifyTheDevicesAndTheirReadiness) {

@@ -1,14 +1,17 @@
 // Helpers shared by the emulator tests: a temporary folder, files written
-// whole, a small library, and commands run on an emulated device.
+// whole, a small library, where its cartridges are, and commands run on
+// an emulated device.
 #ifndef D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 #define D2T_EMULATOR_TESTS_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "d2t/emulator/library.h"
 #include "d2t/scsi/cdb.h"
 #include "d2t/scsi/element_status.h"
 #include "d2t/scsi/transport.h"
@@ -46,6 +49,22 @@ inline std::string small_library(int slots = 10, const std::string& timing = "",
       {"slot": 3, "barcode": "CLN001L1", "cleaning": true}
     ])" + extra +
          "}]}";
+}
+
+// Barcode -> where the emulator has it: "s3" (storage slot 3), "p11"
+// (porter slot 11), "d0" (drive 0). A cartridge listed twice fails the test.
+inline std::map<std::string, std::string> where(Library& lib) {
+  std::vector<Cartridge_Info> all;
+  std::string error;
+  EXPECT_TRUE(lib.cartridges(all, &error)) << error;
+  std::map<std::string, std::string> out;
+  for (const Cartridge_Info& c : all) {
+    std::string w = c.place == Place::DRIVE    ? "d" + std::to_string(c.drive)
+                    : c.place == Place::PORTER ? "p" + std::to_string(c.slot)
+                                               : "s" + std::to_string(c.slot);
+    EXPECT_TRUE(out.emplace(c.barcode, w).second) << "twice: " << c.barcode;
+  }
+  return out;
 }
 
 using Bytes = std::vector<std::uint8_t>;
