@@ -10,6 +10,7 @@
 #include "d2t/tools/provider.h"
 #include "json_spirit/json_helpers.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/wrapping_provider.h"
 #include "websvcs/controller/tapectl/inventory_handler.h"
 #include "websvcs/controller/tapectl/metrics_handler.h"
 #include "websvcs/controller/tapectl/operations_handler.h"
@@ -17,38 +18,11 @@
 
 using json_spirit::Array;
 using json_spirit::Object;
-using tapectl_test::Reply;
-using tapectl_test::run;
 
+namespace tapectl_test {
 namespace {
 
-// Passes every call to `inner`, counting them; with `hold_` set, the
-// next open() tells `held_` and waits for `release_`.
-class Watching_Provider : public d2t::scsi::Device_Provider {
- public:
-  explicit Watching_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
-      : inner_(std::move(inner)) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
-    ++calls_;
-    return inner_->list(out, error);
-  }
-  std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
-    ++calls_;
-    if (hold_.exchange(false)) {
-      held_.set_value();
-      release_.get_future().wait();
-    }
-    return inner_->open(name, error);
-  }
-  std::atomic<int> calls_{0};
-  std::atomic<bool> hold_{false};
-  std::promise<void> held_, release_;
-
- private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
-};
-
-class Readonly_Test : public tapectl_test::Tapectl_Test {
+class Readonly_Test : public Tapectl_Test {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(Tapectl_Test::SetUp());
@@ -58,11 +32,22 @@ class Readonly_Test : public tapectl_test::Tapectl_Test {
     json_spirit::insert(request)("serial_number", "LIB-1-D1")("media_tag", "T0002L9");
     ASSERT_TRUE(Tape_Controller::instance()->load(request, result));
     ASSERT_TRUE(Tape_Controller::instance()->impl()->update_drive_failure("/dev/st0", 2));
+    // Every device opened is counted; with hold_ set, the next open tells
+    // held_ and waits for release_.
     std::string error;
-    watch_ = std::make_shared<Watching_Provider>(d2t::tools::device_provider(&error));
-    d2t::tools::set_device_provider(watch_);
+    d2t::tools::set_device_provider(std::make_shared<test_support::Wrapping_Provider>(
+        d2t::tools::device_provider(&error), [this](std::unique_ptr<d2t::scsi::Transport> t) {
+          ++opened_;
+          if (hold_.exchange(false)) {
+            held_.set_value();
+            release_.get_future().wait();
+          }
+          return t;
+        }));
   }
-  std::shared_ptr<Watching_Provider> watch_;
+  std::atomic<int> opened_{0};
+  std::atomic<bool> hold_{false};
+  std::promise<void> held_, release_;
 };
 
 TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
@@ -70,7 +55,7 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
   const Reply one = run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=LIB-1");
   const Reply all = run(h, METHOD_GET, "/d2/r/tapectl/inventory");
   const Reply unknown = run(h, METHOD_GET, "/d2/r/tapectl/inventory?serial_number=NOPE");
-  EXPECT_EQ(0, watch_->calls_.load());
+  EXPECT_EQ(0, opened_.load());
 
   ASSERT_EQ(200, one.status) << one.body;
   EXPECT_EQ(one.body, all.body);  // one library stored
@@ -125,7 +110,7 @@ TEST_F(Readonly_Test, InventoryServesTheStoredLibraryWithoutDevices) {
         "?serial_number=LIB-1&from=x&count=1"}) {
     EXPECT_EQ(400, run(h, METHOD_GET, std::string("/d2/r/tapectl/inventory") + bad).status) << bad;
   }
-  EXPECT_EQ(0, watch_->calls_.load());
+  EXPECT_EQ(0, opened_.load());
 }
 
 TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
@@ -133,7 +118,7 @@ TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
   ASSERT_TRUE(Tape_Controller::instance()->impl()->update_drive_failure("/dev/st0", 3));
   Metrics_Handler h;
   const Reply r = run(h, METHOD_GET, "/metrics");
-  EXPECT_EQ(0, watch_->calls_.load());
+  EXPECT_EQ(0, opened_.load());
   ASSERT_EQ(200, r.status) << r.body;
   for (const char* line : {
            "d2t_drive_failures{library=\"LIB-1\",drive=\"LIB-1-D0\"} 3\n",
@@ -157,27 +142,25 @@ TEST_F(Readonly_Test, MetricsPageCountsTheInventoryWithoutDevices) {
 }
 
 TEST_F(Readonly_Test, ReadOnlyRoutesAnswerWhileAScanWaitsOnTheRobot) {
-  watch_->hold_ = true;
+  hold_ = true;
   auto scan = std::async(std::launch::async, [] {
     std::vector<d2t::Changer_var> changers;
     return Tape_Controller::instance()->rescan("LIB-1", changers);
   });
-  watch_->held_.get_future().wait();  // the scan is inside a device call and stays there
+  held_.get_future().wait();  // the scan is inside a device call and stays there
   Metrics_Handler metrics;
   Inventory_Handler inventory;
   EXPECT_EQ(200, run(metrics, METHOD_GET, "/metrics").status);
   EXPECT_EQ(200, run(inventory, METHOD_GET, "/d2/r/tapectl/inventory").status);
-  // The operations route shows the scan running.
+  // The operations route shows the scan running (its shape is the
+  // scheduler test's).
   Operations_Handler operations;
   const Reply ops = run(operations, METHOD_GET, "/d2/r/tapectl/operations");
-  ASSERT_EQ(200, ops.status);
-  ASSERT_EQ(1u, ops.json.get_array().size()) << ops.body;
-  const Object& lib = ops.json.get_array()[0].get_obj();
-  EXPECT_EQ("LIB-1", lib.at("serial_number").get_str());
-  EXPECT_EQ("rescan", lib.at("running").get_array().at(0).get_obj().at("kind").get_str());
-  watch_->release_.set_value();
+  EXPECT_NE(std::string::npos, ops.body.find(R"("kind":"rescan")")) << ops.body;
+  release_.set_value();
   EXPECT_TRUE(scan.get());
   EXPECT_EQ("[]", run(operations, METHOD_GET, "/d2/r/tapectl/operations").body);
 }
 
 }  // namespace
+}  // namespace tapectl_test
