@@ -68,9 +68,6 @@ class Systemd_Handler : public ACE_Event_Handler {
   // Sends "WATCHDOG=1" through the sd_notify function passed as `act`.
   int handle_timeout(const ACE_Time_Value& now, const void* act) override;
 
-  // Id of the repeating timer, or -1.
-  long notify_timer_id() const { return notify_timer_id_; }
-
  private:
   int open_i(ACE_Reactor* reactor);
 
