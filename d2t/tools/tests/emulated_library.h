@@ -92,12 +92,23 @@ const std::string SEEDED_SLOTS =
 
 const std::string SEEDED_DRIVES = "d0|EMU-DRV-0001|@0 d1|EMU-DRV-0002|@0 ";
 
+// LIBRARY_JSON with its "dvcid" replaced and `drive0_keys` added to drive 0.
+inline std::string library_text(const std::string& dvcid, const std::string& drive0_keys = "") {
+  std::string text = LIBRARY_JSON;
+  text.replace(text.find("\"t10\""), 5, "\"" + dvcid + "\"");
+  if (!drive0_keys.empty())
+    text.insert(text.find("\"dev_name\": \"/dev/st1\""), drive0_keys + ", ");
+  return text;
+}
+
 class Emulated_Library : public ::testing::Test {
  protected:
   void SetUp() override { start(LIBRARY_JSON); }
 
-  // A fresh library: cartridges where `json` seeds them.
+  // A fresh library (the earlier one closed): cartridges where `json`
+  // seeds them.
   void start(const std::string& json) {
+    library_.reset();
     std::remove((file_ + ".state").c_str());
     ASSERT_TRUE(test_support::install_library(file_, json));
     std::string error;
@@ -137,17 +148,6 @@ class Emulated_Library : public ::testing::Test {
     return all.size();
   }
 
-  void fault(d2t::emulator::Fault_Op op, bool hardware, std::uint32_t times = 1,
-             const std::string& drive = "") {
-    d2t::emulator::Fault_Config f;
-    f.op = op;
-    f.hardware = hardware;
-    f.times = times;
-    f.drive = drive;
-    std::string error;
-    ASSERT_TRUE(library_->set_faults(CHANGER_SERIAL, {f}, &error)) << error;
-  }
-
   // "slot:tag:state[:p]" for every slot, then "dN:serial:tag@home" for
   // every drive, as changer_status reports them; "failed" when it fails.
   std::string status_text() {
@@ -168,7 +168,6 @@ class Emulated_Library : public ::testing::Test {
   }
 
   const std::string CHANGER = "/dev/sg10";
-  const std::string CHANGER_SERIAL = "EMU-LIB-0001";
   const std::string DRIVE0_SG = "/dev/sg12";
   const std::string DRIVE0_NST = "/dev/nst1";
   const std::string DRIVE1_SG = "/dev/sg11";

@@ -8,15 +8,6 @@ namespace d2t {
 namespace tools {
 namespace {
 
-// LIBRARY_JSON with its "dvcid" replaced and `drive0_keys` added to drive 0.
-std::string library(const std::string& dvcid, const std::string& drive0_keys = "") {
-  std::string text = testing::LIBRARY_JSON;
-  text.replace(text.find("\"t10\""), 5, "\"" + dvcid + "\"");
-  if (!drive0_keys.empty())
-    text.insert(text.find("\"dev_name\": \"/dev/st1\""), drive0_keys + ", ");
-  return text;
-}
-
 // "number@address:serial" per element, or "failed".
 std::string elements_text(const std::string& changer) {
   std::vector<Element_Identity> ids;
@@ -27,29 +18,24 @@ std::string elements_text(const std::string& changer) {
   return s;
 }
 
-class Identity : public testing::Emulated_Library {
- protected:
-  void use(const std::string& json) {
-    TearDown();
-    start(json);
-  }
-};
+using Identity = testing::Emulated_Library;
+using testing::library_text;
 
 TEST_F(Identity, ChangerIdentifiersOfEachKind) {
   // T10: vendor (8) + product (16) + serial; the serial is what counts.
   EXPECT_EQ("0|256|EMU-DRV-0001|36 1|257|EMU-DRV-0002|36 ", elements_text(CHANGER));
-  use(library("serial", R"("element_identifier": "  XYZ-1")"));
+  start(library_text("serial", R"("element_identifier": "  XYZ-1")"));
   EXPECT_EQ("0|256|XYZ-1|12 1|257|EMU-DRV-0002|12 ", elements_text(CHANGER));
-  use(library("none"));
+  start(library_text("none"));
   EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
   // A changer that refuses DVCID is asked again without it.
-  use(library("reject"));
+  start(library_text("reject"));
   EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
   EXPECT_EQ("failed", elements_text("/dev/sg99"));
 }
 
 TEST_F(Identity, DriveSideSerialDesignatorsAndPlacement) {
-  use(library("none", R"("automation_vpd": true)"));
+  start(library_text("none", R"("automation_vpd": true)"));
   Drive_Identity id;
   ASSERT_TRUE(drive_identity("/dev/nst1", id));  // drive 0 by its tape name
   ASSERT_EQ(1u, id.designators.size());

@@ -50,12 +50,7 @@ TEST_F(Moves, UnmountNeverEjectsAnotherDrivesTape) {
 // The changer's identifier carries the drive's serial behind a prefix:
 // the unload still ejects through the drive's own device.
 TEST_F(Moves, PrefixedIdentifierStillEjectsThroughItsDrive) {
-  std::string text = testing::LIBRARY_JSON;
-  text.replace(text.find("\"t10\""), 5, "\"serial\"");
-  text.insert(text.find("\"dev_name\": \"/dev/st1\""),
-              R"("element_identifier": "VND-EMU-DRV-0001", )");
-  TearDown();
-  start(text);
+  start(testing::library_text("serial", R"("element_identifier": "VND-EMU-DRV-0001")"));
   auto ejects = std::make_shared<std::atomic<int>>(0);
   wrap(test_support::watch_commands([ejects](const d2t::scsi::Command& cmd) {
     if (cmd.cdb_len > 0 && cmd.cdb[0] == 0x1B) ++*ejects;
@@ -64,10 +59,6 @@ TEST_F(Moves, PrefixedIdentifierStillEjectsThroughItsDrive) {
   ASSERT_TRUE(unmount(CHANGER, DRIVE0_NST, 0, 1, "A00001L9", 3, count_));
   EXPECT_EQ(1, ejects->load());
   EXPECT_EQ("slot 1", where("A00001L9"));
-  // Drive 1's device is not the element's drive: never ejected through.
-  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
-  ASSERT_TRUE(unmount(CHANGER, DRIVE1_SG, 0, 1, "A00001L9", 3, count_));
-  EXPECT_EQ(1, ejects->load());
   // unload_all finds the drive through the same rule.
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   ASSERT_TRUE(unload_all(CHANGER, 3));
@@ -80,7 +71,6 @@ TEST_F(Moves, UnloadAllLeavesAnotherHostsDriveAlone) {
   std::string text = testing::LIBRARY_JSON;
   text.replace(text.find(R"("sg_name": "/dev/sg11", "dev_name": "/dev/st0")"), 46,
                R"("attached": false)");
-  TearDown();
   start(text);
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   ASSERT_TRUE(mount(CHANGER, 1, 2, "A00002L9", 3, count_));
@@ -115,6 +105,19 @@ TEST_F(Moves, UnloadAllSendsHomeOrToFirstEmptySlot) {
   // Nothing loaded: nothing to do.
   EXPECT_TRUE(unload_all(CHANGER, 3));
   EXPECT_FALSE(unload_all("/dev/sg99", 3));
+}
+
+TEST_F(Moves, UnloadAllReportsADriveThatStaysLoaded) {
+  std::string text = testing::LIBRARY_JSON;
+  text.insert(text.find("\"drives\""),
+              R"("faults": [{"op": "unmount", "times": 100, "drive": "EMU-DRV-0001"}], )");
+  start(text);
+  ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
+  ASSERT_TRUE(mount(CHANGER, 1, 2, "A00002L9", 3, count_));
+  EXPECT_FALSE(unload_all(CHANGER, 3));
+  EXPECT_EQ("drive 0", where("A00001L9"));
+  EXPECT_EQ("slot 2", where("A00002L9"));  // the other drive still emptied
+  EXPECT_EQ(12u, cartridge_count());
 }
 
 }  // namespace

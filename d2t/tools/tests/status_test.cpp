@@ -60,13 +60,6 @@ TEST_F(Status, ElementsOfEveryKindThenALoadedDrive) {
   EXPECT_EQ(1u, unknown.medias().size());  // record left as it was
 }
 
-TEST(Clean_Media, TagPrefix) {
-  EXPECT_TRUE(d2t::re::is_clean_media("CLN001L1"));
-  EXPECT_FALSE(d2t::re::is_clean_media("A00001L9"));
-  EXPECT_FALSE(d2t::re::is_clean_media("CL"));
-  EXPECT_FALSE(d2t::re::is_clean_media(""));
-}
-
 }  // namespace
 }  // namespace tools
 }  // namespace d2t
