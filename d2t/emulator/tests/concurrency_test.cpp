@@ -19,20 +19,11 @@ namespace d2t {
 namespace emulator {
 namespace {
 
-using testing_support::Temp_Dir;
-using testing_support::write_file;
+using namespace testing_support;
 
 const std::string LIB = "LIB-1";
 const int SLOTS = 16;
 const int CARTRIDGES = 8;
-
-std::string crowded_library() {
-  return R"({"changers": [{"serial_number": "LIB-1", "sg_name": "/dev/sg5",
-      "storage_slots": 16, "porter_slots": 1,
-      "drives": [{"serial_number": "D0", "sg_name": "/dev/sg6"},
-                 {"serial_number": "D1", "sg_name": "/dev/sg7"}],
-      "fill": {"cartridges": 8, "capacity": 1}}]})";
-}
 
 // A random element address of the crowded library.
 std::uint16_t any_element(std::mt19937& rng) {
@@ -56,15 +47,6 @@ int random_moves(Library& lib, unsigned seed, int moves, int* done = nullptr) {
   return broken;
 }
 
-std::uint64_t generation_of(const std::string& state_file) {
-  std::ifstream in(state_file);
-  std::string magic, epoch;
-  unsigned version = 0;
-  std::uint64_t generation = 0;
-  in >> magic >> version >> epoch >> generation;
-  return generation;
-}
-
 void expect_each_cartridge_once(Library& lib) {
   std::vector<Cartridge_Info> all;
   std::string error;
@@ -74,21 +56,43 @@ void expect_each_cartridge_once(Library& lib) {
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(CARTRIDGES));
 }
 
-TEST(Concurrency, ProcessesMovingAtOnceNeverLoseOrDuplicateACartridge) {
-  Temp_Dir dir;
-  std::string file = dir.file("library.json");
-  write_file(file, crowded_library());
-  ASSERT_TRUE(Library::open(file, nullptr));
-  const std::uint64_t start = generation_of(file + ".state");
+// 16 slots, a porter and two drives holding 8 cartridges, opened once:
+// its state file is written.
+class Concurrency : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(file_, R"({"changers": [{"serial_number": "LIB-1", "sg_name": "/dev/sg5",
+        "storage_slots": 16, "porter_slots": 1,
+        "drives": [{"serial_number": "D0", "sg_name": "/dev/sg6"},
+                   {"serial_number": "D1", "sg_name": "/dev/sg7"}],
+        "fill": {"cartridges": 8, "capacity": 1}}]})");
+    ASSERT_TRUE(Library::open(file_, nullptr));
+    start_ = generation();
+  }
+  // The generation the state file holds now.
+  std::uint64_t generation() {
+    std::ifstream in(file_ + ".state");
+    std::string magic, epoch;
+    unsigned version = 0;
+    std::uint64_t generation = 0;
+    in >> magic >> version >> epoch >> generation;
+    return generation;
+  }
+  Temp_Dir dir_;
+  std::string file_ = dir_.file("library.json");
+  std::uint64_t start_ = 0;
+};
+
+TEST_F(Concurrency, ProcessesMovingAtOnceNeverLoseOrDuplicateACartridge) {
   std::vector<pid_t> children;
   for (unsigned p = 0; p < 3; ++p) {
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      std::shared_ptr<Library> lib = Library::open(file, nullptr);
+      std::shared_ptr<Library> lib = Library::open(file_, nullptr);
       int done = 0;
       int broken = lib ? random_moves(*lib, 17 + p, 150, &done) : 1;
-      std::ofstream(dir.file("moves." + std::to_string(p))) << done;
+      std::ofstream(dir_.file("moves." + std::to_string(p))) << done;
       ::_exit(broken == 0 ? 0 : 1);
     }
     children.push_back(pid);
@@ -99,7 +103,7 @@ TEST(Concurrency, ProcessesMovingAtOnceNeverLoseOrDuplicateACartridge) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
-  std::shared_ptr<Library> lib = Library::open(file, nullptr);
+  std::shared_ptr<Library> lib = Library::open(file_, nullptr);
   ASSERT_TRUE(lib);
   expect_each_cartridge_once(*lib);
   // Every successful move wrote exactly one new generation: no process
@@ -107,20 +111,17 @@ TEST(Concurrency, ProcessesMovingAtOnceNeverLoseOrDuplicateACartridge) {
   int total = 0;
   for (unsigned p = 0; p < 3; ++p) {
     int done = -1;
-    std::ifstream(dir.file("moves." + std::to_string(p))) >> done;
+    std::ifstream(dir_.file("moves." + std::to_string(p))) >> done;
     ASSERT_GE(done, 0);
     total += done;
   }
   EXPECT_GT(total, 0);
-  EXPECT_EQ(generation_of(file + ".state") - start, static_cast<std::uint64_t>(total));
+  EXPECT_EQ(generation() - start_, static_cast<std::uint64_t>(total));
 }
 
-TEST(Concurrency, ThreadsSharingAndNotSharingALibraryKeepItConsistent) {
-  Temp_Dir dir;
-  std::string file = dir.file("library.json");
-  write_file(file, crowded_library());
-  std::shared_ptr<Library> a = Library::open(file, nullptr);
-  std::shared_ptr<Library> b = Library::open(file, nullptr);
+TEST_F(Concurrency, ThreadsSharingAndNotSharingALibraryKeepItConsistent) {
+  std::shared_ptr<Library> a = Library::open(file_, nullptr);
+  std::shared_ptr<Library> b = Library::open(file_, nullptr);
   ASSERT_TRUE(a && b);
   std::vector<std::thread> threads;
   std::atomic<int> broken{0};
@@ -132,27 +133,22 @@ TEST(Concurrency, ThreadsSharingAndNotSharingALibraryKeepItConsistent) {
   expect_each_cartridge_once(*b);
 }
 
-TEST(Crash, KilledWriterLeavesAUsableStateWithEveryCartridgeOnce) {
-  Temp_Dir dir;
-  std::string file = dir.file("library.json");
-  write_file(file, crowded_library());
-  ASSERT_TRUE(Library::open(file, nullptr));
-  std::uint64_t start = generation_of(file + ".state");
+TEST_F(Concurrency, KilledWriterLeavesAUsableStateWithEveryCartridgeOnce) {
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    std::shared_ptr<Library> lib = Library::open(file, nullptr);
+    std::shared_ptr<Library> lib = Library::open(file_, nullptr);
     for (unsigned seed = 1;; ++seed) random_moves(*lib, seed, 10);
   }
   // Let it get well into its moves, then kill it wherever it is.
-  while (generation_of(file + ".state") < start + 20) ::usleep(1000);
+  while (generation() < start_ + 20) ::usleep(1000);
   ::kill(pid, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
 
   // A half-written temporary file from another crash is ignored too.
-  write_file(file + ".state.tmp.999999", "d2t-emulator-state 1 x");
-  std::shared_ptr<Library> lib = Library::open(file, nullptr);
+  write_file(file_ + ".state.tmp.999999", "d2t-emulator-state 1 x");
+  std::shared_ptr<Library> lib = Library::open(file_, nullptr);
   ASSERT_TRUE(lib);
   expect_each_cartridge_once(*lib);
   EXPECT_EQ(random_moves(*lib, 99, 20), 0);
