@@ -193,11 +193,9 @@ TEST(Capture_Program, HelpUsageAndUnknownDevice) {
   EXPECT_EQ(0600u, st.st_mode & 07777);
   std::ifstream kept(victim);
   EXPECT_EQ("keep", std::string(std::istreambuf_iterator<char>(kept), {}));
-  Capture c;
-  std::string error;
-  EXPECT_TRUE(load_capture(out, c, &error)) << error;
-  EXPECT_EQ("LIB-1", recorded_serial(c.changer));
+  // (What the program wrote is replayed by the round-trip system test.)
   // A folder that cannot take the file: an error naming it, nothing left.
+  std::string error;
   EXPECT_FALSE(write_private_file(dir.file("none/capture.json"), "x", error));
   EXPECT_NE(std::string::npos, error.find("none/capture.json")) << error;
 }
