@@ -13,6 +13,7 @@
 
 #include "d2t/emulator/element_map.h"
 #include "d2t/emulator/library.h"
+#include "d2t/emulator/state.h"
 #include "test_support.h"
 
 namespace d2t {
@@ -20,6 +21,7 @@ namespace emulator {
 namespace {
 
 using namespace testing_support;
+using test_support::read_file;
 
 const std::string LIB = "LIB-1";
 const int SLOTS = 16;
@@ -71,11 +73,9 @@ class Concurrency : public ::testing::Test {
   }
   // The generation the state file holds now.
   std::uint64_t generation() {
-    std::ifstream in(file_ + ".state");
-    std::string magic, epoch;
-    unsigned version = 0;
+    std::string epoch;
     std::uint64_t generation = 0;
-    in >> magic >> version >> epoch >> generation;
+    parse_state_header(read_file(file_ + ".state"), epoch, generation);
     return generation;
   }
   Temp_Dir dir_;
