@@ -19,16 +19,6 @@ using namespace database::sql;
 
 class Concurrency : public Engine_Test {};
 
-// A fixed statement without parameters.
-class Plain_Select : public SQL {
- public:
-  explicit Plain_Select(const char* text) : text_(text) {}
-  std::string text(Dialect) const override { return text_; }
-
- private:
-  std::string text_;
-};
-
 TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   const int THREADS = 8;
   const int ROUNDS = 60;
@@ -155,7 +145,7 @@ TEST_P(Concurrency, AdvisoryLocksExcludeAcrossSessionsAndGoWithThem) {
   {
     Connection_var killer = connect();
     // Only the session holding this test's lock: other tests share the server.
-    Plain_Select kill(
+    Raw_SQL kill(
         "SELECT count(pg_terminate_backend(l.pid)) AS n FROM pg_locks l, (SELECT "
         "hashtextextended(current_schema() || '/robot:L1', 0) AS k) h WHERE l.locktype='advisory' "
         "AND l.objsubid=1 AND l.classid::bigint=((h.k >> 32) & 4294967295) AND "

@@ -66,16 +66,12 @@ class Pg_Schema {
   // Runs a script through a database name that has no schema declared.
   static bool run(const std::string& url, const std::string& script, std::string& error) {
     database::sql::Legacy_Manager* manager = database::sql::Legacy_Manager::instance();
-    bool ok = false;
-    if (!manager->configure(url)) {
-      error = "cannot use " + url;
-    } else {
-      database::sql::Connection_var c = manager->get_connection_r("inventory_admin");
-      if (!c.get())
-        error = manager->last_error("inventory_admin");
-      else if (!(ok = c->execute_script(script)))
-        error = c->last_error();
-    }
+    database::sql::Connection_var c;
+    if (manager->configure(url)) c = manager->get_connection_r("inventory_admin");
+    const bool ok = c && c->execute_script(script);
+    if (!ok)
+      error =
+          c ? c->last_error() : "cannot use " + url + ": " + manager->last_error("inventory_admin");
     manager->configure(std::string());
     return ok;
   }
