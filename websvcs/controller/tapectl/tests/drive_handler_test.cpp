@@ -36,10 +36,6 @@ TEST_F(Drive_Handler_Test, LoadThenUnloadMovesTheCartridgeAndSendsNothing) {
   EXPECT_EQ(200, r.status) << r.body;
   EXPECT_EQ("", r.body);
   EXPECT_EQ("slot:2", where_is("T0002L9"));
-
-  // Unloading an empty drive is not an error.
-  r = unload(R"({"serial_number": "LIB-1-D0"})");
-  EXPECT_EQ(200, r.status) << r.body;
 }
 
 TEST_F(Drive_Handler_Test, PathMethodAndBodyChecksComeBeforeTheController) {
