@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <iterator>
+#include <set>
 #include <sstream>
 
 #include "d2t/scsi/cdb.h"
@@ -94,27 +95,22 @@ TEST_F(Sysfs_Tree, AgreesWithLsscsi) {
   while (fgets(buf, sizeof buf, p)) text += buf;
   if (pclose(p) != 0 || text.empty()) GTEST_SKIP() << "lsscsi not usable";
 
-  // "[H:C:T:L]  type  vendor model rev  st-or-dash  sg"
-  std::map<std::string, std::pair<std::string, std::string>> theirs;
+  // "[H:C:T:L]  type  vendor model rev  st-or-dash  sg", read as
+  // "H:C:T:L st-or-dash sg".
+  std::set<std::string> theirs, ours;
   std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     std::istringstream f(line);
-    std::vector<std::string> w;
-    for (std::string s; f >> s;) w.push_back(s);
+    const std::vector<std::string> w{std::istream_iterator<std::string>(f), {}};
     ASSERT_GE(w.size(), 3u) << line;
-    std::string hctl = w[0].substr(1, w[0].size() - 2);
-    theirs[hctl] = {w[w.size() - 2], w[w.size() - 1]};
+    theirs.insert(w[0].substr(1, w[0].size() - 2) + " " + w[w.size() - 2] + " " + w.back());
   }
-  std::vector<Device_Entry> ours;
-  ASSERT_TRUE(list_sysfs_devices(root_.string(), "/dev", ours, nullptr));
-  ASSERT_EQ(theirs.size(), ours.size());
-  for (const Device_Entry& e : ours) {
-    std::string hctl = e.target_name + ":" + std::to_string(e.lun);
-    ASSERT_TRUE(theirs.count(hctl)) << hctl;
-    EXPECT_EQ(theirs[hctl].second, e.sg_name);
-    EXPECT_EQ(theirs[hctl].first, e.dev_name.empty() ? "-" : e.dev_name);
-  }
+  std::vector<Device_Entry> entries;
+  ASSERT_TRUE(list_sysfs_devices(root_.string(), "/dev", entries, nullptr));
+  for (const Device_Entry& e : entries)
+    ours.insert(e.target_name + ":" + std::to_string(e.lun) + " " +
+                (e.dev_name.empty() ? "-" : e.dev_name) + " " + e.sg_name);
+  EXPECT_EQ(theirs, ours);
 }
 
 // Tape names open the generic device of the same unit: with only the sg

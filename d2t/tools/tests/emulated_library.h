@@ -56,32 +56,12 @@ std::string fields(const T&... v) {
 
 using test_support::Wrapping_Provider;
 
-// 24 storage slots and 2 porters; drive 0 is "/dev/sg12" ("/dev/st1"),
-// drive 1 is "/dev/sg11" ("/dev/st0"). Slots 1-10 hold data cartridges,
-// 12 a cleaning cartridge, 14 a cartridge without a readable label.
-const char* const LIBRARY_JSON = R"({
-  "changers": [{
-    "serial_number": "EMU-LIB-0001", "vendor": "EMULATED",
-    "model": "TAPE LIBRARY", "target_name": "3:0:0", "lun": 0,
-    "sg_name": "/dev/sg10", "storage_slots": 24, "porter_slots": 2, "dvcid": "t10",
-    "drives": [
-      {"serial_number": "EMU-DRV-0001", "vendor": "EMULATED", "model": "LTO-9",
-       "target_name": "3:0:2", "lun": 0, "sg_name": "/dev/sg12", "dev_name": "/dev/st1"},
-      {"serial_number": "EMU-DRV-0002", "vendor": "EMULATED", "model": "LTO-9",
-       "target_name": "3:0:1", "lun": 1, "sg_name": "/dev/sg11", "dev_name": "/dev/st0"}
-    ],
-    "cartridges": [
-      {"slot": 1, "barcode": "A00001L9", "capacity": 18000000000000},
-      {"slot": 2, "barcode": "A00002L9", "capacity": 18000000000000},
-      {"slot": 3, "barcode": "A00003L9", "capacity": 18000000000000},
-      {"slot": 4, "barcode": "A00004L9"}, {"slot": 5, "barcode": "A00005L9"},
-      {"slot": 6, "barcode": "A00006L8"}, {"slot": 7, "barcode": "A00007L8"},
-      {"slot": 8, "barcode": "A00008L8"}, {"slot": 9, "barcode": "A00009L7"},
-      {"slot": 10, "barcode": "A00010L7"}, {"slot": 14, "barcode": ""},
-      {"slot": 12, "barcode": "CLN001L1", "cleaning": true}
-    ]
-  }]
-})";
+// The sample library: 24 storage slots and 2 porters; drive 0 is
+// "/dev/sg12" ("/dev/st1"), drive 1 is "/dev/sg11" ("/dev/st0"). Slots
+// 1-10 hold data cartridges, 12 a cleaning cartridge, 14 a cartridge
+// without a readable label (nor a capacity in its memory).
+inline const std::string LIBRARY_JSON =
+    test_support::read_file(D2T_SOURCE_DIR "/d2t/emulator/samples/library.json");
 
 // status_text() of the library as seeded: slots, then drives.
 const std::string SEEDED_SLOTS =

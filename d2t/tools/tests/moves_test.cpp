@@ -109,8 +109,8 @@ TEST_F(Moves, UnloadAllSendsHomeOrToFirstEmptySlot) {
 
 TEST_F(Moves, UnloadAllReportsADriveThatStaysLoaded) {
   std::string text = testing::LIBRARY_JSON;
-  text.insert(text.find("\"drives\""),
-              R"("faults": [{"op": "unmount", "times": 100, "drive": "EMU-DRV-0001"}], )");
+  text.replace(text.find(R"("faults": [])"), 13,
+               R"("faults": [{"op": "unmount", "times": 100, "drive": "EMU-DRV-0001"}])");
   start(text);
   ASSERT_TRUE(mount(CHANGER, 0, 1, "A00001L9", 3, count_));
   ASSERT_TRUE(mount(CHANGER, 1, 2, "A00002L9", 3, count_));

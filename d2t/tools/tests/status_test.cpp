@@ -11,6 +11,8 @@ using testing::SEEDED_SLOTS;
 using Status = testing::Emulated_Library;
 
 TEST_F(Status, ListingHasOneRecordPerDeviceWithIdentity) {
+  std::string text = testing::LIBRARY_JSON;  // drive 1 on LUN 1
+  start(text.replace(text.find(R"("lun": 0, "sg_name": "/dev/sg11")"), 9, R"("lun": 1,)"));
   std::vector<Changer_var> changers;
   std::vector<Drive_var> drives;
   ASSERT_TRUE(lsscsi(changers, drives));
