@@ -285,7 +285,7 @@ TEST_P(Inventory_Database_Test, MalformedOrVanishedRecordsChangeNothing) {
   EXPECT_EQ(1, scalar("SELECT count(*) FROM slot WHERE media_tag='T1'"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Inventory_Database_Test, ::testing::Values(SQLITE, PGSQL),
+INSTANTIATE_TEST_SUITE_P(Engines, Inventory_Database_Test, ::testing::Values(SQLITE, POSTGRESQL),
                          engine_name);
 
 }  // namespace
