@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -17,15 +16,8 @@ namespace {
 class Host_Manager_Test : public ::testing::Test {
  protected:
   void SetUp() override { ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS); }
-  std::string write(const std::string& name, const std::string& text) {
-    return tmp_.write(name, text);
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path.c_str());
-    std::string s;
-    std::getline(in, s);
-    return s;
-  }
+  // The stored id, as its file holds it.
+  std::string stored() const { return test_support::read_file(state_ + "/host_uuid"); }
   test_support::Temp_Dir tmp_{"host_manager_test"};
   const std::string dir_ = tmp_.path();
   const std::string state_ = dir_ + "/state/sub";
@@ -35,7 +27,7 @@ class Host_Manager_Test : public ::testing::Test {
 // the program's key, as a version 4 UUID: the expected text was computed
 // with another implementation, and shows nothing of the machine id.
 TEST_F(Host_Manager_Test, DerivesTheIdFromAValidMachineIdWithoutShowingIt) {
-  std::string mid = write("machine-id", "0123456789ABCDEF0123456789abcdef\n");
+  std::string mid = tmp_.write("machine-id", "0123456789ABCDEF0123456789abcdef\n");
   const std::string id = Host_Manager(mid, state_).uuid();
   EXPECT_EQ("dc1fcd8f-676e-47b2-9c18-c1c4f158c239", id);
   struct stat st;
@@ -57,12 +49,12 @@ TEST_F(Host_Manager_Test, InvalidMachineIdFallsBackToAStoredUuid) {
        {"00000000000000000000000000000000", "uninitialized", "0123456789abcdef",
         "0123456789abcdef0123456789abcdeg", "0123456789abcdef0123456789abcdef0", ""}) {
     std::system(("rm -rf " + dir_ + "/state").c_str());
-    std::string mid = write("machine-id", content);
+    std::string mid = tmp_.write("machine-id", content);
     Host_Manager m(mid, state_);
     std::string id = m.uuid();
     ASSERT_TRUE(is_uuid_text(id)) << content << " -> " << id;
     EXPECT_EQ('4', id[14]) << id;  // a random (version 4) UUID
-    EXPECT_EQ(id, read(state_ + "/host_uuid"));
+    EXPECT_EQ(id + "\n", stored());
     struct stat st;
     ASSERT_EQ(0, stat((state_ + "/host_uuid").c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
@@ -75,12 +67,12 @@ TEST_F(Host_Manager_Test, StoredUuidIsStableAndACorruptOneIsReplaced) {
   std::string missing = dir_ + "/no-machine-id";
   std::string first = Host_Manager(missing, state_).uuid();
   EXPECT_EQ(first, Host_Manager(missing, state_).uuid());
-  write("state/sub/host_uuid", "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE\n");
+  tmp_.write("state/sub/host_uuid", "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE\n");
   EXPECT_EQ("aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee", Host_Manager(missing, state_).uuid());
-  write("state/sub/host_uuid", "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeeg\n");
+  tmp_.write("state/sub/host_uuid", "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeeg\n");
   std::string id = Host_Manager(missing, state_).uuid();
   EXPECT_TRUE(is_uuid_text(id));
-  EXPECT_EQ(id, read(state_ + "/host_uuid"));
+  EXPECT_EQ(id + "\n", stored());
   EXPECT_EQ(id, Host_Manager(missing, state_).uuid());
 }
 
@@ -92,11 +84,11 @@ TEST_F(Host_Manager_Test, ConcurrentFirstCallsAgree) {
     threads.emplace_back([&, i] { ids[i] = Host_Manager(missing, state_).uuid(); });
   for (auto& t : threads) t.join();
   EXPECT_EQ(1u, std::set<std::string>(ids.begin(), ids.end()).size());
-  EXPECT_EQ(ids[0], read(state_ + "/host_uuid"));
+  EXPECT_EQ(ids[0] + "\n", stored());
 }
 
 TEST_F(Host_Manager_Test, UnusableStateDirDegradesToAProcessLifetimeId) {
-  std::string file = write("plain-file", "x");
+  std::string file = tmp_.write("plain-file", "x");
   Host_Manager m(dir_ + "/no-machine-id", file + "/state");  // under a file: ENOTDIR
   std::string id = m.uuid();
   EXPECT_TRUE(is_uuid_text(id));

@@ -99,7 +99,7 @@ TEST_F(Systemd_Handler_Test, WatchdogSettingsDecideWhetherToNotify) {
   EXPECT_EQ(1, log_.count("systemd watchdog is not enabled, WATCHDOG_PID=1.\n"));
 }
 
-TEST_F(Systemd_Handler_Test, SendsReadyOnceThenWatchdogFromTheTimerUntilClosed) {
+TEST_F(Systemd_Handler_Test, SendsReadyAndWatchdogUntilClosed) {
   Temp_Dir dir;
   Notify_Socket socket(dir.path() + "/notify");
   ASSERT_TRUE(socket.bound());
@@ -112,13 +112,8 @@ TEST_F(Systemd_Handler_Test, SendsReadyOnceThenWatchdogFromTheTimerUntilClosed) 
   EXPECT_EQ("WATCHDOG=1\n", socket.next());
   EXPECT_TRUE(socket.empty());
 
-  ACE_Time_Value run(0, 500000);
-  reactor_.run_reactor_event_loop(run);
-  EXPECT_EQ("WATCHDOG=1\n", socket.next());
-
+  // The timer's repeats: the process test. Closed, the handler sends no more.
   EXPECT_EQ(0, handler_.close());
-  while (!socket.empty()) {
-  }
   ACE_Time_Value more(0, 400000);
   reactor_.run_reactor_event_loop(more);
   EXPECT_TRUE(socket.empty());
