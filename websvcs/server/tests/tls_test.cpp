@@ -9,7 +9,6 @@
 
 #include "testing/test_certificate.h"
 #include "websvcs/server/http_server.h"
-#include "websvcs/server/request_guard.h"
 #include "websvcs/server/tests/support.h"
 
 namespace {
@@ -47,12 +46,6 @@ TEST_F(Tls_Test, RefusesKeysOthersMayReadAndFilesThatAreNotPem) {
   swapped.tls_certificate = cert_;
   EXPECT_FALSE(tls.load(swapped, error));
   EXPECT_NE(std::string::npos, error.find("missing.pem")) << error;
-}
-
-TEST(Tls_Origin, BrowsersOnHttpsSendTheirOwnOriginWithHttps) {
-  const std::string own = "https://127.0.0.1:8870";
-  EXPECT_TRUE(origin_allowed("https://localhost:8870", "localhost:8870", own));
-  EXPECT_FALSE(origin_allowed("http://localhost:8870", "localhost:8870", own));
 }
 
 TEST(Exposure, WarnsOfCleartextOffLoopbackAndOfNoToken) {
