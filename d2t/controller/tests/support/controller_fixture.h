@@ -19,8 +19,6 @@ namespace controller_test {
 
 using test_support::Cartridge_Layout;
 using test_support::Changer_Layout;
-using test_support::Drive_Layout;
-using test_support::Fault_Layout;
 using test_support::Library_Layout;
 using test_support::make_changer;
 
