@@ -1,25 +1,25 @@
 // Collects the ACE_Log_Msg records of every thread in memory for the
-// duration of a test (testing/log_capture.h: those of chosen threads).
+// duration of a test, through the process-wide log back end
+// (testing/log_capture.h, which keeps the lines, alone sees only the
+// threads attached to it).
 
 #ifndef STARTER_TESTS_LOG_CAPTURE_H
 #define STARTER_TESTS_LOG_CAPTURE_H
 
 #include <ace/Log_Msg.h>
 #include <ace/Log_Msg_Backend.h>
-#include <ace/Log_Record.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "testing/log_capture.h"
+
 class Log_Capture : public ACE_Log_Msg_Backend {
  public:
-  struct Entry {
-    ACE_Log_Priority priority;
-    std::string text;
-  };
+  typedef test_support::Log_Capture::Entry Entry;
 
   Log_Capture() {
+    lines_.detach_this_thread();  // the back end hands over every thread's records
     previous_backend_ = ACE_Log_Msg::msg_backend(this);
     previous_flags_ = ACE_LOG_MSG->flags();
     ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
@@ -35,34 +35,18 @@ class Log_Capture : public ACE_Log_Msg_Backend {
   int reset() override { return 0; }
   int close() override { return 0; }
   ssize_t log(ACE_Log_Record& record) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    entries_.push_back({static_cast<ACE_Log_Priority>(record.type()), record.msg_data()});
+    lines_.log(record);
     return 0;
   }
 
-  std::vector<Entry> entries() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return entries_;
-  }
-  // Number of records containing `text`.
-  int count(const std::string& text) {
-    int n = 0;
-    for (const Entry& e : entries()) n += e.text.find(text) != std::string::npos ? 1 : 0;
-    return n;
-  }
-  // Priority of the first record containing `text`; LM_SHUTDOWN for none.
-  ACE_Log_Priority priority_of(const std::string& text) {
-    for (const Entry& e : entries()) {
-      if (e.text.find(text) != std::string::npos) return e.priority;
-    }
-    return LM_SHUTDOWN;
-  }
+  std::vector<Entry> entries() const { return lines_.entries(); }
+  int count(const std::string& text) const { return lines_.count(text); }
+  ACE_Log_Priority priority_of(const std::string& text) const { return lines_.priority_of(text); }
 
  private:
+  test_support::Log_Capture lines_;
   ACE_Log_Msg_Backend* previous_backend_ = nullptr;
   unsigned long previous_flags_ = 0;
-  std::mutex lock_;
-  std::vector<Entry> entries_;
 };
 
 #endif
