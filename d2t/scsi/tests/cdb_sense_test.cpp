@@ -91,19 +91,15 @@ TEST(Outcome_Classification, OrderOsTransportSenseStatus) {
   o.os_errno = 5;
   EXPECT_EQ(Failure::OS, classify(o).failure);
 
-  Outcome recovered;
-  recovered.status = STATUS_CHECK_CONDITION;
-  recovered.sense = build_fixed_sense(SK_RECOVERED_ERROR, 0x5D, 0);
-  EXPECT_TRUE(classify(recovered).ok());
-
-  Outcome garbage;
-  garbage.status = STATUS_CHECK_CONDITION;
-  garbage.sense = {0x00, 0x01};
-  EXPECT_EQ(Failure::STATUS, classify(garbage).failure);
-
-  Outcome busy;
-  busy.status = STATUS_BUSY;
-  EXPECT_EQ(Failure::STATUS, classify(busy).failure);
+  auto answer = [](std::uint8_t status, const std::vector<std::uint8_t>& sense) {
+    Outcome a;
+    a.status = status, a.sense = sense;
+    return a;
+  };
+  const auto recovered = build_fixed_sense(SK_RECOVERED_ERROR, 0x5D, 0);
+  EXPECT_TRUE(classify(answer(STATUS_CHECK_CONDITION, recovered)).ok());
+  EXPECT_EQ(Failure::STATUS, classify(answer(STATUS_CHECK_CONDITION, {0x00, 0x01})).failure);
+  EXPECT_EQ(Failure::STATUS, classify(answer(STATUS_BUSY, {})).failure);
 }
 
 }  // namespace

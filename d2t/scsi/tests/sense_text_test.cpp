@@ -12,8 +12,6 @@ TEST(Sense_Text, NamesKeyCodeAndQualifierOrTheError) {
   r.failure = Failure::SENSE;
   r.sense = Sense{SK_NOT_READY, 0x3A, 0x00};
   EXPECT_EQ("sense NOT READY, medium not present (02/3A/00)", explain(r));
-  r.sense = Sense{SK_HARDWARE_ERROR, 0x44, 0x00};
-  EXPECT_EQ("sense HARDWARE ERROR, internal target failure (04/44/00)", explain(r));
   r.sense = Sense{SK_ILLEGAL_REQUEST, 0x99, 0x01};  // not in the table: codes only
   EXPECT_EQ("sense ILLEGAL REQUEST (05/99/01)", explain(r));
   r.sense = Sense{0x1F, 0x00, 0x00};

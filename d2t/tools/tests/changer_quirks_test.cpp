@@ -49,20 +49,6 @@ TEST_F(Quirky_Changer, NoDeviceIdentifiersOrVolumeTags) {
   EXPECT_EQ("EMU-DRV-0001", ids[0].serial);
 }
 
-TEST_F(Quirky_Changer, InquiryLengthFitsTheOlderCommandSet) {
-  // A device that takes byte 3 of INQUIRY as reserved refuses any
-  // allocation length above 255; every device must still be listed.
-  quirks_.old_inquiry = true;
-  std::vector<Changer_var> changers;
-  std::vector<Drive_var> drives;
-  ASSERT_TRUE(lsscsi(changers, drives));
-  ASSERT_EQ(1u, changers.size());
-  ASSERT_EQ(2u, drives.size());
-  EXPECT_EQ("EMU-LIB-0001|EMU-DRV-0002|EMU-DRV-0001",
-            testing::fields(changers[0]->serial_number(), drives[0]->serial_number(),
-                            drives[1]->serial_number()));
-}
-
 // Drive descriptors longer than the per-descriptor budget: a serial number
 // of 60 characters makes each one 136 bytes.
 TEST_F(Quirky_Changer, DescriptorsLongerThanBudgetedAreReadWithMoreRoom) {

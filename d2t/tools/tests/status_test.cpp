@@ -1,5 +1,5 @@
 // Listing and element status against the emulated library.
-#include "d2t/tools/tests/emulated_library.h"
+#include "d2t/tools/tests/quirky_changer.h"
 
 namespace d2t {
 namespace tools {
@@ -8,11 +8,15 @@ namespace {
 using testing::fields;
 using testing::SEEDED_DRIVES;
 using testing::SEEDED_SLOTS;
-using Status = testing::Emulated_Library;
+using Status = testing::Quirky_Changer;
 
 TEST_F(Status, ListingHasOneRecordPerDeviceWithIdentity) {
   std::string text = testing::LIBRARY_JSON;  // drive 1 on LUN 1
   start(text.replace(text.find(R"("lun": 0, "sg_name": "/dev/sg11")"), 9, R"("lun": 1,)"));
+  // Devices of the older command set take INQUIRY byte 3 as reserved and
+  // refuse any allocation length above 255: each is listed all the same.
+  quirks_.old_inquiry = true;
+  install_quirks();
   std::vector<Changer_var> changers;
   std::vector<Drive_var> drives;
   ASSERT_TRUE(lsscsi(changers, drives));
