@@ -28,9 +28,6 @@ TEST_F(Identity, ChangerIdentifiersOfEachKind) {
   EXPECT_EQ("0|256|XYZ-1|12 1|257|EMU-DRV-0002|12 ", elements_text(CHANGER));
   start(library_text("none"));
   EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
-  // A changer that refuses DVCID is asked again without it.
-  start(library_text("reject"));
-  EXPECT_EQ("0|256||0 1|257||0 ", elements_text(CHANGER));
   EXPECT_EQ("failed", elements_text("/dev/sg99"));
 }
 
