@@ -46,7 +46,6 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   auto worker = [&](int t) {
     for (int r = 0; r < ROUNDS; ++r) {
       auto fail = [&](const std::string& what, Connection_var& c) {
-        ++failures;
         if (errors[t].empty())
           errors[t] = what + ": " + (c ? c->last_error() : m->last_error(Engine_Test::DB));
       };
@@ -94,7 +93,6 @@ TEST_P(Concurrency, WritersAndReadersAllSucceedWithoutLostUpdates) {
   for (int t = 0; t < THREADS; ++t) threads.emplace_back(worker, t);
   for (auto& th : threads) th.join();
 
-  EXPECT_EQ(failures.load(), 0);
   for (int t = 0; t < THREADS; ++t) EXPECT_EQ(errors[t], "") << "thread " << t;
 
   EXPECT_EQ(count(*c, "item"), 1 + THREADS * ROUNDS);

@@ -12,7 +12,6 @@
 
 #include "d2t/controller/controller_sql.h"
 #include "d2t/controller/drive_identification.h"
-#include "d2t/controller/stored_inventory.h"
 #include "d2t/controller/tape_controller_database_impl.h"
 #include "d2t/controller/tests/support/controller_fixture.h"
 #include "d2t/emulator/emulator.h"
@@ -136,15 +135,12 @@ TEST_F(Rescan_Test, CleaningCartridgeIsClassifiedAndSkipped) {
   d2t::Changer_var lib = rescan("CHG0001");
   ASSERT_FALSE(lib.null());
   EXPECT_EQ(d2t::MST_CLEAN, lib->medias()[0]->state());
-  // Nothing measured (no capacity in the cartridge memory): the native
-  // capacity of the media type.
-  EXPECT_EQ(d2t::MST_BLANK, lib->medias()[1]->state());
-  EXPECT_EQ(18000000000000ULL, lib->medias()[1]->capacity());
   EXPECT_EQ("slot:1", where_is("CLN001L1"));
   EXPECT_EQ("/dev/st0", drive_dev("CHG0001-D0"));
   EXPECT_EQ("/dev/st1", drive_dev("CHG0001-D1"));
   expect_consistent();
-  // The native capacity is recorded as a guess. A scan that needs a
+  // Nothing measured (no capacity in the cartridge memory): the native
+  // capacity of the media type, recorded as a guess. A scan that needs a
   // cycle anyway (here: the library's type is unknown) measures a guessed
   // cartridge, and the measurement replaces the guesses.
   std::map<std::string, std::uint64_t> known;
@@ -257,8 +253,7 @@ ACE_INT64 add_other_hosts_drive(ACE_INT64 changer_id) {
 }  // namespace shared
 
 // Several hosts share the library and the inventory: this host's rescan,
-// name updates and failure counts touch only its own drive rows, and a
-// cartridge held by the other host's drive is refused with that host named.
+// name updates and failure counts touch only its own drive rows.
 TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
   controller().host_id("host-a");
   start({0, 0, 0, {make_changer("CHG0001", 8, 2, 4)}});
@@ -279,16 +274,10 @@ TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
   // The home of the other host's cartridge keeps its tag.
   EXPECT_EQ("CHG0003L9", str(slot_row("CHG0001", 3), "media_tag"));
 
-  std::vector<Stored_Library> stored;
-  ASSERT_TRUE(read_stored_inventory(nullptr, 3, stored));
-  ASSERT_EQ(1u, stored.size());
-  EXPECT_EQ((std::vector<std::string>{"host-a", "host-a", "host-b"}), stored[0].host_ids);
-
+  // A cartridge in the other host's drive is refused naming that host in
+  // tests/system/multi_host_test.cpp; the other host's drive is never
+  // moved from here, whatever its names.
   Log_Capture logs;
-  EXPECT_EQ("Media is loaded in another drive",
-            str(load("CHG0001-D0", "CHG0003L9", false), "message"));
-  EXPECT_TRUE(logs.contains("loaded in drive B-DRIVE of host host-b")) << logs.lines().size();
-  // The other host's drive is never moved from here, whatever its names.
   EXPECT_EQ("Failed to prepare devices", str(load("B-DRIVE", "CHG0001L9", false), "message"));
   EXPECT_TRUE(logs.contains("Drive B-DRIVE is attached to host host-b, not to this host"));
   EXPECT_EQ("slot:1", where_is("CHG0001L9"));

@@ -113,11 +113,8 @@ TEST_P(Inventory_Database_Test, EmptyMeansNullAndPorterIsBoolean) {
   std::vector<int> porters;
   for (const Value& v : slots) {
     const Object& s = v.get_obj();
-    EXPECT_EQ(6u, s.size());
     ASSERT_EQ(json_spirit::bool_type, s.at("is_porter").type());
     ASSERT_EQ(json_spirit::bool_type, s.at("occupied").type());
-    EXPECT_EQ(json_spirit::int_type, s.at("slot_number").type());
-    EXPECT_EQ(Value(changer_id_), s.at("changer_id"));
     if (s.at("is_porter").get_bool()) porters.push_back(s.at("slot_number").get_int());
   }
   std::sort(porters.begin(), porters.end());
