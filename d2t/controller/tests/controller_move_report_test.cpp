@@ -7,14 +7,8 @@
 #include "d2t/tools/diagnosis.h"
 
 TEST(Move_Report, FailedMovesSayWhatAndWhyAndAreCounted) {
-  Move_Attempt load;
-  load.kind = d2t::metrics::MOVE_LOAD;
-  load.library = "LIB \"1\"";
-  load.changer = "/dev/sg10";
-  load.drive_element = 0;
-  load.drive = "DRV-1";
-  load.slot = 3;
-  load.cartridge = "A00003L9";
+  Move_Attempt load{
+      d2t::metrics::MOVE_LOAD, "LIB \"1\"", "/dev/sg10", 0, "DRV-1", 3, 0, "A00003L9"};
   EXPECT_EQ(
       "Failed to load cartridge A00003L9 from slot 3 into drive DRV-1 (element 0) of changer "
       "/dev/sg10 (library LIB%20%221%22): sense HARDWARE ERROR (04/44/00)",
@@ -25,10 +19,7 @@ TEST(Move_Report, FailedMovesSayWhatAndWhyAndAreCounted) {
       "Failed to unload cartridge A00003L9 from drive DRV-1 (element 0) to slot 3 of changer "
       "/dev/sg10 (library LIB%20%221%22) during a scan: x",
       describe_failed_move(unload, "x"));
-  Move_Attempt transfer;
-  transfer.kind = d2t::metrics::MOVE_TRANSFER;
-  transfer.slot = 2;
-  transfer.to_slot = 11;
+  const Move_Attempt transfer{d2t::metrics::MOVE_TRANSFER, "", "", -1, "", 2, 11, ""};
   EXPECT_EQ(
       "Failed to move cartridge (no label) from slot 2 to slot 11: no device outcome recorded",
       describe_failed_move(transfer, ""));

@@ -74,26 +74,9 @@ class Queue_Test : public Controller_Test {
     for (const Changer_Layout& c : layout.changers) rescan_ok(c.serial_number);
   }
 
-  // "kind" of each running, then "|", then each queued operation of
-  // `library`, e.g. "load load | refresh load".
-  std::string queue_of(const std::string& library) {
-    for (const json_spirit::Value& v : controller().operations()) {
-      const Object& o = v.get_obj();
-      if (str(o, "serial_number") != library) continue;
-      std::string text;
-      for (const json_spirit::Value& e : o.at("running").get_array())
-        text += str(e.get_obj(), "kind") + " ";
-      text += "|";
-      for (const json_spirit::Value& e : o.at("queued").get_array())
-        text += " " + str(e.get_obj(), "kind");
-      return text;
-    }
-    return "";
-  }
   void wait_for_queue(const std::string& library, const std::string& expected) {
-    for (int i = 0; i < 6000 && queue_of(library) != expected; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(expected, queue_of(library));
+    eventually([&] { return queue_of(controller().operations(), library) == expected; });
+    ASSERT_EQ(expected, queue_of(controller().operations(), library));
   }
 
   std::shared_ptr<Gate_Clock> gate_ = std::make_shared<Gate_Clock>();
@@ -112,6 +95,7 @@ TEST_F(Queue_Test, DrivesAndLibrariesRunTogetherAndWaitingRescansJoin) {
   });
   gate_->set_open(false);
   std::thread load0([&] { load("AAA0001-D0", "AAA0001L9", true); });
+  ASSERT_TRUE(gate_->wait_for_sleepers(1));
   std::thread load1([&] { load("AAA0001-D1", "AAA0002L9", true); });
   ASSERT_TRUE(gate_->wait_for_sleepers(2));
   Object result;
@@ -130,10 +114,9 @@ TEST_F(Queue_Test, DrivesAndLibrariesRunTogetherAndWaitingRescansJoin) {
         ++listed;
     });
   }
-  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "load load | rescan"));
-  for (int i = 0; i < 6000 && controller().scheduler().joined("AAA0001") != 9; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(9u, controller().scheduler().joined("AAA0001"));
+  ASSERT_NO_FATAL_FAILURE(
+      wait_for_queue("AAA0001", "run load/AAA0001-D0 load/AAA0001-D1 | wait rescan/"));
+  EXPECT_TRUE(eventually([&] { return controller().scheduler().joined("AAA0001") == 9u; }));
   gate_->set_open(true);
   for (std::thread* t : {&load0, &load1}) t->join();
   for (std::thread& t : lists) t.join();
@@ -160,8 +143,10 @@ TEST_F(Queue_Test, WaitingUnloadsListTheDevicesAgain) {
   ASSERT_TRUE(gate_->wait_for_sleepers(1));
   Object r0, r1;
   std::thread unload0([&] { EXPECT_TRUE(controller().unload(request("AAA0001-D0"), r0)); });
+  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "run transfer/ | wait unload/AAA0001-D0"));
   std::thread unload1([&] { EXPECT_FALSE(controller().unload(request("AAA0001-D1"), r1)); });
-  ASSERT_NO_FATAL_FAILURE(wait_for_queue("AAA0001", "transfer | unload unload"));
+  ASSERT_NO_FATAL_FAILURE(
+      wait_for_queue("AAA0001", "run transfer/ | wait unload/AAA0001-D0 unload/AAA0001-D1"));
   Changer_Layout renamed = make_changer("AAA0001", 12, 2, 4, 5);
   renamed.drives[1].attached = false;
   write_library({0, 0, 0, {renamed}});

@@ -20,9 +20,12 @@
 #include "d2t/controller/drive_reservations.h"
 #include "d2t/controller/library_scheduler.h"
 #include "d2t/controller/robot_lease.h"
+#include "d2t/controller/tests/support/controller_fixture.h"
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
 
+using controller_test::eventually;
+using controller_test::queue_of;
 using json_spirit::Array;
 using json_spirit::Object;
 
@@ -81,38 +84,11 @@ class Client {
   std::thread thread_;
 };
 
-// "kind/drive" of each running and queued operation of `library`, e.g.
-// "run load/D0 load/D1 | wait refresh/".
-std::string queue_of(const Library_Scheduler& s, const std::string& library) {
-  for (const json_spirit::Value& v : s.snapshot()) {
-    const Object& o = v.get_obj();
-    if (json_spirit::object_get_str_or_empty(o, "serial_number") != library) continue;
-    std::string text = "run";
-    for (const char* list : {"running", "queued"}) {
-      if (std::string(list) == "queued") text += " | wait";
-      for (const json_spirit::Value& e : o.at(list).get_array()) {
-        const Object& op = e.get_obj();
-        text += " " + json_spirit::object_get_str_or_empty(op, "kind") + "/" +
-                json_spirit::object_get_str_or_empty(op, "drive");
-      }
-    }
-    return text;
-  }
-  return "";
-}
-
-// Waits (generously) until `done`; whether it came.
-bool eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 6000 && !done(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
-
 // Waits until the library's queue reads `expected`.
 void expect_queue(const Library_Scheduler& s, const std::string& library,
                   const std::string& expected) {
-  eventually([&] { return queue_of(s, library) == expected; });
-  EXPECT_EQ(expected, queue_of(s, library));
+  eventually([&] { return queue_of(s.snapshot(), library) == expected; });
+  EXPECT_EQ(expected, queue_of(s.snapshot(), library));
 }
 
 // Loads of different drives overlap, one drive's operations take turns, a

@@ -1,5 +1,8 @@
 #include "d2t/controller/tests/support/controller_fixture.h"
 
+#include <chrono>
+#include <thread>
+
 #include "json_spirit/json_helpers.h"
 #include "testing/temp_dir.h"
 
@@ -88,6 +91,27 @@ Object request(const std::string& drive_serial, const std::string& media_tag) {
 std::string str(const Object& o, const std::string& key) {
   const std::string* s = json_spirit::object_get_str(o, key);
   return s ? *s : std::string();
+}
+
+std::string queue_of(const json_spirit::Array& snapshot, const std::string& library) {
+  for (const json_spirit::Value& v : snapshot) {
+    const Object& o = v.get_obj();
+    if (str(o, "serial_number") != library) continue;
+    std::string text = "run";
+    for (const char* list : {"running", "queued"}) {
+      if (std::string(list) == "queued") text += " | wait";
+      for (const json_spirit::Value& e : o.at(list).get_array())
+        text += " " + str(e.get_obj(), "kind") + "/" + str(e.get_obj(), "drive");
+    }
+    return text;
+  }
+  return "";
+}
+
+bool eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 6000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
 }
 
 }  // namespace controller_test

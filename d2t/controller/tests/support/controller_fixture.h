@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,12 @@ class Controller_Test : public test_support::Library_Test {
 json_spirit::Object request(const std::string& drive_serial, const std::string& media_tag = "");
 // The string `key` of `o`; "" when absent or not a string.
 std::string str(const json_spirit::Object& o, const std::string& key);
+// "kind/drive" of each running, then of each queued operation of `library`
+// in an operations snapshot, e.g. "run load/D0 load/D1 | wait refresh/"; ""
+// when the library is idle.
+std::string queue_of(const json_spirit::Array& snapshot, const std::string& library);
+// Waits (generously, polling) until `done`; whether it came.
+bool eventually(const std::function<bool()>& done);
 
 }  // namespace controller_test
 
