@@ -19,6 +19,7 @@
 #include "d2t/tools/tools.h"
 #include "database/database.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/wrapping_provider.h"
 
 using namespace controller_test;
 using json_spirit::Object;
@@ -29,16 +30,14 @@ namespace {
 const long long CAPACITY = 2500000LL * 1048576LL;  // whole MiB, as the MAM reports it
 
 // Remembers the names devices are opened by, in order.
-class Recording_Provider : public d2t::scsi::Device_Provider {
+class Recording_Provider : public test_support::Wrapping_Provider {
  public:
-  explicit Recording_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner) : inner_(inner) {}
-  bool list(std::vector<d2t::scsi::Device_Entry>& out, std::string* error) override {
-    return inner_->list(out, error);
-  }
+  explicit Recording_Provider(std::shared_ptr<d2t::scsi::Device_Provider> inner)
+      : Wrapping_Provider(inner, [](std::unique_ptr<d2t::scsi::Transport> t) { return t; }) {}
   std::unique_ptr<d2t::scsi::Transport> open(const std::string& name, std::string* error) override {
     std::lock_guard<std::mutex> guard(mutex_);
     opened_.push_back(name);
-    return inner_->open(name, error);
+    return Wrapping_Provider::open(name, error);
   }
   std::vector<std::string> opened() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -46,7 +45,6 @@ class Recording_Provider : public d2t::scsi::Device_Provider {
   }
 
  private:
-  std::shared_ptr<d2t::scsi::Device_Provider> inner_;
   std::mutex mutex_;
   std::vector<std::string> opened_;
 };
