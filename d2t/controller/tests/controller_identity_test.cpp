@@ -140,6 +140,8 @@ TEST_F(Identity_Test, SharedLibraryLeavesTheOtherHostsDrivesAlone) {
     write_library({0, 0, 0, {c}});
     count_moves();
     ASSERT_TRUE(open_controller());
+    // Waits for drives that never answer pass at once.
+    controller().clock(std::make_shared<Fake_Controller_Clock>());
     rescan_ok("CHG0001");
     if (std::string(dvcid) == "t10") {
       // Known to be elsewhere: neither unloaded nor loaded.
