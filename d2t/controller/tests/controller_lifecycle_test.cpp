@@ -98,7 +98,6 @@ TEST_F(Lifecycle_Test, ReloadKeepsAControllerInUseAndRereadsItsConfiguration) {
   std::shared_ptr<Tape_Controller> request = Tape_Controller::acquire();
   ASSERT_TRUE(request);
   EXPECT_TRUE(request->opened());
-  EXPECT_EQ(3, request->faulty_threshold());
 
   write_config("{\"drive_faulty_threshold\": 5}");
   ASSERT_EQ(0, first.fini());
