@@ -234,29 +234,20 @@ TEST_F(Rescan_Test, LibraryWhoseDrivesAllFailIsRemoved) {
 
 }  // namespace
 
-namespace shared {
-
-// The row another host keeps for its own drive at element 5, with the same
-// device names as this host's drive 1 and slot 3's cartridge loaded.
-ACE_INT64 add_other_hosts_drive(ACE_INT64 changer_id) {
-  Tape_Controller_Database_Impl other("host-b");
-  Object row;
-  json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(changer_id)))(
-      "target_name", "9:0:5")("lun", Value(0))("drive_number", Value(5))("sg_name", "/dev/sg201")(
-      "dev_name", "/dev/st1")("serial_number", "B-DRIVE")("slot_number", Value(3))("failures",
-                                                                                   Value(0));
-  return other.add_drive(row);
-}
-
-}  // namespace shared
-
 // Several hosts share the library and the inventory: this host's rescan,
 // name updates and failure counts touch only its own drive rows.
 TEST_F(Rescan_Test, ASharedLibraryKeepsTheOtherHostsDrives) {
   controller().host_id("host-a");
   start({0, 0, 0, {make_changer("CHG0001", 8, 2, 4)}});
   const ACE_INT64 id = changer_id("CHG0001");
-  ASSERT_GT(shared::add_other_hosts_drive(id), 0);
+  // The row another host keeps for its own drive at element 5, with the
+  // same device names as this host's drive 1 and slot 3's cartridge loaded.
+  Object row;
+  json_spirit::insert(row)("changer_id", Value(static_cast<std::int64_t>(id)))(
+      "target_name", "9:0:5")("lun", Value(0))("drive_number", Value(5))("sg_name", "/dev/sg201")(
+      "dev_name", "/dev/st1")("serial_number", "B-DRIVE")("slot_number", Value(3))("failures",
+                                                                                   Value(0));
+  ASSERT_GT(Tape_Controller_Database_Impl("host-b").add_drive(row), 0);
 
   rescan_ok("CHG0001");
   ASSERT_TRUE(controller().rediscover_names());
