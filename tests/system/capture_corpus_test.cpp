@@ -11,11 +11,7 @@
 #include <map>
 
 #include "d2t/emulator/library.h"
-#include "json_spirit/json_spirit.h"
 #include "tests/system/system_support.h"
-
-using json_spirit::Array;
-using json_spirit::Object;
 
 namespace {
 
@@ -53,43 +49,26 @@ TEST_P(Corpus_Test, ListsEveryDriveAndCartridgeOfTheCapture) {
   ASSERT_TRUE(lib->cartridges(recorded, &error)) << error;
   ASSERT_FALSE(recorded.empty());
 
-  system_test::Demo_Daemon daemon(run_dir, system_test::free_loopback_port());
+  system_test::Demo_Daemon daemon(run_dir);
   ASSERT_TRUE(daemon.start(error)) << error;
-  const std::string list = "/d2/r/tapectl/list?serial_number=" + changer.serial_number;
-  const Http_Reply r = daemon.get(list);
-  ASSERT_EQ(200, r.status) << r.body;
-  json_spirit::Value reply;
-  ASSERT_TRUE(json_spirit::read(r.body, reply)) << r.body;
-  ASSERT_EQ(json_spirit::array_type, reply.type()) << r.body;
-  const Object& listed = reply.get_array().at(0).get_obj();
-  EXPECT_EQ(changer.serial_number, listed.at("serial_number").get_str());
+  const system_test::Library_View listed =
+      system_test::library_reply(daemon, "list", changer.serial_number);
+  ASSERT_TRUE(listed.ok) << listed.error;
 
   // Every drive, identified: its serial number and its host device.
-  const Array& drives = listed.at("drives").get_array();
-  ASSERT_EQ(changer.drives.size(), drives.size()) << r.body;
-  std::map<std::string, std::string> device_of;
-  for (const auto& d : changer.drives) device_of[d.serial_number] = d.dev_name;
-  std::map<std::string, int> slot_of_tag;  // where the list puts each tag (drives: -1)
-  for (const json_spirit::Value& v : drives) {
-    const Object& d = v.get_obj();
-    const std::string serial = d.at("serial_number").get_str();
-    ASSERT_TRUE(device_of.count(serial)) << "unknown drive " << serial << " in " << r.body;
-    EXPECT_EQ(device_of[serial], d.at("dev_name").get_str()) << serial;
-    device_of.erase(serial);
-    auto tag = d.find("media_tag");
-    if (tag != d.end() && !tag->second.get_str().empty()) slot_of_tag[tag->second.get_str()] = -1;
+  std::string drive_names;
+  for (std::size_t i = 0; i < changer.drives.size(); ++i) {
+    drive_names += std::to_string(i) + ":" + changer.drives[i].serial_number + ":" +
+                   changer.drives[i].dev_name + ":" + changer.drives[i].sg_name + " ";
   }
-  for (const json_spirit::Value& v : listed.at("slots").get_array()) {
-    const Object& s = v.get_obj();
-    auto tag = s.find("media_tag");
-    if (tag != s.end() && !tag->second.get_str().empty())
-      slot_of_tag.emplace(tag->second.get_str(), s.at("slot_number").get_int());
-  }
+  EXPECT_EQ(drive_names, listed.drive_names);
   // Every labelled cartridge: in its recorded slot, or (one that was in a
   // drive, which the first scan empties) somewhere in the library.
+  std::map<std::string, int> slot_of_tag;
+  for (const auto& s : listed.slots) slot_of_tag[s.second] = s.first;
   for (const d2t::emulator::Cartridge_Info& c : recorded) {
     if (c.barcode.empty()) continue;
-    ASSERT_TRUE(slot_of_tag.count(c.barcode)) << c.barcode << " missing from " << r.body;
+    ASSERT_TRUE(slot_of_tag.count(c.barcode)) << c.barcode << " missing from the list reply";
     if (c.place != d2t::emulator::Place::DRIVE) {
       EXPECT_EQ(c.slot, slot_of_tag[c.barcode]) << c.barcode;
     }

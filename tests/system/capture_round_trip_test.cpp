@@ -32,11 +32,6 @@ const char ORIGINAL[] = R"({"state_file": "library.state", "changers": [{
     {"slot": 3, "barcode": "RT0003L9"}, {"slot": 5, "barcode": "CLN005L1", "cleaning": true},
     {"slot": 6, "barcode": ""}, {"slot": 11, "barcode": "RT0011L9"}]}]})";
 
-std::string preload(const std::string& library_file) {
-  return "LD_PRELOAD=" + std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so D2T_EMULATOR='" +
-         library_file + "' ";
-}
-
 class Round_Trip_Test : public Temp_Dir {
  protected:
   // The three views of the library behind `daemon` at one moment.
@@ -47,8 +42,8 @@ class Round_Trip_Test : public Temp_Dir {
     EXPECT_EQ(200, r.status) << r.body;
     v.push_back(r.body);
     int status = -1;
-    v.push_back(
-        system_test::run_command(preload(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
+    v.push_back(system_test::run_command(
+        system_test::preload_env(library_file) + "mtx -f /dev/sg60 status 2>&1", status));
     EXPECT_EQ(0, status) << v.back();
     std::string error;
     std::shared_ptr<d2t::scsi::Device_Provider> p =
@@ -82,14 +77,13 @@ TEST_F(Round_Trip_Test, ReplayLooksLikeTheOriginalThroughEveryView) {
   std::ofstream(original_dir + "/library.json") << ORIGINAL;
   int status = -1;
   const std::string out = system_test::run_command(
-      preload(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
+      system_test::preload_env(original_dir + "/library.json") + std::string(D2T_BINARY_DIR) +
           "/bin/d2t_capture /dev/sg60 --drives -o '" + replay_dir + "/capture.json' 2>&1",
       status);
   ASSERT_EQ(0, status) << out;
   std::ofstream(replay_dir + "/library.json") << R"({"changers": [{"capture": "capture.json"}]})";
 
-  system_test::Demo_Daemon a(original_dir, system_test::free_loopback_port());
-  system_test::Demo_Daemon b(replay_dir, system_test::free_loopback_port());
+  system_test::Demo_Daemon a(original_dir), b(replay_dir);
   std::string error;
   ASSERT_TRUE(a.start(error)) << error;
   ASSERT_TRUE(b.start(error)) << error;

@@ -10,98 +10,41 @@
 
 #include <atomic>
 #include <chrono>
-#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "json_spirit/json_helpers.h"
-#include "json_spirit/json_spirit.h"
 #include "tests/system/system_support.h"
 
-using json_spirit::Object;
-using json_spirit::Value;
 using namespace system_test;
 
 namespace {
 
-// The library's drives and tagged slots as the list reply gives them:
-// "drive_number:serial:dev_name:sg_name ..." and a slot view.
-struct Listed {
-  std::string drives;
-  Library_View slots;
-};
-
-Listed list(const Demo_Daemon& d, const std::string& serial = SERIAL) {
-  Listed out;
-  const Http_Reply r = d.get("/d2/r/tapectl/list?serial_number=" + serial);
-  Value v;
-  if (r.status != 200 || !json_spirit::read(r.body, v) || v.type() != json_spirit::array_type ||
-      v.get_array().size() != 1) {
-    out.slots.error = "list answered " + std::to_string(r.status) + " " + r.body;
-    return out;
-  }
-  const Object& lib = v.get_array()[0].get_obj();
-  for (const Value& dv : lib.at("drives").get_array()) {
-    const Object& o = dv.get_obj();
-    out.drives += std::to_string(o.at("drive_number").get_int()) + ":" +
-                  o.at("serial_number").get_str() + ":" + o.at("dev_name").get_str() + ":" +
-                  o.at("sg_name").get_str() + " ";
-  }
-  out.slots = reply_view(lib);
-  return out;
-}
-
-// The stored drives in the list reply's form.
-std::string stored_drives(const std::string& db, const std::string& serial = SERIAL) {
-  int status = 0;
-  std::string text = run_command(
-      "sqlite3 -separator : '" + db +
-          "' \"select d.drive_number, d.serial_number, d.dev_name, d.sg_name from drive d join "
-          "changer c on c.id = d.changer_id where c.serial_number = '" +
-          serial + "' order by d.drive_number\"",
-      status);
-  std::string out;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty()) out += line + " ";
-  return status == 0 ? out : "sqlite3 failed: " + text;
-}
-
-// The tagged slots only (the list reply has no drive-to-slot pairs).
-std::string describe_slots(const Library_View& v) {
-  Library_View slots;
-  slots.slots = v.slots;
-  return describe(slots);
-}
-
 class E2E_Identity_Test : public Temp_Dir {};
 
 TEST_F(E2E_Identity_Test, IdentifiersAndLoadingGiveTheSameMapping) {
-  ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
-  ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
-  const int port = free_loopback_port();
-  ASSERT_GT(port, 0);
-  Demo_Daemon d(dir_ + "/run", port);
+  Demo_Daemon d(dir_ + "/run");
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;
-  const std::string db = d.db_file();
 
-  const Listed by_identifier = list(d);
-  ASSERT_TRUE(by_identifier.slots.ok) << by_identifier.slots.error;
+  // The list reply's drives and tagged slots (it pairs no drive with a
+  // slot) against the inventory and the emulated library.
+  const Library_View by_identifier = library_reply(d, "list");
+  ASSERT_TRUE(by_identifier.ok) << by_identifier.error;
   EXPECT_NE(std::string::npos, d.log_text().find("2 by serial number")) << d.log_text();
-  EXPECT_EQ(by_identifier.drives, stored_drives(db));
+  const Library_View stored = sqlite_view(d.db_file(), SERIAL);
+  EXPECT_EQ(by_identifier.drive_names, stored.drive_names) << stored.error;
+  EXPECT_EQ(by_identifier.slots, stored.slots);
   const Library_View mtx = mtx_view(d.library_file(), CHANGER_SG);
   ASSERT_TRUE(mtx.ok) << mtx.error;
-  EXPECT_EQ(describe_slots(mtx), describe_slots(by_identifier.slots));
-  EXPECT_EQ(describe_slots(sqlite_view(db, SERIAL)), describe_slots(by_identifier.slots));
+  EXPECT_EQ(mtx.slots, by_identifier.slots);
 
   ASSERT_NO_FATAL_FAILURE(set_changer_key(d.library_file(), "dvcid", "\"none\""));
-  const Listed by_loading = list(d);
-  ASSERT_TRUE(by_loading.slots.ok) << by_loading.slots.error;
+  const Library_View by_loading = library_reply(d, "list");
+  ASSERT_TRUE(by_loading.ok) << by_loading.error;
   EXPECT_NE(std::string::npos, d.log_text().find("0 by serial number")) << d.log_text();
-  EXPECT_EQ(by_identifier.drives, by_loading.drives);
-  EXPECT_EQ(describe_slots(by_identifier.slots), describe_slots(by_loading.slots));
-  EXPECT_EQ(by_loading.drives, stored_drives(db));
+  EXPECT_EQ(by_identifier.drive_names, by_loading.drive_names);
+  EXPECT_EQ(by_identifier.slots, by_loading.slots);
+  EXPECT_EQ(by_loading.drive_names, sqlite_view(d.db_file(), SERIAL).drive_names);
   EXPECT_EQ(0, d.stop());
 }
 
@@ -172,19 +115,15 @@ void drive_client(const Demo_Daemon& d, int drive_number, int home, std::atomic<
 }
 
 TEST_F(E2E_Identity_Test, ScanByLoadingNeverTakesADriveOfAnotherLibraryInUse) {
-  ASSERT_TRUE(have_program("sqlite3")) << "sqlite3 is not installed";
-  ASSERT_TRUE(have_program("mtx")) << "mtx is not installed";
   ASSERT_EQ(0, ::system(("mkdir -p " + shell_quote(dir_ + "/run")).c_str()));
   ASSERT_TRUE(write_file(dir_ + "/run/library.json", two_libraries_json()));
-  const int port = free_loopback_port();
-  ASSERT_GT(port, 0);
-  Demo_Daemon d(dir_ + "/run", port);
+  Demo_Daemon d(dir_ + "/run");
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;
   const std::string db = d.db_file();
   const std::string drives_a = "0:A-DRV-0:/dev/st6:/dev/sg31 1:A-DRV-1:/dev/st7:/dev/sg32 ";
   const std::string drives_b = "0:B-DRV-0:/dev/st4:/dev/sg21 1:B-DRV-1:/dev/st5:/dev/sg22 ";
-  ASSERT_EQ(drives_b, list(d, "LIB-B").drives);
+  ASSERT_EQ(drives_b, library_reply(d, "list", "LIB-B").drive_names);
 
   // Both clients work B's drives all along; A is rescanned 20 times.
   std::atomic<int> loads{0};
@@ -196,11 +135,11 @@ TEST_F(E2E_Identity_Test, ScanByLoadingNeverTakesADriveOfAnotherLibraryInUse) {
                          std::ref(faults[n]));
   for (int run = 0; run < 20 && !HasFailure(); ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    const Listed a = list(d, "LIB-A");
-    ASSERT_TRUE(a.slots.ok) << a.slots.error << d.log_text();
-    EXPECT_EQ(drives_a, a.drives);
-    EXPECT_EQ(drives_a, stored_drives(db, "LIB-A"));
-    EXPECT_EQ(drives_b, stored_drives(db, "LIB-B"));
+    const Library_View a = library_reply(d, "list", "LIB-A");
+    ASSERT_TRUE(a.ok) << a.error << d.log_text();
+    EXPECT_EQ(drives_a, a.drive_names);
+    EXPECT_EQ(drives_a, sqlite_view(db, "LIB-A").drive_names);
+    EXPECT_EQ(drives_b, sqlite_view(db, "LIB-B").drive_names);
     const Library_View in_a = mtx_view(d.library_file(), "/dev/sg30");
     EXPECT_EQ("1=AA00001L9 2=AA00002L9 3=AA00003L9 4=AA00004L9 | drives ", describe(in_a));
   }
@@ -208,7 +147,7 @@ TEST_F(E2E_Identity_Test, ScanByLoadingNeverTakesADriveOfAnotherLibraryInUse) {
   for (std::thread& c : clients) c.join();
   EXPECT_EQ("", faults[0] + faults[1]);
   EXPECT_GE(loads.load(), 10);
-  EXPECT_EQ(drives_b, list(d, "LIB-B").drives);
+  EXPECT_EQ(drives_b, library_reply(d, "list", "LIB-B").drive_names);
   EXPECT_EQ(0, d.stop());
 }
 

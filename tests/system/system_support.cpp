@@ -1,12 +1,12 @@
 #include "tests/system/system_support.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -34,7 +34,7 @@ int free_loopback_port() {
 }
 
 Demo_Daemon::Demo_Daemon(const std::string& dir, int port, const std::string& token_file)
-    : dir_(dir), port_(port), token_file_(token_file) {
+    : dir_(dir), port_(port > 0 ? port : free_loopback_port()), token_file_(token_file) {
   if (!token_file_.empty()) token_ = trimmed(read_file(token_file_));
 }
 
@@ -71,17 +71,13 @@ bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exi
   daemon_ = std::make_unique<test_support::Child_Process>(args, std::vector<std::string>());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
   for (;;) {
-    if (daemon_->exited()) {
+    // The daemon ended, or its web service could not listen (the daemon
+    // itself stays up).
+    exited = daemon_->exited() ||
+             log_text().find("Failed to start the web service", log_start) != std::string::npos;
+    if (exited) {
+      error = "the daemon or its web service did not start:\n" + log_text();
       daemon_.reset();
-      exited = true;
-      error = "the daemon exited during start-up:\n" + log_text();
-      return false;
-    }
-    // The web service could not listen (the daemon itself stays up).
-    if (log_text().find("Failed to start the web service", log_start) != std::string::npos) {
-      error = "the web service did not start:\n" + log_text();
-      daemon_.reset();
-      exited = true;
       return false;
     }
     // A readiness probe must not hang on a port some other program holds
@@ -146,38 +142,33 @@ std::string describe(const Library_View& v) {
   return out.str();
 }
 
+std::string preload_env(const std::string& library_file) {
+  return "LD_PRELOAD=" + shell_quote(std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so") +
+         " D2T_EMULATOR=" + shell_quote(library_file) + " ";
+}
+
 Library_View mtx_view(const std::string& library_file, const std::string& changer_sg) {
   Library_View v;
   int status = 0;
   const std::string out = run_command(
-      "LD_PRELOAD=" + shell_quote(std::string(D2T_BINARY_DIR) + "/lib/libd2t_preload.so") +
-          " D2T_EMULATOR=" + shell_quote(library_file) + " mtx -f " + shell_quote(changer_sg) +
-          " status 2>&1",
-      status);
+      preload_env(library_file) + "mtx -f " + shell_quote(changer_sg) + " status 2>&1", status);
   if (status != 0) {
     v.error = "mtx failed: " + out;
     return v;
   }
+  static const std::regex drive(R"(^\s*Data Transfer Element (\d+):Full \(Storage Element (\d+))");
+  static const std::regex slot(R"(^\s*Storage Element (\d+)[^:]*:Full)");
+  static const std::regex tag(R"(VolumeTag\s*=\s*(\S+))");
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);) {
-    const std::size_t tag_at = line.find("VolumeTag");
-    std::string tag;
-    if (tag_at != std::string::npos) {
-      std::size_t eq = line.find('=', tag_at);
-      if (eq != std::string::npos) {
-        std::size_t b = line.find_first_not_of(' ', eq + 1);
-        std::size_t e = line.find_last_not_of(' ');
-        if (b != std::string::npos && e >= b) tag = line.substr(b, e - b + 1);
-      }
-    }
-    int n = 0, home = 0;
-    if (std::sscanf(line.c_str(), " Data Transfer Element %d:Full (Storage Element %d", &n,
-                    &home) == 2) {
-      v.drives[n] = home;
-      if (!tag.empty()) v.slots[home] = tag;  // the inventory keeps the tag at home
-    } else if (std::sscanf(line.c_str(), " Storage Element %d", &n) == 1 &&
-               line.find(":Full") != std::string::npos && !tag.empty()) {
-      v.slots[n] = tag;
+    std::smatch m, t;
+    const std::string label = std::regex_search(line, t, tag) ? t.str(1) : "";
+    if (std::regex_search(line, m, drive)) {
+      v.drives[std::stoi(m.str(1))] = std::stoi(m.str(2));
+      // The inventory keeps the tag of a cartridge in a drive at its home.
+      if (!label.empty()) v.slots[std::stoi(m.str(2))] = label;
+    } else if (std::regex_search(line, m, slot) && !label.empty()) {
+      v.slots[std::stoi(m.str(1))] = label;
     }
   }
   v.ok = true;
@@ -188,12 +179,15 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial) 
   Library_View v;
   // Serial numbers of the tests hold no quotes; a plain SQL literal will do.
   const std::string where = " where c.serial_number='" + serial + "'";
-  const std::string queries[2] = {
+  const std::string queries[3] = {
       "select s.slot_number, s.media_tag from slot s join changer c on c.id=s.changer_id" + where +
           " and s.media_tag is not null and s.media_tag<>''",
       "select d.drive_number, d.slot_number from drive d join changer c on c.id=d.changer_id" +
-          where + " and d.slot_number is not null"};
-  for (int q = 0; q < 2; ++q) {
+          where + " and d.slot_number is not null",
+      "select d.drive_number, d.serial_number, d.dev_name, d.sg_name from drive d join changer c "
+      "on c.id=d.changer_id" +
+          where + " order by d.drive_number"};
+  for (int q = 0; q < 3; ++q) {
     int status = 0;
     const std::string out = run_command("sqlite3 -readonly -separator '|' " + shell_quote(db_file) +
                                             " " + shell_quote(queries[q]) + " 2>&1",
@@ -207,7 +201,10 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial) 
       const std::size_t bar = line.find('|');
       if (bar == std::string::npos) continue;
       const int key = std::atoi(line.c_str());
-      if (q == 0) {
+      if (q == 2) {
+        std::replace(line.begin(), line.end(), '|', ':');
+        v.drive_names += line + " ";
+      } else if (q == 0) {
         v.slots[key] = line.substr(bar + 1);
       } else {
         v.drives[key] = std::atoi(line.c_str() + bar + 1);
@@ -225,14 +222,33 @@ Library_View reply_view(const json_spirit::Object& library) {
     if (!tag.empty()) v.slots[s.get_obj().at("slot_number").get_int()] = tag;
   }
   for (const json_spirit::Value& d : library.at("drives").get_array()) {
-    int slot = 0;
-    if (!json_spirit::object_get(d.get_obj(), "slot_number", slot) || slot <= 0) continue;
-    v.drives[d.get_obj().at("drive_number").get_int()] = slot;
-    const std::string tag = json_spirit::object_get_str_or_empty(d.get_obj(), "media_tag");
+    const json_spirit::Object& o = d.get_obj();
+    const std::string serial = json_spirit::object_get_str_or_empty(o, "serial_number");
+    int number = -1, slot = 0;
+    json_spirit::object_get(o, "drive_number", number);
+    v.drive_names += std::to_string(number) + ":" + serial + ":" +
+                     json_spirit::object_get_str_or_empty(o, "dev_name") + ":" +
+                     json_spirit::object_get_str_or_empty(o, "sg_name") + " ";
+    if (const std::string* host = json_spirit::object_get_str(o, "host_id"))
+      v.drive_hosts[serial] = *host;
+    if (!json_spirit::object_get(o, "slot_number", slot) || slot <= 0) continue;
+    v.drives[number] = slot;
+    const std::string tag = json_spirit::object_get_str_or_empty(o, "media_tag");
     if (!tag.empty()) v.slots[slot] = tag;
   }
   v.ok = true;
   return v;
+}
+
+Library_View library_reply(const Demo_Daemon& d, const std::string& route,
+                           const std::string& serial) {
+  const Http_Reply r = d.get("/d2/r/tapectl/" + route + "?serial_number=" + serial);
+  json_spirit::Value v = parse_body(r);
+  if (v.type() == json_spirit::array_type && v.get_array().size() == 1) v = v.get_array()[0];
+  if (r.status == 200 && v.type() == json_spirit::obj_type) return reply_view(v.get_obj());
+  Library_View bad;
+  bad.error = route + " answered " + std::to_string(r.status) + " " + r.body;
+  return bad;
 }
 
 void set_changer_key(const std::string& library_file, const std::string& key,
@@ -295,22 +311,9 @@ std::string message_of(const Http_Reply& r) {
 }
 
 std::string run_command(const std::string& command, int& status) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  status = -1;
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
-  status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
-bool have_program(const std::string& program) {
-  int status = 0;
-  run_command("command -v " + program + " >/dev/null 2>&1", status);
-  return status == 0;
+  test_support::Child_Process shell({"/bin/sh", "-c", command}, {});
+  status = shell.exit_code(std::chrono::minutes(5));
+  return shell.output();
 }
 
 std::string shell_quote(const std::string& s) {

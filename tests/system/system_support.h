@@ -32,7 +32,7 @@ int free_loopback_port();
 
 // What a run of tapectl gave.
 struct Cli_Run {
-  int status = -1;  // exit status; -1 when it did not exit normally
+  int status = -1;  // exit status as run_command() gives it
   std::string out;
   std::string err;
 };
@@ -42,9 +42,9 @@ struct Cli_Run {
 // to `dir` + ".log". Killed when destroyed if still running.
 class Demo_Daemon {
  public:
-  // `token_file` non-empty: the daemon requires that bearer token, and
-  // every request and tapectl run below sends it.
-  Demo_Daemon(const std::string& dir, int port, const std::string& token_file = "");
+  // `port` 0: a free one. `token_file` non-empty: the daemon requires that
+  // bearer token, and every request and tapectl run below sends it.
+  explicit Demo_Daemon(const std::string& dir, int port = 0, const std::string& token_file = "");
   ~Demo_Daemon();
   Demo_Daemon(const Demo_Daemon&) = delete;
   Demo_Daemon& operator=(const Demo_Daemon&) = delete;
@@ -105,10 +105,18 @@ struct Library_View {
   std::string error;
   std::map<int, std::string> slots;
   std::map<int, int> drives;
+  // Every drive as "number:serial:dev_name:sg_name " in drive number order
+  // (the inventory and the replies; not mtx), and the host each stored
+  // drive is attached to (replies that name it).
+  std::string drive_names;
+  std::map<std::string, std::string> drive_hosts;
 };
 // "slot=tag ... | drives n<-slot ..." for comparing views in one line.
 std::string describe(const Library_View& v);
 
+// "LD_PRELOAD=<the preload library> D2T_EMULATOR=<library_file> ": the
+// start of a shell command whose program sees the emulated library.
+std::string preload_env(const std::string& library_file);
 // What `mtx -f <changer_sg> status` says, run with the preload library and
 // D2T_EMULATOR=<library_file>. A cartridge in a drive counts for its home
 // slot.
@@ -121,6 +129,11 @@ Library_View sqlite_view(const std::string& db_file, const std::string& serial);
 // The view one library object of a list, inventory or refresh reply
 // gives (a cartridge in a drive counts for its home slot).
 Library_View reply_view(const json_spirit::Object& library);
+// The view of library `serial` in the reply to GET /d2/r/tapectl/`route`
+// ("list", "inventory", "changer/refresh") ?serial_number=`serial`; not ok,
+// the reply in `error`, unless it answers 200 with that one library.
+Library_View library_reply(const Demo_Daemon& d, const std::string& route,
+                           const std::string& serial = SERIAL);
 
 // Sets key `key` of the first changer of an emulated library file to the
 // JSON `value_json` (e.g. "faults", "dvcid"), replacing the file in one
@@ -144,11 +157,10 @@ std::string transfer_body(const std::string& changer, const std::string& tag, in
 json_spirit::Value parse_body(const Http_Reply& r);
 std::string message_of(const Http_Reply& r);
 
-// Runs a shell command; its standard output, and its exit status in
-// `status` (-1 when it did not exit normally).
+// Runs a shell command (killed after 5 minutes); its output (standard
+// output and error), and its exit status in `status` (128 + the signal
+// that ended it, -1 when it had to be killed).
 std::string run_command(const std::string& command, int& status);
-// True when `program` is found on PATH.
-bool have_program(const std::string& program);
 // `s` as one single-quoted shell word.
 std::string shell_quote(const std::string& s);
 // Files read whole, and written through a temporary file and a rename.
