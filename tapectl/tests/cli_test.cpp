@@ -92,12 +92,9 @@ TEST(Cli, OptionsGoBeforeOrAfterTheSubcommand) {
       {"--json", "load", "D1", "--url=http://h:1", "T1", "--timeout", "5", "--cacert", "/ca.pem"},
       o, e))
       << e;
-  EXPECT_EQ("load", o.command);
-  EXPECT_EQ((std::vector<std::string>{"D1", "T1"}), o.operands);
-  EXPECT_TRUE(o.json);
-  EXPECT_EQ("http://h:1", o.url);
-  EXPECT_EQ("/ca.pem", o.ca_file);
-  EXPECT_EQ(5, o.timeout_seconds);
+  EXPECT_EQ(std::make_tuple("load", "D1 T1", true, "http://h:1", "/ca.pem", 5),
+            std::make_tuple(o.command, o.operands.at(0) + " " + o.operands.at(1), o.json, o.url,
+                            o.ca_file, o.timeout_seconds));
   ASSERT_TRUE(parse({"move", "--help"}, o, e));  // help needs no operands
   EXPECT_TRUE(o.help);
   ASSERT_TRUE(parse({"help", "rescan"}, o, e));
@@ -140,37 +137,36 @@ TEST_F(Cli_Files, TargetFromOptionsEnvironmentOrWebConfiguration) {
   const std::string conf = write("web.conf", R"({"listen": "0.0.0.0", "port": 9123,
       "token_file": ")" + dir_ + R"(/token"})");
   write("token", "0123456789abcdef0123");
+  using Target = std::pair<std::string, std::string>;  // URL and token file
+  const struct {
+    std::string conf;
+    Target options, environment, want;
+  } rows[] = {
+      {conf, {}, {}, {"http://127.0.0.1:9123", dir_ + "/token"}},
+      // The configured token goes to the configured daemon only.
+      {conf, {"http://elsewhere:1", ""}, {}, {"http://elsewhere:1", ""}},
+      // The environment fills what no option gave.
+      {conf, {}, {"https://env:2", "/env/token"}, {"https://env:2", "/env/token"}},
+      {conf,
+       {"http://o:3", "/o/token"},
+       {"https://env:2", "/env/token"},
+       {"http://o:3", "/o/token"}},
+      {dir_ + "/missing.conf", {}, {}, {"http://127.0.0.1:8870", ""}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.options.first + " " + row.environment.first);
+    for (const auto& env : {std::make_pair("TAPECTL_URL", row.environment.first),
+                            std::make_pair("TAPECTL_TOKEN_FILE", row.environment.second)}) {
+      if (env.second.empty()) ::unsetenv(env.first);
+      if (!env.second.empty()) ::setenv(env.first, env.second.c_str(), 1);
+    }
+    Options o;
+    std::tie(o.url, o.token_file) = row.options;
+    resolve_target(row.conf, o);
+    EXPECT_EQ(row.want, Target(o.url, o.token_file));
+  }
   ::unsetenv("TAPECTL_URL");
   ::unsetenv("TAPECTL_TOKEN_FILE");
-  Options o;
-  resolve_target(conf, o);
-  EXPECT_EQ("http://127.0.0.1:9123", o.url);
-  EXPECT_EQ(dir_ + "/token", o.token_file);
-  // The configured token goes to the configured daemon only.
-  o = Options();
-  o.url = "http://elsewhere:1";
-  resolve_target(conf, o);
-  EXPECT_EQ("", o.token_file);
-  // The environment fills what no option gave.
-  ::setenv("TAPECTL_URL", "https://env:2", 1);
-  ::setenv("TAPECTL_TOKEN_FILE", "/env/token", 1);
-  o = Options();
-  resolve_target(conf, o);
-  EXPECT_EQ("https://env:2", o.url);
-  EXPECT_EQ("/env/token", o.token_file);
-  o = Options();
-  o.url = "http://option:3";
-  o.token_file = "/option/token";
-  resolve_target(conf, o);
-  EXPECT_EQ("http://option:3", o.url);
-  EXPECT_EQ("/option/token", o.token_file);
-  ::unsetenv("TAPECTL_URL");
-  ::unsetenv("TAPECTL_TOKEN_FILE");
-
-  o = Options();
-  resolve_target(dir_ + "/missing.conf", o);
-  EXPECT_EQ("http://127.0.0.1:8870", o.url);
-  EXPECT_EQ("", o.token_file);
   std::string url, token;
   default_target(write("tls.conf", R"({"port": 8871, "tls_certificate": "/c.pem"})"), url, token);
   EXPECT_EQ("https://127.0.0.1:8871", url);
