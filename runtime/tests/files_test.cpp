@@ -32,6 +32,14 @@ bool cloexec(int fd) {
   return flags != -1 && (flags & FD_CLOEXEC) != 0;
 }
 
+// Whether stream `f` was opened with FD_CLOEXEC (-1: not opened); closes it.
+int stream_cloexec(FILE* f, int (*close_stream)(FILE*) = fclose) {
+  if (f == nullptr) return -1;
+  const bool on = cloexec(fileno(f));
+  close_stream(f);
+  return on ? 1 : 0;
+}
+
 }  // namespace
 
 TEST(Mkdir_P, CreatesEveryMissingParentNarrowOrWide) {
@@ -179,21 +187,12 @@ TEST(Compat_Open, EveryFormGivesCloseOnExec) {
   EXPECT_EQ(st.st_mode & 0777 & ~0640, 0u) << "the mode argument was used";
   EXPECT_EQ(open_cloexec_indirect((tmp / "missing").c_str(), O_RDONLY), -1);
 
-  for (FILE* f : {fopen_compat(path.c_str(), "re"), fopen_indirect(path.c_str(), "re"),
-                  freopen_indirect(path.c_str(), "we", fopen(path.c_str(), "r")),
-                  fdopen_indirect(open(path.c_str(), O_RDONLY), "re")}) {
-    ASSERT_NE(f, nullptr);
-    EXPECT_TRUE(cloexec(fileno(f)));
-    fclose(f);
-  }
-  FILE* p = popen_indirect("true", "re");
-  ASSERT_NE(p, nullptr);
-  EXPECT_TRUE(cloexec(fileno(p)));
-  pclose(p);
-  FILE* plain = fopen_indirect(path.c_str(), "r");
-  ASSERT_NE(plain, nullptr);
-  EXPECT_FALSE(cloexec(fileno(plain))) << "no 'e', no flag";
-  fclose(plain);
+  EXPECT_EQ(stream_cloexec(fopen_compat(path.c_str(), "re")), 1);
+  EXPECT_EQ(stream_cloexec(fopen_indirect(path.c_str(), "re")), 1);
+  EXPECT_EQ(stream_cloexec(freopen_indirect(path.c_str(), "we", fopen(path.c_str(), "r"))), 1);
+  EXPECT_EQ(stream_cloexec(fdopen_indirect(open(path.c_str(), O_RDONLY), "re")), 1);
+  EXPECT_EQ(stream_cloexec(popen_indirect("true", "re"), pclose), 1);
+  EXPECT_EQ(stream_cloexec(fopen_indirect(path.c_str(), "r")), 0) << "no 'e', no flag";
 
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <tuple>
 
 #include "starter/identity.h"
 #include "starter/log_sink.h"
@@ -80,14 +81,12 @@ TEST(Identity, AlreadyTheTargetIdentityChangesNothingAndUnknownNamesFail) {
   const std::string uid = std::to_string(::getuid());
   request.user = uid.c_str();
   EXPECT_TRUE(switch_identity(request));
-  for (const char* field : {"primary group", "user", "group"}) {
-    SCOPED_TRACE(field);
-    Identity_Request bad = request;
-    if (std::string(field) == "primary group") bad.primary_group = "no_such_group_d2t";
-    if (std::string(field) == "user") bad.user = "no_such_user_d2t";
-    if (std::string(field) == "group") bad.groups.push_back("no_such_group_d2t");
-    EXPECT_FALSE(switch_identity(bad));
-  }
+  // An unknown primary group, user, or group.
+  Identity_Request bad[] = {request, request, request};
+  bad[0].primary_group = "no_such_group_d2t";
+  bad[1].user = "no_such_user_d2t";
+  bad[2].groups.push_back("no_such_group_d2t");
+  for (const Identity_Request& r : bad) EXPECT_FALSE(switch_identity(r)) << &r - bad;
   EXPECT_EQ(2, log.count("Failed to get no_such_group_d2t group entry"));
   EXPECT_EQ(1, log.count("Failed to get no_such_user_d2t password entry"));
   EXPECT_EQ(0, log.count("Failed to set"));
@@ -139,18 +138,17 @@ void log_record(Log_Sink& sink, const char* text, ACE_Log_Priority p = LM_ERROR)
 }
 
 TEST(Log_Config, TargetPriorityAndMask) {
-  Log_Config c = parse_log_config(nullptr, nullptr);
-  EXPECT_EQ(Log_Config::TO_STDERR, c.target);
-  EXPECT_EQ(LM_DEBUG, c.lowest);
-  EXPECT_TRUE(c.priority_valid);
-  c = parse_log_config("syslog", "WARNING");
-  EXPECT_EQ(Log_Config::TO_SYSLOG, c.target);
-  EXPECT_EQ(LM_WARNING, c.lowest);
-  c = parse_log_config("/var/log/x.log", "loud");
-  EXPECT_EQ(Log_Config::TO_FILE, c.target);
-  EXPECT_EQ("/var/log/x.log", c.path);
-  EXPECT_FALSE(c.priority_valid);
-  EXPECT_EQ(LM_DEBUG, c.lowest);
+  // file, priority: target, lowest priority, priority understood.
+  const std::tuple<const char*, const char*, Log_Config::Target, ACE_Log_Priority, bool> rows[] = {
+      std::make_tuple(nullptr, nullptr, Log_Config::TO_STDERR, LM_DEBUG, true),
+      std::make_tuple("syslog", "WARNING", Log_Config::TO_SYSLOG, LM_WARNING, true),
+      std::make_tuple("/var/log/x.log", "loud", Log_Config::TO_FILE, LM_DEBUG, false)};
+  for (const auto& r : rows) {
+    const Log_Config c = parse_log_config(std::get<0>(r), std::get<1>(r));
+    EXPECT_EQ(std::make_tuple(std::get<2>(r), std::get<3>(r), std::get<4>(r)),
+              std::make_tuple(c.target, c.lowest, c.priority_valid));
+  }
+  EXPECT_EQ("/var/log/x.log", parse_log_config("/var/log/x.log", nullptr).path);
 
   const unsigned long mask = priority_mask_from(LM_WARNING);
   for (ACE_Log_Priority p : {LM_WARNING, LM_ERROR, LM_EMERGENCY}) EXPECT_NE(0u, mask & p) << p;

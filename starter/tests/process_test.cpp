@@ -44,12 +44,6 @@ std::string wait_in_file(const std::string& path, const std::string& text) {
   return content;
 }
 
-// A temporary folder the account the identity tests switch to can read.
-class Starter_Dir : public Temp_Dir {
- public:
-  Starter_Dir() : Temp_Dir("d2t-starter") { ::chmod(path().c_str(), 0755); }
-};
-
 // A starter with a service directory, its log on the child's stderr.
 class Starter_Test : public ::testing::Test {
  protected:
@@ -79,7 +73,7 @@ class Starter_Test : public ::testing::Test {
     EXPECT_EQ(0, child.exit_code()) << child.output();
   }
 
-  Starter_Dir dir_;
+  Temp_Dir dir_{"d2t-starter"};
 };
 
 // Too few threads for a thread pool, or threads without a reactor kind:
@@ -178,10 +172,10 @@ TEST_F(Starter_Test, BrokenServiceConfigurationExitsNonZeroWithoutReady) {
       {{"-S", "dynamic NoLib2 Service_Object * /no/such/liby.so:_make_Y() \"\""},
        "library /no/such/liby.so does not load"},
   };
+  Notify_Socket socket(dir_.path() + "/notify");
+  ASSERT_TRUE(socket.bound());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
-    Notify_Socket socket(dir_.path() + "/notify");
-    ASSERT_TRUE(socket.bound());
     std::vector<std::string> args = {"-f", good};
     args.insert(args.end(), c.args.begin(), c.args.end());
     auto child = start(args, notify_env("300000"), false);
@@ -192,7 +186,6 @@ TEST_F(Starter_Test, BrokenServiceConfigurationExitsNonZeroWithoutReady) {
     EXPECT_EQ(1, child->count("Demo_Service(G)::fini")) << child->output();
     EXPECT_EQ(0, child->count(BANNER));
     EXPECT_TRUE(socket.empty()) << "a notification was sent";
-    ::unlink((dir_.path() + "/notify").c_str());
   }
   // The identity switch fails closed: a user or group that does not exist
   // ends the start with status 1 before any service loads (which of the
@@ -350,6 +343,7 @@ class Identity_Test : public Starter_Test {
     if (::geteuid() != 0 || ::access("/usr/sbin/useradd", X_OK) != 0) {
       GTEST_SKIP() << "needs root and useradd";
     }
+    ASSERT_EQ(0, ::chmod(dir_.path().c_str(), 0755));  // for the account switched to
     const std::string suffix = std::to_string(::getpid() % 100000);
     user_ = "d2tst" + suffix;
     extra_ = "d2tsg" + suffix;
