@@ -2,10 +2,10 @@
 // drives it (tapectl, with a bearer token) and as the backup software does
 // (HTTP): every subcommand, --json equal to the route's reply, exit
 // statuses; after every move the web reply, the SQLite inventory and the
-// emulated library (mtx) agree; a failed load is explained in the log,
-// counted in the metrics and shown by tapectl status; a restart resumes
-// the inventory and the cartridges' positions; refused requests, also
-// cross-site ones, move nothing.
+// emulated library (mtx) agree; refused requests, also cross-site ones,
+// move nothing; a failed load is explained in the log, counted in the
+// metrics and shown by tapectl status; a restart resumes the inventory and
+// the cartridges' positions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -65,6 +65,36 @@ TEST_F(Daemon_Test, OperatorSessionWithTapectl) {
   EXPECT_EQ(std::string::npos, r.out.find('\033')) << "colour on a pipe";
   EXPECT_EQ(1, d.tapectl("status NO-SUCH-LIBRARY").status);
 
+  // Refused moves move nothing: a broken body, one above the configured
+  // limit, and what a web page could make a local browser send, cross-site
+  // (a foreign Origin, or none but the browser saying who asks) and DNS
+  // rebinding (a foreign Host), refused before any handler runs. (Routing,
+  // methods, bodies, origins and hosts row by row: the web service's tests.)
+  const Library_View before = mtx_view(d.library_file(), CHANGER_SG);
+  const std::string transfer = transfer_body(SERIAL, "A00002L9", 2, 11);
+  Http_Reply refused = d.post("/d2/r/tapectl/media/transfer", transfer.substr(0, 30));
+  EXPECT_EQ(400, refused.status) << refused.body;
+  EXPECT_EQ(0u, message_of(refused).find("Malformed JSON body")) << refused.body;
+  const std::string big = "{\"x\": \"" + std::string(2 * 1024 * 1024, 'a') + "\"}";
+  EXPECT_EQ(413, d.post("/d2/r/tapectl/media/transfer", big).status);
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(d.port()) + "\r\n";
+  const std::string foreign[][3] = {
+      {"media/transfer", transfer, host + "Origin: http://evil.example.com\r\n"},
+      {"drive/load", drive_body(DRIVE_1, "A00001L9"), host + "Origin: http://evil.example.com\r\n"},
+      {"drive/load", drive_body(DRIVE_1, "A00001L9"), host + "Sec-Fetch-Site: cross-site\r\n"},
+      {"media/transfer", transfer, "Host: evil.example.com:" + std::to_string(d.port()) + "\r\n"},
+  };
+  for (const auto& row : foreign) {
+    Test_Socket s(static_cast<unsigned int>(d.port()));
+    ASSERT_TRUE(s.send_all("POST /d2/r/tapectl/" + row[0] + " HTTP/1.1\r\n" + row[2] +
+                           "Authorization: Bearer " + TOKEN +
+                           "\r\nConnection: close\r\nContent-Type: text/plain\r\nContent-Length: " +
+                           std::to_string(row[1].size()) + "\r\n\r\n" + row[1]));
+    EXPECT_EQ(403, parse_reply(s.read_all()).status) << row[0] << " " << row[2];
+  }
+  EXPECT_EQ(describe(before), describe(mtx_view(d.library_file(), CHANGER_SG)));
+  ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
+
   // --json is the route's reply as it is, for every read.
   const std::pair<const char*, std::string> reads[] = {
       {"status --json", "/d2/r/tapectl/inventory"},
@@ -80,7 +110,6 @@ TEST_F(Daemon_Test, OperatorSessionWithTapectl) {
   r = d.tapectl("libraries");
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find(SERIAL));
-  EXPECT_EQ(0, d.tapectl("ops").status);
 
   // Moves: load, a refused load (the cartridge is in the other drive),
   // unload, a slot-to-slot move (its reply as the route gives it), a move
@@ -132,9 +161,6 @@ TEST_F(Daemon_Test, OperatorSessionWithTapectl) {
       metrics.find("d2t_http_requests_total{route=\"/d2/r/tapectl/drive/load\",code=\"500\"} 2\n"))
       << metrics;
   r = d.tapectl(std::string("status --json ") + SERIAL);
-  EXPECT_NE(std::string::npos, r.out.find(std::string("\"serial_number\":\"") + DRIVE_2 +
-                                          "\",\"lun\":0,\"target_name\":\"3:0:1\""))
-      << r.out;
   Value inv;
   ASSERT_TRUE(json_spirit::read(r.out, inv)) << r.out;
   for (const auto& drive : inv.get_array()[0].get_obj().at("drives").get_array())
@@ -171,68 +197,6 @@ TEST_F(Daemon_Test, OperatorSessionWithTapectl) {
   ASSERT_TRUE(web.ok) << web.error;
   EXPECT_EQ(describe(db), describe(web));
   ASSERT_NO_FATAL_FAILURE(expect_three_views_agree(d));
-  EXPECT_EQ(0, d.stop());
-}
-
-// Requests the daemon must refuse, among them those a web page could make
-// a local browser send: cross-site (a foreign Origin) and DNS rebinding (a
-// foreign Host). None moves a cartridge or touches the inventory.
-TEST_F(Daemon_Test, RefusedRequestsMoveNothing) {
-  Demo_Daemon d(run_dir());
-  ASSERT_TRUE(d.start(error_)) << error_;
-
-  const Library_View listed = library_reply(d, "list");
-  ASSERT_TRUE(listed.ok) << listed.error;
-  const Library_View db_before = sqlite_view(d.db_file(), SERIAL);
-  const Library_View mtx_before = mtx_view(d.library_file(), CHANGER_SG);
-  ASSERT_TRUE(db_before.ok && mtx_before.ok) << db_before.error << mtx_before.error;
-
-  // Routing, methods, bodies, origins and hosts are the web service's
-  // tests' (websvcs/server); here the refusals of moving requests in the
-  // daemon as installed: a broken body, one above the configured limit,
-  // and cross-site and rebinding requests, refused before any handler runs.
-  const std::string transfer = transfer_body(SERIAL, "A00002L9", 2, 11);
-  Http_Reply r = d.post("/d2/r/tapectl/media/transfer", transfer.substr(0, 30));
-  EXPECT_EQ(400, r.status) << r.body;
-  EXPECT_EQ(0u, message_of(r).find("Malformed JSON body")) << r.body;
-  const std::string big = "{\"x\": \"" + std::string(2 * 1024 * 1024, 'a') + "\"}";
-  EXPECT_EQ(413, d.post("/d2/r/tapectl/media/transfer", big).status);
-  const std::string port = std::to_string(d.port());
-  const std::string evil_origin = "Origin: http://evil.example.com\r\n";
-  const std::string rebound = "Host: evil.example.com:" + port + "\r\n";
-  const struct {
-    const char* method;
-    std::string target, body, headers;
-  } foreign[] = {
-      {"POST", "/d2/r/tapectl/media/transfer", transfer, evil_origin},
-      {"POST", "/d2/r/tapectl/drive/load", drive_body(DRIVE_1, "A00001L9"), evil_origin},
-      {"POST", "/d2/r/tapectl/media/transfer", transfer, rebound},
-      // A form on any page: no Origin, but the browser says who asks.
-      {"POST", "/d2/r/tapectl/drive/load", drive_body(DRIVE_1, "A00001L9"),
-       "Sec-Fetch-Site: cross-site\r\n"},
-  };
-  for (const auto& row : foreign) {
-    Test_Socket s(static_cast<unsigned int>(d.port()));
-    ASSERT_TRUE(s.ok());
-    s.send_all(std::string(row.method) + " " + row.target + " HTTP/1.1\r\n" +
-               (row.headers == rebound ? "" : "Host: 127.0.0.1:" + port + "\r\n") + row.headers +
-               "Connection: close\r\nContent-Type: text/plain\r\nContent-Length: " +
-               std::to_string(row.body.size()) + "\r\n\r\n" + row.body);
-    EXPECT_EQ(403, parse_reply(s.read_all()).status)
-        << row.method << " " << row.target << " " << row.headers;
-  }
-
-  const Library_View db_after = sqlite_view(d.db_file(), SERIAL);
-  const Library_View mtx_after = mtx_view(d.library_file(), CHANGER_SG);
-  EXPECT_EQ(describe(mtx_before), describe(mtx_after));
-  EXPECT_EQ(describe(db_before), describe(db_after));
-  EXPECT_EQ("A00002L9", mtx_after.slots.at(2));
-  EXPECT_TRUE(mtx_after.drives.empty());
-
-  // Still serving: the same move without Origin, as the backup software
-  // sends it.
-  EXPECT_EQ(200, d.post("/d2/r/tapectl/media/transfer", transfer).status);
-  EXPECT_EQ("A00002L9", mtx_view(d.library_file(), CHANGER_SG).slots.at(11));
   EXPECT_EQ(0, d.stop());
 }
 
