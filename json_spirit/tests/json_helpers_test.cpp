@@ -6,9 +6,7 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <string>
 
 #include "testing/temp_dir.h"
@@ -71,7 +69,7 @@ TEST(Json_Value, IntegerRangesAndIndependentCopies) {
   EXPECT_EQ(copy.get_obj().at("a").get_value<std::int64_t>(), 2);
 }
 
-TEST(Json_Helpers, ObjectGetMatchesOnlyItsOwnKind) {
+TEST(Json_Helpers, ReadersMatchOnlyTheirOwnKind) {
   const Object o = sample();
   int i = -1;
   EXPECT_TRUE(object_get(o, "i", i));
@@ -92,10 +90,8 @@ TEST(Json_Helpers, ObjectGetMatchesOnlyItsOwnKind) {
   EXPECT_TRUE(object_get(o, "b", b));
   EXPECT_TRUE(b);
   EXPECT_FALSE(object_get(o, "i", b)) << "no conversion from numbers";
-}
 
-TEST(Json_Helpers, PointerAndThrowingReaders) {
-  const Object o = sample();
+  // Readers that give a pointer or throw.
   ASSERT_TRUE(object_get_str(o, "s") && object_get_str(o, "p"));
   EXPECT_EQ(*object_get_str(o, "s"), "text");
   EXPECT_EQ(*object_get_str(o, "p"), "secret");

@@ -60,37 +60,26 @@ TEST(Records_Json, InventoryRowsRoundTrip) {
       R"("slot_number":-1,"target_name":"1:0:1","vendor":"V"})");
 }
 
-TEST(Changer_Json, NullColumnsAndBadValues) {
-  json_spirit::Object row;
-  row["id"] = 5;
-  row["vendor"] = json_spirit::Value();  // NULL column
-  row["serial_number"] = "S";
+// Rows as databases give them: a NULL column leaves its field, numbers
+// stand for booleans and states. Values that do not fit are refused.
+TEST(Records_Json, DatabaseFormsAndBadValues) {
   Changer c;
   c.vendor("kept");
-  ASSERT_TRUE(c.load_from_json(json_spirit::Value(row)));
+  ASSERT_TRUE(c.load_from_json(json(R"({"id":5,"vendor":null,"serial_number":"S"})")));
   EXPECT_EQ("kept", c.vendor());
   EXPECT_EQ("S", c.serial_number());
+  Media m;
+  ASSERT_TRUE(m.load_from_json(json(R"({"state":5,"is_porter":0})")));
+  EXPECT_EQ(MST_FULL, m.state());
+  EXPECT_FALSE(m.is_porter());
 
-  // Not an object, a lun that is text, negative or wider than the field.
+  // Not an object, a lun that is text, negative or wider than the field; a
+  // state unknown by name or by number.
   for (const char* bad :
        {R"("row")", R"({"lun": "zero"})", R"({"lun": -1})", R"({"lun": 1099511627776})"})
     EXPECT_FALSE(c.load_from_json(json(bad))) << bad;
-}
-
-// Databases without a boolean type give numbers; a state is read by number
-// too.
-TEST(Media_Json, StateAndPorterByNumber) {
-  Media back;
-  json_spirit::Object numeric;
-  numeric["state"] = 5;
-  numeric["is_porter"] = 0;
-  ASSERT_TRUE(back.load_from_json(json_spirit::Value(numeric)));
-  EXPECT_EQ(MST_FULL, back.state());
-  EXPECT_FALSE(back.is_porter());
-  numeric["state"] = "sparkly";
-  EXPECT_FALSE(back.load_from_json(json_spirit::Value(numeric)));
-  numeric["state"] = 11;
-  EXPECT_FALSE(back.load_from_json(json_spirit::Value(numeric)));
+  for (const char* bad : {R"({"state": "sparkly"})", R"({"state": 11})"})
+    EXPECT_FALSE(m.load_from_json(json(bad))) << bad;
 }
 
 }  // namespace
