@@ -36,7 +36,7 @@ std::string thrown(F body) {
 
 }  // namespace
 
-TEST(Json_Value, GettersThrowOnKindMismatch) {
+TEST(Json_Value, GettersThrowOnKindOrRangeMismatchAndCopiesAreIndependent) {
   EXPECT_EQ(Value(static_cast<const char*>(nullptr)).get_str(), "");
   EXPECT_EQ(Value(Secure_String{"p"}).type(), secure_str_type);
   EXPECT_EQ(Value(Secure_String{"p"}).get_str(), "p");
@@ -48,9 +48,8 @@ TEST(Json_Value, GettersThrowOnKindMismatch) {
   EXPECT_THROW(Value(1).get_bool(), Type_Error);
   EXPECT_THROW(Value(1.5).get_int64(), Type_Error);
   EXPECT_NE(thrown([] { Value(true).get_array(); }).find("array"), std::string::npos);
-}
 
-TEST(Json_Value, IntegerRangesAndIndependentCopies) {
+  // Integers only where they fit.
   EXPECT_EQ(Value(INT_MAX).get_int(), INT_MAX);
   EXPECT_THROW(Value(std::int64_t{INT_MAX} + 1).get_int(), Type_Error);
   EXPECT_THROW(Value(std::int64_t{INT_MIN} - 1).get_int(), Type_Error);

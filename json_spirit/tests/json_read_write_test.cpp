@@ -159,12 +159,9 @@ TEST(Json_Write, NumbersKeepTheirKind) {
   insert(o)("max", Value(UINT64_MAX))("min", Value(INT64_MIN))("r", 2.0)("third", 1.0 / 3)(
       "inf", std::numeric_limits<double>::infinity());
   const std::string text = write(o);
-  EXPECT_NE(text.find("\"inf\":null"), std::string::npos) << text;
-  const Object back = parse_ok(text).get_obj();
-  EXPECT_EQ(back.at("max").get_uint64(), UINT64_MAX);
-  EXPECT_EQ(back.at("min").get_int64(), INT64_MIN);
-  EXPECT_EQ(back.at("r").type(), real_type);
-  EXPECT_EQ(back.at("third").get_real(), 1.0 / 3) << "reals round-trip exactly";
+  EXPECT_EQ(text, R"({"inf":null,"max":18446744073709551615,"min":-9223372036854775808,"r":2.0,)"
+                  R"("third":0.3333333333333333})");
+  EXPECT_EQ(parse_ok(text).get_obj().at("third").get_real(), 1.0 / 3) << "reals round-trip exactly";
 }
 
 // Secure strings are masked only in dumps.

@@ -97,16 +97,15 @@ bool makes(const char* kind, std::uint64_t threads) {
 
 }  // namespace
 
-TEST(Make_Reactor, EachKindCreatesItsImplementation) {
+TEST(Make_Reactor, EachKindCreatesItsImplementationOthersNone) {
   EXPECT_TRUE(makes<ACE_Priority_Reactor>("priority", 0));
   EXPECT_TRUE(makes<ACE_TP_Reactor>("tp", 2));
   EXPECT_TRUE(makes<ACE_TP_Reactor>("tp", 64));
   EXPECT_TRUE(makes<ACE_Dev_Poll_Reactor>("dev_poll", 0));
   EXPECT_TRUE(makes<ACE_Select_Reactor>("select", 0));
   EXPECT_FALSE(makes<ACE_Priority_Reactor>("select", 1)) << "a plain select reactor";
-}
 
-TEST(Make_Reactor, UnknownKindsAreSilentAndThreadPoolNeedsTwoThreads) {
+  // Unknown kinds are silent; a thread pool needs two threads.
   Log_Capture capture;
   for (const char* kind : {"TP", "Select", "", "poll", "tp ", static_cast<const char*>(nullptr)}) {
     EXPECT_EQ(get_reactor_factory(kind, 4), nullptr) << (kind ? kind : "null");

@@ -35,7 +35,7 @@ int append_f(std::string& s, const char* fmt, ...) {
 
 }  // namespace
 
-TEST(Natoi, EdgesOfEachType) {
+TEST(Natoi, EdgesOfEachTypeStopPointerAndBoundedInput) {
   check_natoi<unsigned long>("42abc", 42, 0);
   check_natoi<unsigned long>("abc", 0, EINVAL);
   check_natoi<unsigned long>("-1", 0, EINVAL);
@@ -53,9 +53,8 @@ TEST(Natoi, EdgesOfEachType) {
   check_natoi<int>("-", 0, EINVAL);
   check_natoi<int>("-2147483648", INT_MIN, 0);
   check_natoi<std::int64_t>("-9223372036854775808", INT64_MIN, 0);
-}
 
-TEST(Natoi, StopPointerAndBoundedInput) {
+  // Where parsing stopped, and input bounded by an end.
   const char* stop = reinterpret_cast<const char*>(1);
   EXPECT_EQ((natoi<int, const char*>(nullptr, nullptr, &stop)), 0);
   EXPECT_EQ(stop, nullptr);
@@ -133,10 +132,8 @@ TEST(Formatting, ErrorsLeaveNoPartialText) {
 // Directory listings of service configurations (starter's tests) cover
 // links, directories and the usual names; these are the edges.
 TEST(File_Names, Extensions) {
-  EXPECT_TRUE(is_file_extension(".conf", "conf"));
-  const std::pair<const char*, const char*> others[] = {{"a.CONF", "conf"}, {"a.conf.bak", "conf"},
-                                                        {"conf", "conf"},   {nullptr, "conf"},
-                                                        {"a.conf", ""},     {"a.", ""}};
+  const std::pair<const char*, const char*> others[] = {
+      {"conf", "conf"}, {nullptr, "conf"}, {"a.conf", ""}, {"a.", ""}};
   for (const auto& o : others) EXPECT_FALSE(is_file_extension(o.first, o.second)) << o.first;
   EXPECT_EQ(find_file_extension(""), nullptr);
   const char* name = "x.y.z";

@@ -29,9 +29,9 @@ TEST(Signal_Handlers, ThreadNameIsUnknownWithoutPthreadGetname) {
 // Counts its own destruction; open() schedules a timer or fails.
 class Probe : public ACE_Event_Handler {
  public:
-  static int destroyed;
-  static bool fail;
-  static long timer;
+  static inline int destroyed = 0;
+  static inline bool fail = false;
+  static inline long timer = -1;
   ~Probe() override { ++destroyed; }
   int open(ACE_Reactor* reactor) {
     if (fail) return -1;
@@ -39,9 +39,6 @@ class Probe : public ACE_Event_Handler {
     return timer == -1 ? -1 : 0;
   }
 };
-int Probe::destroyed = 0;
-bool Probe::fail = false;
-long Probe::timer = -1;
 
 TEST(New_Event_Handler, FailedOpenDestroysAndTheReactorKeepsAnOpenedOneAlive) {
   Probe::fail = true;
