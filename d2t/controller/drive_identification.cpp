@@ -223,8 +223,7 @@ void complete_measures(d2t::Changer& changer, Tape_Controller_Impl* impl,
           m.media_tag(), settings.load_unload_retries * settings.faulty_threshold,
           count_failure))) {
     const ACE_UINT64 ms = load_ms + (settings.clock.now_ms() - unload_start);
-    changer.type(ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
-                                                                                : "physical");
+    changer.type(d2t::library_type_for_cycle_ms(ms));
   } else {
     drive->faulty(true);
     drive->slot_number(m.slot_number());

@@ -179,9 +179,7 @@ bool Tape_Controller::detect_changer_type(ACE_INT64 changer_id, d2t::Changer& ch
     media->state(d2t::MST_EMPTY);
     return false;
   }
-  const ACE_UINT64 elapsed = clock_->now_ms() - start;
-  changer.type(elapsed <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual"
-                                                                                   : "physical");
+  changer.type(d2t::library_type_for_cycle_ms(clock_->now_ms() - start));
   return true;
 }
 

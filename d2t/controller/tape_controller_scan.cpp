@@ -16,14 +16,6 @@
 #include "d2t/util/log_text.h"
 #include "json_spirit/json_helpers.h"
 
-namespace {
-
-const char* type_for_duration(ACE_UINT64 ms) {
-  return ms <= static_cast<ACE_UINT64>(d2t::TYPE_DETECT_TIME_THD_IN_MS) ? "virtual" : "physical";
-}
-
-}  // namespace
-
 bool Tape_Controller::scan_tapelib(d2t::Changer& changer, std::vector<d2t::Drive_var>& drives) {
   if (!d2t::tools::unload_all(changer.sg_name(), load_unload_retries_)) {
     // clang-format off
@@ -224,7 +216,7 @@ bool Tape_Controller::detect_drives(d2t::Changer& changer, std::vector<d2t::Driv
     }
   }
 
-  if (cycles != 0) changer.type(type_for_duration(total_ms / cycles));
+  if (cycles != 0) changer.type(d2t::library_type_for_cycle_ms(total_ms / cycles));
   // Capacities or the type still unknown: one cycle on one drive.
   d2t::identify::complete_measures(
       changer, impl_.get(),

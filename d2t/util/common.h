@@ -45,6 +45,13 @@ enum : ACE_INT64 {
   MAX_TAPE_CAPACITY = 211106232532992LL,  // 192 TiB
 };
 
+// The library type a timed load plus unload gives: "virtual" when the
+// cycle took at most TYPE_DETECT_TIME_THD_IN_MS milliseconds (no robot
+// arm moved), else "physical". Every timing of a library's type uses it.
+inline const char* library_type_for_cycle_ms(ACE_UINT64 ms) {
+  return ms <= static_cast<ACE_UINT64>(TYPE_DETECT_TIME_THD_IN_MS) ? "virtual" : "physical";
+}
+
 // Shared handles; the last handle frees the record. A handle may be null:
 // list entries are dropped by resetting them in place, so readers of a
 // list skip null entries.
