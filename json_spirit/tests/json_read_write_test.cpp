@@ -108,7 +108,6 @@ TEST(Json_Read, InvalidUtf8ThatTheParserLetsThroughIsRefused) {
 
 TEST(Json_Read, HostileNestingIsRefused) {
   expect_refused(std::string(1 << 20, '['), "nesting");
-  expect_refused(std::string(1 << 20, '{'));
   Value v;
 
   std::string deepest(MAX_READ_DEPTH, '[');

@@ -21,7 +21,7 @@
 
 using test_support::Log_Capture;
 
-TEST(Environ, SetAppendPrependAndRemove) {
+TEST(Environ, SetAppendPrependRemoveAndInvalidNames) {
   const char* name = "ENVIRON_TEST_JOIN";
   ASSERT_TRUE(set_env(name, nullptr)) << "removing an unset variable succeeds";
   EXPECT_EQ(get_env_r(name), "");
@@ -45,9 +45,8 @@ TEST(Environ, SetAppendPrependAndRemove) {
   EXPECT_EQ(get_env_r(name), long_part + ":" + long_part) << "no length limit";
   set_env(name, nullptr);
   EXPECT_EQ(&g_env_mutex, &env_mutex()) << "one lock, whatever the order of static set-up";
-}
 
-TEST(Environ, InvalidNames) {
+  // A missing or empty name is refused, and logged.
   Log_Capture capture;
   EXPECT_EQ(get_env_r(nullptr), "");
   EXPECT_EQ(get_env_r(""), "");

@@ -52,16 +52,12 @@ TEST(Identity, SysconfBufferDefaultsAndRefusesOverflow) {
 
 TEST(Identity, LookupsByNameAndNumber) {
   Log_Capture log;
+  auto text = [](const std::unique_ptr<std::string>& name) { return name ? *name : "(none)"; };
   std::uint32_t uid = 7, gid = 7;
-  auto name = get_uid("root", uid, &gid);
-  ASSERT_TRUE(name != nullptr);
-  EXPECT_EQ("root", *name);
-  EXPECT_EQ(0u, uid);
-  EXPECT_EQ(0u, gid);
-  name = get_uid("0", uid, nullptr);
-  ASSERT_TRUE(name != nullptr);
-  EXPECT_EQ("root", *name);
-  EXPECT_TRUE(get_gid("0", gid) != nullptr);
+  EXPECT_EQ("root", text(get_uid("root", uid, &gid)));
+  EXPECT_EQ(std::make_pair(0u, 0u), std::make_pair(uid, gid));
+  EXPECT_EQ("root", text(get_uid("0", uid, nullptr)));
+  EXPECT_EQ("root", text(get_gid("0", gid)));
   EXPECT_EQ(0u, gid);
   EXPECT_EQ(0, log.count("Failed"));
 
