@@ -316,12 +316,12 @@ TEST_F(Starter_Test, HangupIsIgnoredDuringStartUpAndShutdownAndNeverHoldsOffTerm
   }
   // A reload that replaces the service takes over half a second (init
   // waits); six SIGHUPs make at most two reloads, and SIGTERM still ends
-  // the host. Stopping takes as long again (fini waits): a SIGHUP then is
+  // the host. Stopping takes over a second (fini waits): a SIGHUP then is
   // ignored.
-  const std::string conf =
-      dir_.write("slow_both.conf", directive("Slow", "name=S fini_delay_ms=600 init_delay_ms=600"));
+  const std::string conf = dir_.write(
+      "slow_both.conf", directive("Slow", "name=S fini_delay_ms=1200 init_delay_ms=600"));
   auto child = start({"-f", conf});
-  dir_.write("slow_both.conf", directive("Slow", "name=S fini_delay_ms=600 init_delay_ms=601"));
+  dir_.write("slow_both.conf", directive("Slow", "name=S fini_delay_ms=1200 init_delay_ms=601"));
   for (int i = 0; i < 6; ++i) child->signal(SIGHUP);
   ASSERT_TRUE(child->wait_for("Replacing service Slow")) << child->output();
   child->signal(SIGTERM);
