@@ -54,18 +54,15 @@ class Round_Trip_Test : public Temp_Dir {
     changer.sg_name("/dev/sg60");
     EXPECT_TRUE(d2t::tools::changer_status(changer));
     d2t::tools::set_device_provider(nullptr);
-    json_spirit::Array drives, medias;
-    for (const d2t::Drive_var& d : changer.drives()) {
+    json_spirit::Array records;  // the drives', then the cartridges'
+    auto add = [&records](const auto& record) {
       json_spirit::Object o;
-      d->to_json(o);
-      drives.push_back(o);
-    }
-    for (const d2t::Media_var& m : changer.medias()) {
-      json_spirit::Object o;
-      m->to_json(o);
-      medias.push_back(o);
-    }
-    v.push_back(json_spirit::write(drives) + json_spirit::write(medias));
+      record->to_json(o);
+      records.push_back(o);
+    };
+    for (const d2t::Drive_var& d : changer.drives()) add(d);
+    for (const d2t::Media_var& m : changer.medias()) add(m);
+    v.push_back(json_spirit::write(records));
     return v;
   }
 };

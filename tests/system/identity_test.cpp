@@ -57,32 +57,24 @@ TEST_F(E2E_Identity_Test, IdentifiersAndLoadingGiveTheSameMapping) {
 // (the scan polls every 3 s: a drive loading for longer would cost 3 s per
 // element). Drive i of library X is "X-DRV-i"; cartridges "XX0000nL9" in
 // slots 1..4.
-std::string two_libraries_json() {
-  std::string changers;
-  int sg = 20, st = 4;
-  for (const std::string x : {"B", "A"}) {
-    std::string drives, cartridges;
-    for (int i = 0; i < 2; ++i)
-      drives += std::string(i ? ", " : "") + "{\"serial_number\": \"" + x + "-DRV-" +
-                std::to_string(i) + "\", \"target_name\": \"" + std::to_string(sg) +
-                ":0:" + std::to_string(i) + "\", \"sg_name\": \"/dev/sg" +
-                std::to_string(sg + 1 + i) + "\", \"dev_name\": \"/dev/st" +
-                std::to_string(st + i) + "\"}";
-    for (int slot = 1; slot <= 4; ++slot)
-      cartridges += std::string(slot > 1 ? ", " : "") + "{\"slot\": " + std::to_string(slot) +
-                    ", \"barcode\": \"" + x + x + "0000" + std::to_string(slot) + "L9\"}";
-    changers +=
-        std::string(changers.empty() ? "" : ",\n") + "{\"serial_number\": \"LIB-" + x +
-        "\", \"target_name\": \"" + std::to_string(sg + 1) + ":0:0\", \"sg_name\": \"/dev/sg" +
-        std::to_string(sg) + "\", \"storage_slots\": 6, \"dvcid\": \"none\", " +
-        (x == "A" ? "\"timing\": {\"move_ms\": 50, \"load_ms\": 0, \"unload_ms\": 0}, " : "") +
-        "\"drives\": [" + drives + "], \"cartridges\": [" + cartridges + "]}";
-    sg += 10, st += 2;
-  }
-  return "{\"timing\": {\"move_ms\": 50, \"load_ms\": 100, \"unload_ms\": 100},\n"
-         "\"changers\": [" +
-         changers + "]}\n";
-}
+const char TWO_LIBRARIES[] = R"({"timing": {"move_ms": 50, "load_ms": 100, "unload_ms": 100},
+"changers": [
+  {"serial_number": "LIB-B", "target_name": "21:0:0", "sg_name": "/dev/sg20", "storage_slots": 6,
+   "dvcid": "none", "drives": [
+     {"serial_number": "B-DRV-0", "target_name": "20:0:0", "sg_name": "/dev/sg21",
+      "dev_name": "/dev/st4"},
+     {"serial_number": "B-DRV-1", "target_name": "20:0:1", "sg_name": "/dev/sg22",
+      "dev_name": "/dev/st5"}],
+   "cartridges": [{"slot": 1, "barcode": "BB00001L9"}, {"slot": 2, "barcode": "BB00002L9"},
+                  {"slot": 3, "barcode": "BB00003L9"}, {"slot": 4, "barcode": "BB00004L9"}]},
+  {"serial_number": "LIB-A", "target_name": "31:0:0", "sg_name": "/dev/sg30", "storage_slots": 6,
+   "dvcid": "none", "timing": {"move_ms": 50, "load_ms": 0, "unload_ms": 0}, "drives": [
+     {"serial_number": "A-DRV-0", "target_name": "30:0:0", "sg_name": "/dev/sg31",
+      "dev_name": "/dev/st6"},
+     {"serial_number": "A-DRV-1", "target_name": "30:0:1", "sg_name": "/dev/sg32",
+      "dev_name": "/dev/st7"}],
+   "cartridges": [{"slot": 1, "barcode": "AA00001L9"}, {"slot": 2, "barcode": "AA00002L9"},
+                  {"slot": 3, "barcode": "AA00003L9"}, {"slot": 4, "barcode": "AA00004L9"}]}]})";
 
 // A client of LIB-B: loads its cartridge (home slot `home`) into drive
 // `drive_number` and unloads it, again and again until `stop`. After every
@@ -116,7 +108,7 @@ void drive_client(const Demo_Daemon& d, int drive_number, int home, std::atomic<
 
 TEST_F(E2E_Identity_Test, ScanByLoadingNeverTakesADriveOfAnotherLibraryInUse) {
   ASSERT_EQ(0, ::system(("mkdir -p " + shell_quote(dir_ + "/run")).c_str()));
-  ASSERT_TRUE(write_file(dir_ + "/run/library.json", two_libraries_json()));
+  ASSERT_TRUE(write_file(dir_ + "/run/library.json", TWO_LIBRARIES));
   Demo_Daemon d(dir_ + "/run");
   std::string error;
   ASSERT_TRUE(d.start(error)) << error;

@@ -207,12 +207,10 @@ TEST_F(Multi_Host_Test, ADatabaseRestartFailsOnlyWhatIsInFlight) {
   // The pooled connections died with the server: the first operations may
   // fail (clearly), later ones succeed without a daemon restart.
   for (int h = 1; h <= 2; ++h) {
-    int ok = 0;
-    for (int attempt = 0; attempt < 3 && ok == 0; ++attempt)
-      ok += library_reply(host(h), "changer/refresh").ok ? 1 : 0;
-    const std::string log = host(h).log_text();
-    EXPECT_EQ(1, ok) << "host" << h << ": "
-                     << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    bool ok = false;
+    for (int attempt = 0; attempt < 3 && !ok; ++attempt)
+      ok = library_reply(host(h), "changer/refresh").ok;
+    EXPECT_TRUE(ok) << "host" << h << ": " << host(h).log_text();
   }
   ASSERT_EQ(
       200, host(1).post("/d2/r/tapectl/drive/load", drive_body("EMU-DRV-0002", "A00003L9")).status);

@@ -19,23 +19,12 @@ const char CHANGER_SG[] = "/dev/sg10";
 const char DRIVE_1[] = "EMU-DRV-0001";
 const char DRIVE_2[] = "EMU-DRV-0002";
 
-namespace {
-
-std::string trimmed(const std::string& s) {
-  const std::size_t e = s.find_last_not_of(" \r\n\t");
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
-
-}  // namespace
-
-int free_loopback_port() {
-  const Test_Listener listener;
-  return listener.ok() ? static_cast<int>(listener.port()) : -1;
-}
+int free_loopback_port() { return static_cast<int>(Test_Listener().port()); }
 
 Demo_Daemon::Demo_Daemon(const std::string& dir, int port, const std::string& token_file)
     : dir_(dir), port_(port > 0 ? port : free_loopback_port()), token_file_(token_file) {
-  if (!token_file_.empty()) token_ = trimmed(read_file(token_file_));
+  if (!token_file_.empty()) token_ = read_file(token_file_);
+  token_.erase(token_.find_last_not_of(" \r\n\t") + 1);  // npos + 1: all of a blank one
 }
 
 Demo_Daemon::~Demo_Daemon() = default;
@@ -53,26 +42,19 @@ bool Demo_Daemon::start(std::string& error, int deadline_seconds) {
 }
 
 bool Demo_Daemon::start_once(std::string& error, int deadline_seconds, bool& exited) {
-  const std::string script = std::string(D2T_SOURCE_DIR) + "/scripts/demo";
-  const std::string log = dir_ + ".log";
-  const std::string port = std::to_string(port_);
-  exited = false;
   const std::size_t log_start = log_text().size();  // earlier attempts' lines
   // bash appends the script's output to the log, then runs the script.
   std::vector<std::string> args = {"/bin/bash", "-c", R"(exec >>"$0" 2>&1 && exec /bin/bash "$@")",
-                                   log, script};
-  args.insert(args.end(),
-              {"--no-build", "--build-dir", D2T_BINARY_DIR, "--dir", dir_, "--port", port});
-  if (!token_file_.empty()) {
-    args.push_back("--token-file");
-    args.push_back(token_file_);
-  }
+                                   dir_ + ".log", std::string(D2T_SOURCE_DIR) + "/scripts/demo"};
+  args.insert(args.end(), {"--no-build", "--build-dir", D2T_BINARY_DIR, "--dir", dir_, "--port",
+                           std::to_string(port_)});
+  if (!token_file_.empty()) args.insert(args.end(), {"--token-file", token_file_});
   args.insert(args.end(), extra_args_.begin(), extra_args_.end());
   daemon_ = std::make_unique<test_support::Child_Process>(args, std::vector<std::string>());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
   for (;;) {
     // The daemon ended, or its web service could not listen (the daemon
-    // itself stays up).
+    // itself stays up). `exited` stays false on every other way out.
     exited = daemon_->exited() ||
              log_text().find("Failed to start the web service", log_start) != std::string::npos;
     if (exited) {

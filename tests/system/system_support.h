@@ -27,7 +27,7 @@ extern const char DRIVE_1[];     // "EMU-DRV-0001"
 extern const char DRIVE_2[];     // "EMU-DRV-0002"
 
 // A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0,
-// read back, released).
+// read back, released); 0 when none could be bound.
 int free_loopback_port();
 
 // What a run of tapectl gave.
