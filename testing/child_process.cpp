@@ -81,7 +81,7 @@ void Child_Process::read_loop(int fd) {
   ::close(fd);
 }
 
-static int occurrences(const std::string& text, const std::string& what) {
+int occurrences(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
   return n;

@@ -57,6 +57,9 @@ class Child_Process {
   bool eof_ = false;  // guarded by lock_
 };
 
+// How often `what` occurs in `text`.
+int occurrences(const std::string& text, const std::string& what);
+
 // Path of a built program or library below the build tree.
 std::string built_program(const char* name);
 std::string built_library(const char* name);

@@ -110,7 +110,6 @@ class Multi_Host_Test : public Temp_Dir {
   }
   void TearDown() override {
     for (auto& h : hosts_) h->stop();
-    hosts_.clear();
     int status = 0;
     if (!url_.empty()) pg_cluster("stop", status);
   }

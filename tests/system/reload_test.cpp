@@ -44,6 +44,7 @@ using test_support::built_library;
 using test_support::built_program;
 using test_support::Child_Process;
 using test_support::Notify_Socket;
+using test_support::occurrences;
 
 namespace {
 
@@ -106,17 +107,10 @@ void start_timed(Demo_Daemon& d, int move_ms, int load_ms) {
   ASSERT_TRUE(d.start(error)) << error;
 }
 
-// How often `text` occurs in `log`.
-std::size_t count_of(const std::string& log, const std::string& text) {
-  std::size_t n = 0;
-  for (std::size_t p = 0; (p = log.find(text, p)) != std::string::npos; ++p) ++n;
-  return n;
-}
-
 // Waits up to `seconds` until the daemon's log holds `text` `n` times.
-bool wait_for_log(const Demo_Daemon& d, const std::string& text, std::size_t n, int seconds = 30) {
+bool wait_for_log(const Demo_Daemon& d, const std::string& text, int n, int seconds = 30) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (count_of(d.log_text(), text) < n) {
+  while (occurrences(d.log_text(), text) < n) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -190,7 +184,7 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
   }
   EXPECT_GT(ok, 8) << "too little work got done";
   const std::string log = d.log_text();
-  EXPECT_EQ(5u, count_of(log, "Signal 1 (Hangup) caught")) << log;
+  EXPECT_EQ(5, occurrences(log, "Signal 1 (Hangup) caught")) << log;
 
   // Inventory and emulated library agree.
   const Library_View emu = mtx_view(d.library_file(), CHANGER_SG);
@@ -215,7 +209,7 @@ TEST_F(Reload_Test, FiveHangupsUnderFourClients) {
     ASSERT_TRUE(write_file(web_conf, bad));
     ASSERT_EQ(0, ::kill(d.pid(), SIGHUP));
     ++failed;
-    wait_for_log(d, "Reload failed", static_cast<std::size_t>(failed), 10);
+    wait_for_log(d, "Reload failed", failed, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(200, d.get("/d2/r/tapectl/info").status) << bad;
   }
@@ -374,7 +368,7 @@ TEST_F(Reload_Test, LoadOfAClientThatWentAwayIsNeverDone) {
   EXPECT_TRUE(wait_for_log(d, "client went away before", 1)) << d.log_text();
   // The load waits no more, so a second line would already be there.
   EXPECT_EQ(std::string::npos, d.get("/d2/r/tapectl/operations").body.find(R"("kind":"load")"));
-  EXPECT_EQ(1u, count_of(d.log_text(), "client went away before")) << d.log_text();
+  EXPECT_EQ(1, occurrences(d.log_text(), "client went away before")) << d.log_text();
   const std::string metrics = d.get("/metrics").body;
   EXPECT_NE(std::string::npos,
             metrics.find("d2t_http_abandoned_total{route=\"/d2/r/tapectl/drive/load\"} 1\n"))

@@ -286,10 +286,9 @@ json_spirit::Value parse_body(const Http_Reply& r) {
 
 std::string message_of(const Http_Reply& r) {
   const json_spirit::Value v = parse_body(r);
-  const std::string* m = v.type() == json_spirit::obj_type
-                             ? json_spirit::object_get_str(v.get_obj(), "message")
-                             : nullptr;
-  return m ? *m : std::string();
+  return v.type() == json_spirit::obj_type
+             ? json_spirit::object_get_str_or_empty(v.get_obj(), "message")
+             : std::string();
 }
 
 std::string run_command(const std::string& command, int& status) {
