@@ -10,7 +10,7 @@
 
 #include "database/advisory_lock.h"
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
+#include "testing/db_fixture.h"
 
 namespace database_test {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
+#include "testing/db_fixture.h"
 #include "testing/log_capture.h"
 
 using namespace database::sql;

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
 #include "json_spirit/json_spirit.h"
+#include "testing/db_fixture.h"
 
 namespace database_test {
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
+#include "testing/db_fixture.h"
 
 namespace database_test {
 namespace {

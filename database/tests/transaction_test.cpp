@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
+#include "testing/db_fixture.h"
 
 namespace database_test {
 namespace {

@@ -15,8 +15,8 @@
 #include "d2t/controller/tape_controller_database_impl.h"
 #include "d2t/controller/tests/support/test_util.h"
 #include "database/database.h"
-#include "database/tests/support/db_fixture.h"
 #include "json_spirit/json_helpers.h"
+#include "testing/db_fixture.h"
 
 namespace inventory_test {
 

@@ -1,8 +1,8 @@
 // Test fixtures for the SQL layer: a temporary folder, and a database on
 // each engine (SQLite in the folder; PostgreSQL in a fresh schema of the
 // server named by D2T_TEST_PGSQL, skipped when it is unset).
-#ifndef DATABASE_TESTS_SUPPORT_DB_FIXTURE_H
-#define DATABASE_TESTS_SUPPORT_DB_FIXTURE_H
+#ifndef TESTING_DB_FIXTURE_H
+#define TESTING_DB_FIXTURE_H
 
 #include <gtest/gtest.h>
 

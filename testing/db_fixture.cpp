@@ -1,4 +1,4 @@
-#include "database/tests/support/db_fixture.h"
+#include "testing/db_fixture.h"
 
 #include <unistd.h>
 
