@@ -77,8 +77,18 @@ class Value {
 
   Value(const Value&) = default;
   Value(Value&&) = default;
-  Value& operator=(const Value&) = default;
-  Value& operator=(Value&&) = default;
+  // The source may live inside this value (v = v.get_array()[0]): it is
+  // copied or moved out before the old contents are released.
+  Value& operator=(const Value& o) { return *this = Value(o); }
+  Value& operator=(Value&& o) noexcept(std::is_nothrow_move_assignable_v<decltype(v_)>) {
+    if (this == &o) return *this;
+    Value taken;
+    taken.v_ = std::move(o.v_);
+    taken.is_uint64_ = o.is_uint64_;
+    v_ = std::move(taken.v_);
+    is_uint64_ = taken.is_uint64_;
+    return *this;
+  }
   // Releases nested containers without recursing once per level, so a
   // deeply nested value cannot exhaust the stack when it is destroyed.
   ~Value();
@@ -106,9 +116,7 @@ class Value {
   template <typename T>
   T get_value() const;
 
-  bool operator==(const Value& o) const {
-    return v_ == o.v_ && is_uint64_ == o.is_uint64_;
-  }
+  bool operator==(const Value& o) const { return v_ == o.v_ && is_uint64_ == o.is_uint64_; }
   bool operator!=(const Value& o) const { return !(*this == o); }
 
  private:
@@ -121,8 +129,8 @@ class Value {
   // container empty.
   void release_children(std::vector<Value>& out);
 
-  std::variant<std::nullptr_t, bool, std::int64_t, double, std::string,
-               Secure_String, Object, Array>
+  std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Secure_String, Object,
+               Array>
       v_;
   bool is_uint64_ = false;
 };

@@ -66,6 +66,15 @@ TEST(Json_Value, GettersThrowOnKindOrRangeMismatchAndCopiesAreIndependent) {
   copy.get_obj()["a"] = 2;
   EXPECT_EQ(v.get_value<Object>().at("a").get_value<int>(), 1);
   EXPECT_EQ(copy.get_obj().at("a").get_value<std::int64_t>(), 2);
+
+  // A value assigned from inside itself (under ASan a use after free when
+  // the old contents went first).
+  Value wrapped(Array{Value(Object{{"a", big}})});
+  wrapped = wrapped.get_array()[0];
+  Value moved(Array{Value(Array{Value(1)})});
+  moved = std::move(moved.get_array()[0]);
+  EXPECT_EQ(json_spirit::write(wrapped) + json_spirit::write(moved),
+            "{\"a\":18446744073709551615}[1]");
 }
 
 TEST(Json_Helpers, ReadersMatchOnlyTheirOwnKind) {
