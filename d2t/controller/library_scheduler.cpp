@@ -186,10 +186,14 @@ void Library_Scheduler::limits(int queue_timeout_seconds, int max_queued) {
   for (auto& library : entries_) library.second.changed.notify_all();
 }
 
-Queue_Refusal Library_Scheduler::wait_refusal(ACE_UINT64 since_ms) const {
-  std::lock_guard<std::mutex> guard(mutex_);
+Queue_Refusal Library_Scheduler::wait_refusal(const Ticket& ticket, ACE_UINT64 since_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
   if (stopped_) return Queue_Refusal::STOPPING;
-  return timed_out(since_ms, clock_->now_ms()) ? Queue_Refusal::TIMED_OUT : Queue_Refusal::NONE;
+  if (timed_out(since_ms, clock_->now_ms())) return Queue_Refusal::TIMED_OUT;
+  // A running record gains no more joined callers, and it stays until its
+  // ticket (held by the caller of this function) is released.
+  if (ticket.record_ == nullptr || wanted(*ticket.record_, lock)) return Queue_Refusal::NONE;
+  return stopped_ ? Queue_Refusal::STOPPING : Queue_Refusal::ABANDONED;
 }
 
 ACE_UINT64 Library_Scheduler::now_ms() const {
@@ -300,23 +304,28 @@ Queue_Refusal Library_Scheduler::refusal_for(Record& record, std::unique_lock<st
   if (stopped_) return Queue_Refusal::STOPPING;
   if (timed_out(record.queued_ms, clock_->now_ms())) return Queue_Refusal::TIMED_OUT;
   if (!ask) return Queue_Refusal::NONE;
+  const bool still = wanted(record, lock);
+  if (stopped_) return Queue_Refusal::STOPPING;
+  return still ? Queue_Refusal::NONE : Queue_Refusal::ABANDONED;
+}
+
+bool Library_Scheduler::wanted(const Record& record, std::unique_lock<std::mutex>& lock) {
   std::vector<std::function<bool()>> callers(1, record.still_wanted);
   if (record.join)
     callers.insert(callers.end(), record.join->callers.begin(), record.join->callers.end());
   // A caller's check may look at a socket: never under the lock. The
-  // record stays (only this thread removes it) and those that joined wait
-  // for it to finish, so every function called here is still alive.
+  // record stays (only its own thread removes it) and those that joined
+  // wait for it to finish, so every function called here is still alive.
   lock.unlock();
-  bool wanted = false;
+  bool any = false;
   for (const std::function<bool()>& still_wanted : callers) {
     if (!still_wanted || still_wanted()) {
-      wanted = true;
+      any = true;
       break;
     }
   }
   lock.lock();
-  if (stopped_) return Queue_Refusal::STOPPING;
-  return wanted ? Queue_Refusal::NONE : Queue_Refusal::ABANDONED;
+  return any;
 }
 
 void Library_Scheduler::turn_away(Record& record, Queue_Refusal refusal) {

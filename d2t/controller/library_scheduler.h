@@ -193,11 +193,13 @@ class Library_Scheduler {
   // library may have waiting (>= 0); other values leave a limit as it is.
   // They apply to waiting operations at their next look.
   void limits(int queue_timeout_seconds, int max_queued);
-  // For a wait that follows a granted ticket (the lease across hosts),
+  // For a wait that follows the granted `ticket` (the lease across hosts),
   // bounded as the ticket wait is: STOPPING once stop() was called,
   // TIMED_OUT once the queue time-out has passed since `since_ms` (a time
-  // of now_ms()), else NONE.
-  Queue_Refusal wait_refusal(ACE_UINT64 since_ms) const;
+  // of now_ms()), ABANDONED when none of the ticket's callers (its own and
+  // those that joined it) still wants it, else NONE. The callers are asked
+  // outside the scheduler's lock, as for a waiting ticket.
+  Queue_Refusal wait_refusal(const Ticket& ticket, ACE_UINT64 since_ms);
   // The scheduler's clock.
   ACE_UINT64 now_ms() const;
   // Makes every waiter look at the clock, the limits and its callers now.
@@ -235,6 +237,9 @@ class Library_Scheduler {
   // Why `record` must leave its queue now, NONE when it may stay (or
   // start). Asks its callers, with `lock` released meanwhile, when `ask`.
   Queue_Refusal refusal_for(Record& record, std::unique_lock<std::mutex>& lock, bool ask);
+  // Whether any caller of `record` still wants it; asks them with `lock`
+  // released.
+  static bool wanted(const Record& record, std::unique_lock<std::mutex>& lock);
   // True when a wait that began at `since_ms` has passed the time-out at
   // `now_ms`. Called with mutex_ held.
   bool timed_out(ACE_UINT64 since_ms, ACE_UINT64 now_ms) const;

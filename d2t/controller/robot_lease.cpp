@@ -35,11 +35,12 @@ bool Library_Turn::enter(Library_Scheduler& scheduler, const std::string& librar
   ticket_ = scheduler.enter(library, operation, caller);
   if (!ticket_.held()) return false;
   // The lease is waited for as the ticket was: turned away when the
-  // scheduler stops or once the queue time-out has passed.
+  // scheduler stops, once the queue time-out has passed, or when no
+  // caller still wants the operation (asked every lease round).
   const ACE_UINT64 since = scheduler.now_ms();
   Queue_Refusal refusal = Queue_Refusal::NONE;
   const auto keep_waiting = [&] {
-    refusal = scheduler.wait_refusal(since);
+    refusal = scheduler.wait_refusal(ticket_, since);
     return refusal == Queue_Refusal::NONE;
   };
   if (database::sql::Advisory_Lock::take_waiting(DATABASE_NAME, robot_lease_key(library),

@@ -23,10 +23,11 @@
 // one, so hosts cannot deadlock on leases.
 //
 // The lease wait is bounded as the ticket wait is: once the queue time-out
-// ("queue_timeout_seconds") has passed while waiting for the lease, or as
-// soon as the scheduler stops, the operation is turned away as the
-// scheduler turns away a waiting one (the ticket says TIMED_OUT or
-// STOPPING, those that joined it hear the same).
+// ("queue_timeout_seconds") has passed while waiting for the lease, as
+// soon as the scheduler stops, or once no caller of the operation still
+// wants it (its client went away), the operation is turned away as the
+// scheduler turns away a waiting one (the ticket says TIMED_OUT, STOPPING
+// or ABANDONED, those that joined it hear the same).
 //
 // A host that dies loses its leases when the server ends its session.
 // With an inventory that is not shared (SQLite) the lease holds nothing.
