@@ -10,17 +10,18 @@ namespace sql {
 
 namespace {
 
-// Fixed text around one bound parameter, the lock's name, hashed by the
-// server into the 64-bit key of its advisory locks (so that names of any
-// length and content are safe).
+// The 64-bit key of the advisory lock named by the bound parameter :key,
+// hashed by the server (so that names of any length and content are safe).
+const char* const LOCK_KEY = "hashtextextended(current_schema() || '/' || :key, 0)";
+
+// One lock function applied to the key of the lock named :key.
 class Lock_Statement : public SQL {
  public:
   Lock_Statement(const char* function, const std::string& key) : function_(function) {
     bind(":key", key);
   }
   std::string text(Dialect) const override {
-    return std::string("SELECT ") + function_ +
-           "(hashtextextended(current_schema() || '/' || :key, 0)) AS ok";
+    return std::string("SELECT ") + function_ + "(" + LOCK_KEY + ") AS ok";
   }
 
  private:
@@ -53,9 +54,11 @@ class Held_Here : public SQL {
  public:
   explicit Held_Here(const std::string& key) { bind(":key", key); }
   std::string text(Dialect) const override {
-    return "SELECT EXISTS (SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND granted AND "
-           "pid = pg_backend_pid() AND objsubid = 1 AND ((classid::bigint << 32) | "
-           "objid::bigint) = hashtextextended(current_schema() || '/' || :key, 0)) AS ok";
+    return std::string(
+               "SELECT EXISTS (SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND granted AND "
+               "pid = pg_backend_pid() AND objsubid = 1 AND "
+               "((classid::bigint << 32) | objid::bigint) = ") +
+           LOCK_KEY + ") AS ok";
   }
 };
 
